@@ -1,0 +1,25 @@
+# Third-party libraries, all from Debian packages (scripts/setup installs them).
+# Imported targets make their headers system headers, so our warning flags
+# never apply to them.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(nlohmann_json 3.11 REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(CURL REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+
+pkg_check_modules(plist REQUIRED IMPORTED_TARGET libplist-2.0)
+pkg_check_modules(uriparser REQUIRED IMPORTED_TARGET liburiparser)
+pkg_check_modules(icu REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
+pkg_check_modules(protobufc REQUIRED IMPORTED_TARGET libprotobuf-c)
+pkg_check_modules(uuid REQUIRED IMPORTED_TARGET uuid)
+pkg_check_modules(x11 REQUIRED IMPORTED_TARGET x11)
+pkg_check_modules(xtst REQUIRED IMPORTED_TARGET xtst)
+
+if(WENDRIX_TESTS)
+  find_package(GTest REQUIRED)
+  pkg_check_modules(httplib REQUIRED IMPORTED_TARGET cpp-httplib)
+  include(GoogleTest)
+endif()
+find_package(benchmark QUIET)

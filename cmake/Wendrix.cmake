@@ -1,0 +1,59 @@
+# Build helpers shared by every folder.
+
+add_compile_options(-fno-omit-frame-pointer)
+add_link_options(-fno-omit-frame-pointer)
+
+if(WENDRIX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Warning flags for our own targets only.
+function(wendrix_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(WENDRIX_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# wendrix_library(<name> [DEPS <targets>...])
+# A static library `wendrix_<name>` from every .cpp below the calling folder
+# (a header-only folder becomes an INTERFACE library). Includes are rooted at src/.
+function(wendrix_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  set(target wendrix_${name})
+  if(srcs)
+    add_library(${target} STATIC ${srcs})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src
+                                                ${PROJECT_BINARY_DIR}/generated)
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS})
+    wendrix_warnings(${target})
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src
+                                                   ${PROJECT_BINARY_DIR}/generated)
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...])
+# A GoogleTest program `test_<name>` from every .cpp below the calling folder,
+# registered with CTest test by test.
+function(wendrix_test name)
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  set(target test_${name})
+  add_executable(${target} ${srcs})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} wendrix_test_support GTest::gmock
+                                          GTest::gtest_main)
+  wendrix_warnings(${target})
+  set(props "")
+  if(ARG_LABELS)
+    set(props LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES ${props} ENVIRONMENT "TZ=UTC")
+endfunction()

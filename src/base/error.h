@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <utility>
+
+namespace base {
+
+// A failure as a value: the domain it comes from, a code within that domain,
+// and a text for people. Errors cross module boundaries; exceptions never do.
+struct Error {
+  std::string domain;
+  std::int64_t code = 0;
+  std::string description;
+
+  Error() = default;
+  Error(std::string domain, std::int64_t code, std::string description)
+      : domain(std::move(domain)), code(code), description(std::move(description)) {}
+
+  bool is(std::string_view d, std::int64_t c) const { return domain == d && code == c; }
+  friend bool operator==(const Error&, const Error&) = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Error& e) {
+  return os << e.domain << "(" << e.code << "): " << e.description;
+}
+
+}  // namespace base
