@@ -57,3 +57,15 @@ function(wendrix_test name)
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ${props} ENVIRONMENT "TZ=UTC")
 endfunction()
+
+# Adds every direct child folder of the calling folder that has a CMakeLists.txt
+# (used where a folder is split into one library per subfolder, such as
+# src/telemetry/<part>/ and src/platform/<part>/).
+function(wendrix_add_subdirectories)
+  file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
