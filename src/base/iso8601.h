@@ -1,0 +1,4 @@
+#pragma once
+
+// ISO 8601 date text lives with the Time type.
+#include "base/time.h"
