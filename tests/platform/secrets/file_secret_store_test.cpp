@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/secrets/fake/memory_secret_store.h"
+#include "platform/secrets/file_secret_store.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileSecretStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "secrets-test-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    root_ = tmpl;
+    dir_ = root_ / "keychain";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static mode_t modeOf(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+  }
+
+  fs::path root_;
+  fs::path dir_;
+};
+
+const base::Bytes kValue{'s', 'e', 'c', 'r', 'e', 't', 0, 0xFF};
+
+TEST_F(FileSecretStoreTest, StoresPrivatelyAndPersistsAcrossInstances) {
+  {
+    FileSecretStore store(dir_);
+    EXPECT_EQ(store.add("app.Wendrix.DarAveved", "kTLEncryptionKeyTag", kValue), kSecretSuccess);
+    EXPECT_EQ(store.add("app.Wendrix.DarAveved", "other", {1}), kSecretSuccess);
+    EXPECT_EQ(modeOf(dir_), 0700u);
+    EXPECT_EQ(modeOf(store.fileForService("app.Wendrix.DarAveved")), 0600u);
+  }
+  FileSecretStore reopened(dir_);
+  base::Bytes read;
+  EXPECT_EQ(reopened.copy("app.Wendrix.DarAveved", "kTLEncryptionKeyTag", read), kSecretSuccess);
+  EXPECT_EQ(read, kValue);
+  // One file per service, and no temporary files left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(FileSecretStoreTest, AnswersKeychainStatusCodes) {
+  FileSecretStore store(dir_);
+  base::Bytes read;
+  EXPECT_EQ(store.copy("svc", "a", read), kSecretItemNotFound);
+  EXPECT_EQ(store.remove("svc", "a"), kSecretItemNotFound);
+  EXPECT_EQ(store.removeAll("svc"), kSecretItemNotFound);
+  EXPECT_EQ(store.add("svc", "a", kValue), kSecretSuccess);
+  EXPECT_EQ(store.add("svc", "a", {9}), kSecretDuplicateItem);
+  EXPECT_EQ(store.copy("svc", "a", read), kSecretSuccess);
+  EXPECT_EQ(read, kValue);  // the duplicate add changed nothing
+  EXPECT_EQ(store.copy("other-service", "a", read), kSecretItemNotFound);
+  EXPECT_EQ(store.remove("svc", "a"), kSecretSuccess);
+  EXPECT_EQ(store.copy("svc", "a", read), kSecretItemNotFound);
+
+  EXPECT_EQ(store.add("svc", "a", {1}), kSecretSuccess);
+  EXPECT_EQ(store.add("svc", "b", {2}), kSecretSuccess);
+  EXPECT_EQ(store.add("keep", "a", {3}), kSecretSuccess);
+  EXPECT_EQ(store.removeAll("svc"), kSecretSuccess);
+  EXPECT_EQ(store.copy("svc", "b", read), kSecretItemNotFound);
+  EXPECT_EQ(store.copy("keep", "a", read), kSecretSuccess);
+
+  EXPECT_EQ(store.add("", "a", {1}), kSecretParam);
+  EXPECT_EQ(store.add("svc", "\xFF", {1}), kSecretParam);
+}
+
+TEST_F(FileSecretStoreTest, ServiceNamesCannotLeaveTheFolder) {
+  FileSecretStore store(dir_);
+  for (const char* service : {"..", ".", "../escape", "/etc/x", "a/b"}) {
+    SCOPED_TRACE(service);
+    const auto file = store.fileForService(service);
+    EXPECT_EQ(file.parent_path(), dir_);
+    ASSERT_EQ(store.add(service, "acct", kValue), kSecretSuccess);
+    base::Bytes read;
+    EXPECT_EQ(store.copy(service, "acct", read), kSecretSuccess);
+    EXPECT_TRUE(fs::is_regular_file(file));
+  }
+  // Nothing was written beside the folder.
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1);
+}
+
+TEST_F(FileSecretStoreTest, CorruptFileIsMovedAsideNotOverwritten) {
+  FileSecretStore store(dir_);
+  ASSERT_EQ(store.add("svc", "a", kValue), kSecretSuccess);
+  const auto file = store.fileForService("svc");
+  std::ofstream(file, std::ios::trunc) << "{not json";
+
+  base::Bytes read;
+  EXPECT_EQ(store.copy("svc", "a", read), kSecretItemNotFound);
+  int asides = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    if (entry.path().filename().string().starts_with("svc.secrets.corrupt-")) {
+      ++asides;
+      std::ifstream in(entry.path());
+      std::string text((std::istreambuf_iterator<char>(in)), {});
+      EXPECT_EQ(text, "{not json");
+    }
+  }
+  EXPECT_EQ(asides, 1);
+  EXPECT_EQ(store.add("svc", "a", kValue), kSecretSuccess);
+}
+
+TEST(MemorySecretStoreTest, InjectedFailuresLeaveItemsAlone) {
+  MemorySecretStore store;
+  ASSERT_EQ(store.add("svc", "a", kValue), kSecretSuccess);
+  store.failCalls(MemorySecretStore::Call::kCopy, kSecretIO);
+  store.failCalls(MemorySecretStore::Call::kRemove, -34018);
+  base::Bytes read;
+  EXPECT_EQ(store.copy("svc", "a", read), kSecretIO);
+  EXPECT_EQ(store.remove("svc", "a"), -34018);
+  EXPECT_EQ(store.item("svc", "a"), kValue);
+  store.failCalls(MemorySecretStore::Call::kCopy, kSecretSuccess);
+  EXPECT_EQ(store.copy("svc", "a", read), kSecretSuccess);
+  EXPECT_EQ(store.callCount(MemorySecretStore::Call::kCopy), 2);
+}
+
+}  // namespace
+}  // namespace platform
