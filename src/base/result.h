@@ -21,10 +21,10 @@ class [[nodiscard]] Result {
   Result(const T& value) : v_(std::in_place_index<0>, value) {}
   Result(T&& value) : v_(std::in_place_index<0>, std::move(value)) {}
   template <class U>
-    requires(std::is_constructible_v<T, U &&> && !std::is_same_v<std::decay_t<U>, T> &&
-             !std::is_same_v<std::decay_t<U>, Error> &&
-             !std::is_same_v<std::decay_t<U>, Result<T>>)
-  Result(U&& value) : v_(std::in_place_index<0>, T(std::forward<U>(value))) {}
+  requires(std::is_constructible_v<T, U&&> && !std::is_same_v<std::decay_t<U>, T> &&
+           !std::is_same_v<std::decay_t<U>, Error> && !std::is_same_v<std::decay_t<U>, Result<T>>)
+      Result(U&& value)
+      : v_(std::in_place_index<0>, T(std::forward<U>(value))) {}
   Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
 
   bool ok() const { return v_.index() == 0; }
