@@ -2,11 +2,24 @@
 
 namespace dispatch {
 
-void ManualQueue::async(Task task) { ready_.push_back(std::move(task)); }
+namespace {
+
+// `base + d` for d >= 0, saturating instead of overflowing: a delay of
+// Duration::max() means "never".
+Duration later(Duration base, Duration d) {
+  if (d <= Duration::zero()) return base;
+  return d >= Duration::max() - base ? Duration::max() : base + d;
+}
+
+}  // namespace
+
+void ManualQueue::async(Task task) {
+  ready_.push_back(std::move(task));
+}
 
 TimerHandle ManualQueue::after(Duration delay, Task task) {
   auto [handle, guarded] = TimerHandle::wrap(std::move(task));
-  const Duration due = elapsed_ + (delay > Duration::zero() ? delay : Duration::zero());
+  const Duration due = later(elapsed_, delay);
   timers_.emplace(std::make_pair(due, sequence_++), std::move(guarded));
   return handle;
 }
@@ -41,7 +54,7 @@ void ManualQueue::moveTo(Duration t) {
 }
 
 void ManualQueue::advance(Duration d) {
-  const Duration target = elapsed_ + d;
+  const Duration target = later(elapsed_, d);
   runUntilIdle();
   while (!timers_.empty() && timers_.begin()->first.first <= target) {
     moveTo(timers_.begin()->first.first);

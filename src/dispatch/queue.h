@@ -21,9 +21,7 @@ class TimerHandle {
   void cancel() const {
     if (cancelled_) cancelled_->store(true, std::memory_order_release);
   }
-  bool cancelled() const {
-    return cancelled_ && cancelled_->load(std::memory_order_acquire);
-  }
+  bool cancelled() const { return cancelled_ && cancelled_->load(std::memory_order_acquire); }
   bool valid() const { return cancelled_ != nullptr; }
 
   // For queue implementations: a fresh handle and the task wrapped so that it

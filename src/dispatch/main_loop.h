@@ -1,0 +1,138 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "base/result.h"
+#include "dispatch/queue.h"
+#include "dispatch/timer_heap.h"
+
+namespace dispatch {
+
+class MainLoop;
+struct WatchRegistry;
+
+// Keeps an fd watch alive; `cancel()` or destruction removes it. Once removed
+// from the loop's thread, its callback is not called again. Move-only; it may
+// outlive the loop.
+class WatchHandle {
+ public:
+  WatchHandle() = default;
+  WatchHandle(WatchHandle&& other) noexcept;
+  WatchHandle& operator=(WatchHandle&& other) noexcept;
+  WatchHandle(const WatchHandle&) = delete;
+  WatchHandle& operator=(const WatchHandle&) = delete;
+  ~WatchHandle() { cancel(); }
+
+  void cancel();
+  bool active() const;
+
+ private:
+  friend class MainLoop;
+  WatchHandle(std::weak_ptr<WatchRegistry> registry, std::uint64_t id)
+      : registry_(std::move(registry)), id_(id) {}
+
+  std::weak_ptr<WatchRegistry> registry_;
+  std::uint64_t id_ = 0;
+};
+
+// The event loop of the main thread: posted tasks, timers on the steady clock
+// and fd watches, multiplexed with poll(2). Everything runs on the thread that
+// calls run().
+//
+// Thread safety: async()/post(), after(), quit() and TimerHandle::cancel() may
+// be called from any thread. watch() and WatchHandle are meant for the loop's
+// own thread (they are guarded, but a callback already running on the loop
+// may still be in progress when another thread removes its watch).
+//
+// Order: posted tasks run in the order posted. A timer joins the end of that
+// queue when it falls due (timers due together in the order they were set),
+// so it never runs before its time and posted work cannot starve it. Each
+// pass runs the tasks queued when the pass began, then polls, so a task that
+// keeps reposting itself does not starve fd watches either.
+//
+// Quitting: quit() ends run() once every task already queued when quit() was
+// called has run (nothing handed to the loop before quit() is lost). Tasks
+// queued after it, and timers falling due after it, stay pending for a later
+// run(); whatever is still pending when the loop is destroyed is destroyed
+// without running.
+class MainLoop final : public Queue {
+ public:
+  // Events of watch(): what to wait for, and what a callback is told.
+  static constexpr unsigned kReadable = 1u << 0;
+  static constexpr unsigned kWritable = 1u << 1;
+  // Delivered only: the peer hung up (read what is left, then expect EOF).
+  static constexpr unsigned kHangup = 1u << 2;
+  // Delivered only: an error on the fd. When the fd is not open at all the
+  // watch is removed after this one call, since polling it again would spin.
+  static constexpr unsigned kError = 1u << 3;
+
+  using WatchCallback = std::function<void(unsigned events)>;
+
+  // Fails only when the wake-up eventfd cannot be made.
+  static base::Result<std::unique_ptr<MainLoop>> create();
+  ~MainLoop() override;
+  MainLoop(const MainLoop&) = delete;
+  MainLoop& operator=(const MainLoop&) = delete;
+
+  void async(Task task) override;
+  void post(Task task) { async(std::move(task)); }
+  TimerHandle after(Duration delay, Task task) override;
+  const Clock& clock() const override;
+
+  // Watches `fd` for `events` (kReadable and/or kWritable); the callback runs
+  // on the loop each time poll reports the fd. Watches are polled in the
+  // order they were added. The loop does not own `fd`.
+  [[nodiscard]] WatchHandle watch(int fd, unsigned events, WatchCallback callback);
+
+  // Runs on the calling thread until quit(). Not reentrant: a nested call
+  // returns at once.
+  void run();
+  // Runs until `done()` holds (checked before starting and after each task or
+  // callback), quit() is called or `timeout` passes. Returns `done()`.
+  bool runUntil(const std::function<bool()>& done, Duration timeout);
+  void quit();
+
+  // True on the thread that runs the loop (before the first run(): the thread
+  // that made it).
+  bool isCurrentThread() const { return owner_.load() == std::this_thread::get_id(); }
+
+ private:
+  struct Posted {
+    std::uint64_t sequence;
+    Task task;
+  };
+
+  enum class QuitState { kNone, kDraining, kDone };
+
+  explicit MainLoop(int wakeFd);
+  // Returns whether `done` stopped the loop.
+  bool loop(const std::function<bool()>* done, std::optional<SteadyTime> deadline);
+  // Pops the next task to run; nothing when the queue is empty or a pending
+  // quit leaves only tasks queued after it.
+  std::optional<Task> popRunnable();
+  // Where a pending quit stands; kDone consumes the request.
+  QuitState quitState();
+  void wake();
+  void drainWakeFd();
+
+  const int wakeFd_;
+  std::atomic<std::thread::id> owner_;
+  std::atomic<bool> running_{false};
+  std::shared_ptr<WatchRegistry> watches_;
+
+  std::mutex mutex_;  // guards everything below
+  std::deque<Posted> posted_;
+  TimerHeap timers_;
+  std::uint64_t sequence_ = 0;
+  bool quitRequested_ = false;
+  std::uint64_t quitBefore_ = 0;  // tasks with a lower sequence run before quitting
+};
+
+}  // namespace dispatch
