@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <unordered_set>
 
 namespace base {
@@ -38,8 +39,10 @@ TEST(UrlTest, ParsesComponents) {
 }
 
 TEST(UrlTest, RejectsTextThatIsNotAnAbsoluteUri) {
-  for (const char* text : {"", "not a url", "relative/path", "/abs/path", "http://exa mple.org/",
-                           "http://h/%zz", "://missing-scheme", "1http://x/"}) {
+  using namespace std::string_view_literals;
+  for (const std::string_view text :
+       {""sv, "not a url"sv, "relative/path"sv, "/abs/path"sv, "http://exa mple.org/"sv,
+        "http://h/%zz"sv, "://missing-scheme"sv, "1http://x/"sv, "http://h/a\0b"sv}) {
     EXPECT_EQ(Url::parse(text), std::nullopt) << text;
   }
 }
