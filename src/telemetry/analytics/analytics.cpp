@@ -1,0 +1,65 @@
+#include "telemetry/analytics/analytics.h"
+
+#include <mutex>
+#include <utility>
+
+#include "telemetry/sdk/daraveved.h"
+#include "telemetry/sdk/stderr_log.h"
+
+namespace tlm {
+namespace {
+
+struct Slot {
+  std::mutex mutex;
+  std::shared_ptr<TLMAnalyticsBackend> backend;
+};
+
+Slot& slot() {
+  static Slot s;
+  return s;
+}
+
+// The installed backend when its service has been started; otherwise logs
+// why the call is refused and answers none.
+std::shared_ptr<TLMAnalyticsBackend> usableBackend() {
+  std::shared_ptr<TLMAnalyticsBackend> backend;
+  {
+    Slot& s = slot();
+    std::lock_guard lock(s.mutex);
+    backend = s.backend;
+  }
+  if (backend && backend->isStarted()) return backend;
+  stderrLog(TLMLogLevel::Error, TLMDarAveved::kLogTag,
+            "Analytics service hasn't been started. You need to call [TLMDarAveved "
+            "start:YOUR_APP_SECRET withServices:LIST_OF_SERVICES] first.");
+  return nullptr;
+}
+
+}  // namespace
+
+void TLMAnalytics::trackEvent(std::string_view name) {
+  if (auto backend = usableBackend()) backend->trackEvent(std::string(name), std::nullopt);
+}
+
+void TLMAnalytics::trackEvent(std::string_view name, const TLMEventProperties& properties) {
+  if (auto backend = usableBackend()) backend->trackEvent(std::string(name), properties);
+}
+
+void TLMAnalytics::setEnabled(bool enabled) {
+  if (auto backend = usableBackend()) backend->setEnabled(enabled);
+}
+
+bool TLMAnalytics::isEnabled() {
+  auto backend = usableBackend();
+  return backend && backend->isEnabled();
+}
+
+std::shared_ptr<TLMAnalyticsBackend> TLMAnalytics::setBackend(
+    std::shared_ptr<TLMAnalyticsBackend> backend) {
+  Slot& s = slot();
+  std::lock_guard lock(s.mutex);
+  std::swap(s.backend, backend);
+  return backend;
+}
+
+}  // namespace tlm
