@@ -1,0 +1,287 @@
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "telemetry/http/http_transport.h"
+
+namespace tlm {
+
+namespace {
+
+void initCurlOnce() {
+  static const bool done = [] {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    return true;
+  }();
+  (void)done;
+}
+
+base::Error urlError(std::int64_t code, std::string description) {
+  return {kTLMURLErrorDomain, code, std::move(description)};
+}
+
+// Maps a curl failure to the URL-loading code the client classifies by. A
+// connection that closed without a reply stays an ordinary error: "connection
+// lost" would park the call until a network change that may never come.
+std::int64_t mapCurlError(CURLcode code, long osErrno) {
+  switch (code) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return TLMURLErrorTimedOut;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return TLMURLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+      return (osErrno == ENETUNREACH || osErrno == ENETDOWN) ? TLMURLErrorNotConnectedToInternet
+                                                             : TLMURLErrorCannotConnectToHost;
+    case CURLE_SSL_CONNECT_ERROR:
+      return TLMURLErrorSecureConnectionFailed;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return TLMURLErrorServerCertificateUntrusted;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return TLMURLErrorBadURL;
+    default:
+      return TLMURLErrorUnknown;
+  }
+}
+
+struct Transfer {
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  TLMHttpTransport::Completion completion;
+  TLMHttpResponse response;
+  bool sawStatus = false;
+  std::string body;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+
+  ~Transfer() {
+    if (easy) curl_easy_cleanup(easy);
+    curl_slist_free_all(headerList);
+  }
+};
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  static_cast<Transfer*>(user)->body.append(data, size * count);
+  return size * count;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  std::string_view line(data, size * count);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+    line.remove_suffix(1);
+  if (line.starts_with("HTTP/")) {
+    // A new status line (after "100 Continue" or a redirect) starts a new head.
+    transfer->response.headers.clear();
+    transfer->sawStatus = true;
+  } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    transfer->response.headers[std::string(line.substr(0, colon))] = std::string(value);
+  }
+  return size * count;
+}
+
+// Shared between the transport object and its worker thread, so a worker that
+// outlives the object (destroyed from one of its own completions) stays sound.
+struct Shared {
+  TLMHttpTransportConfiguration configuration;
+  CURLM* multi = nullptr;
+  std::mutex mutex;
+  std::deque<std::unique_ptr<Transfer>> incoming;
+  bool stopping = false;
+  bool invalidated = false;
+  bool cancelActive = false;
+};
+
+void fail(std::unique_ptr<Transfer> transfer, base::Error error) {
+  auto completion = std::move(transfer->completion);
+  transfer.reset();
+  completion(std::nullopt, std::string(), std::move(error));
+}
+
+std::unique_ptr<Transfer> prepare(const TLMHttpTransportConfiguration& configuration,
+                                  TLMHttpRequest request, TLMHttpTransport::Completion completion) {
+  auto transfer = std::make_unique<Transfer>();
+  transfer->completion = std::move(completion);
+  CURL* easy = curl_easy_init();
+  transfer->easy = easy;
+  if (!easy) return transfer;
+  curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(configuration.timeout.count()));
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, transfer.get());
+  if (request.body) {
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                     static_cast<curl_off_t>(request.body->size()));
+    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, request.body->data());
+  } else if (request.method == "POST") {
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{0});
+    curl_easy_setopt(easy, CURLOPT_COPYPOSTFIELDS, "");
+  }
+  if (request.method != "GET" && request.method != "POST") {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+  } else if (request.method == "GET") {
+    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  }
+  bool hasContentType = false;
+  for (const auto& [name, value] : request.headers) {
+    if (TLMHeaderNameEquals(name, "Expect")) continue;
+    hasContentType |= TLMHeaderNameEquals(name, "Content-Type");
+    transfer->headerList = curl_slist_append(transfer->headerList, (name + ": " + value).c_str());
+  }
+  // No "100-continue" round trip before the body.
+  transfer->headerList = curl_slist_append(transfer->headerList, "Expect:");
+  // curl would otherwise add a form content type of its own.
+  if (!hasContentType) {
+    transfer->headerList = curl_slist_append(transfer->headerList, "Content-Type:");
+  }
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->headerList);
+  return transfer;
+}
+
+void finish(std::unique_ptr<Transfer> transfer, CURLcode code) {
+  if (code == CURLE_OK) {
+    long status = 0;
+    curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
+    transfer->response.statusCode = status;
+    auto completion = std::move(transfer->completion);
+    auto response = std::move(transfer->response);
+    auto body = std::move(transfer->body);
+    transfer.reset();
+    completion(std::move(response), std::move(body), std::nullopt);
+    return;
+  }
+  long osErrno = 0;
+  curl_easy_getinfo(transfer->easy, CURLINFO_OS_ERRNO, &osErrno);
+  std::string description =
+      transfer->errorBuffer[0] ? transfer->errorBuffer : curl_easy_strerror(code);
+  fail(std::move(transfer), urlError(mapCurlError(code, osErrno), std::move(description)));
+}
+
+void run(std::shared_ptr<Shared> shared) {
+  std::map<CURL*, std::unique_ptr<Transfer>> active;
+  for (;;) {
+    std::deque<std::unique_ptr<Transfer>> incoming;
+    bool stopping, cancelActive;
+    {
+      std::lock_guard lock(shared->mutex);
+      incoming.swap(shared->incoming);
+      stopping = shared->stopping;
+      cancelActive = shared->cancelActive;
+      shared->cancelActive = false;
+    }
+    if (cancelActive || stopping) {
+      for (auto& [easy, transfer] : active) {
+        curl_multi_remove_handle(shared->multi, easy);
+        fail(std::move(transfer), urlError(TLMURLErrorCancelled, "cancelled"));
+      }
+      active.clear();
+      for (auto& transfer : incoming)
+        fail(std::move(transfer), urlError(TLMURLErrorCancelled, "cancelled"));
+      incoming.clear();
+    }
+    if (stopping) break;
+    for (auto& transfer : incoming) {
+      if (!transfer->easy || curl_multi_add_handle(shared->multi, transfer->easy) != CURLM_OK) {
+        fail(std::move(transfer), urlError(TLMURLErrorUnknown, "could not start the request"));
+        continue;
+      }
+      CURL* easy = transfer->easy;
+      active.emplace(easy, std::move(transfer));
+    }
+    int running = 0;
+    curl_multi_perform(shared->multi, &running);
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(shared->multi, &left)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      CURL* easy = message->easy_handle;
+      CURLcode code = message->data.result;
+      curl_multi_remove_handle(shared->multi, easy);
+      auto it = active.find(easy);
+      if (it == active.end()) continue;
+      auto transfer = std::move(it->second);
+      active.erase(it);
+      finish(std::move(transfer), code);
+    }
+    curl_multi_poll(shared->multi, nullptr, 0, 1000, nullptr);
+  }
+  curl_multi_cleanup(shared->multi);
+}
+
+class CurlTransport final : public TLMHttpTransport {
+ public:
+  explicit CurlTransport(TLMHttpTransportConfiguration configuration)
+      : shared_(std::make_shared<Shared>()) {
+    initCurlOnce();
+    shared_->configuration = configuration;
+    shared_->multi = curl_multi_init();
+    if (configuration.maxConnectionsPerHost) {
+      curl_multi_setopt(shared_->multi, CURLMOPT_MAX_HOST_CONNECTIONS,
+                        *configuration.maxConnectionsPerHost);
+    }
+    worker_ = std::thread(run, shared_);
+  }
+
+  ~CurlTransport() override {
+    {
+      std::lock_guard lock(shared_->mutex);
+      shared_->stopping = true;
+    }
+    curl_multi_wakeup(shared_->multi);
+    // Destroyed from one of its own completions: the worker ends by itself.
+    if (worker_.get_id() == std::this_thread::get_id()) {
+      worker_.detach();
+    } else {
+      worker_.join();
+    }
+  }
+
+  void start(TLMHttpRequest request, Completion completion) override {
+    auto transfer = prepare(shared_->configuration, std::move(request), std::move(completion));
+    {
+      std::lock_guard lock(shared_->mutex);
+      if (!shared_->invalidated) {
+        shared_->incoming.push_back(std::move(transfer));
+      }
+    }
+    if (transfer) {
+      fail(std::move(transfer), urlError(TLMURLErrorCancelled, "cancelled"));
+      return;
+    }
+    curl_multi_wakeup(shared_->multi);
+  }
+
+  void invalidateAndCancel() override {
+    {
+      std::lock_guard lock(shared_->mutex);
+      shared_->invalidated = true;
+      shared_->cancelActive = true;
+    }
+    curl_multi_wakeup(shared_->multi);
+  }
+
+ private:
+  std::shared_ptr<Shared> shared_;
+  std::thread worker_;
+};
+
+}  // namespace
+
+std::unique_ptr<TLMHttpTransport> TLMMakeCurlTransport(
+    TLMHttpTransportConfiguration configuration) {
+  return std::make_unique<CurlTransport>(configuration);
+}
+
+}  // namespace tlm

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dispatch/queue.h"
+#include "telemetry/http/http_call.h"
+#include "telemetry/http/http_transport.h"
+#include "telemetry/http/http_types.h"
+#include "telemetry/http/reachability.h"
+
+namespace tlm {
+
+// Told just before each attempt of a request goes out.
+class TLMHttpClientDelegate {
+ public:
+  virtual ~TLMHttpClientDelegate() = default;
+  virtual void willSendHTTPRequestToURL(const std::string& url, const TLMHttpHeaders& headers) = 0;
+};
+
+// What the ingestions use of an HTTP client.
+class TLMHttpClientProtocol {
+ public:
+  virtual ~TLMHttpClientProtocol() = default;
+
+  // 10, 300 and 1200 seconds.
+  static const std::vector<double>& defaultRetryIntervals();
+
+  // Retries after the default intervals, compression enabled.
+  void sendAsync(const std::string& url, const std::string& method, const TLMHttpHeaders& headers,
+                 std::optional<std::string> data, TLMHttpCompletionHandler handler) {
+    sendAsync(url, method, headers, std::move(data), defaultRetryIntervals(), true,
+              std::move(handler));
+  }
+  virtual void sendAsync(const std::string& url, const std::string& method,
+                         const TLMHttpHeaders& headers, std::optional<std::string> data,
+                         const std::vector<double>& retryIntervals, bool compressionEnabled,
+                         TLMHttpCompletionHandler handler) = 0;
+  virtual void pause() = 0;
+  virtual void resume() = 0;
+  virtual void setEnabled(bool enabled, bool deleteDataOnDisabled) = 0;
+  virtual std::shared_ptr<TLMHttpClientDelegate> delegate() const = 0;
+  // Held weakly.
+  virtual void setDelegate(std::weak_ptr<TLMHttpClientDelegate> delegate) = 0;
+};
+
+// Sends requests with retries after growing, jittered delays, keeps unfinished
+// calls while the network is down or the client is paused, and cancels all of
+// them when disabled with deletion. Thread-safe; completion handlers and the
+// delegate are never called with the client's lock held.
+class TLMHttpClient final : public TLMHttpClientProtocol {
+ public:
+  struct Dependencies {
+    // Where retry timers run; must outlive the client.
+    dispatch::Queue* retryQueue = nullptr;
+    // Always reachable when empty.
+    std::shared_ptr<TLMReachability> reachability;
+    // Makes the transport, again after each re-enable. Curl when empty.
+    TLMHttpTransportFactory transportFactory;
+    TLMRandomSource random;
+    TLMHttpCall::Compressor compressor;
+  };
+
+  // Curl transport without a connection limit, always reachable.
+  explicit TLMHttpClient(dispatch::Queue& retryQueue);
+  TLMHttpClient(dispatch::Queue& retryQueue, std::optional<long> maxHttpConnectionsPerHost,
+                std::shared_ptr<TLMReachability> reachability);
+  explicit TLMHttpClient(Dependencies dependencies);
+  ~TLMHttpClient() override;
+  TLMHttpClient(const TLMHttpClient&) = delete;
+  TLMHttpClient& operator=(const TLMHttpClient&) = delete;
+
+  using TLMHttpClientProtocol::sendAsync;
+  void sendAsync(const std::string& url, const std::string& method, const TLMHttpHeaders& headers,
+                 std::optional<std::string> data, const std::vector<double>& retryIntervals,
+                 bool compressionEnabled, TLMHttpCompletionHandler handler) override;
+  void pause() override;
+  void resume() override;
+  void setEnabled(bool enabled, bool deleteDataOnDisabled) override;
+  std::shared_ptr<TLMHttpClientDelegate> delegate() const override;
+  void setDelegate(std::weak_ptr<TLMHttpClientDelegate> delegate) override;
+
+  bool isPaused() const;
+  bool isEnabled() const;
+  std::size_t pendingCallCount() const;
+
+  struct Impl;
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+// The process-wide HTTP client injected for the SDK's channel group, if any.
+class TLMDependencyConfiguration {
+ public:
+  static std::shared_ptr<TLMHttpClientProtocol> httpClient();
+  // Pass nullptr to reset.
+  static void setHttpClient(std::shared_ptr<TLMHttpClientProtocol> client);
+};
+
+}  // namespace tlm
