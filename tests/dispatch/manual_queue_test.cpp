@@ -13,7 +13,8 @@ using namespace std::chrono_literals;
 TEST(ManualQueueTest, RunsTasksInFifoOrder) {
   ManualQueue q;
   std::vector<int> order;
-  for (int i = 0; i < 5; ++i) q.async([&order, i] { order.push_back(i); });
+  for (int i = 0; i < 5; ++i)
+    q.async([&order, i] { order.push_back(i); });
   q.async([&] { q.async([&] { order.push_back(99); }); });
   EXPECT_TRUE(order.empty());
   q.runUntilIdle();
@@ -77,6 +78,18 @@ TEST(ManualQueueTest, RunNextTimerJumpsToTheNextDueTime) {
   EXPECT_EQ(fired, 1);
   EXPECT_EQ(q.elapsed(), 20s);
   EXPECT_FALSE(q.runNextTimer());
+}
+
+TEST(ManualQueueTest, HugeDelaysSaturateInsteadOfOverflowing) {
+  ManualQueue q;
+  int fired = 0;
+  q.advance(1s);
+  q.after(Duration::max(), [&] { ++fired; });
+  q.advance(1h);
+  EXPECT_EQ(fired, 0);
+  q.advance(Duration::max());
+  EXPECT_EQ(q.elapsed(), Duration::max());
+  EXPECT_EQ(fired, 1);
 }
 
 }  // namespace
