@@ -22,6 +22,8 @@ class TLMAnalyticsBackend {
   // event otherwise. `properties` is absent when the caller gave none.
   virtual void trackEvent(const std::string& name,
                           std::optional<TLMEventProperties> properties) = 0;
+  // Sets and persists the service's switch; refused (and logged) while the
+  // SDK as a whole is disabled. Disabling stops the sending of analytics logs.
   virtual void setEnabled(bool enabled) = 0;
   virtual bool isEnabled() const = 0;
 };
