@@ -1,0 +1,108 @@
+#include "telemetry/ingestion/collector_ingestion.h"
+
+#include <chrono>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "telemetry/http/http_util.h"
+#include "telemetry/ingestion/ingestion_text.h"
+#include "telemetry/ingestion/ticket_cache.h"
+
+namespace tlm {
+
+namespace {
+
+constexpr const char* kApiKeyHeader = "apikey";
+constexpr const char* kTicketsHeader = "Tickets";
+
+std::string clientVersion() {
+  return std::string("ACS-iOS-ObjectiveC-no-") + kTLMSdkVersion + "-no";
+}
+
+}  // namespace
+
+TLMCollectorIngestion::TLMCollectorIngestion(std::shared_ptr<TLMHttpClientProtocol> httpClient,
+                                             std::string baseUrl, const dispatch::Clock& clock)
+    : TLMHttpIngestion(std::move(httpClient), std::move(baseUrl), "/Collector/1.0",
+                       TLMHttpHeaders{{"Content-Type", "application/x-json-stream; charset=utf-8"},
+                                      {"Client-Version", clientVersion()}},
+                       QueryStrings{}),
+      clock_(clock) {}
+
+void TLMCollectorIngestion::sendAsync(const TLMIngestionContainer* container,
+                                      const std::optional<std::string>& eTag,
+                                      CompletionHandler handler) {
+  if (rejectInvalid(container, handler)) return;
+  send(*container, eTag, container->batchId(), std::move(handler));
+}
+
+std::optional<TLMHttpHeaders> TLMCollectorIngestion::getHeaders(
+    const TLMIngestionContainer& container, const std::optional<std::string>&) const {
+  TLMHttpHeaders headers = httpHeaders();
+  std::set<std::string> tokens;
+  std::map<std::string, std::string> tickets;
+  for (std::size_t i = 0; i < container.logCount(); ++i) {
+    const TLMIngestionLog& log = container.logAt(i);
+    for (const auto& token : log.transmissionTargetTokens())
+      tokens.insert(token);
+    for (const auto& key : log.ticketKeys()) {
+      if (auto ticket = TLMTicketCache::sharedInstance().ticketFor(key)) tickets[key] = *ticket;
+    }
+  }
+  std::string apiKey;
+  for (const auto& token : tokens) {
+    if (!apiKey.empty()) apiKey += ",";
+    apiKey += token;
+  }
+  headers[kApiKeyHeader] = apiKey;
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now().time_since_epoch())
+          .count();
+  headers["Upload-Time"] = std::to_string(static_cast<long long>(millis));
+  if (!tickets.empty()) {
+    headers[kTicketsHeader] =
+        nlohmann::json(tickets).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  }
+  return headers;
+}
+
+std::optional<std::string> TLMCollectorIngestion::getPayload(
+    const TLMIngestionContainer& container) const {
+  std::string body;
+  for (std::size_t i = 0; i < container.logCount(); ++i) {
+    if (auto json = container.logAt(i).serializeLog()) body += *json + "\n";
+  }
+  return body;
+}
+
+std::string TLMCollectorIngestion::obfuscateResponsePayload(const std::string& payload) const {
+  return TLMObfuscateString(payload, R"("token"\s*:\s*"[^"]+")", R"("token" : "***")")
+      .value_or(std::string());
+}
+
+std::string TLMCollectorIngestion::obfuscateHeaderValue(const std::string& name,
+                                                        const std::string& value) const {
+  if (TLMHeaderNameEquals(name, kApiKeyHeader)) return obfuscateTargetTokens(value);
+  if (TLMHeaderNameEquals(name, kTicketsHeader)) return obfuscateTickets(value);
+  return value;
+}
+
+std::string TLMCollectorIngestion::obfuscateTargetTokens(const std::string& tokens) {
+  std::string out;
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t comma = tokens.find(',', from);
+    out += TLMHttpUtil::hideSecret(tokens.substr(from, comma - from));
+    if (comma == std::string::npos) break;
+    out += ",";
+    from = comma + 1;
+  }
+  return out;
+}
+
+std::string TLMCollectorIngestion::obfuscateTickets(const std::string& tickets) {
+  return TLMObfuscateString(tickets, R"(:[^"]+)", ":***").value_or(std::string());
+}
+
+}  // namespace tlm

@@ -1,0 +1,63 @@
+#include "telemetry/ingestion/dar_aveved_ingestion.h"
+
+#include "telemetry/http/http_log.h"
+#include "telemetry/http/http_util.h"
+
+namespace tlm {
+
+namespace {
+constexpr const char* kAppSecretHeader = "App-Secret";
+}
+
+TLMDarAvevedIngestion::TLMDarAvevedIngestion(std::shared_ptr<TLMHttpClientProtocol> httpClient,
+                                             std::string baseUrl, std::string installId)
+    : TLMHttpIngestion(std::move(httpClient), std::move(baseUrl), "/logs",
+                       TLMHttpHeaders{{"Content-Type", "application/json"},
+                                      {"Install-ID", std::move(installId)}},
+                       QueryStrings{{"api-version", "1.0.0"}}) {}
+
+std::string TLMDarAvevedIngestion::appSecret() const {
+  std::lock_guard lock(mutex_);
+  return appSecret_;
+}
+
+void TLMDarAvevedIngestion::setAppSecret(std::string appSecret) {
+  std::lock_guard lock(mutex_);
+  appSecret_ = std::move(appSecret);
+}
+
+bool TLMDarAvevedIngestion::isReadyToSend() const {
+  std::lock_guard lock(mutex_);
+  return !appSecret_.empty();
+}
+
+void TLMDarAvevedIngestion::sendAsync(const TLMIngestionContainer* container,
+                                      const std::optional<std::string>& eTag,
+                                      CompletionHandler handler) {
+  if (rejectInvalid(container, handler)) return;
+  if (!isReadyToSend()) {
+    httplog::log(TLMLogLevelError,
+                 [] { return "DarAveved ingestion is used without app secret."; });
+    return;
+  }
+  send(*container, eTag, container->batchId(), std::move(handler));
+}
+
+std::optional<TLMHttpHeaders> TLMDarAvevedIngestion::getHeaders(
+    const TLMIngestionContainer&, const std::optional<std::string>&) const {
+  TLMHttpHeaders headers = httpHeaders();
+  headers[kAppSecretHeader] = appSecret();
+  return headers;
+}
+
+std::optional<std::string> TLMDarAvevedIngestion::getPayload(
+    const TLMIngestionContainer& container) const {
+  return container.serializeLog();
+}
+
+std::string TLMDarAvevedIngestion::obfuscateHeaderValue(const std::string& name,
+                                                        const std::string& value) const {
+  return TLMHeaderNameEquals(name, kAppSecretHeader) ? TLMHttpUtil::hideSecret(value) : value;
+}
+
+}  // namespace tlm

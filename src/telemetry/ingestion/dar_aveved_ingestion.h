@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+
+#include "telemetry/ingestion/http_ingestion.h"
+
+namespace tlm {
+
+// The SDK's own log endpoint: one JSON log container per request, authorised
+// by the application secret.
+class TLMDarAvevedIngestion final : public TLMHttpIngestion {
+ public:
+  TLMDarAvevedIngestion(std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl,
+                        std::string installId);
+
+  static std::shared_ptr<TLMDarAvevedIngestion> make(
+      std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl,
+      std::string installId) {
+    return TLMHttpIngestion::make<TLMDarAvevedIngestion>(std::move(httpClient), std::move(baseUrl),
+                                                         std::move(installId));
+  }
+
+  std::string appSecret() const;
+  void setAppSecret(std::string appSecret);
+  // Only with an application secret.
+  bool isReadyToSend() const override;
+
+  using TLMHttpIngestion::sendAsync;
+  void sendAsync(const TLMIngestionContainer* container, const std::optional<std::string>& eTag,
+                 CompletionHandler handler) override;
+
+  std::optional<TLMHttpHeaders> getHeaders(const TLMIngestionContainer& container,
+                                           const std::optional<std::string>& eTag) const override;
+  std::optional<std::string> getPayload(const TLMIngestionContainer& container) const override;
+  std::string obfuscateHeaderValue(const std::string& name,
+                                   const std::string& value) const override;
+
+ private:
+  std::string appSecret_;
+};
+
+}  // namespace tlm
