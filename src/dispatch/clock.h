@@ -31,7 +31,11 @@ class VirtualClock final : public Clock {
   explicit VirtualClock(WallTime start = WallTime(kDefaultStart)) : now_(start) {}
   WallTime now() const override { return now_; }
   void set(WallTime t) { now_ = t; }
-  void advance(Duration d) { now_ += std::chrono::duration_cast<WallTime::duration>(d); }
+  // Saturates at WallTime::max() rather than overflowing.
+  void advance(Duration d) {
+    const auto step = std::chrono::duration_cast<WallTime::duration>(d);
+    now_ = step >= WallTime::max() - now_ ? WallTime::max() : now_ + step;
+  }
 
  private:
   WallTime now_;

@@ -79,7 +79,7 @@ TEST(MainLoopTest, TimersFireInTimeOrderAndNeverEarly) {
   };
   timer("c", 30ms);
   timer("a", 10ms);
-  timer("a2", 10ms);  // same delay: queueing order
+  timer("a2", 10ms);     // same delay: queueing order
   timer("a3", 10500us);  // due just after a wake-up for the others
   timer("b", 20ms);
   timer("now", -5ms);  // a past delay runs like async

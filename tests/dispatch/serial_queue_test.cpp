@@ -108,7 +108,7 @@ TEST(SerialQueueTest, TimersFireInTimeOrderAndNeverEarly) {
   };
   timer("c", 30ms);
   timer("a", 10ms);
-  timer("a2", 10ms);  // same delay: queueing order
+  timer("a2", 10ms);     // same delay: queueing order
   timer("a3", 10500us);  // due just after a wake-up for the others
   timer("b", 20ms);
   queue.after(Duration::max(), [] { ADD_FAILURE() << "a timer set for never fired"; });
@@ -153,11 +153,17 @@ TEST(SerialQueueTest, DestructionRunsQueuedTasksButNotPendingTimersAndJoins) {
   queue->async([&] { gate.wait(); });
   for (int i = 0; i < kTasks; ++i)
     queue->async([&] { ++ran; });
-  queue->after(1h, [&] { timerFired = true; });
+  // The destructor drops pending timers after it stops taking work; dropping
+  // this one opens the gate, so the drain below surely runs after that point.
+  struct OpenOnDestroy {
+    Gate& gate;
+    ~OpenOnDestroy() { gate.open(); }
+  };
+  queue->after(
+      1h, [opener = std::make_shared<OpenOnDestroy>(gate), &timerFired] { timerFired = true; });
   // Queued while the destructor drains: refused.
   SerialQueue* raw = queue.get();
   queue->async([&] { raw->async([&] { lateTaskRan = true; }); });
-  gate.open();
   queue.reset();
 
   EXPECT_EQ(ran, kTasks);
