@@ -1,0 +1,145 @@
+#include "coding/json.h"
+
+#include <cmath>
+#include <exception>
+#include <nlohmann/json.hpp>
+
+#include "base/base64.h"
+#include "coding/error.h"
+
+namespace coding {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string indexPath(const std::string& path, std::size_t i) {
+  return path + "[" + std::to_string(i) + "]";
+}
+
+std::string keyPath(const std::string& path, const std::string& key) {
+  return path.empty() ? key : path + "." + key;
+}
+
+base::Error failAt(const std::string& path, ErrorCode code, std::string_view what) {
+  return makeError(code, (path.empty() ? std::string("<root>") : path) + ": " + std::string(what));
+}
+
+base::Result<Json> toJson(const Value& value, const std::string& path, int depth) {
+  if (depth > kMaxDepth) return failAt(path, ErrorCode::InvalidValue, "nesting too deep");
+  switch (value.type()) {
+    case Type::Null:
+      return Json(nullptr);
+    case Type::Bool:
+      return Json(*value.getIf<bool>());
+    case Type::Int:
+      return Json(*value.getIf<std::int64_t>());
+    case Type::UInt:
+      return Json(*value.getIf<std::uint64_t>());
+    case Type::Double: {
+      double d = *value.getIf<double>();
+      if (!std::isfinite(d)) {
+        return failAt(path, ErrorCode::InvalidValue, "a NaN or infinite number cannot be JSON");
+      }
+      return Json(d);
+    }
+    case Type::String:
+      return Json(*value.getIf<std::string>());
+    case Type::Bytes:
+      return Json(base::base64Encode(*value.getIf<base::Bytes>()));
+    case Type::Date:
+      return Json(base::formatIso8601(*value.getIf<base::Time>()));
+    case Type::Url:
+      return Json(value.getIf<base::Url>()->absoluteString());
+    case Type::Array: {
+      Json out = Json::array();
+      const Array& array = *value.getIf<Array>();
+      for (std::size_t i = 0; i < array.size(); ++i) {
+        auto element = toJson(array[i], indexPath(path, i), depth + 1);
+        if (!element) return element.error();
+        out.push_back(std::move(element).value());
+      }
+      return out;
+    }
+    case Type::Dictionary: {
+      Json out = Json::object();
+      for (const auto& [key, member] : *value.getIf<Dictionary>()) {
+        auto element = toJson(member, keyPath(path, key), depth + 1);
+        if (!element) return element.error();
+        out[key] = std::move(element).value();
+      }
+      return out;
+    }
+  }
+  return failAt(path, ErrorCode::InvalidValue, "unknown value type");
+}
+
+base::Result<Value> fromJson(const Json& json, const std::string& path, int depth) {
+  if (depth > kMaxDepth) return failAt(path, ErrorCode::InvalidInput, "nesting too deep");
+  switch (json.type()) {
+    case Json::value_t::null:
+      return Value();
+    case Json::value_t::boolean:
+      return Value(json.get<bool>());
+    case Json::value_t::number_integer:
+      return Value(json.get<std::int64_t>());
+    case Json::value_t::number_unsigned: {
+      auto u = json.get<std::uint64_t>();
+      if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        return Value(static_cast<std::int64_t>(u));
+      }
+      return Value(u);
+    }
+    case Json::value_t::number_float:
+      return Value(json.get<double>());
+    case Json::value_t::string:
+      return Value(json.get_ref<const std::string&>());
+    case Json::value_t::array: {
+      Array array;
+      array.reserve(json.size());
+      for (std::size_t i = 0; i < json.size(); ++i) {
+        auto element = fromJson(json[i], indexPath(path, i), depth + 1);
+        if (!element) return element.error();
+        array.push_back(std::move(element).value());
+      }
+      return Value(std::move(array));
+    }
+    case Json::value_t::object: {
+      Dictionary dict;
+      for (const auto& [key, member] : json.items()) {
+        auto element = fromJson(member, keyPath(path, key), depth + 1);
+        if (!element) return element.error();
+        dict.set(key, std::move(element).value());
+      }
+      return Value(std::move(dict));
+    }
+    case Json::value_t::binary:
+    case Json::value_t::discarded:
+      break;
+  }
+  return failAt(path, ErrorCode::InvalidInput, "unsupported JSON value");
+}
+
+}  // namespace
+
+base::Result<std::string> encodeJson(const Value& value, JsonStyle style) {
+  try {
+    auto json = toJson(value, "", 0);
+    if (!json) return json.error();
+    return json->dump(style == JsonStyle::Pretty ? 2 : -1, ' ', false,
+                      Json::error_handler_t::replace);
+  } catch (const std::exception& e) {
+    return makeError(ErrorCode::InvalidValue, std::string("JSON writing failed: ") + e.what());
+  }
+}
+
+base::Result<Value> decodeJson(std::string_view text) {
+  try {
+    Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+    if (json.is_discarded()) return makeError(ErrorCode::InvalidInput, "<root>: not valid JSON");
+    return fromJson(json, "", 0);
+  } catch (const std::exception& e) {
+    return makeError(ErrorCode::InvalidInput, std::string("<root>: not valid JSON: ") + e.what());
+  }
+}
+
+}  // namespace coding

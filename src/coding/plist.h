@@ -1,0 +1,46 @@
+#pragma once
+
+// Property-list backend of the coding layer (over libplist), binary and XML.
+//
+// Writing: bytes become data, dates plist dates (kept to the microsecond),
+// URLs the dictionary {"relative": absolute string}; integers are stored as
+// 64-bit patterns, since the format keeps no sign for them. Text that is not
+// valid UTF-8 is written with U+FFFD in place of the bad bytes. A null, or a
+// string or key with a NUL character, fails (the format cannot hold it).
+// Reading accepts either format and gives integers as signed 64-bit values;
+// decode with Format::PropertyList so that Reader reads unsigned 64-bit
+// fields and URLs as they were written.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "base/bytes.h"
+#include "base/result.h"
+#include "coding/codable.h"
+#include "coding/value.h"
+
+namespace coding {
+
+enum class PlistFormat { Binary, Xml };
+
+base::Result<base::Bytes> encodePropertyList(const Value& value,
+                                             PlistFormat format = PlistFormat::Binary);
+
+// Binary ("bplist00") or XML, told apart by the first bytes.
+base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data);
+base::Result<Value> decodePropertyList(std::string_view data);
+
+template <class T>
+base::Result<base::Bytes> toPropertyList(const T& value, PlistFormat format = PlistFormat::Binary) {
+  return encodePropertyList(encode(value), format);
+}
+
+template <class T>
+base::Result<T> fromPropertyList(std::span<const std::uint8_t> data) {
+  auto tree = decodePropertyList(data);
+  if (!tree) return tree.error();
+  return decode<T>(*tree, Format::PropertyList);
+}
+
+}  // namespace coding

@@ -1,0 +1,194 @@
+#include "coding/reader.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "base/base64.h"
+
+namespace coding {
+namespace {
+
+constexpr double kTwoTo63 = 9223372036854775808.0;
+constexpr double kTwoTo64 = 18446744073709551616.0;
+
+std::string describe(double d) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", d);
+  return buf;
+}
+
+}  // namespace
+
+base::Error Reader::error(ErrorCode code, std::string_view what) const {
+  std::string description = path_.empty() ? std::string("<root>") : path_;
+  description += ": ";
+  description += what;
+  return makeError(code, std::move(description));
+}
+
+base::Error Reader::typeMismatch(std::string_view expected) const {
+  if (value_->isNull()) {
+    return error(ErrorCode::ValueNotFound, "expected " + std::string(expected) + ", found null");
+  }
+  return error(ErrorCode::TypeMismatch, "expected " + std::string(expected) + ", found " +
+                                            std::string(typeName(value_->type())));
+}
+
+base::Result<bool> Reader::boolean() const {
+  if (const bool* b = value_->getIf<bool>()) return *b;
+  return typeMismatch("boolean");
+}
+
+base::Result<std::int64_t> Reader::int64() const {
+  if (const auto* i = value_->getIf<std::int64_t>()) return *i;
+  if (const auto* u = value_->getIf<std::uint64_t>()) {
+    if (*u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return static_cast<std::int64_t>(*u);
+    }
+    return error(ErrorCode::OutOfRange, "integer " + std::to_string(*u) + " out of range");
+  }
+  if (const auto* d = value_->getIf<double>()) {
+    if (std::isfinite(*d) && std::trunc(*d) == *d && *d >= -kTwoTo63 && *d < kTwoTo63) {
+      return static_cast<std::int64_t>(*d);
+    }
+    return error(ErrorCode::OutOfRange, "number " + describe(*d) + " is not a 64-bit integer");
+  }
+  return typeMismatch("integer");
+}
+
+base::Result<std::uint64_t> Reader::uint64() const {
+  if (const auto* u = value_->getIf<std::uint64_t>()) return *u;
+  if (const auto* i = value_->getIf<std::int64_t>()) {
+    if (*i >= 0) return static_cast<std::uint64_t>(*i);
+    // Property lists keep 64 bits without sign: a value at or above 2^63
+    // comes back negative and keeps its bit pattern here.
+    if (format_ == Format::PropertyList) return static_cast<std::uint64_t>(*i);
+    return error(ErrorCode::OutOfRange, "integer " + std::to_string(*i) + " out of range");
+  }
+  if (const auto* d = value_->getIf<double>()) {
+    if (std::isfinite(*d) && std::trunc(*d) == *d && *d >= 0 && *d < kTwoTo64) {
+      return static_cast<std::uint64_t>(*d);
+    }
+    return error(ErrorCode::OutOfRange,
+                 "number " + describe(*d) + " is not an unsigned 64-bit integer");
+  }
+  return typeMismatch("integer");
+}
+
+base::Result<double> Reader::number() const {
+  if (const auto* d = value_->getIf<double>()) return *d;
+  if (const auto* i = value_->getIf<std::int64_t>()) return static_cast<double>(*i);
+  if (const auto* u = value_->getIf<std::uint64_t>()) return static_cast<double>(*u);
+  return typeMismatch("number");
+}
+
+base::Result<std::string> Reader::string() const {
+  if (const auto* s = value_->getIf<std::string>()) return *s;
+  return typeMismatch("string");
+}
+
+base::Result<base::Bytes> Reader::bytes() const {
+  if (const auto* b = value_->getIf<base::Bytes>()) return *b;
+  if (format_ == Format::Json) {
+    if (const auto* s = value_->getIf<std::string>()) {
+      if (auto decoded = base::base64Decode(*s)) return std::move(*decoded);
+      return error(ErrorCode::DataCorrupted, "invalid Base64 data");
+    }
+    return typeMismatch("Base64 string");
+  }
+  return typeMismatch("data");
+}
+
+base::Result<base::Time> Reader::date() const {
+  if (const auto* t = value_->getIf<base::Time>()) return *t;
+  if (format_ == Format::Json) {
+    if (const auto* s = value_->getIf<std::string>()) {
+      if (auto parsed = base::parseIso8601(*s)) return *parsed;
+      return error(ErrorCode::DataCorrupted, "invalid ISO 8601 date");
+    }
+    return typeMismatch("date string");
+  }
+  return typeMismatch("date");
+}
+
+base::Result<base::Url> Reader::url() const {
+  if (const auto* u = value_->getIf<base::Url>()) return *u;
+  if (format_ == Format::Json) {
+    if (const auto* s = value_->getIf<std::string>()) {
+      if (auto parsed = base::Url::parse(*s)) return std::move(*parsed);
+      return error(ErrorCode::DataCorrupted, "invalid URL");
+    }
+    return typeMismatch("URL string");
+  }
+  if (format_ == Format::PropertyList) {
+    if (!value_->getIf<Dictionary>()) return typeMismatch("URL dictionary");
+    auto relative = at("relative");
+    if (!relative) return relative.error();
+    auto text = relative->string();
+    if (!text) return text.error();
+    auto baseMember = find("base");
+    if (!baseMember) return baseMember.error();
+    if (*baseMember) {
+      auto baseUrl = (*baseMember)->url();
+      if (!baseUrl) return baseUrl.error();
+      if (auto resolved = baseUrl->resolve(*text)) return std::move(*resolved);
+      return relative->error(ErrorCode::DataCorrupted, "invalid relative URL");
+    }
+    if (auto parsed = base::Url::parse(*text)) return std::move(*parsed);
+    return relative->error(ErrorCode::DataCorrupted, "invalid URL");
+  }
+  return typeMismatch("URL");
+}
+
+std::string Reader::childPath(std::string_view key) const {
+  if (path_.empty()) return std::string(key);
+  std::string p = path_;
+  p += '.';
+  p += key;
+  return p;
+}
+
+base::Result<const Dictionary*> Reader::dictionary() const {
+  if (const auto* d = value_->getIf<Dictionary>()) return d;
+  return typeMismatch("dictionary");
+}
+
+base::Result<std::vector<Reader>> Reader::elements() const {
+  const auto* array = value_->getIf<Array>();
+  if (!array) return typeMismatch("array");
+  std::vector<Reader> out;
+  out.reserve(array->size());
+  for (std::size_t i = 0; i < array->size(); ++i) {
+    out.emplace_back((*array)[i], format_, path_ + "[" + std::to_string(i) + "]");
+  }
+  return out;
+}
+
+base::Result<std::vector<std::pair<std::string, Reader>>> Reader::members() const {
+  auto dict = dictionary();
+  if (!dict) return dict.error();
+  std::vector<std::pair<std::string, Reader>> out;
+  out.reserve((*dict)->size());
+  for (const auto& [key, value] : **dict) {
+    out.emplace_back(key, Reader(value, format_, childPath(key)));
+  }
+  return out;
+}
+
+base::Result<Reader> Reader::at(std::string_view key) const {
+  auto dict = dictionary();
+  if (!dict) return dict.error();
+  const Value* member = (*dict)->find(key);
+  if (!member) return error(ErrorCode::KeyNotFound, "missing key \"" + std::string(key) + "\"");
+  return Reader(*member, format_, childPath(key));
+}
+
+base::Result<std::optional<Reader>> Reader::find(std::string_view key) const {
+  auto dict = dictionary();
+  if (!dict) return dict.error();
+  const Value* member = (*dict)->find(key);
+  if (!member || member->isNull()) return std::optional<Reader>();
+  return std::optional<Reader>(Reader(*member, format_, childPath(key)));
+}
+
+}  // namespace coding

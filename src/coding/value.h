@@ -1,0 +1,112 @@
+#pragma once
+
+// A neutral tree of coded values. Records encode to a Value once and decode
+// from one once; the JSON and property-list backends translate between Value
+// and bytes. Dictionaries keep their keys in insertion order.
+
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "base/bytes.h"
+#include "base/time.h"
+#include "base/url.h"
+
+namespace coding {
+
+class Value;
+
+enum class Type { Null, Bool, Int, UInt, Double, String, Bytes, Date, Url, Array, Dictionary };
+
+// "null", "boolean", "integer", "integer", "number", "string", "data", "date",
+// "URL", "array", "dictionary": for error texts.
+std::string_view typeName(Type type);
+
+using Array = std::vector<Value>;
+
+// The deepest nesting of arrays and dictionaries the backends read or write;
+// deeper input is refused rather than risking the stack.
+inline constexpr int kMaxDepth = 512;
+
+// String keys to values, in insertion order. Setting an existing key replaces
+// its value in place.
+class Dictionary {
+ public:
+  using Entry = std::pair<std::string, Value>;
+  using const_iterator = std::vector<Entry>::const_iterator;
+
+  Dictionary() = default;
+  Dictionary(std::initializer_list<Entry> entries);
+
+  void set(std::string key, Value value);
+  // nullptr when absent.
+  const Value* find(std::string_view key) const;
+  Value* find(std::string_view key);
+  bool contains(std::string_view key) const { return find(key) != nullptr; }
+  bool erase(std::string_view key);
+
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+
+  // Same keys with equal values; order does not matter.
+  friend bool operator==(const Dictionary& a, const Dictionary& b);
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+class Value {
+ public:
+  Value() = default;
+  Value(std::nullptr_t) {}
+  Value(bool b) : v_(b) {}
+  template <std::integral T>
+  requires(!std::is_same_v<T, bool> && std::is_signed_v<T>) Value(T i)
+      : v_(static_cast<std::int64_t>(i)) {}
+  template <std::integral T>
+  requires(!std::is_same_v<T, bool> && std::is_unsigned_v<T>) Value(T u)
+      : v_(static_cast<std::uint64_t>(u)) {}
+  Value(double d) : v_(d) {}
+  Value(std::string s) : v_(std::move(s)) {}
+  Value(std::string_view s) : v_(std::string(s)) {}
+  Value(const char* s) : v_(std::string(s)) {}
+  Value(base::Bytes bytes) : v_(std::move(bytes)) {}
+  Value(base::Time date) : v_(date) {}
+  Value(base::Url url) : v_(std::move(url)) {}
+  Value(Array array) : v_(std::move(array)) {}
+  Value(Dictionary dict) : v_(std::move(dict)) {}
+
+  Type type() const { return static_cast<Type>(v_.index()); }
+  bool isNull() const { return type() == Type::Null; }
+
+  // The held value when it has exactly type T (one of bool, std::int64_t,
+  // std::uint64_t, double, std::string, base::Bytes, base::Time, base::Url,
+  // Array, Dictionary), else nullptr. For checked conversions use Reader.
+  template <class T>
+  const T* getIf() const {
+    return std::get_if<T>(&v_);
+  }
+  template <class T>
+  T* getIf() {
+    return std::get_if<T>(&v_);
+  }
+
+  // Deep equality. Integers compare by numeric value whatever their
+  // signedness; an integer never equals a double.
+  friend bool operator==(const Value& a, const Value& b);
+
+ private:
+  std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, base::Bytes,
+               base::Time, base::Url, Array, Dictionary>
+      v_;
+};
+
+}  // namespace coding

@@ -1,0 +1,192 @@
+#include "coding/plist.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "base/time.h"
+
+namespace coding {
+namespace {
+
+base::Time at(const char* iso) {
+  return *base::parseIso8601(iso);
+}
+
+class PlistTest : public ::testing::TestWithParam<PlistFormat> {};
+
+TEST_P(PlistTest, EveryTypeRoundTrips) {
+  Value tree(Dictionary{
+      {"zeta", true},
+      {"alpha", 1.5},
+      {"text", "h\xC3\xA9llo"},
+      {"bytes", base::Bytes{0x00, 0x01, 0xFF}},
+      {"empty", base::Bytes{}},
+      {"date", at("2024-05-01T10:00:00Z")},
+      {"url", *base::Url::parse("file:///Applications/My%20App.app/")},
+      {"list", Array{1, "two", Dictionary{}}},
+  });
+  auto bytes = encodePropertyList(tree, GetParam());
+  ASSERT_TRUE(bytes.ok()) << bytes.error();
+  auto back = decodePropertyList(*bytes);
+  ASSERT_TRUE(back.ok()) << back.error();
+
+  Reader r(*back, Format::PropertyList);
+  auto members = r.members();
+  ASSERT_TRUE(members.ok());
+  std::vector<std::string> keys;
+  for (const auto& [key, member] : *members)
+    keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"zeta", "alpha", "text", "bytes", "empty", "date",
+                                            "url", "list"}));
+  EXPECT_EQ(*r.at("zeta")->boolean(), true);
+  EXPECT_EQ(*r.at("alpha")->number(), 1.5);
+  EXPECT_EQ(*r.at("text")->string(), "h\xC3\xA9llo");
+  EXPECT_EQ(*r.at("bytes")->bytes(), (base::Bytes{0x00, 0x01, 0xFF}));
+  EXPECT_EQ(*r.at("empty")->bytes(), base::Bytes{});
+  EXPECT_EQ(*r.at("date")->date(), at("2024-05-01T10:00:00Z"));
+  EXPECT_EQ(*r.at("url")->value().getIf<Dictionary>(),
+            (Dictionary{{"relative", "file:///Applications/My%20App.app/"}}));
+  EXPECT_EQ(r.at("url")->url()->absoluteString(), "file:///Applications/My%20App.app/");
+  EXPECT_EQ(r.at("list")->value(), Value(Array{1, "two", Dictionary{}}));
+}
+
+// libplist keeps integers as unsigned 64-bit values; both signed values below
+// zero and unsigned values at or above 2^63 must come back exactly.
+TEST_P(PlistTest, SixtyFourBitIntegersKeepTheirValue) {
+  const std::int64_t signedValues[] = {std::numeric_limits<std::int64_t>::min(), -1, 0,
+                                       std::numeric_limits<std::int64_t>::max()};
+  const std::uint64_t unsignedValues[] = {0x8000000000000000ull, 0xFFFFFFFFFFFFFFFEull,
+                                          std::numeric_limits<std::uint64_t>::max()};
+  for (std::int64_t v : signedValues) {
+    auto back = fromPropertyList<std::vector<std::int64_t>>(
+        *toPropertyList(std::vector<std::int64_t>{v}, GetParam()));
+    ASSERT_TRUE(back.ok()) << back.error();
+    EXPECT_EQ(back->at(0), v);
+  }
+  for (std::uint64_t v : unsignedValues) {
+    auto back = fromPropertyList<std::vector<std::uint64_t>>(
+        *toPropertyList(std::vector<std::uint64_t>{v}, GetParam()));
+    ASSERT_TRUE(back.ok()) << back.error();
+    EXPECT_EQ(back->at(0), v);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PlistTest,
+                         ::testing::Values(PlistFormat::Binary, PlistFormat::Xml));
+
+// The binary form keeps dates to the microsecond, also before 2001 (where a
+// fraction has a negative sign) and outside libplist's 32-bit second range.
+TEST(PlistDateTest, BinaryDatesAreExactToTheMicrosecond) {
+  using namespace std::chrono;
+  const base::Time dates[] = {
+      at("2000-12-31T23:59:59.5Z"),      at("2001-01-01T00:00:00.000001Z"),
+      at("1901-06-01T12:00:00.25Z"),     at("2200-01-01T00:00:00.75Z"),
+      at("2024-05-01T10:00:00.123456Z"),
+  };
+  for (base::Time date : dates) {
+    SCOPED_TRACE(base::formatIso8601(date));
+    auto back = fromPropertyList<base::Time>(*toPropertyList(date));
+    ASSERT_TRUE(back.ok()) << back.error();
+    EXPECT_EQ(*back, date);
+  }
+}
+
+TEST(PlistWriteTest, ValuesThePropertyListCannotHoldFail) {
+  auto nullValue = encodePropertyList(Value(Dictionary{{"a", Array{1, Value()}}}));
+  ASSERT_FALSE(nullValue.ok());
+  EXPECT_EQ(nullValue.error().description, "a[1]: a property list cannot hold null");
+
+  auto withNul = encodePropertyList(Value(std::string("a\0b", 3)));
+  ASSERT_FALSE(withNul.ok());
+  EXPECT_TRUE(isError(withNul.error(), ErrorCode::InvalidValue));
+
+  Value deep(1);
+  for (int i = 0; i < kMaxDepth + 1; ++i)
+    deep = Value(Array{std::move(deep)});
+  EXPECT_FALSE(encodePropertyList(deep).ok());
+}
+
+TEST(PlistWriteTest, InvalidUtf8IsRepaired) {
+  auto back = decodePropertyList(*encodePropertyList(Value("a\xFF")));
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(*back, Value("a\xEF\xBF\xBD"));
+}
+
+// A binary property list of `depth` arrays, each holding the next, around an
+// integer; references are four bytes wide.
+std::string nestedBinaryPlist(std::uint32_t depth) {
+  auto be = [](std::string& out, std::uint64_t v, int size) {
+    for (int i = size - 1; i >= 0; --i)
+      out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  std::string out = "bplist00";
+  std::vector<std::uint64_t> offsets;
+  for (std::uint32_t i = 0; i < depth; ++i) {
+    offsets.push_back(out.size());
+    out.push_back('\xA1');
+    be(out, i + 1, 4);
+  }
+  offsets.push_back(out.size());
+  out += "\x10\x05";
+  const std::uint64_t table = out.size();
+  for (std::uint64_t o : offsets)
+    be(out, o, 4);
+  out += std::string(6, '\0') + "\x04\x04";
+  be(out, offsets.size(), 8);
+  be(out, 0, 8);
+  be(out, table, 8);
+  return out;
+}
+
+TEST(PlistReadTest, NestingIsBoundedBeforeTheParserRecurses) {
+  auto shallow = decodePropertyList(nestedBinaryPlist(3));
+  ASSERT_TRUE(shallow.ok()) << shallow.error();
+  EXPECT_EQ(*shallow, Value(Array{Array{Array{5}}}));
+
+  const std::uint32_t tooDeep = 200000;
+  std::string xml = "<plist>";
+  for (std::uint32_t i = 0; i < tooDeep; ++i)
+    xml += "<array>";
+  for (std::uint32_t i = 0; i < tooDeep; ++i)
+    xml += "</array>";
+  xml += "</plist>";
+  for (const std::string& data : {nestedBinaryPlist(tooDeep), xml}) {
+    auto v = decodePropertyList(data);
+    ASSERT_FALSE(v.ok());
+    EXPECT_TRUE(isError(v.error(), ErrorCode::InvalidInput)) << v.error();
+  }
+}
+
+TEST(PlistReadTest, ReferenceCyclesFail) {
+  // Object 0 is an array holding object 0.
+  std::string cyclic = nestedBinaryPlist(1);
+  cyclic[9 + 3] = 0;
+  EXPECT_FALSE(decodePropertyList(cyclic).ok());
+}
+
+TEST(PlistReadTest, MalformedDataFailsWithoutCrashing) {
+  auto bin = *encodePropertyList(Value(Dictionary{{"a", Array{1, 2, "x"}}}));
+  const std::string truncated(reinterpret_cast<const char*>(bin.data()), bin.size() / 2);
+  const std::string cases[] = {
+      "",
+      "garbage",
+      "bplist00",
+      std::string("bplist00\xD1\x01\x02", 11),
+      truncated,
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>",
+      "<plist><array><integer>1</integer></dict></plist>",
+  };
+  for (const std::string& data : cases) {
+    SCOPED_TRACE(data.substr(0, 24));
+    auto v = decodePropertyList(data);
+    ASSERT_FALSE(v.ok());
+    EXPECT_TRUE(isError(v.error(), ErrorCode::InvalidInput)) << v.error();
+  }
+}
+
+}  // namespace
+}  // namespace coding

@@ -1,0 +1,189 @@
+#include "coding/reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "coding/codable.h"
+
+namespace coding {
+namespace {
+
+TEST(DictionaryTest, KeepsInsertionOrderAndReplacesInPlace) {
+  Dictionary d;
+  d.set("b", 1);
+  d.set("a", 2);
+  d.set("b", 3);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : d)
+    keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"b", "a"}));
+  EXPECT_EQ(*d.find("b"), Value(3));
+  EXPECT_TRUE(d.erase("b"));
+  EXPECT_EQ(d.find("b"), nullptr);
+}
+
+TEST(ValueTest, IntegersCompareByValueWhateverTheirSignedness) {
+  EXPECT_EQ(Value(std::int64_t{5}), Value(std::uint64_t{5}));
+  EXPECT_NE(Value(std::int64_t{-1}), Value(std::numeric_limits<std::uint64_t>::max()));
+  EXPECT_NE(Value(5), Value(5.0));
+  EXPECT_EQ(Value(Dictionary{{"a", 1}, {"b", 2}}), Value(Dictionary{{"b", 2}, {"a", 1}}));
+}
+
+// One row per strict conversion: the value, the format it came from, the
+// reading, and whether it must succeed (and with which error otherwise).
+struct Row {
+  const char* name;
+  Value value;
+  Format format;
+  std::function<std::optional<base::Error>(const Reader&)> read;  // the error, if any
+  std::optional<ErrorCode> error;                                 // nullopt: must succeed
+};
+
+template <class F>
+std::function<std::optional<base::Error>(const Reader&)> reads(F f) {
+  return [f](const Reader& r) -> std::optional<base::Error> {
+    auto result = f(r);
+    if (result.ok()) return std::nullopt;
+    return result.error();
+  };
+}
+
+TEST(ReaderTest, StrictConversions) {
+  const auto u64max = std::numeric_limits<std::uint64_t>::max();
+  auto asBool = [](const Reader& r) { return r.boolean(); };
+  auto asI64 = [](const Reader& r) { return r.int64(); };
+  auto asU64 = [](const Reader& r) { return r.uint64(); };
+  auto asU16 = [](const Reader& r) { return r.integer<std::uint16_t>(); };
+  auto asI32 = [](const Reader& r) { return r.integer<std::int32_t>(); };
+  auto asDouble = [](const Reader& r) { return r.number(); };
+  auto asString = [](const Reader& r) { return r.string(); };
+  auto asBytes = [](const Reader& r) { return r.bytes(); };
+  auto asUrl = [](const Reader& r) { return r.url(); };
+  auto asDate = [](const Reader& r) { return r.date(); };
+  using E = ErrorCode;
+  const Row rows[] = {
+      {"bool from bool", true, Format::Json, reads(asBool), std::nullopt},
+      {"bool from 1", 1, Format::Json, reads(asBool), E::TypeMismatch},
+      {"bool from null", Value(), Format::Json, reads(asBool), E::ValueNotFound},
+      {"int from integral double", 3.0, Format::Json, reads(asI64), std::nullopt},
+      {"int from 1.5", 1.5, Format::Json, reads(asI64), E::OutOfRange},
+      {"int from 1e30", 1e30, Format::Json, reads(asI64), E::OutOfRange},
+      {"int from string", "3", Format::Json, reads(asI64), E::TypeMismatch},
+      {"int from bool", true, Format::Json, reads(asI64), E::TypeMismatch},
+      {"int64 from 2^64-1", u64max, Format::Json, reads(asI64), E::OutOfRange},
+      {"uint64 from -1 in JSON", -1, Format::Json, reads(asU64), E::OutOfRange},
+      {"uint64 from -1 in a plist", -1, Format::PropertyList, reads(asU64), std::nullopt},
+      {"uint16 from 65535", 65535, Format::Json, reads(asU16), std::nullopt},
+      {"uint16 from 65536", 65536, Format::Json, reads(asU16), E::OutOfRange},
+      {"uint16 from -1 in a plist", -1, Format::PropertyList, reads(asU16), E::OutOfRange},
+      {"int32 from -2^31-1", std::int64_t{-2147483649}, Format::Json, reads(asI32), E::OutOfRange},
+      {"double from int", 7, Format::Json, reads(asDouble), std::nullopt},
+      {"double from bool", false, Format::Json, reads(asDouble), E::TypeMismatch},
+      {"string from int", 7, Format::Json, reads(asString), E::TypeMismatch},
+      {"bytes from Base64 in JSON", "AAE=", Format::Json, reads(asBytes), std::nullopt},
+      {"bytes from truncated Base64", "AAE", Format::Json, reads(asBytes), E::DataCorrupted},
+      {"bytes from a string in a plist", "AAE=", Format::PropertyList, reads(asBytes),
+       E::TypeMismatch},
+      {"URL from text in JSON", "file:///a/b.app/", Format::Json, reads(asUrl), std::nullopt},
+      {"URL from invalid text", "not a url", Format::Json, reads(asUrl), E::DataCorrupted},
+      {"URL from a string in a plist", "file:///a", Format::PropertyList, reads(asUrl),
+       E::TypeMismatch},
+      {"URL from relative and base",
+       Dictionary{{"relative", "b.app"}, {"base", Dictionary{{"relative", "file:///a/"}}}},
+       Format::PropertyList, reads(asUrl), std::nullopt},
+      {"URL without relative", Dictionary{{"base", "x"}}, Format::PropertyList, reads(asUrl),
+       E::KeyNotFound},
+      {"date from ISO text", "2024-05-01T10:00:00.123Z", Format::Json, reads(asDate), std::nullopt},
+      {"date from bad text", "yesterday", Format::Json, reads(asDate), E::DataCorrupted},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Reader reader(row.value, row.format, "x");
+    std::optional<base::Error> error = row.read(reader);
+    ASSERT_EQ(error.has_value(), row.error.has_value()) << (error ? error->description : "");
+    if (error) {
+      EXPECT_TRUE(isError(*error, *row.error)) << *error;
+      EXPECT_EQ(error->description.rfind("x: ", 0), 0u) << *error;
+    }
+  }
+}
+
+TEST(ReaderTest, PlistIntegersKeepTheirBitPattern) {
+  Value stored(std::int64_t{-2});  // how a plist gives back 2^64 - 2
+  auto u = Reader(stored, Format::PropertyList).uint64();
+  ASSERT_TRUE(u.ok());
+  EXPECT_EQ(*u, std::numeric_limits<std::uint64_t>::max() - 1);
+}
+
+TEST(ReaderTest, UrlFromRelativeAndBaseIsResolved) {
+  Value v(Dictionary{{"relative", "b.app"}, {"base", Dictionary{{"relative", "file:///a/"}}}});
+  auto url = Reader(v, Format::PropertyList).url();
+  ASSERT_TRUE(url.ok()) << url.error();
+  EXPECT_EQ(url->absoluteString(), "file:///a/b.app");
+}
+
+// A small record to show how paths accumulate through nesting.
+struct Item {
+  std::int64_t n = 0;
+  std::optional<std::string> label;
+
+  Value encode() const {
+    Dictionary d;
+    put(d, "n", n);
+    put(d, "label", label);
+    return d;
+  }
+  static base::Result<Item> decode(const Reader& r) {
+    Fields f(r);
+    Item item;
+    item.n = f.required<std::int64_t>("n");
+    item.label = f.optional<std::string>("label");
+    return f.finish(std::move(item));
+  }
+};
+
+TEST(FieldsTest, ErrorsNameThePathOfTheBadValue) {
+  Value tree(Dictionary{
+      {"groups", Array{Dictionary{{"items", Array{Dictionary{{"n", 1}}}}},
+                       Dictionary{{"items", Array{Dictionary{{"n", 2}},
+                                                  Dictionary{{"n", 3}, {"label", 4}}}}}}}});
+  Reader root(tree, Format::Json);
+  auto groups = root.at("groups");
+  ASSERT_TRUE(groups.ok());
+  auto elements = groups->elements();
+  ASSERT_TRUE(elements.ok());
+  auto items = (*elements)[1].at("items");
+  ASSERT_TRUE(items.ok());
+  auto decoded = decode<std::vector<Item>>(*items);
+  ASSERT_FALSE(decoded.ok());
+  EXPECT_EQ(decoded.error().description,
+            "groups[1].items[1].label: expected string, found integer");
+}
+
+TEST(FieldsTest, AbsentOrNullOptionalIsNoValueAndMissingRequiredFails) {
+  auto absent =
+      decode<Item>(Value(Dictionary{{"n", 1}, {"label", Value()}, {"extra", true}}), Format::Json);
+  ASSERT_TRUE(absent.ok());
+  EXPECT_FALSE(absent->label.has_value());
+
+  auto missing = decode<Item>(Value(Dictionary{{"label", "a"}}), Format::Json);
+  ASSERT_FALSE(missing.ok());
+  EXPECT_TRUE(isError(missing.error(), ErrorCode::KeyNotFound));
+  EXPECT_EQ(missing.error().description, "<root>: missing key \"n\"");
+
+  EXPECT_FALSE(decode<Item>(Value(Array{}), Format::Json).ok());
+}
+
+TEST(FieldsTest, AbsentOptionalIsNotWritten) {
+  Value v = Item{7, std::nullopt}.encode();
+  EXPECT_EQ(v, Value(Dictionary{{"n", 7}}));
+}
+
+}  // namespace
+}  // namespace coding
