@@ -52,16 +52,16 @@ class WatchHandle {
 // may still be in progress when another thread removes its watch).
 //
 // Order: posted tasks run in the order posted. A timer joins the end of that
-// queue when it falls due (timers due together in the order they were set),
+// queue when the loop finds it due (equal due times in the order set),
 // so it never runs before its time and posted work cannot starve it. Each
 // pass runs the tasks queued when the pass began, then polls, so a task that
 // keeps reposting itself does not starve fd watches either.
 //
 // Quitting: quit() ends run() once every task already queued when quit() was
-// called has run (nothing handed to the loop before quit() is lost). Tasks
-// queued after it, and timers falling due after it, stay pending for a later
-// run(); whatever is still pending when the loop is destroyed is destroyed
-// without running.
+// called has run (no posted task handed over before quit() is lost). Tasks
+// queued after it, and timers that had not yet joined the queue, stay pending
+// for a later run(); whatever is still pending when the loop is destroyed is
+// destroyed without running.
 class MainLoop final : public Queue {
  public:
   // Events of watch(): what to wait for, and what a callback is told.
