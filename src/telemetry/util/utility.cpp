@@ -35,7 +35,6 @@ DirectoryState& directoryState() {
   return state;
 }
 
-// $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
 fs::path dataHome() {
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') return xdg;
   const char* home = std::getenv("HOME");
@@ -127,6 +126,8 @@ fs::path TLMUtility::darAvevedDirectoryURL() {
   std::lock_guard lock(directoryState().mutex);
   return directoryLocked();
 }
+
+fs::path TLMUtility::dataHomeDirectory() { return dataHome(); }
 
 void TLMUtility::resetDirectoryForTesting() {
   std::lock_guard lock(directoryState().mutex);

@@ -36,6 +36,8 @@ class TLMUtility {
   // Forgets the directory so the next use works it out again (tests point
   // XDG_DATA_HOME at a temporary folder).
   static void resetDirectoryForTesting();
+  // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+  static std::filesystem::path dataHomeDirectory();
 
   // Writes `data` (empty for none) to the component, atomically when asked,
   // after creating its folder. When something exists there and
