@@ -155,11 +155,8 @@ struct TLMHttpClient::Impl : std::enable_shared_from_this<TLMHttpClient::Impl> {
         }
       }
       std::weak_ptr<Impl> weak = weak_from_this();
-      std::weak_ptr<TLMHttpCall> weakCall = call;
-      call->startRetryTimer(status, retryAfter, [weak, weakCall] {
-        auto self = weak.lock();
-        auto retried = weakCall.lock();
-        if (self && retried) self->sendCallEntry(retried);
+      call->startRetryTimer(status, retryAfter, [weak, call] {
+        if (auto self = weak.lock()) self->sendCallEntry(call);
       });
       return;
     }
