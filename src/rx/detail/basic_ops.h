@@ -1,0 +1,261 @@
+#pragma once
+
+// Element-by-element operators.
+
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "rx/detail/sink.h"
+#include "rx/observable.h"
+
+namespace wendrix::rx {
+
+namespace detail {
+
+// Makes a Single from a stream known to end with exactly one element or an
+// error.
+struct SingleAccess {
+  template <class T>
+  static Single<T> wrap(Observable<T> o) {
+    return Single<T>(std::move(o));
+  }
+};
+
+}  // namespace detail
+
+template <class T>
+template <class F>
+Observable<detail::Mapped<F, T>> Observable<T>::map(F f) const {
+  using U = detail::Mapped<F, T>;
+  return Observable<U>([source = *this, f = std::move(f)](const AnyObserver<U>& o) {
+    return source.subscribe(detail::observer<T>([o, f](const Event<T>& e) mutable {
+      if (e.isNext()) {
+        o.onNext(f(e.element()));
+      } else {
+        o.on(e.template stopAs<U>());
+      }
+    }));
+  });
+}
+
+template <class T>
+template <class F>
+Observable<typename detail::Mapped<F, T>::value_type> Observable<T>::compactMap(F f) const {
+  using U = typename detail::Mapped<F, T>::value_type;
+  return Observable<U>([source = *this, f = std::move(f)](const AnyObserver<U>& o) {
+    return source.subscribe(detail::observer<T>([o, f](const Event<T>& e) mutable {
+      if (e.isNext()) {
+        auto mapped = f(e.element());
+        if (mapped) o.onNext(std::move(*mapped));
+      } else {
+        o.on(e.template stopAs<U>());
+      }
+    }));
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::filter(std::function<bool(const T&)> predicate) const {
+  return Observable([source = *this, predicate = std::move(predicate)](const AnyObserver<T>& o) {
+    return source.subscribe(detail::observer<T>([o, predicate](const Event<T>& e) {
+      if (!e.isNext() || predicate(e.element())) o.on(e);
+    }));
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::skipWhile(std::function<bool(const T&)> predicate) const {
+  return Observable([source = *this, predicate = std::move(predicate)](const AnyObserver<T>& o) {
+    auto skipping = std::make_shared<bool>(true);
+    return source.subscribe(detail::observer<T>([o, predicate, skipping](const Event<T>& e) {
+      if (e.isNext() && *skipping) {
+        if (predicate(e.element())) return;
+        *skipping = false;
+      }
+      o.on(e);
+    }));
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::take(std::size_t count) const {
+  if (count == 0) return empty();
+  return Observable([source = *this, count](const AnyObserver<T>& o) {
+    auto taken = std::make_shared<std::size_t>(0);
+    return source.subscribe(detail::observer<T>([o, count, taken](const Event<T>& e) {
+      if (*taken >= count) return;
+      if (e.isNext()) {
+        ++*taken;
+        o.on(e);
+        if (*taken == count) o.onCompleted();
+      } else {
+        *taken = count;
+        o.on(e);
+      }
+    }));
+  });
+}
+
+template <class T>
+Single<std::optional<T>> Observable<T>::first() const {
+  using U = std::optional<T>;
+  return detail::SingleAccess::wrap(Observable<U>([source = *this](const AnyObserver<U>& o) {
+    auto done = std::make_shared<bool>(false);
+    return source.subscribe(detail::observer<T>([o, done](const Event<T>& e) {
+      if (*done) return;
+      *done = true;
+      if (e.isError()) {
+        o.onError(e.error());
+        return;
+      }
+      o.onNext(e.isNext() ? U(e.element()) : U());
+      o.onCompleted();
+    }));
+  }));
+}
+
+namespace detail {
+
+// `asSingle` (emitWhenCompleted) and `single` (emit at once).
+template <class T>
+Observable<T> enforceSingle(Observable<T> source, bool emitWhenCompleted) {
+  return Observable<T>([source = std::move(source), emitWhenCompleted](const AnyObserver<T>& o) {
+    struct State {
+      std::optional<T> element;
+      bool done = false;
+    };
+    auto state = std::make_shared<State>();
+    return source.subscribe(observer<T>([o, state, emitWhenCompleted](const Event<T>& e) {
+      if (state->done) return;
+      if (e.isNext()) {
+        if (state->element) {
+          state->done = true;
+          o.onError(RxError::moreThanOneElement());
+          return;
+        }
+        state->element = e.element();
+        if (!emitWhenCompleted) o.on(e);
+      } else if (e.isError()) {
+        state->done = true;
+        o.on(e);
+      } else {
+        state->done = true;
+        if (!state->element) {
+          o.onError(RxError::noElements());
+          return;
+        }
+        if (emitWhenCompleted) o.onNext(std::move(*state->element));
+        o.onCompleted();
+      }
+    }));
+  });
+}
+
+}  // namespace detail
+
+template <class T>
+Single<T> Observable<T>::asSingle() const {
+  return detail::SingleAccess::wrap(detail::enforceSingle(*this, true));
+}
+
+template <class T>
+Observable<T> Observable<T>::single() const {
+  return detail::enforceSingle(*this, false);
+}
+
+template <class T>
+template <class... V>
+Observable<T> Observable<T>::startWith(V&&... values) const {
+  std::vector<T> prefix{T(std::forward<V>(values))...};
+  return Observable([source = *this, prefix = std::move(prefix)](const AnyObserver<T>& o) {
+    for (const auto& v : prefix)
+      o.onNext(v);
+    return source.subscribe(o);
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::distinctUntilChanged() const requires std::equality_comparable<T> {
+  return distinctUntilChanged([](const T& a, const T& b) { return a == b; });
+}
+
+template <class T>
+Observable<T> Observable<T>::distinctUntilChanged(
+    std::function<bool(const T&, const T&)> equal) const {
+  return Observable([source = *this, equal = std::move(equal)](const AnyObserver<T>& o) {
+    auto last = std::make_shared<std::optional<T>>();
+    return source.subscribe(detail::observer<T>([o, equal, last](const Event<T>& e) {
+      if (e.isNext()) {
+        if (*last && equal(**last, e.element())) return;
+        *last = e.element();
+      }
+      o.on(e);
+    }));
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::doOn(ObservableHandlers<T> handlers) const {
+  auto h = std::make_shared<const ObservableHandlers<T>>(std::move(handlers));
+  return Observable([source = *this, h](const AnyObserver<T>& o) {
+    if (h->onSubscribe) h->onSubscribe();
+    Disposable upstream = source.subscribe(detail::observer<T>([o, h](const Event<T>& e) {
+      if (e.isNext()) {
+        if (h->onNext) h->onNext(e.element());
+      } else if (e.isError()) {
+        if (h->onError) h->onError(e.error());
+      } else if (h->onCompleted) {
+        h->onCompleted();
+      }
+      o.on(e);
+    }));
+    if (!h->onDispose) return upstream;
+    return Disposable([upstream, h] {
+      upstream.dispose();
+      h->onDispose();
+    });
+  });
+}
+
+template <class T>
+Observable<Event<T>> Observable<T>::materialize() const {
+  using E = Event<T>;
+  return Observable<E>([source = *this](const AnyObserver<E>& o) {
+    return source.subscribe(detail::observer<T>([o](const Event<T>& e) {
+      o.onNext(e);
+      if (e.isStopEvent()) o.onCompleted();
+    }));
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::catchError(std::function<Observable(const Error&)> handler) const {
+  return Observable([source = *this, handler = std::move(handler)](const AnyObserver<T>& o) {
+    struct State {
+      SerialDisposable subscription;
+      bool switched = false;
+    };
+    auto state = std::make_shared<State>();
+    Disposable initial =
+        source.subscribe(detail::observer<T>([o, handler, state](const Event<T>& e) {
+          if (!e.isError()) {
+            o.on(e);
+            return;
+          }
+          state->switched = true;
+          state->subscription.set(Disposable());
+          state->subscription.set(handler(e.error()).subscribe(o));
+        }));
+    if (!state->switched) state->subscription.set(initial);
+    return state->subscription.asDisposable();
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::catchErrorJustReturn(T value) const {
+  return catchError([value = std::move(value)](const Error&) { return Observable::just(value); });
+}
+
+}  // namespace wendrix::rx

@@ -1,0 +1,145 @@
+#pragma once
+
+// `share`: one subscription of the source multicast to many subscribers,
+// with a replay buffer.
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "rx/detail/sink.h"
+#include "rx/observable.h"
+
+namespace wendrix::rx {
+
+namespace detail {
+
+// The subscribers, buffer and source subscription of one connection. With
+// the forever scope there is only ever one; it remembers the stop event.
+template <class T>
+struct ShareConnection {
+  std::size_t replay = 0;
+  SubjectLifetimeScope scope = SubjectLifetimeScope::whileConnected;
+  std::map<std::uint64_t, AnyObserver<T>> observers;
+  std::uint64_t nextKey = 0;
+  std::deque<T> buffer;
+  std::optional<Event<T>> stop;
+  Disposable source;
+  bool connected = false;
+  // Counts connections made, so that a subscription that returns after a
+  // nested reconnection does not overwrite the newer one.
+  std::uint64_t generation = 0;
+};
+
+template <class T>
+class ShareState {
+ public:
+  ShareState(Observable<T> source, std::size_t replay, SubjectLifetimeScope scope)
+      : source_(std::move(source)), replay_(replay), scope_(scope) {}
+
+  static Disposable subscribe(const std::shared_ptr<ShareState>& self, const AnyObserver<T>& o) {
+    if (!self->connection_) {
+      self->connection_ = std::make_shared<ShareConnection<T>>();
+      self->connection_->replay = self->replay_;
+      self->connection_->scope = self->scope_;
+    }
+    auto c = self->connection_;
+    const std::vector<T> replayed(c->buffer.begin(), c->buffer.end());
+    for (const auto& v : replayed)
+      o.onNext(v);
+    if (c->stop) {
+      o.on(*c->stop);
+      return Disposable();
+    }
+    const std::uint64_t key = c->nextKey++;
+    c->observers.emplace(key, o);
+    std::weak_ptr<ShareState> weak = self;
+    if (!c->connected) {
+      c->connected = true;
+      const std::uint64_t generation = ++c->generation;
+      Disposable d = self->source_.subscribe(
+          observer<T>([weak, c](const Event<T>& e) { deliver(weak, c, e); }));
+      if (c->connected && c->generation == generation) {
+        c->source = d;
+      } else {
+        d.dispose();
+      }
+    }
+    return Disposable([weak, c, key] { unsubscribe(weak, c, key); });
+  }
+
+ private:
+  static void deliver(const std::weak_ptr<ShareState>& weak,
+                      const std::shared_ptr<ShareConnection<T>>& c, const Event<T>& e) {
+    if (e.isNext()) {
+      if (c->replay > 0) {
+        c->buffer.push_back(e.element());
+        while (c->buffer.size() > c->replay)
+          c->buffer.pop_front();
+      }
+      for (const auto& o : snapshot(c))
+        o.on(e);
+      return;
+    }
+    c->connected = false;
+    ++c->generation;
+    if (c->scope == SubjectLifetimeScope::forever) {
+      c->stop = e;
+    } else {
+      detach(weak, c);
+    }
+    auto observers = snapshot(c);
+    c->observers.clear();
+    Disposable source = std::move(c->source);
+    c->source = Disposable();
+    for (const auto& o : observers)
+      o.on(e);
+    source.dispose();
+  }
+
+  static void unsubscribe(const std::weak_ptr<ShareState>& weak,
+                          const std::shared_ptr<ShareConnection<T>>& c, std::uint64_t key) {
+    c->observers.erase(key);
+    if (!c->observers.empty() || !c->connected) return;
+    c->connected = false;
+    ++c->generation;
+    if (c->scope == SubjectLifetimeScope::whileConnected) detach(weak, c);
+    Disposable source = std::move(c->source);
+    c->source = Disposable();
+    source.dispose();
+  }
+
+  // Ends a whileConnected connection: the next subscriber starts afresh.
+  static void detach(const std::weak_ptr<ShareState>& weak,
+                     const std::shared_ptr<ShareConnection<T>>& c) {
+    if (auto self = weak.lock(); self && self->connection_ == c) self->connection_ = nullptr;
+  }
+
+  static std::vector<AnyObserver<T>> snapshot(const std::shared_ptr<ShareConnection<T>>& c) {
+    std::vector<AnyObserver<T>> observers;
+    observers.reserve(c->observers.size());
+    for (const auto& [key, o] : c->observers)
+      observers.push_back(o);
+    return observers;
+  }
+
+  Observable<T> source_;
+  std::size_t replay_;
+  SubjectLifetimeScope scope_;
+  std::shared_ptr<ShareConnection<T>> connection_;
+};
+
+}  // namespace detail
+
+template <class T>
+Observable<T> Observable<T>::share(std::size_t replay, SubjectLifetimeScope scope) const {
+  auto state = std::make_shared<detail::ShareState<T>>(*this, replay, scope);
+  return Observable(
+      [state](const AnyObserver<T>& o) { return detail::ShareState<T>::subscribe(state, o); });
+}
+
+}  // namespace wendrix::rx

@@ -1,0 +1,143 @@
+#pragma once
+
+// The core of every subscription: the sink that guards one observer.
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "rx/observable.h"
+
+namespace wendrix::rx {
+
+namespace detail {
+
+// One subscription at one step of a chain. It passes events on until the
+// first stop event or disposal, then drops the observer (and with it the
+// downstream closures) and disposes the upstream subscription.
+template <class T>
+class Sink {
+ public:
+  explicit Sink(AnyObserver<T> observer) : observer_(std::move(observer)) {}
+
+  void on(const Event<T>& event) {
+    if (stopped_) return;
+    if (event.isNext()) {
+      observer_.on(event);
+      return;
+    }
+    stopped_ = true;
+    AnyObserver<T> observer = std::move(observer_);
+    observer_ = AnyObserver<T>();
+    observer.on(event);
+    disposeUpstream();
+  }
+
+  void dispose() {
+    stopped_ = true;
+    observer_ = AnyObserver<T>();
+    disposeUpstream();
+  }
+
+  // The upstream subscription arrives once the source's subscribe handler
+  // returned; when the sink stopped meanwhile it is disposed at once.
+  void setUpstream(Disposable upstream) {
+    if (stopped_) {
+      upstream.dispose();
+    } else {
+      upstream_ = std::move(upstream);
+    }
+  }
+
+ private:
+  void disposeUpstream() {
+    Disposable upstream = std::move(upstream_);
+    upstream_ = Disposable();
+    upstream.dispose();
+  }
+
+  AnyObserver<T> observer_;
+  Disposable upstream_;
+  bool stopped_ = false;
+};
+
+// An observer for one step of an operator: `handler(event)`.
+template <class T, class F>
+AnyObserver<T> observer(F&& handler) {
+  return AnyObserver<T>(typename AnyObserver<T>::EventHandler(std::forward<F>(handler)));
+}
+
+// A stream that emits `values` and completes.
+template <class T>
+Observable<T> fromVector(std::vector<T> values) {
+  return Observable<T>([values = std::move(values)](const AnyObserver<T>& o) {
+    for (const auto& v : values)
+      o.onNext(v);
+    o.onCompleted();
+    return Disposable();
+  });
+}
+
+}  // namespace detail
+
+template <class T>
+Disposable Observable<T>::subscribe(AnyObserver<T> observer) const {
+  auto handler = subscribe_;
+  auto sink = std::make_shared<detail::Sink<T>>(std::move(observer));
+  sink->setUpstream((*handler)(detail::observer<T>([sink](const Event<T>& e) { sink->on(e); })));
+  return Disposable([sink] { sink->dispose(); });
+}
+
+template <class T>
+Disposable Observable<T>::subscribe(std::function<void(const T&)> onNext,
+                                    std::function<void(const Error&)> onError,
+                                    std::function<void()> onCompleted) const {
+  return subscribe(detail::observer<T>([onNext = std::move(onNext), onError = std::move(onError),
+                                        onCompleted = std::move(onCompleted)](const Event<T>& e) {
+    if (e.isNext()) {
+      if (onNext) onNext(e.element());
+    } else if (e.isError()) {
+      if (onError) onError(e.error());
+    } else if (onCompleted) {
+      onCompleted();
+    }
+  }));
+}
+
+template <class T>
+Observable<T> Observable<T>::just(T value) {
+  return Observable([value = std::move(value)](const AnyObserver<T>& o) {
+    o.onNext(value);
+    o.onCompleted();
+    return Disposable();
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::empty() {
+  return Observable([](const AnyObserver<T>& o) {
+    o.onCompleted();
+    return Disposable();
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::never() {
+  return Observable([](const AnyObserver<T>&) { return Disposable(); });
+}
+
+template <class T>
+Observable<T> Observable<T>::error(Error error) {
+  return Observable([error = std::move(error)](const AnyObserver<T>& o) {
+    o.onError(error);
+    return Disposable();
+  });
+}
+
+template <class T>
+Observable<T> Observable<T>::deferred(std::function<Observable()> factory) {
+  return Observable(
+      [factory = std::move(factory)](const AnyObserver<T>& o) { return factory().subscribe(o); });
+}
+
+}  // namespace wendrix::rx

@@ -1,0 +1,96 @@
+#include "rx/disposable.h"
+
+#include <utility>
+
+namespace wendrix::rx {
+
+Disposable::Disposable(std::function<void()> action)
+    : state_(std::make_shared<State>(State{std::move(action), false})) {}
+
+void Disposable::dispose() const {
+  if (!state_ || state_->disposed) return;
+  state_->disposed = true;
+  // Release the action before running it, so that whatever it captured is
+  // freed even if it disposes this handle again.
+  auto action = std::move(state_->action);
+  state_->action = nullptr;
+  if (action) action();
+}
+
+void Disposable::disposed(DisposeBag& bag) const {
+  bag.insert(*this);
+}
+
+CompositeDisposable::CompositeDisposable() : state_(std::make_shared<State>()) {}
+
+std::optional<CompositeDisposable::Key> CompositeDisposable::insert(Disposable d) const {
+  if (state_->disposed) {
+    d.dispose();
+    return std::nullopt;
+  }
+  const Key key = state_->nextKey++;
+  state_->members.emplace(key, std::move(d));
+  return key;
+}
+
+void CompositeDisposable::remove(Key key) const {
+  auto it = state_->members.find(key);
+  if (it == state_->members.end()) return;
+  Disposable d = std::move(it->second);
+  state_->members.erase(it);
+  d.dispose();
+}
+
+void CompositeDisposable::dispose() const {
+  if (state_->disposed) return;
+  state_->disposed = true;
+  auto members = std::move(state_->members);
+  state_->members.clear();
+  for (auto& [key, d] : members)
+    d.dispose();
+}
+
+Disposable CompositeDisposable::asDisposable() const {
+  return Disposable([self = *this] { self.dispose(); });
+}
+
+SerialDisposable::SerialDisposable() : state_(std::make_shared<State>()) {}
+
+void SerialDisposable::set(Disposable d) const {
+  if (state_->disposed) {
+    d.dispose();
+    return;
+  }
+  Disposable old = std::move(state_->current);
+  state_->current = std::move(d);
+  old.dispose();
+}
+
+void SerialDisposable::dispose() const {
+  if (state_->disposed) return;
+  state_->disposed = true;
+  Disposable old = std::move(state_->current);
+  state_->current = Disposable();
+  old.dispose();
+}
+
+Disposable SerialDisposable::asDisposable() const {
+  return Disposable([self = *this] { self.dispose(); });
+}
+
+DisposeBag::~DisposeBag() {
+  // Disposing may run code that inserts into this bag; keep going until it
+  // stays empty.
+  while (!items_.empty()) {
+    auto items = std::move(items_);
+    items_.clear();
+    for (auto& d : items)
+      d.dispose();
+  }
+}
+
+void DisposeBag::insert(Disposable d) {
+  items_.push_back(std::move(d));
+}
+
+}  // namespace wendrix::rx

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace wendrix::rx {
+
+class DisposeBag;
+
+// A handle on something to cancel or release: a subscription, a timer. Copies
+// share one state; `dispose()` runs the action at most once, and the action is
+// released at that moment. A default-made handle does nothing.
+class Disposable {
+ public:
+  Disposable() = default;
+  explicit Disposable(std::function<void()> action);
+
+  void dispose() const;
+  bool isDisposed() const { return state_ && state_->disposed; }
+
+  // Hands this disposable to `bag`, which disposes it when it is destroyed.
+  void disposed(DisposeBag& bag) const;
+
+ private:
+  struct State {
+    std::function<void()> action;
+    bool disposed = false;
+  };
+  std::shared_ptr<State> state_;
+};
+
+struct Disposables {
+  // A disposable without an action.
+  static Disposable create() { return Disposable(std::function<void()>()); }
+  // A disposable that runs `action` when first disposed.
+  static Disposable create(std::function<void()> action) { return Disposable(std::move(action)); }
+};
+
+// A group of disposables disposed together. Once disposed, anything added is
+// disposed at once. Copies share one group.
+class CompositeDisposable {
+ public:
+  using Key = std::uint64_t;
+
+  CompositeDisposable();
+
+  // Adds `d`; gives its key, or nothing when the group was already disposed
+  // (then `d` has been disposed).
+  std::optional<Key> insert(Disposable d) const;
+  // Disposes and drops the member with `key`, if it is still there.
+  void remove(Key key) const;
+  void dispose() const;
+  bool isDisposed() const { return state_->disposed; }
+  std::size_t count() const { return state_->members.size(); }
+  Disposable asDisposable() const;
+
+ private:
+  struct State {
+    std::map<Key, Disposable> members;
+    Key nextKey = 0;
+    bool disposed = false;
+  };
+  std::shared_ptr<State> state_;
+};
+
+// Holds one disposable at a time: setting a new one disposes the previous
+// one. Once disposed, anything set is disposed at once. Copies share one slot.
+class SerialDisposable {
+ public:
+  SerialDisposable();
+
+  void set(Disposable d) const;
+  void dispose() const;
+  bool isDisposed() const { return state_->disposed; }
+  Disposable asDisposable() const;
+
+ private:
+  struct State {
+    Disposable current;
+    bool disposed = false;
+  };
+  std::shared_ptr<State> state_;
+};
+
+// Owns subscriptions for the lifetime of an object: disposes everything it
+// holds, in insertion order, when destroyed.
+class DisposeBag {
+ public:
+  DisposeBag() = default;
+  DisposeBag(const DisposeBag&) = delete;
+  DisposeBag& operator=(const DisposeBag&) = delete;
+  ~DisposeBag();
+
+  void insert(Disposable d);
+  std::size_t count() const { return items_.size(); }
+
+ private:
+  std::vector<Disposable> items_;
+};
+
+}  // namespace wendrix::rx
