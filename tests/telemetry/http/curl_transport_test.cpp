@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "telemetry/http/http_client.h"
+#include "telemetry/http/http_transport.h"
+#include "telemetry/ingestion/loopback_server.h"
+#include "telemetry/ingestion/thread_queue.h"
+
+namespace tlm {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Result {
+  std::optional<TLMHttpResponse> response;
+  std::string body;
+  std::optional<base::Error> error;
+};
+
+Result perform(TLMHttpTransport& transport, TLMHttpRequest request) {
+  std::promise<Result> done;
+  auto future = done.get_future();
+  transport.start(std::move(request), [&done](auto response, auto body, auto error) {
+    done.set_value({std::move(response), std::move(body), std::move(error)});
+  });
+  EXPECT_EQ(future.wait_for(20s), std::future_status::ready);
+  return future.get();
+}
+
+TEST(TLMCurlTransportTest, SendsTheRequestExactlyAndReadsTheAnswer) {
+  tlmtest::LoopbackServer server;
+  server.script(
+      {{201, {{"ETag", "\"v1\""}, {"x-ms-retry-after-ms", "7"}}, "{\"a\":1}", "application/json"}});
+  auto transport = TLMMakeCurlTransport({});
+  const std::string body(5000, 'z');
+  auto result = perform(*transport, {server.baseUrl() + "/logs?api-version=1.0.0",
+                                     "POST",
+                                     {{"Content-Type", "application/json"}, {"Install-ID", "I"}},
+                                     body});
+
+  ASSERT_FALSE(result.error) << *result.error;
+  EXPECT_EQ(result.response->statusCode, 201);
+  EXPECT_EQ(result.response->headers.at("etag"), "\"v1\"");
+  EXPECT_EQ(result.response->headers.at("X-MS-Retry-After-Ms"), "7");
+  EXPECT_EQ(result.body, "{\"a\":1}");
+
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].target, "/logs?api-version=1.0.0");
+  EXPECT_EQ(requests[0].header("Content-Type"), "application/json");
+  EXPECT_EQ(requests[0].header("Install-ID"), "I");
+  EXPECT_FALSE(requests[0].hasHeader("Expect"));
+  EXPECT_EQ(requests[0].body, body);
+}
+
+TEST(TLMCurlTransportTest, MapsConnectionFailures) {
+  tlmtest::LoopbackServer holding;
+  holding.script({tlmtest::ScriptedResponse::held()});
+  tlmtest::ClosingServer closing;
+  struct Case {
+    std::string name;
+    std::string url;
+    std::int64_t code;
+  } cases[] = {
+      {"refused", "http://127.0.0.1:" + std::to_string(tlmtest::closedPort()) + "/logs",
+       TLMURLErrorCannotConnectToHost},
+      // Closed without a reply: an ordinary error, never "connection lost".
+      {"closed", closing.baseUrl() + "/logs", TLMURLErrorUnknown},
+      {"time-out", holding.baseUrl() + "/logs", TLMURLErrorTimedOut},
+      {"bad URL", "nonsense://", TLMURLErrorBadURL},
+  };
+  TLMHttpTransportConfiguration configuration;
+  configuration.timeout = 300ms;
+  auto transport = TLMMakeCurlTransport(configuration);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto result = perform(*transport, {c.url, "POST", {}, std::string("{}")});
+    EXPECT_FALSE(result.response);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->domain, kTLMURLErrorDomain);
+    EXPECT_EQ(result.error->code, c.code) << result.error->description;
+  }
+  EXPECT_GE(closing.accepted(), 1);
+}
+
+TEST(TLMCurlTransportTest, InvalidateCancelsRequestsInFlightAndRefusesNewOnes) {
+  tlmtest::LoopbackServer server;
+  server.script({tlmtest::ScriptedResponse::held()});
+  auto transport = TLMMakeCurlTransport({});
+  std::promise<Result> done;
+  transport->start({server.baseUrl() + "/logs", "POST", {}, std::string("x")},
+                   [&done](auto response, auto body, auto error) {
+                     done.set_value({std::move(response), std::move(body), std::move(error)});
+                   });
+  ASSERT_TRUE(server.waitForRequests(1));
+  transport->invalidateAndCancel();
+  auto future = done.get_future();
+  ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
+  EXPECT_EQ(future.get().error->code, TLMURLErrorCancelled);
+  EXPECT_EQ(perform(*transport, {server.baseUrl(), "GET", {}, {}}).error->code,
+            TLMURLErrorCancelled);
+}
+
+// Through the client: a connection closed without a reply finishes the call
+// with its error instead of parking it until a network change.
+TEST(TLMCurlTransportTest, ClientAnswersAConnectionClosedWithoutReply) {
+  tlmtest::ClosingServer closing;
+  tlmtest::ThreadQueue timers;
+  TLMHttpClient client(timers);
+  std::promise<std::optional<base::Error>> done;
+  client.sendAsync(closing.baseUrl() + "/logs", "POST", {}, std::string("{}"),
+                   [&done](const auto&, const auto&, const auto& error) { done.set_value(error); });
+  auto future = done.get_future();
+  ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
+  auto error = future.get();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, TLMURLErrorUnknown);
+  EXPECT_EQ(client.pendingCallCount(), 0u);
+}
+
+}  // namespace
+}  // namespace tlm
