@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -86,21 +85,22 @@ bool writeAll(int fd, std::span<const std::uint8_t> data) {
 
 // Writes through a temporary file in the same folder, renamed over the target
 // once it is on disk, so readers see the old or the new contents, never half.
+// SDK files are private to the user (mode 0600), however they are written.
 bool writeAtomically(const fs::path& path, std::span<const std::uint8_t> data) {
-  std::string tmpl = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  std::string temp = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
+  bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(tmpl.c_str(), path.c_str()) != 0) {
-    ::unlink(tmpl.c_str());
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
     return false;
   }
   return true;
 }
 
 bool writeInPlace(const fs::path& path, std::span<const std::uint8_t> data) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   const bool ok = writeAll(fd, data);
   return (::close(fd) == 0) && ok;
@@ -127,7 +127,9 @@ fs::path TLMUtility::darAvevedDirectoryURL() {
   return directoryLocked();
 }
 
-fs::path TLMUtility::dataHomeDirectory() { return dataHome(); }
+fs::path TLMUtility::dataHomeDirectory() {
+  return dataHome();
+}
 
 void TLMUtility::resetDirectoryForTesting() {
   std::lock_guard lock(directoryState().mutex);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "platform/secrets/fake/memory_secret_store.h"
 #include "telemetry/util/log_capture.h"
 
@@ -91,6 +94,39 @@ TEST_F(KeychainUtilTest, ClearRemovesOnlyTheDefaultService) {
   EXPECT_FALSE(keychain_.stringForKey("k2"));
   EXPECT_EQ(keychain_.stringForKey("k1", "other.service", nullptr), "c");
   EXPECT_FALSE(keychain_.clear());  // nothing left to delete
+}
+
+}  // namespace
+}  // namespace tlm
+
+namespace tlm {
+namespace {
+
+TEST(KeychainUtilSharedTest, SharedKeychainPersistsInAPrivateFolderUnderXdgDataHome) {
+  namespace fs = std::filesystem;
+  std::string tmpl = (fs::temp_directory_path() / "tlm-keychain-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+  const fs::path root = tmpl;
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::optional<std::string> oldDataHome =
+      old ? std::optional<std::string>(old) : std::nullopt;
+  ::setenv("XDG_DATA_HOME", root.c_str(), 1);
+  TLMKeychainUtil::setSharedForTesting(nullptr);
+
+  ASSERT_TRUE(TLMKeychainUtil::shared()->storeString("kept", "k"));
+  const fs::path folder = root / "app.Wendrix" / "keychain";
+  EXPECT_EQ(TLMKeychainUtil::defaultStoreDirectory(), folder);
+  EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all);
+  // A new process reads what the last one stored.
+  TLMKeychainUtil::setSharedForTesting(nullptr);
+  EXPECT_EQ(TLMKeychainUtil::shared()->stringForKey("k"), "kept");
+
+  TLMKeychainUtil::setSharedForTesting(nullptr);
+  if (oldDataHome)
+    ::setenv("XDG_DATA_HOME", oldDataHome->c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
+  fs::remove_all(root);
 }
 
 }  // namespace
