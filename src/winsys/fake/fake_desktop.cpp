@@ -1,0 +1,365 @@
+#include "winsys/fake/fake_desktop.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "winsys/errors.h"
+
+namespace wendrix::winsys::fake {
+
+// --- the window-system layer over the desktop -------------------------------
+
+class FakeDesktop::LiveState final : public State {
+ public:
+  explicit LiveState(FakeDesktop& desktop) : desktop_(desktop) {}
+
+  std::vector<ApplicationPtr> runningApplications() const override {
+    return {desktop_.apps_.begin(), desktop_.apps_.end()};
+  }
+  ApplicationPtr frontmostApplication() const override { return desktop_.frontmost_; }
+
+ private:
+  FakeDesktop& desktop_;
+};
+
+class FakeDesktop::System final : public WindowSystem {
+ public:
+  explicit System(FakeDesktop& desktop) : desktop_(desktop) {}
+  Promise<StatePtr> initialize(EventNotifier& notifier) override {
+    return desktop_.initialize(notifier);
+  }
+
+ private:
+  FakeDesktop& desktop_;
+};
+
+// --- windows and applications -----------------------------------------------
+
+FakeWindow::FakeWindow(FakeDesktop& desktop, std::weak_ptr<FakeApplication> app, WindowSpec spec,
+                       std::uint64_t identity)
+    : desktop_(&desktop), app_(std::move(app)), spec_(std::move(spec)), identity_(identity) {}
+
+ApplicationPtr FakeWindow::application() const {
+  return app_.lock();
+}
+
+Promise<Rect> FakeWindow::setFrame(Rect frame) {
+  ++frameWrites_;
+  auto self = shared_from_this();
+  return desktop_->answerWrite<Rect>(frameScript_, [self, frame]() -> base::Result<Rect> {
+    if (!self->alive_) return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
+    self->desktop_->moveWindow(self, frame);
+    return self->spec_.frame;
+  });
+}
+
+Promise<bool> FakeWindow::setMinimized(bool minimized) {
+  ++minimizedWrites_;
+  auto self = shared_from_this();
+  return desktop_->answerWrite<bool>(minimizedScript_, [self, minimized]() -> base::Result<bool> {
+    if (!self->alive_) {
+      return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
+    }
+    self->desktop_->setMinimized(self, minimized);
+    return self->spec_.minimized;
+  });
+}
+
+base::Status FakeWindow::close() {
+  if (!alive_) return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
+  if (!spec_.closable) return WindowSystemError::make(WindowSystemErrorCode::cannotClose);
+  // The window goes away a moment later, as a real one does.
+  desktop_->queue_.async([self = shared_from_this()] {
+    if (self->alive_) self->desktop_->destroyWindow(self);
+  });
+  return {};
+}
+
+FakeApplication::FakeApplication(FakeDesktop& desktop, AppSpec spec, std::uint64_t identity)
+    : desktop_(&desktop), spec_(std::move(spec)), identity_(identity) {}
+
+std::vector<WindowPtr> FakeApplication::knownWindows() const {
+  return {windows_.begin(), windows_.end()};
+}
+
+Promise<bool> FakeApplication::setHidden(bool hidden) {
+  auto self = shared_from_this();
+  return desktop_->answerWrite<bool>(hiddenScript_, [self, hidden]() -> base::Result<bool> {
+    if (!self->running_) return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
+    self->desktop_->setHidden(self, hidden);
+    return self->spec_.hidden;
+  });
+}
+
+void FakeApplication::quit() {
+  ++quitRequests_;
+  if (spec_.ignoresQuit) return;
+  desktop_->queue_.async([self = shared_from_this()] {
+    if (self->running_) self->desktop_->terminate(self);
+  });
+}
+
+// --- the desktop ------------------------------------------------------------
+
+FakeDesktop::FakeDesktop(dispatch::Queue& mainQueue)
+    : queue_(mainQueue), system_(std::make_unique<System>(*this)) {
+  keyboard_.setListener([this](const platform::Keystroke& k) { onKeystroke(k); });
+  workspace_.setHandler(
+      [this](const platform::FakeWorkspace::Request& request, platform::OpenCompletion done) {
+        onOpenRequest(request, std::move(done));
+      });
+  runningApps_.setActivationHandler(
+      [this](const platform::FakeRunningApplications::Activation& a) { onActivation(a); });
+}
+
+FakeDesktop::~FakeDesktop() = default;
+
+WindowSystem& FakeDesktop::windowSystem() {
+  return *system_;
+}
+
+template <class E, class P>
+void FakeDesktop::emit(P subject) {
+  if (notifier_) notifier_->notify(E(std::move(subject)));
+}
+
+template <class T, class Apply>
+Promise<T> FakeDesktop::answerWrite(const WriteScript& script, Apply apply) {
+  auto [promise, resolver] = Promise<T>::pending(queue_);
+  queue_.after(script.delay, [resolver = resolver, error = script.error, apply = std::move(apply)] {
+    if (error) {
+      resolver.reject(*error);
+    } else {
+      resolver.settle(apply());
+    }
+  });
+  return promise;
+}
+
+Promise<StatePtr> FakeDesktop::initialize(EventNotifier& notifier) {
+  ++initializations_;
+  if (!trust_.trusted()) {
+    return Promise<StatePtr>::error(queue_,
+                                    WindowSystemError::make(WindowSystemErrorCode::notTrusted));
+  }
+  return answerWrite<StatePtr>(initScript_, [this, &notifier]() -> base::Result<StatePtr> {
+    notifier_ = &notifier;
+    return StatePtr(std::make_shared<LiveState>(*this));
+  });
+}
+
+std::int32_t FakeDesktop::freePid() {
+  while (applicationWithPid(nextPid_) || nextPid_ == runningApps_.current().processIdentifier) {
+    ++nextPid_;
+  }
+  return nextPid_++;
+}
+
+std::shared_ptr<FakeApplication> FakeDesktop::launch(AppSpec spec,
+                                                     std::vector<WindowSpec> windows) {
+  if (spec.processIdentifier == 0) spec.processIdentifier = freePid();
+  auto app = std::make_shared<FakeApplication>(*this, std::move(spec), nextIdentity_++);
+  apps_.push_back(app);
+  runningApps_.addProcess(app->processIdentifier());
+  emit<ApplicationLaunchedEvent>(ApplicationPtr(app));
+  for (auto& window : windows)
+    addWindow(app, std::move(window));
+  return app;
+}
+
+void FakeDesktop::terminate(const std::shared_ptr<FakeApplication>& app) {
+  if (!app->running_) return;
+  while (!app->windows_.empty())
+    removeWindow(app->windows_.back());
+  app->running_ = false;
+  std::erase(apps_, app);
+  runningApps_.removeProcess(app->processIdentifier());
+  emit<ApplicationTerminatedEvent>(ApplicationPtr(app));
+  if (frontmost_ == app) setFrontmost(nullptr);
+}
+
+std::shared_ptr<FakeWindow> FakeDesktop::addWindow(const std::shared_ptr<FakeApplication>& app,
+                                                   WindowSpec spec) {
+  auto window = std::make_shared<FakeWindow>(*this, app, std::move(spec), nextIdentity_++);
+  app->windows_.push_back(window);
+  emit<WindowCreatedEvent>(WindowPtr(window));
+  if (!app->mainWindow_) setMainWindow(app, window);
+  return window;
+}
+
+void FakeDesktop::destroyWindow(const std::shared_ptr<FakeWindow>& window) {
+  if (window->alive_) removeWindow(window);
+}
+
+void FakeDesktop::removeWindow(const std::shared_ptr<FakeWindow>& window) {
+  window->alive_ = false;
+  auto app = window->app_.lock();
+  if (!app) return;
+  std::erase(app->windows_, window);
+  emit<WindowDestroyedEvent>(WindowPtr(window));
+  if (app->mainWindow_ == window) {
+    setMainWindow(app, app->windows_.empty() ? nullptr : app->windows_.front());
+  }
+}
+
+void FakeDesktop::setTitle(const std::shared_ptr<FakeWindow>& window, std::string title) {
+  if (window->spec_.title == title) return;
+  window->spec_.title = std::move(title);
+  emit<WindowTitleChangedEvent>(WindowPtr(window));
+}
+
+void FakeDesktop::moveWindow(const std::shared_ptr<FakeWindow>& window, Rect frame) {
+  if (window->spec_.frame == frame) return;
+  window->spec_.frame = frame;
+  emit<WindowFrameChangedEvent>(WindowPtr(window));
+}
+
+void FakeDesktop::setMinimized(const std::shared_ptr<FakeWindow>& window, bool minimized) {
+  if (window->spec_.minimized == minimized) return;
+  window->spec_.minimized = minimized;
+  emit<WindowMinimizedChangedEvent>(WindowPtr(window));
+}
+
+void FakeDesktop::setHidden(const std::shared_ptr<FakeApplication>& app, bool hidden) {
+  if (app->spec_.hidden == hidden) return;
+  app->spec_.hidden = hidden;
+  emit<ApplicationIsHiddenChangedEvent>(ApplicationPtr(app));
+}
+
+void FakeDesktop::setMainWindow(const std::shared_ptr<FakeApplication>& app,
+                                const std::shared_ptr<FakeWindow>& window) {
+  if (app->mainWindow_ == window) return;
+  app->mainWindow_ = window;
+  emit<ApplicationMainWindowChangedEvent>(ApplicationPtr(app));
+}
+
+void FakeDesktop::setFrontmost(const std::shared_ptr<FakeApplication>& app) {
+  if (frontmost_ == app) return;
+  frontmost_ = app;
+  runningApps_.setFrontmost(app ? std::optional(app->processIdentifier()) : std::nullopt);
+  emit<FrontmostApplicationChangedEvent>(ApplicationPtr(app));
+}
+
+std::shared_ptr<FakeApplication> FakeDesktop::applicationWithPid(std::int32_t pid) const {
+  for (const auto& app : apps_) {
+    if (app->processIdentifier() == pid) return app;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<FakeApplication> FakeDesktop::applicationWithURL(const base::Url& url) const {
+  for (const auto& app : apps_) {
+    if (app->bundleURL() == url) return app;
+  }
+  return nullptr;
+}
+
+void FakeDesktop::scriptNewWindow(std::int32_t pid, NewWindowScript script) {
+  newWindowScripts_.insert_or_assign(pid, std::move(script));
+}
+
+void FakeDesktop::scriptLaunch(const base::Url& applicationURL, LaunchScript script) {
+  launchScripts_.insert_or_assign(applicationURL.absoluteString(), std::move(script));
+}
+
+void FakeDesktop::scriptActivation(std::int32_t pid, ActivationScript script) {
+  activationScripts_.insert_or_assign(pid, std::move(script));
+}
+
+void FakeDesktop::onKeystroke(const platform::Keystroke& keystroke) {
+  if (!keystroke.keyDown) return;
+  auto it = newWindowScripts_.find(keystroke.processIdentifier);
+  if (it == newWindowScripts_.end()) return;
+  const NewWindowScript script = it->second;
+  if (script.keyCode && *script.keyCode != keystroke.keyCode) return;
+  queue_.after(script.delay, [this, script, pid = keystroke.processIdentifier] {
+    auto app = applicationWithPid(pid);
+    if (!app) return;
+    for (int i = 0; i < script.count; ++i) {
+      WindowSpec spec = script.window;
+      if (spec.title.empty()) spec.title = "Untitled " + std::to_string(++untitled_);
+      addWindow(app, std::move(spec));
+    }
+  });
+}
+
+namespace {
+
+platform::LaunchedApplication describe(const FakeApplication& app) {
+  return {app.processIdentifier(), app.bundleIdentifier(), app.bundleURL()};
+}
+
+}  // namespace
+
+void FakeDesktop::onOpenRequest(const platform::FakeWorkspace::Request& request,
+                                platform::OpenCompletion completion) {
+  auto it = launchScripts_.find(request.applicationURL.absoluteString());
+  if (it == launchScripts_.end()) {
+    // Unscripted: a running application at that URL is reached; any other
+    // URL has no application.
+    queue_.async([this, request, completion = std::move(completion)] {
+      if (auto app = applicationWithURL(request.applicationURL)) {
+        completion(describe(*app), std::nullopt);
+      } else {
+        completion(std::nullopt,
+                   platform::FakeWorkspace::noApplicationError(request.applicationURL));
+      }
+    });
+    return;
+  }
+  const LaunchScript script = it->second;
+  queue_.after(script.delay, [this, script, request, completion = std::move(completion)] {
+    switch (script.outcome) {
+      case LaunchScript::Outcome::fail:
+        completion(std::nullopt, script.error);
+        return;
+      case LaunchScript::Outcome::neither:
+        completion(std::nullopt, std::nullopt);
+        return;
+      case LaunchScript::Outcome::launch:
+        break;
+    }
+    auto app = applicationWithURL(request.applicationURL);
+    if (app) {
+      for (const auto& spec : script.reopenWindows)
+        addWindow(app, spec);
+    } else {
+      AppSpec spec = script.app;
+      if (!spec.bundleURL) spec.bundleURL = request.applicationURL;
+      app = launch(std::move(spec), script.windows);
+    }
+    if (request.documents && script.windowPerDocument) {
+      for (const auto& url : *request.documents) {
+        const std::string path = url.filePath().value_or(url.absoluteString());
+        const auto slash = path.find_last_of('/');
+        WindowSpec spec;
+        spec.title = slash == std::string::npos ? path : path.substr(slash + 1);
+        spec.document = path;
+        addWindow(app, std::move(spec));
+      }
+    }
+    completion(describe(*app), std::nullopt);
+  });
+}
+
+void FakeDesktop::onActivation(const platform::FakeRunningApplications::Activation& activation) {
+  auto app = applicationWithPid(activation.processIdentifier);
+  if (!app) {
+    // A process without windows here (such as the program itself).
+    runningApps_.setFrontmost(activation.processIdentifier);
+    return;
+  }
+  ActivationScript script;
+  if (auto it = activationScripts_.find(activation.processIdentifier);
+      it != activationScripts_.end()) {
+    script = it->second;
+  }
+  if (!script.delay) return;
+  queue_.after(*script.delay, [this, app] {
+    if (!app->running_) return;
+    setHidden(app, false);
+    setFrontmost(app);
+  });
+}
+
+}  // namespace wendrix::winsys::fake

@@ -1,0 +1,314 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dispatch/queue.h"
+#include "platform/keyboard/fake/recording_keyboard.h"
+#include "platform/running_apps/fake/fake_running_applications.h"
+#include "platform/workspace/fake/fake_workspace.h"
+#include "winsys/event_notifier.h"
+#include "winsys/fake/fake_accessibility_trust.h"
+#include "winsys/window_system.h"
+
+namespace wendrix::winsys::fake {
+
+class FakeDesktop;
+
+// How the fake answers a property write or an initialization: after `delay`
+// (zero: on the next turn of the queue), with the change made, or rejected
+// with `error` and nothing changed.
+struct WriteScript {
+  dispatch::Duration delay{0};
+  std::optional<base::Error> error;
+
+  static WriteScript after(dispatch::Duration d) { return WriteScript{d, std::nullopt}; }
+  static WriteScript rejected(base::Error e, dispatch::Duration d = {}) {
+    return WriteScript{d, std::move(e)};
+  }
+};
+
+struct WindowSpec {
+  std::string title;
+  Rect frame;
+  std::optional<std::string> document;
+  bool minimized = false;
+  bool closable = true;
+  UIElementPtr uiElement;
+
+  // Builders, so tests name only what matters.
+  static WindowSpec titled(std::string title) {
+    WindowSpec spec;
+    spec.title = std::move(title);
+    return spec;
+  }
+  WindowSpec& withFrame(Rect r) { return frame = r, *this; }
+  WindowSpec& withDocument(std::string d) { return document = std::move(d), *this; }
+  WindowSpec& asMinimized() { return minimized = true, *this; }
+  WindowSpec& notClosable() { return closable = false, *this; }
+  WindowSpec& withUIElement(UIElementPtr e) { return uiElement = std::move(e), *this; }
+};
+
+struct AppSpec {
+  std::optional<std::string> bundleIdentifier;
+  std::optional<base::Url> bundleURL;
+  // 0: the desktop picks a free one.
+  std::int32_t processIdentifier = 0;
+  bool hidden = false;
+  // quit() does nothing.
+  bool ignoresQuit = false;
+
+  static AppSpec withId(std::string bundleIdentifier) {
+    AppSpec spec;
+    spec.bundleIdentifier = std::move(bundleIdentifier);
+    return spec;
+  }
+  AppSpec& withURL(base::Url url) { return bundleURL = std::move(url), *this; }
+  AppSpec& withPid(std::int32_t pid) { return processIdentifier = pid, *this; }
+  AppSpec& asHidden() { return hidden = true, *this; }
+  AppSpec& ignoringQuit() { return ignoresQuit = true, *this; }
+};
+
+class FakeApplication;
+
+class FakeWindow final : public Window, public std::enable_shared_from_this<FakeWindow> {
+ public:
+  FakeWindow(FakeDesktop& desktop, std::weak_ptr<FakeApplication> app, WindowSpec spec,
+             std::uint64_t identity);
+
+  ApplicationPtr application() const override;
+  std::string title() const override { return spec_.title; }
+  Rect frame() const override { return spec_.frame; }
+  Promise<Rect> setFrame(Rect frame) override;
+  bool isMinimized() const override { return spec_.minimized; }
+  Promise<bool> setMinimized(bool minimized) override;
+  std::optional<std::string> document() const override { return spec_.document; }
+  UIElementPtr uiElement() const override { return spec_.uiElement; }
+  base::Status close() override;
+  std::uint64_t identity() const override { return identity_; }
+
+  bool alive() const { return alive_; }
+  // Scripts for every later write of the property.
+  void scriptFrameWrites(WriteScript script) { frameScript_ = std::move(script); }
+  void scriptMinimizedWrites(WriteScript script) { minimizedScript_ = std::move(script); }
+  void setDocument(std::optional<std::string> document) { spec_.document = std::move(document); }
+  void setClosable(bool closable) { spec_.closable = closable; }
+  int frameWrites() const { return frameWrites_; }
+  int minimizedWrites() const { return minimizedWrites_; }
+
+ private:
+  friend class FakeDesktop;
+
+  FakeDesktop* desktop_;
+  std::weak_ptr<FakeApplication> app_;
+  WindowSpec spec_;
+  std::uint64_t identity_;
+  bool alive_ = true;
+  WriteScript frameScript_;
+  WriteScript minimizedScript_;
+  int frameWrites_ = 0;
+  int minimizedWrites_ = 0;
+};
+
+class FakeApplication final : public Application,
+                              public std::enable_shared_from_this<FakeApplication> {
+ public:
+  FakeApplication(FakeDesktop& desktop, AppSpec spec, std::uint64_t identity);
+
+  std::optional<std::string> bundleIdentifier() const override { return spec_.bundleIdentifier; }
+  std::optional<base::Url> bundleURL() const override { return spec_.bundleURL; }
+  std::int32_t processIdentifier() const override { return spec_.processIdentifier; }
+  std::vector<WindowPtr> knownWindows() const override;
+  WindowPtr mainWindow() const override { return mainWindow_; }
+  bool isHidden() const override { return spec_.hidden; }
+  Promise<bool> setHidden(bool hidden) override;
+  void quit() override;
+  std::uint64_t identity() const override { return identity_; }
+
+  bool running() const { return running_; }
+  const std::vector<std::shared_ptr<FakeWindow>>& windows() const { return windows_; }
+  void scriptHiddenWrites(WriteScript script) { hiddenScript_ = std::move(script); }
+  int quitRequests() const { return quitRequests_; }
+
+ private:
+  friend class FakeDesktop;
+
+  FakeDesktop* desktop_;
+  AppSpec spec_;
+  std::uint64_t identity_;
+  bool running_ = true;
+  std::vector<std::shared_ptr<FakeWindow>> windows_;
+  std::shared_ptr<FakeWindow> mainWindow_;
+  WriteScript hiddenScript_;
+  int quitRequests_ = 0;
+};
+
+// What a "New Window" keystroke to a process does: after `delay`, `count`
+// new windows (0: none). `keyCode` limits it to one key.
+struct NewWindowScript {
+  std::optional<std::uint16_t> keyCode;
+  int count = 1;
+  dispatch::Duration delay{0};
+  // Windows get this spec; an empty title becomes "Untitled <n>".
+  WindowSpec window;
+
+  static NewWindowScript opening(int count, dispatch::Duration delay = {}) {
+    NewWindowScript script;
+    script.count = count;
+    script.delay = delay;
+    return script;
+  }
+  NewWindowScript& forKey(std::uint16_t key) { return keyCode = key, *this; }
+  NewWindowScript& withWindow(WindowSpec spec) { return window = std::move(spec), *this; }
+};
+
+// What a launch or open request at one application URL does, after `delay`.
+struct LaunchScript {
+  enum class Outcome { launch, fail, neither };
+  Outcome outcome = Outcome::launch;
+  dispatch::Duration delay{0};
+  // The application started when none with this URL runs; its URL defaults
+  // to the request's.
+  AppSpec app;
+  // Its windows at launch.
+  std::vector<WindowSpec> windows;
+  // Windows added when the application was running already (a reopen).
+  std::vector<WindowSpec> reopenWindows;
+  // For open requests with documents: one new window per document, titled by
+  // its last path component, with the document's path.
+  bool windowPerDocument = false;
+  // The error of Outcome::fail.
+  base::Error error{"Wendrix.WorkspaceError", 2, "The application could not be launched."};
+
+  static LaunchScript launching(AppSpec app, std::vector<WindowSpec> windows = {},
+                                dispatch::Duration delay = {}) {
+    LaunchScript script;
+    script.app = std::move(app);
+    script.windows = std::move(windows);
+    script.delay = delay;
+    return script;
+  }
+  static LaunchScript failing(dispatch::Duration delay = {}) {
+    LaunchScript script;
+    script.outcome = Outcome::fail;
+    script.delay = delay;
+    return script;
+  }
+  // Completes with neither an application nor an error.
+  static LaunchScript answeringNothing(dispatch::Duration delay = {}) {
+    LaunchScript script;
+    script.outcome = Outcome::neither;
+    script.delay = delay;
+    return script;
+  }
+  LaunchScript& withReopenWindows(std::vector<WindowSpec> w) {
+    return reopenWindows = std::move(w), *this;
+  }
+  LaunchScript& withWindowPerDocument() { return windowPerDocument = true, *this; }
+  LaunchScript& withError(base::Error e) { return error = std::move(e), *this; }
+};
+
+// When an activation request makes the application frontmost: after `delay`,
+// or never.
+struct ActivationScript {
+  std::optional<dispatch::Duration> delay = dispatch::Duration{0};
+
+  static ActivationScript after(dispatch::Duration d) { return ActivationScript{d}; }
+  static ActivationScript never() { return ActivationScript{std::nullopt}; }
+};
+
+// A scriptable desktop in memory, on the given (virtual-time) queue: running
+// applications with windows, the window-system layer over them, and the
+// platform stand-ins that act on them (workspace, keyboard, running
+// applications, accessibility trust).
+//
+// Test-side mutations take effect at once and deliver their events to the
+// initialized notifier synchronously, in order. Answers to the program's own
+// requests (writes, launches, keystrokes, activations) come later on the
+// queue, as scripted.
+class FakeDesktop {
+ public:
+  explicit FakeDesktop(dispatch::Queue& mainQueue);
+  ~FakeDesktop();
+  FakeDesktop(const FakeDesktop&) = delete;
+  FakeDesktop& operator=(const FakeDesktop&) = delete;
+
+  // The stand-ins the program is given.
+  WindowSystem& windowSystem();
+  platform::FakeWorkspace& workspace() { return workspace_; }
+  platform::RecordingKeyboard& keyboard() { return keyboard_; }
+  platform::FakeRunningApplications& runningApplications() { return runningApps_; }
+  FakeAccessibilityTrust& trust() { return trust_; }
+  dispatch::Queue& queue() { return queue_; }
+
+  // Applications and windows.
+  std::shared_ptr<FakeApplication> launch(AppSpec spec, std::vector<WindowSpec> windows = {});
+  void terminate(const std::shared_ptr<FakeApplication>& app);
+  std::shared_ptr<FakeWindow> addWindow(const std::shared_ptr<FakeApplication>& app,
+                                        WindowSpec spec);
+  void destroyWindow(const std::shared_ptr<FakeWindow>& window);
+  void setTitle(const std::shared_ptr<FakeWindow>& window, std::string title);
+  void moveWindow(const std::shared_ptr<FakeWindow>& window, Rect frame);
+  void setMinimized(const std::shared_ptr<FakeWindow>& window, bool minimized);
+  void setHidden(const std::shared_ptr<FakeApplication>& app, bool hidden);
+  void setMainWindow(const std::shared_ptr<FakeApplication>& app,
+                     const std::shared_ptr<FakeWindow>& window);
+  void setFrontmost(const std::shared_ptr<FakeApplication>& app);
+
+  std::vector<std::shared_ptr<FakeApplication>> applications() const { return apps_; }
+  std::shared_ptr<FakeApplication> applicationWithPid(std::int32_t pid) const;
+  std::shared_ptr<FakeApplication> applicationWithURL(const base::Url& url) const;
+  std::shared_ptr<FakeApplication> frontmost() const { return frontmost_; }
+
+  // Scripts.
+  void scriptInitialization(WriteScript script) { initScript_ = std::move(script); }
+  void scriptNewWindow(std::int32_t pid, NewWindowScript script);
+  void scriptLaunch(const base::Url& applicationURL, LaunchScript script);
+  void scriptActivation(std::int32_t pid, ActivationScript script);
+
+  int initializations() const { return initializations_; }
+
+ private:
+  friend class FakeWindow;
+  friend class FakeApplication;
+  class System;
+  class LiveState;
+
+  template <class T, class Apply>
+  Promise<T> answerWrite(const WriteScript& script, Apply apply);
+  template <class E, class P>
+  void emit(P subject);
+
+  Promise<StatePtr> initialize(EventNotifier& notifier);
+  void onKeystroke(const platform::Keystroke& keystroke);
+  void onOpenRequest(const platform::FakeWorkspace::Request& request,
+                     platform::OpenCompletion completion);
+  void onActivation(const platform::FakeRunningApplications::Activation& activation);
+  void removeWindow(const std::shared_ptr<FakeWindow>& window);
+  std::int32_t freePid();
+
+  dispatch::Queue& queue_;
+  platform::FakeWorkspace workspace_;
+  platform::RecordingKeyboard keyboard_;
+  platform::FakeRunningApplications runningApps_;
+  FakeAccessibilityTrust trust_;
+  std::unique_ptr<System> system_;
+
+  EventNotifier* notifier_ = nullptr;
+  std::vector<std::shared_ptr<FakeApplication>> apps_;
+  std::shared_ptr<FakeApplication> frontmost_;
+  std::uint64_t nextIdentity_ = 1;
+  std::int32_t nextPid_ = 1000;
+  int untitled_ = 0;
+  int initializations_ = 0;
+  WriteScript initScript_;
+  std::map<std::int32_t, NewWindowScript> newWindowScripts_;
+  std::map<std::string, LaunchScript> launchScripts_;
+  std::map<std::int32_t, ActivationScript> activationScripts_;
+};
+
+}  // namespace wendrix::winsys::fake
