@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include "telemetry/http/http_log.h"
+#include "telemetry/core/logger.h"
 
 namespace tlm {
 
@@ -44,9 +44,8 @@ std::optional<std::string> TLMCompression::compressData(const std::string& data)
   int status = deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindowBits,
                             kMemoryLevel, Z_DEFAULT_STRATEGY);
   if (status != Z_OK) {
-    httplog::log(TLMLogLevelError, [&] {
-      return std::string("Compression failed with error: ") + initErrorText(status);
-    });
+    TLM_LOG(TLMLogLevel::Error, kTLMLogTag,
+            std::string("Compression failed with error: ") + initErrorText(status));
     return std::nullopt;
   }
   // deflateBound gives room for the whole output in one pass, small inputs included.
@@ -63,9 +62,8 @@ std::optional<std::string> TLMCompression::compressData(const std::string& data)
   const uLong produced = stream.total_out;
   deflateEnd(&stream);
   if (status != Z_STREAM_END) {
-    httplog::log(TLMLogLevelError, [&] {
-      return std::string("Deflate failed with error: ") + deflateErrorText(status);
-    });
+    TLM_LOG(TLMLogLevel::Error, kTLMLogTag,
+            std::string("Deflate failed with error: ") + deflateErrorText(status));
     return std::nullopt;
   }
   out.resize(produced);

@@ -4,8 +4,8 @@
 #include <random>
 #include <utility>
 
+#include "telemetry/core/logger.h"
 #include "telemetry/http/compression.h"
-#include "telemetry/http/http_log.h"
 
 namespace tlm {
 
@@ -90,11 +90,10 @@ void TLMHttpCall::startRetryTimer(std::int64_t statusCode,
   std::lock_guard lock(mutex_);
   if (finished_) return;
   const std::uint32_t delay = retryAfterMs ? *retryAfterMs : delayLocked(retryCount_);
-  httplog::log(TLMLogLevelWarning, [&] {
-    return "Call attempt #" + std::to_string(retryCount_) +
-           " failed with status code: " + std::to_string(statusCode) + ", it will be retried in " +
-           std::to_string(delay) + " ms.";
-  });
+  TLM_LOG(TLMLogLevel::Warning, kTLMLogTag,
+          "Call attempt #" + std::to_string(retryCount_) +
+              " failed with status code: " + std::to_string(statusCode) +
+              ", it will be retried in " + std::to_string(delay) + " ms.");
   ++retryCount_;
   timer_.cancel();
   timer_ = environment_.timerQueue->after(std::chrono::milliseconds(delay), std::move(event));

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <set>
 
-#include "telemetry/http/http_log.h"
+#include "telemetry/core/logger.h"
 #include "telemetry/http/http_util.h"
 
 namespace tlm {
@@ -119,25 +119,22 @@ struct TLMHttpClient::Impl : std::enable_shared_from_this<TLMHttpClient::Impl> {
     std::lock_guard lock(mutex);
     call->setInProgress(false);
     if (!pendingCalls.contains(call)) {
-      httplog::log(TLMLogLevelDebug,
-                   [] { return "HTTP call was canceled; do not process further."; });
+      TLM_LOG(TLMLogLevel::Debug, kTLMLogTag, "HTTP call was canceled; do not process further.");
       return;
     }
     if (error) {
       const bool offline = TLMHttpUtil::isNoInternetConnectionError(*error);
       if (offline || TLMHttpUtil::isSSLConnectionError(*error)) {
         call->resetRetry();
-        httplog::log(TLMLogLevelInfo, [&] {
-          return std::string("HTTP call failed with error: ") +
-                 (offline ? "Internet connection is down."
-                          : "Could not establish secure connection.");
-        });
+        TLM_LOG(TLMLogLevel::Info, kTLMLogTag,
+                std::string("HTTP call failed with error: ") +
+                    (offline ? "Internet connection is down."
+                             : "Could not establish secure connection."));
         return;
       }
-      httplog::log(TLMLogLevelError, [&] {
-        return "HTTP request error with code: " + std::to_string(error->code) +
-               ", domain: " + error->domain + ", description: " + error->description;
-      });
+      TLM_LOG(TLMLogLevel::Error, kTLMLogTag,
+              "HTTP request error with code: " + std::to_string(error->code) +
+                  ", domain: " + error->domain + ", description: " + error->description);
       finish(call, std::move(body), std::nullopt, std::move(error), outbox);
       return;
     }
@@ -170,7 +167,7 @@ struct TLMHttpClient::Impl : std::enable_shared_from_this<TLMHttpClient::Impl> {
 
   void pause() {
     if (paused) return;
-    httplog::log(TLMLogLevelInfo, [] { return "Pause HTTP client."; });
+    TLM_LOG(TLMLogLevel::Info, kTLMLogTag, "Pause HTTP client.");
     paused = true;
     for (const auto& call : pendingCalls)
       call->resetRetry();
@@ -178,7 +175,7 @@ struct TLMHttpClient::Impl : std::enable_shared_from_this<TLMHttpClient::Impl> {
 
   void resume(Outbox& outbox) {
     if (!paused || !enabled) return;
-    httplog::log(TLMLogLevelInfo, [] { return "Resume HTTP client."; });
+    TLM_LOG(TLMLogLevel::Info, kTLMLogTag, "Resume HTTP client.");
     paused = false;
     const std::vector<CallPtr> calls(pendingCalls.begin(), pendingCalls.end());
     for (const auto& call : calls) {
@@ -190,10 +187,10 @@ struct TLMHttpClient::Impl : std::enable_shared_from_this<TLMHttpClient::Impl> {
     Outbox outbox;
     std::lock_guard lock(mutex);
     if (reachability->currentReachabilityStatus() == TLMReachable) {
-      httplog::log(TLMLogLevelInfo, [] { return "Internet connection is up."; });
+      TLM_LOG(TLMLogLevel::Info, kTLMLogTag, "Internet connection is up.");
       resume(outbox);
     } else {
-      httplog::log(TLMLogLevelInfo, [] { return "Internet connection is down."; });
+      TLM_LOG(TLMLogLevel::Info, kTLMLogTag, "Internet connection is down.");
       pause();
     }
   }

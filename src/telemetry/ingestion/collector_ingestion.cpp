@@ -1,10 +1,11 @@
 #include "telemetry/ingestion/collector_ingestion.h"
 
-#include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "telemetry/core/date_text.h"
+#include "telemetry/core/sdk_identity.h"
 #include "telemetry/http/http_util.h"
 #include "telemetry/ingestion/ingestion_text.h"
 #include "telemetry/ingestion/ticket_cache.h"
@@ -17,7 +18,7 @@ constexpr const char* kApiKeyHeader = "apikey";
 constexpr const char* kTicketsHeader = "Tickets";
 
 std::string clientVersion() {
-  return std::string("ACS-iOS-ObjectiveC-no-") + kTLMSdkVersion + "-no";
+  return "ACS-iOS-ObjectiveC-no-" + std::string(kTLMSdkVersion) + "-no";
 }
 
 }  // namespace
@@ -30,23 +31,25 @@ TLMCollectorIngestion::TLMCollectorIngestion(std::shared_ptr<TLMHttpClientProtoc
                        QueryStrings{}),
       clock_(clock) {}
 
-void TLMCollectorIngestion::sendAsync(const TLMIngestionContainer* container,
+void TLMCollectorIngestion::sendAsync(const TLMLogContainer* container,
                                       const std::optional<std::string>& eTag,
                                       CompletionHandler handler) {
   if (rejectInvalid(container, handler)) return;
-  send(*container, eTag, container->batchId(), std::move(handler));
+  send(*container, eTag, container->batchId.value_or(std::string()), std::move(handler));
 }
 
 std::optional<TLMHttpHeaders> TLMCollectorIngestion::getHeaders(
-    const TLMIngestionContainer& container, const std::optional<std::string>&) const {
+    const TLMLogContainer& container, const std::optional<std::string>&) const {
   TLMHttpHeaders headers = httpHeaders();
   std::set<std::string> tokens;
   std::map<std::string, std::string> tickets;
-  for (std::size_t i = 0; i < container.logCount(); ++i) {
-    const TLMIngestionLog& log = container.logAt(i);
-    for (const auto& token : log.transmissionTargetTokens())
+  for (const auto& log : container.logs) {
+    if (!log) continue;
+    for (const auto& token : log->transmissionTargetTokens())
       tokens.insert(token);
-    for (const auto& key : log.ticketKeys()) {
+    const auto* carrier = dynamic_cast<const TLMTicketKeysProvider*>(log.get());
+    if (!carrier) continue;
+    for (const auto& key : carrier->ticketKeys()) {
       if (auto ticket = TLMTicketCache::sharedInstance().ticketFor(key)) tickets[key] = *ticket;
     }
   }
@@ -56,10 +59,7 @@ std::optional<TLMHttpHeaders> TLMCollectorIngestion::getHeaders(
     apiKey += token;
   }
   headers[kApiKeyHeader] = apiKey;
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now().time_since_epoch())
-          .count();
-  headers["Upload-Time"] = std::to_string(static_cast<long long>(millis));
+  headers["Upload-Time"] = std::to_string(static_cast<long long>(nowInMilliseconds(clock_)));
   if (!tickets.empty()) {
     headers[kTicketsHeader] =
         nlohmann::json(tickets).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -68,10 +68,11 @@ std::optional<TLMHttpHeaders> TLMCollectorIngestion::getHeaders(
 }
 
 std::optional<std::string> TLMCollectorIngestion::getPayload(
-    const TLMIngestionContainer& container) const {
+    const TLMLogContainer& container) const {
   std::string body;
-  for (std::size_t i = 0; i < container.logCount(); ++i) {
-    if (auto json = container.logAt(i).serializeLog()) body += *json + "\n";
+  for (const auto& log : container.logs) {
+    if (!log) continue;
+    if (auto json = log->serializeLogWithPrettyPrinting(false)) body += *json + "\n";
   }
   return body;
 }

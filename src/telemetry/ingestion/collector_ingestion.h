@@ -1,14 +1,20 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "dispatch/clock.h"
 #include "telemetry/ingestion/http_ingestion.h"
 
 namespace tlm {
 
-// The SDK version in the "Client-Version" header.
-inline constexpr const char* kTLMSdkVersion = "4.1.0";
+// Implemented by logs that name authentication tickets (the ticket keys of a
+// common-schema log's protocol extension); their tickets go with the request.
+class TLMTicketKeysProvider {
+ public:
+  virtual ~TLMTicketKeysProvider() = default;
+  virtual std::vector<std::string> ticketKeys() const = 0;
+};
 
 // The common-schema endpoint: one JSON line per log, authorised by the logs'
 // transmission target tokens and any tickets in the ticket cache.
@@ -26,12 +32,12 @@ class TLMCollectorIngestion final : public TLMHttpIngestion {
   }
 
   using TLMHttpIngestion::sendAsync;
-  void sendAsync(const TLMIngestionContainer* container, const std::optional<std::string>& eTag,
+  void sendAsync(const TLMLogContainer* container, const std::optional<std::string>& eTag,
                  CompletionHandler handler) override;
 
-  std::optional<TLMHttpHeaders> getHeaders(const TLMIngestionContainer& container,
+  std::optional<TLMHttpHeaders> getHeaders(const TLMLogContainer& container,
                                            const std::optional<std::string>& eTag) const override;
-  std::optional<std::string> getPayload(const TLMIngestionContainer& container) const override;
+  std::optional<std::string> getPayload(const TLMLogContainer& container) const override;
   std::string obfuscateResponsePayload(const std::string& payload) const override;
   std::string obfuscateHeaderValue(const std::string& name,
                                    const std::string& value) const override;

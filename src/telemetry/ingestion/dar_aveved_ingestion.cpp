@@ -1,6 +1,6 @@
 #include "telemetry/ingestion/dar_aveved_ingestion.h"
 
-#include "telemetry/http/http_log.h"
+#include "telemetry/core/logger.h"
 #include "telemetry/http/http_util.h"
 
 namespace tlm {
@@ -31,27 +31,26 @@ bool TLMDarAvevedIngestion::isReadyToSend() const {
   return !appSecret_.empty();
 }
 
-void TLMDarAvevedIngestion::sendAsync(const TLMIngestionContainer* container,
+void TLMDarAvevedIngestion::sendAsync(const TLMLogContainer* container,
                                       const std::optional<std::string>& eTag,
                                       CompletionHandler handler) {
   if (rejectInvalid(container, handler)) return;
   if (!isReadyToSend()) {
-    httplog::log(TLMLogLevelError,
-                 [] { return "DarAveved ingestion is used without app secret."; });
+    TLM_LOG(TLMLogLevel::Error, kTLMLogTag, "DarAveved ingestion is used without app secret.");
     return;
   }
-  send(*container, eTag, container->batchId(), std::move(handler));
+  send(*container, eTag, container->batchId.value_or(std::string()), std::move(handler));
 }
 
 std::optional<TLMHttpHeaders> TLMDarAvevedIngestion::getHeaders(
-    const TLMIngestionContainer&, const std::optional<std::string>&) const {
+    const TLMLogContainer&, const std::optional<std::string>&) const {
   TLMHttpHeaders headers = httpHeaders();
   headers[kAppSecretHeader] = appSecret();
   return headers;
 }
 
 std::optional<std::string> TLMDarAvevedIngestion::getPayload(
-    const TLMIngestionContainer& container) const {
+    const TLMLogContainer& container) const {
   return container.serializeLog();
 }
 

@@ -26,12 +26,12 @@ class TLMDarAvevedIngestion final : public TLMHttpIngestion {
   bool isReadyToSend() const override;
 
   using TLMHttpIngestion::sendAsync;
-  void sendAsync(const TLMIngestionContainer* container, const std::optional<std::string>& eTag,
+  void sendAsync(const TLMLogContainer* container, const std::optional<std::string>& eTag,
                  CompletionHandler handler) override;
 
-  std::optional<TLMHttpHeaders> getHeaders(const TLMIngestionContainer& container,
+  std::optional<TLMHttpHeaders> getHeaders(const TLMLogContainer& container,
                                            const std::optional<std::string>& eTag) const override;
-  std::optional<std::string> getPayload(const TLMIngestionContainer& container) const override;
+  std::optional<std::string> getPayload(const TLMLogContainer& container) const override;
   std::string obfuscateHeaderValue(const std::string& name,
                                    const std::string& value) const override;
 

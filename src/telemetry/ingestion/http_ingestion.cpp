@@ -2,7 +2,7 @@
 
 #include <uuid/uuid.h>
 
-#include "telemetry/http/http_log.h"
+#include "telemetry/core/logger.h"
 #include "telemetry/http/http_url.h"
 #include "telemetry/ingestion/ingestion_text.h"
 
@@ -65,9 +65,8 @@ void TLMHttpIngestion::setBaseURL(const std::string& baseURL) {
                        : buildURL(baseURL, apiPath_, queryStrings_);
   }
   if (!updated) {
-    httplog::log(TLMLogLevelInfo, [&] {
-      return "Failed to update HTTP URL " + sendURL_.value_or("(null)") + " with " + baseURL;
-    });
+    TLM_LOG(TLMLogLevel::Info, kTLMLogTag,
+            "Failed to update HTTP URL " + sendURL_.value_or("(null)") + " with " + baseURL);
     return;
   }
   sendURL_ = std::move(updated);
@@ -83,12 +82,11 @@ bool TLMHttpIngestion::isEnabled() const {
   return enabled_;
 }
 
-void TLMHttpIngestion::sendAsync(const TLMIngestionContainer* container,
-                                 CompletionHandler handler) {
+void TLMHttpIngestion::sendAsync(const TLMLogContainer* container, CompletionHandler handler) {
   sendAsync(container, std::nullopt, std::move(handler));
 }
 
-void TLMHttpIngestion::sendAsync(const TLMIngestionContainer* container,
+void TLMHttpIngestion::sendAsync(const TLMLogContainer* container,
                                  const std::optional<std::string>& eTag,
                                  CompletionHandler handler) {
   if (!container) {
@@ -98,17 +96,18 @@ void TLMHttpIngestion::sendAsync(const TLMIngestionContainer* container,
   send(*container, eTag, TLMMakeUUIDString(), std::move(handler));
 }
 
-bool TLMHttpIngestion::rejectInvalid(const TLMIngestionContainer* container,
+bool TLMHttpIngestion::rejectInvalid(const TLMLogContainer* container,
                                      const CompletionHandler& handler) {
   if (container && container->isValid()) return false;
   base::Error error(kTLMErrorDomain, kTLMInvalidContainerErrorCode, kTLMInvalidContainerErrorDesc);
-  httplog::log(TLMLogLevelError, [&] { return error.description; });
+  TLM_LOG(TLMLogLevel::Error, kTLMLogTag, error.description);
   if (handler)
-    handler(container ? container->batchId() : std::string(), std::nullopt, std::nullopt, error);
+    handler(container ? container->batchId.value_or(std::string()) : std::string(), std::nullopt,
+            std::nullopt, error);
   return true;
 }
 
-void TLMHttpIngestion::send(const TLMIngestionContainer& container,
+void TLMHttpIngestion::send(const TLMLogContainer& container,
                             const std::optional<std::string>& eTag, const std::string& callId,
                             CompletionHandler handler) {
   {
@@ -137,11 +136,11 @@ void TLMHttpIngestion::send(const TLMIngestionContainer& container,
 }
 
 std::optional<TLMHttpHeaders> TLMHttpIngestion::getHeaders(
-    const TLMIngestionContainer&, const std::optional<std::string>&) const {
+    const TLMLogContainer&, const std::optional<std::string>&) const {
   return std::nullopt;
 }
 
-std::optional<std::string> TLMHttpIngestion::getPayload(const TLMIngestionContainer&) const {
+std::optional<std::string> TLMHttpIngestion::getPayload(const TLMLogContainer&) const {
   return std::nullopt;
 }
 
@@ -156,27 +155,26 @@ std::string TLMHttpIngestion::obfuscateHeaderValue(const std::string&,
 
 void TLMHttpIngestion::willSendHTTPRequestToURL(const std::string& url,
                                                 const TLMHttpHeaders& headers) {
-  if (httplog::currentLevel() > TLMLogLevelVerbose) return;
+  if (TLMLogger::currentLogLevel() > TLMLogLevel::Verbose) return;
   std::string rendered;
   for (const auto& [name, value] : headers) {
     if (!rendered.empty()) rendered += ", ";
     rendered += name + " = " + obfuscateHeaderValue(name, value);
   }
-  httplog::log(TLMLogLevelVerbose, [&] { return "URL: " + url; });
-  httplog::log(TLMLogLevelVerbose, [&] { return "Headers: " + rendered; });
+  TLM_LOG(TLMLogLevel::Verbose, kTLMLogTag, "URL: " + url);
+  TLM_LOG(TLMLogLevel::Verbose, kTLMLogTag, "Headers: " + rendered);
 }
 
 void TLMHttpIngestion::printResponse(const std::optional<TLMHttpResponse>& response,
                                      const std::optional<std::string>& body,
                                      const std::optional<base::Error>& error) const {
   if (error) {
-    httplog::log(TLMLogLevelDebug, [&] {
-      return "HTTP request error with code: " + std::to_string(error->code) +
-             ", domain: " + error->domain + ", description: " + error->description;
-    });
+    TLM_LOG(TLMLogLevel::Debug, kTLMLogTag,
+            "HTTP request error with code: " + std::to_string(error->code) +
+                ", domain: " + error->domain + ", description: " + error->description);
     return;
   }
-  if (httplog::currentLevel() > TLMLogLevelVerbose) return;
+  if (TLMLogger::currentLogLevel() > TLMLogLevel::Verbose) return;
   std::string contentType;
   if (response) {
     if (auto it = response->headers.find("Content-Type"); it != response->headers.end()) {
@@ -194,10 +192,9 @@ void TLMHttpIngestion::printResponse(const std::optional<TLMHttpResponse>& respo
       payload = "<binary>";
     }
   }
-  httplog::log(TLMLogLevelVerbose, [&] {
-    return "HTTP response received with status code: " +
-           std::to_string(response ? response->statusCode : 0) + ", payload:\n" + payload;
-  });
+  TLM_LOG(TLMLogLevel::Verbose, kTLMLogTag,
+          "HTTP response received with status code: " +
+              std::to_string(response ? response->statusCode : 0) + ", payload:\n" + payload);
 }
 
 }  // namespace tlm

@@ -36,8 +36,8 @@ class TLMHttpIngestion : public TLMIngestionProtocol,
   }
 
   bool isReadyToSend() const override { return true; }
-  void sendAsync(const TLMIngestionContainer* container, CompletionHandler handler) override;
-  void sendAsync(const TLMIngestionContainer* container, const std::optional<std::string>& eTag,
+  void sendAsync(const TLMLogContainer* container, CompletionHandler handler) override;
+  void sendAsync(const TLMLogContainer* container, const std::optional<std::string>& eTag,
                  CompletionHandler handler) override;
   void setEnabled(bool enabled, bool deleteDataOnDisabled) override;
   bool isEnabled() const;
@@ -63,9 +63,9 @@ class TLMHttpIngestion : public TLMIngestionProtocol,
                      const std::optional<base::Error>& error) const;
 
   // Endpoint hooks; the base gives no headers and no body.
-  virtual std::optional<TLMHttpHeaders> getHeaders(const TLMIngestionContainer& container,
+  virtual std::optional<TLMHttpHeaders> getHeaders(const TLMLogContainer& container,
                                                    const std::optional<std::string>& eTag) const;
-  virtual std::optional<std::string> getPayload(const TLMIngestionContainer& container) const;
+  virtual std::optional<std::string> getPayload(const TLMLogContainer& container) const;
   virtual std::string obfuscateResponsePayload(const std::string& payload) const;
   // The text a header value is logged as.
   virtual std::string obfuscateHeaderValue(const std::string& name, const std::string& value) const;
@@ -73,12 +73,11 @@ class TLMHttpIngestion : public TLMIngestionProtocol,
 
  protected:
   // Sends one batch under `callId` (the endpoints pass the batch id).
-  void send(const TLMIngestionContainer& container, const std::optional<std::string>& eTag,
+  void send(const TLMLogContainer& container, const std::optional<std::string>& eTag,
             const std::string& callId, CompletionHandler handler);
   // Answers the handler at once with the invalid-container error when the
   // container is missing or invalid.
-  static bool rejectInvalid(const TLMIngestionContainer* container,
-                            const CompletionHandler& handler);
+  static bool rejectInvalid(const TLMLogContainer* container, const CompletionHandler& handler);
 
   mutable std::recursive_mutex mutex_;
 

@@ -6,7 +6,7 @@
 
 #include "base/error.h"
 #include "telemetry/http/http_types.h"
-#include "telemetry/ingestion/ingestion_container.h"
+#include "telemetry/model/log_container.h"
 
 namespace tlm {
 
@@ -21,9 +21,9 @@ class TLMIngestionProtocol {
   virtual ~TLMIngestionProtocol() = default;
   virtual bool isReadyToSend() const = 0;
   // `container` may be null (answered with the invalid-container error).
-  virtual void sendAsync(const TLMIngestionContainer* container, CompletionHandler handler) = 0;
-  virtual void sendAsync(const TLMIngestionContainer* container,
-                         const std::optional<std::string>& eTag, CompletionHandler handler) = 0;
+  virtual void sendAsync(const TLMLogContainer* container, CompletionHandler handler) = 0;
+  virtual void sendAsync(const TLMLogContainer* container, const std::optional<std::string>& eTag,
+                         CompletionHandler handler) = 0;
   virtual void setEnabled(bool enabled, bool deleteDataOnDisabled) = 0;
 };
 

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "telemetry/http/http_log.h"
+#include "telemetry/core/logger.h"
 
 namespace tlm {
 
@@ -22,9 +22,8 @@ std::optional<std::string> TLMObfuscateString(const std::string& text, const std
     std::regex regex(pattern, std::regex::ECMAScript | std::regex::icase);
     return std::regex_replace(text, regex, replacement);
   } catch (const std::regex_error& error) {
-    httplog::log(TLMLogLevelError, [&] {
-      return "Couldn't create regular expression with pattern\"" + pattern + "\": " + error.what();
-    });
+    TLM_LOG(TLMLogLevel::Error, kTLMLogTag,
+            "Couldn't create regular expression with pattern\"" + pattern + "\": " + error.what());
     return std::nullopt;
   }
 }

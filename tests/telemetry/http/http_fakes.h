@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "telemetry/http/http_log.h"
+#include "telemetry/core/logger.h"
 #include "telemetry/http/http_transport.h"
 #include "telemetry/http/reachability.h"
 
@@ -93,20 +93,22 @@ class FakeReachability final : public tlm::TLMReachability {
   std::function<void()> onChange_;
 };
 
-// Collects every log line while alive; sets the level it is given.
+// Collects every log line while alive, at the level it is given.
 class LogCapture {
  public:
-  explicit LogCapture(unsigned level = tlm::TLMLogLevelVerbose) {
-    tlm::httplog::setCurrentLevel(level);
-    tlm::httplog::setHandler([this](unsigned lvl, const std::string&, const std::string& message) {
+  explicit LogCapture(tlm::TLMLogLevel level = tlm::TLMLogLevel::Verbose) {
+    tlm::TLMLogger::setCurrentLogLevel(level);
+    tlm::TLMLogger::setLogHandler([this](const tlm::TLMLogMessageProvider& message,
+                                         tlm::TLMLogLevel lvl, std::string_view, const char*,
+                                         const char*, std::uint32_t) {
       std::lock_guard lock(mutex_);
-      lines_.push_back({lvl, message});
+      lines_.push_back({lvl, message()});
     });
   }
-  ~LogCapture() { tlm::httplog::reset(); }
+  ~LogCapture() { tlm::TLMLogger::resetForTesting(); }
 
   struct Line {
-    unsigned level;
+    tlm::TLMLogLevel level;
     std::string message;
   };
   std::vector<Line> lines() const {
