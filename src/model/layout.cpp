@@ -1,0 +1,34 @@
+#include "model/layout.h"
+
+#include "coding/codable.h"
+
+namespace wendrix {
+
+Layout Layout::initWithApps(std::string name, const std::vector<IApp>& apps) {
+  Layout layout;
+  layout.name = std::move(name);
+  for (const IApp& app : apps) {
+    if (!app.windows.empty()) layout.apps.push_back(app);
+  }
+  layout.alwaysCloseOtherApps = false;
+  return layout;
+}
+
+coding::Value Layout::encode() const {
+  coding::Dictionary d;
+  coding::put(d, "name", name);
+  coding::put(d, "apps", apps);
+  coding::put(d, "alwaysCloseOtherApps", alwaysCloseOtherApps);
+  return d;
+}
+
+base::Result<Layout> Layout::decode(const coding::Reader& reader) {
+  coding::Fields f(reader);
+  Layout layout;
+  layout.name = f.required<std::string>("name");
+  layout.apps = f.required<std::vector<IApp>>("apps");
+  layout.alwaysCloseOtherApps = f.optional<bool>("alwaysCloseOtherApps");
+  return f.finish(std::move(layout));
+}
+
+}  // namespace wendrix

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+#include "coding/reader.h"
+#include "coding/value.h"
+#include "model/app.h"
+
+namespace wendrix {
+
+// A named saved layout. Layouts are told apart by exact, case-sensitive name;
+// there is no equality of whole layouts.
+struct Layout {
+  std::string name;
+  std::vector<IApp> apps;
+  // Absent (never set), false or true; true closes the applications not in
+  // the layout when it is restored.
+  std::optional<bool> alwaysCloseOtherApps;
+
+  // The layout that saving produces: the applications that have windows, in
+  // order, with alwaysCloseOtherApps false.
+  static Layout initWithApps(std::string name, const std::vector<IApp>& apps);
+
+  coding::Value encode() const;
+  static base::Result<Layout> decode(const coding::Reader& reader);
+};
+
+}  // namespace wendrix

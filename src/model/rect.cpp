@@ -1,0 +1,40 @@
+#include "model/rect.h"
+
+#include <utility>
+
+namespace wendrix {
+namespace {
+
+base::Result<std::pair<double, double>> decodePair(const coding::Reader& reader) {
+  auto elements = reader.elements();
+  if (!elements) return elements.error();
+  if (elements->size() < 2) {
+    return reader.error(coding::ErrorCode::ValueNotFound, "expected two numbers");
+  }
+  auto first = (*elements)[0].number();
+  if (!first) return first.error();
+  auto second = (*elements)[1].number();
+  if (!second) return second.error();
+  return std::pair(*first, *second);
+}
+
+}  // namespace
+
+coding::Value Rect::encode() const {
+  return coding::Array{coding::Array{x, y}, coding::Array{width, height}};
+}
+
+base::Result<Rect> Rect::decode(const coding::Reader& reader) {
+  auto elements = reader.elements();
+  if (!elements) return elements.error();
+  if (elements->size() < 2) {
+    return reader.error(coding::ErrorCode::ValueNotFound, "expected origin and size");
+  }
+  auto origin = decodePair((*elements)[0]);
+  if (!origin) return origin.error();
+  auto size = decodePair((*elements)[1]);
+  if (!size) return size.error();
+  return Rect{origin->first, origin->second, size->first, size->second};
+}
+
+}  // namespace wendrix
