@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dispatch/manual_queue.h"
+#include "winsys/promise_single.h"
 
 namespace wendrix::winsys {
 namespace {
@@ -81,6 +82,27 @@ TEST(PromiseTest, RecoverReplacesFailuresButLetsCancellationThrough) {
   auto cancelled = recovered(PromiseCancelled::make());
   ASSERT_TRUE(cancelled && !cancelled->ok());
   EXPECT_TRUE(PromiseCancelled::is(cancelled->error()));
+}
+
+TEST(PromiseTest, AsSingleDeliversTheResultAndDisposalStopsDelivery) {
+  dispatch::ManualQueue queue;
+  auto [promise, resolver] = Promise<int>::pending(queue);
+  auto single = toSingle(promise);
+  std::vector<std::string> seen;
+  auto kept = single.subscribe([&](const int& v) { seen.push_back("kept " + std::to_string(v)); },
+                               [&](const base::Error&) { seen.push_back("kept error"); });
+  auto dropped = single.subscribe([&](const int&) { seen.push_back("dropped"); });
+  dropped.dispose();
+  resolver.fulfill(5);
+  EXPECT_TRUE(seen.empty());
+  queue.runUntilIdle();
+  EXPECT_EQ(seen, (std::vector<std::string>{"kept 5"}));
+
+  std::optional<base::Error> error;
+  toSingle(Promise<int>::error(queue, failure("refused")))
+      .subscribe([](const int&) {}, [&](const base::Error& e) { error = e; });
+  queue.runUntilIdle();
+  EXPECT_EQ(error, failure("refused"));
 }
 
 }  // namespace
