@@ -1,11 +1,13 @@
 #pragma once
 
 // Subjects: streams that the program feeds by hand. Both deliver inside the
-// emitting call, to the observers subscribed when the delivery began, in
-// subscription order; subscribing, disposing and emitting again from inside a
-// delivery is safe. Copies of a subject share one subject.
+// emitting call, to the observers subscribed at that moment, in subscription
+// order. Subscribing, disposing and emitting again from inside a delivery is
+// safe: an observer disposed meanwhile gets nothing more, and a nested
+// emission follows the current one. Copies of a subject share one subject.
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -21,9 +23,16 @@ namespace detail {
 
 template <class T>
 struct SubjectCore {
+  struct Pending {
+    Event<T> event;
+    std::vector<AnyObserver<T>> targets;
+  };
+
   std::map<std::uint64_t, AnyObserver<T>> observers;
   std::uint64_t nextKey = 0;
   std::optional<Event<T>> stop;
+  std::deque<Pending> pending;
+  bool delivering = false;
 
   std::vector<AnyObserver<T>> snapshot() const {
     std::vector<AnyObserver<T>> result;
@@ -33,15 +42,25 @@ struct SubjectCore {
     return result;
   }
 
-  // Delivers `e` to the current observers; a stop event ends the subject.
+  // Delivers `e` to the observers subscribed now; a stop event ends the
+  // subject. An event emitted from inside a delivery is delivered right after
+  // it, so that every observer sees the events in the order they were
+  // emitted and ends with the latest one.
   void deliver(const Event<T>& e) {
-    auto targets = snapshot();
+    pending.push_back(Pending{e, snapshot()});
     if (e.isStopEvent()) {
       stop = e;
       observers.clear();
     }
-    for (const auto& o : targets)
-      o.on(e);
+    if (delivering) return;
+    delivering = true;
+    while (!pending.empty()) {
+      Pending next = std::move(pending.front());
+      pending.pop_front();
+      for (const auto& o : next.targets)
+        o.on(next.event);
+    }
+    delivering = false;
   }
 
   template <class Core>

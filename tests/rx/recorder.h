@@ -73,8 +73,8 @@ class Recorder {
 };
 
 // Sends each recorded event into `subject` at its virtual time.
-template <class T, class Subject>
-void script(dispatch::ManualQueue& queue, const Subject& subject,
+template <class T>
+void script(dispatch::ManualQueue& queue, const PublishSubject<T>& subject,
             const std::vector<Recorded<T>>& events) {
   for (const auto& r : events) {
     queue.after(r.time - now(queue), [subject, e = r.event] { subject.on(e); });
