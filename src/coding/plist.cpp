@@ -111,7 +111,14 @@ base::Result<std::string> plistText(std::string_view text, const std::string& pa
   return base::repairUtf8(text);
 }
 
-base::Result<Node> toNode(const Value& value, const std::string& path, int depth) {
+// XML dates hold whole seconds; libplist cuts fractions toward 2001, so they
+// are floored here first, as time is truncated elsewhere.
+struct WriteOptions {
+  bool wholeSecondDates = false;
+};
+
+base::Result<Node> toNode(const Value& value, const std::string& path, int depth,
+                          WriteOptions options) {
   if (depth > kMaxDepth) return failAt(path, ErrorCode::InvalidValue, "nesting too deep");
   switch (value.type()) {
     case Type::Null:
@@ -134,7 +141,9 @@ base::Result<Node> toNode(const Value& value, const std::string& path, int depth
       return Node(plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
     case Type::Date: {
-      Node node = newDateNode(secondsSinceReferenceDate(*value.getIf<base::Time>()));
+      double seconds = secondsSinceReferenceDate(*value.getIf<base::Time>());
+      if (options.wholeSecondDates) seconds = std::floor(seconds);
+      Node node = newDateNode(seconds);
       if (!node) return failAt(path, ErrorCode::InvalidValue, "date cannot be written");
       return node;
     }
@@ -149,7 +158,7 @@ base::Result<Node> toNode(const Value& value, const std::string& path, int depth
       Node array(plist_new_array());
       const Array& elements = *value.getIf<Array>();
       for (std::size_t i = 0; i < elements.size(); ++i) {
-        auto element = toNode(elements[i], indexPath(path, i), depth + 1);
+        auto element = toNode(elements[i], indexPath(path, i), depth + 1, options);
         if (!element) return element.error();
         plist_array_append_item(array.get(), element->release());
       }
@@ -161,7 +170,7 @@ base::Result<Node> toNode(const Value& value, const std::string& path, int depth
         std::string memberPath = keyPath(path, key);
         auto keyText = plistText(key, memberPath);
         if (!keyText) return keyText.error();
-        auto element = toNode(member, memberPath, depth + 1);
+        auto element = toNode(member, memberPath, depth + 1, options);
         if (!element) return element.error();
         plist_dict_set_item(dict.get(), keyText->c_str(), element->release());
       }
@@ -251,7 +260,7 @@ base::Result<Value> fromNode(plist_t node, const std::string& path, int depth) {
 }  // namespace
 
 base::Result<base::Bytes> encodePropertyList(const Value& value, PlistFormat format) {
-  auto root = toNode(value, "", 0);
+  auto root = toNode(value, "", 0, WriteOptions{format == PlistFormat::Xml});
   if (!root) return root.error();
   char* out = nullptr;
   std::uint32_t length = 0;

@@ -2,7 +2,8 @@
 
 // Property-list backend of the coding layer (over libplist), binary and XML.
 //
-// Writing: bytes become data, dates plist dates (kept to the microsecond),
+// Writing: bytes become data, dates plist dates (binary: to the microsecond;
+// XML: whole seconds, the fraction dropped toward the past),
 // URLs the dictionary {"relative": absolute string}; integers are stored as
 // 64-bit patterns, since the format keeps no sign for them. Text that is not
 // valid UTF-8 is written with U+FFFD in place of the bad bytes. A null, or a

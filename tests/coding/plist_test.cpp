@@ -80,18 +80,26 @@ INSTANTIATE_TEST_SUITE_P(Formats, PlistTest,
 
 // The binary form keeps dates to the microsecond, also before 2001 (where a
 // fraction has a negative sign) and outside libplist's 32-bit second range.
-TEST(PlistDateTest, BinaryDatesAreExactToTheMicrosecond) {
-  using namespace std::chrono;
-  const base::Time dates[] = {
-      at("2000-12-31T23:59:59.5Z"),      at("2001-01-01T00:00:00.000001Z"),
-      at("1901-06-01T12:00:00.25Z"),     at("2200-01-01T00:00:00.75Z"),
-      at("2024-05-01T10:00:00.123456Z"),
+// XML holds whole seconds: the fraction goes, toward the past.
+TEST(PlistDateTest, DatesKeepMicrosecondsInBinaryAndWholeSecondsInXml) {
+  const struct {
+    const char* date;
+    const char* xmlDate;
+  } cases[] = {
+      {"2000-12-31T23:59:59.5Z", "2000-12-31T23:59:59Z"},
+      {"2001-01-01T00:00:00.000001Z", "2001-01-01T00:00:00Z"},
+      {"1901-06-01T12:00:00.25Z", "1901-06-01T12:00:00Z"},
+      {"2200-01-01T00:00:00.75Z", "2200-01-01T00:00:00Z"},
+      {"2024-05-01T10:00:00.123456Z", "2024-05-01T10:00:00Z"},
   };
-  for (base::Time date : dates) {
-    SCOPED_TRACE(base::formatIso8601(date));
-    auto back = fromPropertyList<base::Time>(*toPropertyList(date));
-    ASSERT_TRUE(back.ok()) << back.error();
-    EXPECT_EQ(*back, date);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.date);
+    auto binary = fromPropertyList<base::Time>(*toPropertyList(at(c.date)));
+    ASSERT_TRUE(binary.ok()) << binary.error();
+    EXPECT_EQ(*binary, at(c.date));
+    auto xml = fromPropertyList<base::Time>(*toPropertyList(at(c.date), PlistFormat::Xml));
+    ASSERT_TRUE(xml.ok()) << xml.error();
+    EXPECT_EQ(*xml, at(c.xmlDate));
   }
 }
 
