@@ -24,11 +24,12 @@ std::string clientVersion() {
 }  // namespace
 
 TLMCollectorIngestion::TLMCollectorIngestion(std::shared_ptr<TLMHttpClientProtocol> httpClient,
-                                             std::string baseUrl, const dispatch::Clock& clock)
+                                             std::string baseUrl, const dispatch::Clock& clock,
+                                             std::vector<double> retryIntervals)
     : TLMHttpIngestion(std::move(httpClient), std::move(baseUrl), "/Collector/1.0",
                        TLMHttpHeaders{{"Content-Type", "application/x-json-stream; charset=utf-8"},
                                       {"Client-Version", clientVersion()}},
-                       QueryStrings{}),
+                       QueryStrings{}, std::move(retryIntervals)),
       clock_(clock) {}
 
 void TLMCollectorIngestion::sendAsync(const TLMLogContainer* container,

@@ -21,14 +21,17 @@ class TLMTicketKeysProvider {
 class TLMCollectorIngestion final : public TLMHttpIngestion {
  public:
   // `clock` gives the upload time; it must outlive the ingestion.
-  TLMCollectorIngestion(std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl,
-                        const dispatch::Clock& clock = dispatch::SystemClock::instance());
+  TLMCollectorIngestion(
+      std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl,
+      const dispatch::Clock& clock = dispatch::SystemClock::instance(),
+      std::vector<double> retryIntervals = TLMHttpClientProtocol::defaultRetryIntervals());
 
   static std::shared_ptr<TLMCollectorIngestion> make(
       std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl,
-      const dispatch::Clock& clock = dispatch::SystemClock::instance()) {
+      const dispatch::Clock& clock = dispatch::SystemClock::instance(),
+      std::vector<double> retryIntervals = TLMHttpClientProtocol::defaultRetryIntervals()) {
     return TLMHttpIngestion::make<TLMCollectorIngestion>(std::move(httpClient), std::move(baseUrl),
-                                                         clock);
+                                                         clock, std::move(retryIntervals));
   }
 
   using TLMHttpIngestion::sendAsync;

@@ -10,11 +10,12 @@ constexpr const char* kAppSecretHeader = "App-Secret";
 }
 
 TLMDarAvevedIngestion::TLMDarAvevedIngestion(std::shared_ptr<TLMHttpClientProtocol> httpClient,
-                                             std::string baseUrl, std::string installId)
+                                             std::string baseUrl, std::string installId,
+                                             std::vector<double> retryIntervals)
     : TLMHttpIngestion(std::move(httpClient), std::move(baseUrl), "/logs",
                        TLMHttpHeaders{{"Content-Type", "application/json"},
                                       {"Install-ID", std::move(installId)}},
-                       QueryStrings{{"api-version", "1.0.0"}}) {}
+                       QueryStrings{{"api-version", "1.0.0"}}, std::move(retryIntervals)) {}
 
 std::string TLMDarAvevedIngestion::appSecret() const {
   std::lock_guard lock(mutex_);

@@ -10,14 +10,15 @@ namespace tlm {
 // by the application secret.
 class TLMDarAvevedIngestion final : public TLMHttpIngestion {
  public:
-  TLMDarAvevedIngestion(std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl,
-                        std::string installId);
+  TLMDarAvevedIngestion(
+      std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl, std::string installId,
+      std::vector<double> retryIntervals = TLMHttpClientProtocol::defaultRetryIntervals());
 
   static std::shared_ptr<TLMDarAvevedIngestion> make(
-      std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl,
-      std::string installId) {
-    return TLMHttpIngestion::make<TLMDarAvevedIngestion>(std::move(httpClient), std::move(baseUrl),
-                                                         std::move(installId));
+      std::shared_ptr<TLMHttpClientProtocol> httpClient, std::string baseUrl, std::string installId,
+      std::vector<double> retryIntervals = TLMHttpClientProtocol::defaultRetryIntervals()) {
+    return TLMHttpIngestion::make<TLMDarAvevedIngestion>(
+        std::move(httpClient), std::move(baseUrl), std::move(installId), std::move(retryIntervals));
   }
 
   std::string appSecret() const;

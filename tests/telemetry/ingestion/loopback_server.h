@@ -101,7 +101,8 @@ class LoopbackServer {
   // Answers in order; once the script is used up every request gets 200.
   void script(std::vector<ScriptedResponse> responses) {
     std::lock_guard lock(mutex_);
-    for (auto& r : responses) script_.push_back(std::move(r));
+    for (auto& r : responses)
+      script_.push_back(std::move(r));
   }
 
   void release() {
@@ -127,7 +128,8 @@ class LoopbackServer {
     RecordedRequest record;
     record.method = req.method;
     record.target = req.target;
-    for (const auto& [name, value] : req.headers) record.headers.emplace(name, value);
+    for (const auto& [name, value] : req.headers)
+      record.headers.emplace(name, value);
     record.bodyWasGzip = isGzip(req.body);
     record.body = record.bodyWasGzip ? gunzip(req.body) : req.body;
     ScriptedResponse response;
@@ -144,7 +146,8 @@ class LoopbackServer {
       }
     }
     res.status = response.status;
-    for (const auto& [name, value] : response.headers) res.set_header(name, value);
+    for (const auto& [name, value] : response.headers)
+      res.set_header(name, value);
     res.set_content(response.body, response.contentType);
   }
 
