@@ -1,0 +1,494 @@
+#include "telemetry/storage/db_storage.h"
+
+#include <mutex>
+#include <system_error>
+#include <utility>
+
+#include "telemetry/core/logger.h"
+
+namespace tlm {
+namespace {
+
+namespace fs = std::filesystem;
+
+// URI file names are switched on before SQLite initializes, that is when
+// this library is loaded; each open also asks for them, so a late or failed
+// setting changes nothing but the log line.
+const int kSQLiteConfigurationResult = sqlite3_config(SQLITE_CONFIG_URI, 1);
+
+// An open connection, closed when it goes out of scope.
+class Connection {
+ public:
+  explicit Connection(sqlite3* database) : database_(database) {}
+  ~Connection() {
+    if (database_) sqlite3_close(database_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  sqlite3* get() const { return database_; }
+  explicit operator bool() const { return database_ != nullptr; }
+
+ private:
+  sqlite3* database_;
+};
+
+bool isCorruption(int code) {
+  return code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+}
+
+// Logs a statement step that did not finish: corruption and other failures
+// as errors, a full database only at DEBUG (the caller makes room).
+void logStepFailure(int result, sqlite3* database) {
+  const char* message = sqlite3_errmsg(database);
+  if (isCorruption(result)) {
+    TLM_LOG_ERROR(kTLMLogTag, "A database file is corrupted, result=", result, "\n\t", message);
+  } else if (result == SQLITE_FULL) {
+    TLM_LOG_DEBUG(kTLMLogTag, "Query failed with error: ", result, "\n\t", message);
+  } else {
+    TLM_LOG_ERROR(kTLMLogTag, "Could not execute the statement, result=", result, "\n\t", message);
+  }
+}
+
+constexpr std::string_view kNotConfiguredMessage =
+    "The database was not configured correctly. The page size is expected to be non zero.";
+
+}  // namespace
+
+TLMDBStorage::TLMDBStorage(TLMStorageSchema schema, std::uint64_t version, fs::path directory,
+                           std::string filename)
+    : schema_(std::move(schema)),
+      version_(version),
+      directory_(std::move(directory)),
+      filename_(std::move(filename)),
+      dbFileURL_(directory_ / filename_) {}
+
+TLMDBStorage::TLMDBStorage(std::uint64_t version, fs::path directory, std::string filename)
+    : TLMDBStorage(TLMStorageSchema(), version, std::move(directory), std::move(filename)) {}
+
+int TLMDBStorage::configureSQLite() {
+  return kSQLiteConfigurationResult;
+}
+
+int TLMDBStorage::initialize() {
+  static std::once_flag logged;
+  std::call_once(logged, [] {
+    const int result = configureSQLite();
+    if (result == SQLITE_OK) {
+      TLM_LOG_DEBUG(kTLMLogTag, "SQLite global configuration successfully updated.");
+    } else {
+      TLM_LOG_ERROR(kTLMLogTag,
+                    "Failed to update SQLite global configuration. Error: ", sqlite3_errstr(result),
+                    ".");
+    }
+  });
+  int result = configureDatabase();
+  if (isCorruption(result)) {
+    dropDatabase();
+    result = configureDatabase();
+  }
+  if (result != SQLITE_OK) TLM_LOG_ERROR(kTLMLogTag, "Failed to initialize database.");
+  return result;
+}
+
+int TLMDBStorage::configureDatabase() {
+  std::error_code error;
+  const bool existed = fs::exists(dbFileURL_, error);
+  fs::create_directories(directory_, error);  // an open in a missing folder fails below
+  maxSizeInBytes_ = kDefaultMaxSizeInBytes;
+
+  int result = SQLITE_OK;
+  Connection database(openDatabaseAtFileURL(dbFileURL_, &result));
+  if (!database) return result;
+
+  pageSize_ = getPageSizeInOpenedDatabase(database.get());
+  if (pageSize_ == 0) {
+    TLM_LOG_ERROR(kTLMLogTag, "Failed to get storage page size.");
+    return SQLITE_ERROR;
+  }
+  const std::uint64_t storedVersion = versionInOpenedDatabase(database.get(), &result);
+  if (result != SQLITE_OK) return result;
+
+  if (!schema_.empty()) {
+    result = createTablesWithSchema(schema_, database.get());
+    if (result != SQLITE_OK) {
+      TLM_LOG_ERROR(kTLMLogTag, "Failed to create tables with schema with error \"", result, "\".");
+      return result;
+    }
+  }
+  if (!existed) {
+    TLM_LOG_INFO(kTLMLogTag, "Created \"", filename_, "\" database with ", version_, " version.");
+    customizeDatabase(database.get());
+  } else if (storedVersion < version_) {
+    TLM_LOG_INFO(kTLMLogTag, "Migrating \"", filename_, "\" database from version ", storedVersion,
+                 " to ", version_, ".");
+    migrateDatabase(database.get(), storedVersion);
+  }
+  enableAutoVacuumInOpenedDatabase(database.get());
+  (void)setVersion(version_, database.get());
+  return SQLITE_OK;
+}
+
+int TLMDBStorage::executeQueryUsingBlock(const QueryBlock& block) {
+  int result = SQLITE_OK;
+  Connection database(openDatabaseAtFileURL(dbFileURL_, &result));
+  if (!database) return result;
+  if (pageSize_ == 0) {
+    TLM_LOG_ERROR(kTLMLogTag, kNotConfiguredMessage);
+    return SQLITE_ERROR;
+  }
+  result = setMaxPageCount(maxSizeInBytes_ / pageSize_, database.get());
+  if (isCorruption(result)) return result;
+  if (result != SQLITE_OK) {
+    TLM_LOG_ERROR(kTLMLogTag, "Failed to open database with specified maximum size constraint.");
+  }
+  return block(database.get());
+}
+
+int TLMDBStorage::executeNonSelectionQuery(std::string_view query,
+                                           const TLMStorageBindableArray& values) {
+  return executeQueryUsingBlock(
+      [&](sqlite3* database) { return executeNonSelectionQuery(query, database, values); });
+}
+
+TLMStorageRows TLMDBStorage::executeSelectionQuery(std::string_view query,
+                                                   const TLMStorageBindableArray& values) {
+  TLMStorageRows rows;
+  executeQueryUsingBlock([&](sqlite3* database) {
+    int result = SQLITE_OK;
+    rows = executeSelectionQuery(query, database, &result, values);
+    return result;
+  });
+  return rows;
+}
+
+std::uint64_t TLMDBStorage::countEntriesForTable(std::string_view table, std::string_view condition,
+                                                 const TLMStorageBindableArray& values) {
+  std::string query = logText("SELECT COUNT(*) FROM \"", table, "\" ");
+  if (!condition.empty()) query += logText("WHERE ", condition);
+  const TLMStorageRows rows = executeSelectionQuery(query, values);
+  if (rows.empty() || rows.front().empty()) return 0;
+  const auto* count = std::get_if<std::int64_t>(&rows.front().front());
+  return count && *count > 0 ? static_cast<std::uint64_t>(*count) : 0;
+}
+
+bool TLMDBStorage::dropTable(std::string_view table) {
+  const int result = executeQueryUsingBlock([&](sqlite3* database) {
+    int code = SQLITE_OK;
+    if (!tableExists(table, database, &code)) return code;
+    code = executeNonSelectionQuery(logText("DROP TABLE \"", table, "\";"), database,
+                                    TLMStorageBindableArray());
+    if (code == SQLITE_OK) {
+      TLM_LOG_VERBOSE(kTLMLogTag, "Table ", table, " has been deleted");
+    } else {
+      TLM_LOG_ERROR(kTLMLogTag, "Failed to delete table ", table);
+    }
+    return code;
+  });
+  return result == SQLITE_OK;
+}
+
+bool TLMDBStorage::createTable(std::string_view table, const TLMStorageColumnsSchema& columns) {
+  const int result = executeQueryUsingBlock([&](sqlite3* database) {
+    int code = SQLITE_OK;
+    if (tableExists(table, database, &code) || code != SQLITE_OK) return code;
+    code = executeNonSelectionQuery(
+        logText("CREATE TABLE \"", table, "\" (", columnsQueryFromColumnsSchema(columns), ");"),
+        database, TLMStorageBindableArray());
+    if (code == SQLITE_OK) {
+      TLM_LOG_VERBOSE(kTLMLogTag, "Table ", table, " has been created");
+    } else {
+      TLM_LOG_ERROR(kTLMLogTag, "Failed to create table ", table);
+    }
+    return code;
+  });
+  return result == SQLITE_OK;
+}
+
+void TLMDBStorage::dropDatabase() {
+  std::error_code error;
+  const bool removed = fs::remove(dbFileURL_, error) && !error;
+  // A journal left beside a deleted file would be replayed into its
+  // successor, so it goes too.
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    std::error_code ignored;
+    fs::remove(fs::path(dbFileURL_.native() + suffix), ignored);
+  }
+  if (removed) {
+    TLM_LOG_VERBOSE(kTLMLogTag, "Database ", "file://", uriForFileURL(dbFileURL_).substr(5),
+                    " has been deleted.");
+  } else {
+    TLM_LOG_ERROR(kTLMLogTag, "Failed to delete database.");
+  }
+}
+
+void TLMDBStorage::setMaxStorageSize(std::int64_t sizeInBytes,
+                                     const std::function<void(bool)>& completionHandler) {
+  const bool success = [&] {
+    int openResult = SQLITE_OK;
+    Connection database(openDatabaseAtFileURL(dbFileURL_, &openResult));
+    // An open failure was logged by the open step; the caller still gets its
+    // answer below.
+    if (!database) return false;
+    if (pageSize_ == 0) {
+      TLM_LOG_ERROR(kTLMLogTag, kNotConfiguredMessage);
+      return false;
+    }
+    const std::int64_t currentPages = getPageCountInOpenedDatabase(database.get());
+    TLM_LOG_DEBUG(kTLMLogTag, "Found ", currentPages, " pages in the database.");
+    const std::int64_t wantedPages =
+        sizeInBytes / pageSize_ + (sizeInBytes % pageSize_ != 0 ? 1 : 0);
+    if (wantedPages < currentPages) {
+      TLM_LOG_WARNING(kTLMLogTag, "Cannot change database size to ", sizeInBytes,
+                      " bytes as it would cause a loss of data. Maximum database size will not "
+                      "be changed.");
+      return false;
+    }
+    if (const int result = setMaxPageCount(wantedPages, database.get()); result != SQLITE_OK) {
+      TLM_LOG_ERROR(kTLMLogTag, "Could not change maximum database size to ", sizeInBytes,
+                    " bytes. SQLite error code: ", result);
+      return false;
+    }
+    const std::int64_t maxPages = getMaxPageCountInOpenedDatabase(database.get());
+    const std::int64_t limitBytes = maxPages * pageSize_;
+    if (maxPages != wantedPages) {
+      TLM_LOG_ERROR(kTLMLogTag, "Could not change maximum database size to ", sizeInBytes,
+                    " bytes, current maximum size is ", limitBytes, " bytes.");
+      return false;
+    }
+    if (limitBytes == sizeInBytes) {
+      TLM_LOG_INFO(kTLMLogTag, "Changed maximum database size to ", sizeInBytes, " bytes.");
+    } else {
+      TLM_LOG_INFO(kTLMLogTag, "Changed maximum database size to ", limitBytes,
+                   " bytes (next multiple of 4KiB).");
+    }
+    maxSizeInBytes_ = limitBytes;
+    return true;
+  }();
+  if (completionHandler) completionHandler(success);
+}
+
+void TLMDBStorage::customizeDatabase(sqlite3* /*database*/) {}
+
+void TLMDBStorage::migrateDatabase(sqlite3* /*database*/, std::uint64_t /*fromVersion*/) {}
+
+std::string TLMDBStorage::uriForFileURL(const fs::path& fileURL) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  std::error_code error;
+  fs::path absolute = fs::absolute(fileURL, error);
+  if (error) absolute = fileURL;
+  for (const unsigned char c : absolute.native()) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.' || c == '~' || c == '/';
+    if (plain) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 0xF];
+    }
+  }
+  return uri;
+}
+
+sqlite3* TLMDBStorage::openDatabaseAtFileURL(const fs::path& fileURL, int* result) {
+  sqlite3* database = nullptr;
+  const int code =
+      sqlite3_open_v2(uriForFileURL(fileURL).c_str(), &database,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);
+  if (result) *result = code;
+  if (code != SQLITE_OK) {
+    if (database) sqlite3_close(database);
+    TLM_LOG_ERROR(kTLMLogTag, "Failed to open database with result: ", code, ".");
+    return nullptr;
+  }
+  return database;
+}
+
+std::string TLMDBStorage::columnsQueryFromColumnsSchema(const TLMStorageColumnsSchema& columns) {
+  std::string text;
+  for (const auto& column : columns) {
+    if (!text.empty()) text += ", ";
+    text += logText("\"", column.name, "\"");
+    std::string words;
+    for (const auto& word : column.words) {
+      if (!words.empty()) words += ' ';
+      words += word;
+    }
+    text += ' ';
+    text += words;
+  }
+  return text;
+}
+
+int TLMDBStorage::createTablesWithSchema(const TLMStorageSchema& schema, sqlite3* database) {
+  std::vector<std::string> statements;
+  for (const auto& [table, columns] : schema) {
+    int result = SQLITE_OK;
+    const bool exists = tableExists(table, database, &result);
+    if (result != SQLITE_OK) return result;
+    if (exists) continue;
+    statements.push_back(
+        logText("CREATE TABLE \"", table, "\" (", columnsQueryFromColumnsSchema(columns), ");"));
+  }
+  for (const auto& statement : statements) {
+    const int result = executeNonSelectionQuery(statement, database, TLMStorageBindableArray());
+    if (result != SQLITE_OK) return result;
+  }
+  return SQLITE_OK;
+}
+
+std::map<std::string, std::map<std::string, std::size_t>> TLMDBStorage::columnsIndexes(
+    const TLMStorageSchema& schema) {
+  std::map<std::string, std::map<std::string, std::size_t>> indexes;
+  for (const auto& [table, columns] : schema) {
+    auto& positions = indexes[table];
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      positions[columns[i].name] = i;
+  }
+  return indexes;
+}
+
+bool TLMDBStorage::tableExists(std::string_view table, sqlite3* database, int* result) {
+  TLMStorageBindableArray values;
+  values.addString(std::string(table));
+  int code = SQLITE_OK;
+  const TLMStorageRows rows = executeSelectionQuery(
+      "SELECT COUNT(*) FROM \"sqlite_master\" WHERE \"type\"='table' AND \"name\"=?;", database,
+      &code, values);
+  if (result) *result = code;
+  if (rows.empty() || rows.front().empty()) return false;
+  const auto* count = std::get_if<std::int64_t>(&rows.front().front());
+  return count && *count != 0;
+}
+
+std::uint64_t TLMDBStorage::versionInOpenedDatabase(sqlite3* database, int* result) {
+  const std::int64_t version = querySingleValue("PRAGMA user_version", database, result);
+  return version > 0 ? static_cast<std::uint64_t>(version) : 0;
+}
+
+int TLMDBStorage::setVersion(std::uint64_t version, sqlite3* database) {
+  return executeNonSelectionQuery(logText("PRAGMA user_version = ", version), database,
+                                  TLMStorageBindableArray());
+}
+
+void TLMDBStorage::enableAutoVacuumInOpenedDatabase(sqlite3* database) {
+  if (querySingleValue("PRAGMA auto_vacuum", database) == 1) return;
+  TLM_LOG_DEBUG(kTLMLogTag, "Vacuuming database and enabling auto_vacuum");
+  (void)executeNonSelectionQuery("PRAGMA auto_vacuum = FULL;", database, TLMStorageBindableArray());
+  (void)executeNonSelectionQuery("VACUUM;", database, TLMStorageBindableArray());
+}
+
+std::int64_t TLMDBStorage::getPageSizeInOpenedDatabase(sqlite3* database) {
+  return querySingleValue("PRAGMA page_size;", database);
+}
+
+std::int64_t TLMDBStorage::getPageCountInOpenedDatabase(sqlite3* database) {
+  return querySingleValue("PRAGMA page_count;", database);
+}
+
+std::int64_t TLMDBStorage::getMaxPageCountInOpenedDatabase(sqlite3* database) {
+  return querySingleValue("PRAGMA max_page_count;", database);
+}
+
+int TLMDBStorage::setMaxPageCount(std::int64_t pageCount, sqlite3* database) {
+  const int result = executeQuery(logText("PRAGMA max_page_count = ", pageCount), database,
+                                  TLMStorageBindableArray(), [&](sqlite3_stmt* statement) {
+                                    int code = sqlite3_step(statement);
+                                    while (code == SQLITE_ROW)
+                                      code = sqlite3_step(statement);
+                                    if (code == SQLITE_DONE) return SQLITE_OK;
+                                    logStepFailure(code, database);
+                                    return code;
+                                  });
+  return result;
+}
+
+std::int64_t TLMDBStorage::querySingleValue(std::string_view query, sqlite3* database,
+                                            int* result) {
+  const TLMStorageRows rows =
+      executeSelectionQuery(query, database, result, TLMStorageBindableArray());
+  if (rows.empty() || rows.front().empty()) return 0;
+  const auto* value = std::get_if<std::int64_t>(&rows.front().front());
+  return value ? *value : 0;
+}
+
+int TLMDBStorage::executeNonSelectionQuery(std::string_view query, sqlite3* database,
+                                           const TLMStorageBindableArray& values) {
+  return executeQuery(query, database, values, [&](sqlite3_stmt* statement) {
+    const int result = sqlite3_step(statement);
+    if (result == SQLITE_DONE) return SQLITE_OK;
+    logStepFailure(result, database);
+    return result;
+  });
+}
+
+int TLMDBStorage::executeQuery(std::string_view query, sqlite3* database,
+                               const TLMStorageBindableArray& values, const StatementBlock& block) {
+  sqlite3_stmt* statement = nullptr;
+  int result = sqlite3_prepare_v2(database, query.data(), static_cast<int>(query.size()),
+                                  &statement, nullptr);
+  if (result != SQLITE_OK) {
+    TLM_LOG_ERROR(kTLMLogTag, "Failed to prepare SQLite statement, result=", result, "\n\t",
+                  sqlite3_errmsg(database));
+    sqlite3_finalize(statement);
+    return result;
+  }
+  result = values.bindAllValuesWithStatement(statement, database);
+  if (result == SQLITE_OK) result = block(statement);
+  // Finalizing repeats the last step's error; only a failure of its own is
+  // worth a line.
+  const int finalizeResult = sqlite3_finalize(statement);
+  if (finalizeResult != SQLITE_OK && result == SQLITE_OK) {
+    TLM_LOG_ERROR(kTLMLogTag, "Failed to finalize SQLite statement, result=", finalizeResult,
+                  "\n\t", sqlite3_errmsg(database));
+  }
+  return result;
+}
+
+TLMStorageRows TLMDBStorage::executeSelectionQuery(std::string_view query, sqlite3* database,
+                                                   int* result,
+                                                   const TLMStorageBindableArray& values) {
+  TLMStorageRows rows;
+  const int code = executeQuery(query, database, values, [&](sqlite3_stmt* statement) {
+    int step = sqlite3_step(statement);
+    while (step == SQLITE_ROW) {
+      const int columns = sqlite3_column_count(statement);
+      if (columns > 0) {
+        TLMStorageRow row;
+        row.reserve(static_cast<std::size_t>(columns));
+        for (int i = 0; i < columns; ++i)
+          row.push_back(columnValueFromStatement(statement, i));
+        rows.push_back(std::move(row));
+      }
+      step = sqlite3_step(statement);
+    }
+    if (step == SQLITE_DONE) return SQLITE_OK;
+    TLM_LOG_ERROR(kTLMLogTag, "Query failed with error: ", step, "\n\t", sqlite3_errmsg(database));
+    return step;
+  });
+  if (result) *result = code;
+  return rows;
+}
+
+TLMStorageValue TLMDBStorage::columnValueFromStatement(sqlite3_stmt* statement, int index) {
+  const int type = sqlite3_column_type(statement, index);
+  switch (type) {
+    case SQLITE_NULL:
+      return std::monostate();
+    case SQLITE_INTEGER:
+      return static_cast<std::int64_t>(sqlite3_column_int64(statement, index));
+    case SQLITE_TEXT: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, index));
+      const int length = sqlite3_column_bytes(statement, index);
+      return text ? std::string(text, static_cast<std::size_t>(length)) : std::string();
+    }
+    default:
+      TLM_LOG_ERROR(kTLMLogTag, "Could not retrieve column value at index ", index,
+                    " from statement: unknown type ", type, ".");
+      return std::monostate();
+  }
+}
+
+}  // namespace tlm
