@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,17 +14,41 @@ namespace platform {
 
 // A property-list key/value store shared by the whole process (the program's
 // settings and the telemetry SDK's prefixed keys). Thread-safe. A write that
-// returns success has reached its backing store.
+// returns success has reached its backing store. Absent keys read as none
+// (never as false or 0).
 class UserDefaults {
  public:
   virtual ~UserDefaults() = default;
 
-  // The stored value, or nullopt when the key is absent.
   virtual std::optional<coding::Value> get(std::string_view key) const = 0;
+  // Stores the value; a null value removes the key. Fails when the value
+  // cannot be stored (for example a null inside an array) or, for a store
+  // kept in a file, when it cannot be written; the store is then unchanged.
   virtual base::Status set(std::string_view key, coding::Value value) = 0;
   // Removing an absent key succeeds.
   virtual base::Status remove(std::string_view key) = 0;
   virtual std::vector<std::string> keys() const = 0;
+  // All entries; the stores here take them at one moment (the fallback
+  // reads key by key).
+  virtual coding::Dictionary snapshot() const;
+  bool contains(std::string_view key) const { return get(key).has_value(); }
+
+  // Typed reads: none when absent or of another type. Integers of either
+  // signedness read as int64 when they fit; getDouble also takes integers.
+  std::optional<bool> getBool(std::string_view key) const;
+  std::optional<std::int64_t> getInt64(std::string_view key) const;
+  std::optional<double> getDouble(std::string_view key) const;
+  std::optional<std::string> getString(std::string_view key) const;
+  std::optional<base::Bytes> getBytes(std::string_view key) const;
+  std::optional<base::Time> getDate(std::string_view key) const;
+
+  // The process-wide store: the one set with setStandard, else the file
+  // store at FileUserDefaults::defaultPath() (an in-memory store, with a
+  // line on standard error, when that file cannot be opened).
+  static std::shared_ptr<UserDefaults> standard();
+  // Replaces the process-wide store; nullptr goes back to the default on
+  // the next standard().
+  static void setStandard(std::shared_ptr<UserDefaults> defaults);
 };
 
 }  // namespace platform

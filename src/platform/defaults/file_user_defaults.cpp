@@ -1,0 +1,270 @@
+#include "platform/defaults/file_user_defaults.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "coding/plist.h"
+
+namespace platform {
+namespace {
+
+constexpr const char* kDomain = "platform.defaults";
+
+base::Error systemError(const std::string& what, const std::filesystem::path& path, int err) {
+  return base::Error(kDomain, err, what + " \"" + path.string() + "\": " + std::strerror(err));
+}
+
+// Closes a file descriptor when it goes out of scope.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// Holds the advisory lock that orders changes of one store file.
+class FileLock {
+ public:
+  static base::Result<std::unique_ptr<FileLock>> acquire(const std::filesystem::path& storePath) {
+    std::filesystem::path lockPath = storePath;
+    lockPath += ".lock";
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return systemError("cannot open the lock file", lockPath, errno);
+    auto lock = std::unique_ptr<FileLock>(new FileLock(fd));
+    while (::flock(fd, LOCK_EX) != 0) {
+      if (errno != EINTR) return systemError("cannot lock", lockPath, errno);
+    }
+    return lock;
+  }
+  ~FileLock() { ::flock(fd_.fd, LOCK_UN); }
+
+ private:
+  explicit FileLock(int fd) : fd_(fd) {}
+  Fd fd_;
+};
+
+std::string utcStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &tm);
+  return text;
+}
+
+// Renames a corrupt store file to a free "<file>.corrupt-<time>[-n]" name.
+std::optional<std::filesystem::path> moveAside(const std::filesystem::path& path) {
+  const std::string base = path.string() + ".corrupt-" + utcStamp();
+  for (int n = 0; n < 100; ++n) {
+    std::string candidate = n == 0 ? base : base + "-" + std::to_string(n);
+    struct stat st {};
+    if (::lstat(candidate.c_str(), &st) == 0) continue;
+    if (::rename(path.c_str(), candidate.c_str()) == 0) return std::filesystem::path(candidate);
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+base::Status writeAll(int fd, const base::Bytes& bytes, const std::filesystem::path& path) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return systemError("cannot write", path, errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::filesystem::path FileUserDefaults::defaultPath() {
+  std::filesystem::path config;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+    config = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+      if (const passwd* pw = ::getpwuid(::getuid())) home = pw->pw_dir;
+    }
+    config = std::filesystem::path(home ? home : "/tmp") / ".config";
+  }
+  return config / "app.Wendrix" / "defaults.plist";
+}
+
+base::Result<std::shared_ptr<FileUserDefaults>> FileUserDefaults::open(std::filesystem::path path) {
+  auto store = std::shared_ptr<FileUserDefaults>(new FileUserDefaults(std::move(path)));
+  std::lock_guard lock(store->mutex_);
+  if (auto status = store->loadLocked(false); !status) return status.error();
+  return store;
+}
+
+FileUserDefaults::FileStamp FileUserDefaults::stampOf() const {
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0) return {};
+  return {true, st.st_dev, st.st_ino, st.st_size,
+          static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+base::Status FileUserDefaults::refreshLocked(bool haveFileLock) const {
+  if (stampOf() == stamp_) return {};
+  return loadLocked(haveFileLock);
+}
+
+base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
+  Fd file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      values_ = {};
+      stamp_ = {};
+      return {};
+    }
+    return systemError("cannot open the user defaults file", path_, errno);
+  }
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0) return systemError("cannot read", path_, errno);
+  base::Bytes bytes;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return systemError("cannot read", path_, errno);
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  const FileStamp readStamp{
+      true, st.st_dev, st.st_ino, st.st_size,
+      static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+
+  auto tree = coding::decodePropertyList(std::span<const std::uint8_t>(bytes));
+  if (tree && tree->getIf<coding::Dictionary>()) {
+    values_ = *tree->getIf<coding::Dictionary>();
+    stamp_ = readStamp;
+    return {};
+  }
+  const std::string reason = tree ? "the top level is not a dictionary" : tree.error().description;
+
+  // Move it aside under the store's lock, and only if it is still the file
+  // we read: another writer may have replaced it meanwhile.
+  std::unique_ptr<FileLock> lock;
+  if (!haveFileLock) {
+    auto acquired = FileLock::acquire(path_);
+    if (!acquired) return acquired.error();
+    lock = std::move(*acquired);
+  }
+  const FileStamp now = stampOf();
+  if (now.exists && now.device == readStamp.device && now.inode == readStamp.inode) {
+    auto aside = moveAside(path_);
+    if (!aside) {
+      return systemError("cannot move the unreadable user defaults file aside", path_, errno);
+    }
+    std::fprintf(stderr,
+                 "wendrix: the user defaults file \"%s\" cannot be read (%s); moved it to "
+                 "\"%s\" and starting with empty defaults\n",
+                 path_.c_str(), reason.c_str(), aside->c_str());
+    values_ = {};
+    stamp_ = {};
+    return {};
+  }
+  // Replaced meanwhile: read the new one.
+  lock.reset();
+  return loadLocked(haveFileLock);
+}
+
+std::optional<coding::Value> FileUserDefaults::get(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  (void)refreshLocked(false);  // on failure the last good contents stay in use
+  const coding::Value* value = values_.find(key);
+  return value ? std::optional<coding::Value>(*value) : std::nullopt;
+}
+
+std::vector<std::string> FileUserDefaults::keys() const {
+  std::vector<std::string> out;
+  for (const auto& entry : snapshot())
+    out.push_back(entry.first);
+  return out;
+}
+
+coding::Dictionary FileUserDefaults::snapshot() const {
+  std::lock_guard lock(mutex_);
+  (void)refreshLocked(false);
+  return values_;
+}
+
+base::Status FileUserDefaults::set(std::string_view key, coding::Value value) {
+  if (value.isNull()) return change(key, std::nullopt);
+  return change(key, std::move(value));
+}
+
+base::Status FileUserDefaults::remove(std::string_view key) {
+  return change(key, std::nullopt);
+}
+
+base::Status FileUserDefaults::change(std::string_view key, std::optional<coding::Value> value) {
+  std::lock_guard lock(mutex_);
+  std::error_code ec;
+  if (!path_.parent_path().empty()) std::filesystem::create_directories(path_.parent_path(), ec);
+  if (ec)
+    return base::Error(kDomain, ec.value(),
+                       "cannot create \"" + path_.parent_path().string() + "\": " + ec.message());
+  auto fileLock = FileLock::acquire(path_);
+  if (!fileLock) return fileLock.error();
+  // Apply the change to the file as it is now, so other writers' keys stay.
+  if (auto status = refreshLocked(true); !status) return status;
+
+  coding::Dictionary next = values_;
+  if (value) {
+    next.set(std::string(key), std::move(*value));
+  } else {
+    if (!next.contains(key)) return {};
+    next.erase(key);
+  }
+  if (auto status = writeLocked(next); !status) return status;
+  values_ = std::move(next);
+  stamp_ = stampOf();
+  return {};
+}
+
+base::Status FileUserDefaults::writeLocked(const coding::Dictionary& values) {
+  auto bytes = coding::encodePropertyList(coding::Value(values), coding::PlistFormat::Binary);
+  if (!bytes) return bytes.error();
+
+  std::string tmpl = path_.string() + ".XXXXXX";
+  Fd tmp(::mkostemp(tmpl.data(), O_CLOEXEC));
+  if (tmp.fd < 0) return systemError("cannot create a temporary file beside", path_, errno);
+  const std::filesystem::path tmpPath = tmpl;
+  auto fail = [&](base::Error error) -> base::Status {
+    ::unlink(tmpPath.c_str());
+    return error;
+  };
+  if (auto status = writeAll(tmp.fd, *bytes, tmpPath); !status) return fail(status.error());
+  if (::fsync(tmp.fd) != 0) return fail(systemError("cannot sync", tmpPath, errno));
+  if (::rename(tmpPath.c_str(), path_.c_str()) != 0) {
+    return fail(systemError("cannot replace", path_, errno));
+  }
+  // Make the rename itself durable.
+  const std::filesystem::path folder =
+      path_.parent_path().empty() ? std::filesystem::path(".") : path_.parent_path();
+  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd >= 0) ::fsync(dir.fd);
+  return {};
+}
+
+}  // namespace platform

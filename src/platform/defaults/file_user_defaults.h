@@ -1,0 +1,69 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include <sys/types.h>
+
+#include "platform/defaults/user_defaults.h"
+
+namespace platform {
+
+// A store kept in one property-list file. Every change reaches the disk
+// before the call returns: the whole domain is written (binary property list, which keeps dates to
+// the microsecond) to a temporary file in the same folder, synced and renamed over the store file.
+// Changes are made under an advisory lock on "<file>.lock" against the file as it is on disk, so
+// several instances (or processes) on one file lose no key; a read picks up a file another instance
+// replaced.
+//
+// A store file that cannot be parsed is renamed aside to
+// "<file>.corrupt-<UTC time>" with a line on standard error, and the store
+// starts empty: it is never silently overwritten.
+class FileUserDefaults final : public UserDefaults {
+ public:
+  // "$XDG_CONFIG_HOME/app.Wendrix/defaults.plist" (XDG_CONFIG_HOME defaults
+  // to "~/.config").
+  static std::filesystem::path defaultPath();
+
+  // Reads the file when it exists; its folder is made on the first write.
+  // Fails only when an existing file cannot be read at all.
+  static base::Result<std::shared_ptr<FileUserDefaults>> open(std::filesystem::path path);
+
+  std::optional<coding::Value> get(std::string_view key) const override;
+  base::Status set(std::string_view key, coding::Value value) override;
+  base::Status remove(std::string_view key) override;
+  std::vector<std::string> keys() const override;
+  coding::Dictionary snapshot() const override;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t mtimeNanos = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+  };
+
+  explicit FileUserDefaults(std::filesystem::path path) : path_(std::move(path)) {}
+
+  // Reloads the cache when the file on disk is not the one last read.
+  // `haveFileLock`: the caller holds the advisory lock already (flock
+  // conflicts between two descriptors of one process).
+  base::Status refreshLocked(bool haveFileLock) const;
+  base::Status loadLocked(bool haveFileLock) const;
+  base::Status change(std::string_view key, std::optional<coding::Value> value);
+  base::Status writeLocked(const coding::Dictionary& values);
+  FileStamp stampOf() const;
+
+  std::filesystem::path path_;
+  mutable std::mutex mutex_;
+  mutable coding::Dictionary values_;
+  mutable FileStamp stamp_;
+};
+
+}  // namespace platform

@@ -1,0 +1,146 @@
+#include "platform/defaults/user_defaults.h"
+
+#include <cstdio>
+#include <limits>
+#include <mutex>
+
+#include "platform/defaults/file_user_defaults.h"
+#include "platform/defaults/memory_user_defaults.h"
+
+namespace platform {
+namespace {
+
+struct Standard {
+  std::mutex mutex;
+  std::shared_ptr<UserDefaults> defaults;
+};
+
+Standard& standardState() {
+  static Standard s;
+  return s;
+}
+
+}  // namespace
+
+coding::Dictionary UserDefaults::snapshot() const {
+  coding::Dictionary out;
+  for (const auto& key : keys()) {
+    if (auto value = get(key)) out.set(key, std::move(*value));
+  }
+  return out;
+}
+
+namespace {
+std::vector<std::string> keysOf(const coding::Dictionary& values) {
+  std::vector<std::string> out;
+  for (const auto& entry : values)
+    out.push_back(entry.first);
+  return out;
+}
+}  // namespace
+
+std::optional<bool> UserDefaults::getBool(std::string_view key) const {
+  auto value = get(key);
+  if (!value) return std::nullopt;
+  if (const auto* b = value->getIf<bool>()) return *b;
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> UserDefaults::getInt64(std::string_view key) const {
+  auto value = get(key);
+  if (!value) return std::nullopt;
+  if (const auto* i = value->getIf<std::int64_t>()) return *i;
+  if (const auto* u = value->getIf<std::uint64_t>()) {
+    if (*u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return static_cast<std::int64_t>(*u);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<double> UserDefaults::getDouble(std::string_view key) const {
+  auto value = get(key);
+  if (!value) return std::nullopt;
+  if (const auto* d = value->getIf<double>()) return *d;
+  if (const auto* i = value->getIf<std::int64_t>()) return static_cast<double>(*i);
+  if (const auto* u = value->getIf<std::uint64_t>()) return static_cast<double>(*u);
+  return std::nullopt;
+}
+
+std::optional<std::string> UserDefaults::getString(std::string_view key) const {
+  auto value = get(key);
+  if (!value) return std::nullopt;
+  if (const auto* s = value->getIf<std::string>()) return *s;
+  return std::nullopt;
+}
+
+std::optional<base::Bytes> UserDefaults::getBytes(std::string_view key) const {
+  auto value = get(key);
+  if (!value) return std::nullopt;
+  if (const auto* b = value->getIf<base::Bytes>()) return *b;
+  return std::nullopt;
+}
+
+std::optional<base::Time> UserDefaults::getDate(std::string_view key) const {
+  auto value = get(key);
+  if (!value) return std::nullopt;
+  if (const auto* t = value->getIf<base::Time>()) return *t;
+  return std::nullopt;
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::standard() {
+  auto& s = standardState();
+  std::lock_guard lock(s.mutex);
+  if (!s.defaults) {
+    auto file = FileUserDefaults::open(FileUserDefaults::defaultPath());
+    if (file) {
+      s.defaults = std::move(*file);
+    } else {
+      std::fprintf(stderr, "wendrix: user defaults kept in memory only: %s\n",
+                   file.error().description.c_str());
+      s.defaults = std::make_shared<MemoryUserDefaults>();
+    }
+  }
+  return s.defaults;
+}
+
+void UserDefaults::setStandard(std::shared_ptr<UserDefaults> defaults) {
+  auto& s = standardState();
+  std::lock_guard lock(s.mutex);
+  s.defaults = std::move(defaults);
+}
+
+// ---- memory ----
+
+std::optional<coding::Value> MemoryUserDefaults::get(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  const coding::Value* value = values_.find(key);
+  return value ? std::optional<coding::Value>(*value) : std::nullopt;
+}
+
+base::Status MemoryUserDefaults::set(std::string_view key, coding::Value value) {
+  std::lock_guard lock(mutex_);
+  if (value.isNull()) {
+    values_.erase(key);
+  } else {
+    values_.set(std::string(key), std::move(value));
+  }
+  return {};
+}
+
+base::Status MemoryUserDefaults::remove(std::string_view key) {
+  std::lock_guard lock(mutex_);
+  values_.erase(key);
+  return {};
+}
+
+std::vector<std::string> MemoryUserDefaults::keys() const {
+  return keysOf(snapshot());
+}
+
+coding::Dictionary MemoryUserDefaults::snapshot() const {
+  std::lock_guard lock(mutex_);
+  return values_;
+}
+
+}  // namespace platform

@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/defaults/file_user_defaults.h"
+#include "platform/defaults/memory_user_defaults.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "wendrix-defaults-XXXXXX").string();
+    path_ = ::mkdtemp(tmpl.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<fs::path> filesIn(const fs::path& dir) {
+  std::vector<fs::path> out;
+  for (const auto& e : fs::directory_iterator(dir))
+    out.push_back(e.path().filename());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::shared_ptr<FileUserDefaults> openStore(const fs::path& path) {
+  auto store = FileUserDefaults::open(path);
+  EXPECT_TRUE(store) << (store ? "" : store.error().description);
+  return store ? *store : nullptr;
+}
+
+const base::Time kDate = base::Time(std::chrono::seconds(1714557600) + 250ms);
+
+void fillEveryKind(UserDefaults& d) {
+  ASSERT_TRUE(d.set("bool", false));
+  ASSERT_TRUE(d.set("int", std::int64_t{-7}));
+  ASSERT_TRUE(d.set("double", 2.5));
+  ASSERT_TRUE(d.set("string", "TLDarAveved/é"));
+  ASSERT_TRUE(d.set("bytes", base::Bytes{0, 1, 2}));
+  ASSERT_TRUE(d.set("date", kDate));
+  ASSERT_TRUE(d.set("array", coding::Array{1, "x"}));
+  ASSERT_TRUE(d.set("dict", coding::Dictionary{{"k", true}}));
+}
+
+void expectEveryKind(const UserDefaults& d) {
+  EXPECT_EQ(d.getBool("bool"), false);
+  EXPECT_EQ(d.getInt64("int"), -7);
+  EXPECT_EQ(d.getDouble("double"), 2.5);
+  EXPECT_EQ(d.getDouble("int"), -7.0);
+  EXPECT_EQ(d.getString("string"), "TLDarAveved/é");
+  EXPECT_EQ(d.getBytes("bytes"), (base::Bytes{0, 1, 2}));
+  EXPECT_EQ(d.getDate("date"), kDate);
+  EXPECT_EQ(d.get("array"), coding::Value(coding::Array{1, "x"}));
+  EXPECT_EQ(d.get("dict"), coding::Value(coding::Dictionary{{"k", true}}));
+  // Absent and mistyped keys read as none, never as false or zero.
+  EXPECT_EQ(d.getBool("missing"), std::nullopt);
+  EXPECT_EQ(d.getBool("int"), std::nullopt);
+  EXPECT_EQ(d.getString("int"), std::nullopt);
+}
+
+TEST(MemoryUserDefaultsTest, StoresEveryKindAndRemoves) {
+  MemoryUserDefaults d;
+  fillEveryKind(d);
+  expectEveryKind(d);
+  ASSERT_TRUE(d.remove("bool"));
+  ASSERT_TRUE(d.set("int", nullptr));  // null removes
+  EXPECT_FALSE(d.contains("bool"));
+  EXPECT_FALSE(d.contains("int"));
+  EXPECT_EQ(d.keys().size(), 6u);
+}
+
+TEST(FileUserDefaultsTest, SecondInstanceReadsWhatFirstWrote) {
+  TempDir dir;
+  const fs::path path = dir.path() / "app.Wendrix" / "defaults.plist";
+  {
+    auto first = openStore(path);
+    EXPECT_TRUE(first->keys().empty());
+    fillEveryKind(*first);
+    ASSERT_TRUE(first->set("gone", 1));
+    ASSERT_TRUE(first->remove("gone"));
+  }
+  auto second = openStore(path);
+  expectEveryKind(*second);
+  EXPECT_FALSE(second->contains("gone"));
+  // Only the store file and its lock remain: no temporary files.
+  EXPECT_EQ(filesIn(path.parent_path()),
+            (std::vector<fs::path>{"defaults.plist", "defaults.plist.lock"}));
+}
+
+TEST(FileUserDefaultsTest, LiveInstancesOnOneFileKeepEachOthersKeys) {
+  TempDir dir;
+  const fs::path path = dir.path() / "defaults.plist";
+  auto a = openStore(path);
+  auto b = openStore(path);
+  ASSERT_TRUE(a->set("a", 1));
+  ASSERT_TRUE(b->set("b", 2));
+  EXPECT_EQ(a->getInt64("b"), 2);
+  ASSERT_TRUE(a->set("a", 3));
+  EXPECT_EQ(b->getInt64("a"), 3);
+  EXPECT_EQ(openStore(path)->keys(), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(FileUserDefaultsTest, ConcurrentWritersLoseNothing) {
+  TempDir dir;
+  const fs::path path = dir.path() / "defaults.plist";
+  auto shared = openStore(path);
+  auto other = openStore(path);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      UserDefaults& store = t % 2 ? *other : *shared;
+      for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(store.set("t" + std::to_string(t) + "." + std::to_string(i), i));
+      }
+    });
+  }
+  for (auto& t : threads)
+    t.join();
+  auto fresh = openStore(path);
+  EXPECT_EQ(fresh->keys().size(), 80u);
+  EXPECT_EQ(fresh->getInt64("t3.19"), 19);
+}
+
+TEST(FileUserDefaultsTest, UnreadableFileIsMovedAsideNotOverwritten) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"garbage", "this is not a property list"},
+      {"truncated", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>"},
+      {"array at top", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"},
+  };
+  for (const auto& [name, contents] : cases) {
+    TempDir dir;
+    const fs::path path = dir.path() / "defaults.plist";
+    std::ofstream(path) << contents;
+
+    ::testing::internal::CaptureStderr();
+    auto store = openStore(path);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(store) << name;
+    EXPECT_TRUE(store->keys().empty()) << name;
+    EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
+    EXPECT_NE(err.find(path.string() + ".corrupt-"), std::string::npos) << err;
+
+    fs::path aside;
+    for (const auto& file : filesIn(dir.path())) {
+      if (file.string().rfind("defaults.plist.corrupt-", 0) == 0) aside = dir.path() / file;
+    }
+    ASSERT_FALSE(aside.empty()) << name;
+    EXPECT_EQ(readFile(aside), contents);
+
+    ASSERT_TRUE(store->set("k", "v"));
+    EXPECT_EQ(openStore(path)->getString("k"), "v");
+    EXPECT_EQ(readFile(aside), contents);
+  }
+}
+
+TEST(FileUserDefaultsTest, FailedWriteLeavesStoreUnchanged) {
+  TempDir dir;
+  const fs::path path = dir.path() / "defaults.plist";
+  auto store = openStore(path);
+  ASSERT_TRUE(store->set("kept", "v"));
+  const std::string before = readFile(path);
+
+  // A value the file format cannot hold.
+  EXPECT_FALSE(store->set("bad", coding::Array{coding::Value()}));
+  EXPECT_FALSE(store->contains("bad"));
+  EXPECT_EQ(readFile(path), before);
+
+  // A folder that cannot be made (its parent is a file).
+  std::ofstream(dir.path() / "file") << "x";
+  auto blocked = openStore(dir.path() / "file" / "defaults.plist");
+  auto status = blocked->set("k", 1);
+  EXPECT_FALSE(status);
+  EXPECT_FALSE(blocked->contains("k"));
+}
+
+TEST(FileUserDefaultsTest, DefaultPathFollowsXdgConfigHome) {
+  const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = savedXdg ? savedXdg : "";
+  setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
+  EXPECT_EQ(FileUserDefaults::defaultPath(), fs::path("/tmp/cfg/app.Wendrix/defaults.plist"));
+  unsetenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (home) {
+    EXPECT_EQ(FileUserDefaults::defaultPath(),
+              fs::path(home) / ".config" / "app.Wendrix" / "defaults.plist");
+  }
+  if (savedXdg) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
+TEST(UserDefaultsTest, StandardCanBeReplacedAndReset) {
+  auto memory = std::make_shared<MemoryUserDefaults>();
+  UserDefaults::setStandard(memory);
+  EXPECT_EQ(UserDefaults::standard(), memory);
+
+  TempDir dir;
+  setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+  UserDefaults::setStandard(nullptr);
+  auto standard = UserDefaults::standard();
+  ASSERT_TRUE(standard->set("x", 1));
+  EXPECT_TRUE(fs::exists(dir.path() / "app.Wendrix" / "defaults.plist"));
+  UserDefaults::setStandard(nullptr);
+  unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
+}  // namespace platform
