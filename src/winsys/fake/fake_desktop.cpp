@@ -158,6 +158,16 @@ std::int32_t FakeDesktop::freePid() {
 std::shared_ptr<FakeApplication> FakeDesktop::launch(AppSpec spec,
                                                      std::vector<WindowSpec> windows) {
   if (spec.processIdentifier == 0) spec.processIdentifier = freePid();
+  if (spec.info) {
+    platform::Bundle bundle{
+        spec.bundleURL.value_or(base::Url::fromFilePath(
+            "/fake/applications/" + spec.bundleIdentifier.value_or("unnamed") + ".desktop")),
+        *spec.info};
+    if (spec.bundleIdentifier && !bundle.info.contains(platform::kBundleIdentifierKey)) {
+      bundle.info.set(std::string(platform::kBundleIdentifierKey), *spec.bundleIdentifier);
+    }
+    bundles_.add(std::move(bundle));
+  }
   auto app = std::make_shared<FakeApplication>(*this, std::move(spec), nextIdentity_++);
   apps_.push_back(app);
   runningApps_.addProcess(app->processIdentifier());

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "coding/value.h"
 #include "dispatch/queue.h"
+#include "platform/bundle/fake/fake_bundle_provider.h"
 #include "platform/keyboard/fake/recording_keyboard.h"
 #include "platform/running_apps/fake/fake_running_applications.h"
 #include "platform/workspace/fake/fake_workspace.h"
@@ -61,6 +63,10 @@ struct AppSpec {
   bool hidden = false;
   // quit() does nothing.
   bool ignoresQuit = false;
+  // When set, the application's bundle is installed with this information
+  // dictionary (plus its identifier) at its bundle URL, or at a made-up URL
+  // when it has none.
+  std::optional<coding::Dictionary> info;
 
   static AppSpec withId(std::string bundleIdentifier) {
     AppSpec spec;
@@ -71,6 +77,7 @@ struct AppSpec {
   AppSpec& withPid(std::int32_t pid) { return processIdentifier = pid, *this; }
   AppSpec& asHidden() { return hidden = true, *this; }
   AppSpec& ignoringQuit() { return ignoresQuit = true, *this; }
+  AppSpec& withInfo(coding::Dictionary d) { return info = std::move(d), *this; }
 };
 
 class FakeApplication;
@@ -243,6 +250,7 @@ class FakeDesktop {
   platform::RecordingKeyboard& keyboard() { return keyboard_; }
   platform::FakeRunningApplications& runningApplications() { return runningApps_; }
   FakeAccessibilityTrust& trust() { return trust_; }
+  platform::FakeBundleProvider& bundles() { return bundles_; }
   dispatch::Queue& queue() { return queue_; }
 
   // Applications and windows.
@@ -296,6 +304,7 @@ class FakeDesktop {
   platform::RecordingKeyboard keyboard_;
   platform::FakeRunningApplications runningApps_;
   FakeAccessibilityTrust trust_;
+  platform::FakeBundleProvider bundles_;
   std::unique_ptr<System> system_;
 
   EventNotifier* notifier_ = nullptr;
