@@ -1,0 +1,303 @@
+#include "storage/defaults_storage.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <mutex>
+#include <utility>
+
+#include "analytics/track.h"
+#include "analytics/vocabulary.h"
+#include "coding/plist.h"
+
+namespace wendrix {
+
+namespace {
+
+struct SharedInstance {
+  std::mutex mutex;
+  bool configured = false;
+  std::shared_ptr<platform::UserDefaults> defaults;
+  std::optional<std::string> bundleVersion;
+  std::shared_ptr<DefaultsStorage> instance;
+};
+
+SharedInstance& sharedInstance() {
+  static SharedInstance shared;
+  return shared;
+}
+
+const base::Bytes* storedBytes(const std::optional<coding::Value>& stored) {
+  return stored ? stored->getIf<base::Bytes>() : nullptr;
+}
+
+bool sameNames(const std::vector<Layout>& a, const std::vector<Layout>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const Layout& x, const Layout& y) { return x.name == y.name; });
+}
+
+template <class T>
+void reportEncodeFailure(const base::Error& error, const T& value) {
+  Track::errorWithLocation(
+      error, error_location::kStorageEncodeValue000,
+      {{detail::describeValue(value), std::string(placeholders::kEncodedValue)}});
+}
+
+std::optional<std::int64_t> storedInteger(const std::optional<coding::Value>& stored) {
+  if (!stored) return std::nullopt;
+  if (const auto* i = stored->getIf<std::int64_t>()) return *i;
+  if (const auto* u = stored->getIf<std::uint64_t>()) {
+    if (*u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+      return static_cast<std::int64_t>(*u);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+DefaultsStorage::DefaultsStorage(std::shared_ptr<platform::UserDefaults> defaults,
+                                 std::optional<std::string> bundleVersion)
+    : defaults_(std::move(defaults)), bundleVersion_(std::move(bundleVersion)) {}
+
+DefaultsStorage::~DefaultsStorage() = default;
+
+std::shared_ptr<DefaultsStorage> DefaultsStorage::shared() {
+  auto& shared = sharedInstance();
+  std::lock_guard lock(shared.mutex);
+  if (!shared.instance) {
+    if (!shared.configured) {
+      std::fputs("DefaultsStorage::shared() used before configureShared()\n", stderr);
+      std::abort();
+    }
+    shared.instance = std::make_shared<DefaultsStorage>(shared.defaults, shared.bundleVersion);
+  }
+  return shared.instance;
+}
+
+void DefaultsStorage::configureShared(std::shared_ptr<platform::UserDefaults> defaults,
+                                      std::optional<std::string> bundleVersion) {
+  auto& shared = sharedInstance();
+  std::lock_guard lock(shared.mutex);
+  shared.configured = true;
+  shared.defaults = std::move(defaults);
+  shared.bundleVersion = std::move(bundleVersion);
+  shared.instance.reset();
+}
+
+void DefaultsStorage::resetShared() {
+  auto& shared = sharedInstance();
+  std::lock_guard lock(shared.mutex);
+  shared.configured = false;
+  shared.defaults.reset();
+  shared.bundleVersion.reset();
+  shared.instance.reset();
+}
+
+rx::Observable<std::vector<Layout>> DefaultsStorage::savedStream() {
+  return layouts().valueStream();
+}
+
+rx::Observable<std::vector<Layout>> DefaultsStorage::layoutListStream() {
+  if (!layoutListStream_) {
+    layoutListStream_.emplace(layouts().valueStream().distinctUntilChanged(sameNames).share(1));
+  }
+  return *layoutListStream_;
+}
+
+const rx::BehaviorSubject<AppSettingsMap>& DefaultsStorage::appSettingsSubject() {
+  if (!appSettingsSubject_) appSettingsSubject_.emplace(loadAppSettings());
+  return *appSettingsSubject_;
+}
+
+rx::Observable<AppSettingsMap> DefaultsStorage::appSettingsStream() {
+  if (!appSettingsStream_) appSettingsStream_.emplace(appSettingsSubject().asObservable().share(1));
+  return *appSettingsStream_;
+}
+
+// The storages' loaders capture `this`: the storages are owned by this
+// object and never outlive it.
+
+EncoderValueStorage<std::vector<Layout>>& DefaultsStorage::layouts() {
+  if (!layouts_) {
+    layouts_ = std::make_unique<EncoderValueStorage<std::vector<Layout>>>(
+        defaults_, std::string(defaults_keys::kSaved),
+        decodedValueLoader<std::vector<Layout>>(
+            {}, [this](std::string_view, const platform::UserDefaults&) { return loadLayouts(); }));
+  }
+  return *layouts_;
+}
+
+CloseBehaviorStorage& DefaultsStorage::closeBehavior() {
+  if (!closeBehavior_) {
+    closeBehavior_ = std::make_unique<CloseBehaviorStorage>(
+        defaults_, std::string(defaults_keys::kCloseBehavior));
+  }
+  return *closeBehavior_;
+}
+
+RawSettingStorage<std::optional<std::int64_t>>& DefaultsStorage::userSince() {
+  if (!userSince_) {
+    userSince_ = std::make_unique<RawSettingStorage<std::optional<std::int64_t>>>(
+        defaults_, std::string(defaults_keys::kUserSince),
+        [](std::string_view key, const platform::UserDefaults& defaults) {
+          return storedInteger(defaults.get(key));
+        });
+  }
+  return *userSince_;
+}
+
+namespace {
+
+std::unique_ptr<RawSettingStorage<bool>> makeFlag(std::shared_ptr<platform::UserDefaults> defaults,
+                                                  std::string_view key) {
+  return std::make_unique<RawSettingStorage<bool>>(
+      std::move(defaults), std::string(key),
+      [](std::string_view k, const platform::UserDefaults& d) { return storedBool(d.get(k)); });
+}
+
+}  // namespace
+
+RawSettingStorage<bool>& DefaultsStorage::featureEditWindow() {
+  if (!featureEditWindow_)
+    featureEditWindow_ = makeFlag(defaults_, defaults_keys::kFeatureEditLayout);
+  return *featureEditWindow_;
+}
+
+RawSettingStorage<bool>& DefaultsStorage::featureHideLayoutMenuItem() {
+  if (!featureHideLayoutMenuItem_) {
+    featureHideLayoutMenuItem_ = makeFlag(defaults_, defaults_keys::kFeatureHideLayoutMenuItem);
+  }
+  return *featureHideLayoutMenuItem_;
+}
+
+bool DefaultsStorage::writeOrReport(std::string_view key, coding::Value value) {
+  const base::Status written = defaults_->set(key, std::move(value));
+  if (!written) Track::error(written.error());
+  return written.ok();
+}
+
+std::vector<Layout> DefaultsStorage::loadLayouts() {
+  const std::optional<coding::Value> current = defaults_->get(defaults_keys::kSaved);
+  if (const base::Bytes* bytes = storedBytes(current)) {
+    // Undecodable bytes stay where they are; no migration over them.
+    return coding::fromPropertyList<std::vector<Layout>>(*bytes).valueOr(std::vector<Layout>{});
+  }
+
+  const std::optional<coding::Value> legacy = defaults_->get(defaults_keys::kLegacySaved);
+  const base::Bytes* legacyBytes = storedBytes(legacy);
+  if (!legacyBytes) return {};
+
+  auto decoded = coding::fromPropertyList<std::vector<Layout>>(*legacyBytes);
+  if (!decoded) {
+    (void)defaults_->remove(defaults_keys::kLegacySaved);
+    return {};
+  }
+  // The legacy key goes only once the layouts are safely under the new key.
+  auto encoded = coding::toPropertyList(*decoded, coding::PlistFormat::Binary);
+  if (!encoded) {
+    reportEncodeFailure(encoded.error(), *decoded);
+  } else if (writeOrReport(defaults_keys::kSaved, coding::Value(std::move(encoded).value()))) {
+    const base::Status removed = defaults_->remove(defaults_keys::kLegacySaved);
+    if (!removed) Track::error(removed.error());
+  }
+  return std::move(decoded).value();
+}
+
+void DefaultsStorage::saveLayout(const Layout& layout) {
+  std::vector<Layout> list = loadLayouts();
+  std::erase_if(list, [&](const Layout& l) { return l.name == layout.name; });
+  list.push_back(layout);
+  layouts().setValue(list);
+}
+
+void DefaultsStorage::replaceLayout(std::string_view name, const Layout& layout) {
+  std::vector<Layout> list = loadLayouts();
+  auto it = std::find_if(list.begin(), list.end(), [&](const Layout& l) { return l.name == name; });
+  if (it != list.end()) *it = layout;
+  layouts().setValue(list);
+}
+
+void DefaultsStorage::deleteLayout(std::string_view name) {
+  std::vector<Layout> list = loadLayouts();
+  std::erase_if(list, [&](const Layout& l) { return l.name == name; });
+  layouts().setValue(list);
+}
+
+AppSettingsMap DefaultsStorage::loadAppSettings() {
+  const std::optional<coding::Value> stored = defaults_->get(defaults_keys::kAppSettings);
+  const base::Bytes* bytes = storedBytes(stored);
+  if (!bytes) return {};
+  return coding::fromPropertyList<AppSettingsMap>(*bytes).valueOr(AppSettingsMap{});
+}
+
+void DefaultsStorage::saveAppSettings(const AppSettingsMap& settings) {
+  auto encoded = coding::toPropertyList(settings, coding::PlistFormat::Binary);
+  if (!encoded) {
+    reportEncodeFailure(encoded.error(), settings);
+    return;
+  }
+  writeOrReport(defaults_keys::kAppSettings, coding::Value(std::move(encoded).value()));
+  appSettingsSubject().onNext(loadAppSettings());
+}
+
+void DefaultsStorage::applyFirstRunDefaults() {
+  const std::vector<Layout> saved = layouts().value();
+  if (saved.empty()) featureEditWindow().setValue(true);
+
+  if (userSince().value()) return;
+
+  if (!closeBehavior().hasStoredValue()) {
+    auto it = std::find_if(saved.begin(), saved.end(),
+                           [](const Layout& l) { return l.alwaysCloseOtherApps.value_or(false); });
+    if (it != saved.end()) closeBehavior().setValue(CloseBehavior::quit);
+  }
+
+  if (bundleVersion_) {
+    if (auto build = parseBuildNumber(*bundleVersion_)) {
+      userSince().setValue(*build);
+      return;
+    }
+  }
+  Track::error(base::Error("Wendrix.DefaultsStorage", 1, std::string(kFailedToGetBuildVersion)));
+}
+
+std::optional<Layout> layoutNamed(const std::vector<Layout>& layouts, std::string_view name) {
+  auto it =
+      std::find_if(layouts.begin(), layouts.end(), [&](const Layout& l) { return l.name == name; });
+  if (it == layouts.end()) return std::nullopt;
+  return *it;
+}
+
+std::optional<std::int64_t> parseBuildNumber(std::string_view text) {
+  if (!text.empty() && text.front() == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text.front() == '-') return std::nullopt;
+  }
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool storedBool(const std::optional<coding::Value>& stored) {
+  if (!stored) return false;
+  if (const auto* b = stored->getIf<bool>()) return *b;
+  if (const auto* i = stored->getIf<std::int64_t>()) return *i != 0;
+  if (const auto* u = stored->getIf<std::uint64_t>()) return *u != 0;
+  if (const auto* d = stored->getIf<double>()) return *d != 0;
+  if (const auto* s = stored->getIf<std::string>()) {
+    std::string lower;
+    for (char c : *s)
+      lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    if (lower == "yes" || lower == "true") return true;
+    const auto n = parseBuildNumber(*s);
+    return n && *n != 0;
+  }
+  return false;
+}
+
+}  // namespace wendrix

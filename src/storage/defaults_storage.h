@@ -1,0 +1,143 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/close_behavior.h"
+#include "model/layout.h"
+#include "model/shortcut.h"
+#include "platform/defaults/user_defaults.h"
+#include "rx/observable.h"
+#include "rx/subjects.h"
+#include "storage/close_behavior_storage.h"
+#include "storage/setting_storage.h"
+
+namespace wendrix {
+
+// The program's user-defaults keys.
+namespace defaults_keys {
+// Binary property list of the saved layouts.
+inline constexpr std::string_view kSaved = "app.wendrix.saved";
+// Where an earlier version kept the layouts (same format); read once by the
+// migration, then removed.
+inline constexpr std::string_view kLegacySaved = "me.ostrel.galvin.saved";
+// Binary property list of the per-application settings by bundle id.
+inline constexpr std::string_view kAppSettings = "app.wendrix.appsettings";
+inline constexpr std::string_view kCloseBehavior = "app.wendrix.settings.closebehavior";
+// The build number of the first version that ran.
+inline constexpr std::string_view kUserSince = "app.wendrix.usersince";
+inline constexpr std::string_view kFeatureEditLayout = "app.wendrix.feature.editlayout";
+inline constexpr std::string_view kFeatureHideLayoutMenuItem =
+    "app.wendrix.feature.hidelayoutmenuitem";
+}  // namespace defaults_keys
+
+// The ErrorDescription sent when the program's build number is not an integer.
+inline constexpr std::string_view kFailedToGetBuildVersion = "Failed to get Build Version as Int";
+
+// What the URL command handler needs of the layout store.
+class LayoutStorage {
+ public:
+  virtual ~LayoutStorage() = default;
+  // The saved layouts now and after every write.
+  virtual rx::Observable<std::vector<Layout>> savedStream() = 0;
+};
+
+// The one store of the program's persistent state: saved layouts,
+// per-application settings, the close behaviour, the build number of first
+// use and two feature flags, all in the user-defaults store. Every change is
+// written when it happens, and each piece of state is also a replaying
+// stream. Reads never fail: anything absent or undecodable gives its
+// default. Used on the main thread only; its storages and streams are made
+// on first use and live as long as it.
+class DefaultsStorage : public LayoutStorage {
+ public:
+  // `bundleVersion`: the program's own build number text (CFBundleVersion),
+  // none when it has none.
+  DefaultsStorage(std::shared_ptr<platform::UserDefaults> defaults,
+                  std::optional<std::string> bundleVersion);
+  ~DefaultsStorage() override;
+  DefaultsStorage(const DefaultsStorage&) = delete;
+  DefaultsStorage& operator=(const DefaultsStorage&) = delete;
+
+  // The process-wide instance, made on first use from the collaborators given
+  // to `configureShared`. Using it unconfigured is a wiring error and aborts.
+  static std::shared_ptr<DefaultsStorage> shared();
+  // Sets what the shared instance is made from; drops an instance already made.
+  static void configureShared(std::shared_ptr<platform::UserDefaults> defaults,
+                              std::optional<std::string> bundleVersion);
+  // Drops the shared instance and its configuration (tests).
+  static void resetShared();
+
+  // The saved layouts at subscription and as read back after every write,
+  // also when the list did not change.
+  rx::Observable<std::vector<Layout>> savedStream() override;
+  // The saved layouts, passed on only when the sequence of names changed;
+  // shared with a replay of 1 while connected.
+  rx::Observable<std::vector<Layout>> layoutListStream();
+  // The per-application settings, seeded with `loadAppSettings`.
+  const rx::BehaviorSubject<AppSettingsMap>& appSettingsSubject();
+  // `appSettingsSubject` shared with a replay of 1 while connected.
+  rx::Observable<AppSettingsMap> appSettingsStream();
+
+  EncoderValueStorage<std::vector<Layout>>& layouts();
+  CloseBehaviorStorage& closeBehavior();
+  RawSettingStorage<std::optional<std::int64_t>>& userSince();
+  RawSettingStorage<bool>& featureEditWindow();
+  RawSettingStorage<bool>& featureHideLayoutMenuItem();
+
+  // The saved layouts. When the current key holds no bytes, moves layouts
+  // kept under the legacy key over to it.
+  std::vector<Layout> loadLayouts();
+  // Drops every layout named like `layout` and appends `layout`.
+  void saveLayout(const Layout& layout);
+  // Replaces the first layout named `name` in place (the new one may carry
+  // another name); writes the list even when none matched.
+  void replaceLayout(std::string_view name, const Layout& layout);
+  // Drops every layout named `name`.
+  void deleteLayout(std::string_view name);
+
+  // The stored per-application settings; empty when absent or undecodable.
+  AppSettingsMap loadAppSettings();
+  // Stores `settings` and emits them as read back. Settings that cannot be
+  // encoded are reported and the stored ones kept.
+  void saveAppSettings(const AppSettingsMap& settings);
+
+  // The start-up step: marks the edit window as a new feature while there
+  // are no layouts, and on the first run of a version that records it, sets
+  // the close behaviour from old layouts and stores the build number.
+  void applyFirstRunDefaults();
+
+ private:
+  bool writeOrReport(std::string_view key, coding::Value value);
+
+  std::shared_ptr<platform::UserDefaults> defaults_;
+  std::optional<std::string> bundleVersion_;
+
+  std::optional<rx::Observable<std::vector<Layout>>> layoutListStream_;
+  std::optional<rx::BehaviorSubject<AppSettingsMap>> appSettingsSubject_;
+  std::optional<rx::Observable<AppSettingsMap>> appSettingsStream_;
+
+  std::unique_ptr<EncoderValueStorage<std::vector<Layout>>> layouts_;
+  std::unique_ptr<CloseBehaviorStorage> closeBehavior_;
+  std::unique_ptr<RawSettingStorage<std::optional<std::int64_t>>> userSince_;
+  std::unique_ptr<RawSettingStorage<bool>> featureEditWindow_;
+  std::unique_ptr<RawSettingStorage<bool>> featureHideLayoutMenuItem_;
+};
+
+// The first layout of `layouts` named exactly `name`.
+std::optional<Layout> layoutNamed(const std::vector<Layout>& layouts, std::string_view name);
+
+// A build number as text: optional sign and decimal digits only, within
+// 64 bits.
+std::optional<std::int64_t> parseBuildNumber(std::string_view text);
+
+// The store's boolean reading of a stored object: a boolean as itself, a
+// number as non-zero, a string as "yes"/"true" (any case) or a non-zero
+// integer; anything else, or nothing, is false.
+bool storedBool(const std::optional<coding::Value>& stored);
+
+}  // namespace wendrix

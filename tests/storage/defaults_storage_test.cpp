@@ -1,0 +1,388 @@
+#include "storage/defaults_storage.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "coding/plist.h"
+#include "storage_test_support.h"
+
+namespace wendrix {
+namespace {
+
+using testing::app;
+using testing::layout;
+using testing::names;
+using testing::RefusingUserDefaults;
+using testing::SentError;
+using testing::sentErrors;
+using testing::window;
+namespace keys = defaults_keys;
+using Names = std::vector<std::string>;
+
+base::Bytes plistOf(const std::vector<Layout>& layouts) {
+  auto bytes = coding::toPropertyList(layouts);
+  EXPECT_TRUE(bytes.ok());
+  return bytes.ok() ? *bytes : base::Bytes{};
+}
+
+void store(platform::UserDefaults& defaults, std::string_view key, coding::Value value) {
+  ASSERT_TRUE(defaults.set(key, std::move(value)).ok());
+}
+
+const base::Bytes kJunk{'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xff};
+
+class DefaultsStorageTest : public ::testing::Test {
+ protected:
+  std::vector<Layout> storedLayouts(std::string_view key) {
+    const auto bytes = defaults_->getBytes(key);
+    if (!bytes) return {};
+    auto decoded = coding::fromPropertyList<std::vector<Layout>>(*bytes);
+    EXPECT_TRUE(decoded.ok());
+    return decoded.ok() ? *decoded : std::vector<Layout>{};
+  }
+  void put(std::string_view key, coding::Value value) {
+    ASSERT_TRUE(defaults_->set(key, std::move(value)).ok());
+  }
+
+  std::shared_ptr<RefusingUserDefaults> defaults_ = std::make_shared<RefusingUserDefaults>();
+  DefaultsStorage storage_{defaults_, "1207"};
+  tlm::ScopedRecordingAnalytics analytics_;
+};
+
+TEST_F(DefaultsStorageTest, AbsentOrForeignValuesReadAsDefaults) {
+  EXPECT_EQ(storage_.userSince().value(), std::nullopt);
+  EXPECT_FALSE(storage_.featureEditWindow().value());
+  EXPECT_EQ(storage_.closeBehavior().value(), CloseBehavior::hide);
+  EXPECT_TRUE(storage_.loadLayouts().empty());
+  EXPECT_TRUE(storage_.loadAppSettings().empty());
+
+  struct Case {
+    coding::Value stored;
+    std::optional<std::int64_t> userSince;
+    bool flag;
+  };
+  const Case cases[] = {
+      {coding::Value(12), 12, true},
+      {coding::Value(std::uint64_t{7}), 7, true},
+      {coding::Value(0), 0, false},
+      {coding::Value("12"), std::nullopt, true},
+      {coding::Value("YES"), std::nullopt, true},
+      {coding::Value("no"), std::nullopt, false},
+      {coding::Value(3.5), std::nullopt, true},
+      {coding::Value(true), std::nullopt, true},
+  };
+  for (const auto& c : cases) {
+    put(keys::kUserSince, c.stored);
+    put(keys::kFeatureHideLayoutMenuItem, c.stored);
+    EXPECT_EQ(storage_.userSince().value(), c.userSince);
+    EXPECT_EQ(storage_.featureHideLayoutMenuItem().value(), c.flag);
+  }
+
+  for (const coding::Value& foreign : {coding::Value("text"), coding::Value(kJunk)}) {
+    put(keys::kSaved, foreign);
+    put(keys::kAppSettings, foreign);
+    EXPECT_TRUE(storage_.loadLayouts().empty());
+    EXPECT_TRUE(storage_.loadAppSettings().empty());
+  }
+  EXPECT_TRUE(sentErrors(analytics_).empty());
+}
+
+TEST_F(DefaultsStorageTest, LegacyLayoutsMoveToTheCurrentKey) {
+  const std::vector<Layout> two{layout("Work"), layout("Home")};
+  const base::Bytes legacy = plistOf(two);
+
+  struct Case {
+    const char* label;
+    std::optional<coding::Value> current;
+    std::optional<coding::Value> legacy;
+    bool refuseCurrentKey;
+    Names loaded;
+    Names storedCurrent;
+    bool legacyKept;
+    std::size_t errors;
+  };
+  const Case cases[] = {
+      {"valid legacy",
+       std::nullopt,
+       coding::Value(legacy),
+       false,
+       {"Work", "Home"},
+       {"Work", "Home"},
+       false,
+       0},
+      {"legacy beside a foreign current value",
+       coding::Value("x"),
+       coding::Value(legacy),
+       false,
+       {"Work", "Home"},
+       {"Work", "Home"},
+       false,
+       0},
+      {"undecodable legacy", std::nullopt, coding::Value(kJunk), false, {}, {}, false, 0},
+      {"legacy that is not bytes", std::nullopt, coding::Value("Work"), false, {}, {}, true, 0},
+      {"undecodable current", coding::Value(kJunk), coding::Value(legacy), false, {}, {}, true, 0},
+      // The legacy key goes only after the layouts were written under the new one.
+      {"current key refuses the write",
+       std::nullopt,
+       coding::Value(legacy),
+       true,
+       {"Work", "Home"},
+       {},
+       true,
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto defaults = std::make_shared<RefusingUserDefaults>();
+    if (c.current) store(*defaults, keys::kSaved, *c.current);
+    if (c.legacy) store(*defaults, keys::kLegacySaved, *c.legacy);
+    if (c.refuseCurrentKey) defaults->refuseWritesTo(std::string(keys::kSaved));
+    analytics_.backend().clear();
+    DefaultsStorage storage(defaults, "1");
+
+    EXPECT_EQ(names(storage.loadLayouts()), c.loaded);
+    const auto current = defaults->getBytes(keys::kSaved);
+    Names storedCurrent;
+    if (current) {
+      if (auto decoded = coding::fromPropertyList<std::vector<Layout>>(*current))
+        storedCurrent = names(*decoded);
+    }
+    EXPECT_EQ(storedCurrent, c.storedCurrent);
+    EXPECT_EQ(defaults->contains(keys::kLegacySaved), c.legacyKept);
+    if (c.current && c.storedCurrent.empty()) {
+      EXPECT_EQ(defaults->get(keys::kSaved), c.current);  // left as it was
+    }
+    EXPECT_EQ(sentErrors(analytics_).size(), c.errors);
+    // A second read finds the layouts where the first one left them.
+    EXPECT_EQ(names(storage.loadLayouts()), c.loaded);
+  }
+}
+
+TEST_F(DefaultsStorageTest, ListOperationsWriteAndEmitTheListReadBack) {
+  std::vector<Names> saved, listed;
+  auto a = storage_.savedStream().subscribe([&](const auto& l) { saved.push_back(names(l)); });
+  auto b =
+      storage_.layoutListStream().subscribe([&](const auto& l) { listed.push_back(names(l)); });
+
+  storage_.saveLayout(layout("A"));
+  storage_.saveLayout(layout("B"));
+  storage_.saveLayout(layout("A", {app("org.example.other")}));  // same name: moves to the end
+  EXPECT_EQ(names(storedLayouts(keys::kSaved)), (Names{"B", "A"}));
+  EXPECT_EQ(storedLayouts(keys::kSaved)[1].apps[0].bundleId, "org.example.other");
+
+  storage_.replaceLayout("B", layout("C"));        // keeps the position
+  storage_.replaceLayout("missing", layout("D"));  // writes the list unchanged
+  storage_.deleteLayout("A");
+
+  EXPECT_EQ(saved,
+            (std::vector<Names>{{}, {"A"}, {"A", "B"}, {"B", "A"}, {"C", "A"}, {"C", "A"}, {"C"}}));
+  EXPECT_EQ(listed, (std::vector<Names>{{}, {"A"}, {"A", "B"}, {"B", "A"}, {"C", "A"}, {"C"}}));
+  // A fresh storage over the same store reads what the stream showed.
+  EXPECT_EQ(names(DefaultsStorage(defaults_, "1").loadLayouts()), Names{"C"});
+  a.dispose();
+  b.dispose();
+}
+
+TEST_F(DefaultsStorageTest, ReplaceAndDeleteFollowTheirNameRules) {
+  storage_.layouts().setValue({layout("X"), layout("Y"), layout("X")});
+  storage_.replaceLayout("X", layout("Z"));  // the first match only
+  EXPECT_EQ(names(storage_.loadLayouts()), (Names{"Z", "Y", "X"}));
+  storage_.layouts().setValue({layout("X"), layout("x"), layout("X")});
+  storage_.deleteLayout("X");  // every exact match
+  EXPECT_EQ(names(storage_.loadLayouts()), Names{"x"});
+  EXPECT_EQ(layoutNamed(storage_.loadLayouts(), "X"), std::nullopt);
+  EXPECT_EQ(layoutNamed(storage_.loadLayouts(), "x")->name, "x");
+}
+
+TEST_F(DefaultsStorageTest, LayoutListPassesOnlyChangesOfTheNameSequence) {
+  storage_.layouts().setValue({layout("A"), layout("B")});
+  std::vector<Names> listed;
+  auto sub =
+      storage_.layoutListStream().subscribe([&](const auto& l) { listed.push_back(names(l)); });
+
+  storage_.layouts().setValue(
+      {layout("A", {app("org.example.one"), app("org.example.two")}), layout("B", {})});
+  storage_.layouts().setValue({layout("B"), layout("A")});
+
+  EXPECT_EQ(listed, (std::vector<Names>{{"A", "B"}, {"B", "A"}}));
+  sub.dispose();
+}
+
+TEST_F(DefaultsStorageTest, UnencodableLayoutKeepsEverySavedLayout) {
+  storage_.saveLayout(layout("Work"));
+  const auto before = defaults_->get(keys::kSaved);
+  int emissions = 0;
+  auto sub = storage_.savedStream().subscribe([&](const auto&) { ++emissions; });
+
+  // A property list cannot hold a NUL character.
+  storage_.saveLayout(layout("Home", {app("org.example.edit", {window(std::string("a\0b", 3))})}));
+
+  EXPECT_EQ(defaults_->get(keys::kSaved), before);
+  EXPECT_EQ(names(storage_.loadLayouts()), Names{"Work"});
+  EXPECT_EQ(emissions, 1);
+  const auto errors = sentErrors(analytics_);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].location, "storage.encodeValue_000");
+  sub.dispose();
+}
+
+TEST_F(DefaultsStorageTest, AppSettingsAreStoredAndEmittedAsReadBack) {
+  const AppSettingsMap settings{
+      {"org.example.edit", IAppSettings{IShortcut{45, kMaskCommand | kMaskShift}}},
+      {"org.example.term", IAppSettings{}}};
+  std::vector<AppSettingsMap> seen;
+  auto sub = storage_.appSettingsStream().subscribe([&](const auto& m) { seen.push_back(m); });
+
+  storage_.saveAppSettings(settings);
+  ASSERT_TRUE(defaults_->getBytes(keys::kAppSettings));
+  EXPECT_EQ(DefaultsStorage(defaults_, "1").loadAppSettings(), settings);
+
+  // An unencodable map is reported and the stored settings stay.
+  storage_.saveAppSettings({{std::string("bad\0id", 6), IAppSettings{}}});
+  EXPECT_EQ(storage_.loadAppSettings(), settings);
+
+  EXPECT_EQ(seen, (std::vector<AppSettingsMap>{{}, settings}));
+  const auto errors = sentErrors(analytics_);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].location, "storage.encodeValue_000");
+  sub.dispose();
+}
+
+TEST_F(DefaultsStorageTest, FirstRunDefaultsFromPreparedStores) {
+  const std::string buildError(kFailedToGetBuildVersion);
+  struct Case {
+    const char* label;
+    std::vector<Layout> layouts;
+    std::optional<coding::Value> userSince;
+    std::optional<coding::Value> closeBehavior;
+    std::optional<std::string> bundleVersion;
+    bool featureEditWindow;
+    std::optional<std::int64_t> userSinceAfter;
+    std::optional<std::string> closeBehaviorAfter;
+    std::vector<SentError> errors;
+  };
+  const Case cases[] = {
+      {"first run without layouts or build number",
+       {},
+       {},
+       {},
+       std::nullopt,
+       true,
+       std::nullopt,
+       std::nullopt,
+       {{buildError, std::nullopt}}},
+      {"build number that is not an integer",
+       {},
+       {},
+       {},
+       "12a",
+       true,
+       std::nullopt,
+       std::nullopt,
+       {{buildError, std::nullopt}}},
+      {"known user without layouts",
+       {},
+       coding::Value(900),
+       {},
+       "1207",
+       true,
+       900,
+       std::nullopt,
+       {}},
+      {"known user with layouts",
+       {layout("A", {}, true)},
+       coding::Value(900),
+       {},
+       "1207",
+       false,
+       900,
+       std::nullopt,
+       {}},
+      {"upgrade from a version without the build number",
+       {layout("A", {}, false), layout("B", {}, true)},
+       {},
+       {},
+       "+1207",
+       false,
+       1207,
+       "quit",
+       {}},
+      {"stored close behaviour is kept",
+       {layout("B", {}, true)},
+       {},
+       coding::Value("close"),
+       "1207",
+       false,
+       1207,
+       "close",
+       {}},
+      {"no layout closes other apps",
+       {layout("A", {}, false), layout("B")},
+       {},
+       {},
+       "1207",
+       false,
+       1207,
+       std::nullopt,
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto defaults = std::make_shared<RefusingUserDefaults>();
+    if (!c.layouts.empty()) store(*defaults, keys::kSaved, plistOf(c.layouts));
+    if (c.userSince) store(*defaults, keys::kUserSince, *c.userSince);
+    if (c.closeBehavior) store(*defaults, keys::kCloseBehavior, *c.closeBehavior);
+    analytics_.backend().clear();
+
+    DefaultsStorage(defaults, c.bundleVersion).applyFirstRunDefaults();
+
+    EXPECT_EQ(defaults->getBool(keys::kFeatureEditLayout).value_or(false), c.featureEditWindow);
+    EXPECT_EQ(defaults->getInt64(keys::kUserSince), c.userSinceAfter);
+    EXPECT_EQ(defaults->getString(keys::kCloseBehavior), c.closeBehaviorAfter);
+    EXPECT_EQ(sentErrors(analytics_), c.errors);
+
+    // The next start does the same again, or nothing more once the build is known.
+    analytics_.backend().clear();
+    DefaultsStorage(defaults, c.bundleVersion).applyFirstRunDefaults();
+    EXPECT_EQ(defaults->getInt64(keys::kUserSince), c.userSinceAfter);
+    EXPECT_EQ(sentErrors(analytics_), c.errors);
+  }
+}
+
+TEST(BuildNumberTest, ParsesOnlySignedDecimalIntegers) {
+  const std::pair<const char*, std::optional<std::int64_t>> cases[] = {
+      {"1207", 1207},
+      {"+5", 5},
+      {"-3", -3},
+      {"", std::nullopt},
+      {"+", std::nullopt},
+      {"+-3", std::nullopt},
+      {" 12", std::nullopt},
+      {"12 ", std::nullopt},
+      {"1.0", std::nullopt},
+      {"0x10", std::nullopt},
+      {"9223372036854775807", INT64_MAX},
+      {"9223372036854775808", std::nullopt},
+  };
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(parseBuildNumber(text), expected) << text;
+}
+
+TEST(SharedDefaultsStorageTest, MadeOnFirstUseFromItsConfiguration) {
+  auto defaults = std::make_shared<RefusingUserDefaults>();
+  DefaultsStorage::configureShared(defaults, "3");
+  auto first = DefaultsStorage::shared();
+  EXPECT_EQ(first, DefaultsStorage::shared());
+  first->saveLayout(layout("A"));
+  EXPECT_TRUE(defaults->contains(keys::kSaved));
+
+  DefaultsStorage::configureShared(std::make_shared<RefusingUserDefaults>(), "3");
+  EXPECT_NE(DefaultsStorage::shared(), first);
+  EXPECT_TRUE(DefaultsStorage::shared()->loadLayouts().empty());
+  DefaultsStorage::resetShared();
+  EXPECT_DEATH(DefaultsStorage::shared(), "before configureShared");
+}
+
+}  // namespace
+}  // namespace wendrix
