@@ -200,8 +200,9 @@ struct TLMHttpClient::Impl : std::enable_shared_from_this<TLMHttpClient::Impl> {
     enabled = value;
     if (enabled) {
       if (!transport) transport = transportFactory();
-      startNotifier();
       resume(outbox);
+      // Started once the lock is released: a notifier may report at once.
+      outbox.post([self = shared_from_this()] { self->startNotifier(); });
       return;
     }
     reachability->stopNotifier();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 
 #include "dispatch/manual_queue.h"
@@ -270,6 +271,16 @@ TEST_F(TLMHttpClientTest, CallsOutWithoutHoldingItsLock) {
   tlmtest::respond(*transport_, 200);  // the retried call
   tlmtest::respond(*transport_, 404);  // disables: both handlers run
   EXPECT_EQ(free, (std::vector<bool>{true, true, true, true}));
+
+  // Re-enabling sends the calls kept while disabled without deletion.
+  client_->setEnabled(true, false);
+  send();
+  tlmtest::respond(*transport_, 503);
+  client_->setEnabled(false, false);
+  client_->setEnabled(true, false);
+  EXPECT_EQ(transport_->inFlight.size(), 1u);
+  EXPECT_EQ(free.size(), 6u);
+  EXPECT_EQ(std::count(free.begin(), free.end(), false), 0);
 }
 
 }  // namespace
