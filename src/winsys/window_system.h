@@ -83,8 +83,6 @@ class State {
  public:
   virtual ~State() = default;
   virtual std::vector<ApplicationPtr> runningApplications() const = 0;
-  // nullptr when no application is frontmost.
-  virtual ApplicationPtr frontmostApplication() const = 0;
 };
 
 // Entry of the window-system layer.

@@ -185,26 +185,26 @@ TEST_F(FakeDesktopTest, NewWindowKeystrokeOpensWindowsAfterItsDelay) {
 }
 
 TEST_F(FakeDesktopTest, LaunchScriptsGiveEachOutcomeAfterTheirDelay) {
-  using Outcome = LaunchScript::Outcome;
   struct Case {
-    Outcome outcome;
+    const char* name;
+    LaunchScript script;
     bool application;
     bool error;
   };
   const Case cases[] = {
-      {Outcome::launch, true, false},
-      {Outcome::fail, false, true},
-      {Outcome::neither, false, false},
+      {"launch",
+       LaunchScript::launching(AppSpec::withId("org.example.Editor"), {WindowSpec::titled("first")},
+                               3s),
+       true, false},
+      {"fail", LaunchScript::failing(3s), false, true},
+      {"neither", LaunchScript::answeringNothing(3s), false, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.outcome));
+    SCOPED_TRACE(c.name);
     dispatch::ManualQueue q;
     FakeDesktop d(q);
     const auto at = url("file:///apps/editor.desktop");
-    auto script = LaunchScript::launching(AppSpec::withId("org.example.Editor"),
-                                          {WindowSpec::titled("first")}, 3s);
-    script.outcome = c.outcome;
-    d.scriptLaunch(at, script);
+    d.scriptLaunch(at, c.script);
     bool called = false;
     std::optional<platform::LaunchedApplication> launched;
     std::optional<base::Error> error;

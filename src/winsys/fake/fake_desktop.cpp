@@ -16,7 +16,6 @@ class FakeDesktop::LiveState final : public State {
   std::vector<ApplicationPtr> runningApplications() const override {
     return {desktop_.apps_.begin(), desktop_.apps_.end()};
   }
-  ApplicationPtr frontmostApplication() const override { return desktop_.frontmost_; }
 
  private:
   FakeDesktop& desktop_;

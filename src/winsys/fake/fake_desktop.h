@@ -237,6 +237,7 @@ struct ActivationScript {
 // initialized notifier synchronously, in order. Answers to the program's own
 // requests (writes, launches, keystrokes, activations) come later on the
 // queue, as scripted.
+// The desktop must outlive every later run of the queue.
 class FakeDesktop {
  public:
   explicit FakeDesktop(dispatch::Queue& mainQueue);
