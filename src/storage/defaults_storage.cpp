@@ -72,6 +72,7 @@ std::shared_ptr<DefaultsStorage> DefaultsStorage::shared() {
       std::fputs("DefaultsStorage::shared() used before configureShared()\n", stderr);
       std::abort();
     }
+    if (!shared.defaults) shared.defaults = platform::UserDefaults::standard();
     shared.instance = std::make_shared<DefaultsStorage>(shared.defaults, shared.bundleVersion);
   }
   return shared.instance;

@@ -66,7 +66,8 @@ class DefaultsStorage : public LayoutStorage {
   // The process-wide instance, made on first use from the collaborators given
   // to `configureShared`. Using it unconfigured is a wiring error and aborts.
   static std::shared_ptr<DefaultsStorage> shared();
-  // Sets what the shared instance is made from; drops an instance already made.
+  // Sets what the shared instance is made from (no store: the process-wide
+  // standard one); drops an instance already made.
   static void configureShared(std::shared_ptr<platform::UserDefaults> defaults,
                               std::optional<std::string> bundleVersion);
   // Drops the shared instance and its configuration (tests).

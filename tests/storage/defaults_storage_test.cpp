@@ -380,6 +380,14 @@ TEST(SharedDefaultsStorageTest, MadeOnFirstUseFromItsConfiguration) {
   DefaultsStorage::configureShared(std::make_shared<RefusingUserDefaults>(), "3");
   EXPECT_NE(DefaultsStorage::shared(), first);
   EXPECT_TRUE(DefaultsStorage::shared()->loadLayouts().empty());
+  // Without a store of its own it uses the process-wide standard store.
+  auto standard = std::make_shared<RefusingUserDefaults>();
+  platform::UserDefaults::setStandard(standard);
+  DefaultsStorage::configureShared(nullptr, "3");
+  DefaultsStorage::shared()->saveLayout(layout("B"));
+  EXPECT_TRUE(standard->contains(keys::kSaved));
+  platform::UserDefaults::setStandard(nullptr);
+
   DefaultsStorage::resetShared();
   EXPECT_DEATH(DefaultsStorage::shared(), "before configureShared");
 }
