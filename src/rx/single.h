@@ -68,7 +68,7 @@ class Single {
 
   Observable<T> asObservable() const { return source_; }
 
-  Disposable subscribe(std::function<void(const T&)> onSuccess,
+  Disposable subscribe(std::function<void(const T&)> onSuccess = {},
                        std::function<void(const Error&)> onError = {}) const {
     return source_.subscribe(std::move(onSuccess), std::move(onError));
   }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "recorder.h"
@@ -148,6 +151,25 @@ TEST(Share, ASynchronousSourceEndsItsConnectionAtOnce) {
   shared.take(1).subscribe([&values](int v) { values.push_back(v); });
   shared.take(1).subscribe([&values](int v) { values.push_back(v); });
   EXPECT_EQ(values, (std::vector<int>{1, 2}));
+}
+
+// Caches that hold shared streams weakly rely on this: a stream lives while
+// it has subscribers, and is freed once they are gone.
+TEST(Share, ASubscribedStreamStaysAliveUntilItsSubscribersLeave) {
+  PublishSubject<int> source;
+  auto token = std::make_shared<int>(0);
+  std::weak_ptr<int> weak = token;
+  std::optional<Observable<int>> shared =
+      source.asObservable().map([token](int v) { return v + *token; }).share(1);
+  token.reset();
+  std::vector<int> values;
+  Disposable d = shared->subscribe([&values](int v) { values.push_back(v); });
+  shared.reset();
+  EXPECT_FALSE(weak.expired());
+  source.onNext(1);
+  d.dispose();
+  EXPECT_TRUE(weak.expired());
+  EXPECT_EQ(values, std::vector<int>{1});
 }
 
 }  // namespace

@@ -57,23 +57,25 @@ class ShareState {
     }
     const std::uint64_t key = c->nextKey++;
     c->observers.emplace(key, o);
-    std::weak_ptr<ShareState> weak = self;
+    // While connected, the connection's closures hold the shared stream, so
+    // that a stream with subscribers stays alive even when nothing else holds
+    // it; they are released when the connection ends.
     if (!c->connected) {
       c->connected = true;
       const std::uint64_t generation = ++c->generation;
       Disposable d = self->source_.subscribe(
-          observer<T>([weak, c](const Event<T>& e) { deliver(weak, c, e); }));
+          observer<T>([self, c](const Event<T>& e) { deliver(self, c, e); }));
       if (c->connected && c->generation == generation) {
         c->source = d;
       } else {
         d.dispose();
       }
     }
-    return Disposable([weak, c, key] { unsubscribe(weak, c, key); });
+    return Disposable([self, c, key] { unsubscribe(self, c, key); });
   }
 
  private:
-  static void deliver(const std::weak_ptr<ShareState>& weak,
+  static void deliver(const std::shared_ptr<ShareState>& self,
                       const std::shared_ptr<ShareConnection<T>>& c, const Event<T>& e) {
     if (e.isNext()) {
       if (c->replay > 0) {
@@ -90,7 +92,7 @@ class ShareState {
     if (c->scope == SubjectLifetimeScope::forever) {
       c->stop = e;
     } else {
-      detach(weak, c);
+      detach(self, c);
     }
     auto observers = snapshot(c);
     c->observers.clear();
@@ -101,22 +103,22 @@ class ShareState {
     source.dispose();
   }
 
-  static void unsubscribe(const std::weak_ptr<ShareState>& weak,
+  static void unsubscribe(const std::shared_ptr<ShareState>& self,
                           const std::shared_ptr<ShareConnection<T>>& c, std::uint64_t key) {
     c->observers.erase(key);
     if (!c->observers.empty() || !c->connected) return;
     c->connected = false;
     ++c->generation;
-    if (c->scope == SubjectLifetimeScope::whileConnected) detach(weak, c);
+    if (c->scope == SubjectLifetimeScope::whileConnected) detach(self, c);
     Disposable source = std::move(c->source);
     c->source = Disposable();
     source.dispose();
   }
 
   // Ends a whileConnected connection: the next subscriber starts afresh.
-  static void detach(const std::weak_ptr<ShareState>& weak,
+  static void detach(const std::shared_ptr<ShareState>& self,
                      const std::shared_ptr<ShareConnection<T>>& c) {
-    if (auto self = weak.lock(); self && self->connection_ == c) self->connection_ = nullptr;
+    if (self->connection_ == c) self->connection_ = nullptr;
   }
 
   static std::vector<AnyObserver<T>> snapshot(const std::shared_ptr<ShareConnection<T>>& c) {
