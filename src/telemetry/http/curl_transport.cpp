@@ -98,6 +98,9 @@ struct Shared {
   bool stopping = false;
   bool invalidated = false;
   bool cancelActive = false;
+
+  // The multi handle lives as long as both the transport and its worker.
+  ~Shared() { curl_multi_cleanup(multi); }
 };
 
 void fail(std::unique_ptr<Transfer> transfer, base::Error error) {
@@ -217,7 +220,6 @@ void run(std::shared_ptr<Shared> shared) {
     }
     curl_multi_poll(shared->multi, nullptr, 0, 1000, nullptr);
   }
-  curl_multi_cleanup(shared->multi);
 }
 
 class CurlTransport final : public TLMHttpTransport {
