@@ -118,6 +118,8 @@ std::unique_ptr<Transfer> prepare(const TLMHttpTransportConfiguration& configura
   if (!easy) return transfer;
   curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // Loopback hosts are never reached through a proxy.
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(configuration.timeout.count()));
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer->errorBuffer);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody);
