@@ -21,6 +21,7 @@ pkg_check_modules(protobufc REQUIRED IMPORTED_TARGET libprotobuf-c)
 pkg_check_modules(uuid REQUIRED IMPORTED_TARGET uuid)
 pkg_check_modules(x11 REQUIRED IMPORTED_TARGET x11)
 pkg_check_modules(xtst REQUIRED IMPORTED_TARGET xtst)
+pkg_check_modules(cairo REQUIRED IMPORTED_TARGET cairo)
 
 if(WENDRIX_TESTS)
   find_package(GTest REQUIRED)
