@@ -213,8 +213,10 @@ bool TLMLogDBStorage::loadLogsWithGroupId(const std::string& groupId, std::uint6
   std::string condition = logText("\"", kGroupIdColumn, "\" = ?");
   values.addString(groupId);
   if (!excludedTargetKeys.empty()) {
-    condition += logText(" AND \"", kTargetKeyColumn, "\" NOT IN ",
-                         buildKeyFormatWithCount(excludedTargetKeys.size()));
+    // A row without a target key belongs to no paused target; NOT IN alone
+    // would leave it out.
+    condition += logText(" AND (\"", kTargetKeyColumn, "\" IS NULL OR \"", kTargetKeyColumn,
+                         "\" NOT IN ", buildKeyFormatWithCount(excludedTargetKeys.size()), ")");
     for (const auto& key : excludedTargetKeys)
       values.addString(key);
   }

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "telemetry/core/logger.h"
+#include "telemetry/storage/db_storage.h"
+
+namespace tlm::testing {
+
+// A fresh folder from mkdtemp, removed with its contents afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "logstore-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct LogLine {
+  TLMLogLevel level;
+  std::string message;
+};
+
+// Collects every line the SDK logger is handed while it lives.
+class LogCapture {
+ public:
+  LogCapture() {
+    TLMLogger::setLogHandler([this](const TLMLogMessageProvider& message, TLMLogLevel level,
+                                    std::string_view, const char*, const char*, std::uint32_t) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back({level, message()});
+    });
+  }
+  ~LogCapture() { TLMLogger::resetForTesting(); }
+
+  bool contains(TLMLogLevel level, std::string_view text) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& line : lines_) {
+      if (line.level == level && line.message.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  std::vector<std::string> at(TLMLogLevel level) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> out;
+    for (const auto& line : lines_) {
+      if (line.level == level) out.push_back(line.message);
+    }
+    return out;
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    lines_.clear();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<LogLine> lines_;
+};
+
+// A direct connection to a database file, for looking behind the store.
+class RawDatabase {
+ public:
+  explicit RawDatabase(const std::filesystem::path& file) {
+    if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) ADD_FAILURE() << sqlite3_errmsg(db_);
+  }
+  ~RawDatabase() { sqlite3_close(db_); }
+  RawDatabase(const RawDatabase&) = delete;
+  RawDatabase& operator=(const RawDatabase&) = delete;
+
+  void exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      ADD_FAILURE() << sql << ": " << (error ? error : "");
+    }
+    sqlite3_free(error);
+  }
+  TLMStorageRows rows(const std::string& sql) {
+    int result = SQLITE_OK;
+    auto rows = TLMDBStorage::executeSelectionQuery(sql, db_, &result, TLMStorageBindableArray());
+    EXPECT_EQ(result, SQLITE_OK) << sql;
+    return rows;
+  }
+  std::optional<std::string> text(const std::string& sql) {
+    const auto all = rows(sql);
+    if (all.empty()) return std::nullopt;
+    const auto* value = std::get_if<std::string>(&all.front().front());
+    return value ? std::optional<std::string>(*value) : std::nullopt;
+  }
+  std::int64_t number(const std::string& sql) {
+    const auto all = rows(sql);
+    if (all.empty()) return -1;
+    const auto* value = std::get_if<std::int64_t>(&all.front().front());
+    return value ? *value : -1;
+  }
+  sqlite3* get() const { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace tlm::testing
