@@ -4,6 +4,7 @@
 // combineLatest.
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <optional>
