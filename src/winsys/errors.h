@@ -8,12 +8,8 @@
 
 namespace wendrix::winsys {
 
-// The one text for an error that has no message of its own: it names the
-// error's domain and code. Every such error in the program uses it.
-std::string defaultErrorDescription(std::string_view domain, std::int64_t code);
-
-// An error with the default description.
-base::Error makeDefaultError(std::string_view domain, std::int64_t code);
+using base::defaultErrorDescription;
+using base::makeDefaultError;
 
 // Failures of window-system calls.
 enum class WindowSystemErrorCode : std::int64_t {
