@@ -192,18 +192,31 @@ TEST(FileUserDefaultsTest, FailedWriteLeavesStoreUnchanged) {
   EXPECT_FALSE(blocked->contains("k"));
 }
 
+// Sets XDG_CONFIG_HOME for one test and puts the old value back.
+class ConfigHome {
+ public:
+  explicit ConfigHome(const char* value) {
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
+    value ? setenv("XDG_CONFIG_HOME", value, 1) : unsetenv("XDG_CONFIG_HOME");
+  }
+  ~ConfigHome() {
+    saved_ ? setenv("XDG_CONFIG_HOME", saved_->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
 TEST(FileUserDefaultsTest, DefaultPathFollowsXdgConfigHome) {
-  const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
-  const std::string saved = savedXdg ? savedXdg : "";
-  setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
-  EXPECT_EQ(FileUserDefaults::defaultPath(), fs::path("/tmp/cfg/app.Wendrix/defaults.plist"));
-  unsetenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  if (home) {
+  {
+    ConfigHome config("/tmp/cfg");
+    EXPECT_EQ(FileUserDefaults::defaultPath(), fs::path("/tmp/cfg/app.Wendrix/defaults.plist"));
+  }
+  ConfigHome unset(nullptr);
+  if (const char* home = std::getenv("HOME")) {
     EXPECT_EQ(FileUserDefaults::defaultPath(),
               fs::path(home) / ".config" / "app.Wendrix" / "defaults.plist");
   }
-  if (savedXdg) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 
 TEST(UserDefaultsTest, StandardCanBeReplacedAndReset) {
@@ -212,13 +225,11 @@ TEST(UserDefaultsTest, StandardCanBeReplacedAndReset) {
   EXPECT_EQ(UserDefaults::standard(), memory);
 
   TempDir dir;
-  setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+  ConfigHome config(dir.path().c_str());
   UserDefaults::setStandard(nullptr);
-  auto standard = UserDefaults::standard();
-  ASSERT_TRUE(standard->set("x", 1));
+  ASSERT_TRUE(UserDefaults::standard()->set("x", 1));
   EXPECT_TRUE(fs::exists(dir.path() / "app.Wendrix" / "defaults.plist"));
   UserDefaults::setStandard(nullptr);
-  unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
