@@ -6,6 +6,7 @@
 #include "base/utf8.h"
 #include "telemetry/core/date_text.h"
 #include "telemetry/core/logger.h"
+#include "telemetry/security/user_defaults_settings.h"
 
 namespace tlm {
 namespace {
@@ -24,6 +25,17 @@ std::mutex& processLock() {
 TLMEncrypter::TLMEncrypter(TLMKeychainUtil& keychain, TLMKeyValueSettings& settings,
                            const dispatch::Clock& clock, platform::RandomSource& random)
     : keychain_(keychain), settings_(settings), clock_(clock), random_(random) {}
+
+std::unique_ptr<TLMEncrypter> TLMEncrypter::makeDefault() {
+  auto keychain = TLMKeychainUtil::shared();
+  auto settings =
+      std::make_shared<TLMUserDefaultsKeyValueSettings>(TLMDarAvevedUserDefaults::shared());
+  auto encrypter = std::make_unique<TLMEncrypter>(
+      *keychain, *settings, dispatch::SystemClock::instance(), platform::SystemRandom::instance());
+  encrypter->ownedKeychain_ = std::move(keychain);
+  encrypter->ownedSettings_ = std::move(settings);
+  return encrypter;
+}
 
 std::optional<std::string> TLMEncrypter::encryptString(std::string_view string) {
   const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(string.data()), string.size());

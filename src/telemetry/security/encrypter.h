@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -40,6 +41,10 @@ class TLMEncrypter {
   TLMEncrypter(TLMKeychainUtil& keychain, TLMKeyValueSettings& settings,
                const dispatch::Clock& clock, platform::RandomSource& random);
 
+  // An encrypter over the process's own keychain and settings store, the
+  // system clock and the system's random source.
+  static std::unique_ptr<TLMEncrypter> makeDefault();
+
   // Base64 (no line breaks) of the encrypted UTF-8 bytes.
   std::optional<std::string> encryptString(std::string_view string);
   std::optional<base::Bytes> encryptData(std::span<const std::uint8_t> data);
@@ -74,6 +79,10 @@ class TLMEncrypter {
   std::optional<base::Bytes> keyForTag(std::string_view tag, Lookup lookup);
   std::optional<base::Bytes>* cacheSlot(std::string_view tag);
   std::optional<base::Bytes> decodeKey(std::string_view tag, const std::string& text);
+
+  // Keep the shared collaborators of `makeDefault` alive.
+  std::shared_ptr<TLMKeychainUtil> ownedKeychain_;
+  std::shared_ptr<TLMKeyValueSettings> ownedSettings_;
 
   TLMKeychainUtil& keychain_;
   TLMKeyValueSettings& settings_;
