@@ -1,0 +1,96 @@
+#include "telemetry/schema/common_schema_log.h"
+
+#include "telemetry/model/model_util.h"
+#include "telemetry/schema/cs_fields.h"
+
+namespace tlm {
+
+using cs_detail::field;
+using cs_detail::kCoded;
+using cs_detail::kCompared;
+using cs_detail::kJson;
+using cs_detail::kRequired;
+
+namespace {
+
+using R = TLMCommonSchemaLog;
+
+// JSON order first; "time" is the base timestamp, which the base archives and
+// compares, and popSample and cV are never written to JSON.
+const std::vector<cs_detail::Field>& fields() {
+  static const std::vector<cs_detail::Field> table{
+      field<R, &R::ver>("ver", kJson | kCoded | kCompared | kRequired),
+      field<R, &R::name>("name", kJson | kCoded | kCompared | kRequired),
+      field<R, &R::timestamp>("timestamp", "time", kJson),
+      field<R, &R::popSample>("popSample", kCoded | kCompared),
+      field<R, &R::iKey>("iKey"),
+      field<R, &R::flags>("flags"),
+      field<R, &R::cV>("cV", kCoded | kCompared),
+      field<R, &R::ext>("ext"),
+      field<R, &R::data>("data"),
+  };
+  return table;
+}
+
+}  // namespace
+
+nlohmann::ordered_json TLMCommonSchemaLog::serializeToDictionary() const {
+  return cs_detail::fieldsToJson(*this, fields());
+}
+
+bool TLMCommonSchemaLog::isValid() const {
+  if (!timestamp) {
+    model_detail::logInvalidField(className(), "timestamp");
+    return false;
+  }
+  for (const auto& f : fields()) {
+    if ((f.traits & kRequired) && !f.isSet(*this)) {
+      model_detail::logInvalidField(className(), f.property);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TLMCommonSchemaLog::isEqual(const TLMAbstractLog& other) const {
+  const auto* log = dynamic_cast<const TLMCommonSchemaLog*>(&other);
+  return log && TLMAbstractLog::isEqual(other) && cs_detail::fieldsAreEqual(*this, other, fields());
+}
+
+std::vector<std::string> TLMCommonSchemaLog::ticketKeys() const {
+  if (!ext || !ext->protocolExt || !ext->protocolExt->ticketKeys) return {};
+  return *ext->protocolExt->ticketKeys;
+}
+
+void TLMCommonSchemaLog::encodeWithCoder(TLMKeyedArchiver& coder) const {
+  TLMAbstractLog::encodeWithCoder(coder);
+  cs_detail::encodeFields(*this, fields(), coder);
+}
+
+void TLMCommonSchemaLog::initWithCoder(const TLMKeyedUnarchiver& coder) {
+  TLMAbstractLog::initWithCoder(coder);
+  cs_detail::decodeFields(*this, fields(), coder);
+}
+
+void registerCommonSchemaArchiveClasses() {
+  registerArchiveClass<TLMCommonSchemaLog>("TLMCommonSchemaLog");
+  registerArchiveClass<TLMCSExtensions>("TLMCSExtensions");
+  registerArchiveClass<TLMMetadataExtension>("TLMMetadataExtension");
+  registerArchiveClass<TLMProtocolExtension>("TLMProtocolExtension");
+  registerArchiveClass<TLMUserExtension>("TLMUserExtension");
+  registerArchiveClass<TLMDeviceExtension>("TLMDeviceExtension");
+  registerArchiveClass<TLMOSExtension>("TLMOSExtension");
+  registerArchiveClass<TLMAppExtension>("TLMAppExtension");
+  registerArchiveClass<TLMNetExtension>("TLMNetExtension");
+  registerArchiveClass<TLMSDKExtension>("TLMSDKExtension");
+  registerArchiveClass<TLMLocExtension>("TLMLocExtension");
+  registerArchiveClass<TLMCSData>("TLMCSData");
+}
+
+namespace {
+// Whoever makes or stores common-schema logs links this file, so they are
+// decodable before the first archive is read.
+[[maybe_unused]] const bool kRegistered = (registerCommonSchemaArchiveClasses(), true);
+}  // namespace
+
+}  // namespace tlm

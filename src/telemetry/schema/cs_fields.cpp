@@ -1,0 +1,112 @@
+#include "telemetry/schema/cs_fields.h"
+
+#include <typeinfo>
+
+#include "telemetry/core/json_text.h"
+#include "telemetry/model/model_util.h"
+
+namespace tlm {
+namespace cs_detail {
+
+namespace {
+constexpr int kMaxJsonDepth = 64;
+}  // namespace
+
+nlohmann::ordered_json fieldsToJson(const TLMArchivable& record, const std::vector<Field>& fields) {
+  nlohmann::ordered_json out = nlohmann::ordered_json::object();
+  for (const auto& f : fields) {
+    if (f.traits & kJson) f.toJson(record, f.key, out);
+  }
+  return out;
+}
+
+bool fieldsAreValid(const TLMArchivable& record, const std::vector<Field>& fields,
+                    std::string_view className) {
+  for (const auto& f : fields) {
+    const bool missing = (f.traits & kRequired) && !f.isSet(record);
+    if (missing || !f.isValid(record)) {
+      model_detail::logInvalidField(className, f.property);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool fieldsAreEqual(const TLMArchivable& a, const TLMArchivable& b,
+                    const std::vector<Field>& fields) {
+  for (const auto& f : fields) {
+    if ((f.traits & kCompared) && !f.equal(a, b)) return false;
+  }
+  return true;
+}
+
+void encodeFields(const TLMArchivable& record, const std::vector<Field>& fields,
+                  TLMKeyedArchiver& coder) {
+  for (const auto& f : fields) {
+    if (f.traits & kCoded) f.encode(record, f.key, coder);
+  }
+}
+
+void decodeFields(TLMArchivable& record, const std::vector<Field>& fields,
+                  const TLMKeyedUnarchiver& coder) {
+  for (const auto& f : fields) {
+    if (f.traits & kCoded) f.decode(record, f.key, coder);
+  }
+}
+
+bool sameContent(const std::optional<nlohmann::ordered_json>& a,
+                 const std::optional<nlohmann::ordered_json>& b) {
+  if (!a || !b) return !a && !b;
+  // The sorted JSON type compares objects member by member whatever their order.
+  return nlohmann::json(*a) == nlohmann::json(*b);
+}
+
+void encodeJsonObject(TLMKeyedArchiver& coder, std::string_view key,
+                      const std::optional<nlohmann::ordered_json>& value) {
+  if (value) coder.encodeString(key, jsonText(*value, false));
+}
+
+std::optional<nlohmann::ordered_json> decodeJsonObject(const TLMKeyedUnarchiver& coder,
+                                                       std::string_view key) {
+  auto text = coder.decodeString(key);
+  if (!text) return std::nullopt;
+  // Our records nest a few levels; damaged text nested deeper is refused, as
+  // writing or comparing it later would recurse that deep.
+  bool tooDeep = false;
+  auto value = nlohmann::ordered_json::parse(
+      *text,
+      [&tooDeep](int depth, nlohmann::ordered_json::parse_event_t, nlohmann::ordered_json&) {
+        if (depth > kMaxJsonDepth) tooDeep = true;
+        return true;
+      },
+      false);
+  if (tooDeep || !value.is_object()) return std::nullopt;
+  return value;
+}
+
+}  // namespace cs_detail
+
+std::optional<nlohmann::ordered_json> TLMCSRecord::serializeToDictionary() const {
+  auto dict = cs_detail::fieldsToJson(*this, fieldTable().fields);
+  if (dict.empty()) return std::nullopt;
+  return dict;
+}
+
+bool TLMCSRecord::isValid() const {
+  return cs_detail::fieldsAreValid(*this, fieldTable().fields, className());
+}
+
+bool TLMCSRecord::isEqual(const TLMCSModel& other) const {
+  return typeid(other) == typeid(*this) &&
+         cs_detail::fieldsAreEqual(*this, other, fieldTable().fields);
+}
+
+void TLMCSRecord::encodeWithCoder(TLMKeyedArchiver& coder) const {
+  cs_detail::encodeFields(*this, fieldTable().fields, coder);
+}
+
+void TLMCSRecord::initWithCoder(const TLMKeyedUnarchiver& coder) {
+  cs_detail::decodeFields(*this, fieldTable().fields, coder);
+}
+
+}  // namespace tlm
