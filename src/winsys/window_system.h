@@ -93,7 +93,10 @@ class WindowSystem {
   // Starts following the system. The promise gives the State; from then on
   // every change is delivered to `notifier` on the main thread. The notifier
   // must outlive the window system. Called only while accessibility access
-  // is granted; a later call starts anew with a new State.
+  // is granted. Callers initialize again often (each time access is granted
+  // or confirmed anew), so a later call must be cheap: it gives a new State
+  // over the same live model, in which applications and windows keep their
+  // identity, and a State given earlier stays live.
   virtual Promise<StatePtr> initialize(EventNotifier& notifier) = 0;
 };
 
