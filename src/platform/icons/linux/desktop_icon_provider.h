@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/icons/icon_provider.h"
+
+namespace platform {
+
+// Icons of applications from their desktop entries: the entry's Icon key,
+// either an absolute path of a PNG file or an icon name looked up as PNG in
+// the hicolor theme (the size nearest 32 first) and then in
+// /usr/share/pixmaps. Files other than desktop entries, and icons that are
+// not PNG, have no icon here.
+class DesktopIconProvider final : public IconProvider {
+ public:
+  // `dataDirs`: the XDG data folders to search, most important first.
+  explicit DesktopIconProvider(std::vector<std::string> dataDirs);
+  // Searches $XDG_DATA_HOME (default ~/.local/share) and $XDG_DATA_DIRS
+  // (default /usr/local/share:/usr/share).
+  static DesktopIconProvider fromEnvironment();
+
+  std::optional<Image> iconForFile(std::string_view path) const override;
+
+  // The value of the Icon key of the [Desktop Entry] group of the entry's
+  // text, if it has one.
+  static std::optional<std::string> iconKey(std::string_view desktopEntry);
+  // The PNG file at `path` as an image; none when it cannot be read.
+  static std::optional<Image> loadPng(const std::string& path);
+
+ private:
+  std::optional<std::string> findThemedIcon(const std::string& name) const;
+
+  std::vector<std::string> dataDirs_;
+};
+
+}  // namespace platform

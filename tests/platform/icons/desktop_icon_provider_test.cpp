@@ -1,0 +1,106 @@
+#include "platform/icons/linux/desktop_icon_provider.h"
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kRed = 0xFFFF0000;
+constexpr std::uint32_t kGreen = 0xFF00FF00;
+constexpr std::uint32_t kBlue = 0xFF0000FF;
+
+// Writes a PNG of one colour.
+void writePng(const fs::path& path, int side, std::uint32_t argb) {
+  fs::create_directories(path.parent_path());
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side);
+  cairo_t* cr = cairo_create(surface);
+  cairo_set_source_rgba(cr, ((argb >> 16) & 0xFF) / 255.0, ((argb >> 8) & 0xFF) / 255.0,
+                        (argb & 0xFF) / 255.0, (argb >> 24) / 255.0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  ASSERT_EQ(cairo_surface_write_to_png(surface, path.c_str()), CAIRO_STATUS_SUCCESS);
+  cairo_surface_destroy(surface);
+}
+
+class DesktopIconProviderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/desktop-icons-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string entry(const std::string& name, const std::string& text) {
+    const fs::path path = root_ / "applications" / (name + ".desktop");
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    return path.string();
+  }
+
+  fs::path root_;
+};
+
+TEST_F(DesktopIconProviderTest, IconKeyOfTheMainGroupOnly) {
+  struct Case {
+    const char* text;
+    std::optional<std::string> icon;
+  };
+  const Case cases[] = {
+      {"[Desktop Entry]\nName=Edit\nIcon=org.example.edit\n", "org.example.edit"},
+      {"# comment\n[Desktop Entry]\nIcon[de]=bearbeiten\n Icon = edit \n", "edit"},
+      {"[Desktop Action new]\nIcon=action\n[Desktop Entry]\nName=Edit\n", std::nullopt},
+      {"[Desktop Entry]\nIcon=\n", std::nullopt},
+      {"Icon=outside\n", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DesktopIconProvider::iconKey(c.text), c.icon) << c.text;
+  }
+}
+
+TEST_F(DesktopIconProviderTest, FindsIconsByPathAndInTheTheme) {
+  const fs::path share = root_ / "share";
+  const fs::path other = root_ / "other";
+  writePng(share / "icons/hicolor/48x48/apps/edit.png", 48, kRed);
+  writePng(other / "icons/hicolor/32x32/apps/edit.png", 32, kGreen);  // preferred size
+  writePng(other / "pixmaps/legacy.png", 8, kBlue);
+  writePng(root_ / "own.png", 20, kRed);
+  const DesktopIconProvider icons({share.string(), other.string()});
+
+  const auto themed = icons.iconForFile(entry("edit", "[Desktop Entry]\nIcon=edit\n"));
+  ASSERT_TRUE(themed.has_value());
+  EXPECT_EQ(themed->width(), 32);
+  EXPECT_EQ(themed->pixel(5, 5), kGreen);
+
+  const auto pixmap = icons.iconForFile(entry("legacy", "[Desktop Entry]\nIcon=legacy.png\n"));
+  ASSERT_TRUE(pixmap.has_value());
+  EXPECT_EQ(pixmap->pixel(0, 0), kBlue);
+
+  const auto own =
+      icons.iconForFile(entry("own", "[Desktop Entry]\nIcon=" + (root_ / "own.png").string()));
+  ASSERT_TRUE(own.has_value());
+  EXPECT_EQ(own->width(), 20);
+  EXPECT_EQ(own->pixel(19, 19), kRed);
+}
+
+TEST_F(DesktopIconProviderTest, NoIconForOtherFilesOrMissingIcons) {
+  const DesktopIconProvider icons({(root_ / "share").string()});
+  writePng(root_ / "share/icons/hicolor/32x32/apps/edit.png", 32, kRed);
+  EXPECT_FALSE(icons.iconForFile((root_ / "share/icons/hicolor/32x32/apps/edit.png").string()));
+  EXPECT_FALSE(icons.iconForFile((root_ / "applications/absent.desktop").string()));
+  EXPECT_FALSE(icons.iconForFile(entry("none", "[Desktop Entry]\nName=None\n")));
+  EXPECT_FALSE(icons.iconForFile(entry("unknown", "[Desktop Entry]\nIcon=unknown\n")));
+  EXPECT_FALSE(icons.iconForFile(entry("climb", "[Desktop Entry]\nIcon=../../edit\n")));
+  EXPECT_FALSE(
+      icons.iconForFile(entry("svg", "[Desktop Entry]\nIcon=" + root_.string() + "/x.svg\n")));
+}
+
+}  // namespace
+}  // namespace platform
