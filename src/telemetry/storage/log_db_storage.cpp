@@ -6,6 +6,8 @@
 #include "base/uuid.h"
 #include "telemetry/core/archive.h"
 #include "telemetry/core/logger.h"
+#include "telemetry/schema/common_schema_log.h"
+#include "telemetry/schema/string_formatting.h"
 
 namespace tlm {
 namespace {
@@ -17,10 +19,8 @@ constexpr std::string_view kTargetTokenColumn = "targetToken";
 constexpr std::string_view kTargetKeyColumn = "targetKey";
 constexpr std::string_view kPriorityColumn = "priority";
 
-// Common-schema logs are recognized by their archived class name, which is
-// what makes them common-schema logs wherever they are read back.
 bool isCommonSchemaLog(const TLMAbstractLog& log) {
-  return log.className() == "TLMCommonSchemaLog";
+  return dynamic_cast<const TLMCommonSchemaLog*>(&log) != nullptr;
 }
 
 template <class T>
@@ -64,12 +64,6 @@ std::string TLMLogDBStorage::buildKeyFormatWithCount(std::size_t count) {
   for (std::size_t i = 0; i < count; ++i)
     format += i == 0 ? "?" : ",?";
   return format + ")";
-}
-
-std::optional<std::string> TLMLogDBStorage::targetKeyFromTargetToken(std::string_view token) {
-  const std::string_view key = token.substr(0, token.find('-'));
-  if (key.empty()) return std::nullopt;
-  return std::string(key);
 }
 
 void TLMLogDBStorage::customizeDatabase(sqlite3* database) {
@@ -130,7 +124,7 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
     values.addString(groupId);
     values.addString(text);
     values.addString(*encryptedToken);
-    values.addString(targetKeyFromTargetToken(token));
+    values.addString(TLMUtility_StringFormatting::targetKeyFromTargetToken(token));
     values.addNumber(priority);
   } else {
     insert = logText("INSERT INTO \"", kTableName, "\" (\"", kGroupIdColumn, "\", \"", kLogColumn,

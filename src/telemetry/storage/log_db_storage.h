@@ -48,8 +48,6 @@ class TLMLogDBStorage final : public TLMDBStorage, public TLMStorage {
   static TLMStorageSchema logsSchema();
   // "(?,?,?)" for three values.
   static std::string buildKeyFormatWithCount(std::size_t count);
-  // The part of a target token before its first "-"; none when that is empty.
-  static std::optional<std::string> targetKeyFromTargetToken(std::string_view token);
 
   bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId,
                std::uint64_t flags) override;

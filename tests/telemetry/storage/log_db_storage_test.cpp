@@ -7,6 +7,7 @@
 
 #include "base/base64.h"
 #include "storage_fixture.h"
+#include "telemetry/schema/common_schema_log.h"
 
 namespace tlm {
 namespace {
@@ -14,13 +15,6 @@ namespace {
 using testing::LogCapture;
 using testing::RawDatabase;
 using testing::TempDir;
-
-// Stands in for the common-schema log class: the store knows such logs by
-// their archived class name.
-class FakeCommonSchemaLog : public TLMAbstractLog {
- public:
-  std::string_view className() const override { return "TLMCommonSchemaLog"; }
-};
 
 // Reversible "encryption" that shows whether a text went through it.
 struct FakeEncrypter {
@@ -48,8 +42,10 @@ std::shared_ptr<TLMAbstractLog> makeLog(std::string sid, std::size_t padding = 0
 }
 
 std::shared_ptr<TLMAbstractLog> makeCommonSchemaLog(std::string sid, const std::string& token) {
-  auto log = std::make_shared<FakeCommonSchemaLog>();
+  auto log = std::make_shared<TLMCommonSchemaLog>();
   log->sid = std::move(sid);
+  log->ver = "3.0";
+  log->name = "event";
   log->addTransmissionTargetToken(token);
   return log;
 }
@@ -65,7 +61,7 @@ class LogDBStorageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registerLogModelArchiveClasses();
-    registerArchiveClass<FakeCommonSchemaLog>("TLMCommonSchemaLog");
+    registerCommonSchemaArchiveClasses();
     store = openStore();
   }
 
@@ -315,7 +311,9 @@ TEST_F(LogDBStorageTest, TargetTokensAreEncryptedAtRestAndPausedKeysSkipped) {
 
   const Batch resumed = load("Analytics/one", 10);
   ASSERT_EQ(resumed.sids, std::vector<std::string>{"cs"});
-  EXPECT_EQ(resumed.logs[0]->className(), "TLMCommonSchemaLog");
+  const auto* cs = dynamic_cast<const TLMCommonSchemaLog*>(resumed.logs[0].get());
+  ASSERT_NE(cs, nullptr);
+  EXPECT_EQ(cs->name, "event");
   EXPECT_EQ(resumed.logs[0]->transmissionTargetTokens(), std::set<std::string>{"key1-secret"});
 }
 
