@@ -1,0 +1,154 @@
+#include "engine/actions.h"
+
+#include <string_view>
+#include <utility>
+
+#include "analytics/track.h"
+#include "base/utf8.h"
+#include "platform/date_format/date_format.h"
+#include "platform/updater/linux/log_only_updater.h"
+
+namespace wendrix {
+
+namespace {
+
+// White space and line breaks: the Unicode space, line and paragraph
+// separators, the ASCII controls from tab to carriage return, and NEL.
+bool isWhiteSpaceOrNewline(char16_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
+}
+
+bool isBlank(std::string_view text) {
+  for (char16_t c : base::toUtf16(text)) {
+    if (!isWhiteSpaceOrNewline(c)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<Actions> Actions::make(ActionsContext context) {
+  std::shared_ptr<Actions> actions(new Actions(std::move(context)));
+  actions->startActivationQueue();
+  return actions;
+}
+
+Actions::Actions(ActionsContext context)
+    : windowsProvider_(std::move(context.windowsProvider)),
+      storage_(std::move(context.storage)),
+      activeApp_(windowsProvider_->notifier()
+                     .observable<winsys::FrontmostApplicationChangedEvent>()
+                     .compactMap([](const winsys::FrontmostApplicationChangedEvent& e) {
+                       return e.application ? e.application->bundleIdentifier() : std::nullopt;
+                     })),
+      runningApplications_(*context.runningApplications),
+      bundles_(*context.bundles),
+      scheduler_(*context.scheduler),
+      clock_(*context.clock),
+      addons_(context.addons ? std::move(context.addons)
+                             : std::make_shared<const EmptyAddonRegistry>()),
+      customizationWindows_(std::move(context.customizationWindows)),
+      makeUpdater_(std::move(context.makeUpdater)),
+      defaultLayoutName_(context.defaultLayoutName ? std::move(context.defaultLayoutName)
+                                                   : [](dispatch::WallTime t) {
+                                                       return platform::mediumDateShortTime(t);
+                                                     }) {}
+
+Actions::~Actions() = default;
+
+// --- layouts ------------------------------------------------------------------
+
+void Actions::addWindowToLayout(const winsys::Window& window, const Layout& layout) {
+  const winsys::ApplicationPtr application = window.application();
+  if (!application) return;  // the window's application is gone meanwhile
+  const IApp app = iapp::fromApplication(*application, addons_.get());
+  IWindow record;
+  record.title = window.title();
+  record.rect = toRecordRect(window.frame());
+  record.index = 0;
+  record.doc = window.document();
+  if (const auto bundleId = application->bundleIdentifier()) {
+    if (const AddonCapture* addon = addons_->addon(*bundleId)) {
+      record.addonState = addon->encodedState(window);
+    }
+  }
+  Layout changed = layout;
+  changed.apps = addWindowToLayoutApps(layout.apps, app, std::move(record));
+  storage_->replaceLayout(layout.name, changed);
+}
+
+rx::Observable<bool> Actions::isLayoutNameAvailable(const std::string& name) {
+  if (isBlank(name)) return rx::Observable<bool>::just(false);
+  return storage_->layoutListStream().take(1).map([name](const std::vector<Layout>& layouts) {
+    for (const auto& layout : layouts) {
+      if (layout.name == name) return false;
+    }
+    return true;
+  });
+}
+
+// --- program windows ------------------------------------------------------------
+
+platform::Updater& Actions::updater() {
+  if (!updater_ && makeUpdater_) updater_ = makeUpdater_();
+  if (!updater_) updater_ = std::make_shared<platform::LogOnlyUpdater>();
+  return *updater_;
+}
+
+void Actions::checkForUpdates() {
+  updater().checkForUpdates();
+}
+
+void Actions::showPreferences(ButtonClickSource source) {
+  openCustomizationPane(source, ButtonName::preferences, NavigationOption::Preferences);
+}
+
+void Actions::showAbout(ButtonClickSource source) {
+  openCustomizationPane(source, ButtonName::about, NavigationOption::About);
+}
+
+void Actions::openCustomizationPane(ButtonClickSource source, ButtonName button,
+                                    NavigationOption entry) {
+  Track::buttonClick(button, source);
+  const auto controller = customizationWindowController();
+  if (!controller) return;
+  controller->select(NavigationSelection::navigation(entry));
+  if (!controller->isWindowVisible()) controller->showWindow();
+  controller->setWindowDelegate(weak_from_this());
+  controller->makeKeyAndOrderFront();
+  activateProgram();
+}
+
+std::shared_ptr<CustomizationWindowController> Actions::openEditWindow(
+    const std::optional<Layout>& layout) {
+  Track::openEditWindow(layout ? EditWindowSource::layoutEditMenuItem
+                               : EditWindowSource::editMenuItem);
+  const auto controller = customizationWindowController();
+  if (!controller) return nullptr;
+  controller->select(layout ? NavigationSelection::layout(*layout) : NavigationSelection::none());
+  if (!controller->isWindowVisible()) controller->showWindow();
+  controller->setWindowDelegate(weak_from_this());
+  activateProgram();
+  return controller;
+}
+
+std::shared_ptr<CustomizationWindowController> Actions::customizationWindowController() {
+  if (openEditLayoutWindowController_) return openEditLayoutWindowController_;
+  if (!customizationWindows_) return nullptr;
+  auto controller = customizationWindows_->makeController();
+  if (controller) openEditLayoutWindowController_ = controller;
+  return controller;
+}
+
+void Actions::windowWillClose() {
+  openEditLayoutWindowController_.reset();
+}
+
+void Actions::activateProgram() {
+  runningApplications_.activate(runningApplications_.current().processIdentifier,
+                                platform::kActivateIgnoringOtherApps);
+}
+
+}  // namespace wendrix

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace platform {
+
+// The program's software updater.
+class Updater {
+ public:
+  virtual ~Updater() = default;
+
+  // Looks for a newer version of the program and lets the user install it.
+  // The outcome is shown to the user by the updater itself; nothing comes
+  // back to the caller.
+  virtual void checkForUpdates() = 0;
+};
+
+}  // namespace platform
