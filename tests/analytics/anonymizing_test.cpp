@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/record_replacements.h"
+#include "platform/bundle/fake/fake_bundle_provider.h"
+
 #include <string>
 #include <vector>
 
@@ -69,6 +72,40 @@ TEST(AnonymizingReplacementsTest, AppsAndLayoutsGiveTheirPairsInOrder) {
 TEST(AnonymizingReplacementsTest, EmptyBundleIdNeverLoops) {
   const AppIdentity blank{"", "", ""};
   EXPECT_EQ(anonymize("nothing to hide", anonymizingReplacements(blank)), "nothing to hide");
+}
+
+// Saved records give their pairs through their display names: the bundle's
+// name when one is installed, else the URL's last component, else the id.
+TEST(AnonymizingReplacementsTest, SavedLayoutsGiveTheirAppsPairs) {
+  platform::FakeBundleProvider bundles;
+  const auto editorUrl = *base::Url::parse("file:///usr/share/applications/e.desktop");
+  bundles.add(platform::FakeBundleProvider::makeBundle(editorUrl, "org.example.edit", "Editor"));
+  const auto toolUrl = *base::Url::parse("file:///opt/Tool%20Box.desktop");
+
+  const IApp editor{"org.example.edit", editorUrl, {}, std::nullopt};
+  const IApp term{"org.example.term", std::nullopt, {}, std::nullopt};
+  const IApp tool{std::nullopt, toolUrl, {}, std::nullopt};
+  const std::vector<Layout> layouts{{"Work", {editor, term}, std::nullopt},
+                                    {"Home", {tool}, std::nullopt}};
+
+  EXPECT_EQ(anonymizingReplacementsForLayouts(layouts, bundles),
+            (R{{"Work", "LAYOUT_NAME"},
+               {"Editor", "APP_NAME"},
+               {"org.example.edit", "APP_BUNDLE_ID"},
+               {"file:///usr/share/applications/e.desktop", "APP_BUNDLE_URL"},
+               {"org.example.term", "APP_NAME"},
+               {"org.example.term", "APP_BUNDLE_ID"},
+               {std::nullopt, "APP_BUNDLE_URL"},
+               {"Home", "LAYOUT_NAME"},
+               {"Tool Box.desktop", "APP_NAME"},
+               {std::nullopt, "APP_BUNDLE_ID"},
+               {"file:///opt/Tool%20Box.desktop", "APP_BUNDLE_URL"}}));
+  EXPECT_EQ(anonymizingReplacementsForApps(std::vector<IApp>{}, bundles), R{});
+  EXPECT_EQ(anonymize("Editor lost Editor's window",
+                      anonymizingReplacementsForApps(std::vector{editor}, bundles)),
+            "APP_NAME lost APP_NAME's window");
+  EXPECT_EQ(anonymizingReplacements(tool, bundles)[0],
+            (AnonymizingReplacement{"Tool Box.desktop", "APP_NAME"}));
 }
 
 }  // namespace
