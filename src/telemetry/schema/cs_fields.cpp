@@ -66,21 +66,27 @@ void encodeJsonObject(TLMKeyedArchiver& coder, std::string_view key,
   if (value) coder.encodeString(key, jsonText(*value, false));
 }
 
-std::optional<nlohmann::ordered_json> decodeJsonObject(const TLMKeyedUnarchiver& coder,
-                                                       std::string_view key) {
-  auto text = coder.decodeString(key);
-  if (!text) return std::nullopt;
-  // Our records nest a few levels; damaged text nested deeper is refused, as
-  // writing or comparing it later would recurse that deep.
+std::optional<nlohmann::ordered_json> parseJsonWithinDepth(std::string_view text) {
+  // The parser keeps its own stack; writing or comparing the value later
+  // recurses, so values nested deeper than any record of ours are refused.
   bool tooDeep = false;
   auto value = nlohmann::ordered_json::parse(
-      *text,
+      text,
       [&tooDeep](int depth, nlohmann::ordered_json::parse_event_t, nlohmann::ordered_json&) {
         if (depth > kMaxJsonDepth) tooDeep = true;
         return true;
       },
       false);
-  if (tooDeep || !value.is_object()) return std::nullopt;
+  if (tooDeep || value.is_discarded()) return std::nullopt;
+  return value;
+}
+
+std::optional<nlohmann::ordered_json> decodeJsonObject(const TLMKeyedUnarchiver& coder,
+                                                       std::string_view key) {
+  auto text = coder.decodeString(key);
+  if (!text) return std::nullopt;
+  auto value = parseJsonWithinDepth(*text);
+  if (!value || !value->is_object()) return std::nullopt;
   return value;
 }
 

@@ -215,6 +215,10 @@ void decodeFields(TLMArchivable& record, const std::vector<Field>& fields,
 bool sameContent(const std::optional<nlohmann::ordered_json>& a,
                  const std::optional<nlohmann::ordered_json>& b);
 
+// The value of JSON text; none for text that is not JSON or is nested more
+// than 64 levels deep.
+std::optional<nlohmann::ordered_json> parseJsonWithinDepth(std::string_view text);
+
 // A JSON object archived as its text under one key; anything that is not
 // the text of an object reads back as none.
 void encodeJsonObject(TLMKeyedArchiver& coder, std::string_view key,

@@ -13,6 +13,7 @@
 #include "platform/crypto/aes.h"
 #include "telemetry/core/json_text.h"
 #include "telemetry/core/logger.h"
+#include "telemetry/schema/cs_fields.h"
 
 namespace tlm {
 namespace {
@@ -108,9 +109,11 @@ std::optional<std::string> TLMUtility_StringFormatting::iKeyFromTargetToken(
 std::optional<std::string> TLMUtility_StringFormatting::prettyPrintJson(
     const std::optional<std::string>& json) {
   if (!json) return std::nullopt;
-  auto value = nlohmann::ordered_json::parse(*json, nullptr, false);
-  if (!value.is_object() && !value.is_array()) return *json;
-  return jsonText(value, true).value_or(*json);
+  // Response bodies come from the network: one nested too deep to write back
+  // safely is logged as it came.
+  auto value = cs_detail::parseJsonWithinDepth(*json);
+  if (!value || (!value->is_object() && !value->is_array())) return *json;
+  return jsonText(*value, true).value_or(*json);
 }
 
 std::optional<std::string> TLMUtility_StringFormatting::obfuscateString(

@@ -66,6 +66,9 @@ TEST(StringFormattingTest, PrettyPrintKeepsOrderAndSlashesAndPassesOtherTextThro
   EXPECT_EQ(S::prettyPrintJson("not json {"), "not json {");
   EXPECT_EQ(S::prettyPrintJson("\"just a string\""), "\"just a string\"");
   EXPECT_EQ(S::prettyPrintJson(""), "");
+  // A body nested too deep to write back safely is given back as it came.
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  EXPECT_EQ(S::prettyPrintJson(deep), deep);
 }
 
 TEST(StringFormattingTest, ObfuscationReplacesCaseInsensitiveMatches) {
