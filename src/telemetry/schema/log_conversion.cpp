@@ -76,6 +76,7 @@ std::shared_ptr<TLMCommonSchemaLog> toCommonSchemaLogForTargetToken(const TLMAbs
   ext->sdkExt->libVer = combineSDKLibVer(device->sdkName, device->sdkVersion);
 
   ext->locExt = std::make_shared<TLMLocExtension>();
+  // An unknown offset is left out rather than sent as UTC.
   if (device->timeZoneOffset)
     ext->locExt->tz = convertTimeZoneOffsetToISO8601(*device->timeZoneOffset);
 
