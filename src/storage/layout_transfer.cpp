@@ -161,7 +161,11 @@ bool LayoutTransfer::write(const Context& context, const std::vector<Layout>& la
     auto text = sharedJSONEncoder().encode(ExportData{layouts});
     if (!text) return text.error();
     const std::optional<std::string> path = url.filePath();
-    if (!path) return DataExportErrors::make(DataExportError::FailedToGenerateFileContents);
+    if (!path) {
+      return base::Error(
+          std::string(FileError::kDomain), FileError::writeFailed,
+          "The file couldn\u2019t be saved: " + url.absoluteString() + " is not a local file.");
+    }
     return writeFileAtomically(*path, *text);
   }();
   if (written) return true;

@@ -61,14 +61,16 @@ int createTemporaryBeside(const std::string& path, std::string& tmpPath) {
 }  // namespace
 
 base::Result<std::string> readUtf8File(const std::string& path) {
-  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that opening a FIFO cannot hang; only regular files are read.
+  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.fd < 0) return fileError(FileError::readFailed, path, "couldn\u2019t be opened", errno);
   struct stat st {};
   if (::fstat(file.fd, &st) != 0) {
     return fileError(FileError::readFailed, path, "couldn\u2019t be read", errno);
   }
-  if (S_ISDIR(st.st_mode)) {
-    return fileError(FileError::readFailed, path, "couldn\u2019t be opened", EISDIR);
+  if (!S_ISREG(st.st_mode)) {
+    return fileError(FileError::readFailed, path, "couldn\u2019t be opened",
+                     S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   }
   std::string contents;
   char buffer[64 * 1024];

@@ -177,9 +177,10 @@ TEST_F(LayoutTransferTest, UnreadableOrMalformedFilesFailAndChangeNothing) {
   const base::Error parse = DataExportErrors::make(DataExportError::FailedToParseImportedFile);
   struct Case {
     const char* what;
-    std::optional<std::string> contents;  // none: no file at all
+    std::optional<std::string> contents;  // none: see `other`
     std::string domain;
     std::int64_t code;
+    const char* other = "";  // without contents: "folder", "fifo", or "" for nothing there
   };
   const std::string parseDomain(DataExportErrors::kDomain);
   const std::string fileDomain(FileError::kDomain);
@@ -192,6 +193,8 @@ TEST_F(LayoutTransferTest, UnreadableOrMalformedFilesFailAndChangeNothing) {
       {"not UTF-8", "{\"layouts\": [{\"name\": \"Caf\xe9\", \"apps\": []}]}", fileDomain,
        FileError::notUtf8},
       {"no file", std::nullopt, fileDomain, FileError::readFailed},
+      {"a folder", std::nullopt, fileDomain, FileError::readFailed, "folder"},
+      {"a FIFO without writer", std::nullopt, fileDomain, FileError::readFailed, "fifo"},
   };
   save({layout("Work")});
   const auto before = storedBytes();
@@ -201,8 +204,12 @@ TEST_F(LayoutTransferTest, UnreadableOrMalformedFilesFailAndChangeNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const fs::path file = folder_ / "in.json";
-    fs::remove(file);
+    fs::remove_all(file);
     if (c.contents) writeFile(file, *c.contents);
+    if (std::string_view(c.other) == "folder") fs::create_directory(file);
+    if (std::string_view(c.other) == "fifo") {
+      ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    }
     const auto result = run(transfer_.importLayoutsFromFile(fileURL("in.json"), owner_));
     ASSERT_TRUE(result.has_value());
     ASSERT_FALSE(result->ok());
