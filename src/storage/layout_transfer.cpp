@@ -4,11 +4,10 @@
 #include <cstdlib>
 #include <utility>
 
-#include "analytics/anonymizing.h"
+#include "analytics/record_replacements.h"
 #include "analytics/track.h"
 #include "analytics/vocabulary.h"
 #include "coding/codable.h"
-#include "model/display_name.h"
 #include "model/json_coders.h"
 #include "storage/text_file.h"
 
@@ -40,17 +39,6 @@ rx::Single<std::optional<base::Url>> showPanel(std::shared_ptr<platform::FilePan
         });
     return rx::Disposables::create();
   });
-}
-
-LayoutIdentity identityOf(const Layout& layout, const platform::BundleProvider& bundles) {
-  LayoutIdentity identity{layout.name, {}};
-  for (const IApp& app : layout.apps) {
-    identity.apps.push_back(
-        AppIdentity{appDisplayName(bundles, app), app.bundleId,
-                    app.bundleURL ? std::optional<std::string>(app.bundleURL->absoluteString())
-                                  : std::nullopt});
-  }
-  return identity;
 }
 
 bool sameNames(const std::vector<Layout>& a, const std::vector<Layout>& b) {
@@ -170,13 +158,8 @@ bool LayoutTransfer::write(const Context& context, const std::vector<Layout>& la
   }();
   if (written) return true;
 
-  std::vector<LayoutIdentity> identities;
-  identities.reserve(layouts.size());
-  for (const Layout& layout : layouts) {
-    identities.push_back(identityOf(layout, *context.bundles));
-  }
   Track::errorWithLocation(written.error(), error_location::kPrefsExport001,
-                           anonymizingReplacementsForLayouts(identities));
+                           anonymizingReplacementsForLayouts(layouts, *context.bundles));
   return false;
 }
 
