@@ -101,6 +101,18 @@ inline base::Url url(std::string_view text) {
   return *base::Url::parse(text);
 }
 
+inline IApp app(std::string bundleId, std::vector<IWindow> windows = {}) {
+  IApp a;
+  a.bundleId = std::move(bundleId);
+  a.windows = std::move(windows);
+  return a;
+}
+
+inline Layout layout(std::string name, std::vector<IApp> apps = {},
+                     std::optional<bool> alwaysCloseOtherApps = std::nullopt) {
+  return Layout{std::move(name), std::move(apps), alwaysCloseOtherApps};
+}
+
 class ActionsTest : public ::testing::Test {
  protected:
   void SetUp() override { start(); }
