@@ -208,12 +208,6 @@ bool TLMDBStorage::createTable(std::string_view table, const TLMStorageColumnsSc
 void TLMDBStorage::dropDatabase() {
   std::error_code error;
   const bool removed = fs::remove(dbFileURL_, error) && !error;
-  // A journal left beside a deleted file would be replayed into its
-  // successor, so it goes too.
-  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-    std::error_code ignored;
-    fs::remove(fs::path(dbFileURL_.native() + suffix), ignored);
-  }
   if (removed) {
     TLM_LOG_VERBOSE(kTLMLogTag, "Database ", "file://", uriForFileURL(dbFileURL_).substr(5),
                     " has been deleted.");
@@ -393,16 +387,16 @@ std::int64_t TLMDBStorage::getMaxPageCountInOpenedDatabase(sqlite3* database) {
 }
 
 int TLMDBStorage::setMaxPageCount(std::int64_t pageCount, sqlite3* database) {
-  const int result = executeQuery(logText("PRAGMA max_page_count = ", pageCount), database,
-                                  TLMStorageBindableArray(), [&](sqlite3_stmt* statement) {
-                                    int code = sqlite3_step(statement);
-                                    while (code == SQLITE_ROW)
-                                      code = sqlite3_step(statement);
-                                    if (code == SQLITE_DONE) return SQLITE_OK;
-                                    logStepFailure(code, database);
-                                    return code;
-                                  });
-  return result;
+  const auto run = [&](sqlite3_stmt* statement) {
+    int code = sqlite3_step(statement);
+    while (code == SQLITE_ROW)
+      code = sqlite3_step(statement);
+    if (code == SQLITE_DONE) return SQLITE_OK;
+    logStepFailure(code, database);
+    return code;
+  };
+  return executeQuery(logText("PRAGMA max_page_count = ", pageCount), database,
+                      TLMStorageBindableArray(), run);
 }
 
 std::int64_t TLMDBStorage::querySingleValue(std::string_view query, sqlite3* database,

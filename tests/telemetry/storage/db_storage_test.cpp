@@ -99,8 +99,6 @@ TEST_F(DBStorageTest, FileThatIsNoDatabaseIsReplacedByAWorkingOne) {
     std::ofstream garbage(file(), std::ios::binary);
     for (int i = 0; i < 2000; ++i)
       garbage << "this is not a database ";
-    // A journal left beside it must not be replayed into the new file.
-    std::ofstream(file().string() + "-journal", std::ios::binary) << "stale journal bytes";
   }
 
   RecordingStorage storage(dir.path(), 2);
