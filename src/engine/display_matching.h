@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -46,11 +47,12 @@ class DisplayMatching {
   // document are paired first, in the order of the live windows' sorted keys;
   // the live windows left are then paired by position with the saved ones
   // left, both in key order (missing keys last, ties in reverse input order),
-  // up to the smaller count. The rest of either side stays unpaired.
+  // up to the smaller count. The rest of either side stays unpaired. The
+  // window type comes from `live`, so `key` may be any callable.
   template <class W>
-  static std::vector<MatchedWindow<W>> match(const std::vector<IWindow>& saved,
-                                             const std::vector<W>& live,
-                                             const std::function<Key(const W&)>& key);
+  static std::vector<MatchedWindow<W>> match(
+      const std::vector<IWindow>& saved, const std::vector<W>& live,
+      const std::type_identity_t<std::function<Key(const W&)>>& key);
 
  private:
   // A key with its NFC form, so that sorting normalizes each key once.
@@ -68,9 +70,9 @@ class DisplayMatching {
 };
 
 template <class W>
-std::vector<MatchedWindow<W>> DisplayMatching::match(const std::vector<IWindow>& saved,
-                                                     const std::vector<W>& live,
-                                                     const std::function<Key(const W&)>& key) {
+std::vector<MatchedWindow<W>> DisplayMatching::match(
+    const std::vector<IWindow>& saved, const std::vector<W>& live,
+    const std::type_identity_t<std::function<Key(const W&)>>& key) {
   // Saved windows and their keys, sorted.
   std::vector<SortKey> savedKeys;
   savedKeys.reserve(saved.size());

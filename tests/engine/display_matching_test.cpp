@@ -8,6 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "dispatch/manual_queue.h"
+#include "winsys/fake/fake_desktop.h"
+
 namespace wendrix {
 namespace {
 
@@ -30,7 +33,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 // (live name, saved title) of each pair, in result order.
 Pairs match(const std::vector<IWindow>& savedWindows, const std::vector<Live>& live) {
   const auto matched =
-      DisplayMatching::match<Live>(savedWindows, live, [](const Live& w) { return w.doc; });
+      DisplayMatching::match(savedWindows, live, [](const Live& w) { return w.doc; });
   Pairs pairs;
   for (const auto& m : matched)
     pairs.emplace_back(m.window.name, m.target.title);
@@ -134,6 +137,22 @@ TEST(DisplayMatchingTest, KeyOrder) {
     EXPECT_EQ((result > 0) - (result < 0), c.expected)
         << c.a.value_or("<none>") << " vs " << c.b.value_or("<none>");
   }
+}
+
+TEST(DisplayMatchingTest, WindowSystemWindowsPairByTheirDocuments) {
+  dispatch::ManualQueue queue;
+  winsys::fake::FakeDesktop desktop{queue};
+  auto app = desktop.launch(winsys::fake::AppSpec::withId("org.example.Editor"),
+                            {winsys::fake::WindowSpec::titled("untitled"),
+                             winsys::fake::WindowSpec::titled("notes").withDocument("/n.txt")});
+
+  const auto pairs = DisplayMatching::match({saved("S1"), saved("S2", "/n.txt")},
+                                            app->knownWindows(), DisplayMatching::documentKey);
+  ASSERT_EQ(pairs.size(), 2u);
+  EXPECT_EQ(pairs[0].window->title(), "notes");
+  EXPECT_EQ(pairs[0].target.title, "S2");
+  EXPECT_EQ(pairs[1].window->title(), "untitled");
+  EXPECT_EQ(pairs[1].target.title, "S1");
 }
 
 TEST(DisplayMatchingTest, InvalidUtf8IsReplacedNotKept) {

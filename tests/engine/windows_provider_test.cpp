@@ -50,8 +50,15 @@ class WindowsProviderTest : public ::testing::Test {
   template <class T>
   std::shared_ptr<Recording<T>> record(const rx::Observable<T>& stream) {
     auto r = std::make_shared<Recording<T>>();
-    r->subscription = stream.subscribe([r](const T& v) { r->values.push_back(v); },
-                                       [r](const base::Error& e) { r->error = e; });
+    std::weak_ptr<Recording<T>> weak = r;
+    r->subscription = stream.subscribe(
+        [weak](const T& v) {
+          if (auto r = weak.lock()) r->values.push_back(v);
+        },
+        [weak](const base::Error& e) {
+          if (auto r = weak.lock()) r->error = e;
+        });
+    r->subscription.disposed(bag);
     return r;
   }
 
@@ -66,6 +73,8 @@ class WindowsProviderTest : public ::testing::Test {
   rx::QueueScheduler scheduler{queue};
   FakeDesktop desktop{queue};
   WindowsProvider provider{desktop.windowSystem(), desktop.trust(), desktop.bundles(), scheduler};
+  // Ends every recording before the provider goes.
+  rx::DisposeBag bag;
 };
 
 TEST_F(WindowsProviderTest, NothingWithoutAccessUntilItIsGrantedLate) {
