@@ -1,5 +1,6 @@
 #include "telemetry/http/http_util.h"
 
+#include "base/utf8.h"
 #include "telemetry/http/http_types.h"
 
 namespace tlm {
@@ -26,9 +27,12 @@ bool TLMHttpUtil::isSSLConnectionError(const base::Error& error) {
 }
 
 std::string TLMHttpUtil::hideSecret(const std::string& secret) {
+  // Counted in characters (UTF-16 units), not bytes: a short secret of
+  // multi-byte characters is still hidden whole.
+  const std::u16string units = base::toUtf16(secret);
   const std::size_t hidden =
-      secret.size() <= kVisibleSecretLength ? secret.size() : secret.size() - kVisibleSecretLength;
-  return std::string(hidden, '*') + secret.substr(hidden);
+      units.size() <= kVisibleSecretLength ? units.size() : units.size() - kVisibleSecretLength;
+  return std::string(hidden, '*') + base::fromUtf16(std::u16string_view(units).substr(hidden));
 }
 
 std::string TLMHttpUtil::hideSecretInString(const std::string& string, const std::string& secret) {

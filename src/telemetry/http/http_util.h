@@ -17,7 +17,8 @@ class TLMHttpUtil {
   static bool isNoInternetConnectionError(const base::Error& error);
   // -2000 to -1200 in the URL error domain.
   static bool isSSLConnectionError(const base::Error& error);
-  // All characters as "*" for 8 or fewer, else all but the last 8.
+  // All characters as "*" for 8 or fewer, else all but the last 8
+  // (characters counted as UTF-16 units).
   static std::string hideSecret(const std::string& secret);
   static std::string hideSecretInString(const std::string& string, const std::string& secret);
 };

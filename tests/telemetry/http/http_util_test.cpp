@@ -46,6 +46,9 @@ TEST(TLMHttpUtilTest, HidesAllButTheLastEightCharacters) {
   EXPECT_EQ(TLMHttpUtil::hideSecret(""), "");
   EXPECT_EQ(TLMHttpUtil::hideSecret("12345678"), "********");
   EXPECT_EQ(TLMHttpUtil::hideSecret("123456789"), "*23456789");
+  // Characters, not bytes: five two-byte letters are all hidden.
+  EXPECT_EQ(TLMHttpUtil::hideSecret("\u00e9\u00e9\u00e9\u00e9\u00e9"), "*****");
+  EXPECT_EQ(TLMHttpUtil::hideSecret("\u00e90123456789"), "***23456789");
   const std::string secret = "0123456789abcdef0123456789abcdef0123";  // 36 characters
   EXPECT_EQ(TLMHttpUtil::hideSecret(secret), std::string(28, '*') + "cdef0123");
   EXPECT_EQ(TLMHttpUtil::hideSecretInString("a=" + secret + ";b=" + secret, secret),
