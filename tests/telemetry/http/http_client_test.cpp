@@ -239,6 +239,44 @@ TEST_F(TLMHttpClientTest, PausedClientHoldsNewCallsUntilResumed) {
   EXPECT_EQ(outcomes->size(), 1u);
 }
 
+TEST_F(TLMHttpClientTest, LogsEachOutcomeWithItsLevelAndText) {
+  using L = TLMLogLevel;
+  tlmtest::LogCapture logs;
+  send();
+  tlmtest::respond(*transport_, 503);
+  reachability_->set(false);
+  reachability_->set(true);  // the call goes out again
+  tlmtest::fail(*transport_, -1009);
+  client_->pause();
+  client_->resume();
+  tlmtest::fail(*transport_, -1200);
+  send();
+  tlmtest::fail(*transport_, -1004);
+  send();
+  client_->setEnabled(false, true);
+  tlmtest::respond(*transport_, 200);  // the answer of a cancelled call
+
+  const std::vector<std::pair<L, std::string>> expected = {
+      {L::Warning, "Call attempt #0 failed with status code: 503, it will be retried in 5000 ms."},
+      {L::Info, "Internet connection is down."},
+      {L::Info, "Pause HTTP client."},
+      {L::Info, "Internet connection is up."},
+      {L::Info, "Resume HTTP client."},
+      {L::Info, "HTTP call failed with error: Internet connection is down."},
+      {L::Info, "Pause HTTP client."},
+      {L::Info, "Resume HTTP client."},
+      {L::Info, "HTTP call failed with error: Could not establish secure connection."},
+      {L::Error,
+       "HTTP request error with code: -1004, domain: TLMURLErrorDomain, description: failed"},
+      {L::Info, "Pause HTTP client."},
+      {L::Debug, "HTTP call was canceled; do not process further."},
+  };
+  std::vector<std::pair<L, std::string>> logged;
+  for (const auto& line : logs.lines())
+    logged.emplace_back(line.level, line.message);
+  EXPECT_EQ(logged, expected);
+}
+
 // The delegate and the handlers run with the client's lock released: another
 // thread can use the client meanwhile, so a caller's own lock cannot deadlock
 // against the client's.
