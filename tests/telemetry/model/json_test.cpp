@@ -133,6 +133,10 @@ TEST(LogJsonTest, ContainerWritesOnlyLogsInBatchOrder) {
   EXPECT_EQ(
       *TLMLogContainer("b", {second}).serializeLogWithPrettyPrinting(true),
       "{\n  \"logs\": [\n    {\n      \"type\": \"event\",\n      \"sid\": \"S\"\n    }\n  ]\n}");
+  // Slashes stay unescaped in the container text as in a single log's.
+  second->sid = "a/b";
+  EXPECT_EQ(*TLMLogContainer("b", {second}).serializeLog(),
+            R"({"logs":[{"type":"event","sid":"a/b"}]})");
 }
 
 TEST(LogJsonTest, InvalidUtf8IsReplacedNotThrown) {
