@@ -111,7 +111,8 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
   const auto tokens = log->transmissionTargetTokens();
   if (isCommonSchemaLog(*log) && !tokens.empty()) {
     const std::string& token = *tokens.begin();
-    const auto encryptedToken = targetTokenEncrypter_->encryptString(token);
+    const auto encryptedToken = targetTokenEncrypter_ ? targetTokenEncrypter_->encryptString(token)
+                                                      : std::optional<std::string>();
     if (!encryptedToken) {
       // Stored without its token the log could only be refused by the
       // collector, so it is not stored at all.
@@ -314,7 +315,8 @@ std::vector<TLMLogDBStorage::LogRow> TLMLogDBStorage::logsWithCondition(
     if (const auto* token = std::get_if<std::string>(&row[targetTokenColumnIndex_])) {
       if (token->empty()) {
         TLM_LOG_ERROR(kTLMLogTag, "Unexpected empty target token for log with Id ", *id, ".");
-      } else if (auto clear = targetTokenEncrypter_->decryptString(*token)) {
+      } else if (auto clear = targetTokenEncrypter_ ? targetTokenEncrypter_->decryptString(*token)
+                                                    : std::optional<std::string>()) {
         log->addTransmissionTargetToken(*clear);
       } else {
         TLM_LOG_ERROR(kTLMLogTag, "Failed to decrypt the target token for log with Id ", *id, ".");

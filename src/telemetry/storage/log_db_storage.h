@@ -40,7 +40,8 @@ class TLMLogDBStorage final : public TLMDBStorage, public TLMStorage {
   using Batches = std::map<std::pair<std::string, std::string>, std::vector<std::int64_t>>;
 
   // Opens (creating, migrating or rebuilding as needed) "Logs.sqlite" in
-  // `directory`, the SDK's data directory outside tests.
+  // `directory`, the SDK's data directory outside tests. Without an
+  // encrypter, common-schema logs with a target token are refused.
   TLMLogDBStorage(std::filesystem::path directory,
                   std::shared_ptr<TLMTargetTokenEncrypter> targetTokenEncrypter);
 
