@@ -89,8 +89,6 @@ class Actions final : public CustomizationWindowDelegate,
   // Queues bringing process `processIdentifier` (bundle identifier
   // `bundleIdentifier`) to the front and gives the item's `done`.
   rx::Single<rx::Unit> activateApp(std::string bundleIdentifier, std::int32_t processIdentifier);
-  // The bundle identifier of each new frontmost application.
-  rx::Observable<std::string> activeAppStream() const { return activeApp_; }
 
   // --- layouts --------------------------------------------------------------
 
@@ -153,6 +151,7 @@ class Actions final : public CustomizationWindowDelegate,
   std::shared_ptr<CustomizationWindowController> openEditLayoutWindowController_;
   rx::PublishSubject<ActivationQueueItem> activateAppSubject_;
   rx::PublishSubject<std::int32_t> cancelAppActivationSubject_;
+  // The bundle identifier of each new frontmost application.
   rx::Observable<std::string> activeApp_;
 
   platform::RunningApplications& runningApplications_;

@@ -5,8 +5,10 @@
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <string>
 
 namespace platform {
 
@@ -21,12 +23,27 @@ std::string isoText(std::chrono::system_clock::time_point time) {
   return std::string(buffer, n);
 }
 
+// The locale that dates are written in: the first of LC_ALL, LC_TIME and
+// LANG that is set, without its encoding and modifier ("de_DE.UTF-8@euro"
+// is "de_DE"); the library's default when none is, or for "C" and "POSIX".
+icu::Locale userTimeLocale() {
+  for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) continue;
+    std::string id(value);
+    id = id.substr(0, id.find_first_of(".@"));
+    if (id.empty() || id == "C" || id == "POSIX") break;
+    return icu::Locale(id.c_str());
+  }
+  return icu::Locale::getDefault();
+}
+
 }  // namespace
 
 std::string mediumDateShortTime(std::chrono::system_clock::time_point time,
                                 std::string_view localeId, std::string_view timeZoneId) {
   const icu::Locale locale =
-      localeId.empty() ? icu::Locale::getDefault() : icu::Locale(std::string(localeId).c_str());
+      localeId.empty() ? userTimeLocale() : icu::Locale(std::string(localeId).c_str());
   std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
       icu::DateFormat::kMedium, icu::DateFormat::kShort, locale));
   if (!format) return isoText(time);

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <map>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -30,6 +33,44 @@ TEST(DateFormatTest, WritesAMediumDateAndAShortTimeAsTheLocaleDoes) {
 TEST(DateFormatTest, TwoTimesWithinOneMinuteGiveTheSameText) {
   EXPECT_EQ(mediumDateShortTime(kTime, "en_US", "UTC"),
             mediumDateShortTime(kTime + std::chrono::seconds(50), "en_US", "UTC"));
+}
+
+// Sets environment variables for one test and puts the old values back.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(const std::map<std::string, std::optional<std::string>>& values) {
+    for (const auto& [name, value] : values) {
+      const char* old = std::getenv(name.c_str());
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+      set(name, value);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_)
+      set(name, value);
+  }
+
+ private:
+  static void set(const std::string& name, const std::optional<std::string>& value) {
+    if (value) {
+      setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(DateFormatTest, TheUsersLocaleForDatesComesFromTheEnvironment) {
+  {
+    ScopedEnvironment env(
+        {{"LC_ALL", std::nullopt}, {"LC_TIME", "de_DE.UTF-8@euro"}, {"LANG", "en_US.UTF-8"}});
+    EXPECT_EQ(mediumDateShortTime(kTime, {}, "UTC"), "01.05.2024, 14:05");
+  }
+  {
+    ScopedEnvironment env({{"LC_ALL", "en_GB.UTF-8"}, {"LC_TIME", "de_DE.UTF-8"}});
+    EXPECT_EQ(mediumDateShortTime(kTime, {}, "UTC"), "1 May 2024, 14:05");
+  }
 }
 
 }  // namespace
