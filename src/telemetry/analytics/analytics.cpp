@@ -3,8 +3,8 @@
 #include <mutex>
 #include <utility>
 
+#include "telemetry/core/logger.h"
 #include "telemetry/sdk/daraveved.h"
-#include "telemetry/sdk/stderr_log.h"
 
 namespace tlm {
 namespace {
@@ -29,9 +29,9 @@ std::shared_ptr<TLMAnalyticsBackend> usableBackend() {
     backend = s.backend;
   }
   if (backend && backend->isStarted()) return backend;
-  stderrLog(TLMLogLevel::Error, TLMDarAveved::kLogTag,
-            "Analytics service hasn't been started. You need to call [TLMDarAveved "
-            "start:YOUR_APP_SECRET withServices:LIST_OF_SERVICES] first.");
+  TLM_LOG_ERROR(TLMDarAveved::kLogTag,
+                "Analytics service hasn't been started. You need to call [TLMDarAveved "
+                "start:YOUR_APP_SECRET withServices:LIST_OF_SERVICES] first.");
   return nullptr;
 }
 

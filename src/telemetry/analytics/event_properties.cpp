@@ -5,7 +5,7 @@
 #include <type_traits>
 
 #include "telemetry/analytics/analytics.h"
-#include "telemetry/sdk/stderr_log.h"
+#include "telemetry/core/logger.h"
 
 namespace tlm {
 
@@ -92,9 +92,8 @@ TLMEventProperties& TLMEventProperties::setInt64(std::string_view key, std::int6
 
 TLMEventProperties& TLMEventProperties::setDouble(std::string_view key, double value) {
   if (!std::isfinite(value)) {
-    stderrLog(TLMLogLevel::Error, TLMAnalytics::kLogTag,
-              "Double value for property '" + std::string(key) +
-                  "' must be finite (cannot be INFINITY or NAN).");
+    TLM_LOG_ERROR(TLMAnalytics::kLogTag, "Double value for property '" + std::string(key) +
+                                             "' must be finite (cannot be INFINITY or NAN).");
     return *this;
   }
   set(key, value);

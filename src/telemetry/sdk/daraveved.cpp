@@ -5,7 +5,7 @@
 #include <map>
 #include <mutex>
 
-#include "telemetry/sdk/stderr_log.h"
+#include "telemetry/core/logger.h"
 
 namespace tlm {
 namespace {
@@ -25,8 +25,8 @@ State& state() {
   return s;
 }
 
-void log(TLMLogLevel level, std::string_view message) {
-  stderrLog(level, TLMDarAveved::kLogTag, message);
+void log(TLMLogLevel level, const std::string& message) {
+  TLM_LOG(level, TLMDarAveved::kLogTag, message);
 }
 
 std::string_view trim(std::string_view s) {
@@ -66,7 +66,12 @@ bool configure(State& s, std::string_view secret) {
   s.sdkConfigured = true;
   s.configuredFromApplication = true;
   // Once configured, the SDK reports warnings and worse.
-  if (stderrLogLevel() == TLMLogLevel::Assert) setStderrLogLevel(TLMLogLevel::Warning);
+  // A program that never configured the SDK stays quiet; once configured, warnings show
+  // unless the application chose a level itself.
+  if (!TLMLogger::isUserDefinedLogLevel()) {
+    TLMLogger::setCurrentLogLevel(TLMLogLevel::Warning);
+    TLMLogger::setIsUserDefinedLogLevel(false);
+  }
   log(TLMLogLevel::Info, "Dar Aveved SDK configured successfully.");
   return true;
 }
@@ -147,7 +152,7 @@ void TLMDarAveved::resetSharedInstance() {
   s.appSecret.clear();
   s.started.clear();
   s.starters.clear();
-  setStderrLogLevel(TLMLogLevel::Assert);
+  TLMLogger::resetForTesting();
 }
 
 }  // namespace tlm
