@@ -101,8 +101,11 @@ std::vector<std::shared_ptr<TLMCommonSchemaLog>> toCommonSchemaLogsWithFlags(TLM
 std::optional<std::string> combineOsVersion(const std::optional<std::string>& version,
                                             const std::optional<std::string>& build) {
   std::string text;
-  if (nonEmpty(version)) text = "Version " + *version;
-  if (nonEmpty(build)) text += (text.empty() ? "" : " ") + ("(Build " + *build + ")");
+  if (nonEmpty(version)) text.append("Version ").append(*version);
+  if (nonEmpty(build)) {
+    if (!text.empty()) text.push_back(' ');
+    text.append("(Build ").append(*build).push_back(')');
+  }
   if (text.empty()) return std::nullopt;
   return text;
 }
