@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,17 @@ TEST_F(DesktopIconProviderTest, NoIconForOtherFilesOrMissingIcons) {
   EXPECT_FALSE(icons.iconForFile(entry("climb", "[Desktop Entry]\nIcon=../../edit\n")));
   EXPECT_FALSE(
       icons.iconForFile(entry("svg", "[Desktop Entry]\nIcon=" + root_.string() + "/x.svg\n")));
+}
+
+TEST_F(DesktopIconProviderTest, FifosAreNotOpened) {
+  // Opening a FIFO without a writer would block for ever.
+  const DesktopIconProvider icons({(root_ / "share").string()});
+  const fs::path fifoEntry = root_ / "fifo.desktop";
+  const fs::path fifoIcon = root_ / "fifo.png";
+  ASSERT_EQ(::mkfifo(fifoEntry.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(fifoIcon.c_str(), 0600), 0);
+  EXPECT_FALSE(icons.iconForFile(fifoEntry.string()));
+  EXPECT_FALSE(icons.iconForFile(entry("pipe", "[Desktop Entry]\nIcon=" + fifoIcon.string())));
 }
 
 }  // namespace

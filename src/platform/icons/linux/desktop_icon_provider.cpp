@@ -131,14 +131,16 @@ std::optional<std::string> DesktopIconProvider::findThemedIcon(const std::string
 }
 
 std::optional<Image> DesktopIconProvider::iconForFile(std::string_view path) const {
-  if (!endsWith(path, ".desktop")) return std::nullopt;
+  // Only regular files are read: a FIFO or device under a saved (or
+  // imported) bundle URL must not block or flood the caller.
+  if (!endsWith(path, ".desktop") || !isRegularFile(std::string(path))) return std::nullopt;
   std::ifstream in{std::string(path), std::ios::binary};
   if (!in) return std::nullopt;
   std::stringstream text;
   text << in.rdbuf();
   const std::optional<std::string> icon = iconKey(text.str());
   if (!icon) return std::nullopt;
-  if (icon->front() == '/') return loadPng(*icon);
+  if (icon->front() == '/') return isRegularFile(*icon) ? loadPng(*icon) : std::nullopt;
   // A bare name never climbs out of the theme folders.
   if (icon->find('/') != std::string::npos) return std::nullopt;
   const std::string name = endsWith(*icon, ".png") ? icon->substr(0, icon->size() - 4) : *icon;
