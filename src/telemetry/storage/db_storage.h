@@ -80,7 +80,8 @@ class TLMDBStorage {
   bool dropTable(std::string_view table);
   // True also when the table already existed.
   bool createTable(std::string_view table, const TLMStorageColumnsSchema& columns);
-  // Deletes the database file with its journal files.
+  // Deletes the database file (SQLite discards a journal left beside a
+  // missing or empty database by itself).
   void dropDatabase();
   // Bounds the file to `sizeInBytes` rounded up to whole pages, unless that
   // is less than it already holds. The handler, when given, always gets the
