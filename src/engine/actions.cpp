@@ -49,6 +49,12 @@ Actions::Actions(ActionsContext context)
       clock_(*context.clock),
       addons_(context.addons ? std::move(context.addons)
                              : std::make_shared<const EmptyAddonRegistry>()),
+      addonRestores_(context.addonRestores
+                         ? std::move(context.addonRestores)
+                         : std::make_shared<const EmptyAddonRestoreRegistry>()),
+      workspace_(context.workspace),
+      keyboard_(context.keyboard),
+      mainThread_(std::this_thread::get_id()),
       customizationWindows_(std::move(context.customizationWindows)),
       makeUpdater_(std::move(context.makeUpdater)),
       defaultLayoutName_(context.defaultLayoutName ? std::move(context.defaultLayoutName)

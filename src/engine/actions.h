@@ -14,16 +14,24 @@
 #include <string>
 #include <vector>
 
+#include <thread>
+
+#include "analytics/restore_statistics.h"
 #include "analytics/vocabulary.h"
 #include "dispatch/clock.h"
 #include "engine/activation_queue.h"
+#include "engine/addon_restore.h"
 #include "engine/capture.h"
 #include "engine/customization_window.h"
+#include "engine/display_matching.h"
 #include "engine/windows_provider.h"
 #include "model/layout.h"
+#include "model/shortcut.h"
 #include "platform/bundle/bundle.h"
+#include "platform/keyboard/keyboard.h"
 #include "platform/running_apps/running_applications.h"
 #include "platform/updater/updater.h"
+#include "platform/workspace/workspace.h"
 #include "rx/disposable.h"
 #include "rx/event.h"
 #include "rx/observable.h"
@@ -39,6 +47,15 @@ namespace wendrix {
 inline constexpr auto kActivationTimeout = std::chrono::seconds(3);
 // How long an activation still waits once its application is frontmost.
 inline constexpr auto kActivationGrace = std::chrono::milliseconds(100);
+
+// How long one application's restore may take, from its start.
+inline constexpr auto kRestoreTimeout = std::chrono::seconds(20);
+// How long the window list is awaited after each "New Window" keystroke or
+// reopen request.
+inline constexpr auto kNewWindowWait = std::chrono::seconds(20);
+// How long each "New Window" keystroke waits when the restore had to launch
+// the application (it needs time to take keyboard input).
+inline constexpr auto kLaunchedKeystrokeDelay = std::chrono::seconds(2);
 
 // Bundle identifiers whose "quit" closes their windows instead: the file
 // manager that owns the desktop, and the program itself.
@@ -59,6 +76,13 @@ struct ActionsContext {
   const dispatch::Clock* clock = nullptr;
   // The addons that capture windows; none registered when absent.
   std::shared_ptr<const AddonRegistry> addons;
+  // The addons that restore their applications' windows; none when absent.
+  std::shared_ptr<const AddonRestoreRegistry> addonRestores;
+  // Launching applications and handing them documents; without one every
+  // launch fails with FailedToOpenApp.
+  platform::Workspace* workspace = nullptr;
+  // Posting "New Window" keystrokes; without one no keystroke is posted.
+  platform::Keyboard* keyboard = nullptr;
   // Makes the customization window's controller on demand; without one the
   // window cannot be opened.
   std::shared_ptr<CustomizationWindowFactory> customizationWindows;
@@ -67,6 +91,15 @@ struct ActionsContext {
   // The name of a layout saved without one; the user's medium date and short
   // time when absent.
   std::function<std::string(dispatch::WallTime)> defaultLayoutName;
+};
+
+using MatchedWindows = std::vector<MatchedWindow<winsys::WindowPtr>>;
+
+// A running application found or launched for a saved one.
+struct FoundApp {
+  winsys::ApplicationPtr application;
+  // True when this restore launched it.
+  bool launched = false;
 };
 
 // Main thread only. Owned through a shared pointer; every pending step holds
@@ -116,6 +149,53 @@ class Actions final : public CustomizationWindowDelegate,
   // as the result.
   rx::Single<rx::Unit> applyCloseBehavior(std::vector<winsys::ApplicationPtr> applications);
 
+  // --- restoring ------------------------------------------------------------
+  // Nothing runs before a returned Single is subscribed.
+
+  // Closes the other applications when the layout asks for that, then
+  // restores all of its applications at once and sends "Layout_Restored".
+  // Fails only when the closing fails.
+  rx::Single<rx::Unit> restoreLayout(const Layout& layout);
+  // Restores these applications at once and sends "App_Restored".
+  rx::Single<rx::Unit> restoreApps(std::vector<IApp> apps);
+  // Restores every application at once, each bounded by kRestoreTimeout, and
+  // counts how each ended. Never fails; failures are reported one by one.
+  rx::Single<RestoreStatistics> restoreAppsWithStatistics(std::vector<IApp> apps);
+  // Brings one application to windows paired with its saved ones: through
+  // its addon, or by finding or launching it and opening missing windows.
+  rx::Single<MatchedWindows> restoreApp(const IApp& app);
+  // The running application of the record's bundle identifier, launching it
+  // when none runs (InvalidAppError without an identifier).
+  rx::Single<FoundApp> findOrLaunchApp(const IApp& app);
+  // Opens the application at its saved bundle URL, else (or when that fails)
+  // at the one its bundle identifier resolves to.
+  rx::Single<platform::LaunchedApplication> launchApp(const IApp& app);
+  // Hands `urls` (possibly none, still one request) to the application,
+  // found as `launchApp` finds it.
+  rx::Single<platform::LaunchedApplication> openURLsWithApp(const IApp& app,
+                                                            std::vector<base::Url> urls);
+
+  // The application's windows once `wanted` of them exist, after posting its
+  // "New Window" keystroke while some are missing (window_opener.cpp).
+  rx::Single<std::vector<winsys::WindowPtr>> openAppWindows(const IApp& app, std::int64_t wanted);
+  rx::Single<std::vector<winsys::WindowPtr>> waitForWindows(winsys::ApplicationPtr application,
+                                                           bool launched, AppSettingsMap settings,
+                                                           std::int64_t wanted, IApp app);
+  // Posts key down then key up of the keystroke to the application's process
+  // when subscribed; then one value. A key that cannot be made is skipped.
+  rx::Observable<rx::Unit> postShortcut(IShortcut shortcut,
+                                        const winsys::ApplicationPtr& application);
+
+  // Sets the saved frames of the paired windows, takes them out of the
+  // minimized state, then queues the application's activation. Never fails
+  // from a window's failure.
+  rx::Single<rx::Unit> restoreWindows(const MatchedWindows& matched, const IApp& app);
+  // Writes the frame (a failure is ignored), then un-minimizes the window (a
+  // failure is reported). Fails only on a cancelled write.
+  rx::Single<rx::Unit> setWindowFrame(const winsys::WindowPtr& window, winsys::Rect frame);
+
+  rx::Scheduler& scheduler() const { return scheduler_; }
+
   // --- program windows ----------------------------------------------------
 
   void checkForUpdates();
@@ -143,6 +223,14 @@ class Actions final : public CustomizationWindowDelegate,
   static rx::Single<std::vector<winsys::ApplicationPtr>> putAway(
       std::weak_ptr<Actions> weak, std::vector<winsys::ApplicationPtr> kept);
   rx::Single<std::vector<base::Status>> closeApplication(const winsys::ApplicationPtr& app);
+  // The restore chain of one application, ending in its materialized outcome.
+  rx::Single<rx::Event<rx::Unit>> restoreAppChain(const IApp& app);
+  // One launch or open request at `applicationURL` (documents: openURLs).
+  rx::Single<platform::LaunchedApplication> openAt(
+      const base::Url& applicationURL, const std::optional<std::vector<base::Url>>& documents);
+  // The URL choice of launchApp and openURLsWithApp.
+  rx::Single<platform::LaunchedApplication> openApp(
+      const IApp& app, std::optional<std::vector<base::Url>> documents);
 
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<DefaultsStorage> storage_;
@@ -159,6 +247,11 @@ class Actions final : public CustomizationWindowDelegate,
   rx::Scheduler& scheduler_;
   const dispatch::Clock& clock_;
   std::shared_ptr<const AddonRegistry> addons_;
+  std::shared_ptr<const AddonRestoreRegistry> addonRestores_;
+  platform::Workspace* workspace_;
+  platform::Keyboard* keyboard_;
+  // The thread the actions were made on: the main thread.
+  std::thread::id mainThread_;
   std::shared_ptr<CustomizationWindowFactory> customizationWindows_;
   std::function<std::shared_ptr<platform::Updater>()> makeUpdater_;
   std::function<std::string(dispatch::WallTime)> defaultLayoutName_;

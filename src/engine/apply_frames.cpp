@@ -1,0 +1,76 @@
+// Placing restored windows: each paired window gets its saved frame and is
+// taken out of the minimized state; then the application is queued to come
+// to the front.
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "analytics/track.h"
+#include "engine/actions.h"
+#include "engine/capture.h"
+#include "winsys/promise_single.h"
+
+namespace wendrix {
+
+using rx::Unit;
+using winsys::Promise;
+using winsys::WindowPtr;
+
+rx::Single<Unit> Actions::restoreWindows(const MatchedWindows& matched, const IApp& app) {
+  if (matched.empty()) return rx::Single<Unit>::just({});
+  const winsys::ApplicationPtr owner = matched.front().window->application();
+  const std::int32_t pid = owner ? owner->processIdentifier() : 0;
+
+  std::vector<rx::Single<Unit>> placements;
+  placements.reserve(matched.size());
+  for (const auto& pair : matched) {
+    // A single pair without a document stands for the application's main
+    // window when one was saved.
+    const Rect& frame = matched.size() == 1 && !pair.target.doc && app.mainWindow
+                            ? app.mainWindow->rect
+                            : pair.target.rect;
+    AnonymizingReplacements replacements{
+        {pair.target.title, std::string(placeholders::kWindowTitle)},
+        {pair.target.doc, std::string(placeholders::kWindowDoc)},
+    };
+    placements.push_back(setWindowFrame(pair.window, toWindowRect(frame))
+                             .catchError([replacements](const base::Error& error) {
+                               Track::errorWithLocation(
+                                   error, error_location::kActionsRestoreWindow000, replacements);
+                               return rx::Single<Unit>::just({});
+                             }));
+  }
+
+  std::weak_ptr<Actions> weak = weak_from_this();
+  return rx::zip(std::move(placements))
+      .flatMap([weak, bundleId = app.bundleId, pid](const std::vector<Unit>&) {
+        auto self = weak.lock();
+        if (!self || !bundleId) return rx::Single<Unit>::just({});
+        return self->activateApp(*bundleId, pid);
+      });
+}
+
+rx::Single<Unit> Actions::setWindowFrame(const WindowPtr& window, winsys::Rect frame) {
+  return rx::Single<Unit>::deferred([window, frame] {
+    const Promise<winsys::Rect> written = window->setFrame(frame);
+    dispatch::Queue* queue = &written.queue();
+    const Promise<Unit> placed =
+        written.map([](const winsys::Rect&) { return Unit{}; })
+            // A frame that cannot be set is left as it is.
+            .recover([queue](const base::Error&) { return Promise<Unit>::value(*queue, {}); })
+            .then([window](const Unit&) {
+              return window->setMinimized(false).map([](bool) { return Unit{}; });
+            })
+            .recover([queue, window](const base::Error& error) {
+              Track::errorWithLocation(
+                  error, error_location::kActionsUpdateMinimized000,
+                  {{window->title(), std::string(placeholders::kWindowTitle)},
+                   {window->document(), std::string(placeholders::kWindowDoc)}});
+              return Promise<Unit>::value(*queue, {});
+            });
+    return winsys::toSingle(placed);
+  });
+}
+
+}  // namespace wendrix

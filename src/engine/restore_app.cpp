@@ -1,0 +1,144 @@
+// Restoring one application: through its addon, or by finding or launching
+// it, opening its missing windows and pairing them with the saved ones; and
+// launching applications or handing them documents.
+
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/actions.h"
+#include "engine/restore_errors.h"
+#include "telemetry/analytics/analytics.h"
+
+namespace wendrix {
+
+using platform::LaunchedApplication;
+using rx::Unit;
+using winsys::ApplicationPtr;
+using winsys::WindowPtr;
+
+rx::Single<MatchedWindows> Actions::restoreApp(const IApp& app) {
+  std::weak_ptr<Actions> weak = weak_from_this();
+  return rx::Single<MatchedWindows>::deferred([weak, app]() -> rx::Single<MatchedWindows> {
+    auto self = weak.lock();
+    if (!self) return rx::Single<MatchedWindows>::just({});
+    if (app.bundleId) {
+      if (const AddonRestore* addon = self->addonRestores_->addonRestore(*app.bundleId)) {
+        return addon->restore(app, self).doOn(
+            {.onSuccess = [](const MatchedWindows&) {
+              tlm::TLMAnalytics::trackEvent(events::kRestoredWithAddon);
+            }});
+      }
+    }
+    return self->openAppWindows(app, static_cast<std::int64_t>(app.windows.size()))
+        .map([saved = app.windows](const std::vector<WindowPtr>& live) {
+          return DisplayMatching::match(saved, live, DisplayMatching::documentKey);
+        });
+  });
+}
+
+rx::Single<FoundApp> Actions::findOrLaunchApp(const IApp& app) {
+  if (!app.bundleId) return rx::Single<FoundApp>::error(InvalidAppError{app}.asError());
+  const rx::Observable<ApplicationPtr> running = windowsProvider_->application(*app.bundleId);
+  std::weak_ptr<Actions> weak = weak_from_this();
+  const rx::Single<bool> launch =
+      running.take(1).asSingle().flatMap([weak, app](const ApplicationPtr& found) {
+        if (!found) {
+          if (auto self = weak.lock()) {
+            return self->launchApp(app).map([](const LaunchedApplication&) { return true; });
+          }
+        }
+        return rx::Single<bool>::just(false);
+      });
+  const rx::Single<ApplicationPtr> ready =
+      running.skipWhile([](const ApplicationPtr& a) { return a == nullptr; }).take(1).asSingle();
+  return rx::zip(ready, launch, [](const ApplicationPtr& application, bool launched) {
+    return FoundApp{application, launched};
+  });
+}
+
+rx::Single<LaunchedApplication> Actions::launchApp(const IApp& app) {
+  return openApp(app, std::nullopt);
+}
+
+rx::Single<LaunchedApplication> Actions::openURLsWithApp(const IApp& app,
+                                                         std::vector<base::Url> urls) {
+  return openApp(app, std::move(urls));
+}
+
+rx::Single<LaunchedApplication> Actions::openApp(const IApp& app,
+                                                 std::optional<std::vector<base::Url>> documents) {
+  using Result = rx::Single<LaunchedApplication>;
+  std::weak_ptr<Actions> weak = weak_from_this();
+  // Where the bundle identifier leads, if anywhere.
+  auto resolve = [weak, app]() -> std::optional<base::Url> {
+    auto self = weak.lock();
+    if (!self || !self->workspace_ || !app.bundleId) return std::nullopt;
+    return self->workspace_->urlForApplication(*app.bundleId);
+  };
+  return Result::deferred([weak, app, documents, resolve]() -> Result {
+    auto self = weak.lock();
+    if (!self) return Result::error(NilWeakSelfError{}.asError());
+    if (app.bundleURL) {
+      return self->openAt(*app.bundleURL, documents)
+          .catchError([weak, documents, resolve](const base::Error& first) -> Result {
+            const auto fallback = resolve();
+            if (!fallback) return Result::error(first);
+            auto self = weak.lock();
+            if (!self) return Result::error(NilWeakSelfError{}.asError());
+            return self->openAt(*fallback, documents);
+          });
+    }
+    const auto url = resolve();
+    if (!url) return Result::error(InvalidAppError{app}.asError());
+    return self->openAt(*url, documents);
+  });
+}
+
+rx::Single<LaunchedApplication> Actions::openAt(
+    const base::Url& applicationURL, const std::optional<std::vector<base::Url>>& documents) {
+  using Result = rx::Single<LaunchedApplication>;
+  if (!workspace_) return Result::error(FailedToOpenApp{}.asError());
+  platform::Workspace* workspace = workspace_;
+  rx::Scheduler* scheduler = &scheduler_;
+  const std::thread::id mainThread = mainThread_;
+  return Result::create([workspace, scheduler, mainThread, applicationURL,
+                         documents](const Result::SingleObserver& observer) {
+    // Disposing stops the delivery; the request itself goes on.
+    auto disposed = std::make_shared<bool>(false);
+    auto deliver = [observer, disposed](std::optional<LaunchedApplication> launched,
+                                        std::optional<base::Error> error) {
+      if (*disposed) return;
+      if (error) {
+        observer(std::move(*error));
+      } else if (!launched) {
+        observer(FailedToOpenApp{}.asError());
+      } else {
+        observer(std::move(*launched));
+      }
+    };
+    // The system may complete on any thread; the streams live on the main
+    // thread, so the result is handed over there.
+    platform::OpenCompletion completion =
+        [deliver, scheduler, mainThread](std::optional<LaunchedApplication> launched,
+                                         std::optional<base::Error> error) {
+          if (std::this_thread::get_id() == mainThread) {
+            deliver(std::move(launched), std::move(error));
+            return;
+          }
+          scheduler->schedule([deliver, launched = std::move(launched),
+                               error = std::move(error)]() mutable {
+            deliver(std::move(launched), std::move(error));
+          });
+        };
+    if (documents) {
+      workspace->openURLs(*documents, applicationURL, std::move(completion));
+    } else {
+      workspace->openApplication(applicationURL, std::move(completion));
+    }
+    return rx::Disposable([disposed] { *disposed = true; });
+  });
+}
+
+}  // namespace wendrix

@@ -1,0 +1,148 @@
+// Opening missing windows: while an application has fewer windows than the
+// layout saved, post its "New Window" keystroke, one per change of its window
+// list, and wait for the list to change; an application without any window
+// and without a keystroke is asked to reopen.
+
+#include "engine/window_opener.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "analytics/vocabulary.h"
+#include "engine/actions.h"
+#include "model/default_shortcuts.h"
+#include "telemetry/analytics/analytics.h"
+
+namespace wendrix {
+
+using rx::Unit;
+using winsys::ApplicationPtr;
+using winsys::WindowPtr;
+using Windows = std::vector<WindowPtr>;
+
+namespace {
+
+// The counters of one wait, alive as long as its subscription.
+struct WindowCounters {
+  // The window count of the last list let through.
+  std::int64_t lastCount = -1;
+  // Windows on screen or requested.
+  std::int64_t asked = 0;
+  // Keystrokes and reopen requests issued.
+  std::int64_t opened = 0;
+};
+
+// "Error" without a location when the application ended up with more
+// windows than wanted after we asked for some.
+void reportTooManyWindows(const Windows& windows, std::int64_t wanted, std::int64_t opened) {
+  const auto actual = static_cast<std::int64_t>(windows.size());
+  if (actual <= wanted || opened < 1) return;
+  tlm::TLMEventProperties properties;
+  properties.setInt64(keys::kExpected, wanted)
+      .setInt64(keys::kActual, actual)
+      .setInt64(keys::kOpened, opened)
+      .setString(keys::kErrorDescription, values::kTooManyWindowsRestored);
+  tlm::TLMAnalytics::trackEvent(events::kError, properties);
+}
+
+}  // namespace
+
+std::optional<IShortcut> newWindowShortcut(const AppSettingsMap& settings,
+                                           std::string_view bundleIdentifier) {
+  if (auto it = settings.find(std::string(bundleIdentifier)); it != settings.end()) {
+    return it->second.newWindowShortcut;
+  }
+  const auto& defaults = defaultNewWindowShortcuts();
+  if (auto it = defaults.find(bundleIdentifier); it != defaults.end()) return it->second;
+  return std::nullopt;
+}
+
+rx::Single<Windows> Actions::openAppWindows(const IApp& app, std::int64_t wanted) {
+  std::weak_ptr<Actions> weak = weak_from_this();
+  return rx::zip(findOrLaunchApp(app), storage_->appSettingsStream().take(1).asSingle())
+      .flatMap([weak, app, wanted](const std::tuple<FoundApp, AppSettingsMap>& found) {
+        auto self = weak.lock();
+        if (!self) return rx::Single<Windows>::just({});
+        const auto& [running, settings] = found;
+        return self->waitForWindows(running.application, running.launched, settings, wanted, app);
+      });
+}
+
+rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool launched,
+                                            AppSettingsMap settings, std::int64_t wanted,
+                                            IApp app) {
+  std::weak_ptr<Actions> weak = weak_from_this();
+  return rx::Single<Windows>::deferred([weak, application, launched,
+                                        settings = std::move(settings), wanted,
+                                        app = std::move(app)]() -> rx::Single<Windows> {
+    auto self = weak.lock();
+    if (!self || !application) return rx::Single<Windows>::just({});
+    auto counters = std::make_shared<WindowCounters>();
+    const std::optional<std::string> bundleId = application->bundleIdentifier();
+    const std::optional<IShortcut> shortcut =
+        bundleId ? newWindowShortcut(settings, *bundleId) : std::nullopt;
+    rx::Scheduler* scheduler = &self->scheduler_;
+
+    // One step per window list let through: ask for one more window, or
+    // hand the list on.
+    auto openMissingWindows = [weak, application, launched, wanted, app, counters, shortcut,
+                               scheduler](const Windows& windows) -> rx::Observable<Windows> {
+      using Lists = rx::Observable<Windows>;
+      auto self = weak.lock();
+      if (!self) return Lists::just(windows);
+      const auto count = static_cast<std::int64_t>(windows.size());
+      const auto later = [windows, scheduler](const auto&) {
+        return Lists::just(windows).delay(kNewWindowWait, *scheduler);
+      };
+      if (count < wanted && shortcut && counters->asked < wanted) {
+        ++counters->opened;
+        ++counters->asked;
+        rx::Observable<Unit> post = self->postShortcut(*shortcut, application);
+        if (launched) post = post.delaySubscription(kLaunchedKeystrokeDelay, *scheduler);
+        return post.take(1).concatMap(later);
+      }
+      if (count >= 1) return Lists::just(windows);
+      if (counters->asked <= 0) {
+        ++counters->opened;
+        ++counters->asked;
+        return self->launchApp(app).asObservable().concatMap(later);
+      }
+      return Lists::just(windows);
+    };
+
+    return knownWindowsStream(self->windowsProvider_->notifier(), application)
+        .filter([counters](const Windows& windows) {
+          const auto count = static_cast<std::int64_t>(windows.size());
+          if (count == counters->lastCount) return false;
+          counters->lastCount = count;
+          counters->asked = std::max(counters->asked, count);
+          return true;
+        })
+        .flatMapLatest(openMissingWindows)
+        .doOn({.onNext =
+                   [wanted, counters](const Windows& windows) {
+                     reportTooManyWindows(windows, wanted, counters->opened);
+                   }})
+        .filter([](const Windows& windows) { return !windows.empty(); })
+        .take(1)
+        .asSingle();
+  });
+}
+
+rx::Observable<Unit> Actions::postShortcut(IShortcut shortcut, const ApplicationPtr& application) {
+  platform::Keyboard* keyboard = keyboard_;
+  return rx::Observable<Unit>::deferred([keyboard, shortcut, application] {
+    if (keyboard && application) {
+      const std::int32_t pid = application->processIdentifier();
+      for (bool down : {true, false}) {
+        // A key the keyboard cannot make is skipped.
+        (void)keyboard->post(platform::Keystroke{pid, shortcut.key, shortcut.flagsValue, down});
+      }
+    }
+    return rx::Observable<Unit>::just({});
+  });
+}
+
+}  // namespace wendrix

@@ -1,0 +1,18 @@
+#pragma once
+
+// Opening an application's missing windows with its "New Window" keystroke.
+
+#include <optional>
+#include <string_view>
+
+#include "model/shortcut.h"
+
+namespace wendrix {
+
+// The application's "New Window" keystroke: the user's setting when there is
+// an entry for the application (an entry without a keystroke means none, the
+// built-in table is then not consulted), else the built-in table's.
+std::optional<IShortcut> newWindowShortcut(const AppSettingsMap& settings,
+                                           std::string_view bundleIdentifier);
+
+}  // namespace wendrix
