@@ -59,6 +59,8 @@ function(wendrix_test name)
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} wendrix_test_support GTest::gmock
                                           GTest::gtest_main)
   wendrix_warnings(${target})
+  # GoogleTest's headers are the largest part of every test file.
+  target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
   set(props "")
   if(ARG_LABELS)
     set(props LABELS "${ARG_LABELS}")
