@@ -7,8 +7,8 @@
 #include "telemetry/core/date_text.h"
 #include "telemetry/core/sdk_identity.h"
 #include "telemetry/http/http_util.h"
-#include "telemetry/ingestion/ingestion_text.h"
 #include "telemetry/ingestion/ticket_cache.h"
+#include "telemetry/schema/string_formatting.h"
 
 namespace tlm {
 
@@ -79,7 +79,8 @@ std::optional<std::string> TLMCollectorIngestion::getPayload(
 }
 
 std::string TLMCollectorIngestion::obfuscateResponsePayload(const std::string& payload) const {
-  return TLMObfuscateString(payload, R"("token"\s*:\s*"[^"]+")", R"("token" : "***")")
+  return TLMUtility_StringFormatting::obfuscateString(payload, R"("token"\s*:\s*"[^"]+")",
+                                                      R"("token" : "***")")
       .value_or(std::string());
 }
 
@@ -104,7 +105,8 @@ std::string TLMCollectorIngestion::obfuscateTargetTokens(const std::string& toke
 }
 
 std::string TLMCollectorIngestion::obfuscateTickets(const std::string& tickets) {
-  return TLMObfuscateString(tickets, R"(:[^"]+)", ":***").value_or(std::string());
+  return TLMUtility_StringFormatting::obfuscateString(tickets, R"(:[^"]+)", ":***")
+      .value_or(std::string());
 }
 
 }  // namespace tlm

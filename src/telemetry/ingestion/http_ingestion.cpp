@@ -4,7 +4,7 @@
 
 #include "telemetry/core/logger.h"
 #include "telemetry/http/http_url.h"
-#include "telemetry/ingestion/ingestion_text.h"
+#include "telemetry/schema/string_formatting.h"
 
 namespace tlm {
 
@@ -184,7 +184,8 @@ void TLMHttpIngestion::printResponse(const std::optional<TLMHttpResponse>& respo
   std::string payload;
   if (body && !body->empty()) {
     if (contentType.starts_with("application/json")) {
-      payload = obfuscateResponsePayload(TLMPrettyPrintJson(*body));
+      payload = obfuscateResponsePayload(
+          TLMUtility_StringFormatting::prettyPrintJson(*body).value_or(*body));
     } else if (contentType.empty() || contentType.starts_with("text/") ||
                contentType.starts_with("application/")) {
       payload = obfuscateResponsePayload(*body);
