@@ -284,10 +284,20 @@ void FakeDesktop::onKeystroke(const platform::Keystroke& keystroke) {
   queue_.after(script.delay, [this, script, pid = keystroke.processIdentifier] {
     auto app = applicationWithPid(pid);
     if (!app) return;
+    std::vector<std::shared_ptr<FakeWindow>> burst;
     for (int i = 0; i < script.count; ++i) {
       WindowSpec spec = script.window;
       if (spec.title.empty()) spec.title = "Untitled " + std::to_string(++untitled_);
-      addWindow(app, std::move(spec));
+      if (!script.inOneBurst) {
+        addWindow(app, std::move(spec));
+        continue;
+      }
+      burst.push_back(std::make_shared<FakeWindow>(*this, app, std::move(spec), nextIdentity_++));
+      app->windows_.push_back(burst.back());
+    }
+    for (const auto& window : burst) {
+      emit<WindowCreatedEvent>(WindowPtr(window));
+      if (!app->mainWindow_) setMainWindow(app, window);
     }
   });
 }

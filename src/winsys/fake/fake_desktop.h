@@ -162,6 +162,10 @@ struct NewWindowScript {
   dispatch::Duration delay{0};
   // Windows get this spec; an empty title becomes "Untitled <n>".
   WindowSpec window;
+  // All windows exist before their creation events are delivered, as when a
+  // real system reports a burst of windows late: every event then sees the
+  // full list.
+  bool inOneBurst = false;
 
   static NewWindowScript opening(int count, dispatch::Duration delay = {}) {
     NewWindowScript script;
@@ -171,6 +175,7 @@ struct NewWindowScript {
   }
   NewWindowScript& forKey(std::uint16_t key) { return keyCode = key, *this; }
   NewWindowScript& withWindow(WindowSpec spec) { return window = std::move(spec), *this; }
+  NewWindowScript& asOneBurst() { return inOneBurst = true, *this; }
 };
 
 // What a launch or open request at one application URL does, after `delay`.
