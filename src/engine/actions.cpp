@@ -49,9 +49,8 @@ Actions::Actions(ActionsContext context)
       clock_(*context.clock),
       addons_(context.addons ? std::move(context.addons)
                              : std::make_shared<const EmptyAddonRegistry>()),
-      addonRestores_(context.addonRestores
-                         ? std::move(context.addonRestores)
-                         : std::make_shared<const EmptyAddonRestoreRegistry>()),
+      addonRestores_(context.addonRestores ? std::move(context.addonRestores)
+                                           : std::make_shared<const EmptyAddonRestoreRegistry>()),
       workspace_(context.workspace),
       keyboard_(context.keyboard),
       mainThread_(std::this_thread::get_id()),

@@ -179,8 +179,8 @@ class Actions final : public CustomizationWindowDelegate,
   // "New Window" keystroke while some are missing (window_opener.cpp).
   rx::Single<std::vector<winsys::WindowPtr>> openAppWindows(const IApp& app, std::int64_t wanted);
   rx::Single<std::vector<winsys::WindowPtr>> waitForWindows(winsys::ApplicationPtr application,
-                                                           bool launched, AppSettingsMap settings,
-                                                           std::int64_t wanted, IApp app);
+                                                            bool launched, AppSettingsMap settings,
+                                                            std::int64_t wanted, IApp app);
   // Posts key down then key up of the keystroke to the application's process
   // when subscribed; then one value. A key that cannot be made is skipped.
   rx::Observable<rx::Unit> postShortcut(IShortcut shortcut,

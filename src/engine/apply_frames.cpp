@@ -56,7 +56,8 @@ rx::Single<Unit> Actions::setWindowFrame(const WindowPtr& window, winsys::Rect f
     const Promise<winsys::Rect> written = window->setFrame(frame);
     dispatch::Queue* queue = &written.queue();
     const Promise<Unit> placed =
-        written.map([](const winsys::Rect&) { return Unit{}; })
+        written
+            .map([](const winsys::Rect&) { return Unit{}; })
             // A frame that cannot be set is left as it is.
             .recover([queue](const base::Error&) { return Promise<Unit>::value(*queue, {}); })
             .then([window](const Unit&) {

@@ -25,10 +25,9 @@ rx::Single<MatchedWindows> Actions::restoreApp(const IApp& app) {
     if (!self) return rx::Single<MatchedWindows>::just({});
     if (app.bundleId) {
       if (const AddonRestore* addon = self->addonRestores_->addonRestore(*app.bundleId)) {
-        return addon->restore(app, self).doOn(
-            {.onSuccess = [](const MatchedWindows&) {
-              tlm::TLMAnalytics::trackEvent(events::kRestoredWithAddon);
-            }});
+        return addon->restore(app, self).doOn({.onSuccess = [](const MatchedWindows&) {
+          tlm::TLMAnalytics::trackEvent(events::kRestoredWithAddon);
+        }});
       }
     }
     return self->openAppWindows(app, static_cast<std::int64_t>(app.windows.size()))
@@ -120,18 +119,18 @@ rx::Single<LaunchedApplication> Actions::openAt(
     };
     // The system may complete on any thread; the streams live on the main
     // thread, so the result is handed over there.
-    platform::OpenCompletion completion =
-        [deliver, scheduler, mainThread](std::optional<LaunchedApplication> launched,
-                                         std::optional<base::Error> error) {
-          if (std::this_thread::get_id() == mainThread) {
-            deliver(std::move(launched), std::move(error));
-            return;
-          }
-          scheduler->schedule([deliver, launched = std::move(launched),
-                               error = std::move(error)]() mutable {
+    platform::OpenCompletion completion = [deliver, scheduler, mainThread](
+                                              std::optional<LaunchedApplication> launched,
+                                              std::optional<base::Error> error) {
+      if (std::this_thread::get_id() == mainThread) {
+        deliver(std::move(launched), std::move(error));
+        return;
+      }
+      scheduler->schedule(
+          [deliver, launched = std::move(launched), error = std::move(error)]() mutable {
             deliver(std::move(launched), std::move(error));
           });
-        };
+    };
     if (documents) {
       workspace->openURLs(*documents, applicationURL, std::move(completion));
     } else {

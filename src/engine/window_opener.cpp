@@ -74,9 +74,8 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
                                             AppSettingsMap settings, std::int64_t wanted,
                                             IApp app) {
   std::weak_ptr<Actions> weak = weak_from_this();
-  return rx::Single<Windows>::deferred([weak, application, launched,
-                                        settings = std::move(settings), wanted,
-                                        app = std::move(app)]() -> rx::Single<Windows> {
+  return rx::Single<Windows>::deferred([weak, application, launched, settings = std::move(settings),
+                                        wanted, app = std::move(app)]() -> rx::Single<Windows> {
     auto self = weak.lock();
     if (!self || !application) return rx::Single<Windows>::just({});
     auto counters = std::make_shared<WindowCounters>();

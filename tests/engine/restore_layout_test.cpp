@@ -23,10 +23,10 @@ TEST_F(RestoreLayoutTest, AllApplicationsRunningWithAllWindowsArePlacedByDocumen
   auto editor = desktop.launch(AppSpec::withId(kEditor),
                                {liveWindow("a", "/docs/a.txt"), liveWindow("b", "/docs/b.txt")});
   auto terminal = desktop.launch(AppSpec::withId(kTerminal), {liveWindow("shell")});
-  const Layout saved = layout(
-      "Work", {app(kEditor, {savedWindow("b", rect(10, 10), "/docs/b.txt", 0),
-                             savedWindow("a", rect(500, 10), "/docs/a.txt", 1)}),
-               app(kTerminal, {savedWindow("shell", rect(20, 600))})});
+  const Layout saved =
+      layout("Work", {app(kEditor, {savedWindow("b", rect(10, 10), "/docs/b.txt", 0),
+                                    savedWindow("a", rect(500, 10), "/docs/a.txt", 1)}),
+                      app(kTerminal, {savedWindow("shell", rect(20, 600))})});
 
   auto outcome = run(actions->restoreLayout(saved));
 
@@ -68,10 +68,9 @@ TEST_F(RestoreLayoutTest, LaunchedApplicationGetsItsWindowsByDelayedKeystrokes) 
                                                           {liveWindow("Main")}, 1s));
   desktop.scriptNewWindow(700, NewWindowScript::opening(1, 500ms));
   setShortcut(kEditor, kCommandN);
-  const Layout saved = layout(
-      "L", {app(kEditor, {savedWindow("one", rect(0, 0), {}, 0),
-                          savedWindow("two", rect(100, 0), {}, 1),
-                          savedWindow("three", rect(200, 0), {}, 2)})});
+  const Layout saved = layout("L", {app(kEditor, {savedWindow("one", rect(0, 0), {}, 0),
+                                                  savedWindow("two", rect(100, 0), {}, 1),
+                                                  savedWindow("three", rect(200, 0), {}, 2)})});
 
   auto outcome = watch(actions->restoreLayout(saved), queue);
   queue.runUntilIdle();
@@ -211,8 +210,8 @@ TEST_F(RestoreLayoutTest, LaunchThatFailsCountsAsAnError) {
 TEST_F(RestoreLayoutTest, LaunchThatNeverAnswersTimesOutAfterTwentySeconds) {
   const base::Url editorURL = url("file:///apps/editor.desktop");
   desktop.workspace().install(kEditor, editorURL);
-  desktop.scriptLaunch(editorURL, LaunchScript::launching(AppSpec::withId(kEditor),
-                                                          {liveWindow("late")}, 1h));
+  desktop.scriptLaunch(editorURL,
+                       LaunchScript::launching(AppSpec::withId(kEditor), {liveWindow("late")}, 1h));
 
   auto outcome = run(actions->restoreLayout(layout("L", {app(kEditor, {savedWindow("w", {})})})));
 
@@ -242,8 +241,8 @@ TEST_F(RestoreLayoutTest, ClosingOtherApplicationsIsNotCountedInTheRestoreTime) 
   auto editor = desktop.launch(AppSpec::withId(kEditor), {liveWindow("e")});
   setCloseBehavior(CloseBehavior::hide);
 
-  auto outcome = run(actions->restoreLayout(
-      layout("L", {app(kEditor, {savedWindow("e", rect(3, 3))})}, true)));
+  auto outcome = run(
+      actions->restoreLayout(layout("L", {app(kEditor, {savedWindow("e", rect(3, 3))})}, true)));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_TRUE(chat->isHidden());
@@ -265,16 +264,17 @@ TEST_F(RestoreLayoutTest, OneApplicationsFailureNeverStopsTheOthers) {
   const base::Url brokenURL = url("file:///apps/broken.desktop");
   desktop.workspace().install("org.example.Slow", slowURL);
   desktop.workspace().install("org.example.Broken", brokenURL);
-  desktop.scriptLaunch(slowURL, LaunchScript::launching(AppSpec::withId("org.example.Slow"), {}, 1h));
+  desktop.scriptLaunch(slowURL,
+                       LaunchScript::launching(AppSpec::withId("org.example.Slow"), {}, 1h));
   desktop.scriptLaunch(brokenURL, LaunchScript::failing(3s));
   auto editor = desktop.launch(AppSpec::withId(kEditor), {liveWindow("e")});
   IApp invalid;
   invalid.windows = {savedWindow("x", {})};
 
-  auto outcome = run(actions->restoreLayout(
-      layout("L", {app("org.example.Slow", {savedWindow("s", {})}), invalid,
-                   app(kEditor, {savedWindow("e", rect(8, 8))}),
-                   app("org.example.Broken", {savedWindow("b", {})})})));
+  auto outcome =
+      run(actions->restoreLayout(layout("L", {app("org.example.Slow", {savedWindow("s", {})}),
+                                              invalid, app(kEditor, {savedWindow("e", rect(8, 8))}),
+                                              app("org.example.Broken", {savedWindow("b", {})})})));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_EQ(framesOf(editor), (std::vector{frame(rect(8, 8))}));
@@ -332,9 +332,8 @@ TEST_F(RestoreLayoutTest, AddonApplicationTakesTheAddonsRoadOnly) {
   failing->result = rx::Single<MatchedWindows>::error(base::Error("Addon", 1, "no project"));
   addonRestores->addons["org.example.Ide"] = failing;
 
-  run(actions->restoreLayout(
-      layout("L", {app(kEditor, {target, savedWindow("missing", {})}),
-                   app("org.example.Ide", {savedWindow("p", {})})})));
+  run(actions->restoreLayout(layout("L", {app(kEditor, {target, savedWindow("missing", {})}),
+                                          app("org.example.Ide", {savedWindow("p", {})})})));
 
   ASSERT_EQ(addon->restored.size(), 1u);
   EXPECT_EQ(addon->restored[0].windows.size(), 2u);
