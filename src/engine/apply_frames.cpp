@@ -19,12 +19,14 @@ using winsys::WindowPtr;
 
 rx::Single<Unit> Actions::restoreWindows(const MatchedWindows& matched, const IApp& app) {
   if (matched.empty()) return rx::Single<Unit>::just({});
-  const winsys::ApplicationPtr owner = matched.front().window->application();
+  const WindowPtr& first = matched.front().window;
+  const winsys::ApplicationPtr owner = first ? first->application() : nullptr;
   const std::int32_t pid = owner ? owner->processIdentifier() : 0;
 
   std::vector<rx::Single<Unit>> placements;
   placements.reserve(matched.size());
   for (const auto& pair : matched) {
+    if (!pair.window) continue;  // nothing to place
     // A single pair without a document stands for the application's main
     // window when one was saved.
     const Rect& frame = matched.size() == 1 && !pair.target.doc && app.mainWindow

@@ -71,10 +71,10 @@ rx::Single<LaunchedApplication> Actions::openApp(const IApp& app,
   using Result = rx::Single<LaunchedApplication>;
   std::weak_ptr<Actions> weak = weak_from_this();
   // Where the bundle identifier leads, if anywhere.
-  auto resolve = [weak, app]() -> std::optional<base::Url> {
-    auto self = weak.lock();
-    if (!self || !self->workspace_ || !app.bundleId) return std::nullopt;
-    return self->workspace_->urlForApplication(*app.bundleId);
+  platform::Workspace* workspace = workspace_;
+  auto resolve = [workspace, app]() -> std::optional<base::Url> {
+    if (!workspace || !app.bundleId) return std::nullopt;
+    return workspace->urlForApplication(*app.bundleId);
   };
   return Result::deferred([weak, app, documents, resolve]() -> Result {
     auto self = weak.lock();

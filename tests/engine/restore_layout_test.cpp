@@ -105,6 +105,53 @@ TEST_F(RestoreLayoutTest, LaunchedApplicationGetsItsWindowsByDelayedKeystrokes) 
   EXPECT_NEAR(sent[0].seconds, 6.1, 1e-9);  // third window at 6 s, activation 0.1 s
 }
 
+TEST_F(RestoreLayoutTest, RefusedWritesLeaveTheirWindowsAndOnlyTheUnminimizeIsReported) {
+  auto editor = desktop.launch(
+      AppSpec::withId(kEditor),
+      {liveWindow("Fixed", "/f").asMinimized(), liveWindow("Docked", "/d").asMinimized()});
+  editor->windows()[0]->scriptFrameWrites(
+      winsys::fake::WriteScript::rejected(base::Error("X", 1, "Fixed cannot move")));
+  editor->windows()[1]->scriptMinimizedWrites(
+      winsys::fake::WriteScript::rejected(base::Error("X", 2, "Docked stays in the Dock")));
+
+  auto outcome = run(actions->restoreLayout(
+      layout("L", {app(kEditor, {savedWindow("Fixed", rect(1, 1), "/f"),
+                                 savedWindow("Docked", rect(2, 2), "/d")})})));
+
+  ASSERT_TRUE(outcome->succeeded());
+  EXPECT_EQ(framesOf(editor), (std::vector{winsys::Rect{900, 900, 10, 10}, frame(rect(2, 2))}));
+  EXPECT_EQ(minimizedOf(editor), (std::vector{false, true}));
+  EXPECT_EQ(restoreEvents().at(0).statistics, (RestoreStatistics{1, 1, 0, 0}));
+  EXPECT_EQ(errors(), (std::vector<std::pair<std::string, std::string>>{
+                          {"WINDOW_TITLE stays in the Dock", "actions.updateMinimized_000"}}));
+}
+
+TEST_F(RestoreLayoutTest, MoreWindowsThanRequestedAreReportedAndTheExtraOneIsLeftAlone) {
+  auto editor = desktop.launch(AppSpec::withId(kEditor).withPid(710), {liveWindow("a", "/a")});
+  desktop.scriptNewWindow(
+      710, NewWindowScript::opening(2, 1s).asOneBurst().withWindow(liveWindow("", "/new")));
+  setShortcut(kEditor, kCommandN);
+
+  auto outcome = run(actions->restoreLayout(layout(
+      "L", {app(kEditor, {savedWindow("a", rect(1, 1), "/a"), savedWindow("b", rect(2, 2))})})));
+
+  ASSERT_TRUE(outcome->succeeded());
+  // "/a" pairs by document; of the two new windows one takes the saved window
+  // without document, the other keeps its place.
+  const auto frames = framesOf(editor);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0], frame(rect(1, 1)));
+  EXPECT_EQ(std::count(frames.begin(), frames.end(), frame(rect(2, 2))), 1);
+  EXPECT_EQ(std::count(frames.begin(), frames.end(), (winsys::Rect{900, 900, 10, 10})), 1);
+  EXPECT_EQ(restoreEvents().at(0).statistics, (RestoreStatistics{1, 1, 0, 0}));
+  const auto tooMany = eventsNamed("Error");
+  ASSERT_EQ(tooMany.size(), 1u);
+  EXPECT_EQ(property<std::string>(tooMany[0], "ErrorDescription"), "Too many windows restored");
+  EXPECT_EQ(property<std::int64_t>(tooMany[0], "Expected"), 2);
+  EXPECT_EQ(property<std::int64_t>(tooMany[0], "Actual"), 3);
+  EXPECT_EQ(property<std::int64_t>(tooMany[0], "Opened"), 1);
+}
+
 TEST_F(RestoreLayoutTest, ApplicationIsFoundByItsBundleURL) {
   struct Case {
     std::string name;
