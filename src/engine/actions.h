@@ -12,9 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
-
 #include <thread>
+#include <vector>
 
 #include "analytics/restore_statistics.h"
 #include "analytics/vocabulary.h"
