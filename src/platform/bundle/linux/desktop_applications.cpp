@@ -1,0 +1,275 @@
+#include "platform/bundle/linux/desktop_applications.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kSuffix = ".desktop";
+constexpr std::size_t kMaxEntrySize = 1 << 20;
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isExecutableFile(const std::string& path) {
+  return isRegularFile(path) && ::access(path.c_str(), X_OK) == 0;
+}
+
+std::vector<std::string> splitAbsolutePaths(std::string_view text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t colon = text.find(':', start);
+    if (colon == std::string_view::npos) colon = text.size();
+    const std::string_view part = text.substr(start, colon - start);
+    if (!part.empty() && part.front() == '/') out.emplace_back(part);
+    start = colon + 1;
+  }
+  return out;
+}
+
+std::string normalized(std::string_view path) {
+  std::string out = fs::path(path).lexically_normal().string();
+  while (out.size() > 1 && out.back() == '/')
+    out.pop_back();
+  return out;
+}
+
+// Depth-first search for `rest` below `dir`: "a-b-c" may be a-b-c.desktop,
+// a/b-c.desktop, a-b/c.desktop, a/b/c.desktop, ...
+std::optional<std::string> findBelow(const std::string& dir, std::string_view rest, int depth) {
+  const std::string direct = dir + "/" + std::string(rest) + std::string(kSuffix);
+  if (isRegularFile(direct)) return direct;
+  if (depth == 0) return std::nullopt;
+  std::error_code ec;
+  std::vector<std::string> subdirs;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (rest.size() > name.size() + 1 && rest.substr(0, name.size()) == name &&
+        rest[name.size()] == '-' && it->is_directory(ec)) {
+      subdirs.push_back(name);
+    }
+  }
+  std::sort(subdirs.begin(), subdirs.end());
+  for (const std::string& name : subdirs) {
+    if (auto found = findBelow(dir + "/" + name, rest.substr(name.size() + 1), depth - 1)) {
+      return found;
+    }
+  }
+  return std::nullopt;
+}
+
+base::Error readError(const std::string& path, std::string why) {
+  return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryUnreadable,
+                     "Cannot read " + path + ": " + why + ".");
+}
+
+std::optional<std::string> findInPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  for (const std::string& dir : splitAbsolutePaths(path ? path : "/usr/local/bin:/usr/bin:/bin")) {
+    const std::string candidate = dir + "/" + name;
+    if (isExecutableFile(candidate)) return candidate;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+DesktopEntryDirectories::DesktopEntryDirectories(std::vector<std::string> dataDirs) {
+  for (const std::string& dir : dataDirs) {
+    if (dir.empty() || dir.front() != '/') continue;
+    std::string applications = normalized(dir + "/applications");
+    if (std::find(applicationDirs_.begin(), applicationDirs_.end(), applications) ==
+        applicationDirs_.end()) {
+      applicationDirs_.push_back(std::move(applications));
+    }
+  }
+}
+
+DesktopEntryDirectories DesktopEntryDirectories::fromEnvironment() {
+  std::vector<std::string> dirs;
+  if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome && *dataHome == '/') {
+    dirs.emplace_back(dataHome);
+  } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
+    dirs.push_back(std::string(home) + "/.local/share");
+  }
+  const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+  std::vector<std::string> system = splitAbsolutePaths(dataDirs ? dataDirs : "");
+  if (system.empty()) system = {"/usr/local/share", "/usr/share"};
+  dirs.insert(dirs.end(), system.begin(), system.end());
+  return DesktopEntryDirectories(std::move(dirs));
+}
+
+std::optional<std::string> DesktopEntryDirectories::pathForId(std::string_view id) const {
+  if (id.empty() || id.find('/') != std::string_view::npos || id.find('\0') != id.npos) {
+    return std::nullopt;
+  }
+  for (const std::string& dir : applicationDirs_) {
+    if (auto found = findBelow(dir, id, 8)) return found;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> DesktopEntryDirectories::idForPath(std::string_view path) const {
+  const std::string file = normalized(path);
+  if (!endsWith(file, kSuffix) || file.size() == kSuffix.size()) return std::nullopt;
+  std::string relative = file.substr(file.rfind('/') + 1);
+  for (const std::string& dir : applicationDirs_) {
+    if (file.size() > dir.size() + 1 && file.compare(0, dir.size(), dir) == 0 &&
+        file[dir.size()] == '/') {
+      relative = file.substr(dir.size() + 1);
+      break;
+    }
+  }
+  relative.resize(relative.size() - kSuffix.size());
+  if (relative.empty() || relative.back() == '/') return std::nullopt;
+  std::replace(relative.begin(), relative.end(), '/', '-');
+  return relative;
+}
+
+std::vector<DesktopFile> DesktopEntryDirectories::list() const {
+  std::vector<DesktopFile> out;
+  std::vector<std::string> seen;
+  for (const std::string& dir : applicationDirs_) {
+    std::vector<std::string> paths;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string path = it->path().string();
+      if (endsWith(path, kSuffix) && isRegularFile(path)) paths.push_back(path);
+    }
+    std::sort(paths.begin(), paths.end());
+    for (std::string& path : paths) {
+      std::optional<std::string> id = idForPath(path);
+      if (!id || std::find(seen.begin(), seen.end(), *id) != seen.end()) continue;
+      seen.push_back(*id);
+      out.push_back(DesktopFile{std::move(*id), std::move(path)});
+    }
+  }
+  return out;
+}
+
+std::string messagesLocaleFromEnvironment() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    if (const char* value = std::getenv(name); value && *value) return value;
+  }
+  return {};
+}
+
+bool DesktopApplication::tryExecFound() const {
+  if (!tryExec) return true;
+  if (tryExec->empty()) return false;
+  if (tryExec->front() == '/') return isExecutableFile(*tryExec);
+  if (tryExec->find('/') != std::string::npos) return false;
+  return findInPath(*tryExec).has_value();
+}
+
+base::Result<std::string> readSmallRegularFile(const std::string& path, std::size_t maxSize) {
+  // O_NONBLOCK: opening a FIFO must not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return readError(path, std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return readError(path, "not a regular file");
+  }
+  std::string text;
+  char buffer[8192];
+  while (true) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int saved = errno;
+      ::close(fd);
+      return readError(path, std::strerror(saved));
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > maxSize) {
+      ::close(fd);
+      return readError(path, "larger than " + std::to_string(maxSize) + " bytes");
+    }
+  }
+  ::close(fd);
+  return text;
+}
+
+base::Result<DesktopApplication> readDesktopApplication(const std::string& path, std::string id,
+                                                        std::string_view locale) {
+  base::Result<std::string> text = readSmallRegularFile(path, kMaxEntrySize);
+  if (!text) return text.error();
+  return parseDesktopApplication(*text, path, std::move(id), locale);
+}
+
+base::Result<DesktopApplication> parseDesktopApplication(std::string_view text,
+                                                         const std::string& path, std::string id,
+                                                         std::string_view locale) {
+  base::Result<DesktopEntry> parsed = DesktopEntry::parse(text);
+  if (!parsed) {
+    base::Error error = parsed.error();
+    error.description = path + ": " + error.description;
+    return error;
+  }
+  const DesktopEntry& entry = *parsed;
+  auto invalid = [&](const std::string& why) {
+    return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryInvalidValue,
+                       path + ": " + why);
+  };
+
+  const std::optional<std::string> type = entry.string("Type");
+  if (!type) return invalid("Desktop entry has no Type.");
+  if (*type != "Application") return invalid("Desktop entry is of Type " + *type + ".");
+
+  DesktopApplication app;
+  app.id = std::move(id);
+  app.path = path;
+  std::optional<std::string> name = entry.localeString("Name", locale);
+  if (!name || name->empty()) return invalid("Desktop entry has no Name.");
+  app.name = std::move(*name);
+  app.icon = entry.string("Icon");
+  app.startupWMClass = entry.string("StartupWMClass");
+  app.tryExec = entry.string("TryExec");
+  app.workingDirectory = entry.string("Path");
+  if (app.workingDirectory && app.workingDirectory->empty()) app.workingDirectory.reset();
+
+  struct Flag {
+    const char* key;
+    bool* target;
+  };
+  for (const Flag& flag : {Flag{"Hidden", &app.hidden}, Flag{"NoDisplay", &app.noDisplay},
+                           Flag{"X-Wendrix-Agent", &app.agent}}) {
+    base::Result<std::optional<bool>> value = entry.boolean(flag.key);
+    if (!value) return invalid(value.error().description);
+    *flag.target = value->value_or(false);
+  }
+
+  if (const std::string* exec = entry.raw("Exec")) {
+    app.exec = ExecLine::parse(*exec);
+    if (!app.exec) {
+      base::Error error = app.exec.error();
+      error.description = path + ": " + error.description;
+      app.exec = error;
+    }
+  } else {
+    app.exec = base::Error(std::string(kExecLineErrorDomain), kExecLineMalformed,
+                           path + ": Desktop entry has no Exec line.");
+  }
+  return app;
+}
+
+}  // namespace platform
