@@ -1,7 +1,7 @@
 #include "platform/workspace/linux/desktop_workspace.h"
 
-#include <sys/pidfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +18,11 @@ base::Error noApplication(const base::Url& url, std::string_view why = {}) {
 
 base::Error cannotLaunch(const base::Error& cause) {
   return base::Error(std::string(kWorkspaceErrorDomain), kWorkspaceCannotLaunch, cause.description);
+}
+
+// Through syscall(): this glibc's <sys/pidfd.h> declares pidfd_open without C linkage.
+int openPidfd(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
 }
 
 bool isExecutableFile(const std::string& path) {
@@ -121,7 +126,7 @@ base::Result<LaunchedApplication> DesktopWorkspace::launch(
 
 void DesktopWorkspace::watchChild(pid_t pid) {
   auto child = std::make_unique<Child>();
-  child->pidfd = ::pidfd_open(pid, 0);
+  child->pidfd = openPidfd(pid);
   if (child->pidfd < 0) {
     // Already gone (and reaped elsewhere) or no pidfd support: nothing to wait for.
     if (launches_) launches_->recordExit(pid);
