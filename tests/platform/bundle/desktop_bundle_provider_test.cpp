@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include "platform/bundle/xdg_test_dir.h"
@@ -121,6 +124,75 @@ TEST_F(DesktopBundleProviderTest, MainBundleComesFromTheBuildAndLivesAtItsEntryO
   // Its own identifier and URL give the build's information, not the entry's.
   EXPECT_EQ(installed.bundleWithIdentifier("app.Wendrix")->infoString(kBundleNameKey), "Wendrix");
   EXPECT_EQ(installed.bundleAt(installed.mainBundle().url)->infoString(kBundleVersionKey), "42");
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnvironment {
+ public:
+  void set(const char* name, const char* value) {
+    if (!saved_.count(name)) {
+      const char* old = std::getenv(name);
+      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    if (value) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(DesktopEntryDirectoriesTest, FollowTheXdgVariablesAndTheirDefaults) {
+  using Dirs = std::vector<std::string>;
+  const struct {
+    const char* dataHome;
+    const char* dataDirs;
+    Dirs expected;
+  } cases[] = {
+      {"/x/home", "/a:/b/", {"/x/home/applications", "/a/applications", "/b/applications"}},
+      {nullptr,
+       nullptr,
+       {"/h/.local/share/applications", "/usr/local/share/applications",
+        "/usr/share/applications"}},
+      {"relative", "rel:/a::", {"/h/.local/share/applications", "/a/applications"}},
+      {"",
+       "",
+       {"/h/.local/share/applications", "/usr/local/share/applications",
+        "/usr/share/applications"}},
+      {"/usr/share", "/usr/share", {"/usr/share/applications"}},
+  };
+  for (const auto& c : cases) {
+    ScopedEnvironment env;
+    env.set("HOME", "/h");
+    env.set("XDG_DATA_HOME", c.dataHome);
+    env.set("XDG_DATA_DIRS", c.dataDirs);
+    EXPECT_EQ(DesktopEntryDirectories::fromEnvironment().applicationDirs(), c.expected)
+        << (c.dataHome ? c.dataHome : "(unset)") << " " << (c.dataDirs ? c.dataDirs : "(unset)");
+  }
+
+  ScopedEnvironment env;
+  env.set("LC_ALL", "");
+  env.set("LC_MESSAGES", "de_AT.UTF-8");
+  env.set("LANG", "fr_FR.UTF-8");
+  EXPECT_EQ(messagesLocaleFromEnvironment(), "de_AT.UTF-8");
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ class DesktopWorkspaceTest : public ::testing::Test {
         "#!/bin/sh\nout=\"" + xdg.root() +
             "/out.$$\"\n"
             "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$out.tmp\"\npwd > \"$out.pwd\"\n"
+            "readlink /proc/$$/fd/0 > \"$out.fds\"\nls /proc/$$/fd >> \"$out.fds\"\n"
             "mv \"$out.tmp\" \"$out\"\n",
         0755);
   }
@@ -173,13 +174,24 @@ TEST_F(DesktopWorkspaceTest, HandsDocumentsThroughTheFieldCodes) {
   EXPECT_EQ(folder, xdg.root() + "/bin");
 }
 
-TEST_F(DesktopWorkspaceTest, LaunchesAPlainExecutableWithoutBundleId) {
+TEST_F(DesktopWorkspaceTest, LaunchesAPlainExecutableWithoutOurDescriptors) {
+  // A descriptor of ours without close-on-exec (as a library may leave one).
+  const int leaked = ::dup2(::open("/dev/null", O_RDONLY), 57);
+  ASSERT_EQ(leaked, 57);
   const Outcome outcome =
       open(base::Url::fromFilePath(recorder), std::vector{base::Url::fromFilePath("/tmp/x y")});
+  ::close(leaked);
   ASSERT_TRUE(outcome.app) << *outcome.error;
   EXPECT_EQ(outcome.app->bundleIdentifier, std::nullopt);
-  EXPECT_EQ(recordedArguments(outcome.app->processIdentifier),
-            std::vector<std::string>{"/tmp/x y"});
+  const pid_t pid = outcome.app->processIdentifier;
+  EXPECT_EQ(recordedArguments(pid), std::vector<std::string>{"/tmp/x y"});
+
+  std::ifstream fds(xdg.root() + "/out." + std::to_string(pid) + ".fds");
+  std::string stdinTarget;
+  std::getline(fds, stdinTarget);
+  EXPECT_EQ(stdinTarget, "/dev/null");
+  for (std::string fd; std::getline(fds, fd);)
+    EXPECT_NE(fd, "57");
 }
 
 TEST_F(DesktopWorkspaceTest, FailuresAreReportedAndStartNothing) {
