@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/workspace/linux/spawn.h"
 
 namespace platform {
@@ -128,8 +130,9 @@ void DesktopWorkspace::watchChild(pid_t pid) {
   auto child = std::make_unique<Child>();
   child->pidfd = openPidfd(pid);
   if (child->pidfd < 0) {
-    // Already gone (and reaped elsewhere) or no pidfd support: nothing to wait for.
-    if (launches_) launches_->recordExit(pid);
+    // Already gone and reaped elsewhere. Without pidfd support (ENOSYS) the
+    // process runs on unwatched and stays recorded.
+    if (errno == ESRCH && launches_) launches_->recordExit(pid);
     return;
   }
   child->watch = loop_.watch(child->pidfd, dispatch::MainLoop::kReadable,
