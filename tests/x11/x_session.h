@@ -1,0 +1,60 @@
+#pragma once
+
+// A private X session for the X11 tests: Xvfb on a free display with openbox
+// on it, started once per test program and stopped at its end, plus the
+// fixture client program. Every wait here is bounded.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace x11test {
+
+class XSession {
+ public:
+  // Starts the session on first use.
+  static XSession& shared();
+
+  bool available() const { return available_; }
+  // Why the session is not available (Xvfb or openbox missing, ...).
+  const std::string& problem() const { return problem_; }
+  const std::string& display() const { return display_; }
+
+  // Stops and starts the window manager; start waits until it is there.
+  void stopWindowManager();
+  bool startWindowManager();
+  pid_t windowManagerPid() const { return wm_; }
+
+  void stop();
+
+ private:
+  void start();
+
+  bool available_ = false;
+  std::string problem_;
+  std::string display_;
+  std::string configHome_;
+  pid_t server_ = -1;
+  pid_t wm_ = -1;
+};
+
+// One run of the fixture client (tools/x11_test_client) on the session's
+// display; killed when destroyed.
+class FixtureClient {
+ public:
+  // Starts it with `arguments` and waits until it has mapped its windows.
+  static std::unique_ptr<FixtureClient> start(const std::vector<std::string>& arguments);
+  ~FixtureClient();
+
+  pid_t pid() const { return pid_; }
+  void kill();
+
+ private:
+  explicit FixtureClient(pid_t pid) : pid_(pid) {}
+  pid_t pid_;
+};
+
+}  // namespace x11test
