@@ -136,6 +136,12 @@ TEST_F(CollectorChannelDelegateTest, EpochAndSequenceRunPerIKeyAndRestartAfterGr
   EXPECT_EQ(sdk(b1)->seq, 1);
   EXPECT_NE(sdk(b1)->epoch, sdk(a1)->epoch);
 
+  // A log without an iKey is sequenced under its own empty key.
+  auto noKey = csLog("noKey");
+  noKey->iKey.reset();
+  mirror->enqueueItem(noKey, 1);
+  EXPECT_EQ(sdk(noKey)->seq, 1);
+
   group->setEnabled(false, true);
   auto a3 = csLog("third", "o:one");
   mirror->enqueueItem(a3, 1);
