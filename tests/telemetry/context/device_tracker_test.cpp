@@ -4,7 +4,7 @@
 
 #include "context_fixture.h"
 #include "platform/device/fake/fake_device_probe.h"
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "context_fixture.h"
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/defaults/memory_user_defaults.h"
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/telemetry_log_capture.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/http/http_transport.h"
 #include "telemetry/http/reachability.h"
@@ -93,38 +94,11 @@ class FakeReachability final : public tlm::TLMReachability {
   std::function<void()> onChange_;
 };
 
-// Collects every log line while alive, at the level it is given.
-class LogCapture {
+// Captures at Verbose unless told otherwise, so verbose-only logs show.
+class LogCapture : public tlm::testing::LogCapture {
  public:
-  explicit LogCapture(tlm::TLMLogLevel level = tlm::TLMLogLevel::Verbose) {
-    tlm::TLMLogger::setCurrentLogLevel(level);
-    tlm::TLMLogger::setLogHandler([this](const tlm::TLMLogMessageProvider& message,
-                                         tlm::TLMLogLevel lvl, std::string_view, const char*,
-                                         const char*, std::uint32_t) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back({lvl, message()});
-    });
-  }
-  ~LogCapture() { tlm::TLMLogger::resetForTesting(); }
-
-  struct Line {
-    tlm::TLMLogLevel level;
-    std::string message;
-  };
-  std::vector<Line> lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-  bool contains(const std::string& text) const {
-    for (const auto& line : lines()) {
-      if (line.message.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Line> lines_;
+  explicit LogCapture(tlm::TLMLogLevel level = tlm::TLMLogLevel::Verbose)
+      : tlm::testing::LogCapture(level) {}
 };
 
 }  // namespace tlmtest

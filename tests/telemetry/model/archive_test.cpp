@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/telemetry_log_capture.h"
 #include "telemetry/core/archive.h"
-#include "telemetry/core/log_capture.h"
 #include "telemetry/model/abstract_log.h"
 #include "telemetry/model/custom_properties.h"
 #include "telemetry/model/fixtures.h"

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

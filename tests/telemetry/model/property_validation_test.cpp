@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/utf8.h"
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

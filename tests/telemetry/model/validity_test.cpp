@@ -3,7 +3,7 @@
 #include <functional>
 #include <thread>
 
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 #include "telemetry/model/abstract_log.h"
 #include "telemetry/model/custom_properties.h"
 #include "telemetry/model/fixtures.h"

@@ -2,8 +2,8 @@
 
 #include <functional>
 
+#include "support/telemetry_log_capture.h"
 #include "telemetry/core/archive.h"
-#include "telemetry/core/log_capture.h"
 #include "telemetry/schema/common_schema_log.h"
 #include "telemetry/schema/log_conversion.h"
 #include "telemetry/schema/schema_fixtures.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "telemetry/core/log_capture.h"
+#include "support/telemetry_log_capture.h"
 #include "telemetry/schema/string_formatting.h"
 
 namespace tlm {

@@ -2,9 +2,9 @@
 
 #include "platform/defaults/memory_user_defaults.h"
 #include "platform/secrets/fake/memory_secret_store.h"
+#include "support/telemetry_log_capture.h"
 #include "telemetry/core/user_defaults.h"
 #include "telemetry/security/encrypter.h"
-#include "telemetry/util/log_capture.h"
 
 namespace tlm {
 namespace {

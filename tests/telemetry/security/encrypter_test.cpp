@@ -7,7 +7,7 @@
 #include "base/base64.h"
 #include "platform/crypto/fake/fake_random.h"
 #include "platform/secrets/fake/memory_secret_store.h"
-#include "telemetry/util/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "platform/secrets/fake/memory_secret_store.h"
-#include "telemetry/util/log_capture.h"
+#include "support/telemetry_log_capture.h"
 
 namespace tlm {
 namespace {

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "telemetry/core/logger.h"
+#include "support/telemetry_log_capture.h"
 #include "telemetry/storage/db_storage.h"
 
 namespace tlm::testing {
@@ -33,48 +32,6 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
-};
-
-struct LogLine {
-  TLMLogLevel level;
-  std::string message;
-};
-
-// Collects every line the SDK logger is handed while it lives.
-class LogCapture {
- public:
-  LogCapture() {
-    TLMLogger::setLogHandler([this](const TLMLogMessageProvider& message, TLMLogLevel level,
-                                    std::string_view, const char*, const char*, std::uint32_t) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back({level, message()});
-    });
-  }
-  ~LogCapture() { TLMLogger::resetForTesting(); }
-
-  bool contains(TLMLogLevel level, std::string_view text) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& line : lines_) {
-      if (line.level == level && line.message.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  std::vector<std::string> at(TLMLogLevel level) const {
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> out;
-    for (const auto& line : lines_) {
-      if (line.level == level) out.push_back(line.message);
-    }
-    return out;
-  }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<LogLine> lines_;
 };
 
 // A direct connection to a database file, for looking behind the store.

@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "dispatch/manual_queue.h"
+#include "support/telemetry_log_capture.h"
 #include "telemetry/util/dispatcher_util.h"
-#include "telemetry/util/log_capture.h"
 
 namespace tlm {
 namespace {
