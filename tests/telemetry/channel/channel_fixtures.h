@@ -17,6 +17,8 @@
 
 #include "dispatch/manual_queue.h"
 #include "platform/defaults/memory_user_defaults.h"
+#include "support/telemetry_devices.h"
+#include "support/telemetry_log_capture.h"
 #include "telemetry/channel/channel_environment.h"
 #include "telemetry/channel/channel_protocols.h"
 #include "telemetry/core/logger.h"
@@ -29,18 +31,7 @@ namespace tlm::channeltest {
 // Everything that happened, in order, as short texts.
 using Journal = std::vector<std::string>;
 
-inline std::shared_ptr<TLMDevice> validDevice() {
-  auto device = std::make_shared<TLMDevice>();
-  device->sdkName = "daraveved.linux";
-  device->sdkVersion = "4.1.0";
-  device->osName = "Linux";
-  device->osVersion = "6.1";
-  device->locale = "en_US";
-  device->timeZoneOffset = 60;
-  device->appVersion = "1.0";
-  device->appBuild = "1";
-  return device;
-}
+using tlm::testing::validDevice;
 
 // A plain log of type "test" without time or device (the unit adds them).
 inline std::shared_ptr<TLMLogWithProperties> plainLog(const std::string& sid) {
@@ -207,37 +198,14 @@ class RecordingDelegate final : public TLMChannelDelegate {
   std::string name_;
 };
 
-// Collects every logger line while alive.
-class LogLines {
+// Collects every logger line while alive; has() matches a whole message.
+class LogLines : public tlm::testing::LogCapture {
  public:
-  LogLines() {
-    TLMLogger::resetForTesting();
-    TLMLogger::setLogHandler([this](const TLMLogMessageProvider& message, TLMLogLevel level,
-                                    std::string_view, const char*, const char*, std::uint32_t) {
-      std::lock_guard lock(mutex_);
-      lines_.emplace_back(level, message());
-    });
-  }
-  ~LogLines() { TLMLogger::resetForTesting(); }
-
   bool has(TLMLogLevel level, const std::string& text) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& [lineLevel, message] : lines_) {
-      if (lineLevel == level && message == text) return true;
-    }
+    for (const auto& line : lines())
+      if (line.level == level && line.message == text) return true;
     return false;
   }
-  bool contains(const std::string& part) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& line : lines_) {
-      if (line.second.find(part) != std::string::npos) return true;
-    }
-    return false;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::pair<TLMLogLevel, std::string>> lines_;
 };
 
 // Reversible stand-in for the token encrypter.

@@ -7,23 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "support/telemetry_devices.h"
 #include "telemetry/ingestion/collector_ingestion.h"
 #include "telemetry/model/log_container.h"
 
 namespace tlmtest {
 
-inline std::shared_ptr<tlm::TLMDevice> validDevice() {
-  auto device = std::make_shared<tlm::TLMDevice>();
-  device->sdkName = "daraveved.linux";
-  device->sdkVersion = "4.1.0";
-  device->osName = "Linux";
-  device->osVersion = "6.1";
-  device->locale = "en_US";
-  device->timeZoneOffset = 60;
-  device->appVersion = "1.0";
-  device->appBuild = "1";
-  return device;
-}
+using tlm::testing::validDevice;
 
 class TestLog : public tlm::TLMAbstractLog {
  public:

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
+#include "support/telemetry_devices.h"
 #include "telemetry/core/date_text.h"
 #include "telemetry/model/abstract_log.h"
-#include "telemetry/model/device.h"
 
 namespace tlm::schematest {
 
@@ -15,23 +15,7 @@ inline Date fixedDate() {
   return Date(std::chrono::milliseconds(1714557600123));
 }
 
-// The device record of a Linux laptop as the device tracker fills it.
-inline std::shared_ptr<TLMDevice> linuxDevice() {
-  auto d = std::make_shared<TLMDevice>();
-  d->sdkName = "daraveved.linux";
-  d->sdkVersion = "4.1.0";
-  d->model = "X1";
-  d->oemName = "LENOVO";
-  d->osName = "Linux";
-  d->osVersion = "6.1.0";
-  d->locale = "en_US";
-  d->timeZoneOffset = 60;
-  d->screenSize = "1920x1080";
-  d->appVersion = "1.2";
-  d->appBuild = "42";
-  d->appNamespace = "app.Wendrix";
-  return d;
-}
+using tlm::testing::linuxDevice;
 
 // An event-like log with properties, ready to be converted.
 inline std::shared_ptr<TLMLogWithProperties> eventLog() {
