@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "channel_fixtures.h"
+#include "support/telemetry_idle_http_client.h"
 #include "telemetry/ingestion/dar_aveved_ingestion.h"
 
 namespace tlm::channeltest {
@@ -135,19 +136,7 @@ TEST_F(ChannelGroupTest, StorageSizeIsSetOnTheQueue) {
   EXPECT_EQ(outcome, true);
 }
 
-// Sends nothing; the group's own endpoint only needs a client to exist.
-class IdleHttpClient final : public TLMHttpClientProtocol {
- public:
-  using TLMHttpClientProtocol::sendAsync;
-  void sendAsync(const std::string&, const std::string&, const TLMHttpHeaders&,
-                 std::optional<std::string>, const std::vector<double>&, bool,
-                 TLMHttpCompletionHandler) override {}
-  void pause() override {}
-  void resume() override {}
-  void setEnabled(bool, bool) override {}
-  std::shared_ptr<TLMHttpClientDelegate> delegate() const override { return nullptr; }
-  void setDelegate(std::weak_ptr<TLMHttpClientDelegate>) override {}
-};
+using tlm::testing::IdleHttpClient;
 
 TEST_F(ChannelGroupTest, SdkGroupCarriesLogUrlAndSecretOnItsOwnEndpoint) {
   auto sdkGroup = TLMChannelGroupDefault::make(std::make_shared<IdleHttpClient>(), "INSTALL",

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/telemetry_idle_http_client.h"
 #include "telemetry/core/json_text.h"
 #include "telemetry/http/http_client.h"
 #include "telemetry/ingestion/collector_ingestion.h"
@@ -58,18 +59,8 @@ TEST(LogConversionTest, SentLineCarriesCollectorFieldsAndTickets) {
   csLog->data = data;
   TLMTicketCache::sharedInstance().setTicket("ticket1", "hash1");
 
-  struct NoClient final : TLMHttpClientProtocol {
-    using TLMHttpClientProtocol::sendAsync;
-    void sendAsync(const std::string&, const std::string&, const TLMHttpHeaders&,
-                   std::optional<std::string>, const std::vector<double>&, bool,
-                   TLMHttpCompletionHandler) override {}
-    void pause() override {}
-    void resume() override {}
-    void setEnabled(bool, bool) override {}
-    std::shared_ptr<TLMHttpClientDelegate> delegate() const override { return nullptr; }
-    void setDelegate(std::weak_ptr<TLMHttpClientDelegate>) override {}
-  };
-  auto ingestion = TLMCollectorIngestion::make(std::make_shared<NoClient>(), "https://c.example");
+  auto ingestion =
+      TLMCollectorIngestion::make(std::make_shared<testing::IdleHttpClient>(), "https://c.example");
   TLMLogContainer container("b1", {csLog});
 
   EXPECT_EQ(
