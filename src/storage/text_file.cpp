@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
+#include "base/file_io.h"
 #include "base/utf8.h"
 
 namespace wendrix {
@@ -16,13 +16,6 @@ namespace {
 std::string fileName(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string folderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
 }
 
 base::Error fileError(FileError::Code code, const std::string& path, std::string_view what,
@@ -42,21 +35,6 @@ struct Fd {
     if (fd >= 0) ::close(fd);
   }
 };
-
-// A fresh file beside `path`, created exclusively with mode 0666 less the
-// umask (as a new file of the user's would be); its name in `tmpPath`.
-int createTemporaryBeside(const std::string& path, std::string& tmpPath) {
-  static std::atomic<unsigned> counter{0};
-  const std::string stem =
-      folderOf(path) + "/." + fileName(path) + ".tmp-" + std::to_string(::getpid()) + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tmpPath = stem + std::to_string(counter.fetch_add(1));
-    const int fd = ::open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
 
 }  // namespace
 
@@ -91,41 +69,10 @@ base::Result<std::string> readUtf8File(const std::string& path) {
 }
 
 base::Status writeFileAtomically(const std::string& path, std::string_view contents) {
-  auto failure = [&path](int err) {
-    return fileError(FileError::writeFailed, path, "couldn\u2019t be saved", err);
-  };
-  std::string tmpPath;
-  Fd tmp(createTemporaryBeside(path, tmpPath));
-  if (tmp.fd < 0) return failure(errno);
-  auto fail = [&](int err) -> base::Status {
-    ::unlink(tmpPath.c_str());
-    return failure(err);
-  };
-
-  // A replaced file keeps its permission bits.
-  struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-    if (::fchmod(tmp.fd, existing.st_mode & 07777) != 0) return fail(errno);
+  if (auto status = base::writeFileAtomically(path, contents); !status) {
+    return fileError(FileError::writeFailed, path, "couldn\u2019t be saved",
+                     static_cast<int>(status.error().code));
   }
-  std::size_t written = 0;
-  while (written < contents.size()) {
-    const ssize_t n = ::write(tmp.fd, contents.data() + written, contents.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail(errno);
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  if (::fsync(tmp.fd) != 0) return fail(errno);
-  if (::close(tmp.fd) != 0) {
-    tmp.fd = -1;
-    return fail(errno);
-  }
-  tmp.fd = -1;
-  if (::rename(tmpPath.c_str(), path.c_str()) != 0) return fail(errno);
-  // Make the rename itself durable.
-  Fd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.fd >= 0) ::fsync(folder.fd);
   return {};
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/file_io.h"
 #include "coding/plist.h"
 
 namespace platform {
@@ -76,19 +77,6 @@ std::optional<std::filesystem::path> moveAside(const std::filesystem::path& path
     return std::nullopt;
   }
   return std::nullopt;
-}
-
-base::Status writeAll(int fd, const base::Bytes& bytes, const std::filesystem::path& path) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return systemError("cannot write", path, errno);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return {};
 }
 
 }  // namespace
@@ -246,24 +234,9 @@ base::Status FileUserDefaults::writeLocked(const coding::Dictionary& values) {
   auto bytes = coding::encodePropertyList(coding::Value(values), coding::PlistFormat::Binary);
   if (!bytes) return bytes.error();
 
-  std::string tmpl = path_.string() + ".XXXXXX";
-  Fd tmp(::mkostemp(tmpl.data(), O_CLOEXEC));
-  if (tmp.fd < 0) return systemError("cannot create a temporary file beside", path_, errno);
-  const std::filesystem::path tmpPath = tmpl;
-  auto fail = [&](base::Error error) -> base::Status {
-    ::unlink(tmpPath.c_str());
-    return error;
-  };
-  if (auto status = writeAll(tmp.fd, *bytes, tmpPath); !status) return fail(status.error());
-  if (::fsync(tmp.fd) != 0) return fail(systemError("cannot sync", tmpPath, errno));
-  if (::rename(tmpPath.c_str(), path_.c_str()) != 0) {
-    return fail(systemError("cannot replace", path_, errno));
-  }
-  // Make the rename itself durable.
-  const std::filesystem::path folder =
-      path_.parent_path().empty() ? std::filesystem::path(".") : path_.parent_path();
-  Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.fd >= 0) ::fsync(dir.fd);
+  // The store is private to the user.
+  if (auto status = base::writeFileAtomically(path_, *bytes, 0600); !status)
+    return base::Error(kDomain, status.error().code, status.error().description);
   return {};
 }
 

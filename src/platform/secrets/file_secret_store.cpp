@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "base/file_io.h"
 #include "base/utf8.h"
 
 namespace platform {
@@ -74,19 +75,6 @@ std::optional<base::Bytes> fromHex(std::string_view text) {
 
 bool validNames(std::string_view service, std::string_view account) {
   return !service.empty() && base::isValidUtf8(service) && base::isValidUtf8(account);
-}
-
-bool writeAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -185,16 +173,7 @@ SecretStatus FileSecretStore::save(std::string_view service, const Items& items)
     json["items"][account] = toHex(value);
   const std::string text = json.dump(2) + "\n";
 
-  std::string tmpl = (directory_ / ("." + encodeName(service) + ".XXXXXX")).string();
-  const int fd = ::mkstemp(tmpl.data());  // created with mode 0600
-  if (fd < 0) return kSecretIO;
-  const bool written = ::fchmod(fd, 0600) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || ::rename(tmpl.c_str(), path.c_str()) != 0) {
-    ::unlink(tmpl.c_str());
-    return kSecretIO;
-  }
-  return kSecretSuccess;
+  return base::writeFileAtomically(path, text, 0600) ? kSecretSuccess : kSecretIO;
 }
 
 SecretStatus FileSecretStore::add(std::string_view service, std::string_view account,

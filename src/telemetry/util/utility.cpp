@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "app/build_info.h"
+#include "base/file_io.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/core/sdk_identity.h"
 
@@ -83,22 +84,6 @@ bool writeAll(int fd, std::span<const std::uint8_t> data) {
   return true;
 }
 
-// Writes through a temporary file in the same folder, renamed over the target
-// once it is on disk, so readers see the old or the new contents, never half.
-// SDK files are private to the user (mode 0600), however they are written.
-bool writeAtomically(const fs::path& path, std::span<const std::uint8_t> data) {
-  std::string temp = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
 bool writeInPlace(const fs::path& path, std::span<const std::uint8_t> data) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
@@ -147,7 +132,9 @@ std::optional<fs::path> TLMUtility::createFileAtPathComponent(std::string_view c
   if (!forceOverwrite && fs::exists(*path, ec)) return path;
 
   createDirectoryAtURL(path->parent_path());
-  const bool written = atomically ? writeAtomically(*path, data) : writeInPlace(*path, data);
+  // SDK files are private to the user (mode 0600), however they are written.
+  const bool written =
+      atomically ? base::writeFileAtomically(*path, data, 0600).ok() : writeInPlace(*path, data);
   if (!written) {
     TLM_LOG_ERROR(kTLMLogTag, "Couldn't create new file at path ", path->string());
     return std::nullopt;

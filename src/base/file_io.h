@@ -1,0 +1,39 @@
+#pragma once
+
+// Durable whole-file replacement.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "base/result.h"
+
+namespace base {
+
+inline constexpr std::string_view kFileErrorDomain = "base.file";
+
+// Writes `bytes` to `path` so that readers see either the old file or the
+// whole new one: the bytes go to a fresh temporary file in the same folder,
+// which is synced, closed and renamed over `path`; the folder is then synced
+// so that the rename lasts too. On failure the temporary file is removed and
+// a file at `path` is left as it was.
+//
+// With `mode`, the file gets exactly those permission bits. Without, a new
+// file gets 0666 less the umask and a replaced file keeps its bits.
+//
+// A failure has domain kFileErrorDomain, the errno value as code, and names
+// the step and the file it acted on: "cannot write \"<temporary>\": <reason>".
+Status writeFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                           std::optional<mode_t> mode = std::nullopt);
+
+inline Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                  std::optional<mode_t> mode = std::nullopt) {
+  return writeFileAtomically(
+      path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode);
+}
+
+}  // namespace base

@@ -1,0 +1,102 @@
+#include "base/file_io.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace base {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileIoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "file-io-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  static std::string read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  std::vector<std::string> entries() const {
+    std::vector<std::string> out;
+    for (const auto& entry : fs::directory_iterator(dir_))
+      out.push_back(entry.path().filename().string());
+    return out;
+  }
+  static mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FileIoTest, ReplacesTheFileWithTheChosenPermissions) {
+  const mode_t oldMask = ::umask(027);
+  struct Case {
+    const char* name;
+    std::optional<mode_t> existing;  // none: no file yet
+    std::optional<mode_t> mode;
+    mode_t expected;
+  } cases[] = {
+      {"new, no mode: 0666 less the umask", std::nullopt, std::nullopt, 0640},
+      {"new, explicit mode ignores the umask", std::nullopt, 0604, 0604},
+      {"replaced, no mode: keeps its bits", 0604, std::nullopt, 0604},
+      {"replaced, explicit mode wins", 0644, 0600, 0600},
+  };
+  int i = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = dir_ / ("f" + std::to_string(i++));
+    if (c.existing) {
+      std::ofstream(path) << "old contents that are longer";
+      ASSERT_EQ(::chmod(path.c_str(), *c.existing), 0);
+    }
+    ASSERT_TRUE(writeFileAtomically(path, std::string_view("new"), c.mode));
+    EXPECT_EQ(read(path), "new");
+    EXPECT_EQ(modeOf(path), c.expected);
+  }
+  ::umask(oldMask);
+  EXPECT_EQ(entries().size(), std::size(cases)) << "a temporary file was left behind";
+}
+
+TEST_F(FileIoTest, FailuresNameTheStepAndLeaveNothingBehind) {
+  // A folder in the way: the rename fails after the bytes were written.
+  const fs::path taken = dir_ / "taken";
+  fs::create_directory(taken);
+  auto status = writeFileAtomically(taken, std::string_view("x"));
+  ASSERT_FALSE(status);
+  EXPECT_EQ(status.error().domain, kFileErrorDomain);
+  EXPECT_EQ(status.error().code, EISDIR);
+  EXPECT_TRUE(status.error().description.starts_with("cannot replace \"" + taken.string() + "\": "))
+      << status.error().description;
+  EXPECT_TRUE(fs::is_directory(taken));
+  EXPECT_EQ(entries(), std::vector<std::string>{"taken"});
+
+  const fs::path orphan = dir_ / "missing" / "f";
+  status = writeFileAtomically(orphan, std::string_view("x"), 0600);
+  ASSERT_FALSE(status);
+  EXPECT_EQ(status.error().code, ENOENT);
+  EXPECT_TRUE(status.error().description.starts_with("cannot create a temporary file beside \"" +
+                                                     orphan.string() + "\": "));
+}
+
+}  // namespace
+}  // namespace base
