@@ -17,17 +17,6 @@ Error fileError(std::string_view what, const std::filesystem::path& path, int er
                std::string(what) + " \"" + path.string() + "\": " + std::strerror(err));
 }
 
-// Closes a file descriptor when it goes out of scope.
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 std::filesystem::path folderOf(const std::filesystem::path& path) {
   return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
 }
@@ -54,8 +43,8 @@ int createTemporaryBeside(const std::filesystem::path& path, mode_t mode,
 Status writeFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                            std::optional<mode_t> mode) {
   std::filesystem::path tmpPath;
-  Fd tmp(createTemporaryBeside(path, mode ? 0600 : 0666, tmpPath));
-  if (tmp.fd < 0) return fileError("cannot create a temporary file beside", path, errno);
+  UniqueFd tmp(createTemporaryBeside(path, mode ? 0600 : 0666, tmpPath));
+  if (tmp.get() < 0) return fileError("cannot create a temporary file beside", path, errno);
   auto fail = [&](std::string_view what, const std::filesystem::path& subject, int err) {
     ::unlink(tmpPath.c_str());
     return fileError(what, subject, err);
@@ -68,25 +57,23 @@ Status writeFileAtomically(const std::filesystem::path& path, std::span<const st
     if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
       bits = existing.st_mode & 07777;
   }
-  if (bits && ::fchmod(tmp.fd, *bits) != 0)
+  if (bits && ::fchmod(tmp.get(), *bits) != 0)
     return fail("cannot set the permissions of", tmpPath, errno);
 
   while (!bytes.empty()) {
-    const ssize_t n = ::write(tmp.fd, bytes.data(), bytes.size());
+    const ssize_t n = ::write(tmp.get(), bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return fail("cannot write", tmpPath, errno);
     }
     bytes = bytes.subspan(static_cast<std::size_t>(n));
   }
-  if (::fsync(tmp.fd) != 0) return fail("cannot sync", tmpPath, errno);
-  const int closed = ::close(tmp.fd);
-  tmp.fd = -1;
-  if (closed != 0) return fail("cannot write", tmpPath, errno);
+  if (::fsync(tmp.get()) != 0) return fail("cannot sync", tmpPath, errno);
+  if (tmp.close() != 0) return fail("cannot write", tmpPath, errno);
   if (::rename(tmpPath.c_str(), path.c_str()) != 0) return fail("cannot replace", path, errno);
   // Make the rename itself durable.
-  Fd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.fd >= 0) ::fsync(folder.fd);
+  UniqueFd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() >= 0) ::fsync(folder.get());
   return {};
 }
 

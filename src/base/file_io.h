@@ -3,6 +3,7 @@
 // Durable whole-file replacement.
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +16,29 @@
 namespace base {
 
 inline constexpr std::string_view kFileErrorDomain = "base.file";
+
+// Owns a file descriptor (or none: -1) and closes it when it goes out of
+// scope.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  // Closes it now; the result of close(2), 0 when there was none.
+  int close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd >= 0 ? ::close(fd) : 0;
+  }
+
+ private:
+  int fd_;
+};
 
 // Writes `bytes` to `path` so that readers see either the old file or the
 // whole new one: the bytes go to a fresh temporary file in the same folder,

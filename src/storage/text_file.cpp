@@ -25,25 +25,15 @@ base::Error fileError(FileError::Code code, const std::string& path, std::string
   return base::Error(std::string(FileError::kDomain), code, text + ".");
 }
 
-// Closes a file descriptor when it goes out of scope.
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 base::Result<std::string> readUtf8File(const std::string& path) {
   // Non-blocking, so that opening a FIFO cannot hang; only regular files are read.
-  Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.fd < 0) return fileError(FileError::readFailed, path, "couldn\u2019t be opened", errno);
+  base::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.get() < 0)
+    return fileError(FileError::readFailed, path, "couldn\u2019t be opened", errno);
   struct stat st {};
-  if (::fstat(file.fd, &st) != 0) {
+  if (::fstat(file.get(), &st) != 0) {
     return fileError(FileError::readFailed, path, "couldn\u2019t be read", errno);
   }
   if (!S_ISREG(st.st_mode)) {
@@ -53,7 +43,7 @@ base::Result<std::string> readUtf8File(const std::string& path) {
   std::string contents;
   char buffer[64 * 1024];
   for (;;) {
-    const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -25,17 +25,6 @@ base::Error systemError(const std::string& what, const std::filesystem::path& pa
   return base::Error(kDomain, err, what + " \"" + path.string() + "\": " + std::strerror(err));
 }
 
-// Closes a file descriptor when it goes out of scope.
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 // Holds the advisory lock that orders changes of one store file.
 class FileLock {
  public:
@@ -50,11 +39,11 @@ class FileLock {
     }
     return lock;
   }
-  ~FileLock() { ::flock(fd_.fd, LOCK_UN); }
+  ~FileLock() { ::flock(fd_.get(), LOCK_UN); }
 
  private:
   explicit FileLock(int fd) : fd_(fd) {}
-  Fd fd_;
+  base::UniqueFd fd_;
 };
 
 std::string utcStamp() {
@@ -115,8 +104,8 @@ base::Status FileUserDefaults::refreshLocked(bool haveFileLock) const {
 }
 
 base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
-  Fd file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.fd < 0) {
+  base::UniqueFd file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
       values_ = {};
       stamp_ = {};
@@ -125,11 +114,11 @@ base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
     return systemError("cannot open the user defaults file", path_, errno);
   }
   struct stat st {};
-  if (::fstat(file.fd, &st) != 0) return systemError("cannot read", path_, errno);
+  if (::fstat(file.get(), &st) != 0) return systemError("cannot read", path_, errno);
   base::Bytes bytes;
   char buffer[65536];
   for (;;) {
-    ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+    ssize_t n = ::read(file.get(), buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
       return systemError("cannot read", path_, errno);

@@ -13,23 +13,11 @@
 #include <optional>
 #include <thread>
 
+#include "base/file_io.h"
+
 namespace tlm {
 
 namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // True when a route reply holds a default unicast route of the main table.
 bool isDefaultRoute(const nlmsghdr* header) {
@@ -49,7 +37,7 @@ bool isDefaultRoute(const nlmsghdr* header) {
 
 // Reads the routing table; nothing when it cannot be read.
 std::optional<bool> hasDefaultRoute() {
-  Fd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+  base::UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
   if (fd.get() < 0) return std::nullopt;
   struct {
     nlmsghdr header;
@@ -91,7 +79,7 @@ struct TLMNetlinkReachability::Shared {
   bool reportAgain = false;
   bool stopping = false;
   std::thread thread;
-  Fd wake{::eventfd(0, EFD_CLOEXEC)};
+  base::UniqueFd wake{::eventfd(0, EFD_CLOEXEC)};
 
   void signal() {
     const std::uint64_t one = 1;
@@ -99,7 +87,7 @@ struct TLMNetlinkReachability::Shared {
   }
 
   void run() {
-    Fd events(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    base::UniqueFd events(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
     sockaddr_nl groups{};
     groups.nl_family = AF_NETLINK;
     groups.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
