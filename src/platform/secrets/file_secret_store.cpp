@@ -176,61 +176,57 @@ SecretStatus FileSecretStore::save(std::string_view service, const Items& items)
   return base::writeFileAtomically(path, text, 0600) ? kSecretSuccess : kSecretIO;
 }
 
-SecretStatus FileSecretStore::add(std::string_view service, std::string_view account,
-                                  const base::Bytes& value) {
-  if (!validNames(service, account)) return kSecretParam;
+SecretStatus FileSecretStore::withItems(std::string_view service, bool write,
+                                        const std::function<SecretStatus(Items&)>& body) {
   std::lock_guard guard(mutex_);
   FolderLock lock(directory_);
   if (!lock.ok()) return kSecretIO;
   Items items;
   if (auto status = load(service, items); status != kSecretSuccess) return status;
-  if (items.find(account) != items.end()) return kSecretDuplicateItem;
-  items.emplace(std::string(account), value);
+  if (auto status = body(items); status != kSecretSuccess || !write) return status;
   auto status = save(service, items);
   if (status == kSecretSuccess) ::fsync(lock.fd());  // make the rename durable
   return status;
 }
 
+SecretStatus FileSecretStore::add(std::string_view service, std::string_view account,
+                                  const base::Bytes& value) {
+  if (!validNames(service, account)) return kSecretParam;
+  return withItems(service, true, [&](Items& items) {
+    if (items.find(account) != items.end()) return kSecretDuplicateItem;
+    items.emplace(std::string(account), value);
+    return kSecretSuccess;
+  });
+}
+
 SecretStatus FileSecretStore::copy(std::string_view service, std::string_view account,
                                    base::Bytes& value) {
   if (!validNames(service, account)) return kSecretParam;
-  std::lock_guard guard(mutex_);
-  FolderLock lock(directory_);
-  if (!lock.ok()) return kSecretIO;
-  Items items;
-  if (auto status = load(service, items); status != kSecretSuccess) return status;
-  const auto it = items.find(account);
-  if (it == items.end()) return kSecretItemNotFound;
-  value = it->second;
-  return kSecretSuccess;
+  return withItems(service, false, [&](Items& items) {
+    const auto it = items.find(account);
+    if (it == items.end()) return kSecretItemNotFound;
+    value = it->second;
+    return kSecretSuccess;
+  });
 }
 
 SecretStatus FileSecretStore::remove(std::string_view service, std::string_view account) {
   if (!validNames(service, account)) return kSecretParam;
-  std::lock_guard guard(mutex_);
-  FolderLock lock(directory_);
-  if (!lock.ok()) return kSecretIO;
-  Items items;
-  if (auto status = load(service, items); status != kSecretSuccess) return status;
-  const auto it = items.find(account);
-  if (it == items.end()) return kSecretItemNotFound;
-  items.erase(it);
-  auto status = save(service, items);
-  if (status == kSecretSuccess) ::fsync(lock.fd());
-  return status;
+  return withItems(service, true, [&](Items& items) {
+    const auto it = items.find(account);
+    if (it == items.end()) return kSecretItemNotFound;
+    items.erase(it);
+    return kSecretSuccess;
+  });
 }
 
 SecretStatus FileSecretStore::removeAll(std::string_view service) {
   if (!validNames(service, {})) return kSecretParam;
-  std::lock_guard guard(mutex_);
-  FolderLock lock(directory_);
-  if (!lock.ok()) return kSecretIO;
-  Items items;
-  if (auto status = load(service, items); status != kSecretSuccess) return status;
-  if (items.empty()) return kSecretItemNotFound;
-  auto status = save(service, {});
-  if (status == kSecretSuccess) ::fsync(lock.fd());
-  return status;
+  return withItems(service, true, [](Items& items) {
+    if (items.empty()) return kSecretItemNotFound;
+    items.clear();
+    return kSecretSuccess;
+  });
 }
 
 }  // namespace platform

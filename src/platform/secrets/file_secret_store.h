@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -37,6 +38,10 @@ class FileSecretStore final : public SecretStore {
 
   SecretStatus load(std::string_view service, Items& items) const;
   SecretStatus save(std::string_view service, const Items& items) const;
+  // Loads the service's items under both locks and runs `body` on them; when
+  // it succeeds and `write` is set, stores them back durably.
+  SecretStatus withItems(std::string_view service, bool write,
+                         const std::function<SecretStatus(Items&)>& body);
 
   std::filesystem::path directory_;
   std::mutex mutex_;
