@@ -82,26 +82,23 @@ base::Result<std::shared_ptr<Connection>> Connection::open(dispatch::MainLoop& l
   });
   Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
   if (!display) {
-    return base::Error("Wendrix.X11Error", 1,
-                       "Cannot open the X display \"" + std::string(XDisplayName(
-                                                           displayName.empty()
-                                                               ? nullptr
-                                                               : displayName.c_str())) +
-                           "\".");
+    return base::Error(
+        "Wendrix.X11Error", 1,
+        "Cannot open the X display \"" +
+            std::string(XDisplayName(displayName.empty() ? nullptr : displayName.c_str())) + "\".");
   }
   std::shared_ptr<Connection> connection(new Connection(loop, display));
   std::weak_ptr<Connection> weak = connection;
-  connection->watch_ = loop.watch(ConnectionNumber(display), dispatch::MainLoop::kReadable,
-                                  [weak](unsigned events) {
-                                    auto self = weak.lock();
-                                    if (!self) return;
-                                    self->drain();
-                                    if (events & (dispatch::MainLoop::kHangup |
-                                                  dispatch::MainLoop::kError)) {
-                                      self->markBroken();
-                                      self->drain();
-                                    }
-                                  });
+  connection->watch_ =
+      loop.watch(ConnectionNumber(display), dispatch::MainLoop::kReadable, [weak](unsigned events) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->drain();
+        if (events & (dispatch::MainLoop::kHangup | dispatch::MainLoop::kError)) {
+          self->markBroken();
+          self->drain();
+        }
+      });
   return connection;
 }
 
@@ -258,8 +255,7 @@ std::optional<std::vector<unsigned long>> readCardinals(Display* display, ::Wind
   return std::vector<unsigned long>(values, values + p.count);
 }
 
-std::optional<std::vector<::Window>> readWindows(Display* display, ::Window window,
-                                                 Atom property) {
+std::optional<std::vector<::Window>> readWindows(Display* display, ::Window window, Atom property) {
   auto values = readCardinals(display, window, property, XA_WINDOW);
   if (!values) return std::nullopt;
   return std::vector<::Window>(values->begin(), values->end());
@@ -271,8 +267,7 @@ std::optional<std::vector<Atom>> readAtoms(Display* display, ::Window window, At
   return std::vector<Atom>(values->begin(), values->end());
 }
 
-std::optional<std::string> readString(Display* display, ::Window window, Atom property,
-                                      Atom type) {
+std::optional<std::string> readString(Display* display, ::Window window, Atom property, Atom type) {
   Property p;
   if (!readProperty(display, window, property, type, p) || p.format != 8) return std::nullopt;
   return std::string(reinterpret_cast<const char*>(p.data), p.count);

@@ -123,8 +123,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 std::optional<std::vector<unsigned long>> readCardinals(Display* display, ::Window window,
                                                         Atom property, Atom type);
 std::optional<std::vector<::Window>> readWindows(Display* display, ::Window window, Atom property);
-std::optional<std::string> readString(Display* display, ::Window window, Atom property,
-                                      Atom type);
+std::optional<std::string> readString(Display* display, ::Window window, Atom property, Atom type);
 std::optional<std::vector<Atom>> readAtoms(Display* display, ::Window window, Atom property);
 // Sends an EWMH client message about `window` to the root window.
 void sendRootMessage(Display* display, ::Window root, ::Window window, Atom type,

@@ -131,9 +131,7 @@ class XApplication final : public winsys::Application,
   std::optional<std::string> bundleIdentifier() const override { return bundleId; }
   std::optional<base::Url> bundleURL() const override { return bundleUrl; }
   std::int32_t processIdentifier() const override { return pids.empty() ? 0 : pids.front(); }
-  std::vector<WindowPtr> knownWindows() const override {
-    return {windows.begin(), windows.end()};
-  }
+  std::vector<WindowPtr> knownWindows() const override { return {windows.begin(), windows.end()}; }
   WindowPtr mainWindow() const override;
   bool isHidden() const override { return hidden; }
   Promise<bool> setHidden(bool hidden) override;
@@ -245,8 +243,7 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
       loading_ = false;
       conn_->flush();
     }
-    return Promise<winsys::StatePtr>::value(
-        queue(), std::make_shared<LiveState>(weak_from_this()));
+    return Promise<winsys::StatePtr>::value(queue(), std::make_shared<LiveState>(weak_from_this()));
   }
 
   std::vector<ApplicationPtr> running() const { return {apps_.begin(), apps_.end()}; }
@@ -271,7 +268,9 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     const Rect target{std::round(frame.x), std::round(frame.y), std::round(frame.width),
                       std::round(frame.height)};
     // X coordinates are 16-bit signed, sizes 16-bit unsigned.
-    auto fits = [](double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; };
+    auto fits = [](double v, double lo, double hi) {
+      return std::isfinite(v) && v >= lo && v <= hi;
+    };
     if (!fits(target.x, -32768, 32767) || !fits(target.y, -32768, 32767) ||
         !fits(target.width, 1, 32767) || !fits(target.height, 1, 32767)) {
       resolver.reject(base::Error(std::string(WindowSystemError::kDomain),
@@ -279,18 +278,23 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
                                   "The frame is outside what the window system can set."));
       return promise;
     }
-    sendMoveResize(w.xid, target);
-    conn_->flush();
     if (w.minimized) {
       // Window managers may ignore a configure request while a window is
       // iconic, so the frame is applied again when it is shown.
       const Rect before = w.frame();
       w.pendingFrame = target;
       if (before != target) emitLater<winsys::WindowFrameChangedEvent>(w.shared_from_this());
+      sendMoveResize(w.xid, target);
+      conn_->flush();
       resolver.fulfill(target);
       return promise;
     }
-    if (w.frame() == target) {
+    sendMoveResize(w.xid, target);
+    conn_->flush();
+    // A new frame replaces one still being applied after de-iconifying.
+    if (w.reapplying) w.pendingFrame = target;
+    if (w.frame_ == target) {
+      if (w.reapplying) finishReapply(w);
       resolver.fulfill(target);
       return promise;
     }
@@ -324,14 +328,15 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
       }
     }
     conn_->flush();
-    addWait(w, &XWindow::minimizedWaits, minimized, resolver, [this](XWindow& win, Wait<bool>& wait) {
-      refreshMinimized(win);
-      if (win.minimized == wait.target && !win.reapplying) {
-        wait.resolver.fulfill(wait.target);
-      } else {
-        wait.resolver.reject(refused());
-      }
-    });
+    addWait(w, &XWindow::minimizedWaits, minimized, resolver,
+            [this](XWindow& win, Wait<bool>& wait) {
+              refreshMinimized(win);
+              if (win.minimized == wait.target && !win.reapplying) {
+                wait.resolver.fulfill(wait.target);
+              } else {
+                wait.resolver.reject(refused());
+              }
+            });
     return promise;
   }
 
@@ -362,13 +367,14 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     if (!app.hidden) {
       app.hidden = true;
       app.hiding = true;
+      // Queued before anything the requests bring in, so it comes first.
+      emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
       for (const auto& w : app.windows) {
         if (w->minimized) continue;
         app.hiddenByUs.push_back(w->xid);
         XIconifyWindow(display_, w->xid, DefaultScreen(display_));
       }
       conn_->flush();
-      emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
     }
     const std::uint64_t id = nextWait_++;
     std::weak_ptr<XApplication> weakApp = app.weak_from_this();
@@ -387,6 +393,7 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
         wait.resolver.reject(refused());
       }
       if (a->hideWaits.empty()) a->hiding = false;
+      self->conn_->flush();
     });
     app.hideWaits.push_back(Wait<bool>{id, true, resolver, timer});
     settleHide(app);
@@ -485,26 +492,27 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
   void addWait(XWindow& w, std::vector<Wait<T>> XWindow::*list, T target, Resolver<T> resolver,
                OnTimeout onTimeout) {
     const std::uint64_t id = nextWait_++;
-    auto timer = queue().after(options_.writeTimeout, [weak = weak_from_this(),
-                                                       win = w.weak_from_this(), list, id,
-                                                       onTimeout = std::move(onTimeout)] {
-      auto self = weak.lock();
-      auto window = win.lock();
-      if (!self || !window) return;
-      auto& waits = (*window).*list;
-      auto it = std::find_if(waits.begin(), waits.end(), [&](auto& x) { return x.id == id; });
-      if (it == waits.end()) return;
-      auto wait = std::move(*it);
-      waits.erase(it);
-      onTimeout(*window, wait);
-    });
+    auto timer =
+        queue().after(options_.writeTimeout, [weak = weak_from_this(), win = w.weak_from_this(),
+                                              list, id, onTimeout = std::move(onTimeout)] {
+          auto self = weak.lock();
+          auto window = win.lock();
+          if (!self || !window) return;
+          auto& waits = (*window).*list;
+          auto it = std::find_if(waits.begin(), waits.end(), [&](auto& x) { return x.id == id; });
+          if (it == waits.end()) return;
+          auto wait = std::move(*it);
+          waits.erase(it);
+          onTimeout(*window, wait);
+          self->conn_->flush();
+        });
     (w.*list).push_back(Wait<T>{id, target, std::move(resolver), timer});
   }
 
   void sendMoveResize(::Window xid, const Rect& r) {
     // Static gravity: x and y place the client area itself. Source: a pager.
-    constexpr long kFlags = StaticGravity | (1L << 8) | (1L << 9) | (1L << 10) | (1L << 11) |
-                            (2L << 12);
+    constexpr long kFlags =
+        StaticGravity | (1L << 8) | (1L << 9) | (1L << 10) | (1L << 11) | (2L << 12);
     sendRootMessage(display_, conn_->root(), xid, atoms_.netMoveresizeWindow,
                     {kFlags, static_cast<long>(r.x), static_cast<long>(r.y),
                      static_cast<long>(r.width), static_cast<long>(r.height)});
@@ -557,7 +565,8 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     int count = 0;
     bool closable = false;
     if (XGetWMProtocols(display_, xid, &protocols, &count)) {
-      closable = std::find(protocols, protocols + count, atoms_.wmDeleteWindow) != protocols + count;
+      closable =
+          std::find(protocols, protocols + count, atoms_.wmDeleteWindow) != protocols + count;
       XFree(protocols);
     }
     return closable;
@@ -568,8 +577,8 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
       return !state->empty() && state->front() == IconicState;
     }
     auto states = readAtoms(display_, xid, atoms_.netWmState);
-    return states && std::find(states->begin(), states->end(), atoms_.netWmStateHidden) !=
-                         states->end();
+    return states &&
+           std::find(states->begin(), states->end(), atoms_.netWmStateHidden) != states->end();
   }
 
   // Normal and dialog windows; a window without a type is normal (or a
@@ -631,7 +640,8 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
       return std::find(list.begin(), list.end(), xid) == list.end();
     });
     for (::Window xid : list) {
-      if (!windows_.count(xid) && std::find(ignored_.begin(), ignored_.end(), xid) == ignored_.end()) {
+      if (!windows_.count(xid) &&
+          std::find(ignored_.begin(), ignored_.end(), xid) == ignored_.end()) {
         addWindow(xid);
       }
     }
@@ -640,9 +650,8 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     for (std::size_t i = 0; i < list.size(); ++i)
       order[list[i]] = i;
     for (const auto& app : apps_) {
-      std::stable_sort(app->windows.begin(), app->windows.end(), [&](auto& a, auto& b) {
-        return order[a->xid] < order[b->xid];
-      });
+      std::stable_sort(app->windows.begin(), app->windows.end(),
+                       [&](auto& a, auto& b) { return order[a->xid] < order[b->xid]; });
     }
   }
 
@@ -669,8 +678,10 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     window->closable = readClosable(xid);
     window->role = readString(display_, xid, atoms_.wmWindowRole, XA_STRING);
 
-    const platform::WindowOwnerHints hints = readHints(xid);
-    auto app = applicationFor(hints, isLocal(xid));
+    platform::WindowOwnerHints hints = readHints(xid);
+    const bool local = isLocal(xid);
+    if (!local) hints.pid = 0;  // another machine's process number means nothing here
+    auto app = applicationFor(hints);
     window->app = app;
     windows_[xid] = window;
     app->windows.push_back(window);
@@ -678,11 +689,10 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     updateFocus(*app);
   }
 
-  std::shared_ptr<XApplication> applicationFor(const platform::WindowOwnerHints& hints,
-                                               bool local) {
+  std::shared_ptr<XApplication> applicationFor(const platform::WindowOwnerHints& hints) {
     std::optional<std::string> bundleId;
     std::optional<base::Url> bundleUrl;
-    if (hints.pid > 0 && local && hints.pid == ::getpid()) {
+    if (hints.pid > 0 && hints.pid == ::getpid()) {
       bundleId = options_.selfBundleIdentifier;
       if (bundles_) bundleUrl = bundles_->mainBundle().url;
     } else {
@@ -691,7 +701,7 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
         if (auto bundle = bundles_->bundleWithIdentifier(*bundleId)) bundleUrl = bundle->url;
       }
     }
-    if (!bundleUrl && hints.pid > 0 && local) {
+    if (!bundleUrl && hints.pid > 0) {
       char path[4096];
       const std::string link = "/proc/" + std::to_string(hints.pid) + "/exe";
       const ssize_t n = ::readlink(link.c_str(), path, sizeof(path) - 1);
@@ -714,7 +724,7 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     if (hints.pid > 0 &&
         std::find(app->pids.begin(), app->pids.end(), hints.pid) == app->pids.end()) {
       app->pids.push_back(hints.pid);
-      if (local) watchProcess(*app, hints.pid);
+      watchProcess(*app, hints.pid);
     }
     if (launched) emit<winsys::ApplicationLaunchedEvent>(ApplicationPtr(app));
     return app;
@@ -729,11 +739,11 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     watch->fd = fd;
     std::weak_ptr<XApplication> weakApp = app.weak_from_this();
     watch->watch = conn_->loop().watch(fd, dispatch::MainLoop::kReadable,
-                                [weak = weak_from_this(), weakApp, pid](unsigned) {
-                                  auto self = weak.lock();
-                                  auto a = weakApp.lock();
-                                  if (self && a) self->processExited(*a, pid);
-                                });
+                                       [weak = weak_from_this(), weakApp, pid](unsigned) {
+                                         auto self = weak.lock();
+                                         auto a = weakApp.lock();
+                                         if (self && a) self->processExited(*a, pid);
+                                       });
     app.processes.push_back(std::move(watch));
   }
 
@@ -821,20 +831,22 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
         sendMoveResize(w.xid, *w.pendingFrame);
         conn_->flush();
         w.reapplying = true;
-        w.reapplyTimer = queue().after(options_.writeTimeout, [weak = weak_from_this(),
-                                                               win = w.weak_from_this()] {
-          auto s = weak.lock();
-          auto x = win.lock();
-          if (!s || !x || !x->reapplying) return;
-          s->refreshFrame(*x);
-          if (x->reapplying) {
-            const Rect before = x->frame();
-            x->reapplying = false;
-            x->pendingFrame.reset();
-            if (x->frame() != before) s->emit<winsys::WindowFrameChangedEvent>(WindowPtr(x));
-            s->settleMinimized(*x);
-          }
-        });
+        w.reapplyTimer = queue().after(options_.writeTimeout,
+                                       [weak = weak_from_this(), win = w.weak_from_this()] {
+                                         auto s = weak.lock();
+                                         auto x = win.lock();
+                                         if (!s || !x || !x->reapplying) return;
+                                         s->refreshFrame(*x);
+                                         if (x->reapplying) {
+                                           const Rect before = x->frame();
+                                           x->reapplying = false;
+                                           x->pendingFrame.reset();
+                                           if (x->frame() != before)
+                                             s->emit<winsys::WindowFrameChangedEvent>(WindowPtr(x));
+                                           s->settleMinimized(*x);
+                                         }
+                                         s->conn_->flush();
+                                       });
       }
     }
     if (!minimized && app && app->hidden && !app->hiding) unhide(*app, false);
@@ -874,17 +886,17 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     app.hidden = false;
     app.hiding = false;
     settleAll(app.hideWaits, base::Result<bool>(refused()));
+    if (later) {
+      emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
+    } else {
+      emit<winsys::ApplicationIsHiddenChangedEvent>(ApplicationPtr(app.shared_from_this()));
+    }
     for (::Window xid : app.hiddenByUs) {
       auto w = find(xid);
       if (w && w->minimized) XMapWindow(display_, xid);
     }
     app.hiddenByUs.clear();
     conn_->flush();
-    if (later) {
-      emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
-    } else {
-      emit<winsys::ApplicationIsHiddenChangedEvent>(ApplicationPtr(app.shared_from_this()));
-    }
   }
 
   void syncActive() {

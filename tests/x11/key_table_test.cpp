@@ -12,7 +12,7 @@ TEST(KeyTable, MapsStoredKeyCodesToKeysymsAndBack) {
   struct Row {
     std::uint16_t keyCode;
     unsigned long keysym;
-  } rows[] = {{0, XK_a}, {45, XK_n}, {22, XK_6}, {23, XK_5}, {36, XK_Return},
+  } rows[] = {{0, XK_a},      {45, XK_n},      {22, XK_6},   {23, XK_5},   {36, XK_Return},
               {49, XK_space}, {53, XK_Escape}, {126, XK_Up}, {111, XK_F12}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.keyCode);

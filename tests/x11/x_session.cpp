@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -119,42 +121,67 @@ bool wmPresent(Display* display) {
   return present;
 }
 
-bool hasProperty(Display* display, const char* name) {
+bool inClientList(Display* display, Window window) {
   Atom type;
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  XGetWindowProperty(display, DefaultRootWindow(display), XInternAtom(display, name, False), 0, 1,
-                     False, AnyPropertyType, &type, &format, &count, &after, &data);
+  bool found = false;
+  if (XGetWindowProperty(display, DefaultRootWindow(display),
+                         XInternAtom(display, "_NET_CLIENT_LIST", False), 0, 4096, False, XA_WINDOW,
+                         &type, &format, &count, &after, &data) == Success &&
+      data && format == 32) {
+    const auto* windows = reinterpret_cast<const Window*>(data);
+    found = std::find(windows, windows + count, window) != windows + count;
+  }
   if (data) XFree(data);
-  return type != None;
+  return found;
 }
 
-// Starts openbox and waits (bounded) until it is ready: its check property
-// comes early in its start, but windows mapped before it manages the existing
-// ones (and sets _NET_CLIENT_LIST) may be lost, so that list is awaited too.
-// Woken by the root's property changes.
-pid_t startOpenbox(const std::string& name, const std::vector<std::string>& env,
-                   std::chrono::milliseconds timeout) {
-  Display* display = XOpenDisplay(name.c_str());
-  if (!display) return -1;
-  XSelectInput(display, DefaultRootWindow(display), PropertyChangeMask);
-  XDeleteProperty(display, DefaultRootWindow(display),
-                  XInternAtom(display, "_NET_CLIENT_LIST", False));
-  XSync(display, False);
-  const pid_t pid = spawn({"openbox", "--sm-disable"}, env);
-  const auto deadline = Clock::now() + timeout;
-  bool ready = false;
-  while (!(ready = wmPresent(display) && hasProperty(display, "_NET_CLIENT_LIST"))) {
+// Waits (bounded) for `done`, woken by the root's property changes.
+bool waitOnRoot(Display* display, Clock::time_point deadline, const std::function<bool()>& done) {
+  while (!done()) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) break;
+    if (left <= 0) return false;
     while (XPending(display)) {
       XEvent e;
       XNextEvent(display, &e);
     }
     pollfd p{ConnectionNumber(display), POLLIN, 0};
     ::poll(&p, 1, static_cast<int>(std::min<long>(left, 50)));
+  }
+  return true;
+}
+
+// Starts openbox and waits (bounded) until it manages new windows. Its check
+// property comes early in its start, and a window mapped before it is fully
+// up can be lost, so a probe window is mapped (again, until it is managed)
+// and must show up in _NET_CLIENT_LIST.
+pid_t startOpenbox(const std::string& name, const std::vector<std::string>& env,
+                   std::chrono::milliseconds timeout) {
+  Display* display = XOpenDisplay(name.c_str());
+  if (!display) return -1;
+  const Window root = DefaultRootWindow(display);
+  XSelectInput(display, root, PropertyChangeMask);
+  const pid_t pid = spawn({"openbox", "--sm-disable"}, env);
+  const auto deadline = Clock::now() + timeout;
+  bool ready = waitOnRoot(display, deadline, [&] { return wmPresent(display); });
+  if (ready) {
+    const Window probe = XCreateSimpleWindow(display, root, 0, 0, 10, 10, 0, 0, 0);
+    auto lastMap = Clock::time_point();
+    ready = waitOnRoot(display, deadline, [&] {
+      if (inClientList(display, probe)) return true;
+      if (Clock::now() - lastMap > std::chrono::milliseconds(100)) {
+        XMapWindow(display, probe);
+        XFlush(display);
+        lastMap = Clock::now();
+      }
+      return false;
+    });
+    XDestroyWindow(display, probe);
+    XSync(display, False);
+    ready = ready && waitOnRoot(display, deadline, [&] { return !inClientList(display, probe); });
   }
   XCloseDisplay(display);
   return ready ? pid : -pid;
@@ -178,29 +205,34 @@ XSession& XSession::shared() {
   return session;
 }
 
+pid_t startServer(std::string& display) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  pid_t server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                        "1280x1024x24", "-nolisten", "tcp"},
+                       {}, fds[1]);
+  ::close(fds[1]);
+  const std::string number = readLine(fds[0], std::chrono::seconds(10));
+  ::close(fds[0]);
+  if (number.empty()) {
+    stopProcess(server);
+    return -1;
+  }
+  display = ":" + number;
+  return server;
+}
+
 void XSession::start() {
   (void)registered;
   if (!onPath("Xvfb") || !onPath("openbox")) {
     problem_ = "Xvfb or openbox is not installed (scripts/setup installs both)";
     return;
   }
-  int fds[2];
-  if (::pipe(fds) != 0) {
-    problem_ = "pipe failed";
-    return;
-  }
-  server_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1280x1024x24",
-                   "-nolisten", "tcp"},
-                  {}, fds[1]);
-  ::close(fds[1]);
-  const std::string number = readLine(fds[0], std::chrono::seconds(10));
-  ::close(fds[0]);
-  if (number.empty()) {
+  server_ = startServer(display_);
+  if (server_ < 0) {
     problem_ = "Xvfb did not start";
-    stopProcess(server_);
     return;
   }
-  display_ = ":" + number;
   char dir[] = "/tmp/wendrix-x11-XXXXXX";
   if (::mkdtemp(dir)) configHome_ = dir;
   if (!startWindowManager()) {
@@ -212,10 +244,9 @@ void XSession::start() {
 }
 
 bool XSession::startWindowManager() {
-  wm_ = startOpenbox(display_,
-                    {"DISPLAY=" + display_, "XDG_CONFIG_HOME=" + configHome_,
-                     "HOME=" + configHome_},
-                    std::chrono::seconds(10));
+  wm_ = startOpenbox(
+      display_, {"DISPLAY=" + display_, "XDG_CONFIG_HOME=" + configHome_, "HOME=" + configHome_},
+      std::chrono::seconds(10));
   if (wm_ >= 0) return true;
   wm_ = -wm_;
   return false;
@@ -234,6 +265,21 @@ void XSession::stop() {
     configHome_.clear();
   }
   available_ = false;
+}
+
+std::unique_ptr<PrivateServer> PrivateServer::start() {
+  std::string display;
+  const pid_t pid = startServer(display);
+  if (pid < 0) return nullptr;
+  return std::unique_ptr<PrivateServer>(new PrivateServer(pid, display));
+}
+
+PrivateServer::~PrivateServer() {
+  kill();
+}
+
+void PrivateServer::kill() {
+  stopProcess(pid_);
 }
 
 std::unique_ptr<FixtureClient> FixtureClient::start(const std::vector<std::string>& arguments) {

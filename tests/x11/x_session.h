@@ -26,7 +26,6 @@ class XSession {
   // Stops and starts the window manager; start waits until it is there.
   void stopWindowManager();
   bool startWindowManager();
-  pid_t windowManagerPid() const { return wm_; }
 
   void stop();
 
@@ -39,6 +38,21 @@ class XSession {
   std::string configHome_;
   pid_t server_ = -1;
   pid_t wm_ = -1;
+};
+
+// An Xvfb of its own, without a window manager, for a test that ends it.
+class PrivateServer {
+ public:
+  static std::unique_ptr<PrivateServer> start();
+  ~PrivateServer();
+
+  const std::string& display() const { return display_; }
+  void kill();
+
+ private:
+  PrivateServer(pid_t pid, std::string display) : pid_(pid), display_(std::move(display)) {}
+  pid_t pid_;
+  std::string display_;
 };
 
 // One run of the fixture client (tools/x11_test_client) on the session's

@@ -47,8 +47,7 @@ struct Options {
 };
 
 Display* display = nullptr;
-Atom wmProtocols, wmDelete, netWmName, utf8, netWmPid, netWmType, netWmTypeNormal, document,
-    gtkId;
+Atom wmProtocols, wmDelete, netWmName, utf8, netWmPid, netWmType, netWmTypeNormal, document, gtkId;
 
 void setUtf8(Window w, Atom property, const std::string& value) {
   XChangeProperty(display, w, property, utf8, 8, PropModeReplace,

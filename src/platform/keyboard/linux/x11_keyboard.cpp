@@ -23,15 +23,15 @@ base::Error cannotMake(const std::string& why) {
 
 }  // namespace
 
-X11Keyboard::X11Keyboard(std::shared_ptr<X11Display> display, ProcessGroup group,
-                         Delivery delivery)
+X11Keyboard::X11Keyboard(std::shared_ptr<X11Display> display, ProcessGroup group, Delivery delivery)
     : display_(std::move(display)), group_(std::move(group)), delivery_(delivery) {}
 
 base::Status X11Keyboard::post(const Keystroke& keystroke) {
   const auto keysym = keys::keysymForKeyCode(keystroke.keyCode);
   if (!keysym) return cannotMake("key code " + std::to_string(keystroke.keyCode) + " has no X key");
   Display* display = display_->display();
-  const KeyCode keycode = XKeysymToKeycode(display, *keysym);
+  const KeyCode keycode = display_->broken() ? 0 : XKeysymToKeycode(display, *keysym);
+  if (display_->broken()) return cannotMake("the connection to the X display is lost");
   if (keycode == 0) return cannotMake("the keyboard map has no key for it");
   const unsigned state = keys::modifierStateForFlags(keystroke.flags);
 

@@ -96,8 +96,8 @@ std::optional<std::vector<unsigned long>> X11Display::cardinals(WindowId window,
   int format = 0;
   unsigned long count = 0, after = 0;
   unsigned char* data = nullptr;
-  const int status = XGetWindowProperty(display_, window, atom(property), 0, 1L << 16, False,
-                                        type, &actualType, &format, &count, &after, &data);
+  const int status = XGetWindowProperty(display_, window, atom(property), 0, 1L << 16, False, type,
+                                        &actualType, &format, &count, &after, &data);
   std::optional<std::vector<unsigned long>> values;
   if (status == Success && data && actualType == type && format == 32) {
     const auto* longs = reinterpret_cast<const unsigned long*>(data);

@@ -17,8 +17,7 @@ bool processExists(std::int32_t pid) {
 }  // namespace
 
 X11RunningApplications::X11RunningApplications(std::shared_ptr<X11Display> display,
-                                               std::string selfBundleIdentifier,
-                                               ProcessGroup group)
+                                               std::string selfBundleIdentifier, ProcessGroup group)
     : display_(std::move(display)),
       selfBundleIdentifier_(std::move(selfBundleIdentifier)),
       group_(std::move(group)) {}
