@@ -4,13 +4,14 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace base {
 namespace {
@@ -19,16 +20,6 @@ namespace fs = std::filesystem;
 
 class FileIoTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "file-io-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
   static std::string read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -45,7 +36,8 @@ class FileIoTest : public ::testing::Test {
     return st.st_mode & 07777;
   }
 
-  fs::path dir_;
+  support::TempDir temp_{"file-io"};
+  fs::path dir_ = temp_.path();
 };
 
 TEST_F(FileIoTest, ReplacesTheFileWithTheChosenPermissions) {

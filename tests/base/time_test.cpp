@@ -7,36 +7,17 @@
 #include <optional>
 #include <string>
 
+#include "support/scoped_environment.h"
+
 namespace base {
 namespace {
 
 using namespace std::chrono;
 
-// Sets TZ for the scope of a test and restores the previous value.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (old_) {
-      setenv("TZ", old_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  std::optional<std::string> old_;
-};
-
 const Time kInstant = sys_days{2024y / May / 1} + 10h + 123ms;
 
 TEST(Iso8601Test, FormatsUtcRegardlessOfTimeZone) {
-  ScopedTimeZone zone("America/New_York");
+  support::ScopedEnvironment zone({{"TZ", "America/New_York"}});
   EXPECT_EQ(formatIso8601(kInstant), "2024-05-01T10:00:00.123Z");
   EXPECT_EQ(formatIso8601(kInstant + 999us), "2024-05-01T10:00:00.123Z");  // truncated
   EXPECT_EQ(formatIso8601(Time{}), "1970-01-01T00:00:00.000Z");

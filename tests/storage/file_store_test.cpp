@@ -12,6 +12,7 @@
 #include "platform/defaults/file_user_defaults.h"
 #include "storage/defaults_storage.h"
 #include "storage_test_support.h"
+#include "support/temp_dir.h"
 
 namespace wendrix {
 namespace {
@@ -23,22 +24,15 @@ using Names = std::vector<std::string>;
 
 class FileStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "wendrix-storage-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = dir_ / "app.Wendrix" / "defaults.plist";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   std::shared_ptr<platform::FileUserDefaults> open() {
     auto store = platform::FileUserDefaults::open(path_);
     EXPECT_TRUE(store.ok()) << (store.ok() ? "" : store.error().description);
     return store.ok() ? *store : nullptr;
   }
 
-  fs::path dir_;
-  fs::path path_;
+  support::TempDir temp_{"wendrix-storage"};
+  fs::path dir_ = temp_.path();
+  fs::path path_ = dir_ / "app.Wendrix" / "defaults.plist";
   tlm::ScopedRecordingAnalytics analytics_;
 };
 

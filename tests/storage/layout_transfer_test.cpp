@@ -15,6 +15,7 @@
 #include "platform/panels/fake/fake_file_panels.h"
 #include "storage/text_file.h"
 #include "storage_test_support.h"
+#include "support/temp_dir.h"
 
 namespace wendrix {
 namespace {
@@ -94,13 +95,9 @@ Layout richLayout(std::string name) {
 class LayoutTransferTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/layout-transfer-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    folder_ = tmpl;
     bundles_->add(
         platform::FakeBundleProvider::makeBundle(kEditorURL, "org.example.edit", "Editor"));
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   LayoutTransfer transferOver(std::shared_ptr<DefaultsStorage> storage,
                               UniformRandom random = counting()) {
@@ -114,7 +111,8 @@ class LayoutTransferTest : public ::testing::Test {
     return defaults_->getBytes(defaults_keys::kSaved);
   }
 
-  fs::path folder_;
+  support::TempDir temp_{"layout-transfer"};
+  fs::path folder_ = temp_.path();
   std::shared_ptr<RefusingUserDefaults> defaults_ = std::make_shared<RefusingUserDefaults>();
   std::shared_ptr<DefaultsStorage> storage_ = std::make_shared<DefaultsStorage>(defaults_, "1");
   std::shared_ptr<platform::FakeFilePanels> panels_ = std::make_shared<platform::FakeFilePanels>();

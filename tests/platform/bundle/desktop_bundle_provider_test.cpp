@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/bundle/xdg_test_dir.h"
+#include "support/scoped_environment.h"
 
 namespace platform {
 namespace {
@@ -132,33 +133,7 @@ TEST_F(DesktopBundleProviderTest, MainBundleComesFromTheBuildAndLivesAtItsEntryO
 namespace platform {
 namespace {
 
-// Sets environment variables for one scope and puts the old values back.
-class ScopedEnvironment {
- public:
-  void set(const char* name, const char* value) {
-    if (!saved_.count(name)) {
-      const char* old = std::getenv(name);
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  std::map<std::string, std::optional<std::string>> saved_;
-};
+using support::ScopedEnvironment;
 
 TEST(DesktopEntryDirectoriesTest, FollowTheXdgVariablesAndTheirDefaults) {
   using Dirs = std::vector<std::string>;

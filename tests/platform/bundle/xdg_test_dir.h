@@ -11,24 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace platform::testing {
 
 class XdgTestDir {
  public:
   XdgTestDir() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/wendrix-xdg-XXXXXX";
-    root_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
     for (const char* dir : {"home", "local", "system"}) {
       std::filesystem::create_directories(root_ + "/" + dir + "/applications");
     }
   }
-  ~XdgTestDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  XdgTestDir(const XdgTestDir&) = delete;
-  XdgTestDir& operator=(const XdgTestDir&) = delete;
 
   const std::string& root() const { return root_; }
   // The data folders, most important first: home, local, system.
@@ -54,7 +47,8 @@ class XdgTestDir {
   }
 
  private:
-  std::string root_;
+  support::TempDir temp_{"wendrix-xdg"};
+  std::string root_ = temp_.path().string();
 };
 
 }  // namespace platform::testing

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "support/scoped_environment.h"
+
 namespace platform {
 namespace {
 
@@ -35,31 +37,7 @@ TEST(DateFormatTest, TwoTimesWithinOneMinuteGiveTheSameText) {
             mediumDateShortTime(kTime + std::chrono::seconds(50), "en_US", "UTC"));
 }
 
-// Sets environment variables for one test and puts the old values back.
-class ScopedEnvironment {
- public:
-  explicit ScopedEnvironment(const std::map<std::string, std::optional<std::string>>& values) {
-    for (const auto& [name, value] : values) {
-      const char* old = std::getenv(name.c_str());
-      saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-      set(name, value);
-    }
-  }
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_)
-      set(name, value);
-  }
-
- private:
-  static void set(const std::string& name, const std::optional<std::string>& value) {
-    if (value) {
-      setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
-  std::map<std::string, std::optional<std::string>> saved_;
-};
+using support::ScopedEnvironment;
 
 TEST(DateFormatTest, TheUsersLocaleForDatesComesFromTheEnvironment) {
   {

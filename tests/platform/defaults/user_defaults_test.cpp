@@ -7,6 +7,8 @@
 
 #include "platform/defaults/file_user_defaults.h"
 #include "platform/defaults/memory_user_defaults.h"
+#include "support/scoped_environment.h"
+#include "support/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -14,18 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "wendrix-defaults-XXXXXX").string();
-    path_ = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using support::ScopedEnvironment;
+using support::TempDir;
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -192,27 +184,12 @@ TEST(FileUserDefaultsTest, FailedWriteLeavesStoreUnchanged) {
   EXPECT_FALSE(blocked->contains("k"));
 }
 
-// Sets XDG_CONFIG_HOME for one test and puts the old value back.
-class ConfigHome {
- public:
-  explicit ConfigHome(const char* value) {
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
-    value ? setenv("XDG_CONFIG_HOME", value, 1) : unsetenv("XDG_CONFIG_HOME");
-  }
-  ~ConfigHome() {
-    saved_ ? setenv("XDG_CONFIG_HOME", saved_->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
-  }
-
- private:
-  std::optional<std::string> saved_;
-};
-
 TEST(FileUserDefaultsTest, DefaultPathFollowsXdgConfigHome) {
   {
-    ConfigHome config("/tmp/cfg");
+    ScopedEnvironment config({{"XDG_CONFIG_HOME", "/tmp/cfg"}});
     EXPECT_EQ(FileUserDefaults::defaultPath(), fs::path("/tmp/cfg/app.Wendrix/defaults.plist"));
   }
-  ConfigHome unset(nullptr);
+  ScopedEnvironment unset({{"XDG_CONFIG_HOME", std::nullopt}});
   if (const char* home = std::getenv("HOME")) {
     EXPECT_EQ(FileUserDefaults::defaultPath(),
               fs::path(home) / ".config" / "app.Wendrix" / "defaults.plist");
@@ -225,7 +202,7 @@ TEST(UserDefaultsTest, StandardCanBeReplacedAndReset) {
   EXPECT_EQ(UserDefaults::standard(), memory);
 
   TempDir dir;
-  ConfigHome config(dir.path().c_str());
+  ScopedEnvironment config({{"XDG_CONFIG_HOME", dir.path().string()}});
   UserDefaults::setStandard(nullptr);
   ASSERT_TRUE(UserDefaults::standard()->set("x", 1));
   EXPECT_TRUE(fs::exists(dir.path() / "app.Wendrix" / "defaults.plist"));

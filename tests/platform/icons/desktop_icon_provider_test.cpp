@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_dir.h"
+
 namespace platform {
 namespace {
 
@@ -32,13 +34,6 @@ void writePng(const fs::path& path, int side, std::uint32_t argb) {
 
 class DesktopIconProviderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/desktop-icons-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   std::string entry(const std::string& name, const std::string& text) {
     const fs::path path = root_ / "applications" / (name + ".desktop");
     fs::create_directories(path.parent_path());
@@ -46,7 +41,8 @@ class DesktopIconProviderTest : public ::testing::Test {
     return path.string();
   }
 
-  fs::path root_;
+  support::TempDir temp_{"desktop-icons"};
+  fs::path root_ = temp_.path();
 };
 
 TEST_F(DesktopIconProviderTest, IconKeyOfTheMainGroupOnly) {

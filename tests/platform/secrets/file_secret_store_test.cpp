@@ -7,6 +7,7 @@
 
 #include "platform/secrets/fake/memory_secret_store.h"
 #include "platform/secrets/file_secret_store.h"
+#include "support/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -15,22 +16,15 @@ namespace fs = std::filesystem;
 
 class FileSecretStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "secrets-test-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    dir_ = root_ / "keychain";
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   static mode_t modeOf(const fs::path& p) {
     struct stat st {};
     EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
     return st.st_mode & 07777;
   }
 
-  fs::path root_;
-  fs::path dir_;
+  support::TempDir temp_{"secrets-test"};
+  fs::path root_ = temp_.path();
+  fs::path dir_ = root_ / "keychain";
 };
 
 const base::Bytes kValue{'s', 'e', 'c', 'r', 'e', 't', 0, 0xFF};

@@ -5,7 +5,6 @@
 // real log store in a temporary folder, a queue on virtual time and settings
 // in memory.
 
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -19,6 +18,7 @@
 #include "platform/defaults/memory_user_defaults.h"
 #include "support/telemetry_devices.h"
 #include "support/telemetry_log_capture.h"
+#include "support/temp_dir.h"
 #include "telemetry/channel/channel_environment.h"
 #include "telemetry/channel/channel_protocols.h"
 #include "telemetry/core/logger.h"
@@ -227,14 +227,7 @@ class ChannelTest : public ::testing::Test {
   ChannelTest() {
     registerLogModelArchiveClasses();
     registerCommonSchemaArchiveClasses();
-    std::string pattern = (std::filesystem::temp_directory_path() / "channel-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    directory = pattern;
     storage = std::make_shared<TLMLogDBStorage>(directory, std::make_shared<SealingEncrypter>());
-  }
-  ~ChannelTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
   }
 
   TLMChannelEnvironment environment() {
@@ -253,7 +246,8 @@ class ChannelTest : public ::testing::Test {
 
   LogLines logLines;
   Journal journal;
-  std::filesystem::path directory;
+  support::TempDir folder{"channel"};
+  std::filesystem::path directory = folder.path();
   std::shared_ptr<dispatch::ManualQueue> queue = std::make_shared<dispatch::ManualQueue>();
   std::shared_ptr<TLMDarAvevedUserDefaults> settings =
       std::make_shared<TLMDarAvevedUserDefaults>(std::make_shared<platform::MemoryUserDefaults>());

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/device/linux/x11_screen.h"
+#include "support/scoped_environment.h"
 
 extern char** environ;
 
@@ -93,19 +94,9 @@ TEST(LinuxDeviceProbeTest, ReadsDmiValuesTrimmedAndTheKernel) {
 }
 
 TEST(LinuxDeviceProbeTest, UtcOffsetFollowsTheTimeZone) {
-  const char* saved = std::getenv("TZ");
-  const std::optional<std::string> previous =
-      saved ? std::optional<std::string>(saved) : std::nullopt;
-  ::setenv("TZ", "IST-5:30", 1);
-  ::tzset();
+  support::ScopedEnvironment zone({{"TZ", "IST-5:30"}});
   const LinuxDeviceProbe probe("/nonexistent", environmentOf({}));
   EXPECT_EQ(probe.utcOffsetSeconds(std::chrono::system_clock::now()), 19800);
-  if (previous) {
-    ::setenv("TZ", previous->c_str(), 1);
-  } else {
-    ::unsetenv("TZ");
-  }
-  ::tzset();
 }
 
 TEST(X11ScreenTest, NoDisplayGivesNone) {

@@ -6,7 +6,9 @@
 #include <filesystem>
 
 #include "platform/secrets/fake/memory_secret_store.h"
+#include "support/scoped_environment.h"
 #include "support/telemetry_log_capture.h"
+#include "support/temp_dir.h"
 
 namespace tlm {
 namespace {
@@ -104,13 +106,9 @@ namespace {
 
 TEST(KeychainUtilSharedTest, SharedKeychainPersistsInAPrivateFolderUnderXdgDataHome) {
   namespace fs = std::filesystem;
-  std::string tmpl = (fs::temp_directory_path() / "tlm-keychain-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-  const fs::path root = tmpl;
-  const char* old = std::getenv("XDG_DATA_HOME");
-  const std::optional<std::string> oldDataHome =
-      old ? std::optional<std::string>(old) : std::nullopt;
-  ::setenv("XDG_DATA_HOME", root.c_str(), 1);
+  const support::TempDir temp("tlm-keychain");
+  const fs::path root = temp.path();
+  support::ScopedEnvironment environment({{"XDG_DATA_HOME", root.string()}});
   TLMKeychainUtil::setSharedForTesting(nullptr);
 
   ASSERT_TRUE(TLMKeychainUtil::shared()->storeString("kept", "k"));
@@ -122,11 +120,6 @@ TEST(KeychainUtilSharedTest, SharedKeychainPersistsInAPrivateFolderUnderXdgDataH
   EXPECT_EQ(TLMKeychainUtil::shared()->stringForKey("k"), "kept");
 
   TLMKeychainUtil::setSharedForTesting(nullptr);
-  if (oldDataHome)
-    ::setenv("XDG_DATA_HOME", oldDataHome->c_str(), 1);
-  else
-    ::unsetenv("XDG_DATA_HOME");
-  fs::remove_all(root);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,29 +9,12 @@
 #include <sqlite3.h>
 
 #include "support/telemetry_log_capture.h"
+#include "support/temp_dir.h"
 #include "telemetry/storage/db_storage.h"
 
 namespace tlm::testing {
 
-// A fresh folder from mkdtemp, removed with its contents afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "logstore-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+using support::TempDir;
 
 // A direct connection to a database file, for looking behind the store.
 class RawDatabase {

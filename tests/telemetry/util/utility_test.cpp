@@ -6,7 +6,9 @@
 #include <fstream>
 
 #include "dispatch/manual_queue.h"
+#include "support/scoped_environment.h"
 #include "support/telemetry_log_capture.h"
+#include "support/temp_dir.h"
 #include "telemetry/util/dispatcher_util.h"
 
 namespace tlm {
@@ -28,26 +30,16 @@ std::string readText(const fs::path& path) {
 class UtilityFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "tlm-util-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    if (const char* old = std::getenv("XDG_DATA_HOME")) oldDataHome_ = old;
-    ::setenv("XDG_DATA_HOME", root_.c_str(), 1);
+    environment_.set("XDG_DATA_HOME", root_.string());
     TLMUtility::resetDirectoryForTesting();
   }
-  void TearDown() override {
-    TLMUtility::resetDirectoryForTesting();
-    if (oldDataHome_)
-      ::setenv("XDG_DATA_HOME", oldDataHome_->c_str(), 1);
-    else
-      ::unsetenv("XDG_DATA_HOME");
-    fs::remove_all(root_);
-  }
+  void TearDown() override { TLMUtility::resetDirectoryForTesting(); }
 
   fs::path sdkDir() const { return root_ / "app.Wendrix" / "com.zodoradud.daraveved"; }
 
-  fs::path root_;
-  std::optional<std::string> oldDataHome_;
+  support::TempDir temp_{"tlm-util"};
+  fs::path root_ = temp_.path();
+  support::ScopedEnvironment environment_;
 };
 
 TEST_F(UtilityFilesTest, DataDirectoryIsMadeUnderXdgDataHomeOnFirstUse) {
