@@ -686,7 +686,10 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     windows_[xid] = window;
     app->windows.push_back(window);
     emit<winsys::WindowCreatedEvent>(WindowPtr(window));
+    // The window manager may name a window active before listing it.
+    if (xid == active_) app->lastActive = xid;
     updateFocus(*app);
+    if (xid == active_) setFrontmost(app);
   }
 
   std::shared_ptr<XApplication> applicationFor(const platform::WindowOwnerHints& hints) {
@@ -750,6 +753,8 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
   void processExited(XApplication& app, std::int32_t pid) {
     auto keep = app.shared_from_this();
     std::erase_if(app.processes, [&](auto& p) { return p->pid == pid; });
+    // The application's process identifier becomes that of a process still there.
+    std::erase(app.pids, pid);
     terminateIfIdle(app);
   }
 

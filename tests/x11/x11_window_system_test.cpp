@@ -163,7 +163,7 @@ class X11WindowSystemTest : public ::testing::Test {
   // The X window of `window`, found by its title on the test's own connection.
   ::Window xidOf(const WindowPtr& window) {
     Display* d = display_->display();
-    for (auto xid : display_->windowsOf({clientPids()})) {
+    for (auto xid : display_->windowsOf(clientPids())) {
       char* name = nullptr;
       if (XFetchName(d, xid, &name) && name) {
         const bool match = window->title() == name;
@@ -262,6 +262,12 @@ TEST_F(X11WindowSystemTest, FramesRoundTripExactly) {
     EXPECT_EQ(written.value(), target);
     EXPECT_EQ(window->frame(), target);
     EXPECT_EQ(serverFrame(window), target);
+  }
+  // A frame X cannot hold is refused at once, without a request.
+  for (const Rect& bad : {Rect{0, 0, 0, 100}, Rect{40000, 0, 100, 100}}) {
+    auto refused = await(window->setFrame(bad));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_TRUE(WindowSystemError::is(refused.error(), WindowSystemErrorCode::failed));
   }
   EXPECT_FALSE(notifier_.all<winsys::WindowFrameChangedEvent>().empty());
 }
@@ -396,18 +402,28 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
   initialize();
   auto& client = launch({"--class", "fixture.Fixture", "--window", "One"});
   ASSERT_TRUE(waitForWindows("org.example.Fixture", 1));
-
-  platform::X11Keyboard keyboard(display_);
   const std::uint16_t kN = 45;
   const std::uint64_t kCommand = 0x100000;
-  ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, true}).ok());
-  ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, false}).ok());
-  auto app = waitForWindows("org.example.Fixture", 2);
-  ASSERT_TRUE(app);
-  EXPECT_EQ(app->knownWindows()[1]->title(), "New Window 1");
+
+  // Sent to the process's window, and through XTest while it is active.
+  platform::X11RunningApplications running(display_, "app.Wendrix");
+  std::size_t expected = 1;
+  for (auto delivery : {platform::X11Keyboard::Delivery::sendEvent,
+                        platform::X11Keyboard::Delivery::xtestWhenActive}) {
+    SCOPED_TRACE(static_cast<int>(delivery));
+    ASSERT_TRUE(running.activate(client.pid(), platform::kActivateIgnoringOtherApps));
+    ASSERT_TRUE(waitUntil([&] { return running.isActive(client.pid()) == true; }));
+    platform::X11Keyboard keyboard(display_, {}, delivery);
+    ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, true}).ok());
+    ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, false}).ok());
+    auto app = waitForWindows("org.example.Fixture", ++expected);
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->knownWindows().back()->title(), "New Window " + std::to_string(expected - 1));
+  }
 
   // A key without an X counterpart cannot be made; a process without windows
   // is not an error.
+  platform::X11Keyboard keyboard(display_);
   EXPECT_FALSE(keyboard.post({client.pid(), 10, 0, true}).ok());
   EXPECT_TRUE(keyboard.post({999999, kN, kCommand, true}).ok());
 }
