@@ -8,7 +8,6 @@
 #include <cmath>
 #include <map>
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "base/utf8.h"
@@ -24,7 +23,8 @@
 // notifies, in the order it happened. Writes send their request and wait, as a
 // list of targets per window, for the event that shows the change; a timer on
 // the loop bounds each wait, after which the state is read once more and the
-// promise settles on that.
+// promise settles on that. An event a write call causes itself is queued on
+// the loop before its request goes out, so it precedes what the reply brings.
 
 namespace wendrix::x11 {
 namespace detail {
@@ -825,6 +825,11 @@ class Desktop final : public ConnectionListener, public std::enable_shared_from_
     const bool minimized = readMinimized(w.xid);
     if (minimized == w.minimized) return;
     w.minimized = minimized;
+    if (minimized && w.reapplying) {
+      // Minimized again before its frame came back: apply it at the next show.
+      w.reapplying = false;
+      w.reapplyTimer.cancel();
+    }
     auto self = w.shared_from_this();
     emit<winsys::WindowMinimizedChangedEvent>(WindowPtr(self));
     auto app = w.app.lock();
