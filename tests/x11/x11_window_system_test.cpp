@@ -247,6 +247,13 @@ TEST_F(X11WindowSystemTest, GroupsWindowsByBundleIdentifierElseByProcess) {
   EXPECT_EQ(other->processIdentifier(), unknown.pid());
   ASSERT_TRUE(other->bundleURL());
   EXPECT_EQ(other->bundleURL()->filePath(), std::string(WENDRIX_X11_TEST_CLIENT));
+
+  // One instance ending does not end the application while another runs.
+  first.kill();
+  ASSERT_TRUE(waitUntil([&] { return app->knownWindows().size() == 1; }));
+  ASSERT_TRUE(waitUntil([&] { return app->processIdentifier() == second.pid(); }));
+  EXPECT_TRUE(application("org.example.Fixture"));
+  EXPECT_TRUE(notifier_.all<winsys::ApplicationTerminatedEvent>().empty());
 }
 
 TEST_F(X11WindowSystemTest, FramesRoundTripExactly) {
