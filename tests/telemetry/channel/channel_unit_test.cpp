@@ -123,6 +123,23 @@ TEST_F(ChannelUnitTest, LogsAreDroppedWhileTheIngestionIsNotReady) {
   EXPECT_EQ(stored("G"), 0u);
 }
 
+TEST_F(ChannelUnitTest, LogTheStoreRefusesIsCompletedButNeitherCountedNorFlushed) {
+  bool limited = false;
+  storage->setMaxStorageSize(24576, [&](bool ok) { limited = ok; });
+  ASSERT_TRUE(limited);
+  auto unit = makeUnit(3, 2);  // a second counted log would flush at once
+  enqueue(*unit, 1);
+  auto big = plainLog("big");  // larger than the whole store
+  big->properties = std::map<std::string, std::string>{{"payload", std::string(30000, 'x')}};
+  unit->enqueueItem(big, 1);
+  queue->runUntilIdle();
+
+  EXPECT_EQ(journal.back(), "d: complete G big");
+  EXPECT_EQ(stored("G"), 1u);
+  EXPECT_EQ(unit->itemsCount(), 1u);
+  EXPECT_EQ(ingestion->sentCount(), 0u);
+}
+
 TEST_F(ChannelUnitTest, WhenAFullBatchFlushesDependsOnTheInterval) {
   struct Case {
     std::uint64_t interval;
@@ -257,9 +274,17 @@ TEST_F(ChannelUnitTest, AnswerStatusDecidesWhatHappensToTheBatch) {
       EXPECT_TRUE(
           logLines.has(TLMLogLevel::Error,
                        "Fatal error encountered; shutting down channel unit with group ID G"));
-      // The stored log that was never sent is reported with the code-100 error.
+      // The stored log that was never sent is reported with the code-100
+      // error; the batch in flight is deleted without a second report.
       EXPECT_EQ(std::count(journal.begin(), journal.end(), "d: fail G late 100"), 1);
+      EXPECT_EQ(std::count(journal.begin(), journal.end(), "d: fail G s0 100"), 0);
       EXPECT_TRUE(unit->pendingBatchIds().empty());
+
+      // Enabled again, the unit sends: the deletion freed its in-flight slot.
+      unit->setEnabled(true, false);
+      enqueue(*unit, 1);
+      queue->advance(3s);
+      EXPECT_EQ(ingestion->sentCount(), 2u);
     }
     storage->deleteLogsWithGroupId("G");
   }
@@ -327,11 +352,13 @@ TEST_F(ChannelUnitTest, DisablingWithoutDeletionKeepsLogsAndSendsThemAfterEnabli
 }
 
 TEST_F(ChannelUnitTest, DisablingWithDeletionRefusesLogsUntilEnabledAgain) {
-  auto unit = makeUnit();
+  auto unit = makeUnit(60);
   enqueue(*unit, 1);
+  ASSERT_TRUE(storedStart());
   unit->setEnabled(false, true);
   queue->runUntilIdle();
   EXPECT_EQ(stored("G"), 0u);
+  EXPECT_FALSE(storedStart());  // the deleted logs' wait is forgotten too
   EXPECT_EQ(journal.back(), "d: enabled G 01");
 
   journal.clear();
