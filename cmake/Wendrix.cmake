@@ -1,6 +1,18 @@
 # Build helpers shared by every folder.
 
 add_compile_options(-fno-omit-frame-pointer)
+
+# ccache when installed. Paths are rewritten relative to the source folder and the
+# working folder is left out of the hash, so a clean clone in another folder hits
+# the cache a working tree filled; the precompiled headers need the sloppiness.
+find_program(WENDRIX_CCACHE ccache)
+if(WENDRIX_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(launcher ${CMAKE_COMMAND} -E env CCACHE_BASEDIR=${PROJECT_SOURCE_DIR} CCACHE_NOHASHDIR=1
+      CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+      ${WENDRIX_CCACHE})
+  set(CMAKE_C_COMPILER_LAUNCHER ${launcher})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${launcher})
+endif()
 add_link_options(-fno-omit-frame-pointer)
 
 if(WENDRIX_SANITIZE)
