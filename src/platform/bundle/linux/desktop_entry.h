@@ -58,15 +58,14 @@ class DesktopEntry {
                                                      std::string_view group = kMainGroup) const;
 
  private:
-  struct Group {
-    std::string name;
-    // Keys as written, with their locale suffix ("Name[de]").
-    std::map<std::string, std::string, std::less<>> values;
-  };
+  // Keys as written, with their locale suffix ("Name[de]"), to their values.
+  using Group = std::map<std::string, std::string, std::less<>>;
 
   const Group* findGroup(std::string_view name) const;
 
-  std::vector<Group> groups_;
+  // By name, so that parsing and lookups stay fast however many groups a
+  // file holds.
+  std::map<std::string, Group, std::less<>> groups_;
 };
 
 // The escapes of a string value applied to `raw`: \s \n \t \r \\. Other
