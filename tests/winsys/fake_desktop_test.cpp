@@ -93,6 +93,21 @@ TEST_F(FakeDesktopTest, MutationsEmitTheirEventsSynchronouslyInOrder) {
   EXPECT_FALSE(desktop.runningApplications().isActive(app->processIdentifier()).has_value());
 }
 
+// Termination removes windows that only the application still holds.
+TEST_F(FakeDesktopTest, TerminationRemovesWindowsNobodyElseHolds) {
+  auto app = desktop.launch(AppSpec::withId("org.example.Editor"),
+                            {WindowSpec::titled("main"), WindowSpec::titled("other")});
+  start();
+  desktop.terminate(app);
+
+  EXPECT_EQ(notifier.names,
+            (std::vector<std::string>{"WindowDestroyedEvent", "WindowDestroyedEvent",
+                                      "ApplicationMainWindowChangedEvent",
+                                      "ApplicationTerminatedEvent"}));
+  EXPECT_TRUE(app->knownWindows().empty());
+  EXPECT_FALSE(app->running());
+}
+
 TEST_F(FakeDesktopTest, InitializationNeedsTrustAndCanBeScripted) {
   desktop.trust().setTrusted(false);
   std::optional<base::Result<StatePtr>> out;

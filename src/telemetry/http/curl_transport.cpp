@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -29,7 +30,9 @@ base::Error urlError(std::int64_t code, std::string description) {
 // Maps a curl failure to the URL-loading code the client classifies by. A
 // connection that closed without a reply stays an ordinary error: "connection
 // lost" would park the call until a network change that may never come.
-std::int64_t mapCurlError(CURLcode code, long osErrno) {
+// `requestSent`: the request went out, so a protocol curl does not take is
+// the server's reply (HTTP/0.9, a garbled status line), not the URL's scheme.
+std::int64_t mapCurlError(CURLcode code, long osErrno, bool requestSent) {
   switch (code) {
     case CURLE_OPERATION_TIMEDOUT:
       return TLMURLErrorTimedOut;
@@ -42,13 +45,23 @@ std::int64_t mapCurlError(CURLcode code, long osErrno) {
       return TLMURLErrorSecureConnectionFailed;
     case CURLE_PEER_FAILED_VERIFICATION:
       return TLMURLErrorServerCertificateUntrusted;
-    case CURLE_URL_MALFORMAT:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+      return TLMURLErrorBadServerResponse;
     case CURLE_UNSUPPORTED_PROTOCOL:
+      return requestSent ? TLMURLErrorBadServerResponse : TLMURLErrorBadURL;
+    case CURLE_URL_MALFORMAT:
       return TLMURLErrorBadURL;
     default:
       return TLMURLErrorUnknown;
   }
 }
+
+// Most bytes of response heads (all status and header lines) kept per request.
+constexpr std::size_t kMaxResponseHeadBytes = 256 * 1024;
+
+// Why a callback ended a transfer early.
+enum class Stop { none, bodyFull, headTooLong, failed };
 
 struct Transfer {
   CURL* easy = nullptr;
@@ -57,6 +70,8 @@ struct Transfer {
   TLMHttpResponse response;
   bool sawStatus = false;
   std::string body;
+  std::size_t headBytes = 0;
+  Stop stop = Stop::none;
   char errorBuffer[CURL_ERROR_SIZE] = {};
 
   ~Transfer() {
@@ -65,27 +80,52 @@ struct Transfer {
   }
 };
 
-size_t onBody(char* data, size_t size, size_t count, void* user) {
-  static_cast<Transfer*>(user)->body.append(data, size * count);
-  return size * count;
+// The callbacks below run inside libcurl: nothing may be thrown through it,
+// so each catches everything and ends the transfer instead.
+
+// Keeps the body's first kTLMMaxResponseBodyBytes; past that the transfer ends
+// and finish() answers with what was kept.
+size_t onBody(char* data, size_t size, size_t count, void* user) noexcept {
+  auto* transfer = static_cast<Transfer*>(user);
+  const size_t length = size * count;
+  try {
+    const size_t room = kTLMMaxResponseBodyBytes - transfer->body.size();
+    transfer->body.append(data, std::min(length, room));
+    if (length <= room) return length;
+    transfer->stop = Stop::bodyFull;
+  } catch (...) {
+    transfer->stop = Stop::failed;
+  }
+  return CURL_WRITEFUNC_ERROR;
 }
 
-size_t onHeader(char* data, size_t size, size_t count, void* user) {
+size_t onHeader(char* data, size_t size, size_t count, void* user) noexcept {
   auto* transfer = static_cast<Transfer*>(user);
-  std::string_view line(data, size * count);
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-    line.remove_suffix(1);
-  if (line.starts_with("HTTP/")) {
-    // A new status line (after "100 Continue" or a redirect) starts a new head.
-    transfer->response.headers.clear();
-    transfer->sawStatus = true;
-  } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
-    std::string_view value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-      value.remove_prefix(1);
-    transfer->response.headers[std::string(line.substr(0, colon))] = std::string(value);
+  const size_t length = size * count;
+  transfer->headBytes += length;
+  if (transfer->headBytes > kMaxResponseHeadBytes) {
+    transfer->stop = Stop::headTooLong;
+    return CURL_WRITEFUNC_ERROR;
   }
-  return size * count;
+  try {
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+      line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+      // A new status line (after "100 Continue" or a redirect) starts a new head.
+      transfer->response.headers.clear();
+      transfer->sawStatus = true;
+    } else if (auto colon = line.find(':'); colon != std::string_view::npos) {
+      std::string_view value = line.substr(colon + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+      transfer->response.headers[std::string(line.substr(0, colon))] = std::string(value);
+    }
+  } catch (...) {
+    transfer->stop = Stop::failed;
+    return CURL_WRITEFUNC_ERROR;
+  }
+  return length;
 }
 
 // Shared between the transport object and its worker thread, so a worker that
@@ -157,7 +197,8 @@ std::unique_ptr<Transfer> prepare(const TLMHttpTransportConfiguration& configura
 }
 
 void finish(std::unique_ptr<Transfer> transfer, CURLcode code) {
-  if (code == CURLE_OK) {
+  // A body cut at its bound still answers with the response it belongs to.
+  if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && transfer->stop == Stop::bodyFull)) {
     long status = 0;
     curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
     transfer->response.statusCode = status;
@@ -168,11 +209,24 @@ void finish(std::unique_ptr<Transfer> transfer, CURLcode code) {
     completion(std::move(response), std::move(body), std::nullopt);
     return;
   }
+  if (transfer->stop == Stop::headTooLong) {
+    fail(std::move(transfer), urlError(TLMURLErrorBadServerResponse,
+                                       "The response head is longer than " +
+                                           std::to_string(kMaxResponseHeadBytes) + " bytes."));
+    return;
+  }
+  if (transfer->stop == Stop::failed) {
+    fail(std::move(transfer), urlError(TLMURLErrorUnknown, "The response could not be kept."));
+    return;
+  }
   long osErrno = 0;
   curl_easy_getinfo(transfer->easy, CURLINFO_OS_ERRNO, &osErrno);
+  long requestSize = 0;
+  curl_easy_getinfo(transfer->easy, CURLINFO_REQUEST_SIZE, &requestSize);
   std::string description =
       transfer->errorBuffer[0] ? transfer->errorBuffer : curl_easy_strerror(code);
-  fail(std::move(transfer), urlError(mapCurlError(code, osErrno), std::move(description)));
+  fail(std::move(transfer),
+       urlError(mapCurlError(code, osErrno, requestSize > 0), std::move(description)));
 }
 
 void run(std::shared_ptr<Shared> shared) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -17,9 +18,16 @@ struct TLMHttpTransportConfiguration {
   std::chrono::milliseconds timeout{std::chrono::seconds(60)};
 };
 
+// The most bytes of a response body a transport hands back. Ingestion replies
+// are small; a longer body is cut here and its transfer ended, so a server
+// cannot make the client hold more.
+inline constexpr std::size_t kTLMMaxResponseBodyBytes = 4 * 1024 * 1024;
+
 // Carries requests over the network. Completions arrive on the transport's own
 // thread, one per started request. After `invalidateAndCancel()` requests in
 // flight complete with the cancelled error (-999) and new ones fail the same way.
+// A body longer than kTLMMaxResponseBodyBytes completes with the response and
+// the body's first kTLMMaxResponseBodyBytes bytes; the rest is not read.
 class TLMHttpTransport {
  public:
   using Completion = std::function<void(std::optional<TLMHttpResponse> response, std::string body,

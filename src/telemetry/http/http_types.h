@@ -50,6 +50,7 @@ enum TLMURLErrorCode : std::int64_t {
   TLMURLErrorCannotConnectToHost = -1004,
   TLMURLErrorNetworkConnectionLost = -1005,
   TLMURLErrorNotConnectedToInternet = -1009,
+  TLMURLErrorBadServerResponse = -1011,
   TLMURLErrorSecureConnectionFailed = -1200,
   TLMURLErrorServerCertificateUntrusted = -1202,
 };

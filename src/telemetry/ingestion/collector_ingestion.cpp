@@ -79,8 +79,9 @@ std::optional<std::string> TLMCollectorIngestion::getPayload(
 }
 
 std::string TLMCollectorIngestion::obfuscateResponsePayload(const std::string& payload) const {
-  return TLMUtility_StringFormatting::obfuscateString(payload, R"("token"\s*:\s*"[^"]+")",
-                                                      R"("token" : "***")")
+  // A token the log's cut ends inside is hidden too.
+  return TLMUtility_StringFormatting::obfuscateString(
+             payload, R"("token"\s*:\s*"(?:[^"]+"|[^"]*$))", R"("token" : "***")")
       .value_or(std::string());
 }
 

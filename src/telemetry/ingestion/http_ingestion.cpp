@@ -2,6 +2,8 @@
 
 #include <uuid/uuid.h>
 
+#include <algorithm>
+
 #include "telemetry/core/logger.h"
 #include "telemetry/http/http_url.h"
 #include "telemetry/schema/string_formatting.h"
@@ -183,14 +185,27 @@ void TLMHttpIngestion::printResponse(const std::optional<TLMHttpResponse>& respo
   }
   std::string payload;
   if (body && !body->empty()) {
+    // Only a bounded prefix is shown, cut on a UTF-8 character boundary.
+    std::size_t shown = std::min(body->size(), kMaxLoggedBodyBytes);
+    for (int back = 0; back < 3 && shown < body->size() && shown > 0 &&
+                       (static_cast<unsigned char>((*body)[shown]) & 0xC0) == 0x80;
+         ++back) {
+      --shown;
+    }
+    const std::string prefix = body->substr(0, shown);
     if (contentType.starts_with("application/json")) {
+      // A cut body is no JSON any more and is shown as it came.
       payload = obfuscateResponsePayload(
-          TLMUtility_StringFormatting::prettyPrintJson(*body).value_or(*body));
+          TLMUtility_StringFormatting::prettyPrintJson(prefix).value_or(prefix));
     } else if (contentType.empty() || contentType.starts_with("text/") ||
                contentType.starts_with("application/")) {
-      payload = obfuscateResponsePayload(*body);
+      payload = obfuscateResponsePayload(prefix);
     } else {
+      shown = body->size();
       payload = "<binary>";
+    }
+    if (shown < body->size()) {
+      payload += "\n... (" + std::to_string(body->size() - shown) + " more bytes not shown)";
     }
   }
   TLM_LOG(TLMLogLevel::Verbose, kTLMLogTag,

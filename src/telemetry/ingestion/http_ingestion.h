@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,6 +58,10 @@ class TLMHttpIngestion : public TLMIngestionProtocol,
   // The value of the first "etag" header, whatever its case.
   static std::optional<std::string> eTagFromResponse(const TLMHttpResponse& response);
 
+  // The most bytes of a response body the VERBOSE log shows; a longer one is
+  // cut there, and the line says how many bytes were left out.
+  static constexpr std::size_t kMaxLoggedBodyBytes = 16 * 1024;
+
   void willSendHTTPRequestToURL(const std::string& url, const TLMHttpHeaders& headers) override;
   void printResponse(const std::optional<TLMHttpResponse>& response,
                      const std::optional<std::string>& body,
@@ -66,6 +71,8 @@ class TLMHttpIngestion : public TLMIngestionProtocol,
   virtual std::optional<TLMHttpHeaders> getHeaders(const TLMLogContainer& container,
                                                    const std::optional<std::string>& eTag) const;
   virtual std::optional<std::string> getPayload(const TLMLogContainer& container) const;
+  // The text a response body is logged as; it may end inside a value when the
+  // body was cut for the log.
   virtual std::string obfuscateResponsePayload(const std::string& payload) const;
   // The text a header value is logged as.
   virtual std::string obfuscateHeaderValue(const std::string& name, const std::string& value) const;

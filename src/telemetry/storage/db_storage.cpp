@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/private_files.h"
 #include "telemetry/core/logger.h"
 
 namespace tlm {
@@ -94,7 +95,9 @@ int TLMDBStorage::initialize() {
 int TLMDBStorage::configureDatabase() {
   std::error_code error;
   const bool existed = fs::exists(dbFileURL_, error);
-  fs::create_directories(directory_, error);  // an open in a missing folder fails below
+  // The store holds user ids and event properties: its folder is private to
+  // the user. An open in a missing folder fails below.
+  (void)base::createPrivateDirectories(directory_);
   maxSizeInBytes_ = kDefaultMaxSizeInBytes;
 
   int result = SQLITE_OK;
@@ -287,6 +290,10 @@ std::string TLMDBStorage::uriForFileURL(const fs::path& fileURL) {
 }
 
 sqlite3* TLMDBStorage::openDatabaseAtFileURL(const fs::path& fileURL, int* result) {
+  // SQLite would create the file with the umask's mode; it is made (or
+  // narrowed to) 0600 first, and the journals SQLite puts beside it take its
+  // mode. A failure here shows in the open below.
+  (void)base::createPrivateFile(fileURL);
   sqlite3* database = nullptr;
   const int code =
       sqlite3_open_v2(uriForFileURL(fileURL).c_str(), &database,

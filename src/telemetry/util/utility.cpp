@@ -15,6 +15,7 @@
 
 #include "app/build_info.h"
 #include "base/file_io.h"
+#include "base/private_files.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/core/sdk_identity.h"
 
@@ -203,10 +204,10 @@ std::optional<fs::path> TLMUtility::fullURLForPathComponent(std::string_view com
 
 bool TLMUtility::createDirectoryAtURL(const fs::path& path) {
   if (path.empty()) return false;
-  std::error_code ec;
-  fs::create_directories(path, ec);
-  if (ec) {
-    TLM_LOG_ERROR(kTLMLogTag, "Couldn't create directory at ", path.string(), ": ", ec.message());
+  // SDK folders hold user ids and event properties: private to the user.
+  if (const base::Status made = base::createPrivateDirectories(path); !made) {
+    TLM_LOG_ERROR(kTLMLogTag, "Couldn't create directory at ", path.string(), ": ",
+                  errnoText(static_cast<int>(made.error().code)));
     return false;
   }
   disableBackupForDirectoryURL(path);

@@ -178,8 +178,11 @@ std::shared_ptr<FakeApplication> FakeDesktop::launch(AppSpec spec,
 
 void FakeDesktop::terminate(const std::shared_ptr<FakeApplication>& app) {
   if (!app->running_) return;
-  while (!app->windows_.empty())
-    removeWindow(app->windows_.back());
+  while (!app->windows_.empty()) {
+    // A copy: removing the window erases the element it was read from.
+    const std::shared_ptr<FakeWindow> window = app->windows_.back();
+    removeWindow(window);
+  }
   app->running_ = false;
   std::erase(apps_, app);
   runningApps_.removeProcess(app->processIdentifier());

@@ -90,6 +90,53 @@ TEST(TLMCurlTransportTest, MapsConnectionFailures) {
   EXPECT_GE(closing.accepted(), 1);
 }
 
+// A reply that is no HTTP answer is the server's fault, never a bad URL.
+TEST(TLMCurlTransportTest, MalformedRepliesAreBadServerResponses) {
+  std::string endlessHead = "HTTP/1.1 200 OK\r\n";
+  while (endlessHead.size() < 1024 * 1024)
+    endlessHead += "X-Filler: " + std::string(1000, 'f') + "\r\n";
+  const struct Case {
+    std::string name;
+    std::string reply;
+  } cases[] = {
+      {"HTTP/0.9", "<html>hello</html>\n"},
+      {"garbled status line", "HTTP/1.1 abc OK\r\n\r\n"},
+      {"header line without a colon",
+       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nno colon\r\n\r\nhello"},
+      {"length that is no number", "HTTP/1.1 200 OK\r\nContent-Length: abc\r\n\r\nhello"},
+      {"head without end", endlessHead},
+  };
+  auto transport = TLMMakeCurlTransport({});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tlmtest::ClosingServer server(c.reply);
+    auto result = perform(*transport, {server.baseUrl() + "/logs", "POST", {}, std::string("{}")});
+    EXPECT_FALSE(result.response);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->domain, kTLMURLErrorDomain);
+    EXPECT_EQ(result.error->code, TLMURLErrorBadServerResponse) << result.error->description;
+  }
+}
+
+// A server cannot make the client hold more than the bound: a longer body is
+// cut there and its transfer ended, answered with the response it belongs to.
+TEST(TLMCurlTransportTest, KeepsOnlyABoundedPrefixOfALongBody) {
+  tlmtest::LoopbackServer server;
+  server.script({tlmtest::ScriptedResponse::streaming(64 * 1024 * 1024), {202, {}, "short"}});
+  auto transport = TLMMakeCurlTransport({});
+  auto result = perform(*transport, {server.baseUrl() + "/logs", "POST", {}, std::string("{}")});
+  ASSERT_FALSE(result.error) << *result.error;
+  EXPECT_EQ(result.response->statusCode, 200);
+  EXPECT_EQ(result.body.size(), kTLMMaxResponseBodyBytes);
+  EXPECT_EQ(result.body.find_first_not_of('x'), std::string::npos);
+
+  // The transport goes on as before.
+  auto next = perform(*transport, {server.baseUrl() + "/logs", "POST", {}, std::string("{}")});
+  ASSERT_FALSE(next.error) << *next.error;
+  EXPECT_EQ(next.response->statusCode, 202);
+  EXPECT_EQ(next.body, "short");
+}
+
 TEST(TLMCurlTransportTest, InvalidateCancelsRequestsInFlightAndRefusesNewOnes) {
   tlmtest::LoopbackServer server;
   server.script({tlmtest::ScriptedResponse::held()});

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace tlm {
@@ -28,15 +29,20 @@ int followDefaultRouteInOwnNamespace() {
     reports.push_back(reachability.currentReachabilityStatus());
     changed.notify_all();
   });
-  auto waitFor = [&](std::size_t count) {
+  // The report at `index` once it came, read under the lock the notifier
+  // thread writes under.
+  auto reportAt = [&](std::size_t index) -> std::optional<TLMNetworkStatus> {
     std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(5), [&] { return reports.size() >= count; });
+    if (!changed.wait_for(lock, std::chrono::seconds(5), [&] { return reports.size() > index; })) {
+      return std::nullopt;
+    }
+    return reports[index];
   };
-  if (!waitFor(1) || reports[0] != TLMNotReachable) return 12;
+  if (reportAt(0) != TLMNotReachable) return 12;
   if (std::system("ip link set lo up && ip route add default dev lo") != 0) return 13;
-  if (!waitFor(2) || reports[1] != TLMReachable) return 14;
+  if (reportAt(1) != TLMReachable) return 14;
   if (std::system("ip route del default dev lo") != 0) return 15;
-  if (!waitFor(3) || reports[2] != TLMNotReachable) return 16;
+  if (reportAt(2) != TLMNotReachable) return 16;
   reachability.stopNotifier();
   return 0;
 }

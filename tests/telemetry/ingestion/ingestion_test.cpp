@@ -296,6 +296,22 @@ TEST_F(TLMIngestionTest, ResponseLogShowsTheBodyByContentType) {
   EXPECT_EQ(logs.lines().back().level, TLMLogLevel::Debug);
 }
 
+// A long body is logged only up to the bound; a token the cut ends inside is
+// still hidden.
+TEST_F(TLMIngestionTest, ResponseLogShowsABoundedPrefixOfALongBody) {
+  tlmtest::LogCapture logs(TLMLogLevel::Verbose);
+  auto collector = TLMCollectorIngestion::make(client_, "https://c.example");
+  const std::size_t bound = TLMHttpIngestion::kMaxLoggedBodyBytes;
+  const std::string lead(bound - 10, 'x');
+  const std::string body = lead + R"("token":"abcdefghijklmnop")" + std::string(1 << 20, 'y');
+  collector->printResponse(TLMHttpResponse{200, {{"Content-Type", "text/plain"}}}, body,
+                           std::nullopt);
+  EXPECT_EQ(logs.lines().back().message,
+            "HTTP response received with status code: 200, payload:\n" + lead +
+                R"("token" : "***")" + "\n... (" + std::to_string(body.size() - bound) +
+                " more bytes not shown)");
+}
+
 TEST_F(TLMIngestionTest, ETagIsReadWhateverTheHeaderCase) {
   EXPECT_EQ(TLMHttpIngestion::eTagFromResponse({200, {{"ETAG", "\"v2\""}}}), "\"v2\"");
   EXPECT_EQ(TLMHttpIngestion::eTagFromResponse({200, {{"Other", "x"}}}), std::nullopt);

@@ -1,9 +1,10 @@
 #pragma once
 
 // A real HTTP server on 127.0.0.1 for tests: records every request (gzip
-// bodies inflated), answers with scripted statuses, headers and bodies, and can
-// hold an answer until released. Also a raw TCP server that closes every
-// connection without a reply, and a port where nothing listens.
+// bodies inflated), answers with scripted statuses, headers and bodies (or a
+// long body streamed in chunks), and can hold an answer until released. Also a
+// raw TCP server that answers every connection with fixed bytes (none by
+// default) and closes it, and a port where nothing listens.
 
 #include <arpa/inet.h>
 #include <httplib.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -45,10 +47,18 @@ struct ScriptedResponse {
   std::string contentType = "text/plain";
   // Hold the answer until release() (for time-outs).
   bool hold = false;
+  // When set, the body is this many bytes of 'x' instead, made in chunks as
+  // the client reads them; a client that stops reading ends it early.
+  std::size_t streamedBytes = 0;
 
   static ScriptedResponse held() {
     ScriptedResponse response;
     response.hold = true;
+    return response;
+  }
+  static ScriptedResponse streaming(std::size_t bytes) {
+    ScriptedResponse response;
+    response.streamedBytes = bytes;
     return response;
   }
 };
@@ -148,6 +158,19 @@ class LoopbackServer {
     res.status = response.status;
     for (const auto& [name, value] : response.headers)
       res.set_header(name, value);
+    if (response.streamedBytes > 0) {
+      res.set_chunked_content_provider(
+          response.contentType,
+          [left = response.streamedBytes](std::size_t, httplib::DataSink& sink) mutable {
+            static const std::string chunk(64 * 1024, 'x');
+            const std::size_t length = std::min(left, chunk.size());
+            if (!sink.write(chunk.data(), length)) return false;
+            left -= length;
+            if (left == 0) sink.done();
+            return true;
+          });
+      return;
+    }
     res.set_content(response.body, response.contentType);
   }
 
@@ -161,10 +184,11 @@ class LoopbackServer {
   bool released_ = false;
 };
 
-// Accepts connections, reads what comes and closes without answering.
+// Accepts connections, reads what comes, writes `reply` (by default nothing)
+// and closes.
 class ClosingServer {
  public:
-  ClosingServer() {
+  explicit ClosingServer(std::string reply = {}) : reply_(std::move(reply)) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -184,6 +208,16 @@ class ClosingServer {
         }
         char buffer[4096];
         (void)::recv(client, buffer, sizeof buffer, 0);
+        if (!reply_.empty()) {
+          (void)::send(client, reply_.data(), reply_.size(), MSG_NOSIGNAL);
+          // Closing with unread bytes would reset the connection before the
+          // client reads the reply: end the writing side and drain (bounded).
+          ::shutdown(client, SHUT_WR);
+          timeval limit{2, 0};
+          ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+          while (::recv(client, buffer, sizeof buffer, 0) > 0) {
+          }
+        }
         accepted_++;
         ::close(client);
       }
@@ -199,6 +233,7 @@ class ClosingServer {
   int accepted() const { return accepted_; }
 
  private:
+  std::string reply_;
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stopping_{false};

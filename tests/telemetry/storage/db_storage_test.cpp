@@ -1,5 +1,7 @@
 #include "telemetry/storage/db_storage.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -77,6 +79,33 @@ TEST_F(DBStorageTest, NewFileGetsTablesVersionAndAutoVacuum) {
                                          }()),
             1u);
   EXPECT_TRUE(logs.at(TLMLogLevel::Error).empty()) << logs.at(TLMLogLevel::Error).front();
+}
+
+// The store holds user ids and event properties: its folder is 0700 and its
+// file 0600 whatever the umask, and a pair left too open is narrowed.
+TEST_F(DBStorageTest, FolderAndFileArePrivateToTheUser) {
+  const mode_t oldMask = ::umask(022);
+  const std::filesystem::path folder = dir.path() / "data";
+  const std::filesystem::path file = folder / "Test.sqlite";
+  auto modeOf = [](const std::filesystem::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+  };
+  {
+    RecordingStorage storage(folder, 1);
+    ASSERT_EQ(storage.initializeResult, SQLITE_OK);
+  }
+  EXPECT_EQ(modeOf(folder), 0700u);
+  EXPECT_EQ(modeOf(file), 0600u);
+
+  std::filesystem::permissions(folder, std::filesystem::perms(0755));
+  std::filesystem::permissions(file, std::filesystem::perms(0644));
+  RecordingStorage storage(folder, 1);
+  EXPECT_EQ(insertItem(storage, "a"), SQLITE_OK);
+  EXPECT_EQ(modeOf(folder), 0700u);
+  EXPECT_EQ(modeOf(file), 0600u);
+  ::umask(oldMask);
 }
 
 TEST_F(DBStorageTest, LowerStoredVersionRunsTheMigrationOnce) {

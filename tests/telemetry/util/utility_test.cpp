@@ -1,6 +1,7 @@
 #include "telemetry/util/utility.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -47,6 +48,28 @@ TEST_F(UtilityFilesTest, DataDirectoryIsMadeUnderXdgDataHomeOnFirstUse) {
   EXPECT_EQ(TLMUtility::darAvevedDirectoryURL(), sdkDir());
   EXPECT_TRUE(fs::is_directory(sdkDir()));
   EXPECT_EQ(TLMUtility::fullURLForPathComponent("crashes/a"), sdkDir() / "crashes" / "a");
+}
+
+// The SDK folder holds user ids and event properties: 0700 whatever the
+// umask, and narrowed when it was left more open.
+TEST_F(UtilityFilesTest, DataDirectoryIsPrivateToTheUser) {
+  const mode_t oldMask = ::umask(022);
+  auto modeOf = [](const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+  };
+  ASSERT_EQ(TLMUtility::darAvevedDirectoryURL(), sdkDir());
+  EXPECT_EQ(modeOf(sdkDir()), 0700u);
+  EXPECT_EQ(modeOf(sdkDir().parent_path()), 0700u);
+  ASSERT_TRUE(TLMUtility::createDirectoryForPathComponent("crashes"));
+  EXPECT_EQ(modeOf(sdkDir() / "crashes"), 0700u);
+
+  fs::permissions(sdkDir(), fs::perms(0755));
+  TLMUtility::resetDirectoryForTesting();
+  ASSERT_EQ(TLMUtility::darAvevedDirectoryURL(), sdkDir());
+  EXPECT_EQ(modeOf(sdkDir()), 0700u);
+  ::umask(oldMask);
 }
 
 TEST_F(UtilityFilesTest, CreateFileHonoursForceOverwrite) {

@@ -16,7 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kSuffix = ".desktop";
-constexpr std::size_t kMaxEntrySize = 1 << 20;
 
 bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
@@ -87,6 +86,61 @@ std::optional<std::string> findInPath(const std::string& name) {
     if (isExecutableFile(candidate)) return candidate;
   }
   return std::nullopt;
+}
+
+base::Error withPath(const std::string& path, base::Error error) {
+  error.description = path + ": " + error.description;
+  return error;
+}
+
+// The application a parsed entry describes.
+base::Result<DesktopApplication> applicationFromEntry(const DesktopEntry& entry,
+                                                      const std::string& path, std::string id,
+                                                      std::string_view locale) {
+  auto invalid = [&](const std::string& why) {
+    return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryInvalidValue,
+                       path + ": " + why);
+  };
+
+  const std::optional<std::string> type = entry.string("Type");
+  if (!type) return invalid("Desktop entry has no Type.");
+  if (*type != "Application") return invalid("Desktop entry is of Type " + *type + ".");
+
+  DesktopApplication app;
+  app.id = std::move(id);
+  app.path = path;
+  std::optional<std::string> name = entry.localeString("Name", locale);
+  if (!name || name->empty()) return invalid("Desktop entry has no Name.");
+  app.name = std::move(*name);
+  app.icon = entry.string("Icon");
+  app.startupWMClass = entry.string("StartupWMClass");
+  app.tryExec = entry.string("TryExec");
+  app.workingDirectory = entry.string("Path");
+  if (app.workingDirectory && app.workingDirectory->empty()) app.workingDirectory.reset();
+
+  struct Flag {
+    const char* key;
+    bool* target;
+  };
+  for (const Flag& flag : {Flag{"Hidden", &app.hidden}, Flag{"NoDisplay", &app.noDisplay},
+                           Flag{"X-Wendrix-Agent", &app.agent}}) {
+    base::Result<std::optional<bool>> value = entry.boolean(flag.key);
+    if (!value) return invalid(value.error().description);
+    *flag.target = value->value_or(false);
+  }
+
+  if (const std::string* exec = entry.raw("Exec")) {
+    app.exec = ExecLine::parse(*exec);
+    if (!app.exec) {
+      base::Error error = app.exec.error();
+      error.description = path + ": " + error.description;
+      app.exec = error;
+    }
+  } else {
+    app.exec = base::Error(std::string(kExecLineErrorDomain), kExecLineMalformed,
+                           path + ": Desktop entry has no Exec line.");
+  }
+  return app;
 }
 
 }  // namespace
@@ -211,65 +265,29 @@ base::Result<std::string> readSmallRegularFile(const std::string& path, std::siz
 
 base::Result<DesktopApplication> readDesktopApplication(const std::string& path, std::string id,
                                                         std::string_view locale) {
-  base::Result<std::string> text = readSmallRegularFile(path, kMaxEntrySize);
+  base::Result<std::string> text = readSmallRegularFile(path, DesktopEntryCache::kMaxEntrySize);
   if (!text) return text.error();
   return parseDesktopApplication(*text, path, std::move(id), locale);
+}
+
+base::Result<DesktopApplication> readDesktopApplication(DesktopEntryCache& entries,
+                                                        const std::string& path, std::string id,
+                                                        std::string_view locale) {
+  base::Result<DesktopEntryCache::EntryPtr> entry = entries.entryAt(path);
+  if (!entry) {
+    // Read errors name the file already.
+    if (entry.error().code == kDesktopEntryUnreadable) return entry.error();
+    return withPath(path, entry.error());
+  }
+  return applicationFromEntry(**entry, path, std::move(id), locale);
 }
 
 base::Result<DesktopApplication> parseDesktopApplication(std::string_view text,
                                                          const std::string& path, std::string id,
                                                          std::string_view locale) {
   base::Result<DesktopEntry> parsed = DesktopEntry::parse(text);
-  if (!parsed) {
-    base::Error error = parsed.error();
-    error.description = path + ": " + error.description;
-    return error;
-  }
-  const DesktopEntry& entry = *parsed;
-  auto invalid = [&](const std::string& why) {
-    return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryInvalidValue,
-                       path + ": " + why);
-  };
-
-  const std::optional<std::string> type = entry.string("Type");
-  if (!type) return invalid("Desktop entry has no Type.");
-  if (*type != "Application") return invalid("Desktop entry is of Type " + *type + ".");
-
-  DesktopApplication app;
-  app.id = std::move(id);
-  app.path = path;
-  std::optional<std::string> name = entry.localeString("Name", locale);
-  if (!name || name->empty()) return invalid("Desktop entry has no Name.");
-  app.name = std::move(*name);
-  app.icon = entry.string("Icon");
-  app.startupWMClass = entry.string("StartupWMClass");
-  app.tryExec = entry.string("TryExec");
-  app.workingDirectory = entry.string("Path");
-  if (app.workingDirectory && app.workingDirectory->empty()) app.workingDirectory.reset();
-
-  struct Flag {
-    const char* key;
-    bool* target;
-  };
-  for (const Flag& flag : {Flag{"Hidden", &app.hidden}, Flag{"NoDisplay", &app.noDisplay},
-                           Flag{"X-Wendrix-Agent", &app.agent}}) {
-    base::Result<std::optional<bool>> value = entry.boolean(flag.key);
-    if (!value) return invalid(value.error().description);
-    *flag.target = value->value_or(false);
-  }
-
-  if (const std::string* exec = entry.raw("Exec")) {
-    app.exec = ExecLine::parse(*exec);
-    if (!app.exec) {
-      base::Error error = app.exec.error();
-      error.description = path + ": " + error.description;
-      app.exec = error;
-    }
-  } else {
-    app.exec = base::Error(std::string(kExecLineErrorDomain), kExecLineMalformed,
-                           path + ": Desktop entry has no Exec line.");
-  }
-  return app;
+  if (!parsed) return withPath(path, parsed.error());
+  return applicationFromEntry(*parsed, path, std::move(id), locale);
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // Finding desktop entries in the XDG data folders and reading them as
 // applications.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,7 @@
 
 #include "base/result.h"
 #include "platform/bundle/linux/desktop_entry.h"
+#include "platform/bundle/linux/desktop_entry_cache.h"
 #include "platform/bundle/linux/exec_line.h"
 
 namespace platform {
@@ -45,8 +47,13 @@ class DesktopEntryDirectories {
   // order, each folder's files sorted by path).
   std::vector<DesktopFile> list() const;
 
+  // The parsed entries of these folders' files, shared by every copy of this
+  // object.
+  DesktopEntryCache& entries() const { return *entries_; }
+
  private:
   std::vector<std::string> applicationDirs_;
+  std::shared_ptr<DesktopEntryCache> entries_ = std::make_shared<DesktopEntryCache>();
 };
 
 // The locale of messages: the first set of LC_ALL, LC_MESSAGES and LANG.
@@ -81,6 +88,11 @@ struct DesktopApplication {
 // A missing or unparsable Exec line does not fail the read: it is kept in
 // `exec` and fails a launch.
 base::Result<DesktopApplication> readDesktopApplication(const std::string& path, std::string id,
+                                                        std::string_view locale);
+// The same through `entries`: a file unchanged since it was last read there is
+// not read or parsed again.
+base::Result<DesktopApplication> readDesktopApplication(DesktopEntryCache& entries,
+                                                        const std::string& path, std::string id,
                                                         std::string_view locale);
 // The same for entry text already read from `path`.
 base::Result<DesktopApplication> parseDesktopApplication(std::string_view text,

@@ -42,7 +42,8 @@ std::optional<Bundle> DesktopBundleProvider::bundleAt(const base::Url& url) cons
   if (!path) return std::nullopt;
   std::optional<std::string> id = directories_.idForPath(*path);
   if (!id) return std::nullopt;
-  base::Result<DesktopApplication> app = readDesktopApplication(*path, std::move(*id), locale_);
+  base::Result<DesktopApplication> app =
+      readDesktopApplication(directories_.entries(), *path, std::move(*id), locale_);
   if (!app || app->hidden) return std::nullopt;
   return bundleOf(*app);
 }
@@ -53,7 +54,7 @@ std::optional<Bundle> DesktopBundleProvider::bundleWithIdentifier(
   const std::optional<std::string> path = directories_.pathForId(identifier);
   if (!path) return std::nullopt;
   base::Result<DesktopApplication> app =
-      readDesktopApplication(*path, std::string(identifier), locale_);
+      readDesktopApplication(directories_.entries(), *path, std::string(identifier), locale_);
   if (!app || !app->installed()) return std::nullopt;
   return bundleOf(*app);
 }

@@ -109,6 +109,7 @@ base::Result<DesktopEntry> DesktopEntry::parse(std::string_view text) {
                        "Desktop entry is not valid UTF-8.");
   }
   DesktopEntry entry;
+  Group* group = nullptr;  // the group the lines belong to
   std::size_t lineNumber = 0;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -125,18 +126,19 @@ base::Result<DesktopEntry> DesktopEntry::parse(std::string_view text) {
       if (trimmed.back() != ']') return malformed(lineNumber, "group header without ']'");
       const std::string_view name = trimmed.substr(1, trimmed.size() - 2);
       if (!isValidGroupName(name)) return malformed(lineNumber, "invalid group name");
-      if (entry.findGroup(name)) return malformed(lineNumber, "group given twice");
-      entry.groups_.push_back(Group{std::string(name), {}});
+      auto [it, added] = entry.groups_.try_emplace(std::string(name));
+      if (!added) return malformed(lineNumber, "group given twice");
+      group = &it->second;
       continue;
     }
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos) return malformed(lineNumber, "not a key=value line");
     const std::string_view key = trimSpaces(line.substr(0, equals));
     if (!isValidKey(key)) return malformed(lineNumber, "invalid key");
-    if (entry.groups_.empty()) return malformed(lineNumber, "key before the first group");
+    if (!group) return malformed(lineNumber, "key before the first group");
     std::string_view value = line.substr(equals + 1);
     value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
-    if (!entry.groups_.back().values.emplace(std::string(key), std::string(value)).second) {
+    if (!group->emplace(std::string(key), std::string(value)).second) {
       return malformed(lineNumber, "key given twice in a group");
     }
   }
@@ -148,10 +150,8 @@ base::Result<DesktopEntry> DesktopEntry::parse(std::string_view text) {
 }
 
 const DesktopEntry::Group* DesktopEntry::findGroup(std::string_view name) const {
-  for (const Group& group : groups_) {
-    if (group.name == name) return &group;
-  }
-  return nullptr;
+  auto it = groups_.find(name);
+  return it == groups_.end() ? nullptr : &it->second;
 }
 
 bool DesktopEntry::hasGroup(std::string_view group) const {
@@ -161,8 +161,8 @@ bool DesktopEntry::hasGroup(std::string_view group) const {
 const std::string* DesktopEntry::raw(std::string_view key, std::string_view group) const {
   const Group* g = findGroup(group);
   if (!g) return nullptr;
-  auto it = g->values.find(key);
-  return it == g->values.end() ? nullptr : &it->second;
+  auto it = g->find(key);
+  return it == g->end() ? nullptr : &it->second;
 }
 
 std::optional<std::string> DesktopEntry::string(std::string_view key,

@@ -2,10 +2,12 @@
 
 // Desktop entry files: groups of `key=value` lines describing an application.
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/result.h"
@@ -58,15 +60,21 @@ class DesktopEntry {
                                                      std::string_view group = kMainGroup) const;
 
  private:
-  struct Group {
-    std::string name;
-    // Keys as written, with their locale suffix ("Name[de]").
-    std::map<std::string, std::string, std::less<>> values;
-  };
+  // Keys as written, with their locale suffix ("Name[de]"), to their values.
+  using Group = std::map<std::string, std::string, std::less<>>;
 
   const Group* findGroup(std::string_view name) const;
 
-  std::vector<Group> groups_;
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+      return std::hash<std::string_view>()(name);
+    }
+  };
+
+  // By name, so that parsing and lookups stay fast however many groups a
+  // file holds.
+  std::unordered_map<std::string, Group, NameHash, std::equal_to<>> groups_;
 };
 
 // The escapes of a string value applied to `raw`: \s \n \t \r \\. Other

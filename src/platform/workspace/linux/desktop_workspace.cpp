@@ -56,7 +56,7 @@ std::optional<base::Url> DesktopWorkspace::urlForApplication(std::string_view bu
   const std::optional<std::string> path = directories_.pathForId(bundleIdentifier);
   if (!path) return std::nullopt;
   base::Result<DesktopApplication> app =
-      readDesktopApplication(*path, std::string(bundleIdentifier), locale_);
+      readDesktopApplication(directories_.entries(), *path, std::string(bundleIdentifier), locale_);
   if (!app || !app->installed()) return std::nullopt;
   return base::Url::fromFilePath(*path);
 }
@@ -93,7 +93,8 @@ base::Result<LaunchedApplication> DesktopWorkspace::launch(
   launched.bundleURL = applicationURL;
 
   if (std::optional<std::string> id = directories_.idForPath(*path)) {
-    base::Result<DesktopApplication> app = readDesktopApplication(*path, *id, locale_);
+    base::Result<DesktopApplication> app =
+        readDesktopApplication(directories_.entries(), *path, *id, locale_);
     if (!app) return noApplication(applicationURL, app.error().description);
     if (app->hidden) return noApplication(applicationURL, "The desktop entry is hidden.");
     if (!app->exec) return cannotLaunch(app->exec.error());
