@@ -9,9 +9,13 @@
 
 #include "base/time.h"
 #include "coding/plist_depth.h"
+#include "support/binary_plist.h"
 
 namespace coding {
 namespace {
+
+using support::binaryPlist;
+using support::sharedChainPlist;
 
 base::Time at(const char* iso) {
   return *base::parseIso8601(iso);
@@ -177,34 +181,6 @@ TEST(PlistReadTest, ReferenceCyclesFail) {
   EXPECT_FALSE(decodePropertyList(cyclic).ok());
 }
 
-// A binary property list of the given encoded objects, object 0 on top;
-// offsets are two bytes wide and references one byte.
-std::string binaryPlist(const std::vector<std::string>& objects) {
-  std::string out = "bplist00";
-  std::string table;
-  for (const std::string& object : objects) {
-    table.push_back(static_cast<char>(out.size() >> 8));
-    table.push_back(static_cast<char>(out.size() & 0xFF));
-    out += object;
-  }
-  const std::size_t tableOffset = out.size();
-  out += table;
-  out += std::string(6, '\0') + "\x02\x01";
-  for (std::uint64_t v :
-       {std::uint64_t{objects.size()}, std::uint64_t{0}, std::uint64_t{tableOffset}}) {
-    for (int i = 7; i >= 0; --i)
-      out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  }
-  return out;
-}
-
-std::string fromHex(std::string_view hex) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-    out.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
-  return out;
-}
-
 // libplist asserts on a dictionary key holding U+0000 (aborting the program
 // on every start when the user-defaults file has one) and cuts ASCII text at
 // a NUL; a string with one could not be written back either.
@@ -220,9 +196,7 @@ TEST(PlistReadTest, StringsWithANulCharacterAreRefused) {
     const char* name;
     std::string data;
   } cases[] = {
-      {"found by fuzzing",
-       fromHex("62706c6973743030d10102620061000009080b1000000000000001010000000000000003000000"
-               "00000000000000000000000011")},
+      {"found by fuzzing", support::kNulKeyPlist},
       {"UTF-16 key", binaryPlist({dictOfOne, utf16KeyWithNul, yes})},
       {"UTF-16 key of only U+0000", binaryPlist({dictOfOne, utf16WithNulFirst, yes})},
       {"ASCII key", binaryPlist({dictOfOne, asciiWithNul, yes})},
@@ -244,16 +218,6 @@ TEST(PlistReadTest, StringsWithANulCharacterAreRefused) {
   auto ok = decodePropertyList(binaryPlist({dictOfOne, utf16Key, "\x51\x30"}));
   ASSERT_TRUE(ok.ok()) << ok.error();
   EXPECT_EQ(*ok, Value(Dictionary{{"\xC3\xA9\xF0\x9F\x98\x80", "0"}}));
-}
-
-// Objects 0 to depth-1 each an array holding the next object twice; the last
-// one an integer. The tree expands to 2^(depth+1) - 1 objects.
-std::string sharedChainPlist(int depth) {
-  std::vector<std::string> objects;
-  for (int k = 0; k < depth; ++k)
-    objects.push_back({'\xA2', static_cast<char>(k + 1), static_cast<char>(k + 1)});
-  objects.push_back("\x10\x07");
-  return binaryPlist(objects);
 }
 
 TEST(PlistReadTest, SharedObjectsAreRefusedWhenTheirExpansionIsTooLarge) {

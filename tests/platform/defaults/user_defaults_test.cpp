@@ -7,6 +7,7 @@
 
 #include "platform/defaults/file_user_defaults.h"
 #include "platform/defaults/memory_user_defaults.h"
+#include "support/binary_plist.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
@@ -137,6 +138,10 @@ TEST(FileUserDefaultsTest, UnreadableFileIsMovedAsideNotOverwritten) {
       {"garbage", "this is not a property list"},
       {"truncated", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>"},
       {"array at top", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"},
+      // The parser asserted on this key and the program could not start.
+      {"key with U+0000", support::kNulKeyPlist},
+      // 2^41 objects once shared ones are copied: hours and gigabytes to open.
+      {"shared objects", support::sharedChainPlist(40)},
   };
   for (const auto& [name, contents] : cases) {
     TempDir dir;
