@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "base/home_paths.h"
 #include "telemetry/analytics/analytics.h"
 
 namespace wendrix {
@@ -10,16 +11,18 @@ using tlm::TLMAnalytics;
 using tlm::TLMEventProperties;
 
 void Track::error(const base::Error& error) {
-  TLMEventProperties properties;
-  properties.setString(keys::kErrorDescription, error.description);
-  TLMAnalytics::trackEvent(events::kError, properties);
+  sendError(error.description, std::nullopt);
 }
 
 void Track::errorWithLocation(const base::Error& error, std::string_view location,
                               const AnonymizingReplacements& replacements) {
+  sendError(anonymize(error.description, replacements), location);
+}
+
+void Track::sendError(std::string_view description, std::optional<std::string_view> location) {
   TLMEventProperties properties;
-  properties.setString(keys::kErrorDescription, anonymize(error.description, replacements))
-      .setString(keys::kErrorLocation, location);
+  properties.setString(keys::kErrorDescription, base::anonymizeHomePaths(description));
+  if (location) properties.setString(keys::kErrorLocation, *location);
   TLMAnalytics::trackEvent(events::kError, properties);
 }
 

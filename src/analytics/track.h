@@ -13,12 +13,13 @@ namespace wendrix {
 
 // The usage-event senders. Each builds a fresh property map and hands the
 // event to the analytics service, which drops it while analytics is off or not
-// started. Sending never fails towards the caller.
+// started. Sending never fails towards the caller. Error descriptions leave
+// with home folders and user names replaced (base::anonymizeHomePaths).
 class Track {
  public:
   Track() = delete;
 
-  // "Error" with the untouched description.
+  // "Error" with the description.
   static void error(const base::Error& error);
   // "Error" with the description anonymized by `replacements`, then the location.
   static void errorWithLocation(const base::Error& error, std::string_view location,
@@ -41,6 +42,8 @@ class Track {
                                          std::optional<std::string_view> windowType = std::nullopt);
 
  private:
+  // The one place "Error" events leave.
+  static void sendError(std::string_view description, std::optional<std::string_view> location);
   static void closedApps(std::int64_t count, std::string_view source);
 };
 

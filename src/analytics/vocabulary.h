@@ -116,6 +116,9 @@ inline constexpr std::string_view kTypedAddonFindState000 = "typedAddon.findStat
 inline constexpr std::string_view kTypedAddonStateDisplay000 = "typedAddon.stateDisplay_000";
 inline constexpr std::string_view kStorageEncodeValue000 = "storage.encodeValue_000";
 inline constexpr std::string_view kStorageDecodeValue000 = "storage.decodeValue_000";
+// A stored value that did not decode was kept under a backup key before a
+// write replaced it (or could not be kept, and the write was skipped).
+inline constexpr std::string_view kStorageBackupValue000 = "storage.backupValue_000";
 
 inline constexpr std::array kAll = {
     kSplitFishbowlSetup000,
@@ -154,6 +157,7 @@ inline constexpr std::array kAll = {
     kTypedAddonStateDisplay000,
     kStorageEncodeValue000,
     kStorageDecodeValue000,
+    kStorageBackupValue000,
 };
 }  // namespace error_location
 

@@ -1,11 +1,14 @@
 #include "base/file_io.h"
 
 #include <fcntl.h>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -21,14 +24,17 @@ std::filesystem::path folderOf(const std::filesystem::path& path) {
   return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
 }
 
+constexpr std::string_view kTemporaryMark = ".tmp-";
+
 // A fresh hidden file beside `path`, created exclusively with `mode` (less
 // the umask); its name in `tmpPath`.
 int createTemporaryBeside(const std::filesystem::path& path, mode_t mode,
                           std::filesystem::path& tmpPath) {
   static std::atomic<unsigned> counter{0};
-  const std::string stem = (folderOf(path) / ("." + path.filename().string() + ".tmp-" +
-                                              std::to_string(::getpid()) + "-"))
-                               .string();
+  const std::string stem =
+      (folderOf(path) / ("." + path.filename().string() + std::string(kTemporaryMark) +
+                         std::to_string(::getpid()) + "-"))
+          .string();
   for (int attempt = 0; attempt < 100; ++attempt) {
     tmpPath = stem + std::to_string(counter.fetch_add(1));
     const int fd = ::open(tmpPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
@@ -38,7 +44,69 @@ int createTemporaryBeside(const std::filesystem::path& path, mode_t mode,
   return -1;
 }
 
+bool allDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// The file name and writer of a temporary ".<name>.tmp-<pid>-<n>"; none for
+// any other name.
+std::optional<std::pair<std::string_view, pid_t>> parseTemporary(std::string_view entry) {
+  if (entry.size() < 2 || entry.front() != '.') return std::nullopt;
+  const std::size_t mark = entry.rfind(kTemporaryMark);
+  if (mark == std::string_view::npos || mark < 2) return std::nullopt;
+  const std::string_view tail = entry.substr(mark + kTemporaryMark.size());
+  const std::size_t dash = tail.find('-');
+  if (dash == std::string_view::npos) return std::nullopt;
+  const std::string_view pidText = tail.substr(0, dash);
+  if (!allDigits(pidText) || !allDigits(tail.substr(dash + 1))) return std::nullopt;
+  pid_t pid = 0;
+  const auto [end, ec] = std::from_chars(pidText.data(), pidText.data() + pidText.size(), pid);
+  if (ec != std::errc() || pid <= 0) return std::nullopt;
+  return std::pair(entry.substr(1, mark - 1), pid);
+}
+
 }  // namespace
+
+Result<std::filesystem::path> moveAside(const std::filesystem::path& path,
+                                        std::string_view suffix) {
+  const std::string stem = path.string() + std::string(suffix);
+  for (int n = 0; n < 100; ++n) {
+    const std::string candidate = n == 0 ? stem : stem + "-" + std::to_string(n);
+    if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, candidate.c_str(), RENAME_NOREPLACE) == 0)
+      return std::filesystem::path(candidate);
+    if (errno == EEXIST) continue;
+    if (errno != EINVAL) return fileError("cannot move aside", path, errno);
+    // A file system without RENAME_NOREPLACE: look first (the callers hold
+    // their store's lock, so no writer of theirs races this).
+    struct stat st {};
+    if (::lstat(candidate.c_str(), &st) == 0) continue;
+    if (::rename(path.c_str(), candidate.c_str()) == 0) return std::filesystem::path(candidate);
+    return fileError("cannot move aside", path, errno);
+  }
+  return fileError("cannot move aside", path, EEXIST);
+}
+
+std::size_t removeStaleTemporaries(const std::filesystem::path& folder,
+                                   const std::function<bool(std::string_view name)>& ofFile) {
+  std::size_t removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string entry = it->path().filename().string();
+    const auto temporary = parseTemporary(entry);
+    if (!temporary || !ofFile(temporary->first)) continue;
+    // Only ESRCH proves the writer gone; EPERM is a live process of another user.
+    if (::kill(temporary->second, 0) == 0 || errno != ESRCH) continue;
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
+std::size_t removeStaleTemporaries(const std::filesystem::path& path) {
+  const std::string name = path.filename().string();
+  return removeStaleTemporaries(folderOf(path),
+                                [&](std::string_view file) { return file == name; });
+}
 
 Status writeFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                            std::optional<mode_t> mode) {

@@ -1,12 +1,14 @@
 #pragma once
 
-// Durable whole-file replacement.
+// Durable whole-file replacement, and the files stores keep aside or leave
+// behind.
 
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -59,5 +61,23 @@ inline Status writeFileAtomically(const std::filesystem::path& path, std::string
   return writeFileAtomically(
       path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode);
 }
+
+// Renames `path` to the first free name of "<path><suffix>",
+// "<path><suffix>-1", "<path><suffix>-2", ... (up to 99), never replacing a
+// file already there, so that earlier copies kept aside survive. The new path,
+// or an error as writeFileAtomically gives (domain kFileErrorDomain, errno as
+// code).
+Result<std::filesystem::path> moveAside(const std::filesystem::path& path, std::string_view suffix);
+
+// Removes the temporary files that writeFileAtomically left in `folder` when
+// its process died mid-write: ".<name>.tmp-<pid>-<n>" whose process no longer
+// exists, for every <name> that `ofFile` accepts. A process that still runs
+// may be writing, so its temporaries stay. Answers how many were removed;
+// a folder that cannot be listed has none. For stores to call when they open.
+std::size_t removeStaleTemporaries(const std::filesystem::path& folder,
+                                   const std::function<bool(std::string_view name)>& ofFile);
+
+// The same for the one file `path`.
+std::size_t removeStaleTemporaries(const std::filesystem::path& path);
 
 }  // namespace base

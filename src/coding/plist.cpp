@@ -283,12 +283,15 @@ base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data) {
   if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
     return makeError(ErrorCode::InvalidInput, "<root>: not a property list");
   }
-  // Refuse deep nesting before libplist sees it (its reader and release recurse).
+  // Refuse what libplist cannot take safely before it sees it: deep nesting
+  // (its reader and release recurse), shared objects that expand beyond
+  // kMaxPlistNodes (it copies them), and NUL characters in strings.
   const bool binary = plist_is_binary(reinterpret_cast<const char*>(data.data()),
                                       static_cast<std::uint32_t>(data.size())) != 0;
-  if (binary ? !detail::binaryPlistDepthWithin(data, kMaxDepth)
-             : !detail::xmlDepthWithin(data, kMaxDepth + 1)) {
-    return makeError(ErrorCode::InvalidInput, "<root>: not a property list, or nested too deep");
+  if (binary ? !detail::binaryPlistWithinLimits(data, {kMaxDepth, kMaxPlistNodes})
+             : !detail::xmlPlistWithinLimits(data, kMaxDepth + 1)) {
+    return makeError(ErrorCode::InvalidInput,
+                     "<root>: not a property list, too large, or nested too deep");
   }
   plist_t raw = nullptr;
   plist_from_memory(reinterpret_cast<const char*>(data.data()),

@@ -25,10 +25,18 @@ namespace coding {
 
 enum class PlistFormat { Binary, Xml };
 
+// The most objects a property list may expand to when read: a binary one can
+// refer to one object from many containers, and each reference becomes a copy
+// in the tree, so a small file could otherwise expand exponentially. Far above
+// what the program's own files hold.
+inline constexpr std::uint64_t kMaxPlistNodes = 2'000'000;
+
 base::Result<base::Bytes> encodePropertyList(const Value& value,
                                              PlistFormat format = PlistFormat::Binary);
 
-// Binary ("bplist00") or XML, told apart by the first bytes.
+// Binary ("bplist00") or XML, told apart by the first bytes. Fails on data
+// nested deeper than kMaxDepth, expanding beyond kMaxPlistNodes, or holding a
+// string or key with a NUL character.
 base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data);
 base::Result<Value> decodePropertyList(std::string_view data);
 

@@ -45,25 +45,52 @@ struct BinaryPlist {
     return *offset >= 8 && *offset < offsetTable;
   }
 
-  // The references held by the container at `offset` (none for scalars).
-  // False when the object runs past the object area.
+  // The length field of the object at `offset`: the low nibble of its
+  // marker, or the integer object that follows when that nibble is 0xF.
+  // `pos` is left at the object's contents.
+  bool length(std::uint64_t offset, std::uint64_t* count, std::uint64_t* pos) const {
+    *count = data[offset] & 0x0F;
+    *pos = offset + 1;
+    if (*count != 0x0F) return true;
+    if (*pos >= offsetTable) return false;
+    const std::uint8_t intMarker = data[*pos];
+    if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return false;
+    const unsigned size = 1u << (intMarker & 0x0F);
+    if (size > offsetTable - *pos - 1) return false;
+    *count = readBE(data.data() + *pos + 1, size);
+    *pos += 1 + size;
+    return true;
+  }
+
+  // Whether the string at `offset` fits in the object area and holds no NUL
+  // character: libplist cuts ASCII text at one and asserts on a UTF-16 key
+  // holding U+0000, and such text could never be written back.
+  bool stringAcceptable(std::uint64_t offset, unsigned unitSize) const {
+    std::uint64_t count = 0;
+    std::uint64_t pos = 0;
+    if (!length(offset, &count, &pos)) return false;
+    if (count > (offsetTable - pos) / unitSize) return false;
+    const std::uint8_t* text = data.data() + pos;
+    for (std::uint64_t i = 0; i < count; ++i) {
+      const std::uint8_t* unit = text + i * unitSize;
+      if (unit[0] == 0 && (unitSize == 1 || unit[1] == 0)) return false;
+    }
+    return true;
+  }
+
+  // The references held by the container at `offset` (none for other
+  // objects). False when the object runs past the object area, or is a
+  // string that cannot be accepted.
   bool children(std::uint64_t offset, std::vector<std::uint64_t>* refs, bool* container) const {
     refs->clear();
-    const std::uint8_t marker = data[offset];
-    const unsigned kind = marker >> 4;
-    std::uint64_t count = marker & 0x0F;
-    std::uint64_t pos = offset + 1;
+    const unsigned kind = data[offset] >> 4;
     *container = kind == 0xA || kind == 0xC || kind == 0xD;
+    if (kind == 0x5) return stringAcceptable(offset, 1);
+    if (kind == 0x6) return stringAcceptable(offset, 2);
     if (!*container) return true;
-    if (count == 0x0F) {
-      if (pos >= offsetTable) return false;
-      const std::uint8_t intMarker = data[pos];
-      if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return false;
-      const unsigned size = 1u << (intMarker & 0x0F);
-      if (size > offsetTable - pos - 1) return false;
-      count = readBE(data.data() + pos + 1, size);
-      pos += 1 + size;
-    }
+    std::uint64_t count = 0;
+    std::uint64_t pos = 0;
+    if (!length(offset, &count, &pos)) return false;
     const std::uint64_t slots = kind == 0xD ? 2 : 1;
     const std::uint64_t room = (offsetTable - pos) / refSize;
     if (count > room / slots) return false;
@@ -79,16 +106,18 @@ struct BinaryPlist {
 
 }  // namespace
 
-bool binaryPlistDepthWithin(std::span<const std::uint8_t> data, int maxDepth) {
+bool binaryPlistWithinLimits(std::span<const std::uint8_t> data, PlistLimits limits) {
   BinaryPlist plist{data};
   if (!plist.parseTrailer()) return false;
 
   // Depth-first walk with an explicit stack. Each object's height (containers
-  // below it, itself included) is computed once; an object met again while it
-  // is still open is a cycle.
+  // below it, itself included) and expanded size (itself and, counted once per
+  // reference, everything below it) are computed once; an object met again
+  // while it is still open is a cycle. Sizes saturate just above the limit.
   enum : std::uint8_t { kNew, kOpen, kDone };
   std::vector<std::uint8_t> state(plist.objectCount, kNew);
   std::vector<int> height(plist.objectCount, 0);
+  std::vector<std::uint64_t> nodes(plist.objectCount, 0);
   struct Frame {
     std::uint64_t object;
     std::vector<std::uint64_t> refs;
@@ -103,18 +132,22 @@ bool binaryPlistDepthWithin(std::span<const std::uint8_t> data, int maxDepth) {
     if (!plist.children(offset, &frame.refs, &frame.container)) return false;
     state[object] = kOpen;
     stack.push_back(std::move(frame));
-    return static_cast<int>(stack.size()) <= maxDepth + 1;
+    return static_cast<int>(stack.size()) <= limits.maxDepth + 1;
   };
   if (!open(plist.topObject)) return false;
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (frame.next == frame.refs.size()) {
       int below = 0;
-      for (std::uint64_t ref : frame.refs)
+      std::uint64_t size = 1;
+      for (std::uint64_t ref : frame.refs) {
         below = std::max(below, height[ref]);
+        size = std::min(size + nodes[ref], limits.maxNodes + 1);
+      }
       height[frame.object] = below + (frame.container ? 1 : 0);
+      nodes[frame.object] = size;
       state[frame.object] = kDone;
-      if (height[frame.object] > maxDepth) return false;
+      if (height[frame.object] > limits.maxDepth || size > limits.maxNodes) return false;
       stack.pop_back();
       continue;
     }
@@ -126,8 +159,9 @@ bool binaryPlistDepthWithin(std::span<const std::uint8_t> data, int maxDepth) {
   return true;
 }
 
-bool xmlDepthWithin(std::span<const std::uint8_t> data, int maxDepth) {
+bool xmlPlistWithinLimits(std::span<const std::uint8_t> data, int maxDepth) {
   std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  if (text.find('\0') != std::string_view::npos) return false;
   int depth = 0;
   std::size_t pos = 0;
   while ((pos = text.find('<', pos)) != std::string_view::npos) {

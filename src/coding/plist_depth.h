@@ -1,21 +1,34 @@
 #pragma once
 
-// Nesting checks run before property-list data reaches libplist, whose binary
-// reader and tree release recurse once per level and so overflow the stack on
-// deeply nested input. Internal to the property-list backend.
+// Checks run before property-list data reaches libplist, which recurses once
+// per level of nesting (so deep input overflows the stack), copies an object
+// once for every container that refers to it (so shared objects expand
+// exponentially), and asserts on a dictionary key holding U+0000. Internal to
+// the property-list backend.
 
 #include <cstdint>
 #include <span>
 
 namespace coding::detail {
 
-// True when the binary property list `data` ("bplist00...") is well formed
-// enough to walk and nests containers at most `maxDepth` deep. Objects shared
-// between containers are measured once; a reference cycle fails.
-bool binaryPlistDepthWithin(std::span<const std::uint8_t> data, int maxDepth);
+struct PlistLimits {
+  // Containers nested inside one another, the outermost counted as 1.
+  int maxDepth = 0;
+  // Objects after shared ones are copied into every container that refers
+  // to them (dictionary keys included): what the parsed tree will hold.
+  std::uint64_t maxNodes = 0;
+};
 
-// True when the XML text nests elements at most `maxDepth` deep. Comments,
-// CDATA sections, declarations and processing instructions are skipped.
-bool xmlDepthWithin(std::span<const std::uint8_t> data, int maxDepth);
+// True when the binary property list `data` ("bplist00...") is well formed
+// enough to walk, stays within `limits`, and holds no string (key or value,
+// ASCII or UTF-16) with a NUL character. Each object is visited once, so the
+// check is linear in the size of the data; a reference cycle fails.
+bool binaryPlistWithinLimits(std::span<const std::uint8_t> data, PlistLimits limits);
+
+// True when the XML text nests elements at most `maxDepth` deep and holds no
+// NUL byte (which XML does not allow anywhere). Comments, CDATA sections,
+// declarations and processing instructions are skipped. An XML property list
+// holds no shared objects, so its size bounds its tree.
+bool xmlPlistWithinLimits(std::span<const std::uint8_t> data, int maxDepth);
 
 }  // namespace coding::detail

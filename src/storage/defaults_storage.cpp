@@ -200,7 +200,8 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
   auto encoded = coding::toPropertyList(*decoded, coding::PlistFormat::Binary);
   if (!encoded) {
     reportEncodeFailure(encoded.error(), *decoded);
-  } else if (writeOrReport(defaults_keys::kSaved, coding::Value(std::move(encoded).value()))) {
+  } else if (keepUndecodableBeforeWrite<std::vector<Layout>>(*defaults_, defaults_keys::kSaved) &&
+             writeOrReport(defaults_keys::kSaved, coding::Value(std::move(encoded).value()))) {
     const base::Status removed = defaults_->remove(defaults_keys::kLegacySaved);
     if (!removed) Track::error(removed.error());
   }
@@ -240,7 +241,8 @@ void DefaultsStorage::saveAppSettings(const AppSettingsMap& settings) {
     reportEncodeFailure(encoded.error(), settings);
     return;
   }
-  writeOrReport(defaults_keys::kAppSettings, coding::Value(std::move(encoded).value()));
+  if (keepUndecodableBeforeWrite<AppSettingsMap>(*defaults_, defaults_keys::kAppSettings))
+    writeOrReport(defaults_keys::kAppSettings, coding::Value(std::move(encoded).value()));
   appSettingsSubject().onNext(loadAppSettings());
 }
 

@@ -51,8 +51,10 @@ class LayoutStorage {
 // use and two feature flags, all in the user-defaults store. Every change is
 // written when it happens, and each piece of state is also a replaying
 // stream. Reads never fail: anything absent or undecodable gives its
-// default. Used on the main thread only; its storages and streams are made
-// on first use and live as long as it.
+// default. Saved layouts or application settings that do not decode are
+// kept under a backup key (and reported) before a write replaces them. Used
+// on the main thread only; its storages and streams are made on first use and
+// live as long as it.
 class DefaultsStorage : public LayoutStorage {
  public:
   // `bundleVersion`: the program's own build number text (CFBundleVersion),

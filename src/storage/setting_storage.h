@@ -65,7 +65,32 @@ std::string describeValue(const T& value) {
   return text ? std::move(text).value() : std::string("<unprintable value>");
 }
 
+// Copies `stored`, the value under `key` that did not decode (`why`), to the
+// first free key of "<key>.undecodable-backup", "<key>.undecodable-backup-2",
+// ... (an earlier backup is never replaced), and reports that at
+// "storage.backupValue_000". False, also reported there, when it could not be
+// kept.
+bool keepUndecodableValue(platform::UserDefaults& defaults, std::string_view key,
+                          const coding::Value& stored, const base::Error& why);
+
 }  // namespace detail
+
+// To call before `key` is overwritten with a T: when the store holds a value
+// there that is not a property list of a T, keeps it under a backup key so
+// that a later version or the user can still recover it. True when the write
+// may go ahead: nothing was there, it decodes, or it was kept.
+template <class T>
+bool keepUndecodableBeforeWrite(platform::UserDefaults& defaults, std::string_view key) {
+  const std::optional<coding::Value> stored = defaults.get(key);
+  if (!stored) return true;
+  const base::Bytes* bytes = stored->getIf<base::Bytes>();
+  if (!bytes) {
+    return detail::keepUndecodableValue(
+        defaults, key, *stored, base::Error("Wendrix.SettingStorage", 1, "not property-list data"));
+  }
+  auto decoded = coding::fromPropertyList<T>(*bytes);
+  return decoded || detail::keepUndecodableValue(defaults, key, *stored, decoded.error());
+}
 
 template <class T>
 class RawSettingStorage {
@@ -108,7 +133,8 @@ class RawSettingStorage {
   // Encodes and stores `value` (an encoding of none removes the key), then
   // emits the value as read back from the store. A value that cannot be
   // encoded is reported and leaves the store and the stream untouched; a
-  // store that refuses the write is reported, and the stream gets what the
+  // store that refuses the write, or a stored value that `prepareOverwrite`
+  // keeps from being replaced, is reported, and the stream gets what the
   // store still holds.
   void setValue(const T& value) {
     auto encoded = encode(value);
@@ -118,9 +144,11 @@ class RawSettingStorage {
           {{detail::describeValue(value), std::string(placeholders::kEncodedValue)}});
       return;
     }
-    const base::Status written =
-        *encoded ? defaults_->set(key_, std::move(**encoded)) : defaults_->remove(key_);
-    if (!written) Track::error(written.error());
+    if (prepareOverwrite(*defaults_)) {
+      const base::Status written =
+          *encoded ? defaults_->set(key_, std::move(**encoded)) : defaults_->remove(key_);
+      if (!written) Track::error(written.error());
+    }
     subject().onNext(load());
   }
 
@@ -136,6 +164,10 @@ class RawSettingStorage {
  protected:
   const platform::UserDefaults& defaults() const { return *defaults_; }
 
+  // Runs before a write replaces the key; false (after reporting why) stops
+  // the write. Here: nothing to keep.
+  virtual bool prepareOverwrite(platform::UserDefaults&) { return true; }
+
  private:
   T load() const { return loader_(key_, *defaults_); }
 
@@ -146,7 +178,8 @@ class RawSettingStorage {
   std::optional<rx::Observable<T>> valueStream_;
 };
 
-// A setting stored as a binary property list of its value.
+// A setting stored as a binary property list of its value. A stored value
+// that does not decode is kept under a backup key before a write replaces it.
 template <class T>
 class EncoderValueStorage : public RawSettingStorage<T> {
  public:
@@ -158,6 +191,11 @@ class EncoderValueStorage : public RawSettingStorage<T> {
     auto bytes = coding::toPropertyList(value, coding::PlistFormat::Binary);
     if (!bytes) return bytes.error();
     return std::optional<coding::Value>(coding::Value(std::move(bytes).value()));
+  }
+
+ protected:
+  bool prepareOverwrite(platform::UserDefaults& defaults) override {
+    return keepUndecodableBeforeWrite<T>(defaults, this->key());
   }
 };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analytics/restore_statistics.h"
+#include "support/scoped_environment.h"
 #include "telemetry/analytics/analytics.h"
 #include "telemetry/analytics/recording_analytics_backend.h"
 
@@ -118,6 +119,24 @@ TEST(TrackTest, EverySenderSendsItsNameAndPropertiesInOrder) {
     EXPECT_TRUE(events[0].withProperties) << c.label;
     EXPECT_EQ(events[0].properties, c.properties) << c.label;
   }
+}
+
+TEST(TrackTest, ErrorTextsLeaveWithoutHomeFoldersOrUserNames) {
+  support::ScopedEnvironment env({{"HOME", "/srv/users/alice"}});
+  const base::Error written{"base.file", 28,
+                            "cannot write \"/srv/users/alice/.config/app.Wendrix/.d.tmp-1-0\" "
+                            "(copy of /home/bob/x): No space left on device"};
+  const char* expected =
+      "cannot write \"/home/USER/.config/app.Wendrix/.d.tmp-1-0\" (copy of /home/USER/x): No "
+      "space left on device";
+  tlm::ScopedRecordingAnalytics recording;
+  Track::error(written);
+  Track::errorWithLocation(written, error_location::kStorageEncodeValue000);
+  const auto events = recording.events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].properties, (Props{str("ErrorDescription", expected)}));
+  EXPECT_EQ(events[1].properties, (Props{str("ErrorDescription", expected),
+                                         str("ErrorLocation", "storage.encodeValue_000")}));
 }
 
 TEST(TrackTest, SendersAreSilentWithoutAStartedService) {

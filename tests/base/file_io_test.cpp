@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/dead_pid.h"
 #include "support/temp_dir.h"
 
 namespace base {
@@ -88,6 +90,59 @@ TEST_F(FileIoTest, FailuresNameTheStepAndLeaveNothingBehind) {
   EXPECT_EQ(status.error().code, ENOENT);
   EXPECT_TRUE(status.error().description.starts_with("cannot create a temporary file beside \"" +
                                                      orphan.string() + "\": "));
+}
+
+TEST_F(FileIoTest, MoveAsideTakesAFreeNameAndKeepsEarlierCopies) {
+  const fs::path path = dir_ / "f";
+  for (const char* contents : {"first", "second", "third"}) {
+    std::ofstream(path) << contents;
+    ASSERT_TRUE(moveAside(path, ".bad"));
+  }
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(read(dir_ / "f.bad"), "first");
+  EXPECT_EQ(read(dir_ / "f.bad-1"), "second");
+  EXPECT_EQ(read(dir_ / "f.bad-2"), "third");
+
+  auto missing = moveAside(path, ".bad");
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().code, ENOENT);
+}
+
+// Left by a writer killed between creating its temporary and the rename.
+TEST_F(FileIoTest, TemporariesOfDeadWritersAreRemovedAndOthersKept) {
+  const std::string dead = std::to_string(support::deadPid());
+  const std::string live = std::to_string(::getpid());
+  const std::string stale[] = {".f.tmp-" + dead + "-0", ".f.tmp-" + dead + "-17"};
+  const std::string kept[] = {
+      // Writes in progress (process 1 may belong to another user), another
+      // file's, and names of no temporary.
+      ".f.tmp-" + live + "-0",
+      ".f.tmp-1-0",
+      ".g.tmp-" + dead + "-0",
+      ".f.tmp-" + dead + "-",
+      ".f.tmp-" + dead + "-1x",
+      ".f.tmp-x" + dead + "-1",
+      "f.tmp-" + dead + "-0",
+      "f",
+      ".f.tmp-0-0",
+  };
+  for (const auto& name : stale)
+    std::ofstream(dir_ / name) << "partial";
+  for (const auto& name : kept)
+    std::ofstream(dir_ / name) << "x";
+
+  EXPECT_EQ(removeStaleTemporaries(dir_ / "f"), std::size(stale));
+
+  std::vector<std::string> expected(std::begin(kept), std::end(kept));
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> left = entries();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, expected);
+
+  // Any file's, when the filter takes every name; none in a missing folder.
+  EXPECT_EQ(removeStaleTemporaries(dir_, [](std::string_view) { return true; }), 1u);
+  EXPECT_FALSE(fs::exists(dir_ / (".g.tmp-" + dead + "-0")));
+  EXPECT_EQ(removeStaleTemporaries(dir_ / "missing" / "f"), 0u);
 }
 
 }  // namespace

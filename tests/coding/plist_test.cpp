@@ -8,9 +8,14 @@
 #include <vector>
 
 #include "base/time.h"
+#include "coding/plist_depth.h"
+#include "support/binary_plist.h"
 
 namespace coding {
 namespace {
+
+using support::binaryPlist;
+using support::sharedChainPlist;
 
 base::Time at(const char* iso) {
   return *base::parseIso8601(iso);
@@ -174,6 +179,78 @@ TEST(PlistReadTest, ReferenceCyclesFail) {
   std::string cyclic = nestedBinaryPlist(1);
   cyclic[9 + 3] = 0;
   EXPECT_FALSE(decodePropertyList(cyclic).ok());
+}
+
+// libplist asserts on a dictionary key holding U+0000 (aborting the program
+// on every start when the user-defaults file has one) and cuts ASCII text at
+// a NUL; a string with one could not be written back either.
+TEST(PlistReadTest, StringsWithANulCharacterAreRefused) {
+  using namespace std::string_literals;
+  const std::string utf16KeyWithNul = "\x62\x00\x61\x00\x00"s;  // "a\0" in UTF-16
+  const std::string asciiWithNul = "\x52\x61\x00"s;             // "a\0"
+  const std::string utf16WithNulFirst = "\x61\x00\x00"s;        // "\0"
+  const std::string yes = "\x09";
+  const std::string dictOfOne = "\xD1\x01\x02";
+  const std::string xmlHead = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+  const struct {
+    const char* name;
+    std::string data;
+  } cases[] = {
+      {"found by fuzzing", support::kNulKeyPlist},
+      {"UTF-16 key", binaryPlist({dictOfOne, utf16KeyWithNul, yes})},
+      {"UTF-16 key of only U+0000", binaryPlist({dictOfOne, utf16WithNulFirst, yes})},
+      {"ASCII key", binaryPlist({dictOfOne, asciiWithNul, yes})},
+      {"UTF-16 value", binaryPlist({dictOfOne, "\x51k", utf16KeyWithNul})},
+      {"ASCII value in an array", binaryPlist({"\xA2\x01\x02", "\x51k", asciiWithNul})},
+      {"long ASCII value", binaryPlist({"\x5F\x10\x10" + std::string(15, 'x') + '\0'})},
+      {"XML key", xmlHead + "<dict><key>a\0b</key><true/></dict></plist>"s},
+      {"XML value", xmlHead + "<string>a\0b</string></plist>"s},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto v = decodePropertyList(c.data);
+    ASSERT_FALSE(v.ok());
+    EXPECT_TRUE(isError(v.error(), ErrorCode::InvalidInput)) << v.error();
+  }
+
+  // UTF-16 text without U+0000 (a surrogate pair included) still reads.
+  const std::string utf16Key = "\x63\x00\xE9\xD8\x3D\xDE\x00"s;  // "é😀"
+  auto ok = decodePropertyList(binaryPlist({dictOfOne, utf16Key, "\x51\x30"}));
+  ASSERT_TRUE(ok.ok()) << ok.error();
+  EXPECT_EQ(*ok, Value(Dictionary{{"\xC3\xA9\xF0\x9F\x98\x80", "0"}}));
+}
+
+TEST(PlistReadTest, SharedObjectsAreRefusedWhenTheirExpansionIsTooLarge) {
+  // 2^65 objects from 300 bytes: refused at once (and without the count
+  // wrapping around).
+  auto huge = decodePropertyList(sharedChainPlist(64));
+  ASSERT_FALSE(huge.ok());
+  EXPECT_TRUE(isError(huge.error(), ErrorCode::InvalidInput)) << huge.error();
+
+  // Sharing itself is fine while the tree stays small.
+  auto small = decodePropertyList(sharedChainPlist(2));
+  ASSERT_TRUE(small.ok()) << small.error();
+  EXPECT_EQ(*small, Value(Array{Array{7, 7}, Array{7, 7}}));
+}
+
+TEST(PlistReadTest, ExpandedSizeLimitCountsEveryReferenceAndKey) {
+  const std::string chain = sharedChainPlist(3);  // 15 objects
+  // A dictionary of two entries whose keys and values are one string: 5.
+  const std::string dict = binaryPlist({"\xD2\x01\x01\x01\x01", "\x51k"});
+  const struct {
+    const std::string& data;
+    std::uint64_t maxNodes;
+    bool within;
+  } cases[] = {
+      {chain, 0, false}, {chain, 14, false}, {chain, 15, true},
+      {chain, 16, true}, {dict, 4, false},   {dict, 5, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.maxNodes);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.data.data());
+    EXPECT_EQ(detail::binaryPlistWithinLimits({bytes, c.data.size()}, {kMaxDepth, c.maxNodes}),
+              c.within);
+  }
 }
 
 TEST(PlistReadTest, MalformedDataFailsWithoutCrashing) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "coding/plist.h"
@@ -111,6 +112,7 @@ TEST_F(DefaultsStorageTest, LegacyLayoutsMoveToTheCurrentKey) {
        {"Work", "Home"},
        false,
        0},
+      // The foreign value is kept under a backup key (and reported).
       {"legacy beside a foreign current value",
        coding::Value("x"),
        coding::Value(legacy),
@@ -118,7 +120,7 @@ TEST_F(DefaultsStorageTest, LegacyLayoutsMoveToTheCurrentKey) {
        {"Work", "Home"},
        {"Work", "Home"},
        false,
-       0},
+       1},
       {"undecodable legacy", std::nullopt, coding::Value(kJunk), false, {}, {}, false, 0},
       {"legacy that is not bytes", std::nullopt, coding::Value("Work"), false, {}, {}, true, 0},
       {"undecodable current", coding::Value(kJunk), coding::Value(legacy), false, {}, {}, true, 0},
@@ -225,6 +227,100 @@ TEST_F(DefaultsStorageTest, UnencodableLayoutKeepsEverySavedLayout) {
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].location, "storage.encodeValue_000");
   sub.dispose();
+}
+
+// `layouts` as stored, with the name of the last record an integer: the
+// whole list then fails to decode.
+base::Bytes plistWithABadRecord(const std::vector<Layout>& layouts) {
+  auto tree = coding::decodePropertyList(plistOf(layouts));
+  EXPECT_TRUE(tree.ok());
+  if (!tree.ok()) return {};
+  tree->getIf<coding::Array>()->back().getIf<coding::Dictionary>()->set("name", 5);
+  auto bytes = coding::encodePropertyList(*tree);
+  EXPECT_TRUE(bytes.ok());
+  EXPECT_FALSE(coding::fromPropertyList<std::vector<Layout>>(*bytes).ok());
+  return bytes.ok() ? *bytes : base::Bytes{};
+}
+
+TEST_F(DefaultsStorageTest, UndecodableLayoutsAreKeptBeforeAWriteReplacesThem) {
+  const std::string backup = std::string(keys::kSaved) + ".undecodable-backup";
+  const struct {
+    const char* label;
+    std::function<void(DefaultsStorage&)> write;
+    Names written;
+  } cases[] = {
+      {"save", [](DefaultsStorage& s) { s.saveLayout(layout("New")); }, {"New"}},
+      {"replace", [](DefaultsStorage& s) { s.replaceLayout("Work", layout("New")); }, {}},
+      {"delete", [](DefaultsStorage& s) { s.deleteLayout("Work"); }, {}},
+      {"set", [](DefaultsStorage& s) { s.layouts().setValue({layout("New")}); }, {"New"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto defaults = std::make_shared<RefusingUserDefaults>();
+    DefaultsStorage storage(defaults, "1");
+    analytics_.backend().clear();
+    const base::Bytes first = plistWithABadRecord({layout("Work"), layout("Home")});
+    store(*defaults, keys::kSaved, first);
+
+    c.write(storage);
+    EXPECT_EQ(names(storage.loadLayouts()), c.written);
+    EXPECT_EQ(defaults->getBytes(backup), first);
+
+    // A later undecodable list goes to a free key; the first backup stays.
+    const base::Bytes second = plistWithABadRecord({layout("Other")});
+    store(*defaults, keys::kSaved, second);
+    c.write(storage);
+    EXPECT_EQ(defaults->getBytes(backup), first);
+    EXPECT_EQ(defaults->getBytes(backup + "-2"), second);
+
+    const auto errors = sentErrors(analytics_);
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0].location, "storage.backupValue_000");
+    EXPECT_NE(errors[0].description.find("\"" + backup + "\""), std::string::npos)
+        << errors[0].description;
+    EXPECT_NE(errors[1].description.find("\"" + backup + "-2\""), std::string::npos)
+        << errors[1].description;
+  }
+}
+
+TEST_F(DefaultsStorageTest, UndecodableValueThatCannotBeKeptIsNotOverwritten) {
+  const base::Bytes bad = plistWithABadRecord({layout("Work")});
+  put(keys::kSaved, bad);
+  put(keys::kAppSettings, "foreign");
+  defaults_->refuseWritesTo(std::string(keys::kSaved) + ".undecodable-backup");
+  defaults_->refuseWritesTo(std::string(keys::kAppSettings) + ".undecodable-backup");
+
+  storage_.saveLayout(layout("New"));
+  storage_.saveAppSettings({{"org.example.edit", IAppSettings{}}});
+
+  EXPECT_EQ(defaults_->getBytes(keys::kSaved), bad);
+  EXPECT_EQ(defaults_->getString(keys::kAppSettings), "foreign");
+  const auto errors = sentErrors(analytics_);
+  ASSERT_EQ(errors.size(), 2u);
+  for (const auto& e : errors) {
+    EXPECT_EQ(e.location, "storage.backupValue_000");
+    EXPECT_NE(e.description.find("not overwritten"), std::string::npos) << e.description;
+  }
+}
+
+TEST_F(DefaultsStorageTest, UndecodableAppSettingsAreKeptBeforeAWriteReplacesThem) {
+  const AppSettingsMap settings{{"org.example.edit", IAppSettings{}}};
+  // A shortcut whose key is text.
+  const coding::Value stored(coding::Dictionary{
+      {"org.example.edit",
+       coding::Dictionary{
+           {"newWindowShortcut", coding::Dictionary{{"key", "N"}, {"flagsValue", 0}}}}}});
+  const base::Bytes bad = *coding::encodePropertyList(stored);
+  put(keys::kAppSettings, bad);
+  ASSERT_TRUE(storage_.loadAppSettings().empty());
+
+  storage_.saveAppSettings(settings);
+
+  EXPECT_EQ(storage_.loadAppSettings(), settings);
+  EXPECT_EQ(defaults_->getBytes(std::string(keys::kAppSettings) + ".undecodable-backup"), bad);
+  const auto errors = sentErrors(analytics_);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].location, "storage.backupValue_000");
 }
 
 TEST_F(DefaultsStorageTest, AppSettingsAreStoredAndEmittedAsReadBack) {

@@ -55,19 +55,6 @@ std::string utcStamp() {
   return text;
 }
 
-// Renames a corrupt store file to a free "<file>.corrupt-<time>[-n]" name.
-std::optional<std::filesystem::path> moveAside(const std::filesystem::path& path) {
-  const std::string base = path.string() + ".corrupt-" + utcStamp();
-  for (int n = 0; n < 100; ++n) {
-    std::string candidate = n == 0 ? base : base + "-" + std::to_string(n);
-    struct stat st {};
-    if (::lstat(candidate.c_str(), &st) == 0) continue;
-    if (::rename(path.c_str(), candidate.c_str()) == 0) return std::filesystem::path(candidate);
-    return std::nullopt;
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 std::filesystem::path FileUserDefaults::defaultPath() {
@@ -86,6 +73,8 @@ std::filesystem::path FileUserDefaults::defaultPath() {
 
 base::Result<std::shared_ptr<FileUserDefaults>> FileUserDefaults::open(std::filesystem::path path) {
   auto store = std::shared_ptr<FileUserDefaults>(new FileUserDefaults(std::move(path)));
+  // What writers killed mid-write left beside the file.
+  base::removeStaleTemporaries(store->path_);
   std::lock_guard lock(store->mutex_);
   if (auto status = store->loadLocked(false); !status) return status.error();
   return store;
@@ -148,9 +137,10 @@ base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
   }
   const FileStamp now = stampOf();
   if (now.exists && now.device == readStamp.device && now.inode == readStamp.inode) {
-    auto aside = moveAside(path_);
+    auto aside = base::moveAside(path_, ".corrupt-" + utcStamp());
     if (!aside) {
-      return systemError("cannot move the unreadable user defaults file aside", path_, errno);
+      return systemError("cannot move the unreadable user defaults file aside", path_,
+                         aside.error().code);
     }
     std::fprintf(stderr,
                  "wendrix: the user defaults file \"%s\" cannot be read (%s); moved it to "

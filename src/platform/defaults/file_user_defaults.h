@@ -18,9 +18,9 @@ namespace platform {
 // several instances (or processes) on one file lose no key; a read picks up a file another instance
 // replaced.
 //
-// A store file that cannot be parsed is renamed aside to
-// "<file>.corrupt-<UTC time>" with a line on standard error, and the store
-// starts empty: it is never silently overwritten.
+// A store file that cannot be parsed is renamed aside to a free
+// "<file>.corrupt-<UTC time>[-n]" with a line on standard error, and the
+// store starts empty: it is never silently overwritten.
 class FileUserDefaults final : public UserDefaults {
  public:
   // "$XDG_CONFIG_HOME/app.Wendrix/defaults.plist" (XDG_CONFIG_HOME defaults
@@ -28,7 +28,8 @@ class FileUserDefaults final : public UserDefaults {
   static std::filesystem::path defaultPath();
 
   // Reads the file when it exists; its folder is made on the first write.
-  // Fails only when an existing file cannot be read at all.
+  // Removes the temporary files of writers that died mid-write. Fails only
+  // when an existing file cannot be read at all.
   static base::Result<std::shared_ptr<FileUserDefaults>> open(std::filesystem::path path);
 
   std::optional<coding::Value> get(std::string_view key) const override;

@@ -113,7 +113,12 @@ class FileSecretStore::FolderLock {
 };
 
 FileSecretStore::FileSecretStore(std::filesystem::path directory)
-    : directory_(std::move(directory)) {}
+    : directory_(std::move(directory)) {
+  // A temporary left by a writer that died mid-write may hold items removed
+  // from the store since.
+  base::removeStaleTemporaries(directory_,
+                               [](std::string_view name) { return name.ends_with(kFileSuffix); });
+}
 
 std::filesystem::path FileSecretStore::fileForService(std::string_view service) const {
   return directory_ / (encodeName(service) + kFileSuffix);
@@ -148,13 +153,11 @@ SecretStatus FileSecretStore::load(std::string_view service, Items& items) const
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
-    auto aside = path;
-    aside += ".corrupt-" + std::to_string(seconds);
-    std::error_code ec;
-    std::filesystem::rename(path, aside, ec);
-    if (ec) return kSecretIO;
+    // A free name: an earlier copy from the same second stays.
+    const auto aside = base::moveAside(path, ".corrupt-" + std::to_string(seconds));
+    if (!aside) return kSecretIO;
     std::fprintf(stderr, "Secret store file %s could not be read; moved it to %s.\n", path.c_str(),
-                 aside.c_str());
+                 aside->c_str());
   }
   return kSecretSuccess;
 }

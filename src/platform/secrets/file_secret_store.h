@@ -15,9 +15,10 @@ namespace platform {
 // Each change rewrites the service's file atomically (temporary file, fsync,
 // rename), under an advisory lock on the folder so that two processes never
 // interleave their read-modify-write. A file that cannot be parsed is renamed
-// aside ("<file>.corrupt-<seconds>") rather than overwritten.
+// aside to a free "<file>.corrupt-<seconds>[-n]" rather than overwritten.
 class FileSecretStore final : public SecretStore {
  public:
+  // Removes the temporary files of writers that died mid-write.
   explicit FileSecretStore(std::filesystem::path directory);
 
   SecretStatus add(std::string_view service, std::string_view account,

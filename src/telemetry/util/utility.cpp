@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -165,12 +166,22 @@ std::optional<base::Bytes> TLMUtility::loadDataForPathComponent(std::string_view
   std::lock_guard lock(directoryState().mutex);
   const auto path = resolve(component);
   if (!path) return std::nullopt;
-  std::ifstream in(*path, std::ios::binary);
-  std::error_code ec;
-  if (!in || !fs::is_regular_file(*path, ec)) return std::nullopt;
-  base::Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return data;
+  // Opening without blocking, then checking what was opened, keeps a FIFO or
+  // a device put there from holding the caller.
+  base::UniqueFd file(::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  base::Bytes data;
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) return data;
+    data.insert(data.end(), buffer, buffer + n);
+  }
 }
 
 std::optional<std::vector<fs::path>> TLMUtility::contentsOfDirectory(std::string_view component) {

@@ -7,6 +7,8 @@
 
 #include "platform/defaults/file_user_defaults.h"
 #include "platform/defaults/memory_user_defaults.h"
+#include "support/binary_plist.h"
+#include "support/dead_pid.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
@@ -137,6 +139,10 @@ TEST(FileUserDefaultsTest, UnreadableFileIsMovedAsideNotOverwritten) {
       {"garbage", "this is not a property list"},
       {"truncated", "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key>"},
       {"array at top", "<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"},
+      // The parser asserted on this key and the program could not start.
+      {"key with U+0000", support::kNulKeyPlist},
+      // 2^41 objects once shared ones are copied: hours and gigabytes to open.
+      {"shared objects", support::sharedChainPlist(40)},
   };
   for (const auto& [name, contents] : cases) {
     TempDir dir;
@@ -162,6 +168,22 @@ TEST(FileUserDefaultsTest, UnreadableFileIsMovedAsideNotOverwritten) {
     EXPECT_EQ(openStore(path)->getString("k"), "v");
     EXPECT_EQ(readFile(aside), contents);
   }
+}
+
+// A writer killed between creating its temporary and the rename left it.
+TEST(FileUserDefaultsTest, OpeningRemovesTemporariesOfDeadWriters) {
+  TempDir dir;
+  const fs::path path = dir.path() / "defaults.plist";
+  const std::string dead = std::to_string(support::deadPid());
+  const std::string live = std::to_string(::getpid());
+  for (const std::string& name :
+       {".defaults.plist.tmp-" + dead + "-3", ".defaults.plist.tmp-" + live + "-0",
+        ".other.tmp-" + dead + "-0"})
+    std::ofstream(dir.path() / name) << "partial";
+
+  ASSERT_TRUE(openStore(path));
+  EXPECT_EQ(filesIn(dir.path()), (std::vector<fs::path>{".defaults.plist.tmp-" + live + "-0",
+                                                        ".other.tmp-" + dead + "-0"}));
 }
 
 TEST(FileUserDefaultsTest, FailedWriteLeavesStoreUnchanged) {

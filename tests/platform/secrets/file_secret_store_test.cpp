@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/secrets/fake/memory_secret_store.h"
 #include "platform/secrets/file_secret_store.h"
+#include "support/dead_pid.h"
 #include "support/temp_dir.h"
 
 namespace platform {
@@ -104,6 +106,55 @@ TEST_F(FileSecretStoreTest, CorruptFileIsMovedAsideNotOverwritten) {
   }
   EXPECT_EQ(asides, 1);
   EXPECT_EQ(store.add("svc", "a", kValue), kSecretSuccess);
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Copies are named by the second: a second corrupt file in the same second
+// replaced the first copy.
+TEST_F(FileSecretStoreTest, CorruptCopiesFromOneSecondAreAllKept) {
+  FileSecretStore store(dir_);
+  ASSERT_EQ(store.add("svc", "a", kValue), kSecretSuccess);
+  const auto file = store.fileForService("svc");
+  const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count();
+  // Earlier copies of this second and the next (should the clock move on).
+  for (auto second : {now, now + 1})
+    std::ofstream(file.string() + ".corrupt-" + std::to_string(second)) << "earlier";
+  std::ofstream(file, std::ios::trunc) << "{not json";
+
+  base::Bytes read;
+  EXPECT_EQ(store.copy("svc", "a", read), kSecretItemNotFound);
+
+  int earlier = 0, latest = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
+    const std::string text = readFile(entry.path());
+    earlier += text == "earlier";
+    latest += text == "{not json";
+  }
+  EXPECT_EQ(earlier, 2);
+  EXPECT_EQ(latest, 1);
+}
+
+// A writer killed mid-write leaves its temporary, which may hold items
+// removed from the store since.
+TEST_F(FileSecretStoreTest, OpeningRemovesTemporariesOfDeadWriters) {
+  fs::create_directories(dir_);
+  const std::string dead = std::to_string(support::deadPid());
+  const fs::path stale = dir_ / (".svc.secrets.tmp-" + dead + "-0");
+  const fs::path live = dir_ / (".svc.secrets.tmp-" + std::to_string(::getpid()) + "-0");
+  const fs::path foreign = dir_ / (".notes.tmp-" + dead + "-0");
+  for (const auto& path : {stale, live, foreign})
+    std::ofstream(path) << R"({"items":{"removed":"00"},"version":1})";
+
+  FileSecretStore store(dir_);
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(live));     // its writer may still rename it
+  EXPECT_TRUE(fs::exists(foreign));  // not a secrets file's
 }
 
 TEST(MemorySecretStoreTest, InjectedFailuresLeaveItemsAlone) {

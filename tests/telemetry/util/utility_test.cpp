@@ -3,8 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 
 #include "dispatch/manual_queue.h"
 #include "support/scoped_environment.h"
@@ -132,6 +138,36 @@ TEST_F(UtilityFilesTest, DeleteAndListAnswerFalseOrNoneWithTheirMessages) {
   EXPECT_FALSE(TLMUtility::contentsOfDirectory("crashes"));
   EXPECT_TRUE(log.has(TLMLogLevel::Debug, "Couldn't get files in the directory \"crashes\": "));
   EXPECT_FALSE(TLMUtility::loadDataForPathComponent("crashes/sub/r"));
+}
+
+// Only regular files are read: a FIFO (which a plain open would wait on for a
+// writer), a folder or a dangling link answer none.
+TEST_F(UtilityFilesTest, LoadAnswersNoneForAnythingButARegularFile) {
+  ASSERT_TRUE(TLMUtility::createDirectoryForPathComponent("crashes/folder"));
+  ASSERT_EQ(::mkfifo((sdkDir() / "crashes/fifo").c_str(), 0600), 0);
+  fs::create_symlink(sdkDir() / "crashes/missing", sdkDir() / "crashes/dangling");
+  fs::create_symlink(sdkDir() / "crashes/fifo", sdkDir() / "crashes/to-fifo");
+
+  // Run on a thread so that a blocking open fails the test instead of hanging
+  // it; the wait is only a guard and is never reached when all is well.
+  auto loads = std::async(std::launch::async, [] {
+    std::vector<std::optional<base::Bytes>> out;
+    for (const char* component :
+         {"crashes/fifo", "crashes/to-fifo", "crashes/folder", "crashes/dangling"})
+      out.push_back(TLMUtility::loadDataForPathComponent(component));
+    return out;
+  });
+  if (loads.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "loading a FIFO blocked";
+    // Open the FIFO for writing (and close it) until the thread gets past
+    // every blocked open.
+    while (loads.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      const int writer = ::open((sdkDir() / "crashes/fifo").c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+    }
+  }
+  for (const auto& loaded : loads.get())
+    EXPECT_EQ(loaded, std::nullopt);
 }
 
 TEST_F(UtilityFilesTest, WriteFailureIsLoggedAndAnswersNone) {

@@ -1,0 +1,57 @@
+#pragma once
+
+// Hand-made binary property lists for tests of what readers do with hostile
+// files.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace support {
+
+// A binary property list of the given encoded objects, object 0 on top;
+// offsets are two bytes wide and references one byte.
+inline std::string binaryPlist(const std::vector<std::string>& objects) {
+  std::string out = "bplist00";
+  std::string table;
+  for (const std::string& object : objects) {
+    table.push_back(static_cast<char>(out.size() >> 8));
+    table.push_back(static_cast<char>(out.size() & 0xFF));
+    out += object;
+  }
+  const std::size_t tableOffset = out.size();
+  out += table;
+  out += std::string(6, '\0') + "\x02\x01";
+  for (std::uint64_t v :
+       {std::uint64_t{objects.size()}, std::uint64_t{0}, std::uint64_t{tableOffset}}) {
+    for (int i = 7; i >= 0; --i)
+      out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  }
+  return out;
+}
+
+// Objects 0 to depth-1 each an array holding the next object twice, the last
+// one an integer: the tree expands to 2^(depth+1) - 1 objects.
+inline std::string sharedChainPlist(int depth) {
+  std::vector<std::string> objects;
+  for (int k = 0; k < depth; ++k)
+    objects.push_back({'\xA2', static_cast<char>(k + 1), static_cast<char>(k + 1)});
+  objects.push_back("\x10\x07");
+  return binaryPlist(objects);
+}
+
+inline std::string fromHex(std::string_view hex) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+  return out;
+}
+
+// Found by fuzzing: a dictionary whose one key is "a" and U+0000 in UTF-16,
+// on which libplist asserts.
+inline const std::string kNulKeyPlist = fromHex(
+    "62706c6973743030d10102620061000009080b1000000000000001010000000000000003000000"
+    "00000000000000000000000011");
+
+}  // namespace support
