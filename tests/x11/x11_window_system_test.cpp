@@ -14,7 +14,7 @@
 #include "winsys/event_notifier.h"
 #include "winsys/events.h"
 #include "x11/x11_accessibility_trust.h"
-#include "x11/x_session.h"
+#include "x11_session/x_session.h"
 
 namespace wendrix::x11 {
 namespace {
@@ -27,6 +27,14 @@ using winsys::WindowSystemError;
 using winsys::WindowSystemErrorCode;
 using x11test::FixtureClient;
 using x11test::XSession;
+
+// The session starts on first use and stops when the test program ends.
+class SessionEnvironment : public ::testing::Environment {
+ public:
+  void TearDown() override { XSession::shared().stop(); }
+};
+[[maybe_unused]] const auto* const registered =
+    ::testing::AddGlobalTestEnvironment(new SessionEnvironment);
 
 // Records every event in order, with the window's title or the
 // application's bundle identifier it names.
