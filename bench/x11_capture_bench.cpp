@@ -173,7 +173,7 @@ void BM_CaptureHundredWindows(benchmark::State& state) {
   std::vector<double> reader;
   for (auto _ : state) {
     // A new connection each time, so nothing is known from the last capture.
-    auto connection = x11::Connection::open(*loop.value(), name);
+    auto connection = x11::xconn::Connection::open(*loop.value(), name);
     if (!connection.ok()) {
       state.SkipWithError("cannot open the backend's connection");
       break;
