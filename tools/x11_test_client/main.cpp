@@ -27,8 +27,8 @@
 
 namespace {
 
-struct Spec {
-  explicit Spec(std::string t) : title(std::move(t)) {}
+struct WindowSetup {
+  explicit WindowSetup(std::string t) : title(std::move(t)) {}
   std::string title;
   std::string document;
   bool closable = true;
@@ -43,7 +43,7 @@ struct Options {
   bool pid = true;
   std::string newTitle = "New Window";
   bool exitWhenClosed = false;
-  std::vector<Spec> windows;
+  std::vector<WindowSetup> windows;
 };
 
 Display* display = nullptr;
@@ -55,17 +55,17 @@ void setUtf8(Window w, Atom property, const std::string& value) {
                   static_cast<int>(value.size()));
 }
 
-Window open(const Options& options, const Spec& spec) {
+Window open(const Options& options, const WindowSetup& setup) {
   const int screen = DefaultScreen(display);
   XSetWindowAttributes attributes{};
   attributes.background_pixel = WhitePixel(display, screen);
   attributes.event_mask = KeyPressMask | StructureNotifyMask;
-  Window w = XCreateWindow(display, RootWindow(display, screen), spec.x, spec.y, spec.width,
-                           spec.height, 0, CopyFromParent, InputOutput, CopyFromParent,
+  Window w = XCreateWindow(display, RootWindow(display, screen), setup.x, setup.y, setup.width,
+                           setup.height, 0, CopyFromParent, InputOutput, CopyFromParent,
                            CWBackPixel | CWEventMask, &attributes);
-  XStoreName(display, w, spec.title.c_str());
-  setUtf8(w, netWmName, spec.title);
-  if (!spec.document.empty()) setUtf8(w, document, spec.document);
+  XStoreName(display, w, setup.title.c_str());
+  setUtf8(w, netWmName, setup.title);
+  if (!setup.document.empty()) setUtf8(w, document, setup.document);
   if (!options.gtkId.empty()) setUtf8(w, gtkId, options.gtkId);
   XClassHint classHint{const_cast<char*>(options.instance.c_str()),
                        const_cast<char*>(options.className.c_str())};
@@ -79,10 +79,10 @@ Window open(const Options& options, const Spec& spec) {
   // apply to a frame the tests set.
   XSizeHints size{};
   size.flags = USPosition | USSize;
-  size.x = spec.x;
-  size.y = spec.y;
-  size.width = static_cast<int>(spec.width);
-  size.height = static_cast<int>(spec.height);
+  size.x = setup.x;
+  size.y = setup.y;
+  size.width = static_cast<int>(setup.width);
+  size.height = static_cast<int>(setup.height);
   XSetWMNormalHints(display, w, &size);
   char host[256] = {};
   gethostname(host, sizeof(host) - 1);
@@ -99,7 +99,7 @@ Window open(const Options& options, const Spec& spec) {
   }
   XChangeProperty(display, w, netWmType, XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(&netWmTypeNormal), 1);
-  if (spec.closable) XSetWMProtocols(display, w, &wmDelete, 1);
+  if (setup.closable) XSetWMProtocols(display, w, &wmDelete, 1);
   XMapWindow(display, w);
   return w;
 }
@@ -124,14 +124,14 @@ bool parse(int argc, char** argv, Options& options) {
     } else if (arg == "--exit-when-closed") {
       options.exitWhenClosed = true;
     } else if (arg == "--window" && (value = next())) {
-      options.windows.push_back(Spec{value});
+      options.windows.push_back(WindowSetup{value});
     } else if (arg == "--document" && !options.windows.empty() && (value = next())) {
       options.windows.back().document = value;
     } else if (arg == "--no-close" && !options.windows.empty()) {
       options.windows.back().closable = false;
     } else if (arg == "--geometry" && !options.windows.empty() && (value = next())) {
-      Spec& spec = options.windows.back();
-      if (std::sscanf(value, "%ux%u+%d+%d", &spec.width, &spec.height, &spec.x, &spec.y) != 4) {
+      WindowSetup& setup = options.windows.back();
+      if (std::sscanf(value, "%ux%u+%d+%d", &setup.width, &setup.height, &setup.x, &setup.y) != 4) {
         return false;
       }
     } else {
@@ -165,8 +165,8 @@ int main(int argc, char** argv) {
   gtkId = XInternAtom(display, "_GTK_APPLICATION_ID", False);
 
   std::vector<Window> windows;
-  for (const Spec& spec : options.windows)
-    windows.push_back(open(options, spec));
+  for (const WindowSetup& setup : options.windows)
+    windows.push_back(open(options, setup));
   XSync(display, False);
   std::printf("ready\n");
   std::fflush(stdout);
@@ -178,8 +178,8 @@ int main(int argc, char** argv) {
     if (event.type == KeyPress) {
       const KeySym sym = XLookupKeysym(&event.xkey, 0);
       if ((sym == XK_n || sym == XK_N) && (event.xkey.state & ControlMask)) {
-        Spec spec{options.newTitle + " " + std::to_string(++opened)};
-        windows.push_back(open(options, spec));
+        WindowSetup setup{options.newTitle + " " + std::to_string(++opened)};
+        windows.push_back(open(options, setup));
         XFlush(display);
       }
     } else if (event.type == ClientMessage && event.xclient.message_type == wmProtocols &&
