@@ -239,6 +239,34 @@ TEST_F(X11WindowSystemTest, ListsApplicationsWithTheirWindowsInOrder) {
   EXPECT_TRUE(sameWindow(again.value()->runningApplications()[0]->knownWindows()[1], windows[1]));
 }
 
+TEST_F(X11WindowSystemTest, ReadsOlderPropertiesWhereTheNewerAreMissing) {
+  // Legacy windows: the title only in Latin-1 WM_NAME, no window type, and a
+  // transient window (a dialog) for every one but a program's first.
+  launch({"--class", "fixture.Fixture", "--window", "Main", "--role", "editor", "--window", "Café",
+          "--legacy"});
+  launch({"--class", "other.Other", "--window", "Olé", "--legacy"});
+  initialize();  // read in one batch
+  auto fixture = waitForWindows("org.example.Fixture", 2);
+  auto other = waitForWindows("org.example.Other", 1);
+  ASSERT_TRUE(fixture && other);
+  struct Expected {
+    WindowPtr window;
+    std::string title;
+    std::string subrole;
+    std::optional<std::string> identifier;
+  };
+  for (const auto& e :
+       {Expected{fixture->knownWindows()[0], "Main", "AXStandardWindow", "editor"},
+        Expected{fixture->knownWindows()[1], "Café", "AXDialog", std::nullopt},
+        Expected{other->knownWindows()[0], "Olé", "AXStandardWindow", std::nullopt}}) {
+    SCOPED_TRACE(e.title);
+    EXPECT_EQ(e.window->title(), e.title);
+    auto element = e.window->uiElement();
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::subrole), e.subrole);
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::identifier), e.identifier);
+  }
+}
+
 TEST_F(X11WindowSystemTest, GroupsWindowsByBundleIdentifierElseByProcess) {
   auto& first = launch({"--class", "fixture.Fixture", "--window", "A"});
   auto& second = launch({"--class", "fixture.Fixture", "--window", "B"});

@@ -29,7 +29,9 @@ Connection* find(Display* display) {
 // A failed request never ends the process: errors about our own connections
 // are noted and handled on the loop; any other display's are dropped.
 int onXError(Display* display, XErrorEvent* error) {
-  if (Connection* c = find(display)) c->noteError(error->error_code, error->resourceid);
+  if (Connection* c = find(display)) {
+    c->noteError(error->error_code, error->resourceid, error->serial);
+  }
   return 0;
 }
 
@@ -175,7 +177,10 @@ void Connection::flush() {
 
 bool Connection::run(const std::function<void(Display*)>& requests) {
   if (broken_) return false;
+  // Only the errors of these requests count, not those of earlier ones that
+  // arrive meanwhile.
   trapping_ = true;
+  trapStart_ = NextRequest(display_);
   trappedErrors_ = 0;
   requests(display_);
   XSync(display_, False);
@@ -197,8 +202,8 @@ void Connection::scheduleDrain() {
   });
 }
 
-void Connection::noteError(int code, unsigned long resource) {
-  if (trapping_) ++trappedErrors_;
+void Connection::noteError(int code, unsigned long resource, unsigned long serial) {
+  if (trapping_ && serial >= trapStart_) ++trappedErrors_;
   if (loop_ && (code == BadWindow || code == BadDrawable)) goneWindows_.push_back(resource);
 }
 

@@ -104,8 +104,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // the connection is broken.
   bool run(const std::function<void(Display*)>& requests);
 
-  // Told by the error hooks and by replies that carry an error.
-  void noteError(int code, unsigned long resource);
+  // Told by the error hooks and by replies that carry an error about the
+  // request numbered `serial`.
+  void noteError(int code, unsigned long resource, unsigned long serial);
   // Told after waiting for a reply: events that came meanwhile wait in the
   // library, where the fd watch cannot see them.
   void noteReplyWaited();
@@ -131,6 +132,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool brokenReported_ = false;
   bool drainPosted_ = false;
   bool trapping_ = false;
+  unsigned long trapStart_ = 0;
   int trappedErrors_ = 0;
   std::vector<ConnectionListener*> listeners_;
   std::vector<std::pair<::Window, long>> masks_;

@@ -30,7 +30,7 @@ void* PendingReply::takeRaw() {
   xcb_generic_error_t* error = nullptr;
   void* reply = xcb_wait_for_reply(connection.xcb(), sequence, &error);
   if (error) {
-    connection.noteError(error->error_code, error->resource_id);
+    connection.noteError(error->error_code, error->resource_id, error->full_sequence);
     std::free(error);
   }
   connection.noteReplyWaited();
