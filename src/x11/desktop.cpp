@@ -74,6 +74,13 @@ WindowPtr Desktop::mainWindowOf(const XApplication& app) const {
   return nullptr;
 }
 
+void Desktop::emitDeferred() {
+  auto pending = std::move(deferred_);
+  deferred_.clear();
+  for (auto& emitOne : pending)
+    emitOne();
+}
+
 std::shared_ptr<XWindow> Desktop::find(::Window xid) const {
   auto it = windows_.find(xid);
   return it == windows_.end() ? nullptr : it->second;
@@ -82,6 +89,7 @@ std::shared_ptr<XWindow> Desktop::find(::Window xid) const {
 // --- events ---------------------------------------------------------------------
 
 void Desktop::onEvent(const XEvent& event) {
+  emitDeferred();
   switch (event.type) {
     case PropertyNotify: {
       const XPropertyEvent& p = event.xproperty;
@@ -115,10 +123,12 @@ void Desktop::onEvent(const XEvent& event) {
 }
 
 void Desktop::onWindowGone(::Window window) {
+  emitDeferred();
   if (find(window)) removeWindow(window);
 }
 
 void Desktop::onBroken() {
+  emitDeferred();
   for (const auto& [xid, w] : windows_) {
     w->frameWaits.settleAll(base::Result<Rect>(refused()));
     w->minimizedWaits.settleAll(base::Result<bool>(refused()));
@@ -246,6 +256,7 @@ void Desktop::watchProcess(XApplication& app, std::int32_t pid) {
 }
 
 void Desktop::processExited(XApplication& app, std::int32_t pid) {
+  emitDeferred();
   auto keep = app.shared_from_this();
   std::erase_if(app.processes, [&](auto& p) { return p->pid() == pid; });
   // The application's process identifier becomes that of a process still there.

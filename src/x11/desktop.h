@@ -16,6 +16,7 @@
 // desktop.cpp follows the server; desktop_writes.cpp makes the changes.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <utility>
@@ -64,13 +65,18 @@ class Desktop final : public xconn::ConnectionListener,
   void emit(S subject) {
     if (notifier_ && !loading_) notifier_->notify(E(std::move(subject)));
   }
-  // From inside a write call: the caller's code must not be re-entered.
+  // From inside a write call, where the caller's code must not be re-entered:
+  // the event goes out from the loop soon, and before anything the server or
+  // a process reports from now on (a drain of the connection may be queued on
+  // the loop already).
   template <class E, class S>
   void emitLater(S subject) {
-    queue().async([weak = weak_from_this(), subject = std::move(subject)] {
-      if (auto self = weak.lock()) self->emit<E>(subject);
+    deferred_.push_back([this, subject = std::move(subject)] { emit<E>(subject); });
+    queue().async([weak = weak_from_this()] {
+      if (auto self = weak.lock()) self->emitDeferred();
     });
   }
+  void emitDeferred();
 
   std::shared_ptr<XWindow> find(::Window xid) const;
 
@@ -116,6 +122,7 @@ class Desktop final : public xconn::ConnectionListener,
   std::shared_ptr<XApplication> frontmost_;
   ::Window active_ = None;
   std::uint64_t nextIdentity_ = 1;
+  std::vector<std::function<void()>> deferred_;
 };
 
 }  // namespace wendrix::x11::detail
