@@ -100,8 +100,8 @@ base::Result<std::shared_ptr<Connection>> Connection::openOn(dispatch::MainLoop*
   std::shared_ptr<Connection> connection(new Connection(loop, display));
   if (!loop) return connection;
   std::weak_ptr<Connection> weak = connection;
-  connection->watch_ =
-      loop->watch(ConnectionNumber(display), dispatch::MainLoop::kReadable, [weak](unsigned events) {
+  connection->watch_ = loop->watch(
+      ConnectionNumber(display), dispatch::MainLoop::kReadable, [weak](unsigned events) {
         auto self = weak.lock();
         if (!self) return;
         self->drain();
