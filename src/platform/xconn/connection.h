@@ -8,7 +8,8 @@
 // marks the connection broken instead of exiting. Opened with a main loop, the
 // connection reads and dispatches its events there whenever its fd is
 // readable; opened without one it serves requests and replies only (select no
-// events on it). Main thread only, apart from opening and closing.
+// events on it). Each connection is used on one thread (the loop's, when it
+// has one); opening and closing are safe on any.
 
 #include <xcb/xcb.h>
 
