@@ -20,6 +20,9 @@ pkg_check_modules(icu REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
 pkg_check_modules(protobufc REQUIRED IMPORTED_TARGET libprotobuf-c)
 pkg_check_modules(uuid REQUIRED IMPORTED_TARGET uuid)
 pkg_check_modules(x11 REQUIRED IMPORTED_TARGET x11)
+# The XCB connection under Xlib, for reads sent before their replies are awaited.
+pkg_check_modules(x11xcb REQUIRED IMPORTED_TARGET x11-xcb)
+pkg_check_modules(xcb REQUIRED IMPORTED_TARGET xcb)
 pkg_check_modules(xtst REQUIRED IMPORTED_TARGET xtst)
 pkg_check_modules(cairo REQUIRED IMPORTED_TARGET cairo)
 

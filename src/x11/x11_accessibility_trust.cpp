@@ -3,9 +3,11 @@
 #include <ostream>
 #include <vector>
 
+#include "platform/xconn/ewmh.h"
+
 namespace wendrix::x11 {
 
-X11AccessibilityTrust::X11AccessibilityTrust(std::shared_ptr<Connection> connection,
+X11AccessibilityTrust::X11AccessibilityTrust(std::shared_ptr<xconn::Connection> connection,
                                              std::ostream& log)
     : connection_(std::move(connection)), log_(log) {
   if (!connection_) return;
@@ -20,7 +22,7 @@ X11AccessibilityTrust::~X11AccessibilityTrust() {
 }
 
 bool X11AccessibilityTrust::checkIsProcessTrusted(bool prompt) {
-  const bool trusted = connection_ && connection_->windowManagerPresent();
+  const bool trusted = connection_ && xconn::windowManagerPresent(*connection_);
   if (!trusted && prompt) {
     log_ << "Wendrix needs an X11 session with an EWMH window manager to see and arrange "
             "windows; none was found.\n";
@@ -41,7 +43,7 @@ void X11AccessibilityTrust::removeChangeObserver(std::uint64_t token) {
 // The window manager's check window goes away with it, so its destruction
 // tells of the window manager's end even when the root property stays.
 void X11AccessibilityTrust::watchCheckWindow() {
-  checkWindow_ = connection_->supportingWmCheckWindow();
+  checkWindow_ = xconn::supportingWmCheckWindow(*connection_);
   if (checkWindow_ != None) connection_->selectInput(checkWindow_, StructureNotifyMask);
 }
 

@@ -11,16 +11,18 @@
 #include <map>
 #include <memory>
 
+#include "platform/xconn/connection.h"
 #include "winsys/accessibility.h"
-#include "x11/connection.h"
 
 namespace wendrix::x11 {
 
-class X11AccessibilityTrust final : public winsys::AccessibilityTrust, ConnectionListener {
+namespace xconn = ::platform::xconn;
+
+class X11AccessibilityTrust final : public winsys::AccessibilityTrust, xconn::ConnectionListener {
  public:
   // `connection` may be null (no display could be opened): never trusted.
   // `log` receives the prompt's message and must outlive this object.
-  X11AccessibilityTrust(std::shared_ptr<Connection> connection, std::ostream& log);
+  X11AccessibilityTrust(std::shared_ptr<xconn::Connection> connection, std::ostream& log);
   ~X11AccessibilityTrust() override;
 
   bool checkIsProcessTrusted(bool prompt) override;
@@ -33,7 +35,7 @@ class X11AccessibilityTrust final : public winsys::AccessibilityTrust, Connectio
   void watchCheckWindow();
   void changed();
 
-  std::shared_ptr<Connection> connection_;
+  std::shared_ptr<xconn::Connection> connection_;
   std::ostream& log_;
   ::Window checkWindow_ = None;
   std::uint64_t nextToken_ = 1;

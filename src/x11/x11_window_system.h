@@ -14,7 +14,9 @@
 //
 // Everything runs on the main loop. Writes never block: each request goes out
 // at once and its promise settles when the server reports the change, or after
-// `writeTimeout` with the state read then.
+// `writeTimeout` with the state read then. The pieces: desktop.h (the model
+// and its upkeep), window_properties.h (reading windows), pending_writes.h
+// (writes waiting for their change), process_watch.h (application exits).
 
 #include <cstdint>
 #include <memory>
@@ -24,10 +26,12 @@
 #include "dispatch/clock.h"
 #include "platform/bundle/bundle.h"
 #include "platform/bundle/bundle_id_resolver.h"
+#include "platform/xconn/connection.h"
 #include "winsys/window_system.h"
-#include "x11/connection.h"
 
 namespace wendrix::x11 {
+
+namespace xconn = ::platform::xconn;
 
 struct X11WindowSystemOptions {
   // The bundle identifier of the program's own windows.
@@ -42,9 +46,9 @@ class Desktop;
 
 class X11WindowSystem final : public winsys::WindowSystem {
  public:
-  // `resolver` and `bundles` (optional; it gives bundle URLs) must outlive the
-  // window system.
-  X11WindowSystem(std::shared_ptr<Connection> connection,
+  // `connection` must be driven by a main loop. `resolver` and `bundles`
+  // (optional; it gives bundle URLs) must outlive the window system.
+  X11WindowSystem(std::shared_ptr<xconn::Connection> connection,
                   const platform::BundleIdResolver& resolver,
                   const platform::BundleProvider* bundles, X11WindowSystemOptions options = {});
   ~X11WindowSystem() override;

@@ -11,10 +11,11 @@
 
 #include "platform/keyboard/linux/x11_keyboard.h"
 #include "platform/running_apps/linux/x11_running_applications.h"
+#include "platform/xconn/ewmh.h"
 #include "winsys/event_notifier.h"
 #include "winsys/events.h"
 #include "x11/x11_accessibility_trust.h"
-#include "x11/x_session.h"
+#include "x11_session/x_session.h"
 
 namespace wendrix::x11 {
 namespace {
@@ -27,6 +28,14 @@ using winsys::WindowSystemError;
 using winsys::WindowSystemErrorCode;
 using x11test::FixtureClient;
 using x11test::XSession;
+
+// The session starts on first use and stops when the test program ends.
+class SessionEnvironment : public ::testing::Environment {
+ public:
+  void TearDown() override { XSession::shared().stop(); }
+};
+[[maybe_unused]] const auto* const registered =
+    ::testing::AddGlobalTestEnvironment(new SessionEnvironment);
 
 // Records every event in order, with the window's title or the
 // application's bundle identifier it names.
@@ -81,13 +90,14 @@ class X11WindowSystemTest : public ::testing::Test {
     auto loop = dispatch::MainLoop::create();
     ASSERT_TRUE(loop.ok());
     loop_ = std::move(loop.value());
-    auto connection = Connection::open(*loop_, XSession::shared().display());
+    auto connection = xconn::Connection::open(*loop_, XSession::shared().display());
     ASSERT_TRUE(connection.ok()) << connection.error();
     connection_ = connection.value();
     system_ = std::make_unique<X11WindowSystem>(connection_, resolver_, nullptr);
-    auto display = platform::X11Display::open(XSession::shared().display());
-    ASSERT_TRUE(display.ok());
-    display_ = display.value();
+    // The test's own requests go on a connection of their own.
+    auto probe = xconn::Connection::open(XSession::shared().display());
+    ASSERT_TRUE(probe.ok());
+    probe_ = probe.value();
   }
 
   void TearDown() override {
@@ -151,7 +161,7 @@ class X11WindowSystemTest : public ::testing::Test {
 
   // The window's frame as the server has it now (client area, root coordinates).
   Rect serverFrame(const WindowPtr& window) {
-    Display* d = display_->display();
+    Display* d = probe_->display();
     const ::Window xid = xidOf(window);
     ::Window root, child;
     int x, y;
@@ -163,8 +173,8 @@ class X11WindowSystemTest : public ::testing::Test {
 
   // The X window of `window`, found by its title on the test's own connection.
   ::Window xidOf(const WindowPtr& window) {
-    Display* d = display_->display();
-    for (auto xid : display_->windowsOf(clientPids())) {
+    Display* d = probe_->display();
+    for (auto xid : xconn::windowsOf(*probe_, clientPids())) {
       char* name = nullptr;
       if (XFetchName(d, xid, &name) && name) {
         const bool match = window->title() == name;
@@ -182,10 +192,10 @@ class X11WindowSystemTest : public ::testing::Test {
   }
 
   std::unique_ptr<dispatch::MainLoop> loop_;
-  std::shared_ptr<Connection> connection_;
+  std::shared_ptr<xconn::Connection> connection_;
   TableResolver resolver_;
   std::unique_ptr<X11WindowSystem> system_;
-  std::shared_ptr<platform::X11Display> display_;
+  std::shared_ptr<xconn::Connection> probe_;
   RecordingNotifier notifier_;
   winsys::StatePtr state_;
   std::vector<std::unique_ptr<FixtureClient>> clients_;
@@ -210,11 +220,11 @@ TEST_F(X11WindowSystemTest, ListsApplicationsWithTheirWindowsInOrder) {
 
   // A title change is seen and announced.
   const std::string title = "Two (edited)";
-  Atom netWmName = XInternAtom(display_->display(), "_NET_WM_NAME", False);
-  XChangeProperty(display_->display(), xidOf(windows[1]), netWmName,
-                  XInternAtom(display_->display(), "UTF8_STRING", False), 8, PropModeReplace,
+  Atom netWmName = XInternAtom(probe_->display(), "_NET_WM_NAME", False);
+  XChangeProperty(probe_->display(), xidOf(windows[1]), netWmName,
+                  XInternAtom(probe_->display(), "UTF8_STRING", False), 8, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(title.data()), int(title.size()));
-  XFlush(display_->display());
+  XFlush(probe_->display());
   ASSERT_TRUE(waitUntil([&] { return windows[1]->title() == title; }));
   ASSERT_FALSE(notifier_.all<winsys::WindowTitleChangedEvent>().empty());
   EXPECT_TRUE(
@@ -227,6 +237,34 @@ TEST_F(X11WindowSystemTest, ListsApplicationsWithTheirWindowsInOrder) {
   ASSERT_EQ(again.value()->runningApplications().size(), 1u);
   EXPECT_TRUE(sameApplication(again.value()->runningApplications()[0], app));
   EXPECT_TRUE(sameWindow(again.value()->runningApplications()[0]->knownWindows()[1], windows[1]));
+}
+
+TEST_F(X11WindowSystemTest, ReadsOlderPropertiesWhereTheNewerAreMissing) {
+  // Legacy windows: the title only in Latin-1 WM_NAME, no window type, and a
+  // transient window (a dialog) for every one but a program's first.
+  launch({"--class", "fixture.Fixture", "--window", "Main", "--role", "editor", "--window", "Café",
+          "--legacy"});
+  launch({"--class", "other.Other", "--window", "Olé", "--legacy"});
+  initialize();  // read in one batch
+  auto fixture = waitForWindows("org.example.Fixture", 2);
+  auto other = waitForWindows("org.example.Other", 1);
+  ASSERT_TRUE(fixture && other);
+  struct Expected {
+    WindowPtr window;
+    std::string title;
+    std::string subrole;
+    std::optional<std::string> identifier;
+  };
+  for (const auto& e :
+       {Expected{fixture->knownWindows()[0], "Main", "AXStandardWindow", "editor"},
+        Expected{fixture->knownWindows()[1], "Café", "AXDialog", std::nullopt},
+        Expected{other->knownWindows()[0], "Olé", "AXStandardWindow", std::nullopt}}) {
+    SCOPED_TRACE(e.title);
+    EXPECT_EQ(e.window->title(), e.title);
+    auto element = e.window->uiElement();
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::subrole), e.subrole);
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::identifier), e.identifier);
+  }
 }
 
 TEST_F(X11WindowSystemTest, GroupsWindowsByBundleIdentifierElseByProcess) {
@@ -364,7 +402,7 @@ TEST_F(X11WindowSystemTest, HideIconifiesAllWindowsAndActivationShowsThemAgain) 
       (std::vector<std::string>{"ApplicationIsHiddenChangedEvent", "WindowMinimizedChangedEvent",
                                 "WindowMinimizedChangedEvent"}));
 
-  platform::X11RunningApplications running(display_, "app.Wendrix");
+  platform::X11RunningApplications running(connection_, "app.Wendrix");
   ASSERT_TRUE(running.activate(
       client.pid(), platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps));
   // Shown again, and frontmost once the window manager's own focus changes
@@ -388,7 +426,7 @@ TEST_F(X11WindowSystemTest, WriteToWindowDestroyedMeanwhileRejects) {
   ASSERT_TRUE(app);
   auto one = app->knownWindows()[0];
   auto two = app->knownWindows()[1];
-  Display* d = display_->display();
+  Display* d = probe_->display();
 
   // The window goes before the backend has heard of it: the frame request
   // still goes out, and the write is rejected once the destruction arrives.
@@ -417,14 +455,14 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
   const std::uint64_t kCommand = 0x100000;
 
   // Sent to the process's window, and through XTest while it is active.
-  platform::X11RunningApplications running(display_, "app.Wendrix");
+  platform::X11RunningApplications running(connection_, "app.Wendrix");
   std::size_t expected = 1;
   for (auto delivery : {platform::X11Keyboard::Delivery::sendEvent,
                         platform::X11Keyboard::Delivery::xtestWhenActive}) {
     SCOPED_TRACE(static_cast<int>(delivery));
     ASSERT_TRUE(running.activate(client.pid(), platform::kActivateIgnoringOtherApps));
     ASSERT_TRUE(waitUntil([&] { return running.isActive(client.pid()) == true; }));
-    platform::X11Keyboard keyboard(display_, {}, delivery);
+    platform::X11Keyboard keyboard(connection_, {}, delivery);
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, true}).ok());
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, false}).ok());
     auto app = waitForWindows("org.example.Fixture", ++expected);
@@ -434,7 +472,7 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
 
   // A key without an X counterpart cannot be made; a process without windows
   // is not an error.
-  platform::X11Keyboard keyboard(display_);
+  platform::X11Keyboard keyboard(connection_);
   EXPECT_FALSE(keyboard.post({client.pid(), 10, 0, true}).ok());
   EXPECT_TRUE(keyboard.post({999999, kN, kCommand, true}).ok());
 }
@@ -464,10 +502,13 @@ TEST(X11Connection, LostServerBreaksTheConnectionWithoutEndingTheProcess) {
   ASSERT_TRUE(server);
   auto loop = dispatch::MainLoop::create();
   ASSERT_TRUE(loop.ok());
-  auto connection = Connection::open(*loop.value(), server->display());
+  auto connection = xconn::Connection::open(*loop.value(), server->display());
   ASSERT_TRUE(connection.ok());
-  auto display = platform::X11Display::open(server->display());
-  ASSERT_TRUE(display.ok());
+  // Connections without a loop learn of the loss only when they next talk to
+  // the server: one through a reply (XCB), one through a round trip (Xlib).
+  auto replies = xconn::Connection::open(server->display());
+  auto roundTrips = xconn::Connection::open(server->display());
+  ASSERT_TRUE(replies.ok() && roundTrips.ok());
   std::ostringstream log;
   X11AccessibilityTrust trust(connection.value(), log);
   EXPECT_FALSE(trust.checkIsProcessTrusted(false));  // no window manager here
@@ -479,12 +520,14 @@ TEST(X11Connection, LostServerBreaksTheConnectionWithoutEndingTheProcess) {
   EXPECT_EQ(changes, 1);
   EXPECT_FALSE(trust.checkIsProcessTrusted(false));
 
-  // The platform services' own connection fails softly as well.
-  platform::X11RunningApplications running(display.value(), "app.Wendrix");
+  // The platform services fail softly on a lost connection as well.
+  platform::X11RunningApplications running(replies.value(), "app.Wendrix");
   EXPECT_EQ(running.frontmost(), std::nullopt);
-  EXPECT_TRUE(display.value()->broken());
-  platform::X11Keyboard keyboard(display.value());
+  EXPECT_TRUE(replies.value()->broken());
+  platform::X11Keyboard keyboard(replies.value());
   EXPECT_FALSE(keyboard.post({::getpid(), 45, 0, true}).ok());
+  EXPECT_FALSE(roundTrips.value()->run([](Display* d) { XNoOp(d); }));
+  EXPECT_TRUE(roundTrips.value()->broken());
 }
 
 }  // namespace

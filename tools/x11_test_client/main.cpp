@@ -2,15 +2,18 @@
 //
 //   x11_test_client [--class INSTANCE.CLASS] [--gtk-id ID] [--no-pid]
 //                   [--new-title PREFIX] [--exit-when-closed]
-//                   (--window TITLE [--document TEXT] [--no-close] [--geometry WxH+X+Y])...
+//                   (--window TITLE [--document TEXT] [--role ROLE] [--no-close] [--legacy]
+//                    [--geometry WxH+X+Y])...
 //
 // Each --window opens a top-level window; the options after it apply to that
 // window. Every window sets WM_CLASS, _NET_WM_PID (unless --no-pid),
 // WM_CLIENT_MACHINE, a normal window type, and WM_DELETE_WINDOW in
-// WM_PROTOCOLS unless --no-close. Control+N (synthetic events accepted) opens
-// one more window titled "<PREFIX> <n>"; WM_DELETE_WINDOW destroys the window,
-// and with --exit-when-closed the program ends with its last window. Prints
-// "ready" on stdout once every window is mapped.
+// WM_PROTOCOLS unless --no-close. A --legacy window is set up as older
+// clients do: its title only in WM_NAME, in Latin-1, no window type, and
+// transient for the first window (unless it is the first). Control+N (synthetic events accepted)
+// opens one more window titled "<PREFIX> <n>"; WM_DELETE_WINDOW destroys the window, and with
+// --exit-when-closed the program ends with its last window. Prints "ready" on stdout once every
+// window is mapped.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -27,11 +30,13 @@
 
 namespace {
 
-struct Spec {
-  explicit Spec(std::string t) : title(std::move(t)) {}
+struct WindowSetup {
+  explicit WindowSetup(std::string t) : title(std::move(t)) {}
   std::string title;
   std::string document;
+  std::string role;
   bool closable = true;
+  bool legacy = false;
   int x = 100, y = 100;
   unsigned width = 400, height = 300;
 };
@@ -43,29 +48,57 @@ struct Options {
   bool pid = true;
   std::string newTitle = "New Window";
   bool exitWhenClosed = false;
-  std::vector<Spec> windows;
+  std::vector<WindowSetup> windows;
 };
 
 Display* display = nullptr;
-Atom wmProtocols, wmDelete, netWmName, utf8, netWmPid, netWmType, netWmTypeNormal, document, gtkId;
+Window firstWindow = None;
+Atom wmProtocols, wmDelete, netWmName, utf8, netWmPid, netWmType, netWmTypeNormal, document, gtkId,
+    wmWindowRole;
 
-void setUtf8(Window w, Atom property, const std::string& value) {
-  XChangeProperty(display, w, property, utf8, 8, PropModeReplace,
+void setText(Window w, Atom property, Atom type, const std::string& value) {
+  XChangeProperty(display, w, property, type, 8, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(value.data()),
                   static_cast<int>(value.size()));
 }
 
-Window open(const Options& options, const Spec& spec) {
+void setUtf8(Window w, Atom property, const std::string& value) {
+  setText(w, property, utf8, value);
+}
+
+// Latin-1 of UTF-8 text whose characters all have a Latin-1 code.
+std::string latin1(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0xC0 && i + 1 < text.size()) {
+      out += static_cast<char>(((c & 0x1F) << 6) | (static_cast<unsigned char>(text[++i]) & 0x3F));
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+Window open(const Options& options, const WindowSetup& setup) {
   const int screen = DefaultScreen(display);
   XSetWindowAttributes attributes{};
   attributes.background_pixel = WhitePixel(display, screen);
   attributes.event_mask = KeyPressMask | StructureNotifyMask;
-  Window w = XCreateWindow(display, RootWindow(display, screen), spec.x, spec.y, spec.width,
-                           spec.height, 0, CopyFromParent, InputOutput, CopyFromParent,
+  Window w = XCreateWindow(display, RootWindow(display, screen), setup.x, setup.y, setup.width,
+                           setup.height, 0, CopyFromParent, InputOutput, CopyFromParent,
                            CWBackPixel | CWEventMask, &attributes);
-  XStoreName(display, w, spec.title.c_str());
-  setUtf8(w, netWmName, spec.title);
-  if (!spec.document.empty()) setUtf8(w, document, spec.document);
+  if (setup.legacy) {
+    setText(w, XA_WM_NAME, XA_STRING, latin1(setup.title));
+    if (firstWindow != None) XSetTransientForHint(display, w, firstWindow);
+  } else {
+    XStoreName(display, w, setup.title.c_str());
+    setUtf8(w, netWmName, setup.title);
+    XChangeProperty(display, w, netWmType, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&netWmTypeNormal), 1);
+  }
+  if (!setup.document.empty()) setUtf8(w, document, setup.document);
+  if (!setup.role.empty()) setText(w, wmWindowRole, XA_STRING, setup.role);
   if (!options.gtkId.empty()) setUtf8(w, gtkId, options.gtkId);
   XClassHint classHint{const_cast<char*>(options.instance.c_str()),
                        const_cast<char*>(options.className.c_str())};
@@ -79,10 +112,10 @@ Window open(const Options& options, const Spec& spec) {
   // apply to a frame the tests set.
   XSizeHints size{};
   size.flags = USPosition | USSize;
-  size.x = spec.x;
-  size.y = spec.y;
-  size.width = static_cast<int>(spec.width);
-  size.height = static_cast<int>(spec.height);
+  size.x = setup.x;
+  size.y = setup.y;
+  size.width = static_cast<int>(setup.width);
+  size.height = static_cast<int>(setup.height);
   XSetWMNormalHints(display, w, &size);
   char host[256] = {};
   gethostname(host, sizeof(host) - 1);
@@ -97,10 +130,9 @@ Window open(const Options& options, const Spec& spec) {
     XChangeProperty(display, w, netWmPid, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&pid), 1);
   }
-  XChangeProperty(display, w, netWmType, XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&netWmTypeNormal), 1);
-  if (spec.closable) XSetWMProtocols(display, w, &wmDelete, 1);
+  if (setup.closable) XSetWMProtocols(display, w, &wmDelete, 1);
   XMapWindow(display, w);
+  if (firstWindow == None) firstWindow = w;
   return w;
 }
 
@@ -124,14 +156,18 @@ bool parse(int argc, char** argv, Options& options) {
     } else if (arg == "--exit-when-closed") {
       options.exitWhenClosed = true;
     } else if (arg == "--window" && (value = next())) {
-      options.windows.push_back(Spec{value});
+      options.windows.push_back(WindowSetup{value});
     } else if (arg == "--document" && !options.windows.empty() && (value = next())) {
       options.windows.back().document = value;
+    } else if (arg == "--role" && !options.windows.empty() && (value = next())) {
+      options.windows.back().role = value;
     } else if (arg == "--no-close" && !options.windows.empty()) {
       options.windows.back().closable = false;
+    } else if (arg == "--legacy" && !options.windows.empty()) {
+      options.windows.back().legacy = true;
     } else if (arg == "--geometry" && !options.windows.empty() && (value = next())) {
-      Spec& spec = options.windows.back();
-      if (std::sscanf(value, "%ux%u+%d+%d", &spec.width, &spec.height, &spec.x, &spec.y) != 4) {
+      WindowSetup& setup = options.windows.back();
+      if (std::sscanf(value, "%ux%u+%d+%d", &setup.width, &setup.height, &setup.x, &setup.y) != 4) {
         return false;
       }
     } else {
@@ -163,10 +199,11 @@ int main(int argc, char** argv) {
   netWmTypeNormal = XInternAtom(display, "_NET_WM_WINDOW_TYPE_NORMAL", False);
   document = XInternAtom(display, "_WENDRIX_DOCUMENT", False);
   gtkId = XInternAtom(display, "_GTK_APPLICATION_ID", False);
+  wmWindowRole = XInternAtom(display, "WM_WINDOW_ROLE", False);
 
   std::vector<Window> windows;
-  for (const Spec& spec : options.windows)
-    windows.push_back(open(options, spec));
+  for (const WindowSetup& setup : options.windows)
+    windows.push_back(open(options, setup));
   XSync(display, False);
   std::printf("ready\n");
   std::fflush(stdout);
@@ -178,8 +215,8 @@ int main(int argc, char** argv) {
     if (event.type == KeyPress) {
       const KeySym sym = XLookupKeysym(&event.xkey, 0);
       if ((sym == XK_n || sym == XK_N) && (event.xkey.state & ControlMask)) {
-        Spec spec{options.newTitle + " " + std::to_string(++opened)};
-        windows.push_back(open(options, spec));
+        WindowSetup setup{options.newTitle + " " + std::to_string(++opened)};
+        windows.push_back(open(options, setup));
         XFlush(display);
       }
     } else if (event.type == ClientMessage && event.xclient.message_type == wmProtocols &&

@@ -1,17 +1,23 @@
 #include "platform/keyboard/linux/x11_keyboard.h"
 
+// XTest's header needs Xlib's Status and Bool macros, which
+// platform/xconn/xlib.h removes, so it comes first.
+#include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-
-// Xlib names a macro Status, which would rename base::Status below.
 #undef Status
+#undef Bool
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "platform/keyboard/linux/key_table.h"
+#include "platform/xconn/connection.h"
+#include "platform/xconn/ewmh.h"
 
 namespace platform {
 
@@ -23,15 +29,17 @@ base::Error cannotMake(const std::string& why) {
 
 }  // namespace
 
-X11Keyboard::X11Keyboard(std::shared_ptr<X11Display> display, ProcessGroup group, Delivery delivery)
-    : display_(std::move(display)), group_(std::move(group)), delivery_(delivery) {}
+X11Keyboard::X11Keyboard(std::shared_ptr<xconn::Connection> connection, ProcessGroup group,
+                         Delivery delivery)
+    : connection_(std::move(connection)), group_(std::move(group)), delivery_(delivery) {}
 
 base::Status X11Keyboard::post(const Keystroke& keystroke) {
   const auto keysym = keys::keysymForKeyCode(keystroke.keyCode);
   if (!keysym) return cannotMake("key code " + std::to_string(keystroke.keyCode) + " has no X key");
-  Display* display = display_->display();
-  const KeyCode keycode = display_->broken() ? 0 : XKeysymToKeycode(display, *keysym);
-  if (display_->broken()) return cannotMake("the connection to the X display is lost");
+  xconn::Connection& connection = *connection_;
+  Display* display = connection.display();
+  const KeyCode keycode = connection.broken() ? 0 : XKeysymToKeycode(display, *keysym);
+  if (connection.broken()) return cannotMake("the connection to the X display is lost");
   if (keycode == 0) return cannotMake("the keyboard map has no key for it");
   const unsigned state = keys::modifierStateForFlags(keystroke.flags);
 
@@ -39,15 +47,15 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
   if (std::find(pids.begin(), pids.end(), keystroke.processIdentifier) == pids.end()) {
     pids.push_back(keystroke.processIdentifier);
   }
-  const auto windows = display_->windowsOf(pids);
+  const auto windows = xconn::windowsOf(connection, pids);
   if (windows.empty()) return {};  // no such process (or no window to take keys)
-  const auto active = display_->activeWindow();
-  X11Display::WindowId target = windows.back();
+  const ::Window active = xconn::activeWindow(connection);
+  ::Window target = windows.back();
   if (std::find(windows.begin(), windows.end(), active) != windows.end()) {
     target = active;
   } else {
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-      if (!display_->isIconic(*it)) {
+      if (!xconn::iconic(connection, *it).value_or(false)) {
         target = *it;
         break;
       }
@@ -60,7 +68,7 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
                              std::pair{Mod1Mask, XK_Alt_L}}) {
       if (state & mask) modifiers.push_back(XKeysymToKeycode(display, sym));
     }
-    display_->run([&](Display* d) {
+    connection.run([&](Display* d) {
       if (keystroke.keyDown) {
         for (KeyCode m : modifiers)
           XTestFakeKeyEvent(d, m, True, CurrentTime);
@@ -80,7 +88,7 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
   key.type = keystroke.keyDown ? KeyPress : KeyRelease;
   key.display = display;
   key.window = target;
-  key.root = display_->root();
+  key.root = connection.root();
   key.subwindow = None;
   key.time = CurrentTime;
   key.x = key.y = key.x_root = key.y_root = 1;
@@ -88,7 +96,7 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
   key.keycode = keycode;
   key.same_screen = True;
   // A window that went away meanwhile is like a process that is gone.
-  display_->run([&](Display* d) {
+  connection.run([&](Display* d) {
     XSendEvent(d, target, True, keystroke.keyDown ? KeyPressMask : KeyReleaseMask, &event);
   });
   return {};

@@ -11,9 +11,12 @@
 #include <vector>
 
 #include "platform/keyboard/keyboard.h"
-#include "platform/running_apps/linux/x11_display.h"
 
 namespace platform {
+
+namespace xconn {
+class Connection;
+}
 
 class X11Keyboard final : public Keyboard {
  public:
@@ -21,13 +24,13 @@ class X11Keyboard final : public Keyboard {
   // The processes of one application (see X11RunningApplications).
   using ProcessGroup = std::function<std::vector<std::int32_t>(std::int32_t pid)>;
 
-  explicit X11Keyboard(std::shared_ptr<X11Display> display, ProcessGroup group = {},
+  explicit X11Keyboard(std::shared_ptr<xconn::Connection> connection, ProcessGroup group = {},
                        Delivery delivery = Delivery::sendEvent);
 
   base::Status post(const Keystroke& keystroke) override;
 
  private:
-  std::shared_ptr<X11Display> display_;
+  std::shared_ptr<xconn::Connection> connection_;
   ProcessGroup group_;
   Delivery delivery_;
 };

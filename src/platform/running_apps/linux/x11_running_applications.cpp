@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/xconn/connection.h"
+#include "platform/xconn/ewmh.h"
+
 namespace platform {
 
 namespace {
@@ -16,9 +19,9 @@ bool processExists(std::int32_t pid) {
 
 }  // namespace
 
-X11RunningApplications::X11RunningApplications(std::shared_ptr<X11Display> display,
+X11RunningApplications::X11RunningApplications(std::shared_ptr<xconn::Connection> connection,
                                                std::string selfBundleIdentifier, ProcessGroup group)
-    : display_(std::move(display)),
+    : connection_(std::move(connection)),
       selfBundleIdentifier_(std::move(selfBundleIdentifier)),
       group_(std::move(group)) {}
 
@@ -38,36 +41,43 @@ std::optional<bool> X11RunningApplications::isActive(std::int32_t processIdentif
 
 bool X11RunningApplications::activate(std::int32_t processIdentifier, std::uint32_t options) {
   if (!processExists(processIdentifier)) return false;
-  const auto windows = display_->windowsOf(groupOf(processIdentifier));
+  xconn::Connection& connection = *connection_;
+  const auto windows = xconn::windowsOf(connection, groupOf(processIdentifier));
   if (windows.empty()) return true;  // nothing to bring forward; the request is made
+  auto shown = [&](::Window window) { return !xconn::iconic(connection, window).value_or(false); };
   // The topmost shown window, else the topmost of all (the window manager
   // de-iconifies what it activates).
-  X11Display::WindowId target = windows.back();
+  ::Window target = windows.back();
   for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-    if (!display_->isIconic(*it)) {
+    if (shown(*it)) {
       target = *it;
       break;
     }
   }
-  const long kPager = 2;
-  const long kAbove = 0;
+  std::vector<::Window> raised;
   if (options & kActivateAllWindows) {
-    for (X11Display::WindowId window : windows) {
-      if (window != target && !display_->isIconic(window)) {
-        display_->sendRootMessage(window, "_NET_RESTACK_WINDOW", {kPager, 0, kAbove});
-      }
+    for (::Window window : windows) {
+      if (window != target && shown(window)) raised.push_back(window);
     }
   }
-  display_->sendRootMessage(target, "_NET_ACTIVE_WINDOW",
-                            {kPager, 0, static_cast<long>(display_->activeWindow())});
-  display_->run([](auto*) {});
+  const ::Window active = xconn::activeWindow(connection);
+  const long kPager = 2;
+  const long kAbove = 0;
+  const xconn::Atoms& atoms = connection.atoms();
+  // A window gone meanwhile fails its message and nothing else.
+  connection.run([&](Display*) {
+    for (::Window window : raised)
+      xconn::sendRootMessage(connection, window, atoms.netRestackWindow, {kPager, 0, kAbove});
+    xconn::sendRootMessage(connection, target, atoms.netActiveWindow,
+                           {kPager, 0, static_cast<long>(active)});
+  });
   return true;
 }
 
 std::optional<std::int32_t> X11RunningApplications::frontmost() {
-  const auto active = display_->activeWindow();
-  if (active == 0) return std::nullopt;
-  return display_->processOf(active);
+  const ::Window active = xconn::activeWindow(*connection_);
+  if (active == None) return std::nullopt;
+  return xconn::processOf(*connection_, active);
 }
 
 CurrentApplication X11RunningApplications::current() {

@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/running_apps/linux/x11_display.h"
 #include "platform/running_apps/running_applications.h"
 
 namespace platform {
+
+namespace xconn {
+class Connection;
+}
 
 class X11RunningApplications final : public RunningApplications {
  public:
@@ -21,8 +24,8 @@ class X11RunningApplications final : public RunningApplications {
   // backend groups them); by default just `pid`.
   using ProcessGroup = std::function<std::vector<std::int32_t>(std::int32_t pid)>;
 
-  X11RunningApplications(std::shared_ptr<X11Display> display, std::string selfBundleIdentifier,
-                         ProcessGroup group = {});
+  X11RunningApplications(std::shared_ptr<xconn::Connection> connection,
+                         std::string selfBundleIdentifier, ProcessGroup group = {});
 
   std::optional<bool> isActive(std::int32_t processIdentifier) override;
   bool activate(std::int32_t processIdentifier, std::uint32_t options) override;
@@ -32,7 +35,7 @@ class X11RunningApplications final : public RunningApplications {
  private:
   std::vector<std::int32_t> groupOf(std::int32_t pid) const;
 
-  std::shared_ptr<X11Display> display_;
+  std::shared_ptr<xconn::Connection> connection_;
   std::string selfBundleIdentifier_;
   ProcessGroup group_;
 };

@@ -1,8 +1,8 @@
 #pragma once
 
-// A private X session for the X11 tests: Xvfb on a free display with openbox
-// on it, started once per test program and stopped at its end, plus the
-// fixture client program. Every wait here is bounded.
+// A private X session for the X11 tests and benchmarks: Xvfb on a free
+// display with openbox on it, started once per program (the program stops it
+// at its end), plus the fixture client program. Every wait here is bounded.
 
 #include <sys/types.h>
 
@@ -26,6 +26,9 @@ class XSession {
   // Stops and starts the window manager; start waits until it is there.
   void stopWindowManager();
   bool startWindowManager();
+
+  // Waits until the window manager lists `count` client windows.
+  bool waitForClientCount(std::size_t count, std::chrono::milliseconds timeout);
 
   void stop();
 

@@ -1,16 +1,15 @@
-#include "x11/connection.h"
+#include "platform/xconn/connection.h"
 
 #include <algorithm>
-#include <cstring>
 #include <mutex>
 
-namespace wendrix::x11 {
+namespace platform::xconn {
 
 namespace {
 
 // Xlib's error hooks are process-wide and get only the Display, so the open
-// connections are found through this registry (main thread; the mutex only
-// guards against a connection closed on another thread).
+// connections are found through this registry (the mutex guards against a
+// connection opened or closed on another thread).
 std::mutex& registryMutex() {
   static std::mutex mutex;
   return mutex;
@@ -28,9 +27,11 @@ Connection* find(Display* display) {
 }
 
 // A failed request never ends the process: errors about our own connections
-// are recorded and handled on the loop; any other display's are dropped.
+// are noted and handled on the loop; any other display's are dropped.
 int onXError(Display* display, XErrorEvent* error) {
-  if (Connection* c = find(display)) c->recordError(*error);
+  if (Connection* c = find(display)) {
+    c->noteError(error->error_code, error->resourceid, error->serial);
+  }
   return 0;
 }
 
@@ -49,6 +50,7 @@ constexpr const char* kAtomNames[] = {
     "_NET_CLIENT_LIST",
     "_NET_CLIENT_LIST_STACKING",
     "_NET_ACTIVE_WINDOW",
+    "_NET_RESTACK_WINDOW",
     "_NET_WM_NAME",
     "_NET_WM_PID",
     "_NET_WM_STATE",
@@ -73,24 +75,33 @@ static_assert(sizeof(kAtomNames) / sizeof(kAtomNames[0]) == sizeof(Atoms) / size
 
 }  // namespace
 
+base::Result<std::shared_ptr<Connection>> Connection::open(const std::string& displayName) {
+  return openOn(nullptr, displayName);
+}
+
 base::Result<std::shared_ptr<Connection>> Connection::open(dispatch::MainLoop& loop,
                                                            const std::string& displayName) {
+  return openOn(&loop, displayName);
+}
+
+base::Result<std::shared_ptr<Connection>> Connection::openOn(dispatch::MainLoop* loop,
+                                                             const std::string& displayName) {
   static std::once_flag hooks;
   std::call_once(hooks, [] {
     XSetErrorHandler(onXError);
     XSetIOErrorHandler(onIOError);
   });
-  Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+  const char* name = displayName.empty() ? nullptr : displayName.c_str();
+  Display* display = XOpenDisplay(name);
   if (!display) {
-    return base::Error(
-        "Wendrix.X11Error", 1,
-        "Cannot open the X display \"" +
-            std::string(XDisplayName(displayName.empty() ? nullptr : displayName.c_str())) + "\".");
+    return base::Error("Wendrix.X11Error", 1,
+                       "Cannot open the X display \"" + std::string(XDisplayName(name)) + "\".");
   }
   std::shared_ptr<Connection> connection(new Connection(loop, display));
+  if (!loop) return connection;
   std::weak_ptr<Connection> weak = connection;
-  connection->watch_ =
-      loop.watch(ConnectionNumber(display), dispatch::MainLoop::kReadable, [weak](unsigned events) {
+  connection->watch_ = loop->watch(
+      ConnectionNumber(display), dispatch::MainLoop::kReadable, [weak](unsigned events) {
         auto self = weak.lock();
         if (!self) return;
         self->drain();
@@ -102,8 +113,11 @@ base::Result<std::shared_ptr<Connection>> Connection::open(dispatch::MainLoop& l
   return connection;
 }
 
-Connection::Connection(dispatch::MainLoop& loop, Display* display)
-    : loop_(loop), display_(display), root_(DefaultRootWindow(display)) {
+Connection::Connection(dispatch::MainLoop* loop, Display* display)
+    : loop_(loop),
+      display_(display),
+      xcb_(XGetXCBConnection(display)),
+      root_(DefaultRootWindow(display)) {
   XInternAtoms(display_, const_cast<char**>(kAtomNames),
                static_cast<int>(sizeof(kAtomNames) / sizeof(kAtomNames[0])), False,
                reinterpret_cast<Atom*>(&atoms_));
@@ -161,11 +175,26 @@ void Connection::flush() {
   if (XQLength(display_) > 0 || !goneWindows_.empty()) scheduleDrain();
 }
 
+bool Connection::run(const std::function<void(Display*)>& requests) {
+  if (broken_) return false;
+  // Only the errors of these requests count, not those of earlier ones that
+  // arrive meanwhile.
+  trapping_ = true;
+  trapStart_ = NextRequest(display_);
+  trappedErrors_ = 0;
+  requests(display_);
+  XSync(display_, False);
+  trapping_ = false;
+  const bool failed = trappedErrors_ > 0 || broken_;
+  flush();
+  return !failed;
+}
+
 void Connection::scheduleDrain() {
-  if (drainPosted_) return;
+  if (!loop_ || drainPosted_) return;
   drainPosted_ = true;
   std::weak_ptr<Connection> weak = weak_from_this();
-  loop_.post([weak] {
+  loop_->post([weak] {
     if (auto self = weak.lock()) {
       self->drainPosted_ = false;
       self->drain();
@@ -173,14 +202,19 @@ void Connection::scheduleDrain() {
   });
 }
 
-void Connection::recordError(const XErrorEvent& error) {
-  if (error.error_code == BadWindow || error.error_code == BadDrawable) {
-    goneWindows_.push_back(error.resourceid);
-  }
+void Connection::noteError(int code, unsigned long resource, unsigned long serial) {
+  if (trapping_ && serial >= trapStart_) ++trappedErrors_;
+  if (loop_ && (code == BadWindow || code == BadDrawable)) goneWindows_.push_back(resource);
+}
+
+void Connection::noteReplyWaited() {
+  if (xcb_connection_has_error(xcb_)) markBroken();
+  scheduleDrain();
 }
 
 void Connection::markBroken() {
   broken_ = true;
+  scheduleDrain();
 }
 
 void Connection::dispatchErrors() {
@@ -207,83 +241,4 @@ void Connection::drain() {
   }
 }
 
-::Window Connection::supportingWmCheckWindow() {
-  if (broken_) return None;
-  auto check = readWindows(display_, root_, atoms_.netSupportingWmCheck);
-  if (!check || check->empty() || check->front() == None) return None;
-  auto self = readWindows(display_, check->front(), atoms_.netSupportingWmCheck);
-  if (!self || self->empty() || self->front() != check->front()) return None;
-  return check->front();
-}
-
-bool Connection::windowManagerPresent() {
-  const bool present = supportingWmCheckWindow() != None;
-  flush();
-  return present;
-}
-
-// --- properties --------------------------------------------------------------
-
-namespace {
-
-struct Property {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned char* data = nullptr;
-  ~Property() {
-    if (data) XFree(data);
-  }
-};
-
-bool readProperty(Display* display, ::Window window, Atom property, Atom type, Property& out) {
-  unsigned long after = 0;
-  // Up to 4 MB: far more than any property we read should hold.
-  const int status = XGetWindowProperty(display, window, property, 0, 1L << 20, False, type,
-                                        &out.type, &out.format, &out.count, &after, &out.data);
-  return status == Success && out.data != nullptr && (type == AnyPropertyType || out.type == type);
-}
-
-}  // namespace
-
-std::optional<std::vector<unsigned long>> readCardinals(Display* display, ::Window window,
-                                                        Atom property, Atom type) {
-  Property p;
-  if (!readProperty(display, window, property, type, p) || p.format != 32) return std::nullopt;
-  // Format-32 data comes as longs in memory.
-  const auto* values = reinterpret_cast<const unsigned long*>(p.data);
-  return std::vector<unsigned long>(values, values + p.count);
-}
-
-std::optional<std::vector<::Window>> readWindows(Display* display, ::Window window, Atom property) {
-  auto values = readCardinals(display, window, property, XA_WINDOW);
-  if (!values) return std::nullopt;
-  return std::vector<::Window>(values->begin(), values->end());
-}
-
-std::optional<std::vector<Atom>> readAtoms(Display* display, ::Window window, Atom property) {
-  auto values = readCardinals(display, window, property, XA_ATOM);
-  if (!values) return std::nullopt;
-  return std::vector<Atom>(values->begin(), values->end());
-}
-
-std::optional<std::string> readString(Display* display, ::Window window, Atom property, Atom type) {
-  Property p;
-  if (!readProperty(display, window, property, type, p) || p.format != 8) return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(p.data), p.count);
-}
-
-void sendRootMessage(Display* display, ::Window root, ::Window window, Atom type,
-                     std::vector<long> data) {
-  XEvent event;
-  std::memset(&event, 0, sizeof(event));
-  event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = type;
-  event.xclient.format = 32;
-  for (std::size_t i = 0; i < data.size() && i < 5; ++i)
-    event.xclient.data.l[i] = data[i];
-  XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
-}
-
-}  // namespace wendrix::x11
+}  // namespace platform::xconn

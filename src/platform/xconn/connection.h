@@ -1,29 +1,37 @@
 #pragma once
 
-// One connection to the X server, driven by the main loop: it reads and
-// dispatches events whenever the connection's fd is readable, turns protocol
-// errors about vanished windows into notifications instead of letting Xlib end
-// the process, and survives a lost server (the connection is then "broken").
+// The one connection layer to the X server, shared by the window system on
+// X11 and the platform services that act on other processes' windows.
+//
+// A protocol error never ends the process: errors about windows that went
+// away are reported to the listeners (or counted by `run`), and a lost server
+// marks the connection broken instead of exiting. Opened with a main loop, the
+// connection reads and dispatches its events there whenever its fd is
+// readable; opened without one it serves requests and replies only (select no
+// events on it). Each connection is used on one thread (the loop's, when it
+// has one); opening and closing are safe on any.
 
-#include <cstdint>
+#include <xcb/xcb.h>
+
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/result.h"
 #include "dispatch/main_loop.h"
-#include "x11/xlib.h"
+#include "platform/xconn/xlib.h"
 
-namespace wendrix::x11 {
+namespace platform::xconn {
 
-// The atoms the backend uses, interned once per connection.
+// The atoms the desktop layers use, interned once per connection.
 struct Atoms {
   Atom netSupportingWmCheck;
   Atom netClientList;
   Atom netClientListStacking;
   Atom netActiveWindow;
+  Atom netRestackWindow;
   Atom netWmName;
   Atom netWmPid;
   Atom netWmState;
@@ -45,8 +53,8 @@ struct Atoms {
   Atom wendrixDocument;
 };
 
-// Told about what arrives on a connection. All calls come on the main thread,
-// never from inside an Xlib call.
+// Told about what arrives on a loop-driven connection. All calls come on the
+// main thread, never from inside an Xlib call.
 class ConnectionListener {
  public:
   virtual ~ConnectionListener() = default;
@@ -59,7 +67,9 @@ class ConnectionListener {
 
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  // Opens `displayName` ("" for $DISPLAY) and starts reading it on `loop`.
+  // Opens `displayName` ("" for $DISPLAY) for requests and replies only.
+  static base::Result<std::shared_ptr<Connection>> open(const std::string& displayName = "");
+  // Opens `displayName` and reads its events on `loop`, which must outlive it.
   static base::Result<std::shared_ptr<Connection>> open(dispatch::MainLoop& loop,
                                                         const std::string& displayName = "");
   ~Connection();
@@ -67,10 +77,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection& operator=(const Connection&) = delete;
 
   Display* display() const { return display_; }
+  // The XCB connection under Xlib, for requests whose replies are collected
+  // later (see PendingReply).
+  xcb_connection_t* xcb() const { return xcb_; }
   ::Window root() const { return root_; }
   const Atoms& atoms() const { return atoms_; }
-  dispatch::Queue& queue() { return loop_; }
-  dispatch::MainLoop& loop() { return loop_; }
+  // The loop the connection reads on; null when opened without one.
+  dispatch::MainLoop* loop() const { return loop_; }
   bool broken() const { return broken_; }
 
   // Listeners are not owned and must remove themselves before they go.
@@ -87,46 +100,44 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // soon. Call after talking to the server outside an event handler.
   void flush();
 
-  // True when an EWMH window manager runs: the root's
-  // _NET_SUPPORTING_WM_CHECK names a window that names itself.
-  bool windowManagerPresent();
-  // The check window, or None.
-  ::Window supportingWmCheckWindow();
+  // Makes the requests `requests` makes and waits until the server has
+  // handled them; false when one failed (such as a window gone meanwhile) or
+  // the connection is broken.
+  bool run(const std::function<void(Display*)>& requests);
 
-  // Xlib error and IO-error hooks (process-wide, installed on first open).
-  void recordError(const XErrorEvent& error);
+  // Told by the error hooks and by replies that carry an error about the
+  // request numbered `serial`.
+  void noteError(int code, unsigned long resource, unsigned long serial);
+  // Told after waiting for a reply: events that came meanwhile wait in the
+  // library, where the fd watch cannot see them.
+  void noteReplyWaited();
   void markBroken();
 
  private:
-  Connection(dispatch::MainLoop& loop, Display* display);
+  Connection(dispatch::MainLoop* loop, Display* display);
+  static base::Result<std::shared_ptr<Connection>> openOn(dispatch::MainLoop* loop,
+                                                          const std::string& displayName);
   void drain();
   void scheduleDrain();
   void dispatchErrors();
   template <class F>
   void forEachListener(F f);
 
-  dispatch::MainLoop& loop_;
+  dispatch::MainLoop* loop_;
   Display* display_;
+  xcb_connection_t* xcb_;
   ::Window root_;
   Atoms atoms_{};
   dispatch::WatchHandle watch_;
   bool broken_ = false;
   bool brokenReported_ = false;
   bool drainPosted_ = false;
+  bool trapping_ = false;
+  unsigned long trapStart_ = 0;
+  int trappedErrors_ = 0;
   std::vector<ConnectionListener*> listeners_;
   std::vector<std::pair<::Window, long>> masks_;
   std::vector<::Window> goneWindows_;
 };
 
-// Reading properties. Each returns nothing when the property is missing, has
-// another type or the window is gone.
-std::optional<std::vector<unsigned long>> readCardinals(Display* display, ::Window window,
-                                                        Atom property, Atom type);
-std::optional<std::vector<::Window>> readWindows(Display* display, ::Window window, Atom property);
-std::optional<std::string> readString(Display* display, ::Window window, Atom property, Atom type);
-std::optional<std::vector<Atom>> readAtoms(Display* display, ::Window window, Atom property);
-// Sends an EWMH client message about `window` to the root window.
-void sendRootMessage(Display* display, ::Window root, ::Window window, Atom type,
-                     std::vector<long> data);
-
-}  // namespace wendrix::x11
+}  // namespace platform::xconn

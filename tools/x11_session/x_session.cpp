@@ -1,4 +1,4 @@
-#include "x11/x_session.h"
+#include "x11_session/x_session.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -14,8 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-
-#include <gtest/gtest.h>
 
 namespace x11test {
 
@@ -121,21 +119,26 @@ bool wmPresent(Display* display) {
   return present;
 }
 
-bool inClientList(Display* display, Window window) {
+std::vector<Window> clientList(Display* display) {
   Atom type;
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  bool found = false;
+  std::vector<Window> list;
   if (XGetWindowProperty(display, DefaultRootWindow(display),
                          XInternAtom(display, "_NET_CLIENT_LIST", False), 0, 4096, False, XA_WINDOW,
                          &type, &format, &count, &after, &data) == Success &&
       data && format == 32) {
     const auto* windows = reinterpret_cast<const Window*>(data);
-    found = std::find(windows, windows + count, window) != windows + count;
+    list.assign(windows, windows + count);
   }
   if (data) XFree(data);
-  return found;
+  return list;
+}
+
+bool inClientList(Display* display, Window window) {
+  const auto list = clientList(display);
+  return std::find(list.begin(), list.end(), window) != list.end();
 }
 
 // Waits (bounded) for `done`, woken by the root's property changes.
@@ -187,12 +190,6 @@ pid_t startOpenbox(const std::string& name, const std::vector<std::string>& env,
   return ready ? pid : -pid;
 }
 
-class SessionEnvironment : public ::testing::Environment {
- public:
-  void TearDown() override { XSession::shared().stop(); }
-};
-const auto* registered = ::testing::AddGlobalTestEnvironment(new SessionEnvironment);
-
 }  // namespace
 
 XSession& XSession::shared() {
@@ -223,7 +220,6 @@ pid_t startServer(std::string& display) {
 }
 
 void XSession::start() {
-  (void)registered;
   if (!onPath("Xvfb") || !onPath("openbox")) {
     problem_ = "Xvfb or openbox is not installed (scripts/setup installs both)";
     return;
@@ -254,6 +250,16 @@ bool XSession::startWindowManager() {
 
 void XSession::stopWindowManager() {
   stopProcess(wm_);
+}
+
+bool XSession::waitForClientCount(std::size_t count, std::chrono::milliseconds timeout) {
+  Display* display = XOpenDisplay(display_.c_str());
+  if (!display) return false;
+  XSelectInput(display, DefaultRootWindow(display), PropertyChangeMask);
+  const bool listed = waitOnRoot(display, Clock::now() + timeout,
+                                 [&] { return clientList(display).size() == count; });
+  XCloseDisplay(display);
+  return listed;
 }
 
 void XSession::stop() {

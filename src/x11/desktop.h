@@ -1,0 +1,128 @@
+#pragma once
+
+// The X11 backend's model of the desktop, and what keeps it current.
+//
+// The model (applications and windows) is built from the X server's answers
+// and kept current from events: _NET_CLIENT_LIST and _NET_ACTIVE_WINDOW
+// changes on the root, property, configure and destroy events on each window,
+// BadWindow errors, and the exit of each application process (a pidfd on the
+// loop). Every change updates the model first and then notifies, in the order
+// it happened. Writes send their request and wait, as a list of targets per
+// window, for the event that shows the change; a timer on the loop bounds each
+// wait, after which the state is read once more and the promise settles on
+// that. An event a write call causes itself is queued on the loop before its
+// request goes out, so it precedes what the reply brings.
+//
+// desktop.cpp follows the server; desktop_writes.cpp makes the changes.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "platform/bundle/bundle.h"
+#include "platform/bundle/bundle_id_resolver.h"
+#include "platform/xconn/connection.h"
+#include "winsys/event_notifier.h"
+#include "winsys/events.h"
+#include "x11/model.h"
+#include "x11/window_properties.h"
+#include "x11/x11_window_system.h"
+
+namespace wendrix::x11::detail {
+
+class Desktop final : public xconn::ConnectionListener,
+                      public std::enable_shared_from_this<Desktop> {
+ public:
+  // `connection` must be driven by a main loop.
+  Desktop(std::shared_ptr<xconn::Connection> connection, const platform::BundleIdResolver& resolver,
+          const platform::BundleProvider* bundles, X11WindowSystemOptions options);
+  ~Desktop() override;
+
+  dispatch::MainLoop& queue() { return loop_; }
+
+  winsys::Promise<winsys::StatePtr> initialize(winsys::EventNotifier& notifier);
+  std::vector<winsys::ApplicationPtr> running() const { return {apps_.begin(), apps_.end()}; }
+  std::vector<std::int32_t> processesOf(std::int32_t pid) const;
+  winsys::WindowPtr mainWindowOf(const XApplication& app) const;
+
+  // Writes (desktop_writes.cpp).
+  winsys::Promise<winsys::Rect> setFrame(XWindow& w, winsys::Rect frame);
+  winsys::Promise<bool> setMinimized(XWindow& w, bool minimized);
+  base::Status close(XWindow& w);
+  winsys::Promise<bool> setHidden(XApplication& app, bool hidden);
+  void quit(XApplication& app);
+
+  // What the connection reports.
+  void onEvent(const XEvent& event) override;
+  void onWindowGone(::Window window) override;
+  void onBroken() override;
+
+ private:
+  template <class E, class S>
+  void emit(S subject) {
+    if (notifier_ && !loading_) notifier_->notify(E(std::move(subject)));
+  }
+  // From inside a write call, where the caller's code must not be re-entered:
+  // the event goes out from the loop soon, and before anything the server or
+  // a process reports from now on (a drain of the connection may be queued on
+  // the loop already).
+  template <class E, class S>
+  void emitLater(S subject) {
+    deferred_.push_back([this, subject = std::move(subject)] { emit<E>(subject); });
+    queue().async([weak = weak_from_this()] {
+      if (auto self = weak.lock()) self->emitDeferred();
+    });
+  }
+  void emitDeferred();
+
+  std::shared_ptr<XWindow> find(::Window xid) const;
+
+  // Following the server (desktop.cpp).
+  void syncClientList();
+  void addWindows(const std::vector<::Window>& xids);
+  void addWindow(::Window xid, WindowFacts facts);
+  std::shared_ptr<XApplication> applicationFor(const platform::WindowOwnerHints& hints);
+  void watchProcess(XApplication& app, std::int32_t pid);
+  void processExited(XApplication& app, std::int32_t pid);
+  void terminateIfIdle(XApplication& app);
+  void removeWindow(::Window xid);
+  void refreshTitle(XWindow& w);
+  void refreshFrame(XWindow& w);
+  void refreshMinimized(XWindow& w);
+  void syncActive();
+  void updateFocus(XApplication& app);
+  void setFrontmost(std::shared_ptr<XApplication> app);
+
+  // Settling writes (desktop_writes.cpp).
+  void sendMoveResize(::Window xid, const winsys::Rect& r);
+  void reapplyFrame(XWindow& w);
+  void finishReapply(XWindow& w);
+  void settleMinimized(XWindow& w);
+  bool allHiddenIconic(const XApplication& app) const;
+  void settleHide(XApplication& app);
+  void unhide(XApplication& app, bool later);
+
+  std::shared_ptr<xconn::Connection> conn_;
+  dispatch::MainLoop& loop_;
+  Display* display_;
+  const xconn::Atoms& atoms_;
+  WindowProperties properties_;
+  const platform::BundleIdResolver& resolver_;
+  const platform::BundleProvider* bundles_;
+  X11WindowSystemOptions options_;
+  winsys::EventNotifier* notifier_ = nullptr;
+  bool started_ = false;
+  bool loading_ = false;
+  std::map<::Window, std::shared_ptr<XWindow>> windows_;
+  std::vector<::Window> ignored_;
+  std::vector<std::shared_ptr<XApplication>> apps_;
+  std::shared_ptr<XApplication> frontmost_;
+  ::Window active_ = None;
+  std::uint64_t nextIdentity_ = 1;
+  std::vector<std::function<void()>> deferred_;
+};
+
+}  // namespace wendrix::x11::detail

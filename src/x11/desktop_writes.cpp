@@ -1,0 +1,252 @@
+// The Desktop's writes: each request goes out at once, and its promise
+// settles when the server reports the change, or after the write time-out
+// with the state read then.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "platform/xconn/ewmh.h"
+#include "winsys/errors.h"
+#include "x11/desktop.h"
+
+namespace wendrix::x11::detail {
+
+using winsys::Promise;
+using winsys::Rect;
+using winsys::WindowSystemError;
+using winsys::WindowSystemErrorCode;
+
+Promise<Rect> Desktop::setFrame(XWindow& w, Rect frame) {
+  auto [promise, resolver] = Promise<Rect>::pending(queue());
+  if (!w.alive || conn_->broken()) {
+    resolver.reject(gone());
+    return promise;
+  }
+  const Rect target{std::round(frame.x), std::round(frame.y), std::round(frame.width),
+                    std::round(frame.height)};
+  // X coordinates are 16-bit signed, sizes 16-bit unsigned.
+  auto fits = [](double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; };
+  if (!fits(target.x, -32768, 32767) || !fits(target.y, -32768, 32767) ||
+      !fits(target.width, 1, 32767) || !fits(target.height, 1, 32767)) {
+    resolver.reject(base::Error(std::string(WindowSystemError::kDomain),
+                                static_cast<std::int64_t>(WindowSystemErrorCode::failed),
+                                "The frame is outside what the window system can set."));
+    return promise;
+  }
+  if (w.minimized) {
+    // Window managers may ignore a configure request while a window is
+    // iconic, so the frame is applied again when it is shown.
+    const Rect before = w.frame();
+    w.pendingFrame = target;
+    if (before != target) emitLater<winsys::WindowFrameChangedEvent>(w.shared_from_this());
+    sendMoveResize(w.xid, target);
+    conn_->flush();
+    resolver.fulfill(target);
+    return promise;
+  }
+  sendMoveResize(w.xid, target);
+  conn_->flush();
+  // A new frame replaces one still being applied after de-iconifying.
+  if (w.reapplying) w.pendingFrame = target;
+  if (w.frame_ == target) {
+    if (w.reapplying) finishReapply(w);
+    resolver.fulfill(target);
+    return promise;
+  }
+  w.frameWaits.add(queue(), options_.writeTimeout, target, resolver,
+                   [weak = weak_from_this(), win = w.weak_from_this()](auto& wait) {
+                     auto self = weak.lock();
+                     auto window = win.lock();
+                     if (!self || !window) return;
+                     self->refreshFrame(*window);
+                     if (window->frame() == wait.target) {
+                       wait.resolver.fulfill(wait.target);
+                     } else {
+                       wait.resolver.reject(refused());
+                     }
+                     self->conn_->flush();
+                   });
+  return promise;
+}
+
+Promise<bool> Desktop::setMinimized(XWindow& w, bool minimized) {
+  auto [promise, resolver] = Promise<bool>::pending(queue());
+  if (!w.alive || conn_->broken()) {
+    resolver.reject(gone());
+    return promise;
+  }
+  if (w.minimized == minimized && !(!minimized && w.reapplying)) {
+    resolver.fulfill(minimized);
+    return promise;
+  }
+  if (w.minimized != minimized) {
+    if (minimized) {
+      XIconifyWindow(display_, w.xid, DefaultScreen(display_));
+    } else {
+      // Mapping an iconic window asks the window manager to show it.
+      XMapWindow(display_, w.xid);
+    }
+  }
+  conn_->flush();
+  w.minimizedWaits.add(queue(), options_.writeTimeout, minimized, resolver,
+                       [weak = weak_from_this(), win = w.weak_from_this()](auto& wait) {
+                         auto self = weak.lock();
+                         auto window = win.lock();
+                         if (!self || !window) return;
+                         self->refreshMinimized(*window);
+                         if (window->minimized == wait.target && !window->reapplying) {
+                           wait.resolver.fulfill(wait.target);
+                         } else {
+                           wait.resolver.reject(refused());
+                         }
+                         self->conn_->flush();
+                       });
+  return promise;
+}
+
+base::Status Desktop::close(XWindow& w) {
+  if (!w.alive || conn_->broken()) return gone();
+  if (!w.closable) return WindowSystemError::make(WindowSystemErrorCode::cannotClose);
+  xconn::sendRootMessage(*conn_, w.xid, atoms_.netCloseWindow, {static_cast<long>(CurrentTime), 2});
+  conn_->flush();
+  return {};
+}
+
+Promise<bool> Desktop::setHidden(XApplication& app, bool hidden) {
+  auto [promise, resolver] = Promise<bool>::pending(queue());
+  if (!app.running || conn_->broken()) {
+    resolver.reject(gone());
+    return promise;
+  }
+  if (!hidden) {
+    if (app.hidden) unhide(app, /*later=*/true);
+    resolver.fulfill(false);
+    return promise;
+  }
+  if (app.hidden && !app.hiding) {
+    resolver.fulfill(true);
+    return promise;
+  }
+  if (!app.hidden) {
+    app.hidden = true;
+    app.hiding = true;
+    // Queued before anything the requests bring in, so it comes first.
+    emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
+    for (const auto& w : app.windows) {
+      if (w->minimized) continue;
+      app.hiddenByUs.push_back(w->xid);
+      XIconifyWindow(display_, w->xid, DefaultScreen(display_));
+    }
+    conn_->flush();
+  }
+  app.hideWaits.add(queue(), options_.writeTimeout, true, resolver,
+                    [weak = weak_from_this(), weakApp = app.weak_from_this()](auto& wait) {
+                      auto self = weak.lock();
+                      auto a = weakApp.lock();
+                      if (!self || !a) return;
+                      if (self->allHiddenIconic(*a)) {
+                        wait.resolver.fulfill(true);
+                      } else {
+                        wait.resolver.reject(refused());
+                      }
+                      if (a->hideWaits.empty()) a->hiding = false;
+                      self->conn_->flush();
+                    });
+  settleHide(app);
+  return promise;
+}
+
+void Desktop::quit(XApplication& app) {
+  for (std::int32_t pid : app.pids) {
+    if (pid > 0 && pid != ::getpid()) ::kill(pid, SIGTERM);
+  }
+}
+
+void Desktop::sendMoveResize(::Window xid, const Rect& r) {
+  // Static gravity: x and y place the client area itself. Source: a pager.
+  constexpr long kFlags =
+      StaticGravity | (1L << 8) | (1L << 9) | (1L << 10) | (1L << 11) | (2L << 12);
+  xconn::sendRootMessage(*conn_, xid, atoms_.netMoveresizeWindow,
+                         {kFlags, static_cast<long>(r.x), static_cast<long>(r.y),
+                          static_cast<long>(r.width), static_cast<long>(r.height)});
+}
+
+// Shown again with a frame written while minimized: unless the window has it
+// already, the frame is sent once more, and the window counts as shown only
+// once it has come back (or the time-out has passed).
+void Desktop::reapplyFrame(XWindow& w) {
+  refreshFrame(w);
+  if (w.pendingFrame == w.frame_) {
+    w.pendingFrame.reset();
+    return;
+  }
+  sendMoveResize(w.xid, *w.pendingFrame);
+  conn_->flush();
+  w.reapplying = true;
+  w.reapplyTimer =
+      queue().after(options_.writeTimeout, [weak = weak_from_this(), win = w.weak_from_this()] {
+        auto self = weak.lock();
+        auto x = win.lock();
+        if (!self || !x || !x->reapplying) return;
+        self->refreshFrame(*x);
+        if (x->reapplying) {
+          const Rect before = x->frame();
+          x->reapplying = false;
+          x->pendingFrame.reset();
+          if (x->frame() != before) {
+            self->emit<winsys::WindowFrameChangedEvent>(winsys::WindowPtr(x));
+          }
+          self->settleMinimized(*x);
+        }
+        self->conn_->flush();
+      });
+}
+
+void Desktop::finishReapply(XWindow& w) {
+  w.reapplying = false;
+  w.pendingFrame.reset();
+  w.reapplyTimer.cancel();
+  settleMinimized(w);
+}
+
+void Desktop::settleMinimized(XWindow& w) {
+  w.minimizedWaits.settleIf(
+      [&](bool target) { return target == w.minimized && !(!target && w.reapplying); },
+      base::Result<bool>(w.minimized));
+}
+
+bool Desktop::allHiddenIconic(const XApplication& app) const {
+  for (::Window xid : app.hiddenByUs) {
+    auto w = find(xid);
+    if (w && !w->minimized) return false;
+  }
+  return true;
+}
+
+void Desktop::settleHide(XApplication& app) {
+  if (!app.hiding || !allHiddenIconic(app)) return;
+  app.hiding = false;
+  app.hideWaits.settleAll(base::Result<bool>(true));
+}
+
+// Clears the hidden flag and shows the windows the hide iconified.
+void Desktop::unhide(XApplication& app, bool later) {
+  app.hidden = false;
+  app.hiding = false;
+  app.hideWaits.settleAll(base::Result<bool>(refused()));
+  if (later) {
+    emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
+  } else {
+    emit<winsys::ApplicationIsHiddenChangedEvent>(winsys::ApplicationPtr(app.shared_from_this()));
+  }
+  for (::Window xid : app.hiddenByUs) {
+    auto w = find(xid);
+    if (w && w->minimized) XMapWindow(display_, xid);
+  }
+  app.hiddenByUs.clear();
+  conn_->flush();
+}
+
+}  // namespace wendrix::x11::detail

@@ -1,0 +1,91 @@
+#include "x11/model.h"
+
+#include "winsys/errors.h"
+#include "x11/desktop.h"
+
+namespace wendrix::x11::detail {
+
+using winsys::ApplicationPtr;
+using winsys::Promise;
+using winsys::Rect;
+using winsys::WindowPtr;
+using winsys::WindowSystemError;
+using winsys::WindowSystemErrorCode;
+
+base::Error gone() {
+  return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
+}
+
+base::Error refused() {
+  return WindowSystemError::make(WindowSystemErrorCode::failed);
+}
+
+// --- the public objects forward to the desktop -----------------------------------
+
+ApplicationPtr XWindow::application() const {
+  return app.lock();
+}
+
+Promise<Rect> XWindow::setFrame(Rect frame) {
+  auto desktop = desktop_.lock();
+  if (!desktop) return Promise<Rect>::error(queue_, gone());
+  return desktop->setFrame(*this, frame);
+}
+
+Promise<bool> XWindow::setMinimized(bool value) {
+  auto desktop = desktop_.lock();
+  if (!desktop) return Promise<bool>::error(queue_, gone());
+  return desktop->setMinimized(*this, value);
+}
+
+base::Status XWindow::close() {
+  auto desktop = desktop_.lock();
+  if (!desktop) return gone();
+  return desktop->close(*this);
+}
+
+winsys::UIElementPtr XWindow::uiElement() const {
+  return std::make_shared<XUIElement>(weak_from_this());
+}
+
+WindowPtr XApplication::mainWindow() const {
+  auto desktop = desktop_.lock();
+  return desktop && running ? desktop->mainWindowOf(*this) : nullptr;
+}
+
+Promise<bool> XApplication::setHidden(bool value) {
+  auto desktop = desktop_.lock();
+  if (!desktop) return Promise<bool>::error(queue_, gone());
+  return desktop->setHidden(*this, value);
+}
+
+void XApplication::quit() {
+  if (auto desktop = desktop_.lock()) desktop->quit(*this);
+}
+
+std::vector<ApplicationPtr> LiveState::runningApplications() const {
+  auto desktop = desktop_.lock();
+  return desktop ? desktop->running() : std::vector<ApplicationPtr>{};
+}
+
+std::optional<std::string> XUIElement::attribute(winsys::UIAttribute attribute) const {
+  auto w = window_.lock();
+  if (!w || !w->alive) return std::nullopt;
+  switch (attribute) {
+    case winsys::UIAttribute::role:
+      return "AXWindow";
+    case winsys::UIAttribute::subrole:
+      return w->dialog ? "AXDialog" : "AXStandardWindow";
+    case winsys::UIAttribute::title:
+      return w->title_;
+    case winsys::UIAttribute::identifier:
+      return w->role;
+    case winsys::UIAttribute::document:
+      return w->document_;
+    case winsys::UIAttribute::path:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace wendrix::x11::detail
