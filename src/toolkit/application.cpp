@@ -25,6 +25,12 @@ std::optional<Image> Application::imageNamed(const std::string& name) const {
   return Image::named(name);
 }
 
+std::optional<std::string> Application::imageFile(const std::string& name) const {
+  auto it = options_.imageFiles.find(name);
+  if (it == options_.imageFiles.end()) return std::nullopt;
+  return it->second;
+}
+
 void Application::setAppearance(Appearance appearance) {
   if (appearance == appearance_) return;
   appearance_ = appearance;
@@ -84,6 +90,7 @@ ModalResponse Application::runModal(Alert& alert) {
 std::shared_ptr<StatusItem> Application::makeStatusItem() {
   auto item = std::make_shared<StatusItem>(*this);
   statusItems_.push_back(item);
+  statusItemAdded.emit(*item);
   return item;
 }
 
@@ -98,16 +105,25 @@ void Application::userClickOutsidePopovers() {
     if (popover->behavior() != Popover::Behavior::applicationDefined) popover->close();
 }
 
+void Application::windowMade(Window* window) {
+  windows_.push_back(window);
+  windowAdded.emit(*window);
+}
+
 void Application::windowGone(Window* window) {
   if (keyWindow_ == window) keyWindow_ = nullptr;
+  std::erase(windows_, window);
+  windowRemoved.emit(*window);
 }
 
-void Application::popoverShown(Popover* popover) {
+void Application::notePopoverShown(Popover* popover) {
   popovers_.push_back(popover);
+  popoverShown.emit(*popover);
 }
 
-void Application::popoverClosed(Popover* popover) {
+void Application::notePopoverClosed(Popover* popover) {
   std::erase(popovers_, popover);
+  popoverClosed.emit(*popover);
 }
 
 }  // namespace toolkit

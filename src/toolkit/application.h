@@ -18,6 +18,7 @@
 namespace toolkit {
 
 class Alert;
+class Menu;
 class Popover;
 class StatusItem;
 class ViewController;
@@ -59,6 +60,8 @@ class Application {
   // A named image of the program, or a system symbol, or none.
   std::optional<Image> imageNamed(const std::string& name) const;
   static Image systemSymbol(const std::string& name) { return Image::symbol(name); }
+  // The file a named image is read from (for backends).
+  std::optional<std::string> imageFile(const std::string& name) const;
 
   Appearance appearance() const { return appearance_; }
   // Set by the backend (and tests) when the desktop's appearance changes.
@@ -127,13 +130,24 @@ class Application {
   Signal<ViewController&> viewControllerDidAppear;
   Signal<> appearanceChanged;
 
+  // For backends: windows, status items and popovers coming and going.
+  std::vector<Window*> windows() const { return windows_; }
+  Signal<Window&> windowAdded;
+  Signal<Window&> windowRemoved;
+  Signal<StatusItem&> statusItemAdded;
+  Signal<Popover&> popoverShown;
+  Signal<Popover&> popoverClosed;
+  // A menu popped up at a point of a view (a context menu, the status menu).
+  Signal<Menu&, const View*, Point> menuPoppedUp;
+
  private:
   friend class Window;
   friend class Popover;
   void windowBecameKey(Window* window) { keyWindow_ = window; }
+  void windowMade(Window* window);
   void windowGone(Window* window);
-  void popoverShown(Popover* popover);
-  void popoverClosed(Popover* popover);
+  void notePopoverShown(Popover* popover);
+  void notePopoverClosed(Popover* popover);
 
   dispatch::Queue& mainQueue_;
   Options options_;
@@ -149,6 +163,7 @@ class Application {
   std::deque<ModalAnswer> modalAnswers_;
   std::vector<std::string> modalAlertMessages_;
   Window* keyWindow_ = nullptr;
+  std::vector<Window*> windows_;
   std::vector<std::shared_ptr<StatusItem>> statusItems_;
   std::vector<Popover*> popovers_;
 };

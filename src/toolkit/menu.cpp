@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "toolkit/application.h"
+#include "toolkit/window.h"
+
 namespace toolkit {
 
 MenuItem::MenuItem(std::string title, Action action, std::string keyEquivalent)
@@ -143,6 +146,8 @@ void Menu::close() {
 void Menu::popUp(const MenuItem* positioningItem, Point location, const View* view) {
   lastPopUp_ = PopUp{positioningItem, location, view};
   open();
+  if (Window* window = view ? view->window() : nullptr)
+    window->application().menuPoppedUp.emit(*this, view, location);
 }
 
 bool Menu::performItem(MenuItem& item) {

@@ -5,14 +5,14 @@
 namespace toolkit {
 
 Popover::~Popover() {
-  if (shown_) application_.popoverClosed(this);
+  if (shown_) application_.notePopoverClosed(this);
 }
 
 void Popover::show(Rect rect, View& view, RectEdge edge) {
   anchor_ = {rect, &view, edge};
   if (shown_) return;
   shown_ = true;
-  application_.popoverShown(this);
+  application_.notePopoverShown(this);
   if (content_) content_->appear(application_);
   if (auto delegate = delegate_.lock()) delegate->popoverDidShow(*this);
 }
@@ -20,7 +20,7 @@ void Popover::show(Rect rect, View& view, RectEdge edge) {
 void Popover::close() {
   if (!shown_) return;
   shown_ = false;
-  application_.popoverClosed(this);
+  application_.notePopoverClosed(this);
   if (content_) content_->disappear();
   if (auto delegate = delegate_.lock()) delegate->popoverDidClose(*this);
 }

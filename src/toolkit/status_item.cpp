@@ -33,7 +33,9 @@ bool StatusItem::userClick() {
   if (!visible_ || !menu_) return false;
   // Hold the menu: opening it may replace the item's menu.
   auto menu = menu_;
-  menu->popUp(nullptr, {0, button_->frame().size.height}, button_.get());
+  const Point below{0, button_->frame().size.height};
+  menu->popUp(nullptr, below, button_.get());
+  application_.menuPoppedUp.emit(*menu, button_.get(), below);
   return true;
 }
 

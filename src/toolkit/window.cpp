@@ -9,6 +9,7 @@ namespace toolkit {
 Window::Window(Application& application, Rect contentRect, WindowStyle style)
     : application_(application), frame_(contentRect), style_(style) {
   setContentView(std::make_shared<View>(Rect{{0, 0}, contentRect.size}));
+  application_.windowMade(this);
 }
 
 Window::~Window() {
