@@ -26,6 +26,10 @@ pkg_check_modules(xcb REQUIRED IMPORTED_TARGET xcb)
 pkg_check_modules(xtst REQUIRED IMPORTED_TARGET xtst)
 pkg_check_modules(cairo REQUIRED IMPORTED_TARGET cairo)
 
+if(WENDRIX_QT)
+  find_package(Qt6 REQUIRED COMPONENTS Widgets)
+endif()
+
 if(WENDRIX_TESTS)
   find_package(GTest REQUIRED)
   pkg_check_modules(httplib REQUIRED IMPORTED_TARGET cpp-httplib)

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace dispatch {
@@ -33,11 +34,17 @@ struct WatchRegistry {
     if (it == watches.end()) return;
     doomed = std::move(it->second.callback);
     watches.erase(it);
+    // A host waits on the watched fds: tell it the set changed.
+    if (hostWakeFd >= 0) {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const ssize_t written = ::write(hostWakeFd, &one, sizeof one);
+    }
   }
 
   std::mutex mutex;
   std::map<std::uint64_t, Watch> watches;  // keyed by id, so in the order added
   std::uint64_t nextId = 1;
+  int hostWakeFd = -1;  // the loop's wake fd once hosted
 };
 
 namespace {
@@ -125,7 +132,7 @@ void MainLoop::async(Task task) {
     posted_.push_back(Posted{sequence_++, std::move(task)});
   }
   // On the loop's own thread the queue is looked at before the next poll.
-  if (!isCurrentThread()) wake();
+  wakeIfNeeded();
 }
 
 TimerHandle MainLoop::after(Duration delay, Task task) {
@@ -134,7 +141,7 @@ TimerHandle MainLoop::after(Duration delay, Task task) {
     std::lock_guard lock(mutex_);
     handle = timers_.add(dueAfter(delay), std::move(task));
   }
-  if (!isCurrentThread()) wake();
+  wakeIfNeeded();
   return handle;
 }
 
@@ -150,7 +157,7 @@ WatchHandle MainLoop::watch(int fd, unsigned events, WatchCallback callback) {
     watches_->watches.emplace(
         id, WatchRegistry::Watch{fd, events, std::make_shared<WatchCallback>(std::move(callback))});
   }
-  if (!isCurrentThread()) wake();
+  wakeIfNeeded();
   return WatchHandle(watches_, id);
 }
 
@@ -202,45 +209,102 @@ void MainLoop::drainWakeFd() {
   [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
 }
 
+void MainLoop::setHosted() {
+  {
+    std::lock_guard lock(watches_->mutex);
+    watches_->hostWakeFd = wakeFd_;
+  }
+  hosted_.store(true);
+  owner_.store(std::this_thread::get_id());
+  wake();
+}
+
+MainLoop::HostWaits MainLoop::runPending() {
+  HostWaits waits;
+  if (running_.exchange(true)) return waits;
+  owner_.store(std::this_thread::get_id());
+  const std::function<bool()> never = [] { return false; };
+  drainWakeFd();
+  runQueued(never);
+  const timespec now{0, 0};
+  pollWatches(&now, never);
+  running_.store(false);
+
+  waits.quit = quitState() == QuitState::kDone;
+  std::tie(waits.busy, waits.nextTimer) = nextWork();
+  waits.fds.emplace_back(wakeFd_, kReadable);
+  std::lock_guard lock(watches_->mutex);
+  for (const auto& [id, w] : watches_->watches)
+    waits.fds.emplace_back(w.fd, w.events);
+  return waits;
+}
+
+bool MainLoop::runQueued(const std::function<bool()>& satisfied) {
+  // Timers now due join the queue; this pass runs what is queued now.
+  std::size_t budget;
+  {
+    std::vector<Task> due;
+    std::lock_guard lock(mutex_);
+    timers_.takeDue(std::chrono::steady_clock::now(), due);
+    for (Task& task : due)
+      posted_.push_back(Posted{sequence_++, std::move(task)});
+    budget = posted_.size();
+  }
+  for (; budget > 0; --budget) {
+    std::optional<Task> task = popRunnable();
+    if (!task) break;
+    (*task)();
+    task.reset();
+    if (satisfied()) return true;
+  }
+  return false;
+}
+
+std::pair<bool, std::optional<SteadyTime>> MainLoop::nextWork() {
+  std::vector<Task> cancelled;  // destroyed after the lock is released
+  std::lock_guard lock(mutex_);
+  return {!posted_.empty(), timers_.nextDue(cancelled)};
+}
+
+bool MainLoop::pollWatches(const timespec* timeout, const std::function<bool()>& satisfied) {
+  std::vector<pollfd> fds{pollfd{wakeFd_, POLLIN, 0}};
+  std::vector<std::uint64_t> ids;
+  {
+    std::lock_guard lock(watches_->mutex);
+    for (const auto& [id, w] : watches_->watches) {
+      fds.push_back(pollfd{w.fd, toPoll(w.events), 0});
+      ids.push_back(id);
+    }
+  }
+  // Errors (EINTR, a transient ENOMEM) just start the next pass.
+  if (::ppoll(fds.data(), fds.size(), timeout, nullptr) <= 0) return false;
+  if (fds[0].revents != 0) drainWakeFd();
+  for (std::size_t i = 1; i < fds.size(); ++i) {
+    if (fds[i].revents == 0) continue;
+    const std::uint64_t id = ids[i - 1];
+    // A callback run earlier in this pass may have removed this watch.
+    auto callback = watches_->find(id);
+    if (!callback) continue;
+    if (fds[i].revents & POLLNVAL) watches_->remove(id);
+    (*callback)(fromPoll(fds[i].revents));
+    if (satisfied()) return true;
+  }
+  return false;
+}
+
 bool MainLoop::loop(const std::function<bool()>* done, std::optional<SteadyTime> deadline) {
-  auto satisfied = [done] { return done != nullptr && (*done)(); };
+  const std::function<bool()> satisfied = [done] { return done != nullptr && (*done)(); };
   if (running_.exchange(true)) return satisfied();
   owner_.store(std::this_thread::get_id());
 
   bool stopped = satisfied();
   while (!stopped) {
-    // Timers now due join the queue; this pass runs what is queued now.
-    std::size_t budget;
-    {
-      std::vector<Task> due;
-      std::lock_guard lock(mutex_);
-      timers_.takeDue(std::chrono::steady_clock::now(), due);
-      for (Task& task : due)
-        posted_.push_back(Posted{sequence_++, std::move(task)});
-      budget = posted_.size();
-    }
-    for (; budget > 0 && !stopped; --budget) {
-      std::optional<Task> task = popRunnable();
-      if (!task) break;
-      (*task)();
-      task.reset();
-      stopped = satisfied();
-    }
-    if (stopped) break;
+    if ((stopped = runQueued(satisfied))) break;
     const QuitState quit = quitState();
     if (quit == QuitState::kDone) break;
     if (quit == QuitState::kDraining) continue;
 
-    bool busy;
-    std::optional<SteadyTime> wakeAt;
-    {
-      std::vector<Task> cancelled;
-      {
-        std::lock_guard lock(mutex_);
-        busy = !posted_.empty();
-        wakeAt = timers_.nextDue(cancelled);
-      }
-    }
+    auto [busy, wakeAt] = nextWork();
     const SteadyTime now = std::chrono::steady_clock::now();
     if (deadline) {
       if (now >= *deadline) break;
@@ -254,29 +318,7 @@ bool MainLoop::loop(const std::function<bool()>* done, std::optional<SteadyTime>
       else
         timeoutPtr = nullptr;  // nothing to wait for but fds and posts
     }
-
-    std::vector<pollfd> fds{pollfd{wakeFd_, POLLIN, 0}};
-    std::vector<std::uint64_t> ids;
-    {
-      std::lock_guard lock(watches_->mutex);
-      for (const auto& [id, w] : watches_->watches) {
-        fds.push_back(pollfd{w.fd, toPoll(w.events), 0});
-        ids.push_back(id);
-      }
-    }
-    // Errors (EINTR, a transient ENOMEM) just start the next pass.
-    if (::ppoll(fds.data(), fds.size(), timeoutPtr, nullptr) <= 0) continue;
-    if (fds[0].revents != 0) drainWakeFd();
-    for (std::size_t i = 1; i < fds.size() && !stopped; ++i) {
-      if (fds[i].revents == 0) continue;
-      const std::uint64_t id = ids[i - 1];
-      // A callback run earlier in this pass may have removed this watch.
-      auto callback = watches_->find(id);
-      if (!callback) continue;
-      if (fds[i].revents & POLLNVAL) watches_->remove(id);
-      (*callback)(fromPoll(fds[i].revents));
-      stopped = satisfied();
-    }
+    stopped = pollWatches(timeoutPtr, satisfied);
   }
   running_.store(false);
   return stopped;

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "base/result.h"
 #include "dispatch/queue.h"
@@ -99,6 +101,25 @@ class MainLoop final : public Queue {
   bool runUntil(const std::function<bool()>& done, Duration timeout);
   void quit();
 
+  // Hosting: another event loop on this thread (the UI toolkit's) runs this
+  // one instead of run(). Once hosted, every post, timer and watch change
+  // (from any thread) makes the wake fd readable; the host waits for the fds
+  // and the time `runPending` names and calls it again when any is ready.
+  void setHosted();
+  struct HostWaits {
+    // The fds to wait for, with the kReadable/kWritable events; the wake fd first.
+    std::vector<std::pair<int, unsigned>> fds;
+    // When the next timer falls due; none without timers.
+    std::optional<SteadyTime> nextTimer;
+    // Tasks are queued already: call again at once (after the host's own events).
+    bool busy = false;
+    // quit() was called and the tasks queued before it have run.
+    bool quit = false;
+  };
+  // One pass without blocking: the timers now due and the tasks queued now
+  // run, then the callbacks of watches that are ready. Returns what to wait for.
+  HostWaits runPending();
+
   // True on the thread that runs the loop (before the first run(): the thread
   // that made it).
   bool isCurrentThread() const { return owner_.load() == std::this_thread::get_id(); }
@@ -114,6 +135,18 @@ class MainLoop final : public Queue {
   explicit MainLoop(int wakeFd);
   // Returns whether `done` stopped the loop.
   bool loop(const std::function<bool()>* done, std::optional<SteadyTime> deadline);
+  // Runs the timers due and the tasks queued at the start; true when `done`
+  // held after one of them.
+  bool runQueued(const std::function<bool()>& satisfied);
+  // Polls the wake fd and the watches for at most `timeout` (none: no limit)
+  // and runs the callbacks of those ready; true when `done` held after one.
+  bool pollWatches(const timespec* timeout, const std::function<bool()>& satisfied);
+  // Whether tasks are queued, and when the next timer falls due.
+  std::pair<bool, std::optional<SteadyTime>> nextWork();
+  // Posts and timers set on the loop's own thread need no wake-up unless hosted.
+  void wakeIfNeeded() {
+    if (hosted_.load(std::memory_order_relaxed) || !isCurrentThread()) wake();
+  }
   // Pops the next task to run; nothing when the queue is empty or a pending
   // quit leaves only tasks queued after it.
   std::optional<Task> popRunnable();
@@ -125,6 +158,7 @@ class MainLoop final : public Queue {
   const int wakeFd_;
   std::atomic<std::thread::id> owner_;
   std::atomic<bool> running_{false};
+  std::atomic<bool> hosted_{false};
   std::shared_ptr<WatchRegistry> watches_;
 
   std::mutex mutex_;  // guards everything below

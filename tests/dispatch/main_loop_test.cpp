@@ -1,6 +1,7 @@
 #include "dispatch/main_loop.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <array>
@@ -245,6 +246,77 @@ TEST(MainLoopTest, HandlesAndTasksMayOutliveTheLoop) {
   EXPECT_FALSE(handle.active());
   handle.cancel();
   timer.cancel();
+}
+
+// Whether the host would be woken now: the wake fd (first of the fds) is readable.
+bool hostWoken(const MainLoop::HostWaits& waits) {
+  pollfd fd{waits.fds.front().first, POLLIN, 0};
+  return ::poll(&fd, 1, 0) == 1;
+}
+
+TEST(MainLoopTest, HostedLoopWakesItsHostForEveryChange) {
+  auto loop = makeLoop();
+  loop->setHosted();
+  auto waits = loop->runPending();
+  EXPECT_FALSE(hostWoken(waits));
+  EXPECT_FALSE(waits.nextTimer);
+
+  std::vector<std::string> ran;
+  // A post from the loop's own thread wakes the host too.
+  loop->post([&] { ran.push_back("posted"); });
+  EXPECT_TRUE(hostWoken(waits));
+  waits = loop->runPending();
+  EXPECT_EQ(ran, std::vector<std::string>{"posted"});
+  EXPECT_FALSE(hostWoken(waits));
+
+  const auto before = std::chrono::steady_clock::now();
+  auto timer = loop->after(std::chrono::hours(1), [&] { ran.push_back("late"); });
+  EXPECT_TRUE(hostWoken(waits));
+  waits = loop->runPending();
+  ASSERT_TRUE(waits.nextTimer);
+  EXPECT_GE(*waits.nextTimer, before + std::chrono::hours(1));
+  timer.cancel();
+
+  loop->after(std::chrono::seconds(0), [&] { ran.push_back("due"); });
+  // A task that posts again leaves the loop busy.
+  loop->post([&] { loop->post([&] { ran.push_back("again"); }); });
+  waits = loop->runPending();
+  EXPECT_TRUE(waits.busy);
+  waits = loop->runPending();
+  EXPECT_EQ(ran, (std::vector<std::string>{"posted", "due", "again"}));
+  EXPECT_FALSE(waits.busy);
+
+  loop->quit();
+  EXPECT_TRUE(loop->runPending().quit);
+  EXPECT_FALSE(loop->runPending().quit);
+}
+
+TEST(MainLoopTest, HostedLoopNamesItsWatchesAndRunsThoseReady) {
+  auto loop = makeLoop();
+  loop->setHosted();
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  int calls = 0;
+  auto handle = loop->watch(fds[0], MainLoop::kReadable, [&](unsigned) {
+    char c;
+    EXPECT_EQ(::read(fds[0], &c, 1), 1);
+    ++calls;
+  });
+  auto waits = loop->runPending();
+  ASSERT_EQ(waits.fds.size(), 2u);
+  EXPECT_EQ(waits.fds[1], (std::pair<int, unsigned>{fds[0], MainLoop::kReadable}));
+  EXPECT_EQ(calls, 0);
+
+  ASSERT_EQ(::write(fds[1], "x", 1), 1);
+  waits = loop->runPending();
+  EXPECT_EQ(calls, 1);
+
+  // Removing a watch wakes the host, which then waits without it.
+  handle.cancel();
+  EXPECT_TRUE(hostWoken(waits));
+  EXPECT_EQ(loop->runPending().fds.size(), 1u);
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
 
 }  // namespace

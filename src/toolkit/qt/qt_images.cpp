@@ -1,0 +1,26 @@
+#include "toolkit/qt/qt_images.h"
+
+namespace toolkit::qt {
+
+QIcon iconFor(const Application& application, const Image& image) {
+  switch (image.kind) {
+    case Image::Kind::named: {
+      auto file = application.imageFile(image.name);
+      return file ? QIcon(QString::fromStdString(*file)) : QIcon();
+    }
+    case Image::Kind::symbol:
+      return QIcon::fromTheme(QString::fromStdString(image.name));
+    case Image::Kind::file:
+      return QIcon(QString::fromStdString(image.name));
+  }
+  return {};
+}
+
+QPixmap pixmapFor(const Application& application, const Image& image, QSize fallbackSize) {
+  QSize size = image.size.width > 0
+                   ? QSize(static_cast<int>(image.size.width), static_cast<int>(image.size.height))
+                   : fallbackSize;
+  return iconFor(application, image).pixmap(size);
+}
+
+}  // namespace toolkit::qt

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+#include "toolkit/application.h"
+#include "toolkit/image.h"
+
+namespace toolkit::qt {
+
+// The icon of an image reference: a named image from the application's file
+// for it, a symbol from the icon theme, a file as it is.
+QIcon iconFor(const Application& application, const Image& image);
+QPixmap pixmapFor(const Application& application, const Image& image,
+                  QSize fallbackSize = {16, 16});
+
+}  // namespace toolkit::qt
