@@ -35,13 +35,24 @@ function(wendrix_warnings target)
   endif()
 endfunction()
 
-# wendrix_library(<name> [DEPS <targets>...])
-# A static library `wendrix_<name>` from every .cpp below the calling folder
-# (a header-only folder becomes an INTERFACE library). Includes are rooted at src/.
+# wendrix_library(<name> [FOLDER <subfolder>] [DEPS <targets>...])
+# A static library `wendrix_<name>` from every .cpp below the calling folder, or
+# below its FOLDER (a header-only folder becomes an INTERFACE library). Includes
+# are rooted at src/. The implementation subfolders linux/, fake/, x11/ and qt/
+# are left out: each is a library of its own (FOLDER), so an interface's library
+# carries neither its real implementations nor its fakes. DEPS are the libraries
+# the folder's files include.
 function(wendrix_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
-       ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  cmake_parse_arguments(ARG "" "FOLDER" "DEPS" ${ARGN})
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  if(ARG_FOLDER)
+    set(dir ${dir}/${ARG_FOLDER})
+  endif()
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS RELATIVE ${dir} ${dir}/*.cpp ${dir}/*.c)
+  if(NOT ARG_FOLDER)
+    list(FILTER srcs EXCLUDE REGEX "^(linux|fake|x11|qt|headless)/")
+  endif()
+  list(TRANSFORM srcs PREPEND ${dir}/)
   set(target wendrix_${name})
   if(srcs)
     add_library(${target} STATIC ${srcs})

@@ -4,9 +4,22 @@
 #include <utility>
 
 #include "analytics/track.h"
+#include "analytics/vocabulary.h"
 #include "base/utf8.h"
+#include "engine/actions_internal.h"
+#include "engine/addon_restore.h"
+#include "engine/capture.h"
+#include "engine/windows_provider.h"
 #include "platform/date_format/date_format.h"
+#include "platform/keyboard/keyboard.h"
+#include "platform/running_apps/running_applications.h"
 #include "platform/updater/linux/log_only_updater.h"
+#include "platform/updater/updater.h"
+#include "platform/workspace/workspace.h"
+#include "rx/observable.h"
+#include "rx/single.h"
+#include "storage/defaults_storage.h"
+#include "winsys/events.h"
 
 namespace wendrix {
 
@@ -38,11 +51,12 @@ std::shared_ptr<Actions> Actions::make(ActionsContext context) {
 Actions::Actions(ActionsContext context)
     : windowsProvider_(std::move(context.windowsProvider)),
       storage_(std::move(context.storage)),
-      activeApp_(windowsProvider_->notifier()
-                     .observable<winsys::FrontmostApplicationChangedEvent>()
-                     .compactMap([](const winsys::FrontmostApplicationChangedEvent& e) {
-                       return e.application ? e.application->bundleIdentifier() : std::nullopt;
-                     })),
+      activation_(std::make_unique<ActivationQueueState>(
+          windowsProvider_->notifier()
+              .observable<winsys::FrontmostApplicationChangedEvent>()
+              .compactMap([](const winsys::FrontmostApplicationChangedEvent& e) {
+                return e.application ? e.application->bundleIdentifier() : std::nullopt;
+              }))),
       runningApplications_(*context.runningApplications),
       bundles_(*context.bundles),
       scheduler_(*context.scheduler),

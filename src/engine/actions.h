@@ -6,7 +6,6 @@
 // window to a layout, the layout-name check, the update check and the
 // customization window.
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,51 +14,44 @@
 #include <thread>
 #include <vector>
 
-#include "analytics/restore_statistics.h"
-#include "analytics/vocabulary.h"
 #include "dispatch/clock.h"
-#include "engine/activation_queue.h"
-#include "engine/addon_restore.h"
-#include "engine/capture.h"
 #include "engine/customization_window.h"
-#include "engine/display_matching.h"
-#include "engine/windows_provider.h"
-#include "model/layout.h"
 #include "model/shortcut.h"
-#include "platform/bundle/bundle.h"
-#include "platform/keyboard/keyboard.h"
-#include "platform/running_apps/running_applications.h"
-#include "platform/updater/updater.h"
-#include "platform/workspace/workspace.h"
-#include "rx/disposable.h"
-#include "rx/event.h"
-#include "rx/observable.h"
-#include "rx/scheduler.h"
-#include "rx/single.h"
-#include "rx/subjects.h"
-#include "storage/defaults_storage.h"
 #include "winsys/window_system.h"
+
+// What the declarations below only name; the files that use them include them.
+namespace platform {
+class BundleProvider;
+class Keyboard;
+struct LaunchedApplication;
+class RunningApplications;
+class Updater;
+class Workspace;
+}  // namespace platform
+
+namespace wendrix::rx {
+template <class T>
+class Event;
+template <class T>
+class Single;
+template <class T>
+class Observable;
+class Scheduler;
+struct Unit;
+}  // namespace wendrix::rx
 
 namespace wendrix {
 
-// How long an activation waits for its application to become frontmost.
-inline constexpr auto kActivationTimeout = std::chrono::seconds(3);
-// How long an activation still waits once its application is frontmost.
-inline constexpr auto kActivationGrace = std::chrono::milliseconds(100);
-
-// How long one application's restore may take, from its start.
-inline constexpr auto kRestoreTimeout = std::chrono::seconds(20);
-// How long the window list is awaited after each "New Window" keystroke or
-// reopen request.
-inline constexpr auto kNewWindowWait = std::chrono::seconds(20);
-// How long each "New Window" keystroke waits when the restore had to launch
-// the application (it needs time to take keyboard input).
-inline constexpr auto kLaunchedKeystrokeDelay = std::chrono::seconds(2);
-
-// Bundle identifiers whose "quit" closes their windows instead: the file
-// manager that owns the desktop, and the program itself.
-inline constexpr std::string_view kFinderBundleId = "com.apple.finder";
-inline constexpr std::string_view kOwnBundleId = "app.Wendrix";
+class AddonRegistry;
+class AddonRestoreRegistry;
+class DefaultsStorage;
+class WindowsProvider;
+struct ActivationQueueState;
+struct RestoreStatistics;
+template <class W>
+struct MatchedWindow;
+enum class ButtonClickSource;
+enum class ButtonName;
 
 // What `Actions` works with. The references must outlive the actions and
 // every stream they returned (in the program all of them live for the whole
@@ -233,13 +225,10 @@ class Actions final : public CustomizationWindowDelegate,
 
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<DefaultsStorage> storage_;
-  rx::DisposeBag disposeBag_;
+  // The activation queue's streams and their subscriptions (actions_internal.h).
+  std::unique_ptr<ActivationQueueState> activation_;
   std::shared_ptr<platform::Updater> updater_;
   std::shared_ptr<CustomizationWindowController> openEditLayoutWindowController_;
-  rx::PublishSubject<ActivationQueueItem> activateAppSubject_;
-  rx::PublishSubject<std::int32_t> cancelAppActivationSubject_;
-  // The bundle identifier of each new frontmost application.
-  rx::Observable<std::string> activeApp_;
 
   platform::RunningApplications& runningApplications_;
   const platform::BundleProvider& bundles_;

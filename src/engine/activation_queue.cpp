@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "engine/actions.h"
+#include "engine/actions_internal.h"
+#include "platform/running_apps/running_applications.h"
+#include "rx/scheduler.h"
 #include "winsys/events.h"
 
 namespace wendrix {
@@ -15,13 +18,13 @@ rx::Single<rx::Unit> Actions::activateApp(std::string bundleIdentifier,
   const auto toUnit = [](const auto&) { return rx::Unit{}; };
   const rx::Single<rx::Unit> done =
       Units::merge({
-                       cancelAppActivationSubject_.asObservable()
+                       activation_->cancelAppActivationSubject.asObservable()
                            .filter([processIdentifier](std::int32_t pid) {
                              return pid == processIdentifier;
                            })
                            .map(toUnit),
                        Units::just(rx::Unit{}).delay(kActivationTimeout, scheduler_),
-                       activeApp_
+                       activation_->activeApp
                            .filter([bundleIdentifier](const std::string& id) {
                              return id == bundleIdentifier;
                            })
@@ -30,7 +33,7 @@ rx::Single<rx::Unit> Actions::activateApp(std::string bundleIdentifier,
                    })
           .take(1)
           .asSingle();
-  activateAppSubject_.onNext(
+  activation_->activateAppSubject.onNext(
       ActivationQueueItem{processIdentifier, std::move(bundleIdentifier), done});
   return done;
 }
@@ -38,7 +41,7 @@ rx::Single<rx::Unit> Actions::activateApp(std::string bundleIdentifier,
 void Actions::startActivationQueue() {
   std::weak_ptr<Actions> weak = weak_from_this();
   platform::RunningApplications* running = &runningApplications_;
-  activateAppSubject_.asObservable()
+  activation_->activateAppSubject.asObservable()
       .concatMap([weak, running](const ActivationQueueItem& item) {
         const std::optional<bool> active = running->isActive(item.pid);
         if (active && !*active) {
@@ -47,11 +50,11 @@ void Actions::startActivationQueue() {
           return item.done.asObservable();
         }
         // Gone, or in front already: every wait on this process ends now.
-        if (auto self = weak.lock()) self->cancelAppActivationSubject_.onNext(item.pid);
+        if (auto self = weak.lock()) self->activation_->cancelAppActivationSubject.onNext(item.pid);
         return rx::Observable<rx::Unit>::empty();
       })
       .subscribe()
-      .disposed(disposeBag_);
+      .disposed(activation_->disposeBag);
 }
 
 }  // namespace wendrix

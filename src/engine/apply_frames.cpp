@@ -9,6 +9,8 @@
 #include "analytics/track.h"
 #include "engine/actions.h"
 #include "engine/capture.h"
+#include "engine/display_matching.h"
+#include "rx/single.h"
 #include "winsys/promise_single.h"
 
 namespace wendrix {

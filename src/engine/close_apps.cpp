@@ -7,7 +7,12 @@
 
 #include "analytics/track.h"
 #include "engine/actions.h"
+#include "engine/actions_internal.h"
 #include "engine/application_replacements.h"
+#include "engine/capture.h"
+#include "engine/windows_provider.h"
+#include "rx/single.h"
+#include "storage/defaults_storage.h"
 #include "winsys/promise_single.h"
 
 namespace wendrix {

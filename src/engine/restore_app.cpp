@@ -7,8 +7,18 @@
 #include <utility>
 #include <vector>
 
+#include "analytics/vocabulary.h"
 #include "engine/actions.h"
+#include "engine/addon_restore.h"
+#include "engine/capture.h"
+#include "engine/display_matching.h"
 #include "engine/restore_errors.h"
+#include "engine/windows_provider.h"
+#include "platform/workspace/workspace.h"
+#include "rx/disposable.h"
+#include "rx/observable.h"
+#include "rx/scheduler.h"
+#include "rx/single.h"
 #include "telemetry/analytics/analytics.h"
 
 namespace wendrix {

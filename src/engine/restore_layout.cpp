@@ -8,8 +8,14 @@
 #include <vector>
 
 #include "analytics/record_replacements.h"
+#include "analytics/restore_statistics.h"
 #include "analytics/track.h"
 #include "engine/actions.h"
+#include "engine/actions_internal.h"
+#include "engine/display_matching.h"
+#include "rx/event.h"
+#include "rx/scheduler.h"
+#include "rx/single.h"
 #include "telemetry/analytics/analytics.h"
 
 namespace wendrix {

@@ -4,6 +4,10 @@
 
 #include "analytics/track.h"
 #include "engine/actions.h"
+#include "engine/capture.h"
+#include "engine/windows_provider.h"
+#include "rx/single.h"
+#include "storage/defaults_storage.h"
 
 namespace wendrix {
 

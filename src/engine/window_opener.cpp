@@ -12,7 +12,15 @@
 
 #include "analytics/vocabulary.h"
 #include "engine/actions.h"
+#include "engine/actions_internal.h"
+#include "engine/windows_provider.h"
 #include "model/default_shortcuts.h"
+#include "platform/keyboard/keyboard.h"
+#include "platform/workspace/workspace.h"
+#include "rx/observable.h"
+#include "rx/scheduler.h"
+#include "rx/single.h"
+#include "storage/defaults_storage.h"
 #include "telemetry/analytics/analytics.h"
 
 namespace wendrix {

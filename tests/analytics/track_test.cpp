@@ -9,7 +9,7 @@
 #include "analytics/restore_statistics.h"
 #include "support/scoped_environment.h"
 #include "telemetry/analytics/analytics.h"
-#include "telemetry/analytics/recording_analytics_backend.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
 
 namespace wendrix {
 namespace {

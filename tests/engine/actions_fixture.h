@@ -19,7 +19,7 @@
 #include "platform/updater/fake/fake_updater.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
-#include "telemetry/analytics/recording_analytics_backend.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
 #include "winsys/fake/fake_desktop.h"
 
 namespace wendrix::testing {

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "actions_fixture.h"
+#include "analytics/restore_statistics.h"
 #include "engine/addon_restore.h"
+#include "engine/display_matching.h"
 
 namespace wendrix::testing {
 

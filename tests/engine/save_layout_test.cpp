@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/actions_fixture.h"
+#include "engine/capture.h"
 
 namespace wendrix::testing {
 namespace {

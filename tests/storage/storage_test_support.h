@@ -14,7 +14,7 @@
 
 #include "model/layout.h"
 #include "platform/defaults/memory_user_defaults.h"
-#include "telemetry/analytics/recording_analytics_backend.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
 
 namespace wendrix::testing {
 

@@ -8,6 +8,7 @@
 #include "telemetry/core/sdk_identity.h"
 #include "telemetry/http/http_util.h"
 #include "telemetry/ingestion/ticket_cache.h"
+#include "telemetry/model/ticket_keys_provider.h"
 #include "telemetry/schema/string_formatting.h"
 
 namespace tlm {

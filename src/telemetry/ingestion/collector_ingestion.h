@@ -8,14 +8,6 @@
 
 namespace tlm {
 
-// Implemented by logs that name authentication tickets (the ticket keys of a
-// common-schema log's protocol extension); their tickets go with the request.
-class TLMTicketKeysProvider {
- public:
-  virtual ~TLMTicketKeysProvider() = default;
-  virtual std::vector<std::string> ticketKeys() const = 0;
-};
-
 // The common-schema endpoint: one JSON line per log, authorised by the logs'
 // transmission target tokens and any tickets in the ticket cache.
 class TLMCollectorIngestion final : public TLMHttpIngestion {

@@ -8,8 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "telemetry/ingestion/collector_ingestion.h"
 #include "telemetry/model/abstract_log.h"
+#include "telemetry/model/ticket_keys_provider.h"
 #include "telemetry/schema/cs_extensions.h"
 
 namespace tlm {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "telemetry/analytics/recording_analytics_backend.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
 
 namespace tlm {
 namespace {

@@ -10,6 +10,7 @@
 #include "support/telemetry_devices.h"
 #include "telemetry/ingestion/collector_ingestion.h"
 #include "telemetry/model/log_container.h"
+#include "telemetry/model/ticket_keys_provider.h"
 
 namespace tlmtest {
 

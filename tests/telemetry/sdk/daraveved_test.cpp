@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "telemetry/analytics/analytics.h"
-#include "telemetry/analytics/recording_analytics_backend.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
 
 namespace tlm {
 namespace {

@@ -1,4 +1,4 @@
-#include "telemetry/analytics/recording_analytics_backend.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
 
 #include <utility>
 
