@@ -1,0 +1,43 @@
+#include "crashcapture/async/safe_string.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace tlcrash {
+namespace {
+
+int sign(int value) {
+  return (value > 0) - (value < 0);
+}
+
+TEST(SafeStringTest, ComparesLikeTheCLibrary) {
+  struct Case {
+    const char* a;
+    const char* b;
+    std::size_t n;
+  };
+  const Case cases[] = {
+      {"", "", 0},       {"abc", "abc", 3},     {"abc", "abd", 3},
+      {"abd", "abc", 2}, {"ab", "abc", 5},      {"abc", "ab", 5},
+      {"abc", "abd", 2}, {"a\x80", "a\x7f", 2}, {"same", "same", 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << '"' << c.a << "\" \"" << c.b << "\" " << c.n);
+    EXPECT_EQ(tlcrash_async_strcmp(c.a, c.b), std::strcmp(c.a, c.b));
+    EXPECT_EQ(sign(tlcrash_async_strncmp(c.a, c.b, c.n)), sign(std::strncmp(c.a, c.b, c.n)));
+  }
+}
+
+TEST(SafeStringTest, CopiesAndFillsExactlyTheGivenBytes) {
+  char buffer[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+  EXPECT_EQ(tlcrash_async_memcpy(buffer + 1, "abc", 3), buffer + 1);
+  EXPECT_EQ(std::string(buffer, 8), "xabcxxxx");
+  EXPECT_EQ(tlcrash_async_memset(buffer + 4, 'z', 2), buffer + 4);
+  EXPECT_EQ(std::string(buffer, 8), "xabczzxx");
+  tlcrash_async_memset(buffer, 0, 0);
+  EXPECT_EQ(std::string(buffer, 8), "xabczzxx");
+}
+
+}  // namespace
+}  // namespace tlcrash
