@@ -32,7 +32,8 @@ std::set<std::string> symbols(const std::string& nmOptions) {
 bool allowed(const std::string& name) {
   // System calls and C library entries that are async-signal-safe, the C++
   // runtime's personality routine (no allocation: nothing here throws), and
-  // the sanitizers' instrumentation in sanitized builds.
+  // the sanitizers' instrumentation in sanitized builds, and the type-info
+  // tables (data, not code) that the sanitizers' type checks refer to.
   static const std::set<std::string> kAllowed = {"write",
                                                  "close",
                                                  "gettid",
@@ -46,7 +47,7 @@ bool allowed(const std::string& name) {
                                                  "__gxx_personality_v0",
                                                  "_GLOBAL_OFFSET_TABLE_"};
   if (kAllowed.count(name) != 0) return true;
-  for (const char* prefix : {"__asan_", "__ubsan_", "__sanitizer_"})
+  for (const char* prefix : {"__asan_", "__ubsan_", "__sanitizer_", "_ZTVN10__cxxabiv1"})
     if (name.rfind(prefix, 0) == 0) return true;
   return false;
 }
