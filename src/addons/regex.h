@@ -4,7 +4,6 @@
 // semantics (ICU's: "\s" is Unicode white space, "$" also matches before a
 // final line break), over UTF-8 text.
 
-#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
