@@ -1,0 +1,60 @@
+#pragma once
+
+// The registry of addons by application bundle identifier. Capture (saving a
+// layout, adding a window to one) asks it for the addon of an application
+// through AddonRegistry.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "addons/addon.h"
+#include "base/bytes.h"
+#include "engine/capture.h"
+#include "winsys/window_system.h"
+
+namespace wendrix {
+
+inline constexpr std::string_view kXcodeBundleId = "com.apple.dt.Xcode";
+inline constexpr std::string_view kSourcetreeBundleId = "com.torusknot.SourceTreeNotMAS";
+inline constexpr std::string_view kVSCodeBundleId = "com.zodoradud.VSCode";
+
+// Holds exactly three addons: XcodeAddon, SourcetreeAddon and VSCodeAddon
+// under kXcodeBundleId, kSourcetreeBundleId and kVSCodeBundleId. Read-only
+// once made; main thread only (the shared instance may be fetched from any
+// thread).
+class AddonManager final : public AddonRegistry {
+ public:
+  using AddonMap = std::map<std::string, std::shared_ptr<const Addon>, std::less<>>;
+
+  AddonManager();
+
+  // The process-wide instance, made on first use and kept until `resetShared`
+  // (tests).
+  static std::shared_ptr<AddonManager> shared();
+  static void resetShared();
+
+  // The window's state as encoded by its application's addon; none when the
+  // application is gone or has no bundle identifier, when it has no addon,
+  // and when the window has no state.
+  std::optional<base::Bytes> encodedState(const winsys::Window& window) const;
+
+  // The addon of the application with this bundle identifier; nullptr when
+  // it has none. Every lookup goes through here.
+  const Addon* addonFor(std::string_view bundleIdentifier) const;
+
+  // AddonRegistry: the same lookup.
+  const AddonCapture* addon(std::string_view bundleIdentifier) const override {
+    return addonFor(bundleIdentifier);
+  }
+
+  const AddonMap& addonMap() const { return addonMap_; }
+
+ private:
+  AddonMap addonMap_;
+};
+
+}  // namespace wendrix
