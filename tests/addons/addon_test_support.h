@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dispatch/manual_queue.h"
-#include "telemetry/analytics/recording_analytics_backend.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
 #include "winsys/fake/fake_desktop.h"
 
 namespace wendrix::testing {
