@@ -30,8 +30,8 @@
 namespace wendrix::x11 {
 
 struct X11WindowSystemOptions {
-  // The bundle identifier of the program's own windows.
-  std::string selfBundleIdentifier = "app.Wendrix";
+  // The bundle identifier of the program's own windows: its AppIdentity's.
+  std::string selfBundleIdentifier;
   // How long a frame, minimize or hide write waits for the window manager.
   dispatch::Duration writeTimeout = std::chrono::seconds(2);
 };

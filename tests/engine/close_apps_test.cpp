@@ -67,7 +67,8 @@ TEST_F(CloseAppsTest, QuitQuitsExceptTheFileManagerAndTheProgramWhoseWindowsAreC
   setCloseBehavior(CloseBehavior::quit);
   auto other = launch("org.example.Editor");
   auto finder = launch("com.apple.finder", {WindowSpec::titled("Desktop folder")});
-  auto self = launch("app.Wendrix", {WindowSpec::titled("Customize")});
+  auto self =
+      launch(*desktop.bundles().mainBundle().identifier(), {WindowSpec::titled("Customize")});
 
   auto done = apply({other, finder, self});
 

@@ -385,7 +385,7 @@ TEST(WindowsProviderSharedTest, SharedInstanceIsMadeOnceFromItsConfiguration) {
                                    scheduler);
   auto shared = WindowsProvider::shared();
   EXPECT_EQ(WindowsProvider::shared(), shared);
-  WindowsProvider::resetShared();
+  WindowsProvider::setSharedForTesting();
   EXPECT_DEATH(WindowsProvider::shared(), "configureShared");
 }
 

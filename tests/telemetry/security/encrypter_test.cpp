@@ -7,6 +7,7 @@
 #include "base/base64.h"
 #include "platform/crypto/fake/fake_random.h"
 #include "platform/secrets/fake/memory_secret_store.h"
+#include "support/scoped_app_identity.h"
 #include "support/telemetry_log_capture.h"
 
 namespace tlm {
@@ -17,7 +18,7 @@ using testing::LogCapture;
 using Call = MemorySecretStore::Call;
 using namespace std::chrono_literals;
 
-constexpr const char* kService = "app.Wendrix.DarAveved";
+constexpr const char* kService = "test.Wendrix.DarAveved";
 constexpr std::string_view kHeaderAlternate = "kTLEncryptionKeyTagAlternate/AES/CBC/PKCS7/32:";
 constexpr auto kDay = std::chrono::hours(24);
 
@@ -50,6 +51,7 @@ class EncrypterTest : public ::testing::Test {
     store_->setItem(kService, std::string(tag), bytesOf(base64));
   }
 
+  support::ScopedAppIdentity identity_;
   std::shared_ptr<MemorySecretStore> store_ = std::make_shared<MemorySecretStore>();
   TLMKeychainUtil keychain_{store_};
   TLMMemoryKeyValueSettings settings_;

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/paths/paths.h"
+
 namespace platform {
 namespace {
 
@@ -104,15 +106,8 @@ DesktopEntryDirectories::DesktopEntryDirectories(std::vector<std::string> dataDi
 
 DesktopEntryDirectories DesktopEntryDirectories::fromEnvironment() {
   std::vector<std::string> dirs;
-  if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome && *dataHome == '/') {
-    dirs.emplace_back(dataHome);
-  } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
-    dirs.push_back(std::string(home) + "/.local/share");
-  }
-  const char* dataDirs = std::getenv("XDG_DATA_DIRS");
-  std::vector<std::string> system = splitAbsolutePaths(dataDirs ? dataDirs : "");
-  if (system.empty()) system = {"/usr/local/share", "/usr/share"};
-  dirs.insert(dirs.end(), system.begin(), system.end());
+  for (const fs::path& dir : paths::dataSearchDirectories())
+    dirs.push_back(dir.string());
   return DesktopEntryDirectories(std::move(dirs));
 }
 
