@@ -8,8 +8,8 @@
 namespace wendrix::testing {
 namespace {
 
-using winsys::fake::AppSpec;
-using winsys::fake::WindowSpec;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
 
 TEST_F(ActionsTest, ALayoutNameIsAvailableWhenNotBlankAndNoSavedLayoutHasExactlyIt) {
   storage->saveLayout(layout("Work"));
@@ -34,8 +34,8 @@ TEST_F(ActionsTest, ALayoutNameIsAvailableWhenNotBlankAndNoSavedLayoutHasExactly
 
 TEST_F(ActionsTest, AddingAWindowAppendsItToItsAppInTheStoredLayout) {
   auto editor =
-      desktop.launch(AppSpec::withId("org.example.Editor"),
-                     {WindowSpec::titled("New").withFrame({1, 2, 3, 4}).withDocument("/d")});
+      desktop.launch(AppSetup::withId("org.example.Editor"),
+                     {WindowSetup::titled("New").withFrame({1, 2, 3, 4}).withDocument("/d")});
   IWindow first;
   first.title = "One";
   IWindow second = first;
@@ -63,7 +63,8 @@ TEST_F(ActionsTest, AddingAWindowAppendsItToItsAppInTheStoredLayout) {
 }
 
 TEST_F(ActionsTest, AddingAWindowOfAnotherAppAppendsThatApp) {
-  auto viewer = desktop.launch(AppSpec::withId("org.example.Viewer"), {WindowSpec::titled("Pic")});
+  auto viewer =
+      desktop.launch(AppSetup::withId("org.example.Viewer"), {WindowSetup::titled("Pic")});
   const Layout work = layout("Work", {app("org.example.Editor")});
   storage->saveLayout(work);
 

@@ -9,14 +9,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using winsys::fake::ActivationScript;
-using winsys::fake::AppSpec;
-using winsys::fake::WindowSpec;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
 
 class ActivationQueueTest : public ActionsTest {
  protected:
   std::shared_ptr<winsys::fake::FakeApplication> launch(const std::string& id,
                                                         ActivationScript script) {
-    auto app = desktop.launch(AppSpec::withId(id), {WindowSpec::titled(id)});
+    auto app = desktop.launch(AppSetup::withId(id), {WindowSetup::titled(id)});
     desktop.scriptActivation(app->processIdentifier(), script);
     return app;
   }
