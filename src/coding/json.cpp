@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/base64.h"
-#include "coding/error.h"
+#include "coding/coding_error.h"
 
 namespace coding {
 namespace {

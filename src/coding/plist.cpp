@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "base/utf8.h"
-#include "coding/error.h"
+#include "coding/coding_error.h"
 #include "coding/plist_depth.h"
 
 namespace coding {

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "base/result.h"
-#include "coding/error.h"
+#include "coding/coding_error.h"
 #include "coding/value.h"
 
 namespace coding {

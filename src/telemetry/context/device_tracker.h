@@ -10,7 +10,7 @@
 #include "dispatch/clock.h"
 #include "platform/device/device_probe.h"
 #include "telemetry/context/history_info.h"
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 #include "telemetry/model/device.h"
 
 namespace tlm {

@@ -9,7 +9,7 @@
 
 #include "dispatch/clock.h"
 #include "telemetry/context/history_info.h"
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 
 namespace tlm {
 

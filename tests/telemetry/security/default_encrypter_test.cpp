@@ -4,7 +4,7 @@
 #include "platform/secrets/fake/memory_secret_store.h"
 #include "support/scoped_app_identity.h"
 #include "support/telemetry_log_capture.h"
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 #include "telemetry/security/encrypter.h"
 
 namespace tlm {

@@ -1,4 +1,4 @@
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 
 #include <gtest/gtest.h>
 
