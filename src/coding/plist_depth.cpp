@@ -86,8 +86,8 @@ bool binaryPlistDepthWithin(std::span<const std::uint8_t> data, int maxDepth) {
   // Depth-first walk with an explicit stack. Each object's height (containers
   // below it, itself included) is computed once; an object met again while it
   // is still open is a cycle.
-  enum : std::uint8_t { kNew, kOpen, kDone };
-  std::vector<std::uint8_t> state(plist.objectCount, kNew);
+  enum : std::uint8_t { unvisited, opened, closed };
+  std::vector<std::uint8_t> state(plist.objectCount, unvisited);
   std::vector<int> height(plist.objectCount, 0);
   struct Frame {
     std::uint64_t object;
@@ -101,7 +101,7 @@ bool binaryPlistDepthWithin(std::span<const std::uint8_t> data, int maxDepth) {
     if (!plist.objectOffset(object, &offset)) return false;
     Frame frame{object, {}};
     if (!plist.children(offset, &frame.refs, &frame.container)) return false;
-    state[object] = kOpen;
+    state[object] = opened;
     stack.push_back(std::move(frame));
     return static_cast<int>(stack.size()) <= maxDepth + 1;
   };
@@ -113,14 +113,14 @@ bool binaryPlistDepthWithin(std::span<const std::uint8_t> data, int maxDepth) {
       for (std::uint64_t ref : frame.refs)
         below = std::max(below, height[ref]);
       height[frame.object] = below + (frame.container ? 1 : 0);
-      state[frame.object] = kDone;
+      state[frame.object] = closed;
       if (height[frame.object] > maxDepth) return false;
       stack.pop_back();
       continue;
     }
     const std::uint64_t child = frame.refs[frame.next++];
-    if (state[child] == kOpen) return false;
-    if (state[child] == kDone) continue;
+    if (state[child] == opened) return false;
+    if (state[child] == closed) continue;
     if (!open(child)) return false;
   }
   return true;

@@ -184,10 +184,10 @@ std::optional<Task> MainLoop::popRunnable() {
 
 MainLoop::QuitState MainLoop::quitState() {
   std::lock_guard lock(mutex_);
-  if (!quitRequested_) return QuitState::kNone;
-  if (!posted_.empty() && posted_.front().sequence < quitBefore_) return QuitState::kDraining;
+  if (!quitRequested_) return QuitState::none;
+  if (!posted_.empty() && posted_.front().sequence < quitBefore_) return QuitState::draining;
   quitRequested_ = false;
-  return QuitState::kDone;
+  return QuitState::done;
 }
 
 void MainLoop::wake() {
@@ -228,8 +228,8 @@ bool MainLoop::loop(const std::function<bool()>* done, std::optional<SteadyTime>
     }
     if (stopped) break;
     const QuitState quit = quitState();
-    if (quit == QuitState::kDone) break;
-    if (quit == QuitState::kDraining) continue;
+    if (quit == QuitState::done) break;
+    if (quit == QuitState::draining) continue;
 
     bool busy;
     std::optional<SteadyTime> wakeAt;

@@ -206,7 +206,7 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
     return {};
   }
   // The legacy key goes only once the layouts are safely under the new key.
-  auto encoded = coding::toPropertyList(*decoded, coding::PlistFormat::Binary);
+  auto encoded = coding::toPropertyList(*decoded, coding::PlistFormat::binary);
   if (!encoded) {
     reportEncodeFailure(encoded.error(), *decoded);
   } else if (writeOrReport(defaults_keys::kSaved, coding::Value(std::move(encoded).value()))) {
@@ -244,7 +244,7 @@ AppSettingsMap DefaultsStorage::loadAppSettings() {
 }
 
 void DefaultsStorage::saveAppSettings(const AppSettingsMap& settings) {
-  auto encoded = coding::toPropertyList(settings, coding::PlistFormat::Binary);
+  auto encoded = coding::toPropertyList(settings, coding::PlistFormat::binary);
   if (!encoded) {
     reportEncodeFailure(encoded.error(), settings);
     return;

@@ -95,7 +95,7 @@ TEST_F(ActionsTest, OpeningAPaneOfAVisibleWindowOnlySelectsBringsItForwardAndAct
   ASSERT_EQ(activations.size(), 2u);
   EXPECT_EQ(activations[1].processIdentifier,
             desktop.runningApplications().current().processIdentifier);
-  EXPECT_EQ(activations[1].options, platform::kActivateIgnoringOtherApps);
+  EXPECT_EQ(activations[1].options, platform::activateIgnoringOtherApps);
   const auto clicks = eventsNamed("Button_Click");
   ASSERT_EQ(clicks.size(), 2u);
   EXPECT_EQ(property<std::string>(clicks[1], "ButtonName"), "About");

@@ -38,7 +38,7 @@ TEST_F(ActivationQueueTest, EndsAGraceTimeAfterTheApplicationBecameFrontmost) {
   EXPECT_EQ(done->at, 600ms);
   ASSERT_EQ(requests(), 1u);
   EXPECT_EQ(desktop.runningApplications().activations()[0].options,
-            platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps);
+            platform::activateAllWindows | platform::activateIgnoringOtherApps);
   EXPECT_EQ(desktop.frontmost(), editor);
 }
 

@@ -365,8 +365,8 @@ TEST_F(X11WindowSystemTest, HideIconifiesAllWindowsAndActivationShowsThemAgain) 
                                 "WindowMinimizedChangedEvent"}));
 
   platform::X11RunningApplications running(display_, "app.Wendrix");
-  ASSERT_TRUE(running.activate(
-      client.pid(), platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps));
+  ASSERT_TRUE(running.activate(client.pid(),
+                               platform::activateAllWindows | platform::activateIgnoringOtherApps));
   // Shown again, and frontmost once the window manager's own focus changes
   // after the hide have settled too.
   ASSERT_TRUE(waitUntil([&] {
@@ -422,7 +422,7 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
   for (auto delivery : {platform::X11Keyboard::Delivery::sendEvent,
                         platform::X11Keyboard::Delivery::xtestWhenActive}) {
     SCOPED_TRACE(static_cast<int>(delivery));
-    ASSERT_TRUE(running.activate(client.pid(), platform::kActivateIgnoringOtherApps));
+    ASSERT_TRUE(running.activate(client.pid(), platform::activateIgnoringOtherApps));
     ASSERT_TRUE(waitUntil([&] { return running.isActive(client.pid()) == true; }));
     platform::X11Keyboard keyboard(display_, {}, delivery);
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, true}).ok());

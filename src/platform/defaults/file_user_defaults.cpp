@@ -211,7 +211,7 @@ base::Status FileUserDefaults::change(std::string_view key, std::optional<coding
 }
 
 base::Status FileUserDefaults::writeLocked(const coding::Dictionary& values) {
-  auto bytes = coding::encodePropertyList(coding::Value(values), coding::PlistFormat::Binary);
+  auto bytes = coding::encodePropertyList(coding::Value(values), coding::PlistFormat::binary);
   if (!bytes) return bytes.error();
 
   // The store is private to the user.

@@ -176,14 +176,14 @@ TEST_F(EncrypterTest, DecryptionNeverMakesOrStoresAKey) {
   for (const auto& data : {valid, unknownTag, legacy})
     EXPECT_FALSE(encrypter.decryptData(data));
   EXPECT_TRUE(log_.has(TLMLogLevel::Warning, "Unknown encryption key tag 'someOtherTag'."));
-  EXPECT_EQ(store_->callCount(Call::kAdd), 0);
+  EXPECT_EQ(store_->callCount(Call::add), 0);
   EXPECT_FALSE(metadata());
 
   // With keys in place an unknown tag is still refused, not read with one of them.
   ASSERT_TRUE(encrypter.encryptString("x"));
-  const auto adds = store_->callCount(Call::kAdd);
+  const auto adds = store_->callCount(Call::add);
   EXPECT_FALSE(encrypter.decryptData(unknownTag));
-  EXPECT_EQ(store_->callCount(Call::kAdd), adds);
+  EXPECT_EQ(store_->callCount(Call::add), adds);
 }
 
 TEST_F(EncrypterTest, ShortOrDamagedDataAnswersNone) {
@@ -230,19 +230,19 @@ TEST_F(EncrypterTest, StoredKeyOfTheWrongSizeIsRefusedAndKept) {
 TEST_F(EncrypterTest, KeychainFailuresNeverReplaceOrLoseAKey) {
   storeKey(kTLEncryptionKeyTagAlternate, kKeyBase64);
   // A failed read must not lead to a new key over the stored one.
-  store_->failCalls(Call::kCopy, platform::kSecretIO);
+  store_->failCalls(Call::copy, platform::kSecretIO);
   EXPECT_FALSE(makeEncrypter().encryptString("x"));
-  EXPECT_EQ(store_->callCount(Call::kAdd), 0);
-  store_->failCalls(Call::kCopy, platform::kSecretSuccess);
+  EXPECT_EQ(store_->callCount(Call::add), 0);
+  store_->failCalls(Call::copy, platform::kSecretSuccess);
   EXPECT_EQ(storedKey(kTLEncryptionKeyTagAlternate), bytesOf(kKeyBase64));
 
   // A key that cannot be saved is not used: its data would be lost on restart.
   settings_.setString(kTLMEncryptionKeyMetadataKey,
                       "kTLEncryptionKeyTagAlternate/2000-01-01T00:00:00.000Z");
-  store_->failCalls(Call::kAdd, platform::kSecretIO);
+  store_->failCalls(Call::add, platform::kSecretIO);
   EXPECT_FALSE(makeEncrypter().encryptString("x"));
   EXPECT_FALSE(storedKey(kTLEncryptionKeyTag));
-  store_->failCalls(Call::kAdd, platform::kSecretSuccess);
+  store_->failCalls(Call::add, platform::kSecretSuccess);
   const auto encrypted = makeEncrypter().encryptString("x");
   ASSERT_TRUE(encrypted);
   EXPECT_EQ(makeEncrypter().decryptString(*encrypted), "x");

@@ -69,17 +69,17 @@ TEST_F(KeychainUtilTest, FailuresAnswerNoneWithTheStatusInTheMessage) {
 
   // Deleting an absent item deletes nothing.
   EXPECT_FALSE(keychain_.deleteStringForKey("missing"));
-  EXPECT_EQ(store_->callCount(Call::kRemove), 0);
+  EXPECT_EQ(store_->callCount(Call::remove), 0);
 
-  store_->failCalls(Call::kAdd, platform::kSecretIO);
+  store_->failCalls(Call::add, platform::kSecretIO);
   EXPECT_FALSE(keychain_.storeString("v", "k"));
   EXPECT_TRUE(log_.has(TLMLogLevel::Warning,
                        "Failed to store item with key='k', service='test.Wendrix.DarAveved' to "
                        "keychain. OS Status code -36"));
-  store_->failCalls(Call::kAdd, platform::kSecretSuccess);
+  store_->failCalls(Call::add, platform::kSecretSuccess);
 
   ASSERT_TRUE(keychain_.storeString("v", "k"));
-  store_->failCalls(Call::kRemove, platform::kSecretIO);
+  store_->failCalls(Call::remove, platform::kSecretIO);
   EXPECT_FALSE(keychain_.deleteStringForKey("k"));
   EXPECT_TRUE(log_.has(TLMLogLevel::Warning,
                        "Failed to delete item with key='k', service='test.Wendrix.DarAveved' from "

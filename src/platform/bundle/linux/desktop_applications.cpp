@@ -78,7 +78,7 @@ std::optional<std::string> findBelow(const std::string& dir, std::string_view re
 }
 
 base::Error readError(const std::string& path, std::string why) {
-  return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryUnreadable,
+  return base::Error(std::string(kDesktopEntryErrorDomain), desktopEntryUnreadable,
                      "Cannot read " + path + ": " + why + ".");
 }
 
@@ -222,7 +222,7 @@ base::Result<DesktopApplication> parseDesktopApplication(std::string_view text,
   }
   const DesktopEntry& entry = *parsed;
   auto invalid = [&](const std::string& why) {
-    return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryInvalidValue,
+    return base::Error(std::string(kDesktopEntryErrorDomain), desktopEntryInvalidValue,
                        path + ": " + why);
   };
 
@@ -261,7 +261,7 @@ base::Result<DesktopApplication> parseDesktopApplication(std::string_view text,
       app.exec = error;
     }
   } else {
-    app.exec = base::Error(std::string(kExecLineErrorDomain), kExecLineMalformed,
+    app.exec = base::Error(std::string(kExecLineErrorDomain), execLineMalformed,
                            path + ": Desktop entry has no Exec line.");
   }
   return app;

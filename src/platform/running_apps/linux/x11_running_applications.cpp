@@ -51,7 +51,7 @@ bool X11RunningApplications::activate(std::int32_t processIdentifier, std::uint3
   }
   const long kPager = 2;
   const long kAbove = 0;
-  if (options & kActivateAllWindows) {
+  if (options & activateAllWindows) {
     for (X11Display::WindowId window : windows) {
       if (window != target && !display_->isIconic(window)) {
         display_->sendRootMessage(window, "_NET_RESTACK_WINDOW", {kPager, 0, kAbove});
