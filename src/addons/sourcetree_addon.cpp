@@ -27,7 +27,7 @@ base::Result<SourcetreeState> SourcetreeState::decode(const coding::Reader& read
   if (!f.ok()) return f.finish(SourcetreeState::browser());
   const auto type = sourcetreeWindowTypeFromRawValue(raw);
   if (!type) {
-    return reader.error(coding::ErrorCode::DataCorrupted,
+    return reader.error(coding::ErrorCode::dataCorrupted,
                         "unknown SourcetreeWindowTypes \"" + raw + "\"");
   }
   if (*type == SourcetreeWindowTypes::browser) return SourcetreeState::browser();

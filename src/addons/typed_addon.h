@@ -112,7 +112,7 @@ class TypedAddon : public Addon {
   // The addon's property-list coder: binary property lists of the state's
   // coded form.
   static base::Result<base::Bytes> encodeState(const State& state) {
-    return coding::toPropertyList(state, coding::PlistFormat::Binary);
+    return coding::toPropertyList(state, coding::PlistFormat::binary);
   }
   static base::Result<State> decodeState(const base::Bytes& data) {
     return coding::fromPropertyList<State>(data);

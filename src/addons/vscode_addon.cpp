@@ -32,7 +32,7 @@ base::Result<VSCodeState> VSCodeState::decode(const coding::Reader& reader) {
   if (!f.ok()) return f.finish(VSCodeState::recent({}));
   const auto type = vscodeSourceTypeFromRawValue(raw);
   if (!type) {
-    return reader.error(coding::ErrorCode::DataCorrupted,
+    return reader.error(coding::ErrorCode::dataCorrupted,
                         "unknown VSCodeSourceType \"" + raw + "\"");
   }
   if (*type == VSCodeSourceType::recent) {

@@ -57,7 +57,7 @@ base::Result<XcodeAddonState> XcodeAddonState::decode(const coding::Reader& read
   if (!f.ok()) return f.finish(XcodeAddonState::unsupported());
   const auto type = xcodeWindowTypeFromRawValue(raw);
   if (!type) {
-    return reader.error(coding::ErrorCode::DataCorrupted,
+    return reader.error(coding::ErrorCode::dataCorrupted,
                         "unknown XcodeWindowTypes \"" + raw + "\"");
   }
   if (*type == XcodeWindowTypes::project) {

@@ -22,7 +22,7 @@ namespace coding {
 
 class Value;
 
-enum class Type { Null, Bool, Int, UInt, Double, String, Bytes, Date, Url, Array, Dictionary };
+enum class Type { null, boolean, int64, uint64, real, string, bytes, date, url, array, dictionary };
 
 // "null", "boolean", "integer", "integer", "number", "string", "data", "date",
 // "URL", "array", "dictionary": for error texts.
@@ -85,7 +85,7 @@ class Value {
   Value(Dictionary dict) : v_(std::move(dict)) {}
 
   Type type() const { return static_cast<Type>(v_.index()); }
-  bool isNull() const { return type() == Type::Null; }
+  bool isNull() const { return type() == Type::null; }
 
   // The held value when it has exactly type T (one of bool, std::int64_t,
   // std::uint64_t, double, std::string, base::Bytes, base::Time, base::Url,

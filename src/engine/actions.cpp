@@ -167,7 +167,7 @@ void Actions::windowWillClose() {
 
 void Actions::activateProgram() {
   runningApplications_.activate(runningApplications_.current().processIdentifier,
-                                platform::kActivateIgnoringOtherApps);
+                                platform::activateIgnoringOtherApps);
 }
 
 }  // namespace wendrix

@@ -34,8 +34,8 @@ namespace wendrix::x11 {
 namespace xconn = ::platform::xconn;
 
 struct X11WindowSystemOptions {
-  // The bundle identifier of the program's own windows.
-  std::string selfBundleIdentifier = "app.Wendrix";
+  // The bundle identifier of the program's own windows: its AppIdentity's.
+  std::string selfBundleIdentifier;
   // How long a frame, minimize or hide write waits for the window manager.
   dispatch::Duration writeTimeout = std::chrono::seconds(2);
 };

@@ -45,8 +45,8 @@ class AddonTest : public ::testing::Test {
   }
 
   // A window of a new application with bundle identifier `bundleId`.
-  winsys::WindowPtr windowOf(std::optional<std::string> bundleId, winsys::fake::WindowSpec spec) {
-    winsys::fake::AppSpec app;
+  winsys::WindowPtr windowOf(std::optional<std::string> bundleId, winsys::fake::WindowSetup spec) {
+    winsys::fake::AppSetup app;
     app.bundleIdentifier = std::move(bundleId);
     return desktop.launch(app, {std::move(spec)})->windows().front();
   }

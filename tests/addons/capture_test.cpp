@@ -19,8 +19,8 @@
 namespace wendrix::testing {
 namespace {
 
-using winsys::fake::AppSpec;
-using winsys::fake::WindowSpec;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
 
 // A saved window as "index title: state".
 template <class State>
@@ -79,24 +79,24 @@ class AddonCaptureTest : public ActionsTest {
 
 TEST_F(AddonCaptureTest, SavedLayoutsCarryEachAddonsStatesIntoTheStore) {
   desktop.launch(
-      AppSpec::withId("com.apple.dt.Xcode"),
-      {WindowSpec::titled("Docs").asMinimized().withUIElement(
+      AppSetup::withId("com.apple.dt.Xcode"),
+      {WindowSetup::titled("Docs").asMinimized().withUIElement(
            element({{UIAttribute::identifier, "Documentation Viewer Window"}})),
-       WindowSpec::titled("A").withUIElement(
+       WindowSetup::titled("A").withUIElement(
            element({{UIAttribute::identifier, "Xcode.WorkspaceWindow"},
                     {UIAttribute::document, "/p/A.xcodeproj"}})),
-       WindowSpec::titled("Odd").withUIElement(element()),
-       WindowSpec::titled("Organizer")
+       WindowSetup::titled("Odd").withUIElement(element()),
+       WindowSetup::titled("Organizer")
            .withUIElement(element({{UIAttribute::identifier, "_IDEProductsUI:OrganizerWindow"}}))});
-  desktop.launch(AppSpec::withId("com.torusknot.SourceTreeNotMAS"),
-                 {WindowSpec::titled("wendrix").withUIElement(
+  desktop.launch(AppSetup::withId("com.torusknot.SourceTreeNotMAS"),
+                 {WindowSetup::titled("wendrix").withUIElement(
                       element({{UIAttribute::identifier, "repo:/srv/wendrix"}})),
-                  WindowSpec::titled("Settings")});
-  desktop.launch(AppSpec::withId("com.zodoradud.VSCode"),
-                 {WindowSpec::titled("Welcome").withUIElement(
+                  WindowSetup::titled("Settings")});
+  desktop.launch(AppSetup::withId("com.zodoradud.VSCode"),
+                 {WindowSetup::titled("Welcome").withUIElement(
                       editor.application->addChild(element({{UIAttribute::role, "AXWindow"}}))),
-                  WindowSpec::titled("main.cpp — wendrix").withUIElement(editor.window)});
-  desktop.launch(AppSpec::withId("org.example.Plain"), {WindowSpec::titled("Plain")});
+                  WindowSetup::titled("main.cpp — wendrix").withUIElement(editor.window)});
+  desktop.launch(AppSetup::withId("org.example.Plain"), {WindowSetup::titled("Plain")});
 
   auto done = watch(actions->saveLayout("Work"), queue);
   queue.runUntilIdle();
@@ -135,10 +135,10 @@ TEST_F(AddonCaptureTest, SavedLayoutsCarryEachAddonsStatesIntoTheStore) {
 
 TEST_F(AddonCaptureTest, AWindowAddedToALayoutCarriesItsState) {
   auto xcodeApp =
-      desktop.launch(AppSpec::withId("com.apple.dt.Xcode"),
-                     {WindowSpec::titled("Devices").withUIElement(withChildren(
+      desktop.launch(AppSetup::withId("com.apple.dt.Xcode"),
+                     {WindowSetup::titled("Devices").withUIElement(withChildren(
                          element(), {element({{UIAttribute::role, "AXSplitGroup"}})}))});
-  auto plainApp = desktop.launch(AppSpec::withId("org.example.Plain"), {WindowSpec::titled("P")});
+  auto plainApp = desktop.launch(AppSetup::withId("org.example.Plain"), {WindowSetup::titled("P")});
   storage->saveLayout(layout("Work"));
 
   actions->addWindowToLayout(*xcodeApp->windows()[0], *stored("Work"));
@@ -177,11 +177,11 @@ TEST_F(AddonManagerTest, EncodesAWindowsStateThroughItsApplicationsAddon) {
   const AddonManager manager;
   auto docs = element({{UIAttribute::identifier, "Documentation Viewer Window"}});
   auto xcodeApp = desktop.launch(
-      AppSpec::withId("com.apple.dt.Xcode"),
-      {WindowSpec::titled("Docs").withUIElement(docs), WindowSpec::titled("No element")});
-  auto unnamed = desktop.launch(AppSpec{}, {WindowSpec::titled("Docs").withUIElement(docs)});
-  auto other = desktop.launch(AppSpec::withId("org.example.Other"),
-                              {WindowSpec::titled("Docs").withUIElement(docs)});
+      AppSetup::withId("com.apple.dt.Xcode"),
+      {WindowSetup::titled("Docs").withUIElement(docs), WindowSetup::titled("No element")});
+  auto unnamed = desktop.launch(AppSetup{}, {WindowSetup::titled("Docs").withUIElement(docs)});
+  auto other = desktop.launch(AppSetup::withId("org.example.Other"),
+                              {WindowSetup::titled("Docs").withUIElement(docs)});
 
   auto bytes = manager.encodedState(*xcodeApp->windows()[0]);
   ASSERT_TRUE(bytes);

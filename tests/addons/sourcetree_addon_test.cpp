@@ -12,7 +12,7 @@
 namespace wendrix::testing {
 namespace {
 
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 
 base::Url url(const char* text) {
   return *base::Url::parse(text);
@@ -76,15 +76,15 @@ using SourcetreeCaptureTest = AddonTest;
 TEST_F(SourcetreeCaptureTest, SavesEveryVisibleWindowAndLabelsEachRepositoryWindow) {
   SourcetreeAddon addon;
   auto app = desktop.launch(
-      winsys::fake::AppSpec::withId("com.torusknot.SourceTreeNotMAS"),
-      {WindowSpec::titled("wendrix").withUIElement(
+      winsys::fake::AppSetup::withId("com.torusknot.SourceTreeNotMAS"),
+      {WindowSetup::titled("wendrix").withUIElement(
            element({{UIAttribute::identifier, "repo:/srv/wendrix"}})),
-       WindowSpec::titled("gone").asMinimized().withUIElement(
+       WindowSetup::titled("gone").asMinimized().withUIElement(
            element({{UIAttribute::identifier, "repo:/srv/gone"}})),
-       WindowSpec::titled("Browser").withUIElement(
+       WindowSetup::titled("Browser").withUIElement(
            element({{UIAttribute::identifier, "repobrowser"}})),
-       WindowSpec::titled("Prefs"),
-       WindowSpec::titled("wendrix again")
+       WindowSetup::titled("Prefs"),
+       WindowSetup::titled("wendrix again")
            .withUIElement(element({{UIAttribute::identifier, "repo:/srv/wendrix"}}))});
 
   IApp saved;

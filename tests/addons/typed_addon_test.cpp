@@ -11,7 +11,7 @@
 namespace wendrix::testing {
 namespace {
 
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 
 // A state that is the window's title. A title starting with "broken" gives a
 // state the property-list coder refuses: its key holds the title and the
@@ -71,7 +71,7 @@ using TypedAddonTest = AddonTest;
 
 TEST_F(TypedAddonTest, EncodesTheStateAsABinaryPropertyListThatDecodesBackToItsDisplay) {
   TitleAddon addon;
-  auto bytes = addon.encodedState(*windowOf("x", WindowSpec::titled("alpha")));
+  auto bytes = addon.encodedState(*windowOf("x", WindowSetup::titled("alpha")));
   ASSERT_TRUE(bytes);
   EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 8), "bplist00");
   EXPECT_EQ(coding::decodePropertyList(*bytes).value(),
@@ -81,13 +81,13 @@ TEST_F(TypedAddonTest, EncodesTheStateAsABinaryPropertyListThatDecodesBackToItsD
   EXPECT_EQ(shown->title, "alpha");
   EXPECT_FALSE(shown->image);
 
-  EXPECT_FALSE(addon.encodedState(*windowOf("x", WindowSpec::titled("none"))));
+  EXPECT_FALSE(addon.encodedState(*windowOf("x", WindowSetup::titled("none"))));
   EXPECT_TRUE(errorEvents().empty());
 }
 
 TEST_F(TypedAddonTest, AStateThatCannotBeEncodedIsReportedWithoutTitleOrDocument) {
   TitleAddon addon;
-  auto window = windowOf("x", WindowSpec::titled("broken Plan").withDocument("/srv/plan.txt"));
+  auto window = windowOf("x", WindowSetup::titled("broken Plan").withDocument("/srv/plan.txt"));
   EXPECT_FALSE(addon.encodedState(*window));
   EXPECT_EQ(
       errorEvents(),
@@ -115,9 +115,9 @@ TEST_F(TypedAddonTest, DisplaysFollowWindowOrderKeepRepeatsAndReportUndecodableS
 
 TEST_F(TypedAddonTest, CapturesTheVisibleWindowsIndexedAmongThemselvesWithTheirStates) {
   TitleAddon addon;
-  auto app = desktop.launch(winsys::fake::AppSpec::withId("x"),
-                            {WindowSpec::titled("a").asMinimized(), WindowSpec::titled("none"),
-                             WindowSpec::titled("c").withFrame({1, 2, 3, 4})});
+  auto app = desktop.launch(winsys::fake::AppSetup::withId("x"),
+                            {WindowSetup::titled("a").asMinimized(), WindowSetup::titled("none"),
+                             WindowSetup::titled("c").withFrame({1, 2, 3, 4})});
   const auto records = addon.captureWindows(app->knownWindows());
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].title, "none");

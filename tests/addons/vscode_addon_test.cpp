@@ -19,7 +19,7 @@ namespace wendrix::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 
 base::Url url(const std::string& text) {
   return *base::Url::parse(text);
@@ -120,11 +120,11 @@ TEST_F(VSCodeStateTest, CapturesWindowsWithAStateAtTheirPositionInTheWholeList) 
     return tree.application->addChild(element({{UIAttribute::role, "AXWindow"}}));
   };
   auto app = desktop.launch(
-      winsys::fake::AppSpec::withId(std::string(kVSCodeBundleId)),
-      {WindowSpec::titled("a.cpp — wendrix").asMinimized().withUIElement(windowElement()),
-       WindowSpec::titled("Welcome").withUIElement(windowElement()),
-       WindowSpec::titled("b.cpp — wendrix").withFrame({1, 2, 3, 4}).withUIElement(windowElement()),
-       WindowSpec::titled("gone").withUIElement(windowElement())});
+      winsys::fake::AppSetup::withId(std::string(kVSCodeBundleId)),
+      {WindowSetup::titled("a.cpp — wendrix").asMinimized().withUIElement(windowElement()),
+       WindowSetup::titled("Welcome").withUIElement(windowElement()),
+       WindowSetup::titled("b.cpp — wendrix").withFrame({1, 2, 3, 4}).withUIElement(windowElement()),
+       WindowSetup::titled("gone").withUIElement(windowElement())});
 
   const auto records = addon.captureWindows(app->knownWindows());
   ASSERT_EQ(records.size(), 2u);

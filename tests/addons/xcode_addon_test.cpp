@@ -12,7 +12,7 @@
 namespace wendrix::testing {
 namespace {
 
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 
 constexpr const char* kWorkspace = "Xcode.WorkspaceWindow";
 constexpr const char* kTabContent = "Workspace window tab content";
@@ -132,18 +132,18 @@ TEST(XcodeAddonTest, StatesCodeAsTheirTagAndProjectPath) {
 
 class XcodeCaptureTest : public AddonTest {
  protected:
-  static WindowSpec windowWith(std::string title, Element e) {
-    return WindowSpec::titled(std::move(title)).withUIElement(std::move(e));
+  static WindowSetup windowWith(std::string title, Element e) {
+    return WindowSetup::titled(std::move(title)).withUIElement(std::move(e));
   }
   XcodeAddon addon;
 };
 
 TEST_F(XcodeCaptureTest, SavesClassifiedWindowsWithTheirPositionInTheWholeList) {
   auto app = desktop.launch(
-      winsys::fake::AppSpec::withId("com.apple.dt.Xcode"),
+      winsys::fake::AppSetup::withId("com.apple.dt.Xcode"),
       {windowWith("Docs", element({{UIAttribute::identifier, "Documentation Viewer Window"}}))
            .asMinimized(),
-       windowWith("Odd", element()), WindowSpec::titled("No element"),
+       windowWith("Odd", element()), WindowSetup::titled("No element"),
        windowWith("A", withChildren(element({{UIAttribute::identifier, kWorkspace}}),
                                     {tabContent("/p/A.xcodeproj")}))
            .withFrame({10, 20, 300, 200})

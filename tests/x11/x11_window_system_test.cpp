@@ -449,7 +449,7 @@ TEST_F(X11WindowSystemTest, HideIconifiesAllWindowsAndActivationShowsThemAgain) 
 
   platform::X11RunningApplications running(connection_, "app.Wendrix");
   ASSERT_TRUE(running.activate(
-      client.pid(), platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps));
+      client.pid(), platform::activateAllWindows | platform::activateIgnoringOtherApps));
   // Shown again, and frontmost once the window manager's own focus changes
   // after the hide have settled too.
   ASSERT_TRUE(waitUntil([&] {
@@ -505,7 +505,7 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
   for (auto delivery : {platform::X11Keyboard::Delivery::sendEvent,
                         platform::X11Keyboard::Delivery::xtestWhenActive}) {
     SCOPED_TRACE(static_cast<int>(delivery));
-    ASSERT_TRUE(running.activate(client.pid(), platform::kActivateIgnoringOtherApps));
+    ASSERT_TRUE(running.activate(client.pid(), platform::activateIgnoringOtherApps));
     ASSERT_TRUE(waitUntil([&] { return running.isActive(client.pid()) == true; }));
     platform::X11Keyboard keyboard(connection_, {}, delivery);
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, true}).ok());

@@ -1,4 +1,4 @@
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 
 #include <gtest/gtest.h>
 
@@ -100,19 +100,19 @@ TEST(TLMDarAvevedUserDefaultsTest, OldValueStaysWhenNewKeyCannotBeStored) {
 
 TEST(TLMDarAvevedUserDefaultsTest, SharedInstanceUsesStandardDefaultsUntilReset) {
   auto first = std::make_shared<platform::MemoryUserDefaults>();
-  platform::UserDefaults::setStandard(first);
-  TLMDarAvevedUserDefaults::resetSharedInstance();
+  platform::UserDefaults::setSharedForTesting(first);
+  TLMDarAvevedUserDefaults::setSharedForTesting();
   auto shared = TLMDarAvevedUserDefaults::shared();
   EXPECT_EQ(shared, TLMDarAvevedUserDefaults::shared());
   shared->setObject(true, "DarAvevedIsEnabled");
   EXPECT_EQ(first->getBool("TLDarAvevedDarAvevedIsEnabled"), true);
 
   auto second = std::make_shared<platform::MemoryUserDefaults>();
-  platform::UserDefaults::setStandard(second);
-  TLMDarAvevedUserDefaults::resetSharedInstance();
+  platform::UserDefaults::setSharedForTesting(second);
+  TLMDarAvevedUserDefaults::setSharedForTesting();
   EXPECT_FALSE(TLMDarAvevedUserDefaults::shared()->objectForKey("DarAvevedIsEnabled"));
-  TLMDarAvevedUserDefaults::resetSharedInstance();
-  platform::UserDefaults::setStandard(nullptr);
+  TLMDarAvevedUserDefaults::setSharedForTesting();
+  platform::UserDefaults::setSharedForTesting(nullptr);
 }
 
 }  // namespace

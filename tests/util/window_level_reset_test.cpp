@@ -1,4 +1,4 @@
-#include "util/window_level.h"
+#include "util/window_level_reset.h"
 
 #include <gtest/gtest.h>
 

@@ -31,8 +31,8 @@ class TLMDarAvevedUserDefaults {
   // The process-wide instance over platform::UserDefaults::standard(),
   // made on first use.
   static std::shared_ptr<TLMDarAvevedUserDefaults> shared();
-  // Drops the shared instance; the next shared() makes a new one.
-  static void resetSharedInstance();
+  // Makes `instance` the shared one; none: the next shared() makes a new one.
+  static void setSharedForTesting(std::shared_ptr<TLMDarAvevedUserDefaults> instance = nullptr);
 
   static std::string getDarAvevedKeyFrom(std::string_view key);
 

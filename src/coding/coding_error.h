@@ -11,13 +11,13 @@ namespace coding {
 inline constexpr const char* kErrorDomain = "coding";
 
 enum class ErrorCode {
-  TypeMismatch = 1,   // a value of another type than the record needs
-  KeyNotFound = 2,    // a required key is absent
-  ValueNotFound = 3,  // a required value is null
-  OutOfRange = 4,     // a number that does not fit the record's type
-  DataCorrupted = 5,  // well-typed but invalid (a bad URL, bad Base64, an unknown case)
-  InvalidInput = 6,   // text or bytes that are not JSON / a property list at all
-  InvalidValue = 7,   // a value the target format cannot hold (NaN in JSON, null in a plist)
+  typeMismatch = 1,   // a value of another type than the record needs
+  keyNotFound = 2,    // a required key is absent
+  valueNotFound = 3,  // a required value is null
+  outOfRange = 4,     // a number that does not fit the record's type
+  dataCorrupted = 5,  // well-typed but invalid (a bad URL, bad Base64, an unknown case)
+  invalidInput = 6,   // text or bytes that are not JSON / a property list at all
+  invalidValue = 7,   // a value the target format cannot hold (NaN in JSON, null in a plist)
 };
 
 inline base::Error makeError(ErrorCode code, std::string description) {

@@ -1,4 +1,4 @@
-#include "rx/error.h"
+#include "rx/rx_error.h"
 
 #include <string>
 

@@ -1,20 +1,14 @@
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 
-#include <mutex>
-
+#include "base/shared_slot.h"
 #include "telemetry/core/logger.h"
 
 namespace tlm {
 namespace {
 
-struct Shared {
-  std::mutex mutex;
-  std::shared_ptr<TLMDarAvevedUserDefaults> instance;
-};
-
-Shared& shared() {
-  static Shared s;
-  return s;
+base::SharedSlot<TLMDarAvevedUserDefaults>& sharedSlot() {
+  static base::SharedSlot<TLMDarAvevedUserDefaults> slot;
+  return slot;
 }
 
 }  // namespace
@@ -23,18 +17,14 @@ TLMDarAvevedUserDefaults::TLMDarAvevedUserDefaults(std::shared_ptr<platform::Use
     : defaults_(std::move(defaults)) {}
 
 std::shared_ptr<TLMDarAvevedUserDefaults> TLMDarAvevedUserDefaults::shared() {
-  auto& s = tlm::shared();
-  std::lock_guard lock(s.mutex);
-  if (!s.instance) {
-    s.instance = std::make_shared<TLMDarAvevedUserDefaults>(platform::UserDefaults::standard());
-  }
-  return s.instance;
+  return sharedSlot().getOrMake([] {
+    return std::make_shared<TLMDarAvevedUserDefaults>(platform::UserDefaults::standard());
+  });
 }
 
-void TLMDarAvevedUserDefaults::resetSharedInstance() {
-  auto& s = tlm::shared();
-  std::lock_guard lock(s.mutex);
-  s.instance.reset();
+void TLMDarAvevedUserDefaults::setSharedForTesting(
+    std::shared_ptr<TLMDarAvevedUserDefaults> instance) {
+  sharedSlot().exchange(std::move(instance));
 }
 
 std::string TLMDarAvevedUserDefaults::getDarAvevedKeyFrom(std::string_view key) {
