@@ -1,0 +1,54 @@
+// A plain driver for the fuzz targets: runs LLVMFuzzerTestOneInput once on
+// each file named on the command line (each file of a named folder, in name
+// order), as libFuzzer replays a corpus. The ordinary test build links every
+// target with it, so the committed corpus is checked without clang.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
+  for (int i = 1; i < argc; ++i) {
+    const fs::path path(argv[i]);
+    std::error_code error;
+    if (!fs::is_directory(path, error)) {
+      files.push_back(path);
+      continue;
+    }
+    std::vector<fs::path> inFolder;
+    for (const auto& entry : fs::directory_iterator(path, error)) {
+      if (entry.is_regular_file()) inFolder.push_back(entry.path());
+    }
+    std::sort(inFolder.begin(), inFolder.end());
+    files.insert(files.end(), inFolder.begin(), inFolder.end());
+  }
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<char> contents((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) {
+      std::fprintf(stderr, "cannot read %s\n", file.c_str());
+      return 2;
+    }
+    // A heap block of exactly the input's size, as libFuzzer passes it, so
+    // AddressSanitizer sees a read past the end.
+    const std::size_t size = contents.size();
+    auto data = std::make_unique<std::uint8_t[]>(size == 0 ? 1 : size);
+    std::copy(contents.begin(), contents.end(), data.get());
+    std::fprintf(stderr, "replaying %s (%zu bytes)\n", file.c_str(), size);
+    LLVMFuzzerTestOneInput(data.get(), size);
+  }
+  std::fprintf(stderr, "replayed %zu inputs\n", files.size());
+  return 0;
+}
