@@ -10,7 +10,8 @@
 namespace fuzz {
 
 std::filesystem::path scratchFolder() {
-  static const std::filesystem::path folder = [] {
+  // Never destroyed, so the exit handler below can still read it.
+  static const std::filesystem::path* const folder = [] {
     std::error_code error;
     std::filesystem::path base = "/dev/shm";
     if (!std::filesystem::is_directory(base, error)) base = std::filesystem::temp_directory_path();
@@ -19,16 +20,15 @@ std::filesystem::path scratchFolder() {
       std::perror("mkdtemp");
       std::abort();
     }
-    const std::filesystem::path made = pattern;
     // Removed when the process ends normally (a replay run); a fuzzing run
     // that stops at a crash leaves it behind.
     std::atexit([] {
       std::error_code ignored;
       std::filesystem::remove_all(scratchFolder(), ignored);
     });
-    return made;
+    return new std::filesystem::path(pattern);
   }();
-  return folder;
+  return *folder;
 }
 
 void emptyFolder(const std::filesystem::path& folder) {
