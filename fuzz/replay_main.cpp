@@ -3,6 +3,8 @@
 // order), as libFuzzer replays a corpus. The ordinary test build links every
 // target with it, so the committed corpus is checked without clang.
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +18,31 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
+// An input that makes a parser run away with memory fails its test instead of
+// taking the machine's memory (libFuzzer's -rss_limit_mb does this when
+// fuzzing). The sanitizers reserve huge address ranges, so under them their
+// own RSS watch does it; a plain build limits its address space.
+extern "C" const char* __asan_default_options() {
+  return "hard_rss_limit_mb=4096";
+}
+extern "C" const char* __tsan_default_options() {
+  return "hard_rss_limit_mb=4096";
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define WENDRIX_REPLAY_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define WENDRIX_REPLAY_SANITIZED 1
+#endif
+#endif
+
 int main(int argc, char** argv) {
+#ifndef WENDRIX_REPLAY_SANITIZED
+  constexpr rlim_t kMemoryLimit = rlim_t{4096} << 20;
+  const rlimit limit{kMemoryLimit, kMemoryLimit};
+  setrlimit(RLIMIT_AS, &limit);
+#endif
   namespace fs = std::filesystem;
   std::vector<fs::path> files;
   for (int i = 1; i < argc; ++i) {
