@@ -19,6 +19,15 @@ if(WENDRIX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+# Coverage feedback for libFuzzer in every library; only the fuzz programs
+# link the fuzzer's main (fuzz/CMakeLists.txt).
+if(WENDRIX_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+if(WENDRIX_TSAN)
+  add_compile_options(-fsanitize=thread)
+  add_link_options(-fsanitize=thread)
+endif()
 
 # Warning flags for our own targets only.
 function(wendrix_warnings target)
