@@ -92,7 +92,8 @@ rx::Single<rx::Unit> Actions::autoCloseOtherApps(const Layout& layout) {
 }
 
 rx::Single<Statuses> Actions::closeApplication(const ApplicationPtr& app) {
-  return rx::Single<Statuses>::deferred([storage = storage_, app]() -> rx::Single<Statuses> {
+  return rx::Single<Statuses>::deferred([storage = storage_, aliases = aliases_,
+                                         app]() -> rx::Single<Statuses> {
     if (!app) return rx::Single<Statuses>::just({});
     // Read for each application as its turn starts: the setting may change
     // between two calls.
@@ -101,7 +102,7 @@ rx::Single<Statuses> Actions::closeApplication(const ApplicationPtr& app) {
         return rx::Single<Statuses>::just(closeWindows(*app));
       case CloseBehavior::quit: {
         const auto id = app->bundleIdentifier();
-        if (id == kFinderBundleId || id == kOwnBundleId) {
+        if (id && (aliases->tableId(*id) == kFinderBundleId || *id == kOwnBundleId)) {
           return rx::Single<Statuses>::just(closeWindows(*app));
         }
         app->quit();
