@@ -65,6 +65,10 @@ struct Agent::Parts {
   std::vector<std::string> pendingURLs;
 };
 
+BundleIdAliases desktopAliases(const platform::DesktopEntryDirectories& directories) {
+  return BundleIdAliases::standard(platform::defaultFileManagerId(directories));
+}
+
 base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
                                                  toolkit::Application& application,
                                                  AgentOptions options) {
@@ -86,8 +90,7 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   actions.clock = &loop.clock();
   actions.workspace = &parts->workspace;
   actions.keyboard = &parts->keyboard;
-  actions.aliases = std::make_shared<const BundleIdAliases>(
-      BundleIdAliases::standard(platform::defaultFileManagerId(parts->directories)));
+  actions.aliases = std::make_shared<const BundleIdAliases>(desktopAliases(parts->directories));
   parts->delegate = std::make_shared<AppDelegate>(std::move(context));
   application.setDelegate(parts->delegate);
   return std::unique_ptr<Agent>(new Agent(std::move(parts)));

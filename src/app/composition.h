@@ -18,6 +18,11 @@
 namespace wendrix {
 
 class AppDelegate;
+class BundleIdAliases;
+
+// The alias table for this desktop: the fixed aliases and the user's file
+// manager, found through the mimeapps.list files of the environment.
+BundleIdAliases desktopAliases(const platform::DesktopEntryDirectories& directories);
 
 struct AgentOptions {
   // The X display ("" for $DISPLAY).

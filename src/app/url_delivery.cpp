@@ -79,8 +79,12 @@ base::Result<std::vector<std::string>> parseURLMessage(std::string_view message,
 base::Result<std::string> makeURLMessage(const std::vector<std::string>& urls,
                                          const URLMessageLimits& limits) {
   std::string message;
-  for (const std::string& url : urls)
+  for (const std::string& url : urls) {
+    if (url.empty() || url.find('\n') != std::string::npos) {
+      return deliveryError(12, "a URL is empty or holds a line end");
+    }
     message += url + "\n";
+  }
   auto checked = parseURLMessage(message, limits);
   if (!checked.ok()) return checked.error();
   return message;
