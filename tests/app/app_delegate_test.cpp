@@ -34,8 +34,8 @@ class AppDelegateTest : public ::testing::Test {
 
   void start(std::map<std::string, std::string> bundleInfo,
              std::map<std::string, std::string> images = {{"Menu Icon", "/icons/menu.png"}}) {
-    application.emplace(queue, toolkit::Application::Options{std::move(bundleInfo),
-                                                             std::move(images), nullptr});
+    application.emplace(
+        queue, toolkit::Application::Options{std::move(bundleInfo), std::move(images), nullptr});
     AppDelegateContext context;
     context.application = &*application;
     context.appSecret = "11111111-2222-3333-4444-555555555555";

@@ -24,13 +24,13 @@ class BundleAliasesTest : public RestoreTest {
     write("config/mimeapps.list",
           "[Added Associations]\ninode/directory=other.desktop;\n"
           "[Default Applications]\ntext/plain=editor.desktop\n"
-          "inode/directory=missing.desktop;" + kFiles + ".desktop;\n");
+          "inode/directory=missing.desktop;" +
+              kFiles + ".desktop;\n");
     write("data/applications/" + kFiles + ".desktop",
           "[Desktop Entry]\nType=Application\nName=Files\nExec=files %U\n");
-    support::ScopedEnvironment environment{
-        {"XDG_CONFIG_HOME", (temp.path() / "config").string()},
-        {"XDG_CONFIG_DIRS", (temp.path() / "none").string()},
-        {"XDG_CURRENT_DESKTOP", std::nullopt}};
+    support::ScopedEnvironment environment{{"XDG_CONFIG_HOME", (temp.path() / "config").string()},
+                                           {"XDG_CONFIG_DIRS", (temp.path() / "none").string()},
+                                           {"XDG_CURRENT_DESKTOP", std::nullopt}};
     aliases = std::make_shared<const BundleIdAliases>(
         desktopAliases(platform::DesktopEntryDirectories({(temp.path() / "data").string()})));
 
