@@ -24,20 +24,20 @@ namespace wendrix {
 
 // Members in the order they are built; destroyed in reverse.
 struct Agent::Parts {
-  Parts(dispatch::MainLoop& loop, toolkit::Application& application,
-        std::shared_ptr<platform::xconn::Connection> connection, const AgentOptions& options)
-      : loop(loop),
-        application(application),
-        scheduler(loop),
-        connection(std::move(connection)),
+  Parts(dispatch::MainLoop& mainLoop, toolkit::Application& app,
+        std::shared_ptr<platform::xconn::Connection> display, const AgentOptions& options)
+      : loop(mainLoop),
+        application(app),
+        scheduler(mainLoop),
+        connection(std::move(display)),
         bundles(directories, locale,
                 platform::DesktopBundleProvider::makeMainBundle(options.bundleInfo, directories)),
-        windowSystem(this->connection, resolver, &bundles,
+        windowSystem(connection, resolver, &bundles,
                      x11::X11WindowSystemOptions{options.bundleInfo.identifier}),
-        trust(this->connection, std::cerr),
-        workspace(loop, directories, locale, launches),
-        keyboard(this->connection, processGroup()),
-        runningApplications(this->connection, options.bundleInfo.identifier, processGroup()) {}
+        trust(connection, std::cerr),
+        workspace(mainLoop, directories, locale, launches),
+        keyboard(connection, processGroup()),
+        runningApplications(connection, options.bundleInfo.identifier, processGroup()) {}
 
   // The processes of the application a process belongs to, as the window
   // system groups them.
