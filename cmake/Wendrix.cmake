@@ -44,15 +44,16 @@ function(wendrix_warnings target)
   endif()
 endfunction()
 
-# wendrix_library(<name> [FOLDER <subfolder>] [DEPS <targets>...])
+# wendrix_library(<name> [FOLDER <subfolder>] [EXCLUDE <files>...] [DEPS <targets>...])
 # A static library `wendrix_<name>` from every .cpp below the calling folder, or
 # below its FOLDER (a header-only folder becomes an INTERFACE library). Includes
 # are rooted at src/. The implementation subfolders linux/, fake/, x11/ and qt/
 # are left out: each is a library of its own (FOLDER), so an interface's library
 # carries neither its real implementations nor its fakes. DEPS are the libraries
-# the folder's files include.
+# the folder's files include. EXCLUDE names files (relative to the folder) of
+# other targets, such as a program's entry point.
 function(wendrix_library name)
-  cmake_parse_arguments(ARG "" "FOLDER" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "FOLDER" "DEPS;EXCLUDE" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
   if(ARG_FOLDER)
     set(dir ${dir}/${ARG_FOLDER})
@@ -60,6 +61,9 @@ function(wendrix_library name)
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS RELATIVE ${dir} ${dir}/*.cpp ${dir}/*.c)
   if(NOT ARG_FOLDER)
     list(FILTER srcs EXCLUDE REGEX "^(linux|fake|x11|qt|headless)/")
+  endif()
+  if(ARG_EXCLUDE)
+    list(REMOVE_ITEM srcs ${ARG_EXCLUDE})
   endif()
   list(TRANSFORM srcs PREPEND ${dir}/)
   set(target wendrix_${name})

@@ -93,7 +93,7 @@ rx::Single<rx::Unit> Actions::autoCloseOtherApps(const Layout& layout) {
 
 rx::Single<Statuses> Actions::closeApplication(const ApplicationPtr& app) {
   return rx::Single<Statuses>::deferred(
-      [storage = storage_, app,
+      [storage = storage_, aliases = aliases_, app,
        ownId = bundles_.mainBundle().identifier()]() -> rx::Single<Statuses> {
         if (!app) return rx::Single<Statuses>::just({});
         // Read for each application as its turn starts: the setting may change
@@ -103,7 +103,7 @@ rx::Single<Statuses> Actions::closeApplication(const ApplicationPtr& app) {
             return rx::Single<Statuses>::just(closeWindows(*app));
           case CloseBehavior::quit: {
             const auto id = app->bundleIdentifier();
-            if (id == kFinderBundleId || (id && id == ownId)) {
+            if (id && (aliases->tableId(*id) == kFinderBundleId || *id == ownId)) {
               return rx::Single<Statuses>::just(closeWindows(*app));
             }
             app->quit();
