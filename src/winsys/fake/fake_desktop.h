@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "coding/value.h"
@@ -155,7 +157,8 @@ class FakeApplication final : public Application,
 };
 
 // What a "New Window" keystroke to a process does: after `delay`, `count`
-// new windows (0: none). `keyCode` limits it to one key.
+// new windows (0: none). `keyCode` limits it to one key; a process may have
+// one script per key and one for every other key.
 struct NewWindowScript {
   std::optional<std::uint16_t> keyCode;
   int count = 1;
@@ -191,8 +194,10 @@ struct LaunchScript {
   // Windows added when the application was running already (a reopen).
   std::vector<WindowSpec> reopenWindows;
   // For open requests with documents: one new window per document, titled by
-  // its last path component, with the document's path.
+  // its last path component, with the document's path; or, with
+  // `documentWindow`, made by it (none: no window for that document).
   bool windowPerDocument = false;
+  std::function<std::optional<WindowSpec>(const base::Url&)> documentWindow;
   // The error of Outcome::fail.
   base::Error error{"Wendrix.WorkspaceError", 2, "The application could not be launched."};
 
@@ -221,6 +226,12 @@ struct LaunchScript {
     return reopenWindows = std::move(w), *this;
   }
   LaunchScript& withWindowPerDocument() { return windowPerDocument = true, *this; }
+  LaunchScript& withWindowPerDocument(
+      std::function<std::optional<WindowSpec>(const base::Url&)> make) {
+    windowPerDocument = true;
+    documentWindow = std::move(make);
+    return *this;
+  }
   LaunchScript& withError(base::Error e) { return error = std::move(e), *this; }
 };
 
@@ -321,7 +332,9 @@ class FakeDesktop {
   int untitled_ = 0;
   int initializations_ = 0;
   WriteScript initScript_;
-  std::map<std::int32_t, NewWindowScript> newWindowScripts_;
+  // By process and key (none: every other key).
+  std::map<std::pair<std::int32_t, std::optional<std::uint16_t>>, NewWindowScript>
+      newWindowScripts_;
   std::map<std::string, LaunchScript> launchScripts_;
   std::map<std::int32_t, ActivationScript> activationScripts_;
 };
