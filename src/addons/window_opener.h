@@ -453,8 +453,11 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
     return Step::just({});
   }
 
-  // Pairs the pending entries with the windows not paired yet by document,
-  // and records exactly the windows paired.
+  // Pairs the pending entries with the windows not paired yet by document.
+  // The windows recorded as paired are exactly those of the pairs: display
+  // matching need not pair the first new windows (windows without a
+  // document pair in reverse order, and a window may come in late), and
+  // tidying closes whatever is not recorded.
   void pairByDisplay(const std::vector<winsys::WindowPtr>& windows) {
     std::vector<winsys::WindowPtr> fresh;
     for (const auto& window : windows) {
