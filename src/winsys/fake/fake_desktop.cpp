@@ -267,6 +267,9 @@ std::shared_ptr<FakeApplication> FakeDesktop::applicationWithURL(const base::Url
 }
 
 void FakeDesktop::scriptNewWindow(std::int32_t pid, NewWindowScript script) {
+  if (!script.keyCode) {
+    std::erase_if(newWindowScripts_, [pid](const auto& entry) { return entry.first.first == pid; });
+  }
   const auto key = std::make_pair(pid, script.keyCode);
   newWindowScripts_.insert_or_assign(key, std::move(script));
 }

@@ -157,8 +157,9 @@ class FakeApplication final : public Application,
 };
 
 // What a "New Window" keystroke to a process does: after `delay`, `count`
-// new windows (0: none). `keyCode` limits it to one key; a process may have
-// one script per key and one for every other key.
+// new windows (0: none). `keyCode` limits it to one key. A process has one
+// script per key and one for every other key; a script without a key
+// replaces all of the process's scripts.
 struct NewWindowScript {
   std::optional<std::uint16_t> keyCode;
   int count = 1;
