@@ -2,7 +2,7 @@
 
 // The registry of addons by application bundle identifier. Capture (saving a
 // layout, adding a window to one) asks it for the addon of an application
-// through AddonRegistry.
+// through AddonRegistry, restoring through AddonRestoreRegistry.
 
 #include <functional>
 #include <map>
@@ -13,6 +13,7 @@
 
 #include "addons/addon.h"
 #include "base/bytes.h"
+#include "engine/addon_restore.h"
 #include "engine/capture.h"
 #include "winsys/window_system.h"
 
@@ -26,7 +27,7 @@ inline constexpr std::string_view kVSCodeBundleId = "com.zodoradud.VSCode";
 // under kXcodeBundleId, kSourcetreeBundleId and kVSCodeBundleId. Read-only
 // once made; main thread only (the shared instance may be fetched from any
 // thread).
-class AddonManager final : public AddonRegistry {
+class AddonManager final : public AddonRegistry, public AddonRestoreRegistry {
  public:
   using AddonMap = std::map<std::string, std::shared_ptr<const Addon>, std::less<>>;
 
@@ -48,6 +49,10 @@ class AddonManager final : public AddonRegistry {
 
   // AddonRegistry: the same lookup.
   const AddonCapture* addon(std::string_view bundleIdentifier) const override {
+    return addonFor(bundleIdentifier);
+  }
+  // AddonRestoreRegistry: the same lookup.
+  const AddonRestore* addonRestore(std::string_view bundleIdentifier) const override {
     return addonFor(bundleIdentifier);
   }
 

@@ -1,6 +1,9 @@
 #include "addons/sourcetree_addon.h"
 
 #include "addons/file_paths.h"
+#include "addons/window_opener.h"
+#include "analytics/track.h"
+#include "model/shortcut.h"
 
 namespace wendrix {
 
@@ -60,6 +63,42 @@ std::optional<AddonDisplay> SourcetreeAddon::display(const SourcetreeState& stat
     return AddonDisplay{addons::lastPathComponent(*path), std::nullopt};
   }
   return std::nullopt;
+}
+
+rx::Single<MatchedWindows> SourcetreeAddon::restore(const IApp& app,
+                                                    const std::shared_ptr<Actions>& actions) const {
+  using Opener = WindowOpener<SourcetreeState>;
+  using State = std::optional<SourcetreeState>;
+  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<SourcetreeAddon>(), actions, app] {
+    auto opener = Opener::make(addon, actions, app);
+    opener->dropRepeatedStates(
+        [name = app.bundleId.value_or("Sourcetree")](const IWindow&, const SourcetreeState& state) {
+          Track::unsupportedMultipleWindows(name, rawValue(state.windowType()));
+        });
+    return Opener::run(
+        opener, {
+                    [](Opener& o) { return o.recordInitiallyOpenWindows(); },
+                    [](Opener& o) { return o.matchOpenWindows(); },
+                    [](Opener& o) {
+                      return o.openByURL(
+                          [](const IWindow&, const State& state) -> std::optional<base::Url> {
+                            if (const base::Url* path = state ? state->path() : nullptr)
+                              return *path;
+                            return std::nullopt;
+                          });
+                    },
+                    [](Opener& o) {
+                      return o.openByShortcut(
+                          [](const IWindow&, const State& state) -> std::optional<IShortcut> {
+                            if (state && state->windowType() == SourcetreeWindowTypes::browser) {
+                              return IShortcut{29, kMaskCommand};
+                            }
+                            return std::nullopt;
+                          });
+                    },
+                    [](Opener& o) { return o.tidyUnmatchedWindows(); },
+                });
+  });
 }
 
 }  // namespace wendrix

@@ -11,6 +11,7 @@
 #include "addons/typed_addon.h"
 #include "base/url.h"
 #include "coding/codable.h"
+#include "engine/actions.h"
 
 namespace wendrix {
 
@@ -55,6 +56,12 @@ class SourcetreeAddon final : public TypedAddon<SourcetreeState> {
   std::optional<SourcetreeState> state(const winsys::Window& window) const override;
   // A repository's folder name; none for the browser.
   std::optional<AddonDisplay> display(const SourcetreeState& state) const override;
+
+  // Reopens the saved windows with a window opener: repeats dropped and reported, open windows
+  // paired by state, repositories opened by folder, the browser by Command-0, then the leftovers
+  // tidied.
+  rx::Single<MatchedWindows> restore(const IApp& app,
+                                     const std::shared_ptr<Actions>& actions) const override;
 
   static std::optional<SourcetreeState> stateOfElement(const winsys::UIElementPtr& window);
 };

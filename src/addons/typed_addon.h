@@ -83,7 +83,25 @@ class TypedAddon : public Addon {
     return rx::Single<std::vector<MatchedWindow<winsys::WindowPtr>>>::just({});
   }
 
+  // The addon's property-list coder: binary property lists of the state's
+  // coded form.
+  static base::Result<base::Bytes> encodeState(const State& state) {
+    return coding::toPropertyList(state, coding::PlistFormat::binary);
+  }
+  static base::Result<State> decodeState(const base::Bytes& data) {
+    return coding::fromPropertyList<State>(data);
+  }
+
  protected:
+  // This addon as a shared pointer to `Derived`: owning when a shared pointer
+  // owns the addon, else a plain view that must outlive its users.
+  template <class Derived>
+  std::shared_ptr<const Derived> sharedAs() const {
+    const auto* self = static_cast<const Derived*>(this);
+    if (auto owner = this->weak_from_this().lock()) return {owner, self};
+    return {std::shared_ptr<const Derived>(), self};
+  }
+
   // The windows that are not minimized and have a state that `keep` accepts,
   // each indexed by its position in the whole list (so indices may have
   // gaps). A state that cannot be encoded drops its window without a report.
@@ -107,15 +125,6 @@ class TypedAddon : public Addon {
       records.push_back(std::move(record));
     }
     return records;
-  }
-
-  // The addon's property-list coder: binary property lists of the state's
-  // coded form.
-  static base::Result<base::Bytes> encodeState(const State& state) {
-    return coding::toPropertyList(state, coding::PlistFormat::binary);
-  }
-  static base::Result<State> decodeState(const base::Bytes& data) {
-    return coding::fromPropertyList<State>(data);
   }
 };
 

@@ -2,6 +2,8 @@
 
 #include "addons/file_paths.h"
 #include "addons/vscode_menu_reader.h"
+#include "addons/window_opener.h"
+#include "analytics/track.h"
 
 namespace wendrix {
 
@@ -90,6 +92,38 @@ std::optional<AddonDisplay> VSCodeAddon::display(const VSCodeState& state) const
     return AddonDisplay{addons::deletingPathExtension(addons::lastPathComponent(*u)), std::nullopt};
   }
   return std::nullopt;
+}
+
+rx::Single<MatchedWindows> VSCodeAddon::restore(const IApp& app,
+                                                const std::shared_ptr<Actions>& actions) const {
+  using Opener = WindowOpener<VSCodeState>;
+  using State = std::optional<VSCodeState>;
+  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<VSCodeAddon>(), actions, app] {
+    auto opener = Opener::make(addon, actions, app);
+    opener->includeTitleChanges();
+    opener->dropRepeatedStates(
+        [name = app.bundleId.value_or("VSCode")](const IWindow&, const VSCodeState& state) {
+          Track::unsupportedMultipleWindows(name, rawValue(state.sourceType()));
+        });
+    return Opener::run(
+        opener, {
+                    [](Opener& o) { return o.recordInitiallyOpenWindows(); },
+                    [](Opener& o) { return o.matchOpenWindows(); },
+                    [](Opener& o) {
+                      return o.openByURL(
+                          [](const IWindow&, const State& state) -> std::optional<base::Url> {
+                            if (const base::Url* url = state ? state->fileURL() : nullptr)
+                              return *url;
+                            return std::nullopt;
+                          });
+                    },
+                    [](Opener& o) {
+                      return o.matchOpenWindows([](const State&, const State&) { return true; });
+                    },
+                    [](Opener& o) { return o.openRemainingByDisplay(); },
+                    [](Opener& o) { return o.tidyUnmatchedWindows(); },
+                });
+  });
 }
 
 }  // namespace wendrix

@@ -16,6 +16,7 @@
 #include "addons/typed_addon.h"
 #include "base/url.h"
 #include "coding/codable.h"
+#include "engine/actions.h"
 
 namespace wendrix {
 
@@ -71,6 +72,13 @@ class VSCodeAddon final : public TypedAddon<VSCodeState> {
   std::vector<IWindow> captureWindows(const std::vector<winsys::WindowPtr>& windows) const override;
   // The URL's last path component without its extension; none for `recent`.
   std::optional<AddonDisplay> display(const VSCodeState& state) const override;
+
+  // Reopens the saved windows with a window opener: retitled windows count as new, repeats dropped
+  // and reported, open windows paired by state, folders and workspaces opened by URL, remaining
+  // open windows paired with any saved one, the rest opened by "New Window" and paired by document,
+  // then the leftovers tidied.
+  rx::Single<MatchedWindows> restore(const IApp& app,
+                                     const std::shared_ptr<Actions>& actions) const override;
 
   // A workspace file beside the path of `url` whose last component ends in a
   // blank and a parenthesised suffix: the component up to the match, plus

@@ -3,6 +3,9 @@
 #include <unordered_set>
 
 #include "addons/file_paths.h"
+#include "addons/window_opener.h"
+#include "analytics/track.h"
+#include "model/shortcut.h"
 
 namespace wendrix {
 
@@ -143,6 +146,67 @@ std::optional<AddonDisplay> XcodeAddon::display(const XcodeAddonState& state) co
       return std::nullopt;
   }
   return std::nullopt;
+}
+
+namespace {
+
+// The keystroke with which Xcode opens a window of this kind.
+std::optional<IShortcut> xcodeShortcut(const std::optional<XcodeAddonState>& state) {
+  if (!state) return std::nullopt;
+  switch (state->windowType()) {
+    case XcodeWindowTypes::documentation:
+      return IShortcut{29, kMaskCommand | kMaskShift};
+    case XcodeWindowTypes::archives:
+      return IShortcut{31, kMaskCommand | kMaskAlternate | kMaskShift};
+    case XcodeWindowTypes::welcome:
+      return IShortcut{18, kMaskCommand | kMaskShift};
+    case XcodeWindowTypes::devices:
+      return IShortcut{19, kMaskCommand | kMaskShift};
+    case XcodeWindowTypes::touchbar:
+      return IShortcut{28, kMaskCommand | kMaskShift};
+    case XcodeWindowTypes::project:
+    case XcodeWindowTypes::unsupported:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+rx::Single<MatchedWindows> XcodeAddon::restore(const IApp& app,
+                                               const std::shared_ptr<Actions>& actions) const {
+  using Opener = WindowOpener<XcodeAddonState>;
+  using State = std::optional<XcodeAddonState>;
+  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<XcodeAddon>(), actions, app] {
+    auto opener = Opener::make(addon, actions, app);
+    opener->dropRepeatedStates(
+        [name = app.bundleId.value_or("Xcode")](const IWindow&, const XcodeAddonState& state) {
+          Track::unsupportedMultipleWindows(name, rawValue(state.windowType()));
+        });
+    return Opener::run(
+        opener,
+        {
+            [](Opener& o) { return o.recordInitiallyOpenWindows(); },
+            [](Opener& o) { return o.matchOpenWindows(); },
+            [](Opener& o) {
+              return o.matchOpenWindows([](const State& saved, const State&) { return !saved; });
+            },
+            [](Opener& o) {
+              return o.openByURL(
+                  [](const IWindow&, const State& state) -> std::optional<base::Url> {
+                    if (const std::string* path = state ? state->projectPath() : nullptr) {
+                      return base::Url::fromFilePath(*path);
+                    }
+                    return std::nullopt;
+                  });
+            },
+            [](Opener& o) {
+              return o.openByShortcut(
+                  [](const IWindow&, const State& state) { return xcodeShortcut(state); });
+            },
+            [](Opener& o) { return o.tidyUnmatchedWindows(); },
+        });
+  });
 }
 
 }  // namespace wendrix

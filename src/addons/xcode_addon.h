@@ -13,6 +13,7 @@
 
 #include "addons/typed_addon.h"
 #include "coding/codable.h"
+#include "engine/actions.h"
 #include "winsys/ui_element.h"
 
 namespace wendrix {
@@ -83,6 +84,12 @@ class XcodeAddon final : public TypedAddon<XcodeAddonState> {
   // A project's file name, "Docs", "Archives", "Devices" or "Touch Bar";
   // none for `welcome` and `unsupported`.
   std::optional<AddonDisplay> display(const XcodeAddonState& state) const override;
+
+  // Reopens the saved windows with a window opener: repeats dropped and reported, open windows
+  // paired by state and then with saved windows without one, projects opened by path, the other
+  // kinds by their keystrokes, then the leftovers tidied.
+  rx::Single<MatchedWindows> restore(const IApp& app,
+                                     const std::shared_ptr<Actions>& actions) const override;
 
   // The kind of window whose accessibility element is `window`; none without
   // an element.

@@ -267,7 +267,11 @@ std::shared_ptr<FakeApplication> FakeDesktop::applicationWithURL(const base::Url
 }
 
 void FakeDesktop::scriptNewWindow(std::int32_t pid, NewWindowScript script) {
-  newWindowScripts_.insert_or_assign(pid, std::move(script));
+  if (!script.keyCode) {
+    std::erase_if(newWindowScripts_, [pid](const auto& entry) { return entry.first.first == pid; });
+  }
+  const auto key = std::make_pair(pid, script.keyCode);
+  newWindowScripts_.insert_or_assign(key, std::move(script));
 }
 
 void FakeDesktop::scriptLaunch(const base::Url& applicationURL, LaunchScript script) {
@@ -280,10 +284,12 @@ void FakeDesktop::scriptActivation(std::int32_t pid, ActivationScript script) {
 
 void FakeDesktop::onKeystroke(const platform::Keystroke& keystroke) {
   if (!keystroke.keyDown) return;
-  auto it = newWindowScripts_.find(keystroke.processIdentifier);
+  auto it = newWindowScripts_.find({keystroke.processIdentifier, keystroke.keyCode});
+  if (it == newWindowScripts_.end()) {
+    it = newWindowScripts_.find({keystroke.processIdentifier, std::nullopt});
+  }
   if (it == newWindowScripts_.end()) return;
   const NewWindowScript script = it->second;
-  if (script.keyCode && *script.keyCode != keystroke.keyCode) return;
   queue_.after(script.delay, [this, script, pid = keystroke.processIdentifier] {
     auto app = applicationWithPid(pid);
     if (!app) return;
@@ -352,6 +358,10 @@ void FakeDesktop::onOpenRequest(const platform::FakeWorkspace::Request& request,
     }
     if (request.documents && script.windowPerDocument) {
       for (const auto& url : *request.documents) {
+        if (script.documentWindow) {
+          if (auto spec = script.documentWindow(url)) addWindow(app, std::move(*spec));
+          continue;
+        }
         const std::string path = url.filePath().value_or(url.absoluteString());
         const auto slash = path.find_last_of('/');
         WindowSetup setup;

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "coding/value.h"
@@ -157,7 +159,9 @@ class FakeApplication final : public Application,
 };
 
 // What a "New Window" keystroke to a process does: after `delay`, `count`
-// new windows (0: none). `keyCode` limits it to one key.
+// new windows (0: none). `keyCode` limits it to one key. A process has one
+// script per key and one for every other key; a script without a key
+// replaces all of the process's scripts.
 struct NewWindowScript {
   std::optional<std::uint16_t> keyCode;
   int count = 1;
@@ -193,8 +197,10 @@ struct LaunchScript {
   // Windows added when the application was running already (a reopen).
   std::vector<WindowSetup> reopenWindows;
   // For open requests with documents: one new window per document, titled by
-  // its last path component, with the document's path.
+  // its last path component, with the document's path; or, with
+  // `documentWindow`, made by it (none: no window for that document).
   bool windowPerDocument = false;
+  std::function<std::optional<WindowSetup>(const base::Url&)> documentWindow;
   // The error of Outcome::fail.
   base::Error error{"Wendrix.WorkspaceError", 2, "The application could not be launched."};
 
@@ -223,6 +229,12 @@ struct LaunchScript {
     return reopenWindows = std::move(w), *this;
   }
   LaunchScript& withWindowPerDocument() { return windowPerDocument = true, *this; }
+  LaunchScript& withWindowPerDocument(
+      std::function<std::optional<WindowSetup>(const base::Url&)> make) {
+    windowPerDocument = true;
+    documentWindow = std::move(make);
+    return *this;
+  }
   LaunchScript& withError(base::Error e) { return error = std::move(e), *this; }
 };
 
@@ -323,7 +335,9 @@ class FakeDesktop {
   int untitled_ = 0;
   int initializations_ = 0;
   WriteScript initScript_;
-  std::map<std::int32_t, NewWindowScript> newWindowScripts_;
+  // By process and key (none: every other key).
+  std::map<std::pair<std::int32_t, std::optional<std::uint16_t>>, NewWindowScript>
+      newWindowScripts_;
   std::map<std::string, LaunchScript> launchScripts_;
   std::map<std::int32_t, ActivationScript> activationScripts_;
 };
