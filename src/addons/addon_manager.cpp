@@ -1,11 +1,10 @@
 #include "addons/addon_manager.h"
 
-#include <mutex>
-
 #include "addons/regex.h"
 #include "addons/sourcetree_addon.h"
 #include "addons/vscode_addon.h"
 #include "addons/xcode_addon.h"
+#include "base/shared_slot.h"
 
 namespace wendrix {
 
@@ -16,19 +15,15 @@ constexpr std::string_view kSshPattern = R"(\s\[SSH:\s+([^\]\[]+)\]$)";
 // A name ending in a blank and a parenthesised suffix: "name (Workspace)".
 constexpr std::string_view kWorkspacePattern = R"(\s\([^\(\)]+\)$)";
 
-struct SharedInstance {
-  std::mutex mutex;
-  std::shared_ptr<AddonManager> instance;
-};
-
-SharedInstance& sharedInstance() {
-  static SharedInstance shared;
-  return shared;
+base::SharedSlot<AddonManager>& sharedSlot() {
+  static base::SharedSlot<AddonManager> slot;
+  return slot;
 }
 
 }  // namespace
 
-AddonManager::AddonManager() {
+AddonManager::AddonManager(std::shared_ptr<const BundleIdAliases> aliases)
+    : aliases_(std::move(aliases)) {
   addonMap_.emplace(kXcodeBundleId, std::make_shared<XcodeAddon>());
   addonMap_.emplace(kSourcetreeBundleId, std::make_shared<SourcetreeAddon>());
   addonMap_.emplace(kVSCodeBundleId, std::make_shared<VSCodeAddon>(
@@ -38,24 +33,23 @@ AddonManager::AddonManager() {
 }
 
 std::shared_ptr<AddonManager> AddonManager::shared() {
-  auto& shared = sharedInstance();
-  std::lock_guard lock(shared.mutex);
-  if (!shared.instance) shared.instance = std::make_shared<AddonManager>();
-  return shared.instance;
+  return sharedSlot().getOrMake([] { return std::make_shared<AddonManager>(); });
 }
 
-void AddonManager::resetShared() {
-  auto& shared = sharedInstance();
-  std::lock_guard lock(shared.mutex);
-  shared.instance.reset();
+void AddonManager::configureShared(std::shared_ptr<const BundleIdAliases> aliases) {
+  sharedSlot().exchange(std::make_shared<AddonManager>(std::move(aliases)));
+}
+
+void AddonManager::setSharedForTesting(std::shared_ptr<AddonManager> instance) {
+  sharedSlot().exchange(std::move(instance));
 }
 
 const Addon* AddonManager::addonFor(std::string_view bundleIdentifier) const {
   // The table keeps the identifiers the addons are known by. Applications
   // found under other identifiers on this desktop (desktop-file ids such as
   // "code") are mapped to them here, by the alias table of well-known
-  // applications, once that table exists.
-  const auto it = addonMap_.find(bundleIdentifier);
+  // applications.
+  const auto it = addonMap_.find(aliases_ ? aliases_->tableId(bundleIdentifier) : bundleIdentifier);
   return it == addonMap_.end() ? nullptr : it->second.get();
 }
 

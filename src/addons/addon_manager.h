@@ -15,6 +15,7 @@
 #include "base/bytes.h"
 #include "engine/addon_restore.h"
 #include "engine/capture.h"
+#include "model/bundle_aliases.h"
 #include "winsys/window_system.h"
 
 namespace wendrix {
@@ -31,12 +32,17 @@ class AddonManager final : public AddonRegistry, public AddonRestoreRegistry {
  public:
   using AddonMap = std::map<std::string, std::shared_ptr<const Addon>, std::less<>>;
 
-  AddonManager();
+  // `aliases` maps this desktop's identifiers of the applications to the ones
+  // the addons are known by; none: only those.
+  explicit AddonManager(std::shared_ptr<const BundleIdAliases> aliases = nullptr);
 
-  // The process-wide instance, made on first use and kept until `resetShared`
-  // (tests).
+  // The process-wide instance, made on first use.
   static std::shared_ptr<AddonManager> shared();
-  static void resetShared();
+  // Makes the shared instance one that maps identifiers through `aliases`
+  // (the composition root does, once, with this desktop's table).
+  static void configureShared(std::shared_ptr<const BundleIdAliases> aliases);
+  // Makes `instance` the shared one; none forgets it.
+  static void setSharedForTesting(std::shared_ptr<AddonManager> instance = nullptr);
 
   // The window's state as encoded by its application's addon; none when the
   // application is gone or has no bundle identifier, when it has no addon,
@@ -59,6 +65,7 @@ class AddonManager final : public AddonRegistry, public AddonRestoreRegistry {
   const AddonMap& addonMap() const { return addonMap_; }
 
  private:
+  std::shared_ptr<const BundleIdAliases> aliases_;
   AddonMap addonMap_;
 };
 

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <utility>
 
+#include "addons/addon_manager.h"
 #include "app/app_delegate.h"
 #include "engine/windows_provider.h"
 #include "model/bundle_aliases.h"
@@ -76,7 +77,8 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   if (!connection.ok()) return connection.error();
   auto parts = std::make_unique<Parts>(loop, application, connection.value(), options);
 
-  DefaultsStorage::configureShared(platform::UserDefaults::standard(), options.identity.bundleVersion);
+  DefaultsStorage::configureShared(platform::UserDefaults::standard(),
+                                   options.identity.bundleVersion);
   WindowsProvider::configureShared(parts->windowSystem, parts->trust, parts->bundles,
                                    parts->scheduler);
 
@@ -91,6 +93,9 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   actions.workspace = &parts->workspace;
   actions.keyboard = &parts->keyboard;
   actions.aliases = std::make_shared<const BundleIdAliases>(desktopAliases(parts->directories));
+  AddonManager::configureShared(actions.aliases);
+  actions.addons = AddonManager::shared();
+  actions.addonRestores = AddonManager::shared();
   parts->delegate = std::make_shared<AppDelegate>(std::move(context));
   application.setDelegate(parts->delegate);
   return std::unique_ptr<Agent>(new Agent(std::move(parts)));

@@ -173,6 +173,17 @@ TEST_F(AddonManagerTest, HoldsTheThreeAddonsUnderTheirBundleIdentifiers) {
   EXPECT_FALSE(manager.addonFor(""));
 }
 
+TEST_F(AddonManagerTest, ThisDesktopsIdentifiersReachTheAddonsThroughTheAliases) {
+  const AddonManager plain;
+  EXPECT_FALSE(plain.addonFor("code"));
+  const AddonManager manager(
+      std::make_shared<const BundleIdAliases>(BundleIdAliases::standard("org.gnome.Nautilus")));
+  EXPECT_TRUE(dynamic_cast<const VSCodeAddon*>(manager.addonFor("code")));
+  EXPECT_TRUE(dynamic_cast<const VSCodeAddon*>(manager.addonFor("com.zodoradud.VSCode")));
+  EXPECT_FALSE(manager.addonFor("org.gnome.Nautilus"));
+  EXPECT_FALSE(manager.addonFor("google-chrome"));
+}
+
 TEST_F(AddonManagerTest, EncodesAWindowsStateThroughItsApplicationsAddon) {
   const AddonManager manager;
   auto docs = element({{UIAttribute::identifier, "Documentation Viewer Window"}});
@@ -195,9 +206,9 @@ TEST_F(AddonManagerTest, EncodesAWindowsStateThroughItsApplicationsAddon) {
 TEST(AddonManagerSharedTest, IsMadeOnceAndKeptUntilReset) {
   auto first = AddonManager::shared();
   EXPECT_EQ(AddonManager::shared(), first);
-  AddonManager::resetShared();
+  AddonManager::setSharedForTesting();
   EXPECT_NE(AddonManager::shared(), first);
-  AddonManager::resetShared();
+  AddonManager::setSharedForTesting();
 }
 
 }  // namespace
