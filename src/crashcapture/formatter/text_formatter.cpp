@@ -63,7 +63,8 @@ const std::string& orUnknown(const std::optional<std::string>& value) {
   return value ? *value : unknown;
 }
 
-// A path as the text shows it: a user's home folder named "/home/USER".
+// Text as the crash log shows it: every user's home folder named
+// "/home/USER".
 std::string shownPath(std::string_view path) {
   return base::anonymizeHomePaths(path, std::nullopt);
 }
@@ -369,7 +370,8 @@ std::string TLCrashReportTextFormatter::stringValueForCrashReport(const TLCrashR
   if (lastCrashed != threads.rend()) appendRegisters(out, *lastCrashed, report, codeType);
 
   appendImages(out, report, codeType.lp64);
-  return out;
+  // Paths in free text too, such as an exception's reason.
+  return shownPath(out);
 }
 
 std::string TLCrashReportTextFormatter::formatStackFrame(const TLCrashReportStackFrameInfo& frame,

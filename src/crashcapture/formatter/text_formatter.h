@@ -4,8 +4,8 @@
 // ("Report Version:  104"): a header of the process, system and signal, the
 // uncaught exception, every thread's frames, the crashed thread's registers
 // and the list of images. Every value a report lacks prints as "???".
-// Paths under /home/<user>/ print with the user's name replaced
-// ("/home/USER/..."), so the text can leave the machine.
+// Paths under /home/<user>/, wherever they appear, print with the user's
+// name replaced ("/home/USER/..."), so the text can leave the machine.
 //
 // Pure functions of the report; safe on any thread. Lines it logs go to the
 // given sink, none when it is empty.
