@@ -7,6 +7,7 @@
 // out).
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <optional>
 #include <string>
@@ -269,6 +270,14 @@ class ReportMessage {
   }
 
  private:
+  // Any number into an enumeration field, named value or not (a cast to the
+  // enumeration type would be undefined for numbers outside its values).
+  template <class Enumeration>
+  static void setNumber(Enumeration& field, std::int32_t value) {
+    static_assert(sizeof(Enumeration) == sizeof value);
+    std::memcpy(&field, &value, sizeof value);
+  }
+
   template <class T>
   T* make() {
     return &std::get<std::deque<T>>(parts_).emplace_back();
@@ -291,7 +300,7 @@ class ReportMessage {
     tlcrash__crash_report__processor__init(p);
     if (spec.encoding) {
       p->has_encoding = 1;
-      p->encoding = static_cast<Tlcrash__CrashReport__Processor__TypeEncoding>(*spec.encoding);
+      setNumber(p->encoding, *spec.encoding);
     }
     p->type = spec.type;
     p->subtype = spec.subtype;
@@ -303,11 +312,10 @@ class ReportMessage {
     tlcrash__crash_report__system_info__init(s);
     if (spec.os) {
       s->has_operating_system = 1;
-      s->operating_system =
-          static_cast<Tlcrash__CrashReport__SystemInfo__OperatingSystem>(*spec.os);
+      setNumber(s->operating_system, *spec.os);
     }
     s->os_version = string(spec.version);
-    s->architecture = static_cast<Tlcrash__Architecture>(spec.architecture);
+    setNumber(s->architecture, spec.architecture);
     s->timestamp = spec.timestamp;
     s->os_build = optionalString(spec.build);
     return s;

@@ -1,6 +1,7 @@
 #include "crashcapture/decoder/report_decoding.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -42,6 +43,18 @@ std::optional<TLCrashReportDate> date(std::int64_t seconds) {
   return TLCrashReportDate(std::chrono::seconds(seconds));
 }
 
+// An enumeration field as the number the file holds. protoc-c's enumerations
+// have no fixed type in C++, and the unpacker stores any 32-bit number in
+// them; reading one outside the named values through the enumeration type
+// is undefined, so it is read as the number it is.
+template <class Enumeration>
+std::int32_t number(const Enumeration& field) {
+  static_assert(sizeof(Enumeration) == sizeof(std::int32_t));
+  std::int32_t value;
+  std::memcpy(&value, &field, sizeof value);
+  return value;
+}
+
 std::vector<std::uint8_t> bytes(const ProtobufCBinaryData& data) {
   if (data.len == 0) return {};
   return std::vector<std::uint8_t>(data.data, data.data + data.len);
@@ -51,7 +64,7 @@ base::Result<TLCrashReportProcessorInfo> processorInfo(
     const Tlcrash__CrashReport__Processor* processor) {
   if (processor == nullptr) return invalid("Crash report is missing processor info section");
   return TLCrashReportProcessorInfo(
-      static_cast<TLCrashReportProcessorTypeEncoding>(processor->encoding), processor->type,
+      static_cast<TLCrashReportProcessorTypeEncoding>(number(processor->encoding)), processor->type,
       processor->subtype);
 }
 
@@ -177,13 +190,14 @@ base::Result<TLCrashReport> buildCrashReport(const Tlcrash__CrashReport& message
     return invalid("Crash report is missing System Information OS version field");
   std::optional<TLCrashReportProcessorInfo> systemProcessor = machineProcessor;
   if (!systemProcessor) {
-    systemProcessor = processorOfArchitecture(system->architecture);
+    systemProcessor = processorOfArchitecture(number(system->architecture));
     if (!systemProcessor) return invalid("Crash report has an unknown architecture");
   }
   TLCrashReportSystemInfo systemInfo(
-      static_cast<TLCrashReportOperatingSystem>(system->operating_system), text(system->os_version),
-      optionalText(system->os_build), static_cast<TLCrashReportArchitecture>(system->architecture),
-      systemProcessor, system->timestamp != 0 ? date(system->timestamp) : std::nullopt);
+      static_cast<TLCrashReportOperatingSystem>(number(system->operating_system)),
+      text(system->os_version), optionalText(system->os_build),
+      static_cast<TLCrashReportArchitecture>(number(system->architecture)), systemProcessor,
+      system->timestamp != 0 ? date(system->timestamp) : std::nullopt);
 
   // 4. The application.
   const auto* app = message.application_info;

@@ -312,6 +312,8 @@ TEST(CrashReportTest, RefusesDamagedFilesWithOneDescriptiveError) {
        architecture},
       {"an architecture outside the enumeration",
        change([](ReportSpec& s) { s.system.architecture = 42; }), architecture},
+      {"a negative architecture", change([](ReportSpec& s) { s.system.architecture = -1; }),
+       architecture},
       {"256 Mach exception codes", change([](ReportSpec& s) {
          s.signal.machException =
              test::MachExceptionSpec{.type = 1, .codes = std::vector<std::uint64_t>(256, 7)};

@@ -192,6 +192,7 @@ TEST(TextFormatterTest, ImageLinesNameTheArchitecture) {
       {mach(0x100000C, 3), "arm64-unknown"},
       {mach(0x1000012, 0), "???"},
       {test::ProcessorSpec{.encoding = 0, .type = 7, .subtype = 3}, "???"},
+      {test::ProcessorSpec{.encoding = -1, .type = 7, .subtype = 3}, "???"},
       {std::nullopt, "???"},
   };
   for (const Case& c : cases) {
