@@ -1,13 +1,8 @@
 #pragma once
 
-#include <functional>
-#include <string>
+#include "crashcapture/platform/log_sink.h"
 
 namespace tlcrash {
-
-// Where the crash capture code outside the crash path writes its log lines
-// (each already carries its "[TLCrashReporter]" prefix).
-using LogSink = std::function<void(const std::string& line)>;
 
 // The system log (syslog, informational level).
 LogSink systemLog();
