@@ -1,10 +1,12 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace wendrix::rx {
@@ -18,6 +20,12 @@ class Disposable {
  public:
   Disposable() = default;
   explicit Disposable(std::function<void()> action);
+  // Keeps the callable and the state in one allocation.
+  template <class F>
+  requires(!std::same_as<std::decay_t<F>, Disposable> &&
+           !std::same_as<std::decay_t<F>, std::function<void()>> &&
+           std::invocable<std::decay_t<F>&>) explicit Disposable(F&& action)
+      : state_(std::make_shared<Action<std::decay_t<F>>>(std::forward<F>(action))) {}
 
   void dispose() const;
   bool isDisposed() const { return state_ && state_->disposed; }
@@ -27,8 +35,24 @@ class Disposable {
 
  private:
   struct State {
-    std::function<void()> action;
+    virtual ~State() = default;
+    // Releases the action, then runs it (once).
+    virtual void run() = 0;
     bool disposed = false;
+  };
+  template <class F>
+  struct Action final : State {
+    explicit Action(F f) : action(std::move(f)) {}
+    void run() override {
+      F local = std::move(*action);
+      action.reset();
+      if constexpr (std::is_same_v<F, std::function<void()>>) {
+        if (local) local();
+      } else {
+        local();
+      }
+    }
+    std::optional<F> action;
   };
   std::shared_ptr<State> state_;
 };
@@ -60,7 +84,8 @@ class CompositeDisposable {
 
  private:
   struct State {
-    std::map<Key, Disposable> members;
+    // In key order: keys only grow.
+    std::vector<std::pair<Key, Disposable>> members;
     Key nextKey = 0;
     bool disposed = false;
   };

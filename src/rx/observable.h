@@ -71,7 +71,15 @@ class Observable {
   // A stream whose subscription runs `subscribe` with the observer and
   // disposes the returned disposable when it ends.
   explicit Observable(SubscribeHandler subscribe)
-      : subscribe_(std::make_shared<const SubscribeHandler>(std::move(subscribe))) {}
+      : subscribe_(std::make_shared<const Subscriber<SubscribeHandler>>(std::move(subscribe))) {}
+  // Keeps the callable and its shared count in one allocation.
+  template <class F>
+  requires(!std::same_as<std::decay_t<F>, SubscribeHandler> &&
+           !std::same_as<std::decay_t<F>, Observable> &&
+           std::is_invocable_r_v<Disposable, std::decay_t<F>&,
+                                 const AnyObserver<T>&>) explicit Observable(F&& subscribe)
+      : subscribe_(
+            std::make_shared<const Subscriber<std::decay_t<F>>>(std::forward<F>(subscribe))) {}
 
   static Observable create(SubscribeHandler subscribe) { return Observable(std::move(subscribe)); }
   static Observable just(T value);
@@ -145,7 +153,19 @@ class Observable {
   Observable asObservable() const { return *this; }
 
  private:
-  std::shared_ptr<const SubscribeHandler> subscribe_;
+  struct SubscriberBase {
+    virtual ~SubscriberBase() = default;
+    virtual Disposable subscribe(const AnyObserver<T>& observer) const = 0;
+  };
+  template <class F>
+  struct Subscriber final : SubscriberBase {
+    explicit Subscriber(F f) : f(std::move(f)) {}
+    Disposable subscribe(const AnyObserver<T>& observer) const override { return f(observer); }
+    // Called as a std::function would call it: as a non-const lvalue.
+    mutable F f;
+  };
+
+  std::shared_ptr<const SubscriberBase> subscribe_;
 };
 
 }  // namespace wendrix::rx

@@ -64,7 +64,7 @@ class Sink {
 // An observer for one step of an operator: `handler(event)`.
 template <class T, class F>
 AnyObserver<T> observer(F&& handler) {
-  return AnyObserver<T>(typename AnyObserver<T>::EventHandler(std::forward<F>(handler)));
+  return AnyObserver<T>(std::forward<F>(handler));
 }
 
 // A stream that emits `values` and completes.
@@ -84,7 +84,8 @@ template <class T>
 Disposable Observable<T>::subscribe(AnyObserver<T> observer) const {
   auto handler = subscribe_;
   auto sink = std::make_shared<detail::Sink<T>>(std::move(observer));
-  sink->setUpstream((*handler)(detail::observer<T>([sink](const Event<T>& e) { sink->on(e); })));
+  sink->setUpstream(
+      handler->subscribe(detail::observer<T>([sink](const Event<T>& e) { sink->on(e); })));
   return Disposable([sink] { sink->dispose(); });
 }
 
