@@ -47,6 +47,8 @@ void reportTooManyWindows(const Windows& windows, std::int64_t wanted, std::int6
   tlm::TLMAnalytics::trackEvent(events::kError, properties);
 }
 
+const AppSettingsMap kNoSettings;
+
 }  // namespace
 
 std::optional<IShortcut> newWindowShortcut(const AppSettingsMap& settings,
@@ -61,18 +63,24 @@ std::optional<IShortcut> newWindowShortcut(const AppSettingsMap& settings,
 
 rx::Single<Windows> Actions::openAppWindows(const IApp& app, std::int64_t wanted) {
   std::weak_ptr<Actions> weak = weak_from_this();
-  return rx::zip(findOrLaunchApp(app), storage_->appSettingsStream().take(1).asSingle())
-      .flatMap([weak, app, wanted](const std::tuple<FoundApp, AppSettingsMap>& found) {
+  auto shared = std::make_shared<const IApp>(app);
+  // The settings are shared from here on rather than copied at every step.
+  auto settings = storage_->appSettingsStream().take(1).asSingle().map(
+      [](const AppSettingsMap& map) { return std::make_shared<const AppSettingsMap>(map); });
+  using Found = std::tuple<FoundApp, std::shared_ptr<const AppSettingsMap>>;
+  return rx::zip(findOrLaunchApp(app), settings)
+      .flatMap([weak, shared, wanted](const Found& found) {
         auto self = weak.lock();
         if (!self) return rx::Single<Windows>::just({});
         const auto& [running, settings] = found;
-        return self->waitForWindows(running.application, running.launched, settings, wanted, app);
+        return self->waitForWindows(running.application, running.launched, settings, wanted,
+                                    shared);
       });
 }
 
 rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool launched,
-                                            AppSettingsMap settings, std::int64_t wanted,
-                                            IApp app) {
+                                            std::shared_ptr<const AppSettingsMap> settings,
+                                            std::int64_t wanted, std::shared_ptr<const IApp> app) {
   std::weak_ptr<Actions> weak = weak_from_this();
   return rx::Single<Windows>::deferred([weak, application, launched, settings = std::move(settings),
                                         wanted, app = std::move(app)]() -> rx::Single<Windows> {
@@ -81,7 +89,7 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
     auto counters = std::make_shared<WindowCounters>();
     const std::optional<std::string> bundleId = application->bundleIdentifier();
     const std::optional<IShortcut> shortcut =
-        bundleId ? newWindowShortcut(settings, *bundleId) : std::nullopt;
+        bundleId ? newWindowShortcut(settings ? *settings : kNoSettings, *bundleId) : std::nullopt;
     rx::Scheduler* scheduler = &self->scheduler_;
 
     // One step per window list let through: ask for one more window, or
@@ -106,7 +114,7 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
       if (counters->asked <= 0) {
         ++counters->opened;
         ++counters->asked;
-        return self->launchApp(app).asObservable().concatMap(later);
+        return self->launchApp(*app).asObservable().concatMap(later);
       }
       return Lists::just(windows);
     };

@@ -3,8 +3,8 @@
 // `share`: one subscription of the source multicast to many subscribers,
 // with a replay buffer.
 
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,7 +26,9 @@ struct ShareConnection {
   SubjectLifetimeScope scope = SubjectLifetimeScope::whileConnected;
   std::map<std::uint64_t, AnyObserver<T>> observers;
   std::uint64_t nextKey = 0;
-  std::deque<T> buffer;
+  // The last `replay` elements, oldest first (a short vector: a deque
+  // allocates even while empty).
+  std::vector<T> buffer;
   std::optional<Event<T>> stop;
   Disposable source;
   bool connected = false;
@@ -48,7 +50,7 @@ class ShareState {
       self->connection_->scope = self->scope_;
     }
     auto c = self->connection_;
-    const std::vector<T> replayed(c->buffer.begin(), c->buffer.end());
+    const std::vector<T> replayed = c->buffer;
     for (const auto& v : replayed)
       o.onNext(v);
     if (c->stop) {
@@ -80,8 +82,10 @@ class ShareState {
     if (e.isNext()) {
       if (c->replay > 0) {
         c->buffer.push_back(e.element());
-        while (c->buffer.size() > c->replay)
-          c->buffer.pop_front();
+        if (c->buffer.size() > c->replay) {
+          c->buffer.erase(c->buffer.begin(), c->buffer.begin() + static_cast<std::ptrdiff_t>(
+                                                                     c->buffer.size() - c->replay));
+        }
       }
       for (const auto& o : snapshot(c))
         o.on(e);
