@@ -64,10 +64,18 @@ std::optional<IShortcut> newWindowShortcut(const AppSettingsMap& settings,
 rx::Single<Windows> Actions::openAppWindows(const IApp& app, std::int64_t wanted) {
   std::weak_ptr<Actions> weak = weak_from_this();
   auto shared = std::make_shared<const IApp>(app);
-  // The settings are shared from here on rather than copied at every step.
-  auto settings = storage_->appSettingsStream().take(1).asSingle().map(
-      [](const AppSettingsMap& map) { return std::make_shared<const AppSettingsMap>(map); });
-  using Found = std::tuple<FoundApp, std::shared_ptr<const AppSettingsMap>>;
+  // The settings as the settings stream would give them first: the current
+  // ones when subscribed. Read once and shared from here on rather than
+  // copied at every step.
+  using SharedSettings = std::shared_ptr<const AppSettingsMap>;
+  std::shared_ptr<DefaultsStorage> storage = storage_;
+  auto settings = rx::Single<SharedSettings>::deferred([storage] {
+    base::Result<AppSettingsMap> current = storage->appSettingsSubject().value();
+    if (!current.ok()) return rx::Single<SharedSettings>::error(current.error());
+    return rx::Single<SharedSettings>::just(
+        std::make_shared<const AppSettingsMap>(std::move(current).value()));
+  });
+  using Found = std::tuple<FoundApp, SharedSettings>;
   return rx::zip(findOrLaunchApp(app), settings)
       .flatMap([weak, shared, wanted](const Found& found) {
         auto self = weak.lock();

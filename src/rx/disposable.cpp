@@ -9,13 +9,13 @@ Disposable::Disposable(std::function<void()> action)
     : state_(std::make_shared<Action<std::function<void()>>>(std::move(action))) {}
 
 void Disposable::dispose() const {
-  if (!state_ || state_->disposed) return;
-  state_->disposed = true;
-  // The action is released before it runs, so that whatever it captured is
+  if (!state_ || state_->disposed_) return;
+  state_->disposed_ = true;
+  // An action is released before it runs, so that whatever it captured is
   // freed even if it disposes this handle again; the state outlives the run
   // even if the action drops this handle.
-  const std::shared_ptr<State> state = state_;
-  state->run();
+  const std::shared_ptr<Target> state = state_;
+  state->disposeOnce();
 }
 
 void Disposable::disposed(DisposeBag& bag) const {

@@ -18,6 +18,22 @@ class DisposeBag;
 // released at that moment. A default-made handle does nothing.
 class Disposable {
  public:
+  // An object that is its own disposal state, so that it and the handle's
+  // state share one allocation: `dispose()` calls `disposeOnce()` the first
+  // time. Made into a handle with `Disposable::of`.
+  class Target {
+   public:
+    virtual ~Target() = default;
+
+   protected:
+    Target() = default;
+    virtual void disposeOnce() = 0;
+
+   private:
+    friend class Disposable;
+    bool disposed_ = false;
+  };
+
   Disposable() = default;
   explicit Disposable(std::function<void()> action);
   // Keeps the callable and the state in one allocation.
@@ -27,23 +43,20 @@ class Disposable {
            std::invocable<std::decay_t<F>&>) explicit Disposable(F&& action)
       : state_(std::make_shared<Action<std::decay_t<F>>>(std::forward<F>(action))) {}
 
+  static Disposable of(std::shared_ptr<Target> target) { return Disposable(std::move(target)); }
+
   void dispose() const;
-  bool isDisposed() const { return state_ && state_->disposed; }
+  bool isDisposed() const { return state_ && state_->disposed_; }
 
   // Hands this disposable to `bag`, which disposes it when it is destroyed.
   void disposed(DisposeBag& bag) const;
 
  private:
-  struct State {
-    virtual ~State() = default;
-    // Releases the action, then runs it (once).
-    virtual void run() = 0;
-    bool disposed = false;
-  };
   template <class F>
-  struct Action final : State {
+  struct Action final : Target {
     explicit Action(F f) : action(std::move(f)) {}
-    void run() override {
+    // Releases the action, then runs it.
+    void disposeOnce() override {
       F local = std::move(*action);
       action.reset();
       if constexpr (std::is_same_v<F, std::function<void()>>) {
@@ -54,7 +67,10 @@ class Disposable {
     }
     std::optional<F> action;
   };
-  std::shared_ptr<State> state_;
+
+  explicit Disposable(std::shared_ptr<Target> target) : state_(std::move(target)) {}
+
+  std::shared_ptr<Target> state_;
 };
 
 struct Disposables {

@@ -50,9 +50,10 @@ class ShareState {
       self->connection_->scope = self->scope_;
     }
     auto c = self->connection_;
-    const std::vector<T> replayed = c->buffer;
-    for (const auto& v : replayed)
-      o.onNext(v);
+    // A copy: the observer may cause new elements while it gets these.
+    std::vector<T> replayed = c->buffer;
+    for (auto&& v : replayed)
+      o.onNext(std::move(v));
     if (c->stop) {
       o.on(*c->stop);
       return Disposable();

@@ -15,8 +15,9 @@ namespace detail {
 // One subscription at one step of a chain. It passes events on until the
 // first stop event or disposal, then drops the observer (and with it the
 // downstream closures) and disposes the upstream subscription.
+// It is also the state of the subscription's handle.
 template <class T>
-class Sink {
+class Sink final : public Disposable::Target {
  public:
   explicit Sink(AnyObserver<T> observer) : observer_(std::move(observer)) {}
 
@@ -48,6 +49,9 @@ class Sink {
       upstream_ = std::move(upstream);
     }
   }
+
+ protected:
+  void disposeOnce() override { dispose(); }
 
  private:
   void disposeUpstream() {
@@ -86,7 +90,7 @@ Disposable Observable<T>::subscribe(AnyObserver<T> observer) const {
   auto sink = std::make_shared<detail::Sink<T>>(std::move(observer));
   sink->setUpstream(
       handler->subscribe(detail::observer<T>([sink](const Event<T>& e) { sink->on(e); })));
-  return Disposable([sink] { sink->dispose(); });
+  return Disposable::of(sink);
 }
 
 template <class T>
