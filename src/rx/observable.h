@@ -87,7 +87,8 @@ class Observable {
   static Observable never();
   static Observable error(Error error);
   // Calls `factory` at each subscription and subscribes to its result.
-  static Observable deferred(std::function<Observable()> factory);
+  template <class F>
+  static Observable deferred(F factory);
   // Subscribes to all sources at once, in list order; completes when all
   // have completed and fails at the first error.
   static Observable merge(std::vector<Observable> sources);
@@ -104,8 +105,10 @@ class Observable {
   // Maps to an optional and passes only the present values.
   template <class F>
   Observable<typename detail::Mapped<F, T>::value_type> compactMap(F f) const;
-  Observable filter(std::function<bool(const T&)> predicate) const;
-  Observable skipWhile(std::function<bool(const T&)> predicate) const;
+  template <class F>
+  Observable filter(F predicate) const;
+  template <class F>
+  Observable skipWhile(F predicate) const;
   // The first `count` elements, then completion (and the upstream is
   // disposed).
   Observable take(std::size_t count) const;
@@ -147,7 +150,8 @@ class Observable {
   // Every event as an element; the stream then completes.
   Observable<Event<T>> materialize() const;
   // On error, continues with the stream `handler` gives for it.
-  Observable catchError(std::function<Observable(const Error&)> handler) const;
+  template <class F>
+  Observable catchError(F handler) const;
   Observable catchErrorJustReturn(T value) const;
 
   Observable asObservable() const { return *this; }

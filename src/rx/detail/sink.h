@@ -140,9 +140,11 @@ Observable<T> Observable<T>::error(Error error) {
 }
 
 template <class T>
-Observable<T> Observable<T>::deferred(std::function<Observable()> factory) {
-  return Observable(
-      [factory = std::move(factory)](const AnyObserver<T>& o) { return factory().subscribe(o); });
+template <class F>
+Observable<T> Observable<T>::deferred(F factory) {
+  return Observable([factory = std::move(factory)](const AnyObserver<T>& o) mutable {
+    return Observable(factory()).subscribe(o);
+  });
 }
 
 }  // namespace wendrix::rx
