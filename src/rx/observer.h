@@ -17,7 +17,17 @@ class AnyObserver {
  public:
   using EventHandler = std::function<void(const Event<T>&)>;
 
+  // What an observer calls: an object that receives the events itself can
+  // derive from it and be the observer's handler without another
+  // allocation.
+  class Receiver {
+   public:
+    virtual ~Receiver() = default;
+    virtual void call(const Event<T>& event) = 0;
+  };
+
   AnyObserver() = default;
+  explicit AnyObserver(std::shared_ptr<Receiver> receiver) : handler_(std::move(receiver)) {}
   // An empty handler makes an empty observer.
   explicit AnyObserver(EventHandler handler) {
     if (handler) handler_ = std::make_shared<Handler<EventHandler>>(std::move(handler));
@@ -40,19 +50,15 @@ class AnyObserver {
   explicit operator bool() const { return handler_ != nullptr; }
 
  private:
-  struct HandlerBase {
-    virtual ~HandlerBase() = default;
-    virtual void call(const Event<T>& event) const = 0;
-  };
   template <class F>
-  struct Handler final : HandlerBase {
+  struct Handler final : Receiver {
     explicit Handler(F f) : f(std::move(f)) {}
-    void call(const Event<T>& event) const override { f(event); }
     // Called as a std::function would call it: as a non-const lvalue.
-    mutable F f;
+    void call(const Event<T>& event) override { f(event); }
+    F f;
   };
 
-  std::shared_ptr<const HandlerBase> handler_;
+  std::shared_ptr<Receiver> handler_;
 };
 
 }  // namespace wendrix::rx

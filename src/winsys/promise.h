@@ -168,7 +168,8 @@ class Promise {
 
   // On rejection, continues with the promise `f` returns. A cancellation is
   // not recovered: it passes through.
-  Promise recover(std::function<Promise(const base::Error&)> f) const {
+  template <class F>
+  Promise recover(F f) const {
     auto [next, resolver] = pending(*state_->queue);
     done([f = std::move(f), resolver = resolver](const base::Result<T>& r) {
       if (r.ok() || PromiseCancelled::is(r.error())) {

@@ -15,11 +15,15 @@ namespace detail {
 // One subscription at one step of a chain. It passes events on until the
 // first stop event or disposal, then drops the observer (and with it the
 // downstream closures) and disposes the upstream subscription.
-// It is also the state of the subscription's handle.
+// It is also the state of the subscription's handle and the receiver of the
+// source's events, so that a subscription takes one allocation.
 template <class T>
-class Sink final : public Disposable::Target {
+class Sink final : public Disposable::Target, public AnyObserver<T>::Receiver {
  public:
   explicit Sink(AnyObserver<T> observer) : observer_(std::move(observer)) {}
+
+  // The source's events.
+  void call(const Event<T>& event) override { on(event); }
 
   void on(const Event<T>& event) {
     if (stopped_) return;
@@ -89,7 +93,7 @@ Disposable Observable<T>::subscribe(AnyObserver<T> observer) const {
   auto handler = subscribe_;
   auto sink = std::make_shared<detail::Sink<T>>(std::move(observer));
   sink->setUpstream(
-      handler->subscribe(detail::observer<T>([sink](const Event<T>& e) { sink->on(e); })));
+      handler->subscribe(AnyObserver<T>(std::shared_ptr<typename AnyObserver<T>::Receiver>(sink))));
   return Disposable::of(sink);
 }
 
