@@ -108,21 +108,25 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
       auto self = weak.lock();
       if (!self) return Lists::just(windows);
       const auto count = static_cast<std::int64_t>(windows.size());
-      const auto later = [windows, scheduler](const auto&) {
-        return Lists::just(windows).delay(kNewWindowWait, *scheduler);
+      // The list again after the wait; made only on the paths that wait, and
+      // sharing one copy of the list however often the step is copied.
+      const auto later = [&windows, scheduler] {
+        return [shared = std::make_shared<const Windows>(windows), scheduler](const auto&) {
+          return Lists::just(*shared).delay(kNewWindowWait, *scheduler);
+        };
       };
       if (count < wanted && shortcut && counters->asked < wanted) {
         ++counters->opened;
         ++counters->asked;
         rx::Observable<Unit> post = self->postShortcut(*shortcut, application);
         if (launched) post = post.delaySubscription(kLaunchedKeystrokeDelay, *scheduler);
-        return post.take(1).concatMap(later);
+        return post.take(1).concatMap(later());
       }
       if (count >= 1) return Lists::just(windows);
       if (counters->asked <= 0) {
         ++counters->opened;
         ++counters->asked;
-        return self->launchApp(*app).asObservable().concatMap(later);
+        return self->launchApp(*app).asObservable().concatMap(later());
       }
       return Lists::just(windows);
     };

@@ -45,16 +45,20 @@ void CompositeDisposable::remove(Key key) const {
 }
 
 void CompositeDisposable::dispose() const {
-  if (state_->disposed) return;
-  state_->disposed = true;
-  auto members = std::move(state_->members);
-  state_->members.clear();
-  for (auto& [key, d] : members)
+  state_->disposeOnce();
+}
+
+void CompositeDisposable::State::disposeOnce() {
+  if (disposed) return;
+  disposed = true;
+  auto all = std::move(members);
+  members.clear();
+  for (auto& [key, d] : all)
     d.dispose();
 }
 
 Disposable CompositeDisposable::asDisposable() const {
-  return Disposable([self = *this] { self.dispose(); });
+  return Disposable::of(state_);
 }
 
 SerialDisposable::SerialDisposable() : state_(std::make_shared<State>()) {}
@@ -70,15 +74,19 @@ void SerialDisposable::set(Disposable d) const {
 }
 
 void SerialDisposable::dispose() const {
-  if (state_->disposed) return;
-  state_->disposed = true;
-  Disposable old = std::move(state_->current);
-  state_->current = Disposable();
+  state_->disposeOnce();
+}
+
+void SerialDisposable::State::disposeOnce() {
+  if (disposed) return;
+  disposed = true;
+  Disposable old = std::move(current);
+  current = Disposable();
   old.dispose();
 }
 
 Disposable SerialDisposable::asDisposable() const {
-  return Disposable([self = *this] { self.dispose(); });
+  return Disposable::of(state_);
 }
 
 DisposeBag::~DisposeBag() {

@@ -99,7 +99,10 @@ class CompositeDisposable {
   Disposable asDisposable() const;
 
  private:
-  struct State {
+  // Also the state of the handles `asDisposable` gives.
+  struct State final : Disposable::Target {
+    void disposeOnce() override;
+
     // In key order: keys only grow.
     std::vector<std::pair<Key, Disposable>> members;
     Key nextKey = 0;
@@ -120,7 +123,10 @@ class SerialDisposable {
   Disposable asDisposable() const;
 
  private:
-  struct State {
+  // Also the state of the handles `asDisposable` gives.
+  struct State final : Disposable::Target {
+    void disposeOnce() override;
+
     Disposable current;
     bool disposed = false;
   };
