@@ -155,7 +155,7 @@ class Actions final : public CustomizationWindowDelegate,
   rx::Single<rx::Unit> restoreApps(std::vector<IApp> apps);
   // Restores every application at once, each bounded by kRestoreTimeout, and
   // counts how each ended. Never fails; failures are reported one by one.
-  rx::Single<RestoreStatistics> restoreAppsWithStatistics(std::vector<IApp> apps);
+  rx::Single<RestoreStatistics> restoreAppsWithStatistics(const std::vector<IApp>& apps);
   // Brings one application to windows paired with its saved ones: through
   // its addon, or by finding or launching it and opening missing windows.
   rx::Single<MatchedWindows> restoreApp(const IApp& app);
@@ -173,9 +173,12 @@ class Actions final : public CustomizationWindowDelegate,
   // The application's windows once `wanted` of them exist, after posting its
   // "New Window" keystroke while some are missing (window_opener.cpp).
   rx::Single<std::vector<winsys::WindowPtr>> openAppWindows(const IApp& app, std::int64_t wanted);
-  rx::Single<std::vector<winsys::WindowPtr>> waitForWindows(winsys::ApplicationPtr application,
-                                                            bool launched, AppSettingsMap settings,
-                                                            std::int64_t wanted, IApp app);
+  // The settings and the record are shared by the steps of the wait, not
+  // copied into each.
+  rx::Single<std::vector<winsys::WindowPtr>> waitForWindows(
+      winsys::ApplicationPtr application, bool launched,
+      std::shared_ptr<const AppSettingsMap> settings, std::int64_t wanted,
+      std::shared_ptr<const IApp> app);
   // Posts key down then key up of the keystroke to the application's process
   // when subscribed; then one value. A key that cannot be made is skipped.
   rx::Observable<rx::Unit> postShortcut(IShortcut shortcut,

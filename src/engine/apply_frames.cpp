@@ -34,14 +34,14 @@ rx::Single<Unit> Actions::restoreWindows(const MatchedWindows& matched, const IA
     const Rect& frame = matched.size() == 1 && !pair.target.doc && app.mainWindow
                             ? app.mainWindow->rect
                             : pair.target.rect;
-    AnonymizingReplacements replacements{
-        {pair.target.title, std::string(placeholders::kWindowTitle)},
-        {pair.target.doc, std::string(placeholders::kWindowDoc)},
-    };
+    // The replacements are made only when there is an error to report.
     placements.push_back(setWindowFrame(pair.window, toWindowRect(frame))
-                             .catchError([replacements](const base::Error& error) {
+                             .catchError([title = pair.target.title,
+                                          doc = pair.target.doc](const base::Error& error) {
                                Track::errorWithLocation(
-                                   error, error_location::kActionsRestoreWindow000, replacements);
+                                   error, error_location::kActionsRestoreWindow000,
+                                   {{title, std::string(placeholders::kWindowTitle)},
+                                    {doc, std::string(placeholders::kWindowDoc)}});
                                return rx::Single<Unit>::just({});
                              }));
   }

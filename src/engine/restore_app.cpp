@@ -30,9 +30,11 @@ using winsys::WindowPtr;
 
 rx::Single<MatchedWindows> Actions::restoreApp(const IApp& app) {
   std::weak_ptr<Actions> weak = weak_from_this();
-  return rx::Single<MatchedWindows>::deferred([weak, app]() -> rx::Single<MatchedWindows> {
+  auto shared = std::make_shared<const IApp>(app);
+  return rx::Single<MatchedWindows>::deferred([weak, shared]() -> rx::Single<MatchedWindows> {
     auto self = weak.lock();
     if (!self) return rx::Single<MatchedWindows>::just({});
+    const IApp& app = *shared;
     if (app.bundleId) {
       if (const AddonRestore* addon = self->addonRestores_->addonRestore(*app.bundleId)) {
         return addon->restore(app, self).doOn({.onSuccess = [](const MatchedWindows&) {
@@ -41,8 +43,8 @@ rx::Single<MatchedWindows> Actions::restoreApp(const IApp& app) {
       }
     }
     return self->openAppWindows(app, static_cast<std::int64_t>(app.windows.size()))
-        .map([saved = app.windows](const std::vector<WindowPtr>& live) {
-          return DisplayMatching::match(saved, live, DisplayMatching::documentKey);
+        .map([shared](const std::vector<WindowPtr>& live) {
+          return DisplayMatching::match(shared->windows, live, DisplayMatching::documentKey);
         });
   });
 }
@@ -51,11 +53,12 @@ rx::Single<FoundApp> Actions::findOrLaunchApp(const IApp& app) {
   if (!app.bundleId) return rx::Single<FoundApp>::error(InvalidAppError{app}.asError());
   const rx::Observable<ApplicationPtr> running = windowsProvider_->application(*app.bundleId);
   std::weak_ptr<Actions> weak = weak_from_this();
+  auto shared = std::make_shared<const IApp>(app);
   const rx::Single<bool> launch =
-      running.take(1).asSingle().flatMap([weak, app](const ApplicationPtr& found) {
+      running.take(1).asSingle().flatMap([weak, shared](const ApplicationPtr& found) {
         if (!found) {
           if (auto self = weak.lock()) {
-            return self->launchApp(app).map([](const LaunchedApplication&) { return true; });
+            return self->launchApp(*shared).map([](const LaunchedApplication&) { return true; });
           }
         }
         return rx::Single<bool>::just(false);
@@ -82,13 +85,15 @@ rx::Single<LaunchedApplication> Actions::openApp(const IApp& app,
   std::weak_ptr<Actions> weak = weak_from_this();
   // Where the bundle identifier leads, if anywhere.
   platform::Workspace* workspace = workspace_;
-  auto resolve = [workspace, app]() -> std::optional<base::Url> {
-    if (!workspace || !app.bundleId) return std::nullopt;
-    return workspace->urlForApplication(*app.bundleId);
+  auto resolve = [workspace, bundleId = app.bundleId]() -> std::optional<base::Url> {
+    if (!workspace || !bundleId) return std::nullopt;
+    return workspace->urlForApplication(*bundleId);
   };
-  return Result::deferred([weak, app, documents, resolve]() -> Result {
+  auto shared = std::make_shared<const IApp>(app);
+  return Result::deferred([weak, shared, documents, resolve]() -> Result {
     auto self = weak.lock();
     if (!self) return Result::error(NilWeakSelfError{}.asError());
+    const IApp& app = *shared;
     if (app.bundleURL) {
       return self->openAt(*app.bundleURL, documents)
           .catchError([weak, documents, resolve](const base::Error& first) -> Result {

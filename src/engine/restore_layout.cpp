@@ -49,26 +49,28 @@ rx::Single<Unit> restoreAndSend(const rx::Single<RestoreStatistics>& restore,
 
 rx::Single<Unit> Actions::restoreLayout(const Layout& layout) {
   std::weak_ptr<Actions> weak = weak_from_this();
-  return autoCloseOtherApps(layout).flatMap([weak, apps = layout.apps](Unit) {
+  auto apps = std::make_shared<const std::vector<IApp>>(layout.apps);
+  return autoCloseOtherApps(layout).flatMap([weak, apps](Unit) {
     auto self = weak.lock();
     if (!self) return rx::Single<Unit>::just({});
-    return restoreAndSend(self->restoreAppsWithStatistics(apps), events::kLayoutRestored,
+    return restoreAndSend(self->restoreAppsWithStatistics(*apps), events::kLayoutRestored,
                           self->clock_);
   });
 }
 
 rx::Single<Unit> Actions::restoreApps(std::vector<IApp> apps) {
-  return restoreAndSend(restoreAppsWithStatistics(std::move(apps)), events::kAppRestored, clock_);
+  return restoreAndSend(restoreAppsWithStatistics(apps), events::kAppRestored, clock_);
 }
 
 rx::Single<rx::Event<Unit>> Actions::restoreAppChain(const IApp& app) {
   std::weak_ptr<Actions> weak = weak_from_this();
   const AnonymizingReplacements replacements = anonymizingReplacements(app, bundles_);
+  auto shared = std::make_shared<const IApp>(app);
   return restoreApp(app)
-      .flatMap([weak, app](const MatchedWindows& matched) {
+      .flatMap([weak, shared](const MatchedWindows& matched) {
         auto self = weak.lock();
         if (!self) return rx::Single<Unit>::just({});
-        return self->restoreWindows(matched, app);
+        return self->restoreWindows(matched, *shared);
       })
       .timeout(kRestoreTimeout, scheduler_)
       .doOn({.onError =
@@ -82,7 +84,7 @@ rx::Single<rx::Event<Unit>> Actions::restoreAppChain(const IApp& app) {
       .asSingle();
 }
 
-rx::Single<RestoreStatistics> Actions::restoreAppsWithStatistics(std::vector<IApp> apps) {
+rx::Single<RestoreStatistics> Actions::restoreAppsWithStatistics(const std::vector<IApp>& apps) {
   std::vector<rx::Single<rx::Event<Unit>>> chains;
   chains.reserve(apps.size());
   for (const auto& app : apps)

@@ -55,6 +55,8 @@ void reportTooManyWindows(const Windows& windows, std::int64_t wanted, std::int6
   tlm::TLMAnalytics::trackEvent(events::kError, properties);
 }
 
+const AppSettingsMap kNoSettings;
+
 }  // namespace
 
 std::optional<IShortcut> newWindowShortcut(const AppSettingsMap& settings,
@@ -72,18 +74,32 @@ std::optional<IShortcut> newWindowShortcut(const AppSettingsMap& settings,
 
 rx::Single<Windows> Actions::openAppWindows(const IApp& app, std::int64_t wanted) {
   std::weak_ptr<Actions> weak = weak_from_this();
-  return rx::zip(findOrLaunchApp(app), storage_->appSettingsStream().take(1).asSingle())
-      .flatMap([weak, app, wanted](const std::tuple<FoundApp, AppSettingsMap>& found) {
+  auto shared = std::make_shared<const IApp>(app);
+  // The settings as the settings stream would give them first: the current
+  // ones when subscribed. Read once and shared from here on rather than
+  // copied at every step.
+  using SharedSettings = std::shared_ptr<const AppSettingsMap>;
+  std::shared_ptr<DefaultsStorage> storage = storage_;
+  auto settings = rx::Single<SharedSettings>::deferred([storage] {
+    base::Result<AppSettingsMap> current = storage->appSettingsSubject().value();
+    if (!current.ok()) return rx::Single<SharedSettings>::error(current.error());
+    return rx::Single<SharedSettings>::just(
+        std::make_shared<const AppSettingsMap>(std::move(current).value()));
+  });
+  using Found = std::tuple<FoundApp, SharedSettings>;
+  return rx::zip(findOrLaunchApp(app), settings)
+      .flatMap([weak, shared, wanted](const Found& found) {
         auto self = weak.lock();
         if (!self) return rx::Single<Windows>::just({});
         const auto& [running, settings] = found;
-        return self->waitForWindows(running.application, running.launched, settings, wanted, app);
+        return self->waitForWindows(running.application, running.launched, settings, wanted,
+                                    shared);
       });
 }
 
 rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool launched,
-                                            AppSettingsMap settings, std::int64_t wanted,
-                                            IApp app) {
+                                            std::shared_ptr<const AppSettingsMap> settings,
+                                            std::int64_t wanted, std::shared_ptr<const IApp> app) {
   std::weak_ptr<Actions> weak = weak_from_this();
   return rx::Single<Windows>::deferred([weak, application, launched, settings = std::move(settings),
                                         wanted, app = std::move(app)]() -> rx::Single<Windows> {
@@ -92,7 +108,8 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
     auto counters = std::make_shared<WindowCounters>();
     const std::optional<std::string> bundleId = application->bundleIdentifier();
     const std::optional<IShortcut> shortcut =
-        bundleId ? newWindowShortcut(settings, *bundleId, self->aliases()) : std::nullopt;
+        bundleId ? newWindowShortcut(settings ? *settings : kNoSettings, *bundleId, self->aliases())
+                 : std::nullopt;
     rx::Scheduler* scheduler = &self->scheduler_;
 
     // One step per window list let through: ask for one more window, or
@@ -103,21 +120,25 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
       auto self = weak.lock();
       if (!self) return Lists::just(windows);
       const auto count = static_cast<std::int64_t>(windows.size());
-      const auto later = [windows, scheduler](const auto&) {
-        return Lists::just(windows).delay(kNewWindowWait, *scheduler);
+      // The list again after the wait; made only on the paths that wait, and
+      // sharing one copy of the list however often the step is copied.
+      const auto later = [&windows, scheduler] {
+        return [shared = std::make_shared<const Windows>(windows), scheduler](const auto&) {
+          return Lists::just(*shared).delay(kNewWindowWait, *scheduler);
+        };
       };
       if (count < wanted && shortcut && counters->asked < wanted) {
         ++counters->opened;
         ++counters->asked;
         rx::Observable<Unit> post = self->postShortcut(*shortcut, application);
         if (launched) post = post.delaySubscription(kLaunchedKeystrokeDelay, *scheduler);
-        return post.take(1).concatMap(later);
+        return post.take(1).concatMap(later());
       }
       if (count >= 1) return Lists::just(windows);
       if (counters->asked <= 0) {
         ++counters->opened;
         ++counters->asked;
-        return self->launchApp(app).asObservable().concatMap(later);
+        return self->launchApp(*app).asObservable().concatMap(later());
       }
       return Lists::just(windows);
     };

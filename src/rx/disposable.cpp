@@ -1,20 +1,21 @@
 #include "rx/disposable.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace wendrix::rx {
 
 Disposable::Disposable(std::function<void()> action)
-    : state_(std::make_shared<State>(State{std::move(action), false})) {}
+    : state_(std::make_shared<Action<std::function<void()>>>(std::move(action))) {}
 
 void Disposable::dispose() const {
-  if (!state_ || state_->disposed) return;
-  state_->disposed = true;
-  // Release the action before running it, so that whatever it captured is
-  // freed even if it disposes this handle again.
-  auto action = std::move(state_->action);
-  state_->action = nullptr;
-  if (action) action();
+  if (!state_ || state_->disposed_) return;
+  state_->disposed_ = true;
+  // An action is released before it runs, so that whatever it captured is
+  // freed even if it disposes this handle again; the state outlives the run
+  // even if the action drops this handle.
+  const std::shared_ptr<Target> state = state_;
+  state->disposeOnce();
 }
 
 void Disposable::disposed(DisposeBag& bag) const {
@@ -29,29 +30,35 @@ std::optional<CompositeDisposable::Key> CompositeDisposable::insert(Disposable d
     return std::nullopt;
   }
   const Key key = state_->nextKey++;
-  state_->members.emplace(key, std::move(d));
+  state_->members.emplace_back(key, std::move(d));
   return key;
 }
 
 void CompositeDisposable::remove(Key key) const {
-  auto it = state_->members.find(key);
-  if (it == state_->members.end()) return;
+  auto& members = state_->members;
+  const auto it = std::lower_bound(members.begin(), members.end(), key,
+                                   [](const auto& member, Key k) { return member.first < k; });
+  if (it == members.end() || it->first != key) return;
   Disposable d = std::move(it->second);
   state_->members.erase(it);
   d.dispose();
 }
 
 void CompositeDisposable::dispose() const {
-  if (state_->disposed) return;
-  state_->disposed = true;
-  auto members = std::move(state_->members);
-  state_->members.clear();
-  for (auto& [key, d] : members)
+  state_->disposeOnce();
+}
+
+void CompositeDisposable::State::disposeOnce() {
+  if (disposed) return;
+  disposed = true;
+  auto all = std::move(members);
+  members.clear();
+  for (auto& [key, d] : all)
     d.dispose();
 }
 
 Disposable CompositeDisposable::asDisposable() const {
-  return Disposable([self = *this] { self.dispose(); });
+  return Disposable::of(state_);
 }
 
 SerialDisposable::SerialDisposable() : state_(std::make_shared<State>()) {}
@@ -67,15 +74,19 @@ void SerialDisposable::set(Disposable d) const {
 }
 
 void SerialDisposable::dispose() const {
-  if (state_->disposed) return;
-  state_->disposed = true;
-  Disposable old = std::move(state_->current);
-  state_->current = Disposable();
+  state_->disposeOnce();
+}
+
+void SerialDisposable::State::disposeOnce() {
+  if (disposed) return;
+  disposed = true;
+  Disposable old = std::move(current);
+  current = Disposable();
   old.dispose();
 }
 
 Disposable SerialDisposable::asDisposable() const {
-  return Disposable([self = *this] { self.dispose(); });
+  return Disposable::of(state_);
 }
 
 DisposeBag::~DisposeBag() {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace wendrix::rx {
@@ -16,21 +18,59 @@ class DisposeBag;
 // released at that moment. A default-made handle does nothing.
 class Disposable {
  public:
+  // An object that is its own disposal state, so that it and the handle's
+  // state share one allocation: `dispose()` calls `disposeOnce()` the first
+  // time. Made into a handle with `Disposable::of`.
+  class Target {
+   public:
+    virtual ~Target() = default;
+
+   protected:
+    Target() = default;
+    virtual void disposeOnce() = 0;
+
+   private:
+    friend class Disposable;
+    bool disposed_ = false;
+  };
+
   Disposable() = default;
   explicit Disposable(std::function<void()> action);
+  // Keeps the callable and the state in one allocation.
+  template <class F>
+  requires(!std::same_as<std::decay_t<F>, Disposable> &&
+           !std::same_as<std::decay_t<F>, std::function<void()>> &&
+           std::invocable<std::decay_t<F>&>) explicit Disposable(F&& action)
+      : state_(std::make_shared<Action<std::decay_t<F>>>(std::forward<F>(action))) {}
+
+  static Disposable of(std::shared_ptr<Target> target) { return Disposable(std::move(target)); }
 
   void dispose() const;
-  bool isDisposed() const { return state_ && state_->disposed; }
+  bool isDisposed() const { return state_ && state_->disposed_; }
 
   // Hands this disposable to `bag`, which disposes it when it is destroyed.
   void disposed(DisposeBag& bag) const;
 
  private:
-  struct State {
-    std::function<void()> action;
-    bool disposed = false;
+  template <class F>
+  struct Action final : Target {
+    explicit Action(F f) : action(std::move(f)) {}
+    // Releases the action, then runs it.
+    void disposeOnce() override {
+      F local = std::move(*action);
+      action.reset();
+      if constexpr (std::is_same_v<F, std::function<void()>>) {
+        if (local) local();
+      } else {
+        local();
+      }
+    }
+    std::optional<F> action;
   };
-  std::shared_ptr<State> state_;
+
+  explicit Disposable(std::shared_ptr<Target> target) : state_(std::move(target)) {}
+
+  std::shared_ptr<Target> state_;
 };
 
 struct Disposables {
@@ -59,8 +99,12 @@ class CompositeDisposable {
   Disposable asDisposable() const;
 
  private:
-  struct State {
-    std::map<Key, Disposable> members;
+  // Also the state of the handles `asDisposable` gives.
+  struct State final : Disposable::Target {
+    void disposeOnce() override;
+
+    // In key order: keys only grow.
+    std::vector<std::pair<Key, Disposable>> members;
     Key nextKey = 0;
     bool disposed = false;
   };
@@ -79,7 +123,10 @@ class SerialDisposable {
   Disposable asDisposable() const;
 
  private:
-  struct State {
+  // Also the state of the handles `asDisposable` gives.
+  struct State final : Disposable::Target {
+    void disposeOnce() override;
+
     Disposable current;
     bool disposed = false;
   };

@@ -71,7 +71,15 @@ class Observable {
   // A stream whose subscription runs `subscribe` with the observer and
   // disposes the returned disposable when it ends.
   explicit Observable(SubscribeHandler subscribe)
-      : subscribe_(std::make_shared<const SubscribeHandler>(std::move(subscribe))) {}
+      : subscribe_(std::make_shared<const Subscriber<SubscribeHandler>>(std::move(subscribe))) {}
+  // Keeps the callable and its shared count in one allocation.
+  template <class F>
+  requires(!std::same_as<std::decay_t<F>, SubscribeHandler> &&
+           !std::same_as<std::decay_t<F>, Observable> &&
+           std::is_invocable_r_v<Disposable, std::decay_t<F>&,
+                                 const AnyObserver<T>&>) explicit Observable(F&& subscribe)
+      : subscribe_(
+            std::make_shared<const Subscriber<std::decay_t<F>>>(std::forward<F>(subscribe))) {}
 
   static Observable create(SubscribeHandler subscribe) { return Observable(std::move(subscribe)); }
   static Observable just(T value);
@@ -79,7 +87,8 @@ class Observable {
   static Observable never();
   static Observable error(Error error);
   // Calls `factory` at each subscription and subscribes to its result.
-  static Observable deferred(std::function<Observable()> factory);
+  template <class F>
+  static Observable deferred(F factory);
   // Subscribes to all sources at once, in list order; completes when all
   // have completed and fails at the first error.
   static Observable merge(std::vector<Observable> sources);
@@ -96,8 +105,10 @@ class Observable {
   // Maps to an optional and passes only the present values.
   template <class F>
   Observable<typename detail::Mapped<F, T>::value_type> compactMap(F f) const;
-  Observable filter(std::function<bool(const T&)> predicate) const;
-  Observable skipWhile(std::function<bool(const T&)> predicate) const;
+  template <class F>
+  Observable filter(F predicate) const;
+  template <class F>
+  Observable skipWhile(F predicate) const;
   // The first `count` elements, then completion (and the upstream is
   // disposed).
   Observable take(std::size_t count) const;
@@ -139,13 +150,26 @@ class Observable {
   // Every event as an element; the stream then completes.
   Observable<Event<T>> materialize() const;
   // On error, continues with the stream `handler` gives for it.
-  Observable catchError(std::function<Observable(const Error&)> handler) const;
+  template <class F>
+  Observable catchError(F handler) const;
   Observable catchErrorJustReturn(T value) const;
 
   Observable asObservable() const { return *this; }
 
  private:
-  std::shared_ptr<const SubscribeHandler> subscribe_;
+  struct SubscriberBase {
+    virtual ~SubscriberBase() = default;
+    virtual Disposable subscribe(const AnyObserver<T>& observer) const = 0;
+  };
+  template <class F>
+  struct Subscriber final : SubscriberBase {
+    explicit Subscriber(F f) : f(std::move(f)) {}
+    Disposable subscribe(const AnyObserver<T>& observer) const override { return f(observer); }
+    // Called as a std::function would call it: as a non-const lvalue.
+    mutable F f;
+  };
+
+  std::shared_ptr<const SubscriberBase> subscribe_;
 };
 
 }  // namespace wendrix::rx

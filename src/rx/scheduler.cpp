@@ -8,24 +8,30 @@ namespace wendrix::rx {
 
 namespace {
 
-// The action lives in a shared slot so that cancelling releases it at once,
-// even though the queue keeps the cancelled task until its time comes.
-using Slot = std::shared_ptr<std::function<void()>>;
+// The action lives in one shared object with the cancellation, so that
+// cancelling releases it at once, even though the queue keeps the cancelled
+// task until its time comes.
+class Slot final : public Disposable::Target {
+ public:
+  explicit Slot(std::function<void()> action) : action_(std::move(action)) {}
 
-dispatch::Task runSlot(Slot slot) {
-  return [slot] {
-    auto action = std::move(*slot);
-    *slot = nullptr;
+  void setHandle(dispatch::TimerHandle handle) { handle_ = std::move(handle); }
+  void run() {
+    auto action = std::move(action_);
+    action_ = nullptr;
     if (action) action();
-  };
-}
+  }
 
-Disposable cancelSlot(Slot slot, dispatch::TimerHandle handle) {
-  return Disposable([slot, handle] {
-    handle.cancel();
-    *slot = nullptr;
-  });
-}
+ protected:
+  void disposeOnce() override {
+    handle_.cancel();
+    action_ = nullptr;
+  }
+
+ private:
+  std::function<void()> action_;
+  dispatch::TimerHandle handle_;
+};
 
 std::unique_ptr<QueueScheduler>& mainInstance() {
   static std::unique_ptr<QueueScheduler> instance;
@@ -35,15 +41,15 @@ std::unique_ptr<QueueScheduler>& mainInstance() {
 }  // namespace
 
 Disposable QueueScheduler::schedule(std::function<void()> action) {
-  auto slot = std::make_shared<std::function<void()>>(std::move(action));
-  queue_.async(runSlot(slot));
-  return cancelSlot(slot, dispatch::TimerHandle());
+  auto slot = std::make_shared<Slot>(std::move(action));
+  queue_.async([slot] { slot->run(); });
+  return Disposable::of(slot);
 }
 
 Disposable QueueScheduler::scheduleAfter(dispatch::Duration delay, std::function<void()> action) {
-  auto slot = std::make_shared<std::function<void()>>(std::move(action));
-  auto handle = queue_.after(delay, runSlot(slot));
-  return cancelSlot(slot, handle);
+  auto slot = std::make_shared<Slot>(std::move(action));
+  slot->setHandle(queue_.after(delay, [slot] { slot->run(); }));
+  return Disposable::of(slot);
 }
 
 Scheduler& MainScheduler::instance() {

@@ -36,7 +36,8 @@ class Single {
   static Single create(std::function<Disposable(const SingleObserver&)> subscribe);
   static Single just(T value) { return Single(Observable<T>::just(std::move(value))); }
   static Single error(Error error) { return Single(Observable<T>::error(std::move(error))); }
-  static Single deferred(std::function<Single()> factory);
+  template <class F>
+  static Single deferred(F factory);
 
   template <class F>
   Single<detail::Mapped<F, T>> map(F f) const {
@@ -50,9 +51,11 @@ class Single {
         source_.concatMap([f = std::move(f)](const T& v) mutable { return f(v).asObservable(); }));
   }
   Single doOn(SingleHandlers<T> handlers) const;
-  Single catchError(std::function<Single(const Error&)> handler) const {
-    return Single(source_.catchError(
-        [handler = std::move(handler)](const Error& e) { return handler(e).asObservable(); }));
+  template <class F>
+  Single catchError(F handler) const {
+    return Single(source_.catchError([handler = std::move(handler)](const Error& e) mutable {
+      return Single(handler(e)).asObservable();
+    }));
   }
   Single catchErrorJustReturn(T value) const {
     return Single(source_.catchErrorJustReturn(std::move(value)));
@@ -107,9 +110,10 @@ Single<T> Single<T>::create(std::function<Disposable(const SingleObserver&)> sub
 }
 
 template <class T>
-Single<T> Single<T>::deferred(std::function<Single()> factory) {
-  return Single(
-      Observable<T>::deferred([factory = std::move(factory)] { return factory().asObservable(); }));
+template <class F>
+Single<T> Single<T>::deferred(F factory) {
+  return Single(Observable<T>::deferred(
+      [factory = std::move(factory)]() mutable { return Single(factory()).asObservable(); }));
 }
 
 template <class T>

@@ -22,9 +22,33 @@ template <class T>
 struct PromiseState {
   explicit PromiseState(dispatch::Queue& q) : queue(&q) {}
 
+  using Handler = std::function<void(const base::Result<T>&)>;
+
+  // Waiting handlers in registration order; most promises get just one,
+  // which is kept without a vector.
+  void add(Handler handler) {
+    if (!first) {
+      first.emplace(std::move(handler));
+    } else {
+      more.push_back(std::move(handler));
+    }
+  }
+  std::vector<Handler> take() {
+    std::vector<Handler> all;
+    if (!first) return all;
+    all.reserve(1 + more.size());
+    all.push_back(std::move(*first));
+    first.reset();
+    for (auto& handler : more)
+      all.push_back(std::move(handler));
+    more.clear();
+    return all;
+  }
+
   dispatch::Queue* queue;
   std::optional<base::Result<T>> result;
-  std::vector<std::function<void(const base::Result<T>&)>> handlers;
+  std::optional<Handler> first;
+  std::vector<Handler> more;
 };
 
 template <class P>
@@ -45,9 +69,14 @@ class Resolver {
   bool settle(base::Result<T> result) const {
     if (state_->result) return false;
     state_->result.emplace(std::move(result));
-    auto handlers = std::move(state_->handlers);
-    state_->handlers.clear();
-    for (auto& handler : handlers)
+    if (!state_->first) return true;
+    if (state_->more.empty()) {
+      auto handler = std::move(*state_->first);
+      state_->first.reset();
+      post(std::move(handler));
+      return true;
+    }
+    for (auto& handler : state_->take())
       post(std::move(handler));
     return true;
   }
@@ -100,7 +129,7 @@ class Promise {
     if (state_->result) {
       Resolver<T>(state_).post(std::move(handler));
     } else {
-      state_->handlers.push_back(std::move(handler));
+      state_->add(std::move(handler));
     }
   }
 
@@ -139,7 +168,8 @@ class Promise {
 
   // On rejection, continues with the promise `f` returns. A cancellation is
   // not recovered: it passes through.
-  Promise recover(std::function<Promise(const base::Error&)> f) const {
+  template <class F>
+  Promise recover(F f) const {
     auto [next, resolver] = pending(*state_->queue);
     done([f = std::move(f), resolver = resolver](const base::Result<T>& r) {
       if (r.ok() || PromiseCancelled::is(r.error())) {

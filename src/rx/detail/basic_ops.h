@@ -56,26 +56,32 @@ Observable<typename detail::Mapped<F, T>::value_type> Observable<T>::compactMap(
   });
 }
 
+// Per-subscription state lives in the observer's own closure (mutable): an
+// observer's copies share that closure, so it is as shared as a pointer to
+// the state would be, without an allocation of its own.
+
 template <class T>
-Observable<T> Observable<T>::filter(std::function<bool(const T&)> predicate) const {
+template <class F>
+Observable<T> Observable<T>::filter(F predicate) const {
   return Observable([source = *this, predicate = std::move(predicate)](const AnyObserver<T>& o) {
-    return source.subscribe(detail::observer<T>([o, predicate](const Event<T>& e) {
+    return source.subscribe(detail::observer<T>([o, predicate](const Event<T>& e) mutable {
       if (!e.isNext() || predicate(e.element())) o.on(e);
     }));
   });
 }
 
 template <class T>
-Observable<T> Observable<T>::skipWhile(std::function<bool(const T&)> predicate) const {
+template <class F>
+Observable<T> Observable<T>::skipWhile(F predicate) const {
   return Observable([source = *this, predicate = std::move(predicate)](const AnyObserver<T>& o) {
-    auto skipping = std::make_shared<bool>(true);
-    return source.subscribe(detail::observer<T>([o, predicate, skipping](const Event<T>& e) {
-      if (e.isNext() && *skipping) {
-        if (predicate(e.element())) return;
-        *skipping = false;
-      }
-      o.on(e);
-    }));
+    return source.subscribe(
+        detail::observer<T>([o, predicate, skipping = true](const Event<T>& e) mutable {
+          if (e.isNext() && skipping) {
+            if (predicate(e.element())) return;
+            skipping = false;
+          }
+          o.on(e);
+        }));
   });
 }
 
@@ -83,18 +89,18 @@ template <class T>
 Observable<T> Observable<T>::take(std::size_t count) const {
   if (count == 0) return empty();
   return Observable([source = *this, count](const AnyObserver<T>& o) {
-    auto taken = std::make_shared<std::size_t>(0);
-    return source.subscribe(detail::observer<T>([o, count, taken](const Event<T>& e) {
-      if (*taken >= count) return;
-      if (e.isNext()) {
-        ++*taken;
-        o.on(e);
-        if (*taken == count) o.onCompleted();
-      } else {
-        *taken = count;
-        o.on(e);
-      }
-    }));
+    return source.subscribe(
+        detail::observer<T>([o, count, taken = std::size_t{0}](const Event<T>& e) mutable {
+          if (taken >= count) return;
+          if (e.isNext()) {
+            ++taken;
+            o.on(e);
+            if (taken == count) o.onCompleted();
+          } else {
+            taken = count;
+            o.on(e);
+          }
+        }));
   });
 }
 
@@ -102,10 +108,9 @@ template <class T>
 Single<std::optional<T>> Observable<T>::first() const {
   using U = std::optional<T>;
   return detail::SingleAccess::wrap(Observable<U>([source = *this](const AnyObserver<U>& o) {
-    auto done = std::make_shared<bool>(false);
-    return source.subscribe(detail::observer<T>([o, done](const Event<T>& e) {
-      if (*done) return;
-      *done = true;
+    return source.subscribe(detail::observer<T>([o, done = false](const Event<T>& e) mutable {
+      if (done) return;
+      done = true;
       if (e.isError()) {
         o.onError(e.error());
         return;
@@ -122,31 +127,27 @@ namespace detail {
 template <class T>
 Observable<T> enforceSingle(Observable<T> source, bool emitWhenCompleted) {
   return Observable<T>([source = std::move(source), emitWhenCompleted](const AnyObserver<T>& o) {
-    struct State {
-      std::optional<T> element;
-      bool done = false;
-    };
-    auto state = std::make_shared<State>();
-    return source.subscribe(observer<T>([o, state, emitWhenCompleted](const Event<T>& e) {
-      if (state->done) return;
+    return source.subscribe(observer<T>([o, emitWhenCompleted, element = std::optional<T>(),
+                                         done = false](const Event<T>& e) mutable {
+      if (done) return;
       if (e.isNext()) {
-        if (state->element) {
-          state->done = true;
+        if (element) {
+          done = true;
           o.onError(RxError::moreThanOneElement());
           return;
         }
-        state->element = e.element();
+        element = e.element();
         if (!emitWhenCompleted) o.on(e);
       } else if (e.isError()) {
-        state->done = true;
+        done = true;
         o.on(e);
       } else {
-        state->done = true;
-        if (!state->element) {
+        done = true;
+        if (!element) {
           o.onError(RxError::noElements());
           return;
         }
-        if (emitWhenCompleted) o.onNext(std::move(*state->element));
+        if (emitWhenCompleted) o.onNext(std::move(*element));
         o.onCompleted();
       }
     }));
@@ -231,7 +232,8 @@ Observable<Event<T>> Observable<T>::materialize() const {
 }
 
 template <class T>
-Observable<T> Observable<T>::catchError(std::function<Observable(const Error&)> handler) const {
+template <class F>
+Observable<T> Observable<T>::catchError(F handler) const {
   return Observable([source = *this, handler = std::move(handler)](const AnyObserver<T>& o) {
     struct State {
       SerialDisposable subscription;
@@ -239,7 +241,7 @@ Observable<T> Observable<T>::catchError(std::function<Observable(const Error&)> 
     };
     auto state = std::make_shared<State>();
     Disposable initial =
-        source.subscribe(detail::observer<T>([o, handler, state](const Event<T>& e) {
+        source.subscribe(detail::observer<T>([o, handler, state](const Event<T>& e) mutable {
           if (!e.isError()) {
             o.on(e);
             return;

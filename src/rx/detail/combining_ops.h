@@ -5,7 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -118,7 +118,8 @@ Observable<detail::StreamElement<std::invoke_result_t<F&, const T&>>> Observable
       AnyObserver<U> observer;
       F f;
       SerialDisposable inner{};
-      std::deque<T> waiting{};
+      // Usually empty; a list allocates nothing until used.
+      std::list<T> waiting{};
       std::uint64_t current = 0;
       bool innerActive = false;
       bool outerDone = false;

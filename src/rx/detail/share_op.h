@@ -3,8 +3,8 @@
 // `share`: one subscription of the source multicast to many subscribers,
 // with a replay buffer.
 
+#include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,7 +26,9 @@ struct ShareConnection {
   SubjectLifetimeScope scope = SubjectLifetimeScope::whileConnected;
   std::map<std::uint64_t, AnyObserver<T>> observers;
   std::uint64_t nextKey = 0;
-  std::deque<T> buffer;
+  // The last `replay` elements, oldest first (a short vector: a deque
+  // allocates even while empty).
+  std::vector<T> buffer;
   std::optional<Event<T>> stop;
   Disposable source;
   bool connected = false;
@@ -48,9 +50,10 @@ class ShareState {
       self->connection_->scope = self->scope_;
     }
     auto c = self->connection_;
-    const std::vector<T> replayed(c->buffer.begin(), c->buffer.end());
-    for (const auto& v : replayed)
-      o.onNext(v);
+    // A copy: the observer may cause new elements while it gets these.
+    std::vector<T> replayed = c->buffer;
+    for (auto&& v : replayed)
+      o.onNext(std::move(v));
     if (c->stop) {
       o.on(*c->stop);
       return Disposable();
@@ -80,8 +83,10 @@ class ShareState {
     if (e.isNext()) {
       if (c->replay > 0) {
         c->buffer.push_back(e.element());
-        while (c->buffer.size() > c->replay)
-          c->buffer.pop_front();
+        if (c->buffer.size() > c->replay) {
+          c->buffer.erase(c->buffer.begin(), c->buffer.begin() + static_cast<std::ptrdiff_t>(
+                                                                     c->buffer.size() - c->replay));
+        }
       }
       for (const auto& o : snapshot(c))
         o.on(e);

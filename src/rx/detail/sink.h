@@ -15,10 +15,15 @@ namespace detail {
 // One subscription at one step of a chain. It passes events on until the
 // first stop event or disposal, then drops the observer (and with it the
 // downstream closures) and disposes the upstream subscription.
+// It is also the state of the subscription's handle and the receiver of the
+// source's events, so that a subscription takes one allocation.
 template <class T>
-class Sink {
+class Sink final : public Disposable::Target, public AnyObserver<T>::Receiver {
  public:
   explicit Sink(AnyObserver<T> observer) : observer_(std::move(observer)) {}
+
+  // The source's events.
+  void call(const Event<T>& event) override { on(event); }
 
   void on(const Event<T>& event) {
     if (stopped_) return;
@@ -49,6 +54,9 @@ class Sink {
     }
   }
 
+ protected:
+  void disposeOnce() override { dispose(); }
+
  private:
   void disposeUpstream() {
     Disposable upstream = std::move(upstream_);
@@ -64,7 +72,7 @@ class Sink {
 // An observer for one step of an operator: `handler(event)`.
 template <class T, class F>
 AnyObserver<T> observer(F&& handler) {
-  return AnyObserver<T>(typename AnyObserver<T>::EventHandler(std::forward<F>(handler)));
+  return AnyObserver<T>(std::forward<F>(handler));
 }
 
 // A stream that emits `values` and completes.
@@ -84,8 +92,9 @@ template <class T>
 Disposable Observable<T>::subscribe(AnyObserver<T> observer) const {
   auto handler = subscribe_;
   auto sink = std::make_shared<detail::Sink<T>>(std::move(observer));
-  sink->setUpstream((*handler)(detail::observer<T>([sink](const Event<T>& e) { sink->on(e); })));
-  return Disposable([sink] { sink->dispose(); });
+  sink->setUpstream(
+      handler->subscribe(AnyObserver<T>(std::shared_ptr<typename AnyObserver<T>::Receiver>(sink))));
+  return Disposable::of(sink);
 }
 
 template <class T>
@@ -135,9 +144,11 @@ Observable<T> Observable<T>::error(Error error) {
 }
 
 template <class T>
-Observable<T> Observable<T>::deferred(std::function<Observable()> factory) {
-  return Observable(
-      [factory = std::move(factory)](const AnyObserver<T>& o) { return factory().subscribe(o); });
+template <class F>
+Observable<T> Observable<T>::deferred(F factory) {
+  return Observable([factory = std::move(factory)](const AnyObserver<T>& o) mutable {
+    return Observable(factory()).subscribe(o);
+  });
 }
 
 }  // namespace wendrix::rx

@@ -16,6 +16,10 @@ namespace fs = std::filesystem;
 // this library is loaded; each open also asks for them, so a late or failed
 // setting changes nothing but the log line.
 const int kSQLiteConfigurationResult = sqlite3_config(SQLITE_CONFIG_URI, 1);
+// SQLite's memory statistics take a global lock on every allocation, and
+// opening a connection for each unit of work allocates a lot; nothing here
+// reads them. A late setting only leaves them on.
+[[maybe_unused]] const int kMemoryStatisticsResult = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 
 // An open connection, closed when it goes out of scope.
 class Connection {
@@ -133,6 +137,11 @@ int TLMDBStorage::configureDatabase() {
 }
 
 int TLMDBStorage::executeQueryUsingBlock(const QueryBlock& block) {
+  return executeQueryUsingBlock(
+      PageLimitedQueryBlock([&](sqlite3* database, std::int64_t) { return block(database); }));
+}
+
+int TLMDBStorage::executeQueryUsingBlock(const PageLimitedQueryBlock& block) {
   int result = SQLITE_OK;
   Connection database(openDatabaseAtFileURL(dbFileURL_, &result));
   if (!database) return result;
@@ -140,12 +149,31 @@ int TLMDBStorage::executeQueryUsingBlock(const QueryBlock& block) {
     TLM_LOG_ERROR(kTLMLogTag, kNotConfiguredMessage);
     return SQLITE_ERROR;
   }
-  result = setMaxPageCount(maxSizeInBytes_ / pageSize_, database.get());
-  if (isCorruption(result)) return result;
+  // Taking the write lock first makes the unit one step for other
+  // connections and lets the statements below share one lock and one read of
+  // the schema.
+  result = executeNonSelectionQuery("BEGIN IMMEDIATE", database.get(), TLMStorageBindableArray());
+  if (result != SQLITE_OK) {
+    if (!isCorruption(result)) TLM_LOG_ERROR(kTLMLogTag, "Failed to begin a transaction.");
+    return result;
+  }
+  std::int64_t maxPageCount = 0;
+  result = setMaxPageCount(maxSizeInBytes_ / pageSize_, database.get(), &maxPageCount);
+  if (isCorruption(result)) return result;  // closing the connection rolls back
   if (result != SQLITE_OK) {
     TLM_LOG_ERROR(kTLMLogTag, "Failed to open database with specified maximum size constraint.");
+    maxPageCount = getMaxPageCountInOpenedDatabase(database.get());
   }
-  return block(database.get());
+  result = block(database.get(), maxPageCount);
+  // SQLite itself may have rolled the transaction back after some failures.
+  if (sqlite3_get_autocommit(database.get())) return result;
+  if (result != SQLITE_OK) {
+    (void)executeNonSelectionQuery("ROLLBACK", database.get(), TLMStorageBindableArray());
+    return result;
+  }
+  result = executeNonSelectionQuery("COMMIT", database.get(), TLMStorageBindableArray());
+  if (result != SQLITE_OK) TLM_LOG_ERROR(kTLMLogTag, "Failed to commit a transaction.");
+  return result;
 }
 
 int TLMDBStorage::executeNonSelectionQuery(std::string_view query,
@@ -241,12 +269,13 @@ void TLMDBStorage::setMaxStorageSize(std::int64_t sizeInBytes,
                       "be changed.");
       return false;
     }
-    if (const int result = setMaxPageCount(wantedPages, database.get()); result != SQLITE_OK) {
+    std::int64_t maxPages = 0;
+    if (const int result = setMaxPageCount(wantedPages, database.get(), &maxPages);
+        result != SQLITE_OK) {
       TLM_LOG_ERROR(kTLMLogTag, "Could not change maximum database size to ", sizeInBytes,
                     " bytes. SQLite error code: ", result);
       return false;
     }
-    const std::int64_t maxPages = getMaxPageCountInOpenedDatabase(database.get());
     const std::int64_t limitBytes = maxPages * pageSize_;
     if (maxPages != wantedPages) {
       TLM_LOG_ERROR(kTLMLogTag, "Could not change maximum database size to ", sizeInBytes,
@@ -393,11 +422,14 @@ std::int64_t TLMDBStorage::getMaxPageCountInOpenedDatabase(sqlite3* database) {
   return querySingleValue("PRAGMA max_page_count;", database);
 }
 
-int TLMDBStorage::setMaxPageCount(std::int64_t pageCount, sqlite3* database) {
+int TLMDBStorage::setMaxPageCount(std::int64_t pageCount, sqlite3* database,
+                                  std::int64_t* appliedPageCount) {
   const auto run = [&](sqlite3_stmt* statement) {
     int code = sqlite3_step(statement);
-    while (code == SQLITE_ROW)
+    while (code == SQLITE_ROW) {
+      if (appliedPageCount) *appliedPageCount = sqlite3_column_int64(statement, 0);
       code = sqlite3_step(statement);
+    }
     if (code == SQLITE_DONE) return SQLITE_OK;
     logStepFailure(code, database);
     return code;

@@ -35,14 +35,17 @@ using TLMStorageSchema = std::map<std::string, TLMStorageColumnsSchema>;
 // one, bounds the file's size through SQLite's page limit and deletes and
 // rebuilds a file that is not a usable database.
 //
-// Every unit of work opens its own connection and closes it afterwards. There
-// is no locking: the owner runs all work on one serial queue. Failures are
-// logged (tag "DarAveved") and answered as SQLite result codes.
+// Every unit of work opens its own connection, runs as one transaction and
+// closes the connection afterwards. There is no locking in memory: the owner
+// runs all work on one serial queue. Failures are logged (tag "DarAveved")
+// and answered as SQLite result codes.
 class TLMDBStorage {
  public:
   static constexpr std::int64_t kDefaultMaxSizeInBytes = 10485760;  // 10 MiB
 
   using QueryBlock = std::function<int(sqlite3* database)>;
+  // Also gets the page limit the connection runs under.
+  using PageLimitedQueryBlock = std::function<int(sqlite3* database, std::int64_t maxPageCount)>;
   using StatementBlock = std::function<int(sqlite3_stmt* statement)>;
 
   // Remembers the schema, the code's version and the file `filename` inside
@@ -63,10 +66,13 @@ class TLMDBStorage {
   // One configuration pass without the corruption retry.
   int configureDatabase();
 
-  // Opens a connection with the page limit applied, runs the block and
-  // closes; answers the block's code, or the failure that kept it from
-  // running.
+  // Opens a connection with the page limit applied, runs the block inside one
+  // immediate transaction and closes. The transaction is committed when the
+  // block answers SQLITE_OK and rolled back otherwise, so a unit of work is
+  // applied whole or not at all. Answers the block's code, the commit's
+  // failure, or the failure that kept the block from running.
   int executeQueryUsingBlock(const QueryBlock& block);
+  int executeQueryUsingBlock(const PageLimitedQueryBlock& block);
   int executeNonSelectionQuery(std::string_view query,
                                const TLMStorageBindableArray& values = TLMStorageBindableArray());
   // The rows that came back (possibly none).
@@ -121,8 +127,9 @@ class TLMDBStorage {
   static std::int64_t getPageCountInOpenedDatabase(sqlite3* database);
   static std::int64_t getMaxPageCountInOpenedDatabase(sqlite3* database);
   // SQLite answers this pragma with a row holding the resulting limit; that
-  // counts as success.
-  static int setMaxPageCount(std::int64_t pageCount, sqlite3* database);
+  // counts as success, and the limit goes to `appliedPageCount` (when given).
+  static int setMaxPageCount(std::int64_t pageCount, sqlite3* database,
+                             std::int64_t* appliedPageCount = nullptr);
   // The first column of the first row as a number; 0 when there is none.
   static std::int64_t querySingleValue(std::string_view query, sqlite3* database,
                                        int* result = nullptr);

@@ -121,7 +121,7 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
     }
     insert = logText("INSERT INTO \"", kTableName, "\" (\"", kGroupIdColumn, "\", \"", kLogColumn,
                      "\", \"", kTargetTokenColumn, "\", \"", kTargetKeyColumn, "\", \"",
-                     kPriorityColumn, "\") VALUES (?, ?, ?, ?, ?)");
+                     kPriorityColumn, "\") SELECT ?, ?, ?, ?, ?");
     values.addString(groupId);
     values.addString(text);
     values.addString(*encryptedToken);
@@ -129,22 +129,30 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
     values.addNumber(priority);
   } else {
     insert = logText("INSERT INTO \"", kTableName, "\" (\"", kGroupIdColumn, "\", \"", kLogColumn,
-                     "\", \"", kPriorityColumn, "\") VALUES (?, ?, ?)");
+                     "\", \"", kPriorityColumn, "\") SELECT ?, ?, ?");
     values.addString(groupId);
     values.addString(text);
     values.addNumber(priority);
   }
 
-  const int result = executeQueryUsingBlock([&](sqlite3* database) {
-    const std::int64_t capacity = getMaxPageCountInOpenedDatabase(database) * pageSize();
+  // Eviction and insert are one unit of work: a failure (or a crash) between
+  // them leaves the evicted logs in place. The insert is written as
+  // INSERT ... SELECT so that SQLite answers a full file by undoing only that
+  // statement, not the unit's transaction with the evictions made so far.
+  const int result = executeQueryUsingBlock([&](sqlite3* database, std::int64_t maxPageCount) {
+    const std::int64_t capacity = maxPageCount * pageSize();
     if (static_cast<std::int64_t>(text.size()) >= capacity) {
       TLM_LOG_ERROR(kTLMLogTag, "Log is too large (", text.size(),
                     " bytes) to store in database. Current maximum database size is ", capacity,
                     " bytes.");
       return SQLITE_ERROR;
     }
-    int code = executeNonSelectionQuery(insert, database, values);
-    if (code == SQLITE_FULL) {
+    const auto tryInsert = [&] { return executeNonSelectionQuery(insert, database, values); };
+    // Whether SQLite answered a full file by ending the whole transaction;
+    // evicting more would then only lose logs.
+    const auto transactionEnded = [&] { return sqlite3_get_autocommit(database) != 0; };
+    int code = tryInsert();
+    if (code == SQLITE_FULL && !transactionEnded()) {
       // Room is made from the lowest priority up, oldest first, over every
       // group and also over logs in flight.
       TLMStorageBindableArray priorityValue;
@@ -168,18 +176,21 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
         }
         TLM_LOG_DEBUG(kTLMLogTag, "Deleted a log with id ", *id, " to store a new log.");
         ++deleted;
-        code = executeNonSelectionQuery(insert, database, values);
-        if (code != SQLITE_FULL) break;
+        code = tryInsert();
+        if (code != SQLITE_FULL || transactionEnded()) break;
       }
-      if (deleted > 0) {
+      if (deleted > 0 && code == SQLITE_OK) {
         TLM_LOG_DEBUG(kTLMLogTag, "Log storage was over capacity, ", deleted,
                       " oldest log(s) with equal or lower priority deleted.");
       }
-      if (code == SQLITE_FULL) {
-        TLM_LOG_ERROR(kTLMLogTag,
-                      "Storage is full and no logs with equal or lower priority exist; "
-                      "discarding the log.");
-      }
+    }
+    if (code == SQLITE_FULL && transactionEnded()) {
+      TLM_LOG_ERROR(kTLMLogTag, "The full database ended the transaction; discarding the log.");
+    } else if (code == SQLITE_FULL) {
+      // The unit is rolled back, and with it any eviction made for this log.
+      TLM_LOG_ERROR(kTLMLogTag,
+                    "Storage is full and no logs with equal or lower priority exist; "
+                    "discarding the log.");
     }
     if (code == SQLITE_OK) {
       TLM_LOG_VERBOSE(kTLMLogTag, "Log is stored with id: '",

@@ -279,6 +279,29 @@ TEST_F(LogDBStorageTest, FullStoreEvictsLowerPriorityOldestFirst) {
                             "discarding the log."));
 }
 
+TEST_F(LogDBStorageTest, FailureAfterAnEvictionKeepsTheEvictedLog) {
+  store->setMaxStorageSize(12 * 4096, nullptr);
+  int saved = 0;
+  while (rowsWithPriority(1) == saved && saved < 100) {
+    ASSERT_TRUE(store->saveLog(makeLog("normal-" + std::to_string(saved), 1500), "Analytics", 1));
+    ++saved;
+  }
+  ASSERT_LT(saved, 100);
+  // Full now, with one log to a page: the next log needs one eviction. The
+  // trigger refuses an insert once a row is gone, that is right after it.
+  const std::int64_t before = rowsWithPriority(1);
+  RawDatabase(file()).exec(
+      "CREATE TRIGGER refuse BEFORE INSERT ON logs WHEN (SELECT COUNT(*) FROM logs) < " +
+      std::to_string(before) + " BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+  logs.clear();
+
+  EXPECT_FALSE(store->saveLog(makeLog("refused", 1500), "Analytics", 1));
+
+  EXPECT_TRUE(logs.contains(TLMLogLevel::Debug, "to store a new log."));  // it did evict
+  EXPECT_EQ(rowsWithPriority(1), before);
+  EXPECT_EQ(store->logsFromDBWithGroupId("Analytics").front()->sid, "normal-1");
+}
+
 TEST_F(LogDBStorageTest, LogLargerThanTheWholeStoreIsRefusedWithoutEviction) {
   store->setMaxStorageSize(24576, nullptr);
   saveAll("Analytics", {"small"});
