@@ -65,8 +65,7 @@ void LayoutMenu::bind() {
                           hideLayoutItem_)
       .subscribe(nullptr,
                  [](const rx::Error& error) {
-                   Track::errorWithLocation(error,
-                                            error_location::kMenuHighlightHideMenuItem000);
+                   Track::errorWithLocation(error, error_location::kMenuHighlightHideMenuItem000);
                  })
       .disposed(disposeBag_);
 }
@@ -87,8 +86,7 @@ rx::Observable<rx::Unit> LayoutMenu::reactiveStream() {
                     })
                     .doOn({.onDispose = [name = layout_.name] {
 #ifndef NDEBUG
-                      std::printf("layout menu of %s: stopped following the store\n",
-                                  name.c_str());
+                      std::printf("layout menu of %s: stopped following the store\n", name.c_str());
 #endif
                     }});
   }
@@ -105,11 +103,11 @@ void reportLayoutError(const rx::Error& error, std::string_view location, const 
 
 void LayoutMenu::restoreLayoutWithItem(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::layoutRestore, ButtonClickSource::menu);
-  commands_.run<rx::Unit>(
-      context_.actions->restoreLayout(layout_).asObservable(), nullptr,
-      [bundles = context_.bundles, layout = layout_](const rx::Error& error) {
-        reportLayoutError(error, error_location::kMenuRestoreLayout001, layout, *bundles);
-      });
+  commands_.run<rx::Unit>(context_.actions->restoreLayout(layout_).asObservable(), nullptr,
+                          [bundles = context_.bundles, layout = layout_](const rx::Error& error) {
+                            reportLayoutError(error, error_location::kMenuRestoreLayout001, layout,
+                                              *bundles);
+                          });
 }
 
 void LayoutMenu::editLayout(toolkit::MenuItem&) {
@@ -123,11 +121,10 @@ void LayoutMenu::hideLayout(toolkit::MenuItem&) {
       {.onDispose = [storage = context_.storage] {
         storage->featureHideLayoutMenuItem().setValue(true);
       }});
-  commands_.run<rx::Unit>(command, nullptr,
-                          [bundles = context_.bundles, layout = layout_](const rx::Error& error) {
-                            reportLayoutError(error, error_location::kMenuHideLayout000, layout,
-                                              *bundles);
-                          });
+  commands_.run<rx::Unit>(
+      command, nullptr, [bundles = context_.bundles, layout = layout_](const rx::Error& error) {
+        reportLayoutError(error, error_location::kMenuHideLayout000, layout, *bundles);
+      });
 }
 
 }  // namespace wendrix

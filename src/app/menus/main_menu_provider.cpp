@@ -57,8 +57,7 @@ void MainMenuProvider::setupMenu() {
   mainMenu_->setDelegate(mainMenuDelegate_);
   savedAppsHeader_->setEnabled(false);
 
-  bindNewFeatureHighlight(context_.storage->featureEditWindow().valueStream(),
-                          editLayoutsMenuItem_)
+  bindNewFeatureHighlight(context_.storage->featureEditWindow().valueStream(), editLayoutsMenuItem_)
       .subscribe(nullptr,
                  [](const rx::Error& error) {
                    Track::errorWithLocation(error, error_location::kMenuHighlightEditWindow001);
@@ -112,8 +111,8 @@ void MainMenuProvider::addLayoutMenus(const std::vector<Layout>& layouts, toolki
 rx::Observable<MenuPtr> MainMenuProvider::mainMenuStream() {
   if (mainMenuStream_) return *mainMenuStream_;
   std::weak_ptr<MainMenuProvider> weak = weak_from_this();
-  mainMenuStream_ =
-      context_.windowsProvider->accessibilityAccessStream().flatMapLatest([weak](const bool& granted) {
+  mainMenuStream_ = context_.windowsProvider->accessibilityAccessStream().flatMapLatest(
+      [weak](const bool& granted) {
         auto self = weak.lock();
         if (!self) return rx::Observable<MenuPtr>::just(std::make_shared<toolkit::Menu>());
         if (granted) {
@@ -187,21 +186,20 @@ void MainMenuProvider::restoreLayoutWithItem(toolkit::MenuItem& sender) {
   const Layout* layout = sender.represented<Layout>();
   if (!layout) return;
   // One run of the restore, shared by the command and the feedback stream.
-  rx::Observable<rx::Unit> restore =
-      context_.actions->restoreLayout(*layout).asObservable().share(
-          1, rx::SubjectLifetimeScope::forever);
+  rx::Observable<rx::Unit> restore = context_.actions->restoreLayout(*layout).asObservable().share(
+      1, rx::SubjectLifetimeScope::forever);
   feedbackSubject_.onNext(
       restore.catchError([](const rx::Error&) { return rx::Observable<rx::Unit>::empty(); }));
-  commands_.run<rx::Unit>(restore, nullptr,
-                          [bundles = context_.bundles, layout = *layout](const rx::Error& error) {
-                            reportLayoutError(error, error_location::kMenuRestoreLayout000,
-                                              layout, *bundles);
-                          });
+  commands_.run<rx::Unit>(
+      restore, nullptr, [bundles = context_.bundles, layout = *layout](const rx::Error& error) {
+        reportLayoutError(error, error_location::kMenuRestoreLayout000, layout, *bundles);
+      });
 }
 
 void MainMenuProvider::editLayout(toolkit::MenuItem& sender) {
   Track::buttonClick(ButtonName::layoutEdit, ButtonClickSource::menu);
-  if (const Layout* layout = sender.represented<Layout>()) context_.actions->openEditWindow(*layout);
+  if (const Layout* layout = sender.represented<Layout>())
+    context_.actions->openEditWindow(*layout);
 }
 
 void MainMenuProvider::closeUnusedAppsWithItem(toolkit::MenuItem& sender) {

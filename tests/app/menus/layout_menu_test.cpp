@@ -104,8 +104,7 @@ TEST_F(LayoutMenuTest, FailedCommandsAreReportedAndAFailedHideStillCounts) {
   EXPECT_EQ(errorLocations(),
             (std::vector<std::string>{"menu.restoreLayout_001", "menu.hideLayout_000"}));
   for (const auto& event : eventsNamed("Error")) {
-    EXPECT_EQ(property<std::string>(event, "ErrorDescription"),
-              "LAYOUT_NAME: APP_NAME is gone");
+    EXPECT_EQ(property<std::string>(event, "ErrorDescription"), "LAYOUT_NAME: APP_NAME is gone");
   }
   EXPECT_TRUE(storage->featureHideLayoutMenuItem().value());
 }

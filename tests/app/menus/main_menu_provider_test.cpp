@@ -260,9 +260,9 @@ TEST_F(MenusTest, CommandsOnAttachedObjectsActOnlyOnTheirType) {
   queue.runUntilIdle();
   EXPECT_EQ(eventsNamed("Layout_Restored").size(), 1u);
   EXPECT_TRUE(windows->made.empty());
-  EXPECT_EQ(buttonClicks(), (std::vector<std::string>{"LayoutRestore/MainMenu",
-                                                      "LayoutRestore/MainMenu",
-                                                      "LayoutEdit/MainMenu"}));
+  EXPECT_EQ(buttonClicks(),
+            (std::vector<std::string>{"LayoutRestore/MainMenu", "LayoutRestore/MainMenu",
+                                      "LayoutEdit/MainMenu"}));
 
   auto editItem = toolkit::MenuItem::make("z");
   editItem->setRepresentedObject(layout("Work"));
