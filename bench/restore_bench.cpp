@@ -26,10 +26,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace wendrix;
-using winsys::fake::AppSpec;
+using winsys::fake::AppSetup;
 using winsys::fake::LaunchScript;
 using winsys::fake::NewWindowScript;
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 
 constexpr int kApps = 20;
 constexpr int kWindows = 10;
@@ -74,18 +74,18 @@ struct World {
       }
       layout.apps.push_back(record);
       if (a % 2 == 0) {
-        std::vector<WindowSpec> windows;
+        std::vector<WindowSetup> windows;
         for (int w = 0; w < kWindows; ++w) {
-          windows.push_back(WindowSpec::titled("w" + std::to_string(w)));
+          windows.push_back(WindowSetup::titled("w" + std::to_string(w)));
           if (w % 3 == 0) windows.back().asMinimized();
         }
-        desktop.launch(AppSpec::withId(appId(a)), std::move(windows));
+        desktop.launch(AppSetup::withId(appId(a)), std::move(windows));
       } else {
         const base::Url url = base::Url::fromFilePath("/apps/" + appId(a) + ".desktop");
         desktop.workspace().install(appId(a), url);
         desktop.scriptLaunch(url,
-                             LaunchScript::launching(AppSpec::withId(appId(a)).withPid(2000 + a),
-                                                     {WindowSpec::titled("first")}, 500ms));
+                             LaunchScript::launching(AppSetup::withId(appId(a)).withPid(2000 + a),
+                                                     {WindowSetup::titled("first")}, 500ms));
         desktop.scriptNewWindow(2000 + a, NewWindowScript::opening(1, 10ms));
         settings[appId(a)] = IAppSettings{IShortcut{45, kMaskCommand}};
       }
@@ -136,9 +136,9 @@ struct World {
 // same promises the restore uses.
 bool placeDirectly(World& world) {
   for (int a = 1; a < kApps; a += 2) {
-    auto app = world.desktop.launch(AppSpec::withId(appId(a)));
+    auto app = world.desktop.launch(AppSetup::withId(appId(a)));
     for (int w = 0; w < kWindows; ++w)
-      world.desktop.addWindow(app, WindowSpec::titled("w" + std::to_string(w)));
+      world.desktop.addWindow(app, WindowSetup::titled("w" + std::to_string(w)));
   }
   int pending = 0;
   for (const auto& app : world.desktop.applications()) {

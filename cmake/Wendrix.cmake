@@ -19,6 +19,15 @@ if(WENDRIX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+# Coverage feedback for libFuzzer in every library; only the fuzz programs
+# link the fuzzer's main (fuzz/CMakeLists.txt).
+if(WENDRIX_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+if(WENDRIX_TSAN)
+  add_compile_options(-fsanitize=thread)
+  add_link_options(-fsanitize=thread)
+endif()
 
 # Warning flags for our own targets only.
 function(wendrix_warnings target)
@@ -35,15 +44,29 @@ function(wendrix_warnings target)
   endif()
 endfunction()
 
-# wendrix_library(<name> [FOLDER <subfolder>] [DEPS <targets>...])
+# Drops from `srcs_var` (paths relative to `dir`) the files of subfolders that
+# have a CMakeLists.txt of their own: those are libraries or test programs of
+# their own (such as src/app/menus/ below src/app/).
+function(wendrix_drop_nested dir srcs_var)
+  file(GLOB_RECURSE lists RELATIVE ${dir} ${dir}/*/CMakeLists.txt)
+  set(srcs ${${srcs_var}})
+  foreach(list ${lists})
+    get_filename_component(sub ${list} DIRECTORY)
+    list(FILTER srcs EXCLUDE REGEX "^${sub}/")
+  endforeach()
+  set(${srcs_var} ${srcs} PARENT_SCOPE)
+endfunction()
+
+# wendrix_library(<name> [FOLDER <subfolder>] [EXCLUDE <files>...] [DEPS <targets>...])
 # A static library `wendrix_<name>` from every .cpp below the calling folder, or
 # below its FOLDER (a header-only folder becomes an INTERFACE library). Includes
 # are rooted at src/. The implementation subfolders linux/, fake/, x11/ and qt/
 # are left out: each is a library of its own (FOLDER), so an interface's library
 # carries neither its real implementations nor its fakes. DEPS are the libraries
-# the folder's files include.
+# the folder's files include. EXCLUDE names files (relative to the folder) of
+# other targets, such as a program's entry point.
 function(wendrix_library name)
-  cmake_parse_arguments(ARG "" "FOLDER" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "FOLDER" "DEPS;EXCLUDE" ${ARGN})
   set(dir ${CMAKE_CURRENT_SOURCE_DIR})
   if(ARG_FOLDER)
     set(dir ${dir}/${ARG_FOLDER})
@@ -52,18 +75,20 @@ function(wendrix_library name)
   if(NOT ARG_FOLDER)
     list(FILTER srcs EXCLUDE REGEX "^(linux|fake|x11|qt|headless)/")
   endif()
+  wendrix_drop_nested(${dir} srcs)
+  if(ARG_EXCLUDE)
+    list(REMOVE_ITEM srcs ${ARG_EXCLUDE})
+  endif()
   list(TRANSFORM srcs PREPEND ${dir}/)
   set(target wendrix_${name})
   if(srcs)
     add_library(${target} STATIC ${srcs})
-    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src
-                                                ${PROJECT_BINARY_DIR}/generated)
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
     wendrix_warnings(${target})
   else()
     add_library(${target} INTERFACE)
-    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src
-                                                   ${PROJECT_BINARY_DIR}/generated)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${target} INTERFACE ${ARG_DEPS})
   endif()
 endfunction()
@@ -73,7 +98,10 @@ endfunction()
 # registered with CTest test by test.
 function(wendrix_test name)
   cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  wendrix_drop_nested(${CMAKE_CURRENT_SOURCE_DIR} srcs)
+  list(TRANSFORM srcs PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
   if(NOT srcs)
     return()  # a folder whose tests are not written yet
   endif()

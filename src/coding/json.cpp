@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/base64.h"
-#include "coding/error.h"
+#include "coding/coding_error.h"
 
 namespace coding {
 namespace {
@@ -25,32 +25,32 @@ base::Error failAt(const std::string& path, ErrorCode code, std::string_view wha
 }
 
 base::Result<Json> toJson(const Value& value, const std::string& path, int depth) {
-  if (depth > kMaxDepth) return failAt(path, ErrorCode::InvalidValue, "nesting too deep");
+  if (depth > kMaxDepth) return failAt(path, ErrorCode::invalidValue, "nesting too deep");
   switch (value.type()) {
-    case Type::Null:
+    case Type::null:
       return Json(nullptr);
-    case Type::Bool:
+    case Type::boolean:
       return Json(*value.getIf<bool>());
-    case Type::Int:
+    case Type::int64:
       return Json(*value.getIf<std::int64_t>());
-    case Type::UInt:
+    case Type::uint64:
       return Json(*value.getIf<std::uint64_t>());
-    case Type::Double: {
+    case Type::real: {
       double d = *value.getIf<double>();
       if (!std::isfinite(d)) {
-        return failAt(path, ErrorCode::InvalidValue, "a NaN or infinite number cannot be JSON");
+        return failAt(path, ErrorCode::invalidValue, "a NaN or infinite number cannot be JSON");
       }
       return Json(d);
     }
-    case Type::String:
+    case Type::string:
       return Json(*value.getIf<std::string>());
-    case Type::Bytes:
+    case Type::bytes:
       return Json(base::base64Encode(*value.getIf<base::Bytes>()));
-    case Type::Date:
+    case Type::date:
       return Json(base::formatIso8601(*value.getIf<base::Time>()));
-    case Type::Url:
+    case Type::url:
       return Json(value.getIf<base::Url>()->absoluteString());
-    case Type::Array: {
+    case Type::array: {
       Json out = Json::array();
       const Array& array = *value.getIf<Array>();
       for (std::size_t i = 0; i < array.size(); ++i) {
@@ -60,7 +60,7 @@ base::Result<Json> toJson(const Value& value, const std::string& path, int depth
       }
       return out;
     }
-    case Type::Dictionary: {
+    case Type::dictionary: {
       Json out = Json::object();
       for (const auto& [key, member] : *value.getIf<Dictionary>()) {
         auto element = toJson(member, keyPath(path, key), depth + 1);
@@ -70,11 +70,11 @@ base::Result<Json> toJson(const Value& value, const std::string& path, int depth
       return out;
     }
   }
-  return failAt(path, ErrorCode::InvalidValue, "unknown value type");
+  return failAt(path, ErrorCode::invalidValue, "unknown value type");
 }
 
 base::Result<Value> fromJson(const Json& json, const std::string& path, int depth) {
-  if (depth > kMaxDepth) return failAt(path, ErrorCode::InvalidInput, "nesting too deep");
+  if (depth > kMaxDepth) return failAt(path, ErrorCode::invalidInput, "nesting too deep");
   switch (json.type()) {
     case Json::value_t::null:
       return Value();
@@ -116,7 +116,7 @@ base::Result<Value> fromJson(const Json& json, const std::string& path, int dept
     case Json::value_t::discarded:
       break;
   }
-  return failAt(path, ErrorCode::InvalidInput, "unsupported JSON value");
+  return failAt(path, ErrorCode::invalidInput, "unsupported JSON value");
 }
 
 }  // namespace
@@ -125,20 +125,20 @@ base::Result<std::string> encodeJson(const Value& value, JsonStyle style) {
   try {
     auto json = toJson(value, "", 0);
     if (!json) return json.error();
-    return json->dump(style == JsonStyle::Pretty ? 2 : -1, ' ', false,
+    return json->dump(style == JsonStyle::pretty ? 2 : -1, ' ', false,
                       Json::error_handler_t::replace);
   } catch (const std::exception& e) {
-    return makeError(ErrorCode::InvalidValue, std::string("JSON writing failed: ") + e.what());
+    return makeError(ErrorCode::invalidValue, std::string("JSON writing failed: ") + e.what());
   }
 }
 
 base::Result<Value> decodeJson(std::string_view text) {
   try {
     Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    if (json.is_discarded()) return makeError(ErrorCode::InvalidInput, "<root>: not valid JSON");
+    if (json.is_discarded()) return makeError(ErrorCode::invalidInput, "<root>: not valid JSON");
     return fromJson(json, "", 0);
   } catch (const std::exception& e) {
-    return makeError(ErrorCode::InvalidInput, std::string("<root>: not valid JSON: ") + e.what());
+    return makeError(ErrorCode::invalidInput, std::string("<root>: not valid JSON: ") + e.what());
   }
 }
 

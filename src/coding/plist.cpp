@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "base/utf8.h"
-#include "coding/error.h"
+#include "coding/coding_error.h"
 #include "coding/plist_depth.h"
 
 namespace coding {
@@ -106,7 +106,7 @@ base::Error failAt(const std::string& path, ErrorCode code, std::string_view wha
 // libplist takes C strings: a NUL inside would cut the text short silently.
 base::Result<std::string> plistText(std::string_view text, const std::string& path) {
   if (text.find('\0') != std::string_view::npos) {
-    return failAt(path, ErrorCode::InvalidValue, "text with a NUL character");
+    return failAt(path, ErrorCode::invalidValue, "text with a NUL character");
   }
   return base::repairUtf8(text);
 }
@@ -119,42 +119,42 @@ struct WriteOptions {
 
 base::Result<Node> toNode(const Value& value, const std::string& path, int depth,
                           WriteOptions options) {
-  if (depth > kMaxDepth) return failAt(path, ErrorCode::InvalidValue, "nesting too deep");
+  if (depth > kMaxDepth) return failAt(path, ErrorCode::invalidValue, "nesting too deep");
   switch (value.type()) {
-    case Type::Null:
-      return failAt(path, ErrorCode::InvalidValue, "a property list cannot hold null");
-    case Type::Bool:
+    case Type::null:
+      return failAt(path, ErrorCode::invalidValue, "a property list cannot hold null");
+    case Type::boolean:
       return Node(plist_new_bool(*value.getIf<bool>() ? 1 : 0));
-    case Type::Int:
+    case Type::int64:
       return Node(plist_new_uint(static_cast<std::uint64_t>(*value.getIf<std::int64_t>())));
-    case Type::UInt:
+    case Type::uint64:
       return Node(plist_new_uint(*value.getIf<std::uint64_t>()));
-    case Type::Double:
+    case Type::real:
       return Node(plist_new_real(*value.getIf<double>()));
-    case Type::String: {
+    case Type::string: {
       auto text = plistText(*value.getIf<std::string>(), path);
       if (!text) return text.error();
       return Node(plist_new_string(text->c_str()));
     }
-    case Type::Bytes: {
+    case Type::bytes: {
       const auto& bytes = *value.getIf<base::Bytes>();
       return Node(plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
-    case Type::Date: {
+    case Type::date: {
       double seconds = secondsSinceReferenceDate(*value.getIf<base::Time>());
       if (options.wholeSecondDates) seconds = std::floor(seconds);
       Node node = newDateNode(seconds);
-      if (!node) return failAt(path, ErrorCode::InvalidValue, "date cannot be written");
+      if (!node) return failAt(path, ErrorCode::invalidValue, "date cannot be written");
       return node;
     }
-    case Type::Url: {
+    case Type::url: {
       auto text = plistText(value.getIf<base::Url>()->absoluteString(), path);
       if (!text) return text.error();
       Node dict(plist_new_dict());
       plist_dict_set_item(dict.get(), "relative", plist_new_string(text->c_str()));
       return dict;
     }
-    case Type::Array: {
+    case Type::array: {
       Node array(plist_new_array());
       const Array& elements = *value.getIf<Array>();
       for (std::size_t i = 0; i < elements.size(); ++i) {
@@ -164,7 +164,7 @@ base::Result<Node> toNode(const Value& value, const std::string& path, int depth
       }
       return array;
     }
-    case Type::Dictionary: {
+    case Type::dictionary: {
       Node dict(plist_new_dict());
       for (const auto& [key, member] : *value.getIf<Dictionary>()) {
         std::string memberPath = keyPath(path, key);
@@ -177,11 +177,11 @@ base::Result<Node> toNode(const Value& value, const std::string& path, int depth
       return dict;
     }
   }
-  return failAt(path, ErrorCode::InvalidValue, "unknown value type");
+  return failAt(path, ErrorCode::invalidValue, "unknown value type");
 }
 
 base::Result<Value> fromNode(plist_t node, const std::string& path, int depth) {
-  if (depth > kMaxDepth) return failAt(path, ErrorCode::InvalidInput, "nesting too deep");
+  if (depth > kMaxDepth) return failAt(path, ErrorCode::invalidInput, "nesting too deep");
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       std::uint8_t b = 0;
@@ -215,7 +215,7 @@ base::Result<Value> fromNode(plist_t node, const std::string& path, int depth) {
       auto seconds = dateSeconds(node);
       std::optional<base::Time> time;
       if (seconds) time = timeFromReferenceSeconds(*seconds);
-      if (!time) return failAt(path, ErrorCode::InvalidInput, "date out of range");
+      if (!time) return failAt(path, ErrorCode::invalidInput, "date out of range");
       return Value(*time);
     }
     case PLIST_ARRAY: {
@@ -224,7 +224,7 @@ base::Result<Value> fromNode(plist_t node, const std::string& path, int depth) {
       array.reserve(size);
       for (std::uint32_t i = 0; i < size; ++i) {
         plist_t item = plist_array_get_item(node, i);
-        if (!item) return failAt(indexPath(path, i), ErrorCode::InvalidInput, "missing element");
+        if (!item) return failAt(indexPath(path, i), ErrorCode::invalidInput, "missing element");
         auto element = fromNode(item, indexPath(path, i), depth + 1);
         if (!element) return element.error();
         array.push_back(std::move(element).value());
@@ -250,38 +250,38 @@ base::Result<Value> fromNode(plist_t node, const std::string& path, int depth) {
       return Value(std::move(dict));
     }
     case PLIST_UID:
-      return failAt(path, ErrorCode::InvalidInput, "unsupported keyed-archive reference");
+      return failAt(path, ErrorCode::invalidInput, "unsupported keyed-archive reference");
     case PLIST_NONE:
       break;
   }
-  return failAt(path, ErrorCode::InvalidInput, "unsupported property-list value");
+  return failAt(path, ErrorCode::invalidInput, "unsupported property-list value");
 }
 
 }  // namespace
 
 base::Result<base::Bytes> encodePropertyList(const Value& value, PlistFormat format) {
-  auto root = toNode(value, "", 0, WriteOptions{format == PlistFormat::Xml});
+  auto root = toNode(value, "", 0, WriteOptions{format == PlistFormat::xml});
   if (!root) return root.error();
   char* out = nullptr;
   std::uint32_t length = 0;
-  if (format == PlistFormat::Binary) {
+  if (format == PlistFormat::binary) {
     plist_to_bin(root->get(), &out, &length);
   } else {
     plist_to_xml(root->get(), &out, &length);
   }
   if (!out || length == 0) {
-    if (out) (format == PlistFormat::Binary ? plist_to_bin_free : plist_to_xml_free)(out);
-    return makeError(ErrorCode::InvalidValue, "<root>: property list could not be written");
+    if (out) (format == PlistFormat::binary ? plist_to_bin_free : plist_to_xml_free)(out);
+    return makeError(ErrorCode::invalidValue, "<root>: property list could not be written");
   }
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(out);
   base::Bytes result(bytes, bytes + length);
-  (format == PlistFormat::Binary ? plist_to_bin_free : plist_to_xml_free)(out);
+  (format == PlistFormat::binary ? plist_to_bin_free : plist_to_xml_free)(out);
   return result;
 }
 
 base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data) {
   if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
-    return makeError(ErrorCode::InvalidInput, "<root>: not a property list");
+    return makeError(ErrorCode::invalidInput, "<root>: not a property list");
   }
   // Refuse what libplist cannot take safely before it sees it: deep nesting
   // (its reader and release recurse), shared objects that expand beyond
@@ -290,14 +290,14 @@ base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data) {
                                       static_cast<std::uint32_t>(data.size())) != 0;
   if (binary ? !detail::binaryPlistWithinLimits(data, {kMaxDepth, kMaxPlistNodes})
              : !detail::xmlPlistWithinLimits(data, kMaxDepth + 1)) {
-    return makeError(ErrorCode::InvalidInput,
+    return makeError(ErrorCode::invalidInput,
                      "<root>: not a property list, too large, or nested too deep");
   }
   plist_t raw = nullptr;
   plist_from_memory(reinterpret_cast<const char*>(data.data()),
                     static_cast<std::uint32_t>(data.size()), &raw);
   Node root(raw);
-  if (!root) return makeError(ErrorCode::InvalidInput, "<root>: not a property list");
+  if (!root) return makeError(ErrorCode::invalidInput, "<root>: not a property list");
   return fromNode(root.get(), "", 0);
 }
 

@@ -9,7 +9,7 @@
 // valid UTF-8 is written with U+FFFD in place of the bad bytes. A null, or a
 // string or key with a NUL character, fails (the format cannot hold it).
 // Reading accepts either format and gives integers as signed 64-bit values;
-// decode with Format::PropertyList so that Reader reads unsigned 64-bit
+// decode with Format::propertyList so that Reader reads unsigned 64-bit
 // fields and URLs as they were written.
 
 #include <cstdint>
@@ -23,7 +23,7 @@
 
 namespace coding {
 
-enum class PlistFormat { Binary, Xml };
+enum class PlistFormat { binary, xml };
 
 // The most objects a property list may expand to when read: a binary one can
 // refer to one object from many containers, and each reference becomes a copy
@@ -32,7 +32,7 @@ enum class PlistFormat { Binary, Xml };
 inline constexpr std::uint64_t kMaxPlistNodes = 2'000'000;
 
 base::Result<base::Bytes> encodePropertyList(const Value& value,
-                                             PlistFormat format = PlistFormat::Binary);
+                                             PlistFormat format = PlistFormat::binary);
 
 // Binary ("bplist00") or XML, told apart by the first bytes. Fails on data
 // nested deeper than kMaxDepth, expanding beyond kMaxPlistNodes, or holding a
@@ -41,7 +41,7 @@ base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data);
 base::Result<Value> decodePropertyList(std::string_view data);
 
 template <class T>
-base::Result<base::Bytes> toPropertyList(const T& value, PlistFormat format = PlistFormat::Binary) {
+base::Result<base::Bytes> toPropertyList(const T& value, PlistFormat format = PlistFormat::binary) {
   return encodePropertyList(encode(value), format);
 }
 
@@ -49,7 +49,7 @@ template <class T>
 base::Result<T> fromPropertyList(std::span<const std::uint8_t> data) {
   auto tree = decodePropertyList(data);
   if (!tree) return tree.error();
-  return decode<T>(*tree, Format::PropertyList);
+  return decode<T>(*tree, Format::propertyList);
 }
 
 }  // namespace coding

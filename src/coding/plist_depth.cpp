@@ -114,8 +114,8 @@ bool binaryPlistWithinLimits(std::span<const std::uint8_t> data, PlistLimits lim
   // below it, itself included) and expanded size (itself and, counted once per
   // reference, everything below it) are computed once; an object met again
   // while it is still open is a cycle. Sizes saturate just above the limit.
-  enum : std::uint8_t { kNew, kOpen, kDone };
-  std::vector<std::uint8_t> state(plist.objectCount, kNew);
+  enum : std::uint8_t { unvisited, opened, closed };
+  std::vector<std::uint8_t> state(plist.objectCount, unvisited);
   std::vector<int> height(plist.objectCount, 0);
   std::vector<std::uint64_t> nodes(plist.objectCount, 0);
   struct Frame {
@@ -130,7 +130,7 @@ bool binaryPlistWithinLimits(std::span<const std::uint8_t> data, PlistLimits lim
     if (!plist.objectOffset(object, &offset)) return false;
     Frame frame{object, {}};
     if (!plist.children(offset, &frame.refs, &frame.container)) return false;
-    state[object] = kOpen;
+    state[object] = opened;
     stack.push_back(std::move(frame));
     return static_cast<int>(stack.size()) <= limits.maxDepth + 1;
   };
@@ -146,14 +146,14 @@ bool binaryPlistWithinLimits(std::span<const std::uint8_t> data, PlistLimits lim
       }
       height[frame.object] = below + (frame.container ? 1 : 0);
       nodes[frame.object] = size;
-      state[frame.object] = kDone;
+      state[frame.object] = closed;
       if (height[frame.object] > limits.maxDepth || size > limits.maxNodes) return false;
       stack.pop_back();
       continue;
     }
     const std::uint64_t child = frame.refs[frame.next++];
-    if (state[child] == kOpen) return false;
-    if (state[child] == kDone) continue;
+    if (state[child] == opened) return false;
+    if (state[child] == closed) continue;
     if (!open(child)) return false;
   }
   return true;

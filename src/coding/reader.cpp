@@ -28,9 +28,9 @@ base::Error Reader::error(ErrorCode code, std::string_view what) const {
 
 base::Error Reader::typeMismatch(std::string_view expected) const {
   if (value_->isNull()) {
-    return error(ErrorCode::ValueNotFound, "expected " + std::string(expected) + ", found null");
+    return error(ErrorCode::valueNotFound, "expected " + std::string(expected) + ", found null");
   }
-  return error(ErrorCode::TypeMismatch, "expected " + std::string(expected) + ", found " +
+  return error(ErrorCode::typeMismatch, "expected " + std::string(expected) + ", found " +
                                             std::string(typeName(value_->type())));
 }
 
@@ -45,13 +45,13 @@ base::Result<std::int64_t> Reader::int64() const {
     if (*u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
       return static_cast<std::int64_t>(*u);
     }
-    return error(ErrorCode::OutOfRange, "integer " + std::to_string(*u) + " out of range");
+    return error(ErrorCode::outOfRange, "integer " + std::to_string(*u) + " out of range");
   }
   if (const auto* d = value_->getIf<double>()) {
     if (std::isfinite(*d) && std::trunc(*d) == *d && *d >= -kTwoTo63 && *d < kTwoTo63) {
       return static_cast<std::int64_t>(*d);
     }
-    return error(ErrorCode::OutOfRange, "number " + describe(*d) + " is not a 64-bit integer");
+    return error(ErrorCode::outOfRange, "number " + describe(*d) + " is not a 64-bit integer");
   }
   return typeMismatch("integer");
 }
@@ -62,14 +62,14 @@ base::Result<std::uint64_t> Reader::uint64() const {
     if (*i >= 0) return static_cast<std::uint64_t>(*i);
     // Property lists keep 64 bits without sign: a value at or above 2^63
     // comes back negative and keeps its bit pattern here.
-    if (format_ == Format::PropertyList) return static_cast<std::uint64_t>(*i);
-    return error(ErrorCode::OutOfRange, "integer " + std::to_string(*i) + " out of range");
+    if (format_ == Format::propertyList) return static_cast<std::uint64_t>(*i);
+    return error(ErrorCode::outOfRange, "integer " + std::to_string(*i) + " out of range");
   }
   if (const auto* d = value_->getIf<double>()) {
     if (std::isfinite(*d) && std::trunc(*d) == *d && *d >= 0 && *d < kTwoTo64) {
       return static_cast<std::uint64_t>(*d);
     }
-    return error(ErrorCode::OutOfRange,
+    return error(ErrorCode::outOfRange,
                  "number " + describe(*d) + " is not an unsigned 64-bit integer");
   }
   return typeMismatch("integer");
@@ -89,10 +89,10 @@ base::Result<std::string> Reader::string() const {
 
 base::Result<base::Bytes> Reader::bytes() const {
   if (const auto* b = value_->getIf<base::Bytes>()) return *b;
-  if (format_ == Format::Json) {
+  if (format_ == Format::json) {
     if (const auto* s = value_->getIf<std::string>()) {
       if (auto decoded = base::base64Decode(*s)) return std::move(*decoded);
-      return error(ErrorCode::DataCorrupted, "invalid Base64 data");
+      return error(ErrorCode::dataCorrupted, "invalid Base64 data");
     }
     return typeMismatch("Base64 string");
   }
@@ -101,10 +101,10 @@ base::Result<base::Bytes> Reader::bytes() const {
 
 base::Result<base::Time> Reader::date() const {
   if (const auto* t = value_->getIf<base::Time>()) return *t;
-  if (format_ == Format::Json) {
+  if (format_ == Format::json) {
     if (const auto* s = value_->getIf<std::string>()) {
       if (auto parsed = base::parseIso8601(*s)) return *parsed;
-      return error(ErrorCode::DataCorrupted, "invalid ISO 8601 date");
+      return error(ErrorCode::dataCorrupted, "invalid ISO 8601 date");
     }
     return typeMismatch("date string");
   }
@@ -113,14 +113,14 @@ base::Result<base::Time> Reader::date() const {
 
 base::Result<base::Url> Reader::url() const {
   if (const auto* u = value_->getIf<base::Url>()) return *u;
-  if (format_ == Format::Json) {
+  if (format_ == Format::json) {
     if (const auto* s = value_->getIf<std::string>()) {
       if (auto parsed = base::Url::parse(*s)) return std::move(*parsed);
-      return error(ErrorCode::DataCorrupted, "invalid URL");
+      return error(ErrorCode::dataCorrupted, "invalid URL");
     }
     return typeMismatch("URL string");
   }
-  if (format_ == Format::PropertyList) {
+  if (format_ == Format::propertyList) {
     if (!value_->getIf<Dictionary>()) return typeMismatch("URL dictionary");
     auto relative = at("relative");
     if (!relative) return relative.error();
@@ -132,10 +132,10 @@ base::Result<base::Url> Reader::url() const {
       auto baseUrl = (*baseMember)->url();
       if (!baseUrl) return baseUrl.error();
       if (auto resolved = baseUrl->resolve(*text)) return std::move(*resolved);
-      return relative->error(ErrorCode::DataCorrupted, "invalid relative URL");
+      return relative->error(ErrorCode::dataCorrupted, "invalid relative URL");
     }
     if (auto parsed = base::Url::parse(*text)) return std::move(*parsed);
-    return relative->error(ErrorCode::DataCorrupted, "invalid URL");
+    return relative->error(ErrorCode::dataCorrupted, "invalid URL");
   }
   return typeMismatch("URL");
 }
@@ -179,7 +179,7 @@ base::Result<Reader> Reader::at(std::string_view key) const {
   auto dict = dictionary();
   if (!dict) return dict.error();
   const Value* member = (*dict)->find(key);
-  if (!member) return error(ErrorCode::KeyNotFound, "missing key \"" + std::string(key) + "\"");
+  if (!member) return error(ErrorCode::keyNotFound, "missing key \"" + std::string(key) + "\"");
   return Reader(*member, format_, childPath(key));
 }
 

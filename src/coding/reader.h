@@ -5,10 +5,10 @@
 // A Reader points at one value of a tree (it does not own it; the tree must
 // outlive it) and knows the format the tree came from, because formats spell
 // some types differently:
-//   Native         every type as itself;
-//   Json           bytes as padded standard Base64 strings, URLs as absolute
+//   native         every type as itself;
+//   json           bytes as padded standard Base64 strings, URLs as absolute
 //                  strings, dates as ISO-8601 strings;
-//   PropertyList   URLs as {"relative": ..., "base": ...} dictionaries, and
+//   propertyList   URLs as {"relative": ..., "base": ...} dictionaries, and
 //                  64-bit integers without sign: a negative integer read into
 //                  an unsigned 64-bit destination keeps its bit pattern.
 // The native kind of a type is accepted in every format.
@@ -27,16 +27,16 @@
 #include <vector>
 
 #include "base/result.h"
-#include "coding/error.h"
+#include "coding/coding_error.h"
 #include "coding/value.h"
 
 namespace coding {
 
-enum class Format { Native, Json, PropertyList };
+enum class Format { native, json, propertyList };
 
 class Reader {
  public:
-  explicit Reader(const Value& value, Format format = Format::Native, std::string path = {})
+  explicit Reader(const Value& value, Format format = Format::native, std::string path = {})
       : value_(&value), format_(format), path_(std::move(path)) {}
 
   const Value& value() const { return *value_; }
@@ -89,14 +89,14 @@ const {
     auto v = int64();
     if (!v) return v.error();
     if (*v < std::numeric_limits<T>::min() || *v > std::numeric_limits<T>::max()) {
-      return error(ErrorCode::OutOfRange, "integer " + std::to_string(*v) + " out of range");
+      return error(ErrorCode::outOfRange, "integer " + std::to_string(*v) + " out of range");
     }
     return static_cast<T>(*v);
   } else {
     auto v = uint64();
     if (!v) return v.error();
     if (*v > std::numeric_limits<T>::max()) {
-      return error(ErrorCode::OutOfRange, "integer " + std::to_string(*v) + " out of range");
+      return error(ErrorCode::outOfRange, "integer " + std::to_string(*v) + " out of range");
     }
     return static_cast<T>(*v);
   }

@@ -6,26 +6,26 @@ namespace coding {
 
 std::string_view typeName(Type type) {
   switch (type) {
-    case Type::Null:
+    case Type::null:
       return "null";
-    case Type::Bool:
+    case Type::boolean:
       return "boolean";
-    case Type::Int:
-    case Type::UInt:
+    case Type::int64:
+    case Type::uint64:
       return "integer";
-    case Type::Double:
+    case Type::real:
       return "number";
-    case Type::String:
+    case Type::string:
       return "string";
-    case Type::Bytes:
+    case Type::bytes:
       return "data";
-    case Type::Date:
+    case Type::date:
       return "date";
-    case Type::Url:
+    case Type::url:
       return "URL";
-    case Type::Array:
+    case Type::array:
       return "array";
-    case Type::Dictionary:
+    case Type::dictionary:
       return "dictionary";
   }
   return "unknown";

@@ -22,7 +22,7 @@ namespace coding {
 
 class Value;
 
-enum class Type { Null, Bool, Int, UInt, Double, String, Bytes, Date, Url, Array, Dictionary };
+enum class Type { null, boolean, int64, uint64, real, string, bytes, date, url, array, dictionary };
 
 // "null", "boolean", "integer", "integer", "number", "string", "data", "date",
 // "URL", "array", "dictionary": for error texts.
@@ -51,10 +51,11 @@ class Dictionary {
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   bool erase(std::string_view key);
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  const_iterator begin() const { return entries_.begin(); }
-  const_iterator end() const { return entries_.end(); }
+  // Defined below Value: clang needs Entry complete where the bodies are read.
+  std::size_t size() const;
+  bool empty() const;
+  const_iterator begin() const;
+  const_iterator end() const;
 
   // Same keys with equal values; order does not matter.
   friend bool operator==(const Dictionary& a, const Dictionary& b);
@@ -85,7 +86,7 @@ class Value {
   Value(Dictionary dict) : v_(std::move(dict)) {}
 
   Type type() const { return static_cast<Type>(v_.index()); }
-  bool isNull() const { return type() == Type::Null; }
+  bool isNull() const { return type() == Type::null; }
 
   // The held value when it has exactly type T (one of bool, std::int64_t,
   // std::uint64_t, double, std::string, base::Bytes, base::Time, base::Url,
@@ -108,5 +109,18 @@ class Value {
                base::Time, base::Url, Array, Dictionary>
       v_;
 };
+
+inline std::size_t Dictionary::size() const {
+  return entries_.size();
+}
+inline bool Dictionary::empty() const {
+  return entries_.empty();
+}
+inline Dictionary::const_iterator Dictionary::begin() const {
+  return entries_.begin();
+}
+inline Dictionary::const_iterator Dictionary::end() const {
+  return entries_.end();
+}
 
 }  // namespace coding

@@ -191,10 +191,10 @@ std::optional<Task> MainLoop::popRunnable() {
 
 MainLoop::QuitState MainLoop::quitState() {
   std::lock_guard lock(mutex_);
-  if (!quitRequested_) return QuitState::kNone;
-  if (!posted_.empty() && posted_.front().sequence < quitBefore_) return QuitState::kDraining;
+  if (!quitRequested_) return QuitState::none;
+  if (!posted_.empty() && posted_.front().sequence < quitBefore_) return QuitState::draining;
   quitRequested_ = false;
-  return QuitState::kDone;
+  return QuitState::done;
 }
 
 void MainLoop::wake() {
@@ -230,7 +230,7 @@ MainLoop::HostWaits MainLoop::runPending() {
   pollWatches(&now, never);
   running_.store(false);
 
-  waits.quit = quitState() == QuitState::kDone;
+  waits.quit = quitState() == QuitState::done;
   std::tie(waits.busy, waits.nextTimer) = nextWork();
   waits.fds.emplace_back(wakeFd_, kReadable);
   std::lock_guard lock(watches_->mutex);
@@ -301,8 +301,8 @@ bool MainLoop::loop(const std::function<bool()>* done, std::optional<SteadyTime>
   while (!stopped) {
     if ((stopped = runQueued(satisfied))) break;
     const QuitState quit = quitState();
-    if (quit == QuitState::kDone) break;
-    if (quit == QuitState::kDraining) continue;
+    if (quit == QuitState::done) break;
+    if (quit == QuitState::draining) continue;
 
     auto [busy, wakeAt] = nextWork();
     const SteadyTime now = std::chrono::steady_clock::now();

@@ -130,7 +130,7 @@ class MainLoop final : public Queue {
     Task task;
   };
 
-  enum class QuitState { kNone, kDraining, kDone };
+  enum class QuitState { none, draining, done };
 
   explicit MainLoop(int wakeFd);
   // Returns whether `done` stopped the loop.
@@ -150,7 +150,7 @@ class MainLoop final : public Queue {
   // Pops the next task to run; nothing when the queue is empty or a pending
   // quit leaves only tasks queued after it.
   std::optional<Task> popRunnable();
-  // Where a pending quit stands; kDone consumes the request.
+  // Where a pending quit stands; `done` consumes the request.
   QuitState quitState();
   void wake();
   void drainWakeFd();

@@ -70,10 +70,12 @@ Actions::Actions(ActionsContext context)
       mainThread_(std::this_thread::get_id()),
       customizationWindows_(std::move(context.customizationWindows)),
       makeUpdater_(std::move(context.makeUpdater)),
-      defaultLayoutName_(context.defaultLayoutName ? std::move(context.defaultLayoutName)
-                                                   : [](dispatch::WallTime t) {
-                                                       return platform::mediumDateShortTime(t);
-                                                     }) {}
+      defaultLayoutName_(
+          context.defaultLayoutName
+              ? std::move(context.defaultLayoutName)
+              : [](dispatch::WallTime t) { return platform::mediumDateShortTime(t); }),
+      aliases_(context.aliases ? std::move(context.aliases)
+                               : std::make_shared<const BundleIdAliases>()) {}
 
 Actions::~Actions() = default;
 
@@ -167,7 +169,7 @@ void Actions::windowWillClose() {
 
 void Actions::activateProgram() {
   runningApplications_.activate(runningApplications_.current().processIdentifier,
-                                platform::kActivateIgnoringOtherApps);
+                                platform::activateIgnoringOtherApps);
 }
 
 }  // namespace wendrix

@@ -16,6 +16,7 @@
 
 #include "dispatch/clock.h"
 #include "engine/customization_window.h"
+#include "model/bundle_aliases.h"
 #include "model/shortcut.h"
 #include "winsys/window_system.h"
 
@@ -82,6 +83,9 @@ struct ActionsContext {
   // The name of a layout saved without one; the user's medium date and short
   // time when absent.
   std::function<std::string(dispatch::WallTime)> defaultLayoutName;
+  // The ids the built-in "New Window" table and the quit rule know running
+  // applications by; none aliased when absent.
+  std::shared_ptr<const BundleIdAliases> aliases;
 };
 
 using MatchedWindows = std::vector<MatchedWindow<winsys::WindowPtr>>;
@@ -186,6 +190,7 @@ class Actions final : public CustomizationWindowDelegate,
   rx::Single<rx::Unit> setWindowFrame(const winsys::WindowPtr& window, winsys::Rect frame);
 
   rx::Scheduler& scheduler() const { return scheduler_; }
+  const BundleIdAliases& aliases() const { return *aliases_; }
 
   // --- program windows ----------------------------------------------------
 
@@ -248,6 +253,7 @@ class Actions final : public CustomizationWindowDelegate,
   std::shared_ptr<CustomizationWindowFactory> customizationWindows_;
   std::function<std::shared_ptr<platform::Updater>()> makeUpdater_;
   std::function<std::string(dispatch::WallTime)> defaultLayoutName_;
+  std::shared_ptr<const BundleIdAliases> aliases_;
 };
 
 }  // namespace wendrix

@@ -31,10 +31,10 @@ inline constexpr auto kNewWindowWait = std::chrono::seconds(20);
 // the application (it needs time to take keyboard input).
 inline constexpr auto kLaunchedKeystrokeDelay = std::chrono::seconds(2);
 
-// Bundle identifiers whose "quit" closes their windows instead: the file
-// manager that owns the desktop, and the program itself.
+// Applications whose "quit" closes their windows instead: the file manager
+// that owns the desktop (this bundle identifier), and the program itself (its
+// main bundle's).
 inline constexpr std::string_view kFinderBundleId = "com.apple.finder";
-inline constexpr std::string_view kOwnBundleId = "app.Wendrix";
 
 // The activation queue of `Actions` (activation_queue.cpp).
 struct ActivationQueueState {

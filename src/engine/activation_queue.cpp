@@ -46,7 +46,7 @@ void Actions::startActivationQueue() {
         const std::optional<bool> active = running->isActive(item.pid);
         if (active && !*active) {
           running->activate(item.pid,
-                            platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps);
+                            platform::activateAllWindows | platform::activateIgnoringOtherApps);
           return item.done.asObservable();
         }
         // Gone, or in front already: every wait on this process ends now.

@@ -92,35 +92,39 @@ rx::Single<rx::Unit> Actions::autoCloseOtherApps(const Layout& layout) {
 }
 
 rx::Single<Statuses> Actions::closeApplication(const ApplicationPtr& app) {
-  return rx::Single<Statuses>::deferred([storage = storage_, app]() -> rx::Single<Statuses> {
-    if (!app) return rx::Single<Statuses>::just({});
-    // Read for each application as its turn starts: the setting may change
-    // between two calls.
-    switch (storage->closeBehavior().value()) {
-      case CloseBehavior::close:
-        return rx::Single<Statuses>::just(closeWindows(*app));
-      case CloseBehavior::quit: {
-        const auto id = app->bundleIdentifier();
-        if (id == kFinderBundleId || id == kOwnBundleId) {
-          return rx::Single<Statuses>::just(closeWindows(*app));
+  return rx::Single<Statuses>::deferred(
+      [storage = storage_, aliases = aliases_, app,
+       ownId = bundles_.mainBundle().identifier()]() -> rx::Single<Statuses> {
+        if (!app) return rx::Single<Statuses>::just({});
+        // Read for each application as its turn starts: the setting may change
+        // between two calls.
+        switch (storage->closeBehavior().value()) {
+          case CloseBehavior::close:
+            return rx::Single<Statuses>::just(closeWindows(*app));
+          case CloseBehavior::quit: {
+            const auto id = app->bundleIdentifier();
+            if (id && (aliases->tableId(*id) == kFinderBundleId || *id == ownId)) {
+              return rx::Single<Statuses>::just(closeWindows(*app));
+            }
+            app->quit();
+            return rx::Single<Statuses>::just({});
+          }
+          case CloseBehavior::hide:
+            if (app->isHidden()) return rx::Single<Statuses>::just({});
+            return settled(app->setHidden(true)).map([](const base::Status& s) {
+              return Statuses{s};
+            });
+          case CloseBehavior::minimize: {
+            std::vector<rx::Single<base::Status>> windows;
+            for (const auto& window : app->knownWindows()) {
+              windows.push_back(window->isMinimized() ? rx::Single<base::Status>::just({})
+                                                      : settled(window->setMinimized(true)));
+            }
+            return rx::zip(std::move(windows));
+          }
         }
-        app->quit();
         return rx::Single<Statuses>::just({});
-      }
-      case CloseBehavior::hide:
-        if (app->isHidden()) return rx::Single<Statuses>::just({});
-        return settled(app->setHidden(true)).map([](const base::Status& s) { return Statuses{s}; });
-      case CloseBehavior::minimize: {
-        std::vector<rx::Single<base::Status>> windows;
-        for (const auto& window : app->knownWindows()) {
-          windows.push_back(window->isMinimized() ? rx::Single<base::Status>::just({})
-                                                  : settled(window->setMinimized(true)));
-        }
-        return rx::zip(std::move(windows));
-      }
-    }
-    return rx::Single<Statuses>::just({});
-  });
+      });
 }
 
 rx::Single<rx::Unit> Actions::applyCloseBehavior(ApplicationList applications) {

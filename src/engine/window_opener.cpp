@@ -58,12 +58,15 @@ void reportTooManyWindows(const Windows& windows, std::int64_t wanted, std::int6
 }  // namespace
 
 std::optional<IShortcut> newWindowShortcut(const AppSettingsMap& settings,
-                                           std::string_view bundleIdentifier) {
+                                           std::string_view bundleIdentifier,
+                                           const BundleIdAliases& aliases) {
   if (auto it = settings.find(std::string(bundleIdentifier)); it != settings.end()) {
     return it->second.newWindowShortcut;
   }
   const auto& defaults = defaultNewWindowShortcuts();
-  if (auto it = defaults.find(bundleIdentifier); it != defaults.end()) return it->second;
+  if (auto it = defaults.find(aliases.tableId(bundleIdentifier)); it != defaults.end()) {
+    return it->second;
+  }
   return std::nullopt;
 }
 
@@ -89,7 +92,7 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
     auto counters = std::make_shared<WindowCounters>();
     const std::optional<std::string> bundleId = application->bundleIdentifier();
     const std::optional<IShortcut> shortcut =
-        bundleId ? newWindowShortcut(settings, *bundleId) : std::nullopt;
+        bundleId ? newWindowShortcut(settings, *bundleId, self->aliases()) : std::nullopt;
     rx::Scheduler* scheduler = &self->scheduler_;
 
     // One step per window list let through: ask for one more window, or

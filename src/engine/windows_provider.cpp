@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "base/shared_slot.h"
 #include "engine/capture.h"
 #include "winsys/events.h"
 #include "winsys/promise_single.h"
@@ -22,17 +23,22 @@ namespace {
 // Delay of the access check that follows an access notification.
 constexpr auto kRecheckDelay = std::chrono::milliseconds(100);
 
+// What the shared instance is made from (main thread only).
 struct SharedConfiguration {
   winsys::WindowSystem* windowSystem = nullptr;
   winsys::AccessibilityTrust* trust = nullptr;
   const platform::BundleProvider* bundles = nullptr;
   rx::Scheduler* scheduler = nullptr;
-  std::shared_ptr<WindowsProvider> instance;
 };
 
 SharedConfiguration& sharedConfiguration() {
-  static SharedConfiguration shared;
-  return shared;
+  static SharedConfiguration configuration;
+  return configuration;
+}
+
+base::SharedSlot<WindowsProvider>& sharedSlot() {
+  static base::SharedSlot<WindowsProvider> slot;
+  return slot;
 }
 
 // A value that a property list would read as the integer 1: the number 1 or
@@ -92,28 +98,28 @@ WindowsProvider::WindowsProvider(winsys::WindowSystem& windowSystem,
 WindowsProvider::~WindowsProvider() = default;
 
 std::shared_ptr<WindowsProvider> WindowsProvider::shared() {
-  auto& shared = sharedConfiguration();
-  if (!shared.instance) {
-    if (!shared.windowSystem) {
+  return sharedSlot().getOrMake([] {
+    const auto& configuration = sharedConfiguration();
+    if (!configuration.windowSystem) {
       std::fputs("WindowsProvider::shared() used before configureShared()\n", stderr);
       std::abort();
     }
-    shared.instance = std::make_shared<WindowsProvider>(*shared.windowSystem, *shared.trust,
-                                                        *shared.bundles, *shared.scheduler);
-  }
-  return shared.instance;
+    return std::make_shared<WindowsProvider>(*configuration.windowSystem, *configuration.trust,
+                                             *configuration.bundles, *configuration.scheduler);
+  });
 }
 
 void WindowsProvider::configureShared(winsys::WindowSystem& windowSystem,
                                       winsys::AccessibilityTrust& trust,
                                       const platform::BundleProvider& bundles,
                                       rx::Scheduler& scheduler) {
-  auto& shared = sharedConfiguration();
-  shared = SharedConfiguration{&windowSystem, &trust, &bundles, &scheduler, nullptr};
+  sharedConfiguration() = SharedConfiguration{&windowSystem, &trust, &bundles, &scheduler};
+  sharedSlot().exchange(nullptr);
 }
 
-void WindowsProvider::resetShared() {
-  sharedConfiguration() = SharedConfiguration{};
+void WindowsProvider::setSharedForTesting(std::shared_ptr<WindowsProvider> instance) {
+  if (!instance) sharedConfiguration() = SharedConfiguration{};
+  sharedSlot().exchange(std::move(instance));
 }
 
 std::shared_ptr<RxEventNotifier> WindowsProvider::notifierPtr() {

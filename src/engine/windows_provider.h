@@ -42,15 +42,16 @@ class WindowsProvider {
   WindowsProvider& operator=(const WindowsProvider&) = delete;
 
   // The process-wide instance, made on first use from the collaborators given
-  // to `configureShared`, and kept until `resetShared`. Using it unconfigured
+  // to `configureShared`, and kept until `setSharedForTesting`. Using it unconfigured
   // is a wiring error and aborts.
   static std::shared_ptr<WindowsProvider> shared();
   // Sets what the shared instance is made from; drops an instance already
   // made.
   static void configureShared(winsys::WindowSystem& windowSystem, winsys::AccessibilityTrust& trust,
                               const platform::BundleProvider& bundles, rx::Scheduler& scheduler);
-  // Drops the shared instance and its configuration (tests).
-  static void resetShared();
+  // Makes `instance` the shared one; none drops the shared instance and its
+  // configuration.
+  static void setSharedForTesting(std::shared_ptr<WindowsProvider> instance = nullptr);
 
   // Whether the program has accessibility access: checked (with a prompt)
   // when the stream connects, and again, without a prompt, 0.1 s after each

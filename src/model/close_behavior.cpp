@@ -34,7 +34,7 @@ base::Result<wendrix::CloseBehavior> Codec<wendrix::CloseBehavior>::decode(const
   auto text = reader.string();
   if (!text) return text.error();
   if (auto behavior = wendrix::closeBehaviorFromString(*text)) return *behavior;
-  return reader.error(ErrorCode::DataCorrupted, "unknown CloseBehavior \"" + *text + "\"");
+  return reader.error(ErrorCode::dataCorrupted, "unknown CloseBehavior \"" + *text + "\"");
 }
 
 }  // namespace coding

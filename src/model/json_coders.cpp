@@ -3,7 +3,7 @@
 namespace wendrix {
 
 const JSONEncoder& sharedJSONEncoder() {
-  static const JSONEncoder encoder(coding::JsonStyle::Pretty);
+  static const JSONEncoder encoder(coding::JsonStyle::pretty);
   return encoder;
 }
 

@@ -9,7 +9,7 @@ base::Result<std::pair<double, double>> decodePair(const coding::Reader& reader)
   auto elements = reader.elements();
   if (!elements) return elements.error();
   if (elements->size() < 2) {
-    return reader.error(coding::ErrorCode::ValueNotFound, "expected two numbers");
+    return reader.error(coding::ErrorCode::valueNotFound, "expected two numbers");
   }
   auto first = (*elements)[0].number();
   if (!first) return first.error();
@@ -28,7 +28,7 @@ base::Result<Rect> Rect::decode(const coding::Reader& reader) {
   auto elements = reader.elements();
   if (!elements) return elements.error();
   if (elements->size() < 2) {
-    return reader.error(coding::ErrorCode::ValueNotFound, "expected origin and size");
+    return reader.error(coding::ErrorCode::valueNotFound, "expected origin and size");
   }
   auto origin = decodePair((*elements)[0]);
   if (!origin) return origin.error();

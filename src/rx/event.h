@@ -6,7 +6,7 @@
 #include <utility>
 #include <variant>
 
-#include "rx/error.h"
+#include "rx/rx_error.h"
 
 namespace wendrix::rx {
 

@@ -4,10 +4,10 @@
 // schedulers.
 
 #include "rx/disposable.h"
-#include "rx/error.h"
 #include "rx/event.h"
 #include "rx/observable.h"
 #include "rx/observer.h"
+#include "rx/rx_error.h"
 #include "rx/scheduler.h"
 #include "rx/single.h"
 #include "rx/subjects.h"

@@ -11,23 +11,29 @@
 
 #include "analytics/track.h"
 #include "analytics/vocabulary.h"
+#include "base/shared_slot.h"
 #include "coding/plist.h"
 
 namespace wendrix {
 
 namespace {
 
-struct SharedInstance {
+// What the shared instance is made from.
+struct SharedConfiguration {
   std::mutex mutex;
   bool configured = false;
   std::shared_ptr<platform::UserDefaults> defaults;
   std::optional<std::string> bundleVersion;
-  std::shared_ptr<DefaultsStorage> instance;
 };
 
-SharedInstance& sharedInstance() {
-  static SharedInstance shared;
-  return shared;
+SharedConfiguration& sharedConfiguration() {
+  static SharedConfiguration configuration;
+  return configuration;
+}
+
+base::SharedSlot<DefaultsStorage>& sharedSlot() {
+  static base::SharedSlot<DefaultsStorage> slot;
+  return slot;
 }
 
 const base::Bytes* storedBytes(const std::optional<coding::Value>& stored) {
@@ -65,36 +71,39 @@ DefaultsStorage::DefaultsStorage(std::shared_ptr<platform::UserDefaults> default
 DefaultsStorage::~DefaultsStorage() = default;
 
 std::shared_ptr<DefaultsStorage> DefaultsStorage::shared() {
-  auto& shared = sharedInstance();
-  std::lock_guard lock(shared.mutex);
-  if (!shared.instance) {
-    if (!shared.configured) {
+  return sharedSlot().getOrMake([] {
+    auto& configuration = sharedConfiguration();
+    std::lock_guard lock(configuration.mutex);
+    if (!configuration.configured) {
       std::fputs("DefaultsStorage::shared() used before configureShared()\n", stderr);
       std::abort();
     }
-    if (!shared.defaults) shared.defaults = platform::UserDefaults::standard();
-    shared.instance = std::make_shared<DefaultsStorage>(shared.defaults, shared.bundleVersion);
-  }
-  return shared.instance;
+    if (!configuration.defaults) configuration.defaults = platform::UserDefaults::standard();
+    return std::make_shared<DefaultsStorage>(configuration.defaults, configuration.bundleVersion);
+  });
 }
 
 void DefaultsStorage::configureShared(std::shared_ptr<platform::UserDefaults> defaults,
                                       std::optional<std::string> bundleVersion) {
-  auto& shared = sharedInstance();
-  std::lock_guard lock(shared.mutex);
-  shared.configured = true;
-  shared.defaults = std::move(defaults);
-  shared.bundleVersion = std::move(bundleVersion);
-  shared.instance.reset();
+  {
+    auto& configuration = sharedConfiguration();
+    std::lock_guard lock(configuration.mutex);
+    configuration.configured = true;
+    configuration.defaults = std::move(defaults);
+    configuration.bundleVersion = std::move(bundleVersion);
+  }
+  sharedSlot().exchange(nullptr);
 }
 
-void DefaultsStorage::resetShared() {
-  auto& shared = sharedInstance();
-  std::lock_guard lock(shared.mutex);
-  shared.configured = false;
-  shared.defaults.reset();
-  shared.bundleVersion.reset();
-  shared.instance.reset();
+void DefaultsStorage::setSharedForTesting(std::shared_ptr<DefaultsStorage> instance) {
+  if (!instance) {
+    auto& configuration = sharedConfiguration();
+    std::lock_guard lock(configuration.mutex);
+    configuration.configured = false;
+    configuration.defaults.reset();
+    configuration.bundleVersion.reset();
+  }
+  sharedSlot().exchange(std::move(instance));
 }
 
 rx::Observable<std::vector<Layout>> DefaultsStorage::savedStream() {
@@ -197,7 +206,7 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
     return {};
   }
   // The legacy key goes only once the layouts are safely under the new key.
-  auto encoded = coding::toPropertyList(*decoded, coding::PlistFormat::Binary);
+  auto encoded = coding::toPropertyList(*decoded, coding::PlistFormat::binary);
   if (!encoded) {
     reportEncodeFailure(encoded.error(), *decoded);
   } else if (keepUndecodableBeforeWrite<std::vector<Layout>>(*defaults_, defaults_keys::kSaved) &&
@@ -236,7 +245,7 @@ AppSettingsMap DefaultsStorage::loadAppSettings() {
 }
 
 void DefaultsStorage::saveAppSettings(const AppSettingsMap& settings) {
-  auto encoded = coding::toPropertyList(settings, coding::PlistFormat::Binary);
+  auto encoded = coding::toPropertyList(settings, coding::PlistFormat::binary);
   if (!encoded) {
     reportEncodeFailure(encoded.error(), settings);
     return;

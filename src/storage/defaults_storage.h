@@ -72,8 +72,9 @@ class DefaultsStorage : public LayoutStorage {
   // standard one); drops an instance already made.
   static void configureShared(std::shared_ptr<platform::UserDefaults> defaults,
                               std::optional<std::string> bundleVersion);
-  // Drops the shared instance and its configuration (tests).
-  static void resetShared();
+  // Makes `instance` the shared one; none drops the shared instance and its
+  // configuration.
+  static void setSharedForTesting(std::shared_ptr<DefaultsStorage> instance = nullptr);
 
   // The saved layouts at subscription and as read back after every write,
   // also when the list did not change.

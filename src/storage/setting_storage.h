@@ -188,7 +188,7 @@ class EncoderValueStorage : public RawSettingStorage<T> {
   // A value that cannot be written as a property list fails, so the stored
   // value is kept rather than removed.
   base::Result<std::optional<coding::Value>> encode(const T& value) const override {
-    auto bytes = coding::toPropertyList(value, coding::PlistFormat::Binary);
+    auto bytes = coding::toPropertyList(value, coding::PlistFormat::binary);
     if (!bytes) return bytes.error();
     return std::optional<coding::Value>(coding::Value(std::move(bytes).value()));
   }

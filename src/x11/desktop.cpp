@@ -185,7 +185,7 @@ void Desktop::addWindows(const std::vector<::Window>& xids) {
 
 void Desktop::addWindow(::Window xid, WindowFacts facts) {
   auto window = std::make_shared<XWindow>(weak_from_this(), queue(), xid, nextIdentity_++);
-  window->dialog = facts.dialog;
+  window->type = facts.type;
   window->frame_ = facts.frame;
   window->title_ = std::move(facts.title);
   window->minimized = facts.minimized;

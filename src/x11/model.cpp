@@ -75,7 +75,15 @@ std::optional<std::string> XUIElement::attribute(winsys::UIAttribute attribute) 
     case winsys::UIAttribute::role:
       return "AXWindow";
     case winsys::UIAttribute::subrole:
-      return w->dialog ? "AXDialog" : "AXStandardWindow";
+      switch (w->type) {
+        case WindowType::dialog:
+          return "AXDialog";
+        case WindowType::utility:
+          return "AXSystemFloatingWindow";
+        case WindowType::normal:
+          return "AXStandardWindow";
+      }
+      return std::nullopt;
     case winsys::UIAttribute::title:
       return w->title_;
     case winsys::UIAttribute::identifier:
@@ -86,6 +94,29 @@ std::optional<std::string> XUIElement::attribute(winsys::UIAttribute attribute) 
       return std::nullopt;
   }
   return std::nullopt;
+}
+
+winsys::UIElementPtr XUIElement::parent() const {
+  auto w = window_.lock();
+  if (!w || !w->alive) return nullptr;
+  auto app = w->app.lock();
+  return app ? std::make_shared<XApplicationElement>(app) : nullptr;
+}
+
+std::optional<std::string> XApplicationElement::attribute(winsys::UIAttribute attribute) const {
+  auto app = application_.lock();
+  if (!app || !app->running) return std::nullopt;
+  if (attribute == winsys::UIAttribute::role) return "AXApplication";
+  return std::nullopt;
+}
+
+std::optional<std::vector<winsys::UIElementPtr>> XApplicationElement::children() const {
+  auto app = application_.lock();
+  if (!app || !app->running) return std::nullopt;
+  std::vector<winsys::UIElementPtr> out;
+  for (const auto& window : app->windows)
+    out.push_back(window->uiElement());
+  return out;
 }
 
 }  // namespace wendrix::x11::detail

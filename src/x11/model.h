@@ -15,6 +15,7 @@
 #include "winsys/window_system.h"
 #include "x11/pending_writes.h"
 #include "x11/process_watch.h"
+#include "x11/window_properties.h"
 
 namespace wendrix::x11::detail {
 
@@ -53,7 +54,7 @@ class XWindow final : public winsys::Window, public std::enable_shared_from_this
   bool minimized = false;
   std::optional<std::string> document_;
   std::optional<std::string> role;
-  bool dialog = false;
+  WindowType type = WindowType::normal;
   bool closable = false;
   bool alive = true;
   // A frame written while minimized, applied again once shown; frame() reads
@@ -113,7 +114,11 @@ class LiveState final : public winsys::State {
   std::weak_ptr<Desktop> desktop_;
 };
 
-// A window's few accessibility-like attributes, read live.
+// A window's few accessibility-like attributes, read live from its X
+// properties: role "AXWindow"; subrole "AXDialog", "AXSystemFloatingWindow"
+// (utility windows) or "AXStandardWindow"; title; identifier from
+// WM_WINDOW_ROLE; document from _WENDRIX_DOCUMENT. No children; its parent is
+// its application's element.
 class XUIElement final : public winsys::UIElement {
  public:
   explicit XUIElement(std::weak_ptr<const XWindow> window) : window_(std::move(window)) {}
@@ -122,10 +127,25 @@ class XUIElement final : public winsys::UIElement {
   std::optional<std::vector<winsys::UIElementPtr>> children() const override {
     return std::vector<winsys::UIElementPtr>{};
   }
-  winsys::UIElementPtr parent() const override { return nullptr; }
+  winsys::UIElementPtr parent() const override;
 
  private:
   std::weak_ptr<const XWindow> window_;
+};
+
+// An application's element: role "AXApplication" and its windows' elements
+// as children. X11 has no menu bar to offer, so it has none.
+class XApplicationElement final : public winsys::UIElement {
+ public:
+  explicit XApplicationElement(std::weak_ptr<const XApplication> application)
+      : application_(std::move(application)) {}
+
+  std::optional<std::string> attribute(winsys::UIAttribute attribute) const override;
+  std::optional<std::vector<winsys::UIElementPtr>> children() const override;
+  winsys::UIElementPtr parent() const override { return nullptr; }
+
+ private:
+  std::weak_ptr<const XApplication> application_;
 };
 
 }  // namespace wendrix::x11::detail

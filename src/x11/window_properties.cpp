@@ -155,18 +155,20 @@ std::vector<std::optional<WindowFacts>> WindowProperties::readAll(
     FirstReads& r = reads[i];
     auto frame = r.frame.take();
     if (!frame) continue;  // gone
-    // Normal and dialog windows; a window without a type is normal (or a
-    // dialog when transient).
+    // Normal, dialog and utility windows; a window without a type is normal
+    // (or a dialog when transient).
     WindowFacts f;
     const auto types = r.type.takeValues();
     if (!types || types->empty()) {
       fallbacks[i].transientFor = PropertyRead(conn_, windows[i], XA_WM_TRANSIENT_FOR, XA_WINDOW);
     } else {
       auto known = std::find_if(types->begin(), types->end(), [&](unsigned long type) {
-        return type == atoms.netWmWindowTypeNormal || type == atoms.netWmWindowTypeDialog;
+        return type == atoms.netWmWindowTypeNormal || type == atoms.netWmWindowTypeDialog ||
+               type == atoms.netWmWindowTypeUtility;
       });
       if (known == types->end()) continue;
-      f.dialog = *known == atoms.netWmWindowTypeDialog;
+      if (*known == atoms.netWmWindowTypeDialog) f.type = WindowType::dialog;
+      if (*known == atoms.netWmWindowTypeUtility) f.type = WindowType::utility;
     }
     f.frame = *frame;
     if (auto title = titleFromNetWmName(r.netWmName.takeText())) {
@@ -195,7 +197,7 @@ std::vector<std::optional<WindowFacts>> WindowProperties::readAll(
     WindowFacts& f = *facts[i];
     Fallbacks& more = fallbacks[i];
     if (auto owner = more.transientFor.takeValues(); owner && !owner->empty()) {
-      f.dialog = owner->front() != None;
+      if (owner->front() != None) f.type = WindowType::dialog;
     }
     if (auto name = more.wmName.take()) f.title = titleFromWmName(name);
     if (auto states = more.netWmState.takeValues()) {

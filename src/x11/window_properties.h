@@ -20,9 +20,12 @@ namespace xconn = ::platform::xconn;
 
 namespace wendrix::x11::detail {
 
+// The window types listed as windows.
+enum class WindowType { normal, dialog, utility };
+
 // A window as first read.
 struct WindowFacts {
-  bool dialog = false;
+  WindowType type = WindowType::normal;
   winsys::Rect frame;
   std::string title;
   bool minimized = false;
@@ -39,7 +42,7 @@ class WindowProperties {
   explicit WindowProperties(xconn::Connection& connection) : conn_(connection) {}
 
   // The facts of each of `windows`, in order: nothing for a window that is
-  // gone or is neither a normal nor a dialog window.
+  // gone or is not of a listed type.
   std::vector<std::optional<WindowFacts>> readAll(const std::vector<::Window>& windows);
 
   // One property each, read when its change is announced.

@@ -2,10 +2,10 @@
 
 // The window-system layer over X11 with an EWMH window manager.
 //
-// Windows are the managed top-level windows of _NET_CLIENT_LIST (normal and
-// dialog types), in that list's order. They are grouped into one application
-// per bundle identifier (from the BundleIdResolver; the program's own windows
-// get its own identifier), or per process when there is none. Frames are
+// Windows are the managed top-level windows of _NET_CLIENT_LIST (normal,
+// dialog and utility types), in that list's order. They are grouped into one
+// application per bundle identifier (from the BundleIdResolver; the program's
+// own windows get its own identifier), or per process when there is none. Frames are
 // client-area rectangles in root coordinates. Minimizing is iconifying; hiding
 // an application iconifies its windows and sets a flag that activating or
 // de-iconifying one of them clears; closing is _NET_CLOSE_WINDOW and fails for
@@ -34,8 +34,8 @@ namespace wendrix::x11 {
 namespace xconn = ::platform::xconn;
 
 struct X11WindowSystemOptions {
-  // The bundle identifier of the program's own windows.
-  std::string selfBundleIdentifier = "app.Wendrix";
+  // The bundle identifier of the program's own windows: its AppIdentity's.
+  std::string selfBundleIdentifier;
   // How long a frame, minimize or hide write waits for the window manager.
   dispatch::Duration writeTimeout = std::chrono::seconds(2);
 };

@@ -38,7 +38,7 @@ TEST(JsonTest, EveryTypeRoundTripsInItsJsonSpelling) {
 
   auto back = decodeJson(*text);
   ASSERT_TRUE(back.ok()) << back.error();
-  Reader r(*back, Format::Json);
+  Reader r(*back, Format::json);
   EXPECT_TRUE(r.at("z")->isNull());
   EXPECT_EQ(*r.at("neg")->int64(), std::numeric_limits<std::int64_t>::min());
   EXPECT_EQ(*r.at("big")->uint64(), std::numeric_limits<std::uint64_t>::max());
@@ -52,7 +52,7 @@ TEST(JsonTest, EveryTypeRoundTripsInItsJsonSpelling) {
 }
 
 TEST(JsonTest, PrettyStyleIndentsOneMemberPerLine) {
-  auto text = encodeJson(Value(Dictionary{{"b", 1}, {"a", Array{true}}}), JsonStyle::Pretty);
+  auto text = encodeJson(Value(Dictionary{{"b", 1}, {"a", Array{true}}}), JsonStyle::pretty);
   ASSERT_TRUE(text.ok());
   EXPECT_EQ(*text, "{\n  \"b\": 1,\n  \"a\": [\n    true\n  ]\n}");
 }
@@ -66,7 +66,7 @@ TEST(JsonTest, InvalidUtf8IsWrittenWithReplacementCharacters) {
 TEST(JsonTest, NonFiniteNumbersFailWithTheirPath) {
   auto text = encodeJson(Value(Dictionary{{"rect", Array{1.0, NAN}}}));
   ASSERT_FALSE(text.ok());
-  EXPECT_TRUE(isError(text.error(), ErrorCode::InvalidValue));
+  EXPECT_TRUE(isError(text.error(), ErrorCode::invalidValue));
   EXPECT_EQ(text.error().description.rfind("rect[1]: ", 0), 0u) << text.error();
 }
 
@@ -78,7 +78,7 @@ TEST(JsonTest, MalformedTextFailsWithoutThrowing) {
     SCOPED_TRACE(text.substr(0, 20));
     auto v = decodeJson(text);
     ASSERT_FALSE(v.ok());
-    EXPECT_TRUE(isError(v.error(), ErrorCode::InvalidInput)) << v.error();
+    EXPECT_TRUE(isError(v.error(), ErrorCode::invalidInput)) << v.error();
   }
 }
 

@@ -39,7 +39,7 @@ TEST_P(PlistTest, EveryTypeRoundTrips) {
   auto back = decodePropertyList(*bytes);
   ASSERT_TRUE(back.ok()) << back.error();
 
-  Reader r(*back, Format::PropertyList);
+  Reader r(*back, Format::propertyList);
   auto members = r.members();
   ASSERT_TRUE(members.ok());
   std::vector<std::string> keys;
@@ -81,7 +81,7 @@ TEST_P(PlistTest, SixtyFourBitIntegersKeepTheirValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PlistTest,
-                         ::testing::Values(PlistFormat::Binary, PlistFormat::Xml));
+                         ::testing::Values(PlistFormat::binary, PlistFormat::xml));
 
 // The binary form keeps dates to the microsecond, also before 2001 (where a
 // fraction has a negative sign) and outside libplist's 32-bit second range.
@@ -102,7 +102,7 @@ TEST(PlistDateTest, DatesKeepMicrosecondsInBinaryAndWholeSecondsInXml) {
     auto binary = fromPropertyList<base::Time>(*toPropertyList(at(c.date)));
     ASSERT_TRUE(binary.ok()) << binary.error();
     EXPECT_EQ(*binary, at(c.date));
-    auto xml = fromPropertyList<base::Time>(*toPropertyList(at(c.date), PlistFormat::Xml));
+    auto xml = fromPropertyList<base::Time>(*toPropertyList(at(c.date), PlistFormat::xml));
     ASSERT_TRUE(xml.ok()) << xml.error();
     EXPECT_EQ(*xml, at(c.xmlDate));
   }
@@ -115,7 +115,7 @@ TEST(PlistWriteTest, ValuesThePropertyListCannotHoldFail) {
 
   auto withNul = encodePropertyList(Value(std::string("a\0b", 3)));
   ASSERT_FALSE(withNul.ok());
-  EXPECT_TRUE(isError(withNul.error(), ErrorCode::InvalidValue));
+  EXPECT_TRUE(isError(withNul.error(), ErrorCode::invalidValue));
 
   Value deep(1);
   for (int i = 0; i < kMaxDepth + 1; ++i)
@@ -170,7 +170,7 @@ TEST(PlistReadTest, NestingIsBoundedBeforeTheParserRecurses) {
   for (const std::string& data : {nestedBinaryPlist(tooDeep), xml}) {
     auto v = decodePropertyList(data);
     ASSERT_FALSE(v.ok());
-    EXPECT_TRUE(isError(v.error(), ErrorCode::InvalidInput)) << v.error();
+    EXPECT_TRUE(isError(v.error(), ErrorCode::invalidInput)) << v.error();
   }
 }
 
@@ -210,7 +210,7 @@ TEST(PlistReadTest, StringsWithANulCharacterAreRefused) {
     SCOPED_TRACE(c.name);
     auto v = decodePropertyList(c.data);
     ASSERT_FALSE(v.ok());
-    EXPECT_TRUE(isError(v.error(), ErrorCode::InvalidInput)) << v.error();
+    EXPECT_TRUE(isError(v.error(), ErrorCode::invalidInput)) << v.error();
   }
 
   // UTF-16 text without U+0000 (a surrogate pair included) still reads.
@@ -225,7 +225,7 @@ TEST(PlistReadTest, SharedObjectsAreRefusedWhenTheirExpansionIsTooLarge) {
   // wrapping around).
   auto huge = decodePropertyList(sharedChainPlist(64));
   ASSERT_FALSE(huge.ok());
-  EXPECT_TRUE(isError(huge.error(), ErrorCode::InvalidInput)) << huge.error();
+  EXPECT_TRUE(isError(huge.error(), ErrorCode::invalidInput)) << huge.error();
 
   // Sharing itself is fine while the tree stays small.
   auto small = decodePropertyList(sharedChainPlist(2));
@@ -269,7 +269,7 @@ TEST(PlistReadTest, MalformedDataFailsWithoutCrashing) {
     SCOPED_TRACE(data.substr(0, 24));
     auto v = decodePropertyList(data);
     ASSERT_FALSE(v.ok());
-    EXPECT_TRUE(isError(v.error(), ErrorCode::InvalidInput)) << v.error();
+    EXPECT_TRUE(isError(v.error(), ErrorCode::invalidInput)) << v.error();
   }
 }
 

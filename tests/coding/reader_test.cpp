@@ -68,36 +68,36 @@ TEST(ReaderTest, StrictConversions) {
   auto asDate = [](const Reader& r) { return r.date(); };
   using E = ErrorCode;
   const Row rows[] = {
-      {"bool from bool", true, Format::Json, reads(asBool), std::nullopt},
-      {"bool from 1", 1, Format::Json, reads(asBool), E::TypeMismatch},
-      {"bool from null", Value(), Format::Json, reads(asBool), E::ValueNotFound},
-      {"int from integral double", 3.0, Format::Json, reads(asI64), std::nullopt},
-      {"int from 1.5", 1.5, Format::Json, reads(asI64), E::OutOfRange},
-      {"int from 1e30", 1e30, Format::Json, reads(asI64), E::OutOfRange},
-      {"int from string", "3", Format::Json, reads(asI64), E::TypeMismatch},
-      {"int from bool", true, Format::Json, reads(asI64), E::TypeMismatch},
-      {"int64 from 2^64-1", u64max, Format::Json, reads(asI64), E::OutOfRange},
-      {"uint64 from -1 in JSON", -1, Format::Json, reads(asU64), E::OutOfRange},
-      {"uint64 from -1 in a plist", -1, Format::PropertyList, reads(asU64), std::nullopt},
-      {"uint16 from 65535", 65535, Format::Json, reads(asU16), std::nullopt},
-      {"uint16 from 65536", 65536, Format::Json, reads(asU16), E::OutOfRange},
-      {"uint16 from -1 in a plist", -1, Format::PropertyList, reads(asU16), E::OutOfRange},
-      {"int32 from -2^31-1", std::int64_t{-2147483649}, Format::Json, reads(asI32), E::OutOfRange},
-      {"double from int", 7, Format::Json, reads(asDouble), std::nullopt},
-      {"double from bool", false, Format::Json, reads(asDouble), E::TypeMismatch},
-      {"string from int", 7, Format::Json, reads(asString), E::TypeMismatch},
-      {"bytes from Base64 in JSON", "AAE=", Format::Json, reads(asBytes), std::nullopt},
-      {"bytes from truncated Base64", "AAE", Format::Json, reads(asBytes), E::DataCorrupted},
-      {"bytes from a string in a plist", "AAE=", Format::PropertyList, reads(asBytes),
-       E::TypeMismatch},
-      {"URL from text in JSON", "file:///a/b.app/", Format::Json, reads(asUrl), std::nullopt},
-      {"URL from invalid text", "not a url", Format::Json, reads(asUrl), E::DataCorrupted},
-      {"URL from a string in a plist", "file:///a", Format::PropertyList, reads(asUrl),
-       E::TypeMismatch},
-      {"URL without relative", Dictionary{{"base", "x"}}, Format::PropertyList, reads(asUrl),
-       E::KeyNotFound},
-      {"date from ISO text", "2024-05-01T10:00:00.123Z", Format::Json, reads(asDate), std::nullopt},
-      {"date from bad text", "yesterday", Format::Json, reads(asDate), E::DataCorrupted},
+      {"bool from bool", true, Format::json, reads(asBool), std::nullopt},
+      {"bool from 1", 1, Format::json, reads(asBool), E::typeMismatch},
+      {"bool from null", Value(), Format::json, reads(asBool), E::valueNotFound},
+      {"int from integral double", 3.0, Format::json, reads(asI64), std::nullopt},
+      {"int from 1.5", 1.5, Format::json, reads(asI64), E::outOfRange},
+      {"int from 1e30", 1e30, Format::json, reads(asI64), E::outOfRange},
+      {"int from string", "3", Format::json, reads(asI64), E::typeMismatch},
+      {"int from bool", true, Format::json, reads(asI64), E::typeMismatch},
+      {"int64 from 2^64-1", u64max, Format::json, reads(asI64), E::outOfRange},
+      {"uint64 from -1 in JSON", -1, Format::json, reads(asU64), E::outOfRange},
+      {"uint64 from -1 in a plist", -1, Format::propertyList, reads(asU64), std::nullopt},
+      {"uint16 from 65535", 65535, Format::json, reads(asU16), std::nullopt},
+      {"uint16 from 65536", 65536, Format::json, reads(asU16), E::outOfRange},
+      {"uint16 from -1 in a plist", -1, Format::propertyList, reads(asU16), E::outOfRange},
+      {"int32 from -2^31-1", std::int64_t{-2147483649}, Format::json, reads(asI32), E::outOfRange},
+      {"double from int", 7, Format::json, reads(asDouble), std::nullopt},
+      {"double from bool", false, Format::json, reads(asDouble), E::typeMismatch},
+      {"string from int", 7, Format::json, reads(asString), E::typeMismatch},
+      {"bytes from Base64 in JSON", "AAE=", Format::json, reads(asBytes), std::nullopt},
+      {"bytes from truncated Base64", "AAE", Format::json, reads(asBytes), E::dataCorrupted},
+      {"bytes from a string in a plist", "AAE=", Format::propertyList, reads(asBytes),
+       E::typeMismatch},
+      {"URL from text in JSON", "file:///a/b.app/", Format::json, reads(asUrl), std::nullopt},
+      {"URL from invalid text", "not a url", Format::json, reads(asUrl), E::dataCorrupted},
+      {"URL from a string in a plist", "file:///a", Format::propertyList, reads(asUrl),
+       E::typeMismatch},
+      {"URL without relative", Dictionary{{"base", "x"}}, Format::propertyList, reads(asUrl),
+       E::keyNotFound},
+      {"date from ISO text", "2024-05-01T10:00:00.123Z", Format::json, reads(asDate), std::nullopt},
+      {"date from bad text", "yesterday", Format::json, reads(asDate), E::dataCorrupted},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -113,7 +113,7 @@ TEST(ReaderTest, StrictConversions) {
 
 TEST(ReaderTest, UrlFromRelativeAndBaseIsResolved) {
   Value v(Dictionary{{"relative", "b.app"}, {"base", Dictionary{{"relative", "file:///a/"}}}});
-  auto url = Reader(v, Format::PropertyList).url();
+  auto url = Reader(v, Format::propertyList).url();
   ASSERT_TRUE(url.ok()) << url.error();
   EXPECT_EQ(url->absoluteString(), "file:///a/b.app");
 }
@@ -143,7 +143,7 @@ TEST(FieldsTest, ErrorsNameThePathOfTheBadValue) {
       {"groups", Array{Dictionary{{"items", Array{Dictionary{{"n", 1}}}}},
                        Dictionary{{"items", Array{Dictionary{{"n", 2}},
                                                   Dictionary{{"n", 3}, {"label", 4}}}}}}}});
-  Reader root(tree, Format::Json);
+  Reader root(tree, Format::json);
   auto groups = root.at("groups");
   ASSERT_TRUE(groups.ok());
   auto elements = groups->elements();
@@ -158,16 +158,16 @@ TEST(FieldsTest, ErrorsNameThePathOfTheBadValue) {
 
 TEST(FieldsTest, AbsentOrNullOptionalIsNoValueAndMissingRequiredFails) {
   auto absent =
-      decode<Item>(Value(Dictionary{{"n", 1}, {"label", Value()}, {"extra", true}}), Format::Json);
+      decode<Item>(Value(Dictionary{{"n", 1}, {"label", Value()}, {"extra", true}}), Format::json);
   ASSERT_TRUE(absent.ok());
   EXPECT_FALSE(absent->label.has_value());
 
-  auto missing = decode<Item>(Value(Dictionary{{"label", "a"}}), Format::Json);
+  auto missing = decode<Item>(Value(Dictionary{{"label", "a"}}), Format::json);
   ASSERT_FALSE(missing.ok());
-  EXPECT_TRUE(isError(missing.error(), ErrorCode::KeyNotFound));
+  EXPECT_TRUE(isError(missing.error(), ErrorCode::keyNotFound));
   EXPECT_EQ(missing.error().description, "<root>: missing key \"n\"");
 
-  EXPECT_FALSE(decode<Item>(Value(Array{}), Format::Json).ok());
+  EXPECT_FALSE(decode<Item>(Value(Array{}), Format::json).ok());
 }
 
 TEST(FieldsTest, AbsentOptionalIsNotWritten) {

@@ -160,6 +160,7 @@ TEST(SerialQueueTest, DestructionRunsQueuedTasksButNotPendingTimersAndJoins) {
   // The destructor drops pending timers after it stops taking work; dropping
   // this one opens the gate, so the drain below surely runs after that point.
   struct OpenOnDestroy {
+    explicit OpenOnDestroy(Gate& g) : gate(g) {}
     Gate& gate;
     ~OpenOnDestroy() { gate.open(); }
   };

@@ -8,8 +8,8 @@
 namespace wendrix::testing {
 namespace {
 
-using winsys::fake::AppSpec;
-using winsys::fake::WindowSpec;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
 
 TEST_F(ActionsTest, ALayoutNameIsAvailableWhenNotBlankAndNoSavedLayoutHasExactlyIt) {
   storage->saveLayout(layout("Work"));
@@ -34,8 +34,8 @@ TEST_F(ActionsTest, ALayoutNameIsAvailableWhenNotBlankAndNoSavedLayoutHasExactly
 
 TEST_F(ActionsTest, AddingAWindowAppendsItToItsAppInTheStoredLayout) {
   auto editor =
-      desktop.launch(AppSpec::withId("org.example.Editor"),
-                     {WindowSpec::titled("New").withFrame({1, 2, 3, 4}).withDocument("/d")});
+      desktop.launch(AppSetup::withId("org.example.Editor"),
+                     {WindowSetup::titled("New").withFrame({1, 2, 3, 4}).withDocument("/d")});
   IWindow first;
   first.title = "One";
   IWindow second = first;
@@ -63,7 +63,8 @@ TEST_F(ActionsTest, AddingAWindowAppendsItToItsAppInTheStoredLayout) {
 }
 
 TEST_F(ActionsTest, AddingAWindowOfAnotherAppAppendsThatApp) {
-  auto viewer = desktop.launch(AppSpec::withId("org.example.Viewer"), {WindowSpec::titled("Pic")});
+  auto viewer =
+      desktop.launch(AppSetup::withId("org.example.Viewer"), {WindowSetup::titled("Pic")});
   const Layout work = layout("Work", {app("org.example.Editor")});
   storage->saveLayout(work);
 
@@ -94,7 +95,7 @@ TEST_F(ActionsTest, OpeningAPaneOfAVisibleWindowOnlySelectsBringsItForwardAndAct
   ASSERT_EQ(activations.size(), 2u);
   EXPECT_EQ(activations[1].processIdentifier,
             desktop.runningApplications().current().processIdentifier);
-  EXPECT_EQ(activations[1].options, platform::kActivateIgnoringOtherApps);
+  EXPECT_EQ(activations[1].options, platform::activateIgnoringOtherApps);
   const auto clicks = eventsNamed("Button_Click");
   ASSERT_EQ(clicks.size(), 2u);
   EXPECT_EQ(property<std::string>(clicks[1], "ButtonName"), "About");

@@ -9,14 +9,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using winsys::fake::ActivationScript;
-using winsys::fake::AppSpec;
-using winsys::fake::WindowSpec;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
 
 class ActivationQueueTest : public ActionsTest {
  protected:
   std::shared_ptr<winsys::fake::FakeApplication> launch(const std::string& id,
                                                         ActivationScript script) {
-    auto app = desktop.launch(AppSpec::withId(id), {WindowSpec::titled(id)});
+    auto app = desktop.launch(AppSetup::withId(id), {WindowSetup::titled(id)});
     desktop.scriptActivation(app->processIdentifier(), script);
     return app;
   }
@@ -38,7 +38,7 @@ TEST_F(ActivationQueueTest, EndsAGraceTimeAfterTheApplicationBecameFrontmost) {
   EXPECT_EQ(done->at, 600ms);
   ASSERT_EQ(requests(), 1u);
   EXPECT_EQ(desktop.runningApplications().activations()[0].options,
-            platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps);
+            platform::activateAllWindows | platform::activateIgnoringOtherApps);
   EXPECT_EQ(desktop.frontmost(), editor);
 }
 

@@ -18,7 +18,7 @@ const std::string kEditor = "org.example.Editor";
 
 class ApplyFramesTest : public RestoreTest {
  protected:
-  std::shared_ptr<FakeApplication> editor = desktop.launch(AppSpec::withId(kEditor));
+  std::shared_ptr<FakeApplication> editor = desktop.launch(AppSetup::withId(kEditor));
 };
 
 TEST_F(ApplyFramesTest, FailedWritesNeverFailTheRestoreAndOnlySomeAreReported) {

@@ -12,9 +12,9 @@
 namespace wendrix {
 namespace {
 
-using winsys::fake::AppSpec;
+using winsys::fake::AppSetup;
 using winsys::fake::FakeDesktop;
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 
 base::Url url(const char* text) {
   return *base::Url::parse(text);
@@ -57,10 +57,10 @@ class CaptureTest : public ::testing::Test {
 
 TEST_F(CaptureTest, RecordsVisibleWindowsInOrderWithDocumentsAndMainWindow) {
   auto app = desktop.launch(
-      AppSpec::withId("org.example.Editor").withURL(url("file:///apps/editor.desktop")),
-      {WindowSpec::titled("A").withFrame({0, 0, 10, 10}).asMinimized(),
-       WindowSpec::titled("B").withFrame({1, 2, 3, 4}).withDocument("/docs/b.txt"),
-       WindowSpec::titled("C").withFrame({5, 6, 7, 8})});
+      AppSetup::withId("org.example.Editor").withURL(url("file:///apps/editor.desktop")),
+      {WindowSetup::titled("A").withFrame({0, 0, 10, 10}).asMinimized(),
+       WindowSetup::titled("B").withFrame({1, 2, 3, 4}).withDocument("/docs/b.txt"),
+       WindowSetup::titled("C").withFrame({5, 6, 7, 8})});
   // The first window (minimized) is the main window.
   ASSERT_EQ(app->mainWindow()->title(), "A");
 
@@ -83,8 +83,8 @@ TEST_F(CaptureTest, RecordsVisibleWindowsInOrderWithDocumentsAndMainWindow) {
 }
 
 TEST_F(CaptureTest, AllMinimizedGivesNoWindowsButKeepsTheMainWindow) {
-  auto app = desktop.launch(AppSpec::withId("org.example.Editor"),
-                            {WindowSpec::titled("A").asMinimized()});
+  auto app = desktop.launch(AppSetup::withId("org.example.Editor"),
+                            {WindowSetup::titled("A").asMinimized()});
   const IApp record = iapp::fromApplication(*app);
   EXPECT_TRUE(record.windows.empty());
   ASSERT_TRUE(record.mainWindow);
@@ -92,9 +92,9 @@ TEST_F(CaptureTest, AllMinimizedGivesNoWindowsButKeepsTheMainWindow) {
 }
 
 TEST_F(CaptureTest, ApplicationsWithoutIdentifierOrURLKeepTheirOrder) {
-  desktop.launch(AppSpec{}, {WindowSpec::titled("x")});
-  desktop.launch(AppSpec{}.withURL(url("file:///proc/77/exe")), {WindowSpec::titled("y")});
-  desktop.launch(AppSpec::withId("org.example.Empty"));
+  desktop.launch(AppSetup{}, {WindowSetup::titled("x")});
+  desktop.launch(AppSetup{}.withURL(url("file:///proc/77/exe")), {WindowSetup::titled("y")});
+  desktop.launch(AppSetup::withId("org.example.Empty"));
   const auto apps = desktop.applications();
 
   const auto records =
@@ -112,9 +112,9 @@ TEST_F(CaptureTest, ApplicationsWithoutIdentifierOrURLKeepTheirOrder) {
 
 TEST_F(CaptureTest, AnAddonCapturesItsApplicationsWindowsAndMainWindowState) {
   OneAddonRegistry registry;
-  auto withAddon = desktop.launch(AppSpec::withId("org.example.Addon"),
-                                  {WindowSpec::titled("P"), WindowSpec::titled("Q")});
-  auto without = desktop.launch(AppSpec::withId("org.example.Plain"), {WindowSpec::titled("R")});
+  auto withAddon = desktop.launch(AppSetup::withId("org.example.Addon"),
+                                  {WindowSetup::titled("P"), WindowSetup::titled("Q")});
+  auto without = desktop.launch(AppSetup::withId("org.example.Plain"), {WindowSetup::titled("R")});
 
   const IApp a = iapp::fromApplication(*withAddon, &registry);
   ASSERT_EQ(a.windows.size(), 1u) << "the addon's capture replaces the generic one";
@@ -133,8 +133,8 @@ TEST_F(CaptureTest, AnAddonCapturesItsApplicationsWindowsAndMainWindowState) {
 
 TEST_F(CaptureTest, MatchesApplication) {
   const auto editorURL = url("file:///apps/editor.desktop");
-  auto editor = desktop.launch(AppSpec::withId("org.example.Editor").withURL(editorURL));
-  auto anonymous = desktop.launch(AppSpec{}.withURL(editorURL));
+  auto editor = desktop.launch(AppSetup::withId("org.example.Editor").withURL(editorURL));
+  auto anonymous = desktop.launch(AppSetup{}.withURL(editorURL));
 
   auto saved = [](std::optional<std::string> id, std::optional<base::Url> at) {
     IApp app;
@@ -168,9 +168,9 @@ TEST_F(CaptureTest, BundleOfApplicationPrefersTheURLThenTheIdentifier) {
   desktop.bundles().add(platform::FakeBundleProvider::makeBundle(url("file:///apps/byid.desktop"),
                                                                  "org.example.ById", "By id"));
 
-  auto atURL = desktop.launch(AppSpec::withId("org.example.ById").withURL(there));
-  auto byId = desktop.launch(AppSpec::withId("org.example.ById").withURL(url("file:///gone")));
-  auto none = desktop.launch(AppSpec{});
+  auto atURL = desktop.launch(AppSetup::withId("org.example.ById").withURL(there));
+  auto byId = desktop.launch(AppSetup::withId("org.example.ById").withURL(url("file:///gone")));
+  auto none = desktop.launch(AppSetup{});
 
   EXPECT_EQ(bundleOfApplication(desktop.bundles(), *atURL)->infoString(platform::kBundleNameKey),
             "At URL");
@@ -180,7 +180,7 @@ TEST_F(CaptureTest, BundleOfApplicationPrefersTheURLThenTheIdentifier) {
 
   // The fake desktop installs an application's own information dictionary.
   auto agent = desktop.launch(
-      AppSpec::withId("org.example.Agent").withInfo(coding::Dictionary{{"LSUIElement", true}}));
+      AppSetup::withId("org.example.Agent").withInfo(coding::Dictionary{{"LSUIElement", true}}));
   auto bundle = bundleOfApplication(desktop.bundles(), *agent);
   ASSERT_TRUE(bundle);
   EXPECT_EQ(bundle->infoBool(platform::kUIElementKey), true);

@@ -11,17 +11,17 @@ namespace wendrix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using winsys::fake::AppSpec;
+using winsys::fake::AppSetup;
 using winsys::fake::FakeApplication;
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 using winsys::fake::WriteScript;
 using AppPtr = std::shared_ptr<FakeApplication>;
 
 class CloseAppsTest : public ActionsTest {
  protected:
   AppPtr launch(const std::string& id,
-                std::vector<WindowSpec> windows = {WindowSpec::titled("W")}) {
-    return desktop.launch(AppSpec::withId(id), std::move(windows));
+                std::vector<WindowSetup> windows = {WindowSetup::titled("W")}) {
+    return desktop.launch(AppSetup::withId(id), std::move(windows));
   }
 
   std::shared_ptr<Outcome<rx::Unit>> apply(std::vector<AppPtr> apps) {
@@ -52,7 +52,7 @@ class CloseAppsTest : public ActionsTest {
 TEST_F(CloseAppsTest, CloseClosesEveryWindowAndReportsTheOnesThatRefuse) {
   setCloseBehavior(CloseBehavior::close);
   auto app = launch("org.example.Editor",
-                    {WindowSpec::titled("A"), WindowSpec::titled("Stuck").notClosable()});
+                    {WindowSetup::titled("A"), WindowSetup::titled("Stuck").notClosable()});
 
   auto done = apply({app});
 
@@ -66,8 +66,9 @@ TEST_F(CloseAppsTest, CloseClosesEveryWindowAndReportsTheOnesThatRefuse) {
 TEST_F(CloseAppsTest, QuitQuitsExceptTheFileManagerAndTheProgramWhoseWindowsAreClosed) {
   setCloseBehavior(CloseBehavior::quit);
   auto other = launch("org.example.Editor");
-  auto finder = launch("com.apple.finder", {WindowSpec::titled("Desktop folder")});
-  auto self = launch("app.Wendrix", {WindowSpec::titled("Customize")});
+  auto finder = launch("com.apple.finder", {WindowSetup::titled("Desktop folder")});
+  auto self =
+      launch(*desktop.bundles().mainBundle().identifier(), {WindowSetup::titled("Customize")});
 
   auto done = apply({other, finder, self});
 
@@ -86,7 +87,7 @@ TEST_F(CloseAppsTest, HideHidesOnlyApplicationsThatAreNotHiddenYet) {
   setCloseBehavior(CloseBehavior::hide);
   auto shown = launch("org.example.Shown");
   auto hidden =
-      desktop.launch(AppSpec::withId("org.example.Hidden").asHidden(), {WindowSpec::titled("W")});
+      desktop.launch(AppSetup::withId("org.example.Hidden").asHidden(), {WindowSetup::titled("W")});
   // A write to the hidden one would fail and be reported.
   hidden->scriptHiddenWrites(WriteScript::rejected(
       winsys::WindowSystemError::make(winsys::WindowSystemErrorCode::failed)));
@@ -101,8 +102,9 @@ TEST_F(CloseAppsTest, HideHidesOnlyApplicationsThatAreNotHiddenYet) {
 
 TEST_F(CloseAppsTest, MinimizeWaitsForEveryWindowAndSkipsMinimizedOnes) {
   setCloseBehavior(CloseBehavior::minimize);
-  auto app = launch("org.example.Editor", {WindowSpec::titled("Down").asMinimized(),
-                                           WindowSpec::titled("Slow"), WindowSpec::titled("Bad")});
+  auto app =
+      launch("org.example.Editor", {WindowSetup::titled("Down").asMinimized(),
+                                    WindowSetup::titled("Slow"), WindowSetup::titled("Bad")});
   auto down = app->windows()[0];
   auto slow = app->windows()[1];
   auto bad = app->windows()[2];
@@ -141,10 +143,10 @@ TEST_F(CloseAppsTest, FailuresAreReportedWithEveryGivenApplicationAnonymized) {
   setCloseBehavior(CloseBehavior::hide);
   coding::Dictionary editorInfo;
   editorInfo.set("CFBundleName", std::string("Text Editor"));
-  auto editor = desktop.launch(AppSpec::withId("org.example.editor")
+  auto editor = desktop.launch(AppSetup::withId("org.example.editor")
                                    .withURL(url("file:///apps/editor.desktop"))
                                    .withInfo(editorInfo),
-                               {WindowSpec::titled("W")});
+                               {WindowSetup::titled("W")});
   auto mail = launch("org.example.Mail");
   editor->scriptHiddenWrites(WriteScript::rejected(
       base::Error("test", 7,
@@ -172,8 +174,9 @@ TEST_F(CloseAppsTest, LayoutAppsAreThoseTheLayoutRecordsMatch) {
   setCloseBehavior(CloseBehavior::hide);
   auto byId = launch("org.example.ById");
   auto other = launch("org.example.Other");
-  auto byURL = desktop.launch(AppSpec::withId("org.example.Renamed").withURL(url("file:///apps/u")),
-                              {WindowSpec::titled("W")});
+  auto byURL =
+      desktop.launch(AppSetup::withId("org.example.Renamed").withURL(url("file:///apps/u")),
+                     {WindowSetup::titled("W")});
   IApp urlOnly;
   urlOnly.bundleURL = url("file:///apps/u");
   const Layout layout{"Work", {app("org.example.ById"), urlOnly}, std::nullopt};

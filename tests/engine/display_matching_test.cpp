@@ -142,9 +142,9 @@ TEST(DisplayMatchingTest, KeyOrder) {
 TEST(DisplayMatchingTest, WindowSystemWindowsPairByTheirDocuments) {
   dispatch::ManualQueue queue;
   winsys::fake::FakeDesktop desktop{queue};
-  auto app = desktop.launch(winsys::fake::AppSpec::withId("org.example.Editor"),
-                            {winsys::fake::WindowSpec::titled("untitled"),
-                             winsys::fake::WindowSpec::titled("notes").withDocument("/n.txt")});
+  auto app = desktop.launch(winsys::fake::AppSetup::withId("org.example.Editor"),
+                            {winsys::fake::WindowSetup::titled("untitled"),
+                             winsys::fake::WindowSetup::titled("notes").withDocument("/n.txt")});
 
   const auto pairs = DisplayMatching::match({saved("S1"), saved("S2", "/n.txt")},
                                             app->knownWindows(), DisplayMatching::documentKey);

@@ -20,7 +20,7 @@ class RestoreAppTest : public RestoreTest {};
 TEST_F(RestoreAppTest, FindOrLaunchTellsWhetherItLaunched) {
   const base::Url editorURL = url("file:///apps/editor.desktop");
   desktop.workspace().install(kEditor, editorURL);
-  desktop.scriptLaunch(editorURL, LaunchScript::launching(AppSpec::withId(kEditor), {}, 2s));
+  desktop.scriptLaunch(editorURL, LaunchScript::launching(AppSetup::withId(kEditor), {}, 2s));
 
   auto launched = run(actions->findOrLaunchApp(app(kEditor)));
   ASSERT_TRUE(launched->succeeded());
@@ -41,7 +41,7 @@ TEST_F(RestoreAppTest, OpeningDocumentsMakesOneRequestAlsoWithoutDocuments) {
   desktop.workspace().install(kEditor, editorURL);
   desktop.scriptLaunch(
       editorURL,
-      LaunchScript::launching(AppSpec::withId(kEditor).withPid(900)).withWindowPerDocument());
+      LaunchScript::launching(AppSetup::withId(kEditor).withPid(900)).withWindowPerDocument());
   IApp record = app(kEditor);
   record.bundleURL = stale;
 

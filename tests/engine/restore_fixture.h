@@ -22,11 +22,11 @@
 namespace wendrix::testing {
 
 using namespace std::chrono_literals;
-using winsys::fake::AppSpec;
+using winsys::fake::AppSetup;
 using winsys::fake::FakeApplication;
 using winsys::fake::LaunchScript;
 using winsys::fake::NewWindowScript;
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 
 // Addons for chosen bundle identifiers, each answering with a fixed Single.
 class FakeAddonRestores final : public AddonRestoreRegistry {
@@ -68,12 +68,12 @@ inline IWindow savedWindow(std::string title, Rect r, std::optional<std::string>
   return w;
 }
 
-// A window spec at a frame away from every saved one.
-inline WindowSpec liveWindow(std::string title, std::optional<std::string> doc = {}) {
-  WindowSpec spec = WindowSpec::titled(std::move(title));
-  spec.frame = winsys::Rect{900, 900, 10, 10};
-  spec.document = std::move(doc);
-  return spec;
+// A window setup at a frame away from every saved one.
+inline WindowSetup liveWindow(std::string title, std::optional<std::string> doc = {}) {
+  WindowSetup setup = WindowSetup::titled(std::move(title));
+  setup.frame = winsys::Rect{900, 900, 10, 10};
+  setup.document = std::move(doc);
+  return setup;
 }
 
 class RestoreTest : public ActionsTest {

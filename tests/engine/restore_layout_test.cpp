@@ -20,9 +20,9 @@ const IShortcut kCommandN{45, kMaskCommand};
 class RestoreLayoutTest : public RestoreTest {};
 
 TEST_F(RestoreLayoutTest, AllApplicationsRunningWithAllWindowsArePlacedByDocument) {
-  auto editor = desktop.launch(AppSpec::withId(kEditor),
+  auto editor = desktop.launch(AppSetup::withId(kEditor),
                                {liveWindow("a", "/docs/a.txt"), liveWindow("b", "/docs/b.txt")});
-  auto terminal = desktop.launch(AppSpec::withId(kTerminal), {liveWindow("shell")});
+  auto terminal = desktop.launch(AppSetup::withId(kTerminal), {liveWindow("shell")});
   const Layout saved =
       layout("Work", {app(kEditor, {savedWindow("b", rect(10, 10), "/docs/b.txt", 0),
                                     savedWindow("a", rect(500, 10), "/docs/a.txt", 1)}),
@@ -48,9 +48,9 @@ TEST_F(RestoreLayoutTest, AllApplicationsRunningWithAllWindowsArePlacedByDocumen
 }
 
 TEST_F(RestoreLayoutTest, WindowsMinimizedBeforeTheRestoreComeBackAtTheirFrames) {
-  WindowSpec first = liveWindow("a", "/a");
-  WindowSpec second = liveWindow("b", "/b");
-  auto editor = desktop.launch(AppSpec::withId(kEditor), {first.asMinimized(), second});
+  WindowSetup first = liveWindow("a", "/a");
+  WindowSetup second = liveWindow("b", "/b");
+  auto editor = desktop.launch(AppSetup::withId(kEditor), {first.asMinimized(), second});
   desktop.setMinimized(editor->windows()[1], true);
 
   run(actions->restoreLayout(layout("L", {app(kEditor, {savedWindow("a", rect(1, 2), "/a"),
@@ -64,7 +64,7 @@ TEST_F(RestoreLayoutTest, WindowsMinimizedBeforeTheRestoreComeBackAtTheirFrames)
 TEST_F(RestoreLayoutTest, LaunchedApplicationGetsItsWindowsByDelayedKeystrokes) {
   const base::Url editorURL = url("file:///usr/share/applications/org.example.Editor.desktop");
   desktop.workspace().install(kEditor, editorURL);
-  desktop.scriptLaunch(editorURL, LaunchScript::launching(AppSpec::withId(kEditor).withPid(700),
+  desktop.scriptLaunch(editorURL, LaunchScript::launching(AppSetup::withId(kEditor).withPid(700),
                                                           {liveWindow("Main")}, 1s));
   desktop.scriptNewWindow(700, NewWindowScript::opening(1, 500ms));
   setShortcut(kEditor, kCommandN);
@@ -107,7 +107,7 @@ TEST_F(RestoreLayoutTest, LaunchedApplicationGetsItsWindowsByDelayedKeystrokes) 
 
 TEST_F(RestoreLayoutTest, RefusedWritesLeaveTheirWindowsAndOnlyTheUnminimizeIsReported) {
   auto editor = desktop.launch(
-      AppSpec::withId(kEditor),
+      AppSetup::withId(kEditor),
       {liveWindow("Fixed", "/f").asMinimized(), liveWindow("Docked", "/d").asMinimized()});
   editor->windows()[0]->scriptFrameWrites(
       winsys::fake::WriteScript::rejected(base::Error("X", 1, "Fixed cannot move")));
@@ -127,7 +127,7 @@ TEST_F(RestoreLayoutTest, RefusedWritesLeaveTheirWindowsAndOnlyTheUnminimizeIsRe
 }
 
 TEST_F(RestoreLayoutTest, MoreWindowsThanRequestedAreReportedAndTheExtraOneIsLeftAlone) {
-  auto editor = desktop.launch(AppSpec::withId(kEditor).withPid(710), {liveWindow("a", "/a")});
+  auto editor = desktop.launch(AppSetup::withId(kEditor).withPid(710), {liveWindow("a", "/a")});
   desktop.scriptNewWindow(
       710, NewWindowScript::opening(2, 1s).asOneBurst().withWindow(liveWindow("", "/new")));
   setShortcut(kEditor, kCommandN);
@@ -182,7 +182,7 @@ TEST_F(RestoreLayoutTest, ApplicationIsFoundByItsBundleURL) {
     const base::Url installed = url("file:///usr/share/applications/" + id + ".desktop");
     if (c.installedById) desktop.workspace().install(id, installed);
     desktop.scriptLaunch(c.savedURLWorks ? saved : installed,
-                         LaunchScript::launching(AppSpec::withId(id), {liveWindow("w")}));
+                         LaunchScript::launching(AppSetup::withId(id), {liveWindow("w")}));
     IApp record = app(id, {savedWindow("w", rect(7, 7))});
     record.bundleURL = saved;
     const std::size_t before = desktop.workspace().requests().size();
@@ -257,8 +257,8 @@ TEST_F(RestoreLayoutTest, LaunchThatFailsCountsAsAnError) {
 TEST_F(RestoreLayoutTest, LaunchThatNeverAnswersTimesOutAfterTwentySeconds) {
   const base::Url editorURL = url("file:///apps/editor.desktop");
   desktop.workspace().install(kEditor, editorURL);
-  desktop.scriptLaunch(editorURL,
-                       LaunchScript::launching(AppSpec::withId(kEditor), {liveWindow("late")}, 1h));
+  desktop.scriptLaunch(
+      editorURL, LaunchScript::launching(AppSetup::withId(kEditor), {liveWindow("late")}, 1h));
 
   auto outcome = run(actions->restoreLayout(layout("L", {app(kEditor, {savedWindow("w", {})})})));
 
@@ -283,9 +283,9 @@ TEST_F(RestoreLayoutTest, LaunchThatNeverAnswersTimesOutAfterTwentySeconds) {
 }
 
 TEST_F(RestoreLayoutTest, ClosingOtherApplicationsIsNotCountedInTheRestoreTime) {
-  auto chat = desktop.launch(AppSpec::withId(kChat), {liveWindow("chat")});
+  auto chat = desktop.launch(AppSetup::withId(kChat), {liveWindow("chat")});
   chat->scriptHiddenWrites(winsys::fake::WriteScript::after(5s));
-  auto editor = desktop.launch(AppSpec::withId(kEditor), {liveWindow("e")});
+  auto editor = desktop.launch(AppSetup::withId(kEditor), {liveWindow("e")});
   setCloseBehavior(CloseBehavior::hide);
 
   auto outcome = run(
@@ -312,9 +312,9 @@ TEST_F(RestoreLayoutTest, OneApplicationsFailureNeverStopsTheOthers) {
   desktop.workspace().install("org.example.Slow", slowURL);
   desktop.workspace().install("org.example.Broken", brokenURL);
   desktop.scriptLaunch(slowURL,
-                       LaunchScript::launching(AppSpec::withId("org.example.Slow"), {}, 1h));
+                       LaunchScript::launching(AppSetup::withId("org.example.Slow"), {}, 1h));
   desktop.scriptLaunch(brokenURL, LaunchScript::failing(3s));
-  auto editor = desktop.launch(AppSpec::withId(kEditor), {liveWindow("e")});
+  auto editor = desktop.launch(AppSetup::withId(kEditor), {liveWindow("e")});
   IApp invalid;
   invalid.windows = {savedWindow("x", {})};
 
@@ -344,8 +344,8 @@ TEST_F(RestoreLayoutTest, EmptyLayoutSendsFourZerosAtOnce) {
 }
 
 TEST_F(RestoreLayoutTest, RestoringChosenApplicationsSendsAppRestored) {
-  auto editor = desktop.launch(AppSpec::withId(kEditor), {liveWindow("e")});
-  desktop.launch(AppSpec::withId(kChat), {liveWindow("c")});
+  auto editor = desktop.launch(AppSetup::withId(kEditor), {liveWindow("e")});
+  desktop.launch(AppSetup::withId(kChat), {liveWindow("c")});
 
   auto outcome = run(actions->restoreApps({app(kEditor, {savedWindow("e", rect(5, 5))})}));
 
@@ -358,7 +358,7 @@ TEST_F(RestoreLayoutTest, RestoringChosenApplicationsSendsAppRestored) {
 }
 
 TEST_F(RestoreLayoutTest, NothingHappensWhenTheActionsAreGoneBeforeTheRestoreStarts) {
-  desktop.launch(AppSpec::withId(kEditor), {liveWindow("e")});
+  desktop.launch(AppSetup::withId(kEditor), {liveWindow("e")});
   const auto restore = actions->restoreLayout(layout("L", {app(kEditor, {savedWindow("e", {})})}));
   actions.reset();
 
@@ -370,7 +370,7 @@ TEST_F(RestoreLayoutTest, NothingHappensWhenTheActionsAreGoneBeforeTheRestoreSta
 }
 
 TEST_F(RestoreLayoutTest, AddonApplicationTakesTheAddonsRoadOnly) {
-  auto editor = desktop.launch(AppSpec::withId(kEditor), {liveWindow("e")});
+  auto editor = desktop.launch(AppSetup::withId(kEditor), {liveWindow("e")});
   auto addon = std::make_shared<FakeAddonRestores::Addon>();
   const IWindow target = savedWindow("e", rect(6, 6));
   addon->result = rx::Single<MatchedWindows>::just({{editor->windows()[0], target}});
@@ -406,17 +406,17 @@ TEST_F(RestoreLayoutTest, TwentyApplicationsOfTenWindowsCompleteOnVirtualTime) {
       record.windows.push_back(savedWindow("w" + std::to_string(w), rect(a * 10, w * 10), {}, w));
     }
     if (a % 2 == 0) {
-      std::vector<WindowSpec> windows;
+      std::vector<WindowSetup> windows;
       for (int w = 0; w < kWindows; ++w) {
         windows.push_back(liveWindow("w" + std::to_string(w)));
         if (w % 3 == 0) windows.back().asMinimized();
       }
-      desktop.launch(AppSpec::withId(id), std::move(windows));
+      desktop.launch(AppSetup::withId(id), std::move(windows));
     } else {
       const base::Url u = url("file:///apps/" + id + ".desktop");
       const std::int32_t pid = 2000 + a;
       desktop.workspace().install(id, u);
-      desktop.scriptLaunch(u, LaunchScript::launching(AppSpec::withId(id).withPid(pid),
+      desktop.scriptLaunch(u, LaunchScript::launching(AppSetup::withId(id).withPid(pid),
                                                       {liveWindow("first")}, 500ms));
       desktop.scriptNewWindow(pid, NewWindowScript::opening(1, 10ms));
       setShortcut(id, kCommandN);

@@ -15,9 +15,9 @@ using winsys::ApplicationLaunchedEvent;
 using winsys::WindowCreatedEvent;
 using winsys::WindowDestroyedEvent;
 using winsys::WindowTitleChangedEvent;
-using winsys::fake::AppSpec;
+using winsys::fake::AppSetup;
 using winsys::fake::FakeDesktop;
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 
 // Events come from a fake desktop, as the window system delivers them.
 class RxEventNotifierTest : public ::testing::Test {
@@ -25,11 +25,11 @@ class RxEventNotifierTest : public ::testing::Test {
   void SetUp() override {
     desktop.windowSystem().initialize(notifier);
     queue.runUntilIdle();
-    app = desktop.launch(AppSpec::withId("org.example.Editor"));
+    app = desktop.launch(AppSetup::withId("org.example.Editor"));
   }
 
   std::shared_ptr<winsys::fake::FakeWindow> openWindow(std::string title) {
-    return desktop.addWindow(app, WindowSpec::titled(std::move(title)));
+    return desktop.addWindow(app, WindowSetup::titled(std::move(title)));
   }
 
   dispatch::ManualQueue queue;
@@ -88,7 +88,7 @@ TEST_F(RxEventNotifierTest, MergedEventsOverNoTypesNeverEmits) {
                                                  [&] { completed = true; });
   openWindow("w");
   desktop.terminate(app);
-  desktop.launch(AppSpec::withId("org.example.Other"));
+  desktop.launch(AppSetup::withId("org.example.Other"));
   queue.advance(std::chrono::hours(1));
   EXPECT_FALSE(next);
   EXPECT_FALSE(completed);
@@ -109,7 +109,7 @@ TEST_F(RxEventNotifierTest, SubscriberMayNotifyAndSubscribeWhileDelivering) {
             })
             .disposed(bag);
         auto launched = std::static_pointer_cast<winsys::fake::FakeApplication>(e.application);
-        desktop.addWindow(launched, WindowSpec::titled("first"));
+        desktop.addWindow(launched, WindowSetup::titled("first"));
       })
       .disposed(bag);
   notifier.observable<WindowCreatedEvent>()
@@ -117,7 +117,7 @@ TEST_F(RxEventNotifierTest, SubscriberMayNotifyAndSubscribeWhileDelivering) {
           [&](const WindowCreatedEvent& e) { seen.push_back("created:" + e.window->title()); })
       .disposed(bag);
 
-  auto other = desktop.launch(AppSpec::withId("org.example.Other"));
+  auto other = desktop.launch(AppSetup::withId("org.example.Other"));
   desktop.setTitle(other->windows().front(), "renamed");
   EXPECT_EQ(seen, (std::vector<std::string>{"launched", "created:first", "title:renamed"}));
 }

@@ -11,8 +11,8 @@ namespace wendrix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using winsys::fake::AppSpec;
-using winsys::fake::WindowSpec;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
 
 class SaveLayoutTest : public ActionsTest {
  protected:
@@ -32,13 +32,13 @@ class SaveLayoutTest : public ActionsTest {
 
 TEST_F(SaveLayoutTest, StoresTheVisibleWindowsOfTheAppsThatShowSomeUnderTheGivenName) {
   desktop.launch(
-      AppSpec::withId("org.example.Editor").withURL(url("file:///apps/editor.desktop")),
-      {WindowSpec::titled("Down").asMinimized(),
-       WindowSpec::titled("Notes").withFrame({10, 20, 300, 200}).withDocument("/home/u/notes.txt"),
-       WindowSpec::titled("Scratch").withFrame({50, 60, 400, 300})});
-  desktop.launch(AppSpec::withId("org.example.AllDown"), {WindowSpec::titled("X").asMinimized()});
-  desktop.launch(AppSpec::withId("org.example.Hidden").asHidden(), {WindowSpec::titled("H")});
-  desktop.launch(AppSpec::withId("org.example.NoWindows"));
+      AppSetup::withId("org.example.Editor").withURL(url("file:///apps/editor.desktop")),
+      {WindowSetup::titled("Down").asMinimized(),
+       WindowSetup::titled("Notes").withFrame({10, 20, 300, 200}).withDocument("/home/u/notes.txt"),
+       WindowSetup::titled("Scratch").withFrame({50, 60, 400, 300})});
+  desktop.launch(AppSetup::withId("org.example.AllDown"), {WindowSetup::titled("X").asMinimized()});
+  desktop.launch(AppSetup::withId("org.example.Hidden").asHidden(), {WindowSetup::titled("H")});
+  desktop.launch(AppSetup::withId("org.example.NoWindows"));
   storage->saveLayout(layout("Work"));
   storage->saveLayout(layout("Home"));
 
@@ -74,7 +74,7 @@ TEST_F(SaveLayoutTest, WithoutANameTheDateNamesItSoTwoSavesInOneMinuteKeepOneLay
     return std::string("May 1, 2024, 10:00\u202fAM");
   };
   actions = Actions::make(c);
-  desktop.launch(AppSpec::withId("org.example.Editor"), {WindowSpec::titled("A")});
+  desktop.launch(AppSetup::withId("org.example.Editor"), {WindowSetup::titled("A")});
 
   save(std::nullopt);
   queue.advance(30s);
@@ -112,8 +112,8 @@ TEST_F(SaveLayoutTest, WindowsOfAnAppWithAnAddonCarryTheAddonsState) {
   auto c = context();
   c.addons = std::make_shared<Registry>();
   actions = Actions::make(c);
-  desktop.launch(AppSpec::withId("org.example.Addon"), {WindowSpec::titled("Project")});
-  desktop.launch(AppSpec::withId("org.example.Plain"), {WindowSpec::titled("Plain")});
+  desktop.launch(AppSetup::withId("org.example.Addon"), {WindowSetup::titled("Project")});
+  desktop.launch(AppSetup::withId("org.example.Plain"), {WindowSetup::titled("Plain")});
 
   save("Work");
 
@@ -125,7 +125,7 @@ TEST_F(SaveLayoutTest, WindowsOfAnAppWithAnAddonCarryTheAddonsState) {
 }
 
 TEST_F(SaveLayoutTest, OnceTheActionsAreGoneNothingIsStoredButTheSaveIsStillCounted) {
-  desktop.launch(AppSpec::withId("org.example.Editor"), {WindowSpec::titled("A")});
+  desktop.launch(AppSetup::withId("org.example.Editor"), {WindowSetup::titled("A")});
 
   const auto pending = actions->saveLayout("Late");
   actions.reset();
@@ -146,7 +146,7 @@ class SaveWithoutAccessTest : public SaveLayoutTest {
 };
 
 TEST_F(SaveWithoutAccessTest, WaitsUntilAccessIsGrantedAndThenStores) {
-  desktop.launch(AppSpec::withId("org.example.Editor"), {WindowSpec::titled("A")});
+  desktop.launch(AppSetup::withId("org.example.Editor"), {WindowSetup::titled("A")});
 
   auto done = save("Work");
   queue.advance(2500ms);

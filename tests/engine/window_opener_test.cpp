@@ -43,10 +43,10 @@ TEST(NewWindowShortcutTest, UserSettingFirstThenBuiltInTable) {
 class WindowOpenerTest : public RestoreTest {
  protected:
   std::shared_ptr<FakeApplication> launchEditor(int windows) {
-    std::vector<WindowSpec> specs;
+    std::vector<WindowSetup> setups;
     for (int i = 0; i < windows; ++i)
-      specs.push_back(liveWindow("w" + std::to_string(i)));
-    return desktop.launch(AppSpec::withId(kEditor).withPid(800), std::move(specs));
+      setups.push_back(liveWindow("w" + std::to_string(i)));
+    return desktop.launch(AppSetup::withId(kEditor).withPid(800), std::move(setups));
   }
   IApp editorRecord(int windows) {
     IApp record = app(kEditor);
@@ -129,7 +129,7 @@ TEST_F(WindowOpenerTest, WithoutKeystrokeTheWindowsThereAreTheResult) {
 
 TEST_F(WindowOpenerTest, ApplicationWithoutWindowsOrKeystrokeIsAskedToReopen) {
   const base::Url editorURL = url("file:///apps/editor.desktop");
-  desktop.launch(AppSpec::withId(kEditor).withURL(editorURL));
+  desktop.launch(AppSetup::withId(kEditor).withURL(editorURL));
   desktop.scriptLaunch(editorURL,
                        LaunchScript::launching({}).withReopenWindows({liveWindow("reopened")}));
   setShortcut(kEditor, std::nullopt);
@@ -147,7 +147,7 @@ TEST_F(WindowOpenerTest, ApplicationWithoutWindowsOrKeystrokeIsAskedToReopen) {
 
 TEST_F(WindowOpenerTest, FailedReopenFailsTheWait) {
   const base::Url editorURL = url("file:///apps/editor.desktop");
-  desktop.launch(AppSpec::withId(kEditor).withURL(editorURL));
+  desktop.launch(AppSetup::withId(kEditor).withURL(editorURL));
   desktop.scriptLaunch(editorURL, LaunchScript::failing());
   setShortcut(kEditor, std::nullopt);
   IApp record = editorRecord(1);

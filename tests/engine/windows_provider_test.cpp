@@ -19,10 +19,10 @@ namespace {
 using namespace std::chrono_literals;
 using winsys::ApplicationPtr;
 using winsys::StatePtr;
-using winsys::fake::AppSpec;
+using winsys::fake::AppSetup;
 using winsys::fake::FakeApplication;
 using winsys::fake::FakeDesktop;
-using winsys::fake::WindowSpec;
+using winsys::fake::WindowSetup;
 using winsys::fake::WriteScript;
 
 // Every value and the error of one subscription.
@@ -63,10 +63,10 @@ class WindowsProviderTest : public ::testing::Test {
   }
 
   std::shared_ptr<FakeApplication> launchEditor(int windows = 1) {
-    std::vector<WindowSpec> specs;
+    std::vector<WindowSetup> setups;
     for (int i = 0; i < windows; ++i)
-      specs.push_back(WindowSpec::titled("w" + std::to_string(i)));
-    return desktop.launch(AppSpec::withId("org.example.Editor"), specs);
+      setups.push_back(WindowSetup::titled("w" + std::to_string(i)));
+    return desktop.launch(AppSetup::withId("org.example.Editor"), setups);
   }
 
   dispatch::ManualQueue queue;
@@ -172,7 +172,7 @@ TEST_F(WindowsProviderTest, ReinitializationKeepsIdentityAndEarlierStatesStayLiv
   ASSERT_EQ(newWindows.size(), 2u);
   EXPECT_TRUE(winsys::sameWindow(oldWindows[1], newWindows[1]));
 
-  desktop.launch(AppSpec::withId("org.example.Viewer"));
+  desktop.launch(AppSetup::withId("org.example.Viewer"));
   EXPECT_EQ(before->runningApplications().size(), 2u);
 }
 
@@ -236,7 +236,7 @@ TEST_F(WindowsProviderTest, ListsFollowTheirEvents) {
   // The last window closing takes it out too; the running list keeps it.
   desktop.destroyWindow(app->windows()[0]);
   EXPECT_TRUE(withWindows->values.back().empty());
-  desktop.launch(AppSpec::withId("org.example.Viewer"));
+  desktop.launch(AppSetup::withId("org.example.Viewer"));
   EXPECT_EQ(ids(running->values.back()),
             (std::vector<std::string>{"org.example.Editor", "org.example.Viewer"}));
 }
@@ -262,17 +262,17 @@ TEST_F(WindowsProviderTest, TheFilterLeavesOutAgentsHiddenApplicationsAndThoseWi
   };
   std::vector<std::string> expected;
   for (const auto& c : cases) {
-    AppSpec spec = AppSpec::withId(c.id);
+    AppSetup setup = AppSetup::withId(c.id);
     coding::Dictionary info;
     if (c.uiElement) info.set("LSUIElement", *c.uiElement);
-    spec.withInfo(info);
-    if (c.hidden) spec.asHidden();
-    std::vector<WindowSpec> windows(c.windows, WindowSpec::titled("w"));
-    desktop.launch(spec, windows);
+    setup.withInfo(info);
+    if (c.hidden) setup.asHidden();
+    std::vector<WindowSetup> windows(c.windows, WindowSetup::titled("w"));
+    desktop.launch(setup, windows);
     if (c.listed) expected.push_back(c.id);
   }
   // Without an identifier or a bundle, windows are enough.
-  desktop.launch(AppSpec{}, {WindowSpec::titled("w")});
+  desktop.launch(AppSetup{}, {WindowSetup::titled("w")});
   expected.push_back("-");
 
   auto withWindows = record(provider.appsWithWindowsStream());
@@ -291,7 +291,7 @@ TEST_F(WindowsProviderTest, ApplicationStreamFollowsLaunchAndTermination) {
   ASSERT_EQ(editor->values.size(), 1u);
   EXPECT_EQ(editor->values[0], nullptr);
 
-  desktop.launch(AppSpec::withId("org.example.Viewer"));
+  desktop.launch(AppSetup::withId("org.example.Viewer"));
   auto app = launchEditor();
   ASSERT_EQ(editor->values.size(), 2u);
   EXPECT_TRUE(winsys::sameApplication(editor->values[1], app));
@@ -348,7 +348,7 @@ TEST_F(WindowsProviderTest, WarmUpStartsTheWindowSystem) {
 
 TEST_F(WindowsProviderTest, KnownWindowsFollowTheApplicationsOwnWindows) {
   auto app = launchEditor();
-  auto other = desktop.launch(AppSpec::withId("org.example.Viewer"), {WindowSpec::titled("v")});
+  auto other = desktop.launch(AppSetup::withId("org.example.Viewer"), {WindowSetup::titled("v")});
   auto states = record(provider.swindlerStream());
   queue.runUntilIdle();
 
@@ -359,10 +359,10 @@ TEST_F(WindowsProviderTest, KnownWindowsFollowTheApplicationsOwnWindows) {
                           });
   EXPECT_EQ(*counts, std::vector<std::size_t>{1}) << "the current list at once";
 
-  auto added = desktop.addWindow(app, WindowSpec::titled("second"));
+  auto added = desktop.addWindow(app, WindowSetup::titled("second"));
   desktop.setTitle(added, "renamed");
-  desktop.moveWindow(added, {1, 2, 3, 4});             // not followed
-  desktop.addWindow(other, WindowSpec::titled("v2"));  // another application's
+  desktop.moveWindow(added, {1, 2, 3, 4});              // not followed
+  desktop.addWindow(other, WindowSetup::titled("v2"));  // another application's
   desktop.destroyWindow(app->windows()[0]);
   EXPECT_EQ(*counts, (std::vector<std::size_t>{1, 2, 2, 1}));
 
@@ -385,7 +385,7 @@ TEST(WindowsProviderSharedTest, SharedInstanceIsMadeOnceFromItsConfiguration) {
                                    scheduler);
   auto shared = WindowsProvider::shared();
   EXPECT_EQ(WindowsProvider::shared(), shared);
-  WindowsProvider::resetShared();
+  WindowsProvider::setSharedForTesting();
   EXPECT_DEATH(WindowsProvider::shared(), "configureShared");
 }
 

@@ -86,8 +86,8 @@ TEST(RecordCodingTest, LayoutRoundTripsThroughJsonAndBothPropertyListFormats) {
     ASSERT_EQ(back->size(), 1u);
     expectSameLayout((*back)[0], layout);
   }
-  for (auto format : {coding::PlistFormat::Binary, coding::PlistFormat::Xml}) {
-    SCOPED_TRACE(format == coding::PlistFormat::Binary ? "binary plist" : "XML plist");
+  for (auto format : {coding::PlistFormat::binary, coding::PlistFormat::xml}) {
+    SCOPED_TRACE(format == coding::PlistFormat::binary ? "binary plist" : "XML plist");
     auto bytes = coding::toPropertyList(std::vector<Layout>{layout}, format);
     ASSERT_TRUE(bytes.ok()) << bytes.error();
     auto back = coding::fromPropertyList<std::vector<Layout>>(*bytes);
@@ -142,7 +142,7 @@ TEST(RecordCodingTest, ShortcutMasksAtOrAboveTwoTo63RoundTripThroughPropertyList
       {"b.max", IAppSettings{IShortcut{65535, std::numeric_limits<std::uint64_t>::max()}}},
       {"c.none", IAppSettings{}},
   };
-  for (auto format : {coding::PlistFormat::Binary, coding::PlistFormat::Xml}) {
+  for (auto format : {coding::PlistFormat::binary, coding::PlistFormat::xml}) {
     auto back = coding::fromPropertyList<AppSettingsMap>(*coding::toPropertyList(settings, format));
     ASSERT_TRUE(back.ok()) << back.error();
     EXPECT_EQ(*back, settings);
@@ -177,28 +177,28 @@ TEST(RecordCodingTest, MalformedLayoutsFailWithThePathOfTheFault) {
   };
   const std::string goodWindow = R"({"title":"T","rect":[[0,0],[1,1]],"index":0})";
   const Case cases[] = {
-      {"missing apps", R"({"name":"L"})", coding::ErrorCode::KeyNotFound, "<root>:"},
-      {"name is a number", R"({"name":1,"apps":[]})", coding::ErrorCode::TypeMismatch, "name:"},
+      {"missing apps", R"({"name":"L"})", coding::ErrorCode::keyNotFound, "<root>:"},
+      {"name is a number", R"({"name":1,"apps":[]})", coding::ErrorCode::typeMismatch, "name:"},
       {"flag is 1", R"({"name":"L","apps":[],"alwaysCloseOtherApps":1})",
-       coding::ErrorCode::TypeMismatch, "alwaysCloseOtherApps:"},
+       coding::ErrorCode::typeMismatch, "alwaysCloseOtherApps:"},
       {"rect too short", layoutWith(R"({"title":"T","rect":[[0,0]],"index":0})"),
-       coding::ErrorCode::ValueNotFound, "apps[0].windows[0].rect:"},
+       coding::ErrorCode::valueNotFound, "apps[0].windows[0].rect:"},
       {"rect with text", layoutWith(R"({"title":"T","rect":[[0,"x"],[1,1]],"index":0})"),
-       coding::ErrorCode::TypeMismatch, "apps[0].windows[0].rect[0][1]:"},
+       coding::ErrorCode::typeMismatch, "apps[0].windows[0].rect[0][1]:"},
       {"index 1.5", layoutWith(R"({"title":"T","rect":[[0,0],[1,1]],"index":1.5})"),
-       coding::ErrorCode::OutOfRange, "apps[0].windows[0].index:"},
+       coding::ErrorCode::outOfRange, "apps[0].windows[0].index:"},
       {"index beyond 64 bits",
        layoutWith(R"({"title":"T","rect":[[0,0],[1,1]],"index":9223372036854775808})"),
-       coding::ErrorCode::OutOfRange, "apps[0].windows[0].index:"},
+       coding::ErrorCode::outOfRange, "apps[0].windows[0].index:"},
       {"truncated addonState",
        layoutWith(R"({"title":"T","rect":[[0,0],[1,1]],"index":0,"addonState":"AAE"})"),
-       coding::ErrorCode::DataCorrupted, "apps[0].windows[0].addonState:"},
+       coding::ErrorCode::dataCorrupted, "apps[0].windows[0].addonState:"},
       {"invalid URL", layoutWith(goodWindow, R"(,"bundleURL":"not a url")"),
-       coding::ErrorCode::DataCorrupted, "apps[0].bundleURL:"},
+       coding::ErrorCode::dataCorrupted, "apps[0].bundleURL:"},
       {"mainWindow without title",
        layoutWith(goodWindow, R"(,"mainWindow":{"rect":[[0,0],[1,1]],"index":0})"),
-       coding::ErrorCode::KeyNotFound, "apps[0].mainWindow:"},
-      {"garbage", "{\"name\":\"L\",\"apps\":[", coding::ErrorCode::InvalidInput, "<root>:"},
+       coding::ErrorCode::keyNotFound, "apps[0].mainWindow:"},
+      {"garbage", "{\"name\":\"L\",\"apps\":[", coding::ErrorCode::invalidInput, "<root>:"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -214,10 +214,10 @@ TEST(RecordCodingTest, MalformedLayoutsFailWithThePathOfTheFault) {
     coding::ErrorCode code;
   } settingsCases[] = {
       {"key out of range", R"({"a":{"newWindowShortcut":{"key":65536,"flagsValue":0}}})",
-       coding::ErrorCode::OutOfRange},
+       coding::ErrorCode::outOfRange},
       {"negative flags", R"({"a":{"newWindowShortcut":{"key":1,"flagsValue":-1}}})",
-       coding::ErrorCode::OutOfRange},
-      {"flags missing", R"({"a":{"newWindowShortcut":{"key":1}}})", coding::ErrorCode::KeyNotFound},
+       coding::ErrorCode::outOfRange},
+      {"flags missing", R"({"a":{"newWindowShortcut":{"key":1}}})", coding::ErrorCode::keyNotFound},
   };
   for (const auto& c : settingsCases) {
     SCOPED_TRACE(c.name);
@@ -229,7 +229,7 @@ TEST(RecordCodingTest, MalformedLayoutsFailWithThePathOfTheFault) {
 
   auto behavior = coding::fromJson<CloseBehavior>("\"Quit\"");
   ASSERT_FALSE(behavior.ok());
-  EXPECT_TRUE(coding::isError(behavior.error(), coding::ErrorCode::DataCorrupted));
+  EXPECT_TRUE(coding::isError(behavior.error(), coding::ErrorCode::dataCorrupted));
 }
 
 TEST(RecordCodingTest, AbsentFlagAndNullOptionalsDecodeAsAbsent) {

@@ -82,7 +82,7 @@ TEST(DefaultShortcutsTest, LookupHasThreeAnswers) {
   ASSERT_NE(excel, table.end());
   EXPECT_FALSE(excel->second.has_value());
   EXPECT_EQ(table.find("com.apple.safari"), table.end());  // case matters
-  EXPECT_EQ(table.at("com.apple.Safari"), IShortcut(45, kMaskCommand));
+  EXPECT_EQ(table.at("com.apple.Safari"), (IShortcut{45, kMaskCommand}));
 }
 
 }  // namespace

@@ -478,13 +478,13 @@ TEST(SharedDefaultsStorageTest, MadeOnFirstUseFromItsConfiguration) {
   EXPECT_TRUE(DefaultsStorage::shared()->loadLayouts().empty());
   // Without a store of its own it uses the process-wide standard store.
   auto standard = std::make_shared<RefusingUserDefaults>();
-  platform::UserDefaults::setStandard(standard);
+  platform::UserDefaults::setSharedForTesting(standard);
   DefaultsStorage::configureShared(nullptr, "3");
   DefaultsStorage::shared()->saveLayout(layout("B"));
   EXPECT_TRUE(standard->contains(keys::kSaved));
-  platform::UserDefaults::setStandard(nullptr);
+  platform::UserDefaults::setSharedForTesting(nullptr);
 
-  DefaultsStorage::resetShared();
+  DefaultsStorage::setSharedForTesting();
   EXPECT_DEATH(DefaultsStorage::shared(), "before configureShared");
 }
 

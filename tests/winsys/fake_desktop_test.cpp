@@ -63,13 +63,13 @@ TEST(WindowSystemEventsTest, TypeNamesAreUnique) {
 }
 
 TEST_F(FakeDesktopTest, MutationsEmitTheirEventsSynchronouslyInOrder) {
-  auto app = desktop.launch(AppSpec::withId("org.example.Editor"));
+  auto app = desktop.launch(AppSetup::withId("org.example.Editor"));
   EXPECT_TRUE(notifier.names.empty()) << "nothing is delivered before initialization";
 
   auto state = start();
   ASSERT_TRUE(state);
-  auto a = desktop.addWindow(app, WindowSpec::titled("a"));
-  auto b = desktop.addWindow(app, WindowSpec::titled("b"));
+  auto a = desktop.addWindow(app, WindowSetup::titled("a"));
+  auto b = desktop.addWindow(app, WindowSetup::titled("b"));
   desktop.setTitle(b, "b2");
   desktop.moveWindow(a, {1, 2, 3, 4});
   desktop.moveWindow(a, {1, 2, 3, 4});  // no change, no event
@@ -95,8 +95,8 @@ TEST_F(FakeDesktopTest, MutationsEmitTheirEventsSynchronouslyInOrder) {
 
 // Termination removes windows that only the application still holds.
 TEST_F(FakeDesktopTest, TerminationRemovesWindowsNobodyElseHolds) {
-  auto app = desktop.launch(AppSpec::withId("org.example.Editor"),
-                            {WindowSpec::titled("main"), WindowSpec::titled("other")});
+  auto app = desktop.launch(AppSetup::withId("org.example.Editor"),
+                            {WindowSetup::titled("main"), WindowSetup::titled("other")});
   start();
   desktop.terminate(app);
 
@@ -142,7 +142,7 @@ TEST_F(FakeDesktopTest, TrustChangesReachObservers) {
 
 TEST_F(FakeDesktopTest, PropertyWritesResolveAfterTheirDelayOrAreRejected) {
   start();
-  auto app = desktop.launch(AppSpec::withId("org.example.Editor"), {WindowSpec::titled("w")});
+  auto app = desktop.launch(AppSetup::withId("org.example.Editor"), {WindowSetup::titled("w")});
   auto window = app->windows().front();
 
   window->scriptFrameWrites(WriteScript::after(500ms));
@@ -177,7 +177,7 @@ TEST_F(FakeDesktopTest, PropertyWritesResolveAfterTheirDelayOrAreRejected) {
 
 TEST_F(FakeDesktopTest, NewWindowKeystrokeOpensWindowsAfterItsDelay) {
   start();
-  auto app = desktop.launch(AppSpec::withId("org.example.Editor"), {WindowSpec::titled("w")});
+  auto app = desktop.launch(AppSetup::withId("org.example.Editor"), {WindowSetup::titled("w")});
   const auto pid = app->processIdentifier();
   desktop.scriptNewWindow(pid, NewWindowScript::opening(2, 300ms).forKey(45));
 
@@ -208,8 +208,8 @@ TEST_F(FakeDesktopTest, LaunchScriptsGiveEachOutcomeAfterTheirDelay) {
   };
   const Case cases[] = {
       {"launch",
-       LaunchScript::launching(AppSpec::withId("org.example.Editor"), {WindowSpec::titled("first")},
-                               3s),
+       LaunchScript::launching(AppSetup::withId("org.example.Editor"),
+                               {WindowSetup::titled("first")}, 3s),
        true, false},
       {"fail", LaunchScript::failing(3s), false, true},
       {"neither", LaunchScript::answeringNothing(3s), false, false},
@@ -246,9 +246,9 @@ TEST_F(FakeDesktopTest, LaunchScriptsGiveEachOutcomeAfterTheirDelay) {
 
 TEST_F(FakeDesktopTest, OpeningARunningApplicationReopensIt) {
   const auto at = url("file:///apps/editor.desktop");
-  auto app = desktop.launch(AppSpec::withId("org.example.Editor").withURL(at));
+  auto app = desktop.launch(AppSetup::withId("org.example.Editor").withURL(at));
   desktop.scriptLaunch(at, LaunchScript::launching({})
-                               .withReopenWindows({WindowSpec::titled("reopened")})
+                               .withReopenWindows({WindowSetup::titled("reopened")})
                                .withWindowPerDocument());
   std::optional<platform::LaunchedApplication> launched;
   desktop.workspace().openURLs({url("file:///docs/notes.txt")}, at,
@@ -270,8 +270,8 @@ TEST_F(FakeDesktopTest, OpeningARunningApplicationReopensIt) {
 
 TEST_F(FakeDesktopTest, ActivationMakesFrontmostAfterItsDelayOrNever) {
   start();
-  auto slow = desktop.launch(AppSpec::withId("org.example.Slow"));
-  auto stuck = desktop.launch(AppSpec::withId("org.example.Stuck"));
+  auto slow = desktop.launch(AppSetup::withId("org.example.Slow"));
+  auto stuck = desktop.launch(AppSetup::withId("org.example.Stuck"));
   desktop.scriptActivation(slow->processIdentifier(), ActivationScript::after(1s));
   desktop.scriptActivation(stuck->processIdentifier(), ActivationScript::never());
   auto& apps = desktop.runningApplications();
@@ -292,8 +292,8 @@ TEST_F(FakeDesktopTest, ActivationMakesFrontmostAfterItsDelayOrNever) {
 TEST_F(FakeDesktopTest, CloseAndQuit) {
   start();
   auto app =
-      desktop.launch(AppSpec::withId("org.example.Editor"),
-                     {WindowSpec::titled("keeps").notClosable(), WindowSpec::titled("goes")});
+      desktop.launch(AppSetup::withId("org.example.Editor"),
+                     {WindowSetup::titled("keeps").notClosable(), WindowSetup::titled("goes")});
   auto keeps = app->knownWindows()[0];
   auto goes = app->knownWindows()[1];
   auto refused = keeps->close();
@@ -305,7 +305,7 @@ TEST_F(FakeDesktopTest, CloseAndQuit) {
   queue.runUntilIdle();
   EXPECT_EQ(app->knownWindows().size(), 1u);
 
-  auto stubborn = desktop.launch(AppSpec::withId("org.example.Stubborn").ignoringQuit());
+  auto stubborn = desktop.launch(AppSetup::withId("org.example.Stubborn").ignoringQuit());
   stubborn->quit();
   app->quit();
   queue.runUntilIdle();

@@ -267,6 +267,51 @@ TEST_F(X11WindowSystemTest, ReadsOlderPropertiesWhereTheNewerAreMissing) {
   }
 }
 
+TEST_F(X11WindowSystemTest, WindowElementsAnswerFromTheWindowsProperties) {
+  launch({"--class", "fixture.Fixture", "--window", "Find", "--role", "find-dialog", "--type",
+          "dialog", "--document", "/srv/notes.txt", "--window", "Tools", "--type", "utility",
+          "--window", "Main", "--role", "main"});
+  initialize();
+  auto app = waitForWindows("org.example.Fixture", 3);
+  ASSERT_TRUE(app);
+  struct Expected {
+    std::string title;
+    std::string subrole;
+    std::optional<std::string> identifier;
+    std::optional<std::string> document;
+  };
+  for (const auto& e : {Expected{"Find", "AXDialog", "find-dialog", "/srv/notes.txt"},
+                        Expected{"Tools", "AXSystemFloatingWindow", std::nullopt, std::nullopt},
+                        Expected{"Main", "AXStandardWindow", "main", std::nullopt}}) {
+    SCOPED_TRACE(e.title);
+    WindowPtr window;
+    for (const auto& w : app->knownWindows()) {
+      if (w->title() == e.title) window = w;
+    }
+    ASSERT_TRUE(window);
+    auto element = window->uiElement();
+    ASSERT_TRUE(element);
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::role), "AXWindow");
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::title), e.title);
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::subrole), e.subrole);
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::identifier), e.identifier);
+    EXPECT_EQ(element->attribute(winsys::UIAttribute::document), e.document);
+    EXPECT_EQ(element->children(), std::vector<winsys::UIElementPtr>{});
+
+    // Its parent is the application, which has the windows and no menu bar.
+    auto parent = element->parent();
+    ASSERT_TRUE(parent);
+    EXPECT_EQ(parent->attribute(winsys::UIAttribute::role), "AXApplication");
+    EXPECT_FALSE(parent->parent());
+    auto children = parent->children();
+    ASSERT_TRUE(children);
+    std::vector<std::optional<std::string>> roles;
+    for (const auto& child : *children)
+      roles.push_back(child->attribute(winsys::UIAttribute::role));
+    EXPECT_EQ(roles, (std::vector<std::optional<std::string>>(3, "AXWindow")));
+  }
+}
+
 TEST_F(X11WindowSystemTest, GroupsWindowsByBundleIdentifierElseByProcess) {
   auto& first = launch({"--class", "fixture.Fixture", "--window", "A"});
   auto& second = launch({"--class", "fixture.Fixture", "--window", "B"});
@@ -404,7 +449,7 @@ TEST_F(X11WindowSystemTest, HideIconifiesAllWindowsAndActivationShowsThemAgain) 
 
   platform::X11RunningApplications running(connection_, "app.Wendrix");
   ASSERT_TRUE(running.activate(
-      client.pid(), platform::kActivateAllWindows | platform::kActivateIgnoringOtherApps));
+      client.pid(), platform::activateAllWindows | platform::activateIgnoringOtherApps));
   // Shown again, and frontmost once the window manager's own focus changes
   // after the hide have settled too.
   ASSERT_TRUE(waitUntil([&] {
@@ -460,7 +505,7 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
   for (auto delivery : {platform::X11Keyboard::Delivery::sendEvent,
                         platform::X11Keyboard::Delivery::xtestWhenActive}) {
     SCOPED_TRACE(static_cast<int>(delivery));
-    ASSERT_TRUE(running.activate(client.pid(), platform::kActivateIgnoringOtherApps));
+    ASSERT_TRUE(running.activate(client.pid(), platform::activateIgnoringOtherApps));
     ASSERT_TRUE(waitUntil([&] { return running.isActive(client.pid()) == true; }));
     platform::X11Keyboard keyboard(connection_, {}, delivery);
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, true}).ok());

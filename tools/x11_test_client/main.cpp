@@ -3,12 +3,12 @@
 //   x11_test_client [--class INSTANCE.CLASS] [--gtk-id ID] [--no-pid]
 //                   [--new-title PREFIX] [--exit-when-closed]
 //                   (--window TITLE [--document TEXT] [--role ROLE] [--no-close] [--legacy]
-//                    [--geometry WxH+X+Y])...
+//                    [--type normal|dialog|utility] [--geometry WxH+X+Y])...
 //
 // Each --window opens a top-level window; the options after it apply to that
 // window. Every window sets WM_CLASS, _NET_WM_PID (unless --no-pid),
-// WM_CLIENT_MACHINE, a normal window type, and WM_DELETE_WINDOW in
-// WM_PROTOCOLS unless --no-close. A --legacy window is set up as older
+// WM_CLIENT_MACHINE, a window type (normal unless --type says otherwise), and
+// WM_DELETE_WINDOW in WM_PROTOCOLS unless --no-close. A --legacy window is set up as older
 // clients do: its title only in WM_NAME, in Latin-1, no window type, and
 // transient for the first window (unless it is the first). Control+N (synthetic events accepted)
 // opens one more window titled "<PREFIX> <n>"; WM_DELETE_WINDOW destroys the window, and with
@@ -35,6 +35,8 @@ struct WindowSetup {
   std::string title;
   std::string document;
   std::string role;
+  // "_NET_WM_WINDOW_TYPE_" + this.
+  std::string type = "NORMAL";
   bool closable = true;
   bool legacy = false;
   int x = 100, y = 100;
@@ -53,8 +55,7 @@ struct Options {
 
 Display* display = nullptr;
 Window firstWindow = None;
-Atom wmProtocols, wmDelete, netWmName, utf8, netWmPid, netWmType, netWmTypeNormal, document, gtkId,
-    wmWindowRole;
+Atom wmProtocols, wmDelete, netWmName, utf8, netWmPid, netWmType, document, gtkId, wmWindowRole;
 
 void setText(Window w, Atom property, Atom type, const std::string& value) {
   XChangeProperty(display, w, property, type, 8, PropModeReplace,
@@ -94,8 +95,9 @@ Window open(const Options& options, const WindowSetup& setup) {
   } else {
     XStoreName(display, w, setup.title.c_str());
     setUtf8(w, netWmName, setup.title);
+    const Atom type = XInternAtom(display, ("_NET_WM_WINDOW_TYPE_" + setup.type).c_str(), False);
     XChangeProperty(display, w, netWmType, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&netWmTypeNormal), 1);
+                    reinterpret_cast<const unsigned char*>(&type), 1);
   }
   if (!setup.document.empty()) setUtf8(w, document, setup.document);
   if (!setup.role.empty()) setText(w, wmWindowRole, XA_STRING, setup.role);
@@ -161,6 +163,17 @@ bool parse(int argc, char** argv, Options& options) {
       options.windows.back().document = value;
     } else if (arg == "--role" && !options.windows.empty() && (value = next())) {
       options.windows.back().role = value;
+    } else if (arg == "--type" && !options.windows.empty() && (value = next())) {
+      const std::string type = value;
+      if (type == "normal") {
+        options.windows.back().type = "NORMAL";
+      } else if (type == "dialog") {
+        options.windows.back().type = "DIALOG";
+      } else if (type == "utility") {
+        options.windows.back().type = "UTILITY";
+      } else {
+        return false;
+      }
     } else if (arg == "--no-close" && !options.windows.empty()) {
       options.windows.back().closable = false;
     } else if (arg == "--legacy" && !options.windows.empty()) {
@@ -196,7 +209,6 @@ int main(int argc, char** argv) {
   utf8 = XInternAtom(display, "UTF8_STRING", False);
   netWmPid = XInternAtom(display, "_NET_WM_PID", False);
   netWmType = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
-  netWmTypeNormal = XInternAtom(display, "_NET_WM_WINDOW_TYPE_NORMAL", False);
   document = XInternAtom(display, "_WENDRIX_DOCUMENT", False);
   gtkId = XInternAtom(display, "_GTK_APPLICATION_ID", False);
   wmWindowRole = XInternAtom(display, "WM_WINDOW_ROLE", False);

@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "rx/disposable.h"
-#include "rx/error.h"
 #include "rx/observable.h"
+#include "rx/rx_error.h"
 
 namespace wendrix {
 

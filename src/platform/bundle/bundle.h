@@ -8,7 +8,8 @@
 // identifier is the desktop-file id, the bundle URL the file URL of the
 // .desktop file, Name gives kBundleNameKey, the base name of the Exec program
 // kBundleExecutableKey, and X-Wendrix-Agent=true or NoDisplay=true
-// kUIElementKey. The program's own information is generated at build time.
+// kUIElementKey. The program's own information is its AppIdentity
+// (app_identity.h), generated at build time.
 
 #include <optional>
 #include <string>

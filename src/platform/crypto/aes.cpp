@@ -31,7 +31,7 @@ base::Result<base::Bytes> aes256Cbc(CryptOperation operation, std::span<const st
 
   std::array<std::uint8_t, kAesBlockSize> zeroIv{};
   const std::uint8_t* ivData = iv.empty() ? zeroIv.data() : iv.data();
-  const int encrypt = operation == CryptOperation::kEncrypt ? 1 : 0;
+  const int encrypt = operation == CryptOperation::encrypt ? 1 : 0;
 
   std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree> ctx(EVP_CIPHER_CTX_new());
   if (!ctx) return cryptError(4, "Could not allocate a cipher context.");

@@ -9,7 +9,7 @@
 
 namespace platform {
 
-enum class CryptOperation { kEncrypt = 0, kDecrypt = 1 };
+enum class CryptOperation { encrypt = 0, decrypt = 1 };
 
 inline constexpr std::size_t kAes256KeySize = 32;
 inline constexpr std::size_t kAesBlockSize = 16;

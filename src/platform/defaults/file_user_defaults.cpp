@@ -1,7 +1,6 @@
 #include "platform/defaults/file_user_defaults.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,8 @@
 
 #include "base/file_io.h"
 #include "coding/plist.h"
+#include "platform/bundle/app_identity.h"
+#include "platform/paths/paths.h"
 
 namespace platform {
 namespace {
@@ -58,17 +59,7 @@ std::string utcStamp() {
 }  // namespace
 
 std::filesystem::path FileUserDefaults::defaultPath() {
-  std::filesystem::path config;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
-    config = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-      if (const passwd* pw = ::getpwuid(::getuid())) home = pw->pw_dir;
-    }
-    config = std::filesystem::path(home ? home : "/tmp") / ".config";
-  }
-  return config / "app.Wendrix" / "defaults.plist";
+  return paths::configHome() / AppIdentity::current().bundleIdentifier / "defaults.plist";
 }
 
 base::Result<std::shared_ptr<FileUserDefaults>> FileUserDefaults::open(std::filesystem::path path) {
@@ -210,7 +201,7 @@ base::Status FileUserDefaults::change(std::string_view key, std::optional<coding
 }
 
 base::Status FileUserDefaults::writeLocked(const coding::Dictionary& values) {
-  auto bytes = coding::encodePropertyList(coding::Value(values), coding::PlistFormat::Binary);
+  auto bytes = coding::encodePropertyList(coding::Value(values), coding::PlistFormat::binary);
   if (!bytes) return bytes.error();
 
   // The store is private to the user.

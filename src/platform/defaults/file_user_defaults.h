@@ -23,8 +23,8 @@ namespace platform {
 // store starts empty: it is never silently overwritten.
 class FileUserDefaults final : public UserDefaults {
  public:
-  // "$XDG_CONFIG_HOME/app.Wendrix/defaults.plist" (XDG_CONFIG_HOME defaults
-  // to "~/.config").
+  // "$XDG_CONFIG_HOME/<bundle id>/defaults.plist" (XDG_CONFIG_HOME defaults
+  // to "~/.config"), the bundle id being the installed AppIdentity's.
   static std::filesystem::path defaultPath();
 
   // Reads the file when it exists; its folder is made on the first write.

@@ -2,22 +2,17 @@
 
 #include <cstdio>
 #include <limits>
-#include <mutex>
 
+#include "base/shared_slot.h"
 #include "platform/defaults/file_user_defaults.h"
 #include "platform/defaults/memory_user_defaults.h"
 
 namespace platform {
 namespace {
 
-struct Standard {
-  std::mutex mutex;
-  std::shared_ptr<UserDefaults> defaults;
-};
-
-Standard& standardState() {
-  static Standard s;
-  return s;
+base::SharedSlot<UserDefaults>& standardSlot() {
+  static base::SharedSlot<UserDefaults> slot;
+  return slot;
 }
 
 }  // namespace
@@ -89,25 +84,17 @@ std::optional<base::Time> UserDefaults::getDate(std::string_view key) const {
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {
-  auto& s = standardState();
-  std::lock_guard lock(s.mutex);
-  if (!s.defaults) {
+  return standardSlot().getOrMake([]() -> std::shared_ptr<UserDefaults> {
     auto file = FileUserDefaults::open(FileUserDefaults::defaultPath());
-    if (file) {
-      s.defaults = std::move(*file);
-    } else {
-      std::fprintf(stderr, "wendrix: user defaults kept in memory only: %s\n",
-                   file.error().description.c_str());
-      s.defaults = std::make_shared<MemoryUserDefaults>();
-    }
-  }
-  return s.defaults;
+    if (file) return std::move(*file);
+    std::fprintf(stderr, "wendrix: user defaults kept in memory only: %s\n",
+                 file.error().description.c_str());
+    return std::make_shared<MemoryUserDefaults>();
+  });
 }
 
-void UserDefaults::setStandard(std::shared_ptr<UserDefaults> defaults) {
-  auto& s = standardState();
-  std::lock_guard lock(s.mutex);
-  s.defaults = std::move(defaults);
+void UserDefaults::setSharedForTesting(std::shared_ptr<UserDefaults> defaults) {
+  standardSlot().exchange(std::move(defaults));
 }
 
 // ---- memory ----

@@ -42,13 +42,13 @@ class UserDefaults {
   std::optional<base::Bytes> getBytes(std::string_view key) const;
   std::optional<base::Time> getDate(std::string_view key) const;
 
-  // The process-wide store: the one set with setStandard, else the file
+  // The process-wide store: the one set with setSharedForTesting, else the file
   // store at FileUserDefaults::defaultPath() (an in-memory store, with a
   // line on standard error, when that file cannot be opened).
   static std::shared_ptr<UserDefaults> standard();
-  // Replaces the process-wide store; nullptr goes back to the default on
-  // the next standard().
-  static void setStandard(std::shared_ptr<UserDefaults> defaults);
+  // Replaces the process-wide store; none goes back to the default on the
+  // next standard().
+  static void setSharedForTesting(std::shared_ptr<UserDefaults> defaults = nullptr);
 };
 
 }  // namespace platform

@@ -8,8 +8,8 @@ namespace platform {
 
 // Options of an activation request, the platform's bits.
 enum ActivationOptions : std::uint32_t {
-  kActivateAllWindows = 1,
-  kActivateIgnoringOtherApps = 2,
+  activateAllWindows = 1,
+  activateIgnoringOtherApps = 2,
 };
 
 // The program's own process.

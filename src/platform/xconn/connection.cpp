@@ -58,6 +58,7 @@ constexpr const char* kAtomNames[] = {
     "_NET_WM_WINDOW_TYPE",
     "_NET_WM_WINDOW_TYPE_NORMAL",
     "_NET_WM_WINDOW_TYPE_DIALOG",
+    "_NET_WM_WINDOW_TYPE_UTILITY",
     "_NET_MOVERESIZE_WINDOW",
     "_NET_CLOSE_WINDOW",
     "UTF8_STRING",

@@ -39,6 +39,7 @@ struct Atoms {
   Atom netWmWindowType;
   Atom netWmWindowTypeNormal;
   Atom netWmWindowTypeDialog;
+  Atom netWmWindowTypeUtility;
   Atom netMoveresizeWindow;
   Atom netCloseWindow;
   Atom utf8String;

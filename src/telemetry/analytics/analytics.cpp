@@ -1,33 +1,23 @@
 #include "telemetry/analytics/analytics.h"
 
-#include <mutex>
 #include <utility>
 
+#include "base/shared_slot.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/sdk/daraveved.h"
 
 namespace tlm {
 namespace {
 
-struct Slot {
-  std::mutex mutex;
-  std::shared_ptr<TLMAnalyticsBackend> backend;
-};
-
-Slot& slot() {
-  static Slot s;
-  return s;
+base::SharedSlot<TLMAnalyticsBackend>& backendSlot() {
+  static base::SharedSlot<TLMAnalyticsBackend> slot;
+  return slot;
 }
 
 // The installed backend when its service has been started; otherwise logs
 // why the call is refused and answers none.
 std::shared_ptr<TLMAnalyticsBackend> usableBackend() {
-  std::shared_ptr<TLMAnalyticsBackend> backend;
-  {
-    Slot& s = slot();
-    std::lock_guard lock(s.mutex);
-    backend = s.backend;
-  }
+  std::shared_ptr<TLMAnalyticsBackend> backend = backendSlot().get();
   if (backend && backend->isStarted()) return backend;
   TLM_LOG_ERROR(TLMDarAveved::kLogTag,
                 "Analytics service hasn't been started. You need to call [TLMDarAveved "
@@ -56,10 +46,7 @@ bool TLMAnalytics::isEnabled() {
 
 std::shared_ptr<TLMAnalyticsBackend> TLMAnalytics::setBackend(
     std::shared_ptr<TLMAnalyticsBackend> backend) {
-  Slot& s = slot();
-  std::lock_guard lock(s.mutex);
-  std::swap(s.backend, backend);
-  return backend;
+  return backendSlot().exchange(std::move(backend));
 }
 
 }  // namespace tlm

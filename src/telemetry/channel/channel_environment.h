@@ -3,7 +3,7 @@
 #include <functional>
 #include <memory>
 
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 #include "telemetry/model/device.h"
 
 namespace tlm {

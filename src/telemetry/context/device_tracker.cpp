@@ -4,7 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
-#include "app/build_info.h"
+#include "base/shared_slot.h"
+#include "platform/bundle/app_identity.h"
 #include "platform/device/linux/linux_device_probe.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/util/utility.h"
@@ -29,14 +30,9 @@ SharedState& state() {
 }
 
 // The shared tracker, under its own lock: making it takes the state lock.
-struct SharedInstance {
-  std::mutex mutex;
-  std::shared_ptr<TLMDeviceTracker> tracker;
-};
-
-SharedInstance& sharedInstanceSlot() {
-  static SharedInstance s;
-  return s;
+base::SharedSlot<TLMDeviceTracker>& sharedSlot() {
+  static base::SharedSlot<TLMDeviceTracker> slot;
+  return slot;
 }
 
 bool earlier(const std::shared_ptr<TLMDeviceHistoryInfo>& entry, Date time) {
@@ -46,7 +42,8 @@ bool earlier(const std::shared_ptr<TLMDeviceHistoryInfo>& entry, Date time) {
 }  // namespace
 
 TLMApplicationInfo TLMApplicationInfo::mainBundle() {
-  return {app::kShortVersion, std::to_string(app::kBuildNumber), app::kBundleIdentifier};
+  const auto identity = platform::AppIdentity::current();
+  return {identity.shortVersion, identity.bundleVersion, identity.bundleIdentifier};
 }
 
 TLMDeviceTracker::TLMDeviceTracker(std::shared_ptr<TLMDarAvevedUserDefaults> settings,
@@ -67,30 +64,19 @@ TLMDeviceTracker::TLMDeviceTracker(std::shared_ptr<TLMDarAvevedUserDefaults> set
 }
 
 std::shared_ptr<TLMDeviceTracker> TLMDeviceTracker::sharedInstance() {
-  auto& slot = sharedInstanceSlot();
-  std::lock_guard lock(slot.mutex);
-  if (!slot.tracker) {
-    slot.tracker = std::make_shared<TLMDeviceTracker>(
-        TLMDarAvevedUserDefaults::shared(), std::make_shared<platform::LinuxDeviceProbe>(),
-        dispatch::SystemClock::instance());
-  }
-  return slot.tracker;
+  return sharedSlot().getOrMake([] {
+    return std::make_shared<TLMDeviceTracker>(TLMDarAvevedUserDefaults::shared(),
+                                              std::make_shared<platform::LinuxDeviceProbe>(),
+                                              dispatch::SystemClock::instance());
+  });
 }
 
-void TLMDeviceTracker::resetSharedInstance() {
-  auto& slot = sharedInstanceSlot();
-  std::lock_guard lock(slot.mutex);
-  slot.tracker.reset();
+void TLMDeviceTracker::setSharedForTesting(std::shared_ptr<TLMDeviceTracker> tracker) {
+  sharedSlot().exchange(std::move(tracker));
   std::lock_guard stateLock(state().mutex);
   state().wrapperSdk.reset();
   state().countryCode.reset();
   state().upToDate = false;
-}
-
-void TLMDeviceTracker::setSharedForTesting(std::shared_ptr<TLMDeviceTracker> tracker) {
-  auto& slot = sharedInstanceSlot();
-  std::lock_guard lock(slot.mutex);
-  slot.tracker = std::move(tracker);
 }
 
 void TLMDeviceTracker::refreshDeviceNextTime() {

@@ -10,7 +10,7 @@
 #include "dispatch/clock.h"
 #include "platform/device/device_probe.h"
 #include "telemetry/context/history_info.h"
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 #include "telemetry/model/device.h"
 
 namespace tlm {
@@ -21,7 +21,8 @@ struct TLMApplicationInfo {
   std::optional<std::string> appBuild;
   std::optional<std::string> appNamespace;
 
-  // The program's own version, build number and bundle identifier.
+  // The program's own version, build number and bundle identifier, from the
+  // installed platform::AppIdentity.
   static TLMApplicationInfo mainBundle();
 };
 
@@ -46,11 +47,9 @@ class TLMDeviceTracker {
   // The process's tracker over the shared settings store, the system clock
   // and the Linux probe, made on first use.
   static std::shared_ptr<TLMDeviceTracker> sharedInstance();
-  // Drops the shared tracker and clears wrapper SDK, country code and the
-  // up-to-date flag.
-  static void resetSharedInstance();
-  // Makes `tracker` the shared one (tests).
-  static void setSharedForTesting(std::shared_ptr<TLMDeviceTracker> tracker);
+  // Makes `tracker` the shared one (none: made again on next use) and clears
+  // wrapper SDK, country code and the up-to-date flag.
+  static void setSharedForTesting(std::shared_ptr<TLMDeviceTracker> tracker = nullptr);
   // The next `device` call builds the record again.
   static void refreshDeviceNextTime();
 

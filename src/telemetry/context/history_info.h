@@ -8,7 +8,7 @@
 
 #include "telemetry/core/archive.h"
 #include "telemetry/core/date_text.h"
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 #include "telemetry/model/device.h"
 
 namespace tlm {

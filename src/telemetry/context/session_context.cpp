@@ -1,18 +1,14 @@
 #include "telemetry/context/session_context.h"
 
+#include "base/shared_slot.h"
 #include "telemetry/core/logger.h"
 
 namespace tlm {
 namespace {
 
-struct SharedInstance {
-  std::mutex mutex;
-  std::shared_ptr<TLMSessionContext> context;
-};
-
-SharedInstance& sharedInstanceSlot() {
-  static SharedInstance s;
-  return s;
+base::SharedSlot<TLMSessionContext>& sharedSlot() {
+  static base::SharedSlot<TLMSessionContext> slot;
+  return slot;
 }
 
 }  // namespace
@@ -28,23 +24,14 @@ TLMSessionContext::TLMSessionContext(std::shared_ptr<TLMDarAvevedUserDefaults> s
 }
 
 std::shared_ptr<TLMSessionContext> TLMSessionContext::sharedInstance() {
-  auto& slot = sharedInstanceSlot();
-  std::lock_guard lock(slot.mutex);
-  if (!slot.context) {
-    slot.context = std::make_shared<TLMSessionContext>(TLMDarAvevedUserDefaults::shared(),
-                                                       dispatch::SystemClock::instance());
-  }
-  return slot.context;
-}
-
-void TLMSessionContext::resetSharedInstance() {
-  setSharedForTesting(nullptr);
+  return sharedSlot().getOrMake([] {
+    return std::make_shared<TLMSessionContext>(TLMDarAvevedUserDefaults::shared(),
+                                               dispatch::SystemClock::instance());
+  });
 }
 
 void TLMSessionContext::setSharedForTesting(std::shared_ptr<TLMSessionContext> context) {
-  auto& slot = sharedInstanceSlot();
-  std::lock_guard lock(slot.mutex);
-  slot.context = std::move(context);
+  sharedSlot().exchange(std::move(context));
 }
 
 std::optional<std::string> TLMSessionContext::sessionId() const {

@@ -9,7 +9,7 @@
 
 #include "dispatch/clock.h"
 #include "telemetry/context/history_info.h"
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 
 namespace tlm {
 
@@ -29,8 +29,8 @@ class TLMSessionContext {
   // The process's context over the shared settings store and the system
   // clock, made on first use.
   static std::shared_ptr<TLMSessionContext> sharedInstance();
-  static void resetSharedInstance();
-  static void setSharedForTesting(std::shared_ptr<TLMSessionContext> context);
+  // Makes `context` the shared one; none: made again on next use.
+  static void setSharedForTesting(std::shared_ptr<TLMSessionContext> context = nullptr);
 
   std::optional<std::string> sessionId() const;
   // Restamps this run's entry now with `sessionId` and stores the history.

@@ -2,20 +2,16 @@
 
 #include <algorithm>
 
+#include "base/shared_slot.h"
 #include "base/utf8.h"
 #include "telemetry/core/logger.h"
 
 namespace tlm {
 namespace {
 
-struct SharedInstance {
-  std::mutex mutex;
-  std::shared_ptr<TLMUserIdContext> context;
-};
-
-SharedInstance& sharedInstanceSlot() {
-  static SharedInstance s;
-  return s;
+base::SharedSlot<TLMUserIdContext>& sharedSlot() {
+  static base::SharedSlot<TLMUserIdContext> slot;
+  return slot;
 }
 
 bool sameObject(const std::weak_ptr<TLMUserIdContextDelegate>& a,
@@ -37,23 +33,14 @@ TLMUserIdContext::TLMUserIdContext(std::shared_ptr<TLMDarAvevedUserDefaults> set
 }
 
 std::shared_ptr<TLMUserIdContext> TLMUserIdContext::sharedInstance() {
-  auto& slot = sharedInstanceSlot();
-  std::lock_guard lock(slot.mutex);
-  if (!slot.context) {
-    slot.context = std::make_shared<TLMUserIdContext>(TLMDarAvevedUserDefaults::shared(),
-                                                      dispatch::SystemClock::instance());
-  }
-  return slot.context;
-}
-
-void TLMUserIdContext::resetSharedInstance() {
-  setSharedForTesting(nullptr);
+  return sharedSlot().getOrMake([] {
+    return std::make_shared<TLMUserIdContext>(TLMDarAvevedUserDefaults::shared(),
+                                              dispatch::SystemClock::instance());
+  });
 }
 
 void TLMUserIdContext::setSharedForTesting(std::shared_ptr<TLMUserIdContext> context) {
-  auto& slot = sharedInstanceSlot();
-  std::lock_guard lock(slot.mutex);
-  slot.context = std::move(context);
+  sharedSlot().exchange(std::move(context));
 }
 
 std::optional<std::string> TLMUserIdContext::userId() const {

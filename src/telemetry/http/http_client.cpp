@@ -5,6 +5,7 @@
 #include <mutex>
 #include <set>
 
+#include "base/shared_slot.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/http/http_util.h"
 
@@ -331,24 +332,18 @@ std::size_t TLMHttpClient::pendingCallCount() const {
 }
 
 namespace {
-struct DependencyState {
-  std::mutex mutex;
-  std::shared_ptr<TLMHttpClientProtocol> client;
-};
-DependencyState& dependencyState() {
-  static DependencyState state;
-  return state;
+base::SharedSlot<TLMHttpClientProtocol>& httpClientSlot() {
+  static base::SharedSlot<TLMHttpClientProtocol> slot;
+  return slot;
 }
 }  // namespace
 
 std::shared_ptr<TLMHttpClientProtocol> TLMDependencyConfiguration::httpClient() {
-  std::lock_guard lock(dependencyState().mutex);
-  return dependencyState().client;
+  return httpClientSlot().get();
 }
 
 void TLMDependencyConfiguration::setHttpClient(std::shared_ptr<TLMHttpClientProtocol> client) {
-  std::lock_guard lock(dependencyState().mutex);
-  dependencyState().client = std::move(client);
+  httpClientSlot().exchange(std::move(client));
 }
 
 }  // namespace tlm

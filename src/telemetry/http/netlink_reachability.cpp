@@ -20,6 +20,13 @@ namespace tlm {
 namespace {
 
 // True when a route reply holds a default unicast route of the main table.
+// NLMSG_OK without its comparison of a signed length with the unsigned message
+// length, which clang warns about.
+bool messageFits(const nlmsghdr* header, int length) {
+  return length >= static_cast<int>(sizeof(nlmsghdr)) && header->nlmsg_len >= sizeof(nlmsghdr) &&
+         header->nlmsg_len <= static_cast<unsigned>(length);
+}
+
 bool isDefaultRoute(const nlmsghdr* header) {
   if (header->nlmsg_type != RTM_NEWROUTE) return false;
   const auto* route = static_cast<const rtmsg*>(NLMSG_DATA(header));
@@ -60,7 +67,7 @@ std::optional<bool> hasDefaultRoute() {
     const ssize_t received = ::recv(fd.get(), buffer, sizeof buffer, 0);
     if (received <= 0) return std::nullopt;
     int length = static_cast<int>(received);
-    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(header, length);
+    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer); messageFits(header, length);
          header = NLMSG_NEXT(header, length)) {
       if (header->nlmsg_type == NLMSG_DONE) return found;
       if (header->nlmsg_type == NLMSG_ERROR) return std::nullopt;

@@ -9,7 +9,11 @@ std::map<std::string, std::string> validateProperties(
     const std::map<std::string, std::string>& properties, std::string_view logName,
     std::string_view type) {
   std::map<std::string, std::string> result;
-  for (const auto& [fullKey, fullValue] : properties) {
+  // Named references, not a structured binding: the log macros capture them in
+  // lambdas, which clang 14 does not allow for bindings.
+  for (const auto& property : properties) {
+    const std::string& fullKey = property.first;
+    const std::string& fullValue = property.second;
     if (result.size() >= kTLMMaxPropertiesPerLog) {
       TLM_LOG_WARNING(kTLMLogTag, type, " '", logName, "' : properties cannot contain more than ",
                       kTLMMaxPropertiesPerLog, " items. Skipping other properties.");

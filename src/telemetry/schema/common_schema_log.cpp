@@ -5,11 +5,11 @@
 
 namespace tlm {
 
+using cs_detail::coded;
+using cs_detail::compared;
 using cs_detail::field;
-using cs_detail::kCoded;
-using cs_detail::kCompared;
-using cs_detail::kJson;
-using cs_detail::kRequired;
+using cs_detail::inJson;
+using cs_detail::required;
 
 namespace {
 
@@ -19,13 +19,13 @@ using R = TLMCommonSchemaLog;
 // compares, and popSample and cV are never written to JSON.
 const std::vector<cs_detail::Field>& fields() {
   static const std::vector<cs_detail::Field> table{
-      field<R, &R::ver>("ver", kJson | kCoded | kCompared | kRequired),
-      field<R, &R::name>("name", kJson | kCoded | kCompared | kRequired),
-      field<R, &R::timestamp>("timestamp", "time", kJson),
-      field<R, &R::popSample>("popSample", kCoded | kCompared),
+      field<R, &R::ver>("ver", inJson | coded | compared | required),
+      field<R, &R::name>("name", inJson | coded | compared | required),
+      field<R, &R::timestamp>("timestamp", "time", inJson),
+      field<R, &R::popSample>("popSample", coded | compared),
       field<R, &R::iKey>("iKey"),
       field<R, &R::flags>("flags"),
-      field<R, &R::cV>("cV", kCoded | kCompared),
+      field<R, &R::cV>("cV", coded | compared),
       field<R, &R::ext>("ext"),
       field<R, &R::data>("data"),
   };
@@ -44,7 +44,7 @@ bool TLMCommonSchemaLog::isValid() const {
     return false;
   }
   for (const auto& f : fields()) {
-    if ((f.traits & kRequired) && !f.isSet(*this)) {
+    if ((f.traits & required) && !f.isSet(*this)) {
       model_detail::logInvalidField(className(), f.property);
       return false;
     }

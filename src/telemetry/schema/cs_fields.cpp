@@ -15,7 +15,7 @@ constexpr int kMaxJsonDepth = 64;
 nlohmann::ordered_json fieldsToJson(const TLMArchivable& record, const std::vector<Field>& fields) {
   nlohmann::ordered_json out = nlohmann::ordered_json::object();
   for (const auto& f : fields) {
-    if (f.traits & kJson) f.toJson(record, f.key, out);
+    if (f.traits & inJson) f.toJson(record, f.key, out);
   }
   return out;
 }
@@ -23,7 +23,7 @@ nlohmann::ordered_json fieldsToJson(const TLMArchivable& record, const std::vect
 bool fieldsAreValid(const TLMArchivable& record, const std::vector<Field>& fields,
                     std::string_view className) {
   for (const auto& f : fields) {
-    const bool missing = (f.traits & kRequired) && !f.isSet(record);
+    const bool missing = (f.traits & required) && !f.isSet(record);
     if (missing || !f.isValid(record)) {
       model_detail::logInvalidField(className, f.property);
       return false;
@@ -35,7 +35,7 @@ bool fieldsAreValid(const TLMArchivable& record, const std::vector<Field>& field
 bool fieldsAreEqual(const TLMArchivable& a, const TLMArchivable& b,
                     const std::vector<Field>& fields) {
   for (const auto& f : fields) {
-    if ((f.traits & kCompared) && !f.equal(a, b)) return false;
+    if ((f.traits & compared) && !f.equal(a, b)) return false;
   }
   return true;
 }
@@ -43,14 +43,14 @@ bool fieldsAreEqual(const TLMArchivable& a, const TLMArchivable& b,
 void encodeFields(const TLMArchivable& record, const std::vector<Field>& fields,
                   TLMKeyedArchiver& coder) {
   for (const auto& f : fields) {
-    if (f.traits & kCoded) f.encode(record, f.key, coder);
+    if (f.traits & coded) f.encode(record, f.key, coder);
   }
 }
 
 void decodeFields(TLMArchivable& record, const std::vector<Field>& fields,
                   const TLMKeyedUnarchiver& coder) {
   for (const auto& f : fields) {
-    if (f.traits & kCoded) f.decode(record, f.key, coder);
+    if (f.traits & coded) f.decode(record, f.key, coder);
   }
 }
 

@@ -24,11 +24,11 @@ namespace tlm {
 namespace cs_detail {
 
 enum Trait : unsigned {
-  kJson = 1u << 0,      // written to the JSON object
-  kCoded = 1u << 1,     // written to and read from the archive
-  kCompared = 1u << 2,  // part of equality
-  kRequired = 1u << 3,  // must be set for the record to be valid
-  kAll = kJson | kCoded | kCompared,
+  inJson = 1u << 0,    // written to the JSON object
+  coded = 1u << 1,     // written to and read from the archive
+  compared = 1u << 2,  // part of equality
+  required = 1u << 3,  // must be set for the record to be valid
+  defaultTraits = inJson | coded | compared,
 };
 
 struct Field {
@@ -170,7 +170,7 @@ using MemberType = std::remove_cvref_t<decltype(std::declval<const R&>().*M)>;
 
 // The entry for member M of record R (M may be a member of a base of R).
 template <class R, auto M, class C = Codec<MemberType<R, M>>>
-Field field(std::string_view property, std::string_view key, unsigned traits = kAll) {
+Field field(std::string_view property, std::string_view key, unsigned traits = defaultTraits) {
   return Field{
       property,
       key,
@@ -194,7 +194,7 @@ Field field(std::string_view property, std::string_view key, unsigned traits = k
 
 // Property name and key are the same.
 template <class R, auto M, class C = Codec<MemberType<R, M>>>
-Field field(std::string_view name, unsigned traits = kAll) {
+Field field(std::string_view name, unsigned traits = defaultTraits) {
   return field<R, M, C>(name, name, traits);
 }
 

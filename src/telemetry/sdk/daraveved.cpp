@@ -143,7 +143,7 @@ void TLMDarAveved::setServiceStarter(TLMServiceClass service, TLMServiceStarter 
   s.starters[service] = std::move(starter);
 }
 
-void TLMDarAveved::resetSharedInstance() {
+void TLMDarAveved::resetForTesting() {
   State& s = state();
   std::lock_guard lock(s.mutex);
   s.sdkConfigured = false;

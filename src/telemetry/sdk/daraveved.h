@@ -44,7 +44,7 @@ class TLMDarAveved {
   static void setServiceStarter(TLMServiceClass service, TLMServiceStarter starter);
 
   // Forgets configuration, started services and starters (tests).
-  static void resetSharedInstance();
+  static void resetForTesting();
 };
 
 }  // namespace tlm

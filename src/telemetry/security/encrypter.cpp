@@ -46,11 +46,11 @@ std::optional<std::string> TLMEncrypter::encryptString(std::string_view string) 
 
 std::optional<base::Bytes> TLMEncrypter::encryptData(std::span<const std::uint8_t> data) {
   const std::string tag = getCurrentKeyTag();
-  const auto key = keyForTag(tag, Lookup::kMayCreate);
+  const auto key = keyForTag(tag, Lookup::mayCreate);
   if (!key) return std::nullopt;
   const auto iv = generateInitializationVector();
   if (!iv) return std::nullopt;
-  const auto cipher = performCryptoOperation(platform::CryptOperation::kEncrypt, data, *iv, *key);
+  const auto cipher = performCryptoOperation(platform::CryptOperation::encrypt, data, *iv, *key);
   if (!cipher) return std::nullopt;
 
   base::Bytes out = getMetadataStringWithKeyTag(tag);
@@ -82,9 +82,9 @@ std::optional<base::Bytes> TLMEncrypter::decryptData(std::span<const std::uint8_
                                 static_cast<std::size_t>(colon - data.begin()));
   if (colon == data.end() || !base::isValidUtf8(header)) {
     // The older layout: all cipher text, first key, zero vector.
-    const auto key = keyForTag(kTLEncryptionKeyTag, Lookup::kExistingOnly);
+    const auto key = keyForTag(kTLEncryptionKeyTag, Lookup::existingOnly);
     if (!key) return std::nullopt;
-    return performCryptoOperation(platform::CryptOperation::kDecrypt, data, {}, *key);
+    return performCryptoOperation(platform::CryptOperation::decrypt, data, {}, *key);
   }
 
   const std::string_view tag = header.substr(0, header.find('/'));
@@ -93,9 +93,9 @@ std::optional<base::Bytes> TLMEncrypter::decryptData(std::span<const std::uint8_
     TLM_LOG_WARNING(kTLMLogTag, "Encrypted data is too short to hold an initialization vector.");
     return std::nullopt;
   }
-  const auto key = keyForTag(tag, Lookup::kExistingOnly);
+  const auto key = keyForTag(tag, Lookup::existingOnly);
   if (!key) return std::nullopt;
-  return performCryptoOperation(platform::CryptOperation::kDecrypt,
+  return performCryptoOperation(platform::CryptOperation::decrypt,
                                 rest.subspan(platform::kAesBlockSize),
                                 rest.first(platform::kAesBlockSize), *key);
 }
@@ -129,7 +129,7 @@ void TLMEncrypter::rotateToNewKeyTag(std::string_view tag) {
 }
 
 std::optional<base::Bytes> TLMEncrypter::getKeyWithKeyTag(std::string_view tag) {
-  return keyForTag(tag, Lookup::kMayCreate);
+  return keyForTag(tag, Lookup::mayCreate);
 }
 
 std::optional<base::Bytes>* TLMEncrypter::cacheSlot(std::string_view tag) {
@@ -154,7 +154,7 @@ std::optional<base::Bytes> TLMEncrypter::keyForTag(std::string_view tag, Lookup 
   std::optional<base::Bytes> key;
   if (text) {
     key = decodeKey(tag, *text);
-  } else if (lookup == Lookup::kMayCreate && status == platform::kSecretItemNotFound) {
+  } else if (lookup == Lookup::mayCreate && status == platform::kSecretItemNotFound) {
     // Only a key the keychain says is missing is made: a failed read must not
     // lead to replacing a key that older data needs.
     std::lock_guard lock(processLock());

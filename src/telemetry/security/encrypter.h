@@ -74,7 +74,7 @@ class TLMEncrypter {
                                                            std::span<const std::uint8_t> key);
 
  private:
-  enum class Lookup { kMayCreate, kExistingOnly };
+  enum class Lookup { mayCreate, existingOnly };
 
   std::optional<base::Bytes> keyForTag(std::string_view tag, Lookup lookup);
   std::optional<base::Bytes>* cacheSlot(std::string_view tag);

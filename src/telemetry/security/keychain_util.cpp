@@ -1,24 +1,18 @@
 #include "telemetry/security/keychain_util.h"
 
-#include <mutex>
-
-#include "app/build_info.h"
+#include "base/shared_slot.h"
 #include "base/utf8.h"
+#include "platform/bundle/app_identity.h"
+#include "platform/paths/paths.h"
 #include "platform/secrets/file_secret_store.h"
 #include "telemetry/core/logger.h"
-#include "telemetry/util/utility.h"
 
 namespace tlm {
 namespace {
 
-struct SharedKeychain {
-  std::mutex mutex;
-  std::shared_ptr<TLMKeychainUtil> keychain;
-};
-
-SharedKeychain& sharedKeychain() {
-  static SharedKeychain shared;
-  return shared;
+base::SharedSlot<TLMKeychainUtil>& sharedSlot() {
+  static base::SharedSlot<TLMKeychainUtil> slot;
+  return slot;
 }
 
 }  // namespace
@@ -28,27 +22,23 @@ TLMKeychainUtil::TLMKeychainUtil(std::shared_ptr<platform::SecretStore> store,
     : store_(std::move(store)), serviceName_(std::move(serviceName)) {}
 
 std::string TLMKeychainUtil::defaultServiceName() {
-  return std::string(app::kBundleIdentifier) + ".DarAveved";
+  return platform::AppIdentity::current().bundleIdentifier + ".DarAveved";
 }
 
 std::filesystem::path TLMKeychainUtil::defaultStoreDirectory() {
-  return TLMUtility::dataHomeDirectory() / app::kBundleIdentifier / "keychain";
+  return platform::paths::dataHome() / platform::AppIdentity::current().bundleIdentifier /
+         "keychain";
 }
 
 std::shared_ptr<TLMKeychainUtil> TLMKeychainUtil::shared() {
-  auto& shared = sharedKeychain();
-  std::lock_guard lock(shared.mutex);
-  if (!shared.keychain) {
-    shared.keychain = std::make_shared<TLMKeychainUtil>(
+  return sharedSlot().getOrMake([] {
+    return std::make_shared<TLMKeychainUtil>(
         std::make_shared<platform::FileSecretStore>(defaultStoreDirectory()));
-  }
-  return shared.keychain;
+  });
 }
 
 void TLMKeychainUtil::setSharedForTesting(std::shared_ptr<TLMKeychainUtil> keychain) {
-  auto& shared = sharedKeychain();
-  std::lock_guard lock(shared.mutex);
-  shared.keychain = std::move(keychain);
+  sharedSlot().exchange(std::move(keychain));
 }
 
 bool TLMKeychainUtil::storeString(std::string_view string, std::string_view key) {

@@ -12,21 +12,22 @@
 namespace tlm {
 
 // Small secret strings in the secret store, under the SDK's own service name
-// ("<bundle id>.DarAveved") unless another is given. Every outcome is logged
+// ("<bundle id>.DarAveved", the installed platform::AppIdentity's bundle id)
+// unless another is given. Every outcome is logged
 // with the tag "DarAveved"; nothing throws.
 class TLMKeychainUtil {
  public:
   explicit TLMKeychainUtil(std::shared_ptr<platform::SecretStore> store,
                            std::string serviceName = defaultServiceName());
 
-  // "app.Wendrix.DarAveved".
+  // "<bundle id>.DarAveved".
   static std::string defaultServiceName();
   // The folder of the on-disk store: "$XDG_DATA_HOME/<bundle id>/keychain".
   static std::filesystem::path defaultStoreDirectory();
   // The process's keychain over the on-disk store, made on first use.
   static std::shared_ptr<TLMKeychainUtil> shared();
   // Replaces the shared keychain (none: made again on next use).
-  static void setSharedForTesting(std::shared_ptr<TLMKeychainUtil> keychain);
+  static void setSharedForTesting(std::shared_ptr<TLMKeychainUtil> keychain = nullptr);
 
   // Adds the item, replacing one that exists. Answers success.
   bool storeString(std::string_view string, std::string_view key);

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 #include "telemetry/security/key_value_settings.h"
 
 namespace tlm {

@@ -14,9 +14,10 @@
 #include <iterator>
 #include <mutex>
 
-#include "app/build_info.h"
 #include "base/file_io.h"
 #include "base/private_files.h"
+#include "platform/bundle/app_identity.h"
+#include "platform/paths/paths.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/core/sdk_identity.h"
 
@@ -37,20 +38,12 @@ DirectoryState& directoryState() {
   return state;
 }
 
-fs::path dataHome() {
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  if (!home || home[0] != '/') {
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home = pw->pw_dir;
-  }
-  return fs::path(home ? home : "/tmp") / ".local" / "share";
-}
-
 // The data directory, worked out and created on first use. Call under the lock.
 const fs::path& directoryLocked() {
   auto& state = directoryState();
   if (!state.directory) {
-    state.directory = dataHome() / app::kBundleIdentifier / kSdkFolderName;
+    state.directory = platform::paths::dataHome() /
+                      platform::AppIdentity::current().bundleIdentifier / kSdkFolderName;
     TLMUtility::createDirectoryAtURL(*state.directory);
   }
   return *state.directory;
@@ -112,10 +105,6 @@ bool removeItem(const fs::path& path) {
 fs::path TLMUtility::darAvevedDirectoryURL() {
   std::lock_guard lock(directoryState().mutex);
   return directoryLocked();
-}
-
-fs::path TLMUtility::dataHomeDirectory() {
-  return dataHome();
 }
 
 void TLMUtility::resetDirectoryForTesting() {

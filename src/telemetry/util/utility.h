@@ -23,7 +23,8 @@ enum class TLMApplicationState : int {
 // operations inside it, the application's state, and the build environment.
 //
 // Every path component is relative to the data directory
-// "$XDG_DATA_HOME/<bundle id>/com.zodoradud.daraveved". An empty component
+// "$XDG_DATA_HOME/<bundle id>/com.zodoradud.daraveved", the bundle id being the
+// installed platform::AppIdentity's. An empty component
 // stands for "none"; a component that is absolute or climbs out with ".."
 // is refused like none, so no caller can reach outside the directory.
 // File operations are serialised on one process-wide lock.
@@ -36,8 +37,6 @@ class TLMUtility {
   // Forgets the directory so the next use works it out again (tests point
   // XDG_DATA_HOME at a temporary folder).
   static void resetDirectoryForTesting();
-  // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
-  static std::filesystem::path dataHomeDirectory();
 
   // Writes `data` (empty for none) to the component, atomically when asked,
   // after creating its folder. When something exists there and

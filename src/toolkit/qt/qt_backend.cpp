@@ -1,5 +1,6 @@
 #include "toolkit/qt/qt_backend.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCursor>
 #include <QDialog>
@@ -16,6 +17,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "toolkit/alert.h"
 #include "toolkit/file_panels.h"
@@ -23,6 +27,8 @@
 #include "toolkit/qt/qt_images.h"
 #include "toolkit/qt/qt_menu.h"
 #include "toolkit/status_item.h"
+
+#include <xcb/xcb.h>
 
 namespace toolkit::qt {
 namespace {
@@ -105,6 +111,75 @@ std::unique_ptr<QFileDialog> makeFileDialog(const FilePanel& panel, QWidget* par
     dialog->selectFile(text(panel.options().nameFieldValue));
   return dialog;
 }
+
+// Hears a system tray appear on an X display: its manager announces itself
+// with a "MANAGER" client message on the root window naming the selection
+// "_NET_SYSTEM_TRAY_S<screen>". Qt embeds a tray icon by itself then, but
+// says nothing; this tells the status item so its fallback window can go.
+class TrayWatch final : public QAbstractNativeEventFilter {
+ public:
+  explicit TrayWatch(std::function<void()> appeared) : appeared_(std::move(appeared)) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    connection_ = x11 ? x11->connection() : nullptr;
+    if (!connection_) return;
+    manager_ = intern("MANAGER");
+    selection_ = intern("_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber()));
+    // The announcement goes to clients that listen for structure changes of
+    // the root window: add that to whatever Qt listens for there.
+    const xcb_window_t root = rootWindow();
+    auto attributes = xcb_get_window_attributes_reply(
+        connection_, xcb_get_window_attributes(connection_, root), nullptr);
+    const uint32_t mask =
+        (attributes ? attributes->your_event_mask : 0) | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    free(attributes);
+    xcb_change_window_attributes(connection_, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(connection_);
+    qApp->installNativeEventFilter(this);
+  }
+  ~TrayWatch() override {
+    if (connection_) qApp->removeNativeEventFilter(this);
+  }
+
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "xcb_generic_event_t") return false;
+    auto* event = static_cast<xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE) return false;
+    auto* client = reinterpret_cast<xcb_client_message_event_t*>(event);
+    if (client->type == manager_ && client->format == 32 && client->data.data32[1] == selection_) {
+      // After Qt has looked at the same message and embedded its icon.
+      QTimer::singleShot(0, qApp, appeared_);
+    }
+    return false;
+  }
+
+ private:
+  xcb_atom_t intern(const std::string& name) {
+    auto reply = xcb_intern_atom_reply(
+        connection_,
+        xcb_intern_atom(connection_, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    free(reply);
+    return atom;
+  }
+  // The screen of DISPLAY (":0.1" is screen 1).
+  static int screenNumber() {
+    const char* display = std::getenv("DISPLAY");
+    const char* dot = display ? std::strrchr(display, '.') : nullptr;
+    return dot ? std::atoi(dot + 1) : 0;
+  }
+  xcb_window_t rootWindow() const {
+    const xcb_setup_t* setup = xcb_get_setup(connection_);
+    auto it = xcb_setup_roots_iterator(setup);
+    for (int i = screenNumber(); i > 0 && it.rem; --i)
+      xcb_screen_next(&it);
+    return it.data ? it.data->root : 0;
+  }
+
+  std::function<void()> appeared_;
+  xcb_connection_t* connection_ = nullptr;
+  xcb_atom_t manager_ = XCB_ATOM_NONE;
+  xcb_atom_t selection_ = XCB_ATOM_NONE;
+};
 
 }  // namespace
 
@@ -251,23 +326,12 @@ class QtBackend::WindowMirror {
 class QtBackend::StatusMirror {
  public:
   StatusMirror(QtBackend& backend, StatusItem& item) : backend_(backend), item_(item) {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-      tray_ = std::make_unique<QSystemTrayIcon>();
-      QObject::connect(tray_.get(), &QSystemTrayIcon::activated, [this] { item_.userClick(); });
-    } else {
-      fallback_ = std::make_unique<QWidget>(
-          nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-      auto* layout = new QHBoxLayout(fallback_.get());
-      layout->setContentsMargins(2, 2, 2, 2);
-      button_ = new QToolButton(fallback_.get());
-      button_->setIconSize(QSize(22, 22));
-      button_->setAutoRaise(true);
-      QObject::connect(button_, &QToolButton::clicked, [this] { item_.userClick(); });
-      layout->addWidget(button_);
-      if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        fallback_->move(area.right() - 40, area.top() + 4);
-      }
+    // The tray icon always exists: Qt embeds it as soon as a tray is there.
+    tray_ = std::make_unique<QSystemTrayIcon>();
+    QObject::connect(tray_.get(), &QSystemTrayIcon::activated, [this] { item_.userClick(); });
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+      makeFallback();
+      trayWatch_ = std::make_unique<TrayWatch>([this] { trayAppeared(); });
     }
     connection_ = item_.changed.connect([this] { sync(); });
     sync();
@@ -277,19 +341,42 @@ class QtBackend::StatusMirror {
   QWidget* fallback() const { return fallback_.get(); }
   // Where the menu opens: under the icon.
   QPoint menuPosition() const {
-    if (tray_ && !tray_->geometry().isEmpty()) return tray_->geometry().bottomLeft();
+    if (!fallback_ && !tray_->geometry().isEmpty()) return tray_->geometry().bottomLeft();
     if (fallback_) return fallback_->geometry().bottomLeft();
     return QCursor::pos();
   }
 
  private:
+  void makeFallback() {
+    fallback_ = std::make_unique<QWidget>(
+        nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    auto* layout = new QHBoxLayout(fallback_.get());
+    layout->setContentsMargins(2, 2, 2, 2);
+    button_ = new QToolButton(fallback_.get());
+    button_->setIconSize(QSize(22, 22));
+    button_->setAutoRaise(true);
+    QObject::connect(button_, &QToolButton::clicked, [this] { item_.userClick(); });
+    layout->addWidget(button_);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      const QRect area = screen->availableGeometry();
+      fallback_->move(area.right() - 40, area.top() + 4);
+    }
+  }
+
+  void trayAppeared() {
+    if (!fallback_ || !QSystemTrayIcon::isSystemTrayAvailable()) return;
+    fallback_.reset();
+    button_ = nullptr;
+    trayWatch_.reset();
+    sync();
+  }
+
   void sync() {
     const QIcon icon = item_.image() ? iconFor(backend_.application_, *item_.image()) : QIcon();
-    if (tray_) {
-      tray_->setIcon(icon);
-      tray_->setToolTip(text(item_.toolTip()));
-      tray_->setVisible(item_.isVisible());
-    } else {
+    tray_->setIcon(icon);
+    tray_->setToolTip(text(item_.toolTip()));
+    tray_->setVisible(item_.isVisible() && !icon.isNull());
+    if (fallback_) {
       button_->setIcon(icon);
       button_->setToolTip(text(item_.toolTip()));
       fallback_->setVisible(item_.isVisible());
@@ -301,6 +388,7 @@ class QtBackend::StatusMirror {
   std::unique_ptr<QSystemTrayIcon> tray_;
   std::unique_ptr<QWidget> fallback_;
   QToolButton* button_ = nullptr;
+  std::unique_ptr<TrayWatch> trayWatch_;
   Signal<>::Id connection_ = 0;
 };
 

@@ -34,9 +34,9 @@ class FakeDesktop::System final : public WindowSystem {
 
 // --- windows and applications -----------------------------------------------
 
-FakeWindow::FakeWindow(FakeDesktop& desktop, std::weak_ptr<FakeApplication> app, WindowSpec spec,
+FakeWindow::FakeWindow(FakeDesktop& desktop, std::weak_ptr<FakeApplication> app, WindowSetup setup,
                        std::uint64_t identity)
-    : desktop_(&desktop), app_(std::move(app)), spec_(std::move(spec)), identity_(identity) {}
+    : desktop_(&desktop), app_(std::move(app)), setup_(std::move(setup)), identity_(identity) {}
 
 ApplicationPtr FakeWindow::application() const {
   return app_.lock();
@@ -48,7 +48,7 @@ Promise<Rect> FakeWindow::setFrame(Rect frame) {
   return desktop_->answerWrite<Rect>(frameScript_, [self, frame]() -> base::Result<Rect> {
     if (!self->alive_) return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
     self->desktop_->moveWindow(self, frame);
-    return self->spec_.frame;
+    return self->setup_.frame;
   });
 }
 
@@ -60,13 +60,13 @@ Promise<bool> FakeWindow::setMinimized(bool minimized) {
       return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
     }
     self->desktop_->setMinimized(self, minimized);
-    return self->spec_.minimized;
+    return self->setup_.minimized;
   });
 }
 
 base::Status FakeWindow::close() {
   if (!alive_) return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
-  if (!spec_.closable) return WindowSystemError::make(WindowSystemErrorCode::cannotClose);
+  if (!setup_.closable) return WindowSystemError::make(WindowSystemErrorCode::cannotClose);
   // The window goes away a moment later, as a real one does.
   desktop_->queue_.async([self = shared_from_this()] {
     if (self->alive_) self->desktop_->destroyWindow(self);
@@ -74,8 +74,8 @@ base::Status FakeWindow::close() {
   return {};
 }
 
-FakeApplication::FakeApplication(FakeDesktop& desktop, AppSpec spec, std::uint64_t identity)
-    : desktop_(&desktop), spec_(std::move(spec)), identity_(identity) {}
+FakeApplication::FakeApplication(FakeDesktop& desktop, AppSetup setup, std::uint64_t identity)
+    : desktop_(&desktop), setup_(std::move(setup)), identity_(identity) {}
 
 std::vector<WindowPtr> FakeApplication::knownWindows() const {
   return {windows_.begin(), windows_.end()};
@@ -86,13 +86,13 @@ Promise<bool> FakeApplication::setHidden(bool hidden) {
   return desktop_->answerWrite<bool>(hiddenScript_, [self, hidden]() -> base::Result<bool> {
     if (!self->running_) return WindowSystemError::make(WindowSystemErrorCode::invalidObject);
     self->desktop_->setHidden(self, hidden);
-    return self->spec_.hidden;
+    return self->setup_.hidden;
   });
 }
 
 void FakeApplication::quit() {
   ++quitRequests_;
-  if (spec_.ignoresQuit) return;
+  if (setup_.ignoresQuit) return;
   desktop_->queue_.async([self = shared_from_this()] {
     if (self->running_) self->desktop_->terminate(self);
   });
@@ -154,20 +154,20 @@ std::int32_t FakeDesktop::freePid() {
   return nextPid_++;
 }
 
-std::shared_ptr<FakeApplication> FakeDesktop::launch(AppSpec spec,
-                                                     std::vector<WindowSpec> windows) {
-  if (spec.processIdentifier == 0) spec.processIdentifier = freePid();
-  if (spec.info) {
+std::shared_ptr<FakeApplication> FakeDesktop::launch(AppSetup setup,
+                                                     std::vector<WindowSetup> windows) {
+  if (setup.processIdentifier == 0) setup.processIdentifier = freePid();
+  if (setup.info) {
     platform::Bundle bundle{
-        spec.bundleURL.value_or(base::Url::fromFilePath(
-            "/fake/applications/" + spec.bundleIdentifier.value_or("unnamed") + ".desktop")),
-        *spec.info};
-    if (spec.bundleIdentifier && !bundle.info.contains(platform::kBundleIdentifierKey)) {
-      bundle.info.set(std::string(platform::kBundleIdentifierKey), *spec.bundleIdentifier);
+        setup.bundleURL.value_or(base::Url::fromFilePath(
+            "/fake/applications/" + setup.bundleIdentifier.value_or("unnamed") + ".desktop")),
+        *setup.info};
+    if (setup.bundleIdentifier && !bundle.info.contains(platform::kBundleIdentifierKey)) {
+      bundle.info.set(std::string(platform::kBundleIdentifierKey), *setup.bundleIdentifier);
     }
     bundles_.add(std::move(bundle));
   }
-  auto app = std::make_shared<FakeApplication>(*this, std::move(spec), nextIdentity_++);
+  auto app = std::make_shared<FakeApplication>(*this, std::move(setup), nextIdentity_++);
   apps_.push_back(app);
   runningApps_.addProcess(app->processIdentifier());
   emit<ApplicationLaunchedEvent>(ApplicationPtr(app));
@@ -191,8 +191,8 @@ void FakeDesktop::terminate(const std::shared_ptr<FakeApplication>& app) {
 }
 
 std::shared_ptr<FakeWindow> FakeDesktop::addWindow(const std::shared_ptr<FakeApplication>& app,
-                                                   WindowSpec spec) {
-  auto window = std::make_shared<FakeWindow>(*this, app, std::move(spec), nextIdentity_++);
+                                                   WindowSetup setup) {
+  auto window = std::make_shared<FakeWindow>(*this, app, std::move(setup), nextIdentity_++);
   app->windows_.push_back(window);
   emit<WindowCreatedEvent>(WindowPtr(window));
   if (!app->mainWindow_) setMainWindow(app, window);
@@ -215,26 +215,26 @@ void FakeDesktop::removeWindow(const std::shared_ptr<FakeWindow>& window) {
 }
 
 void FakeDesktop::setTitle(const std::shared_ptr<FakeWindow>& window, std::string title) {
-  if (window->spec_.title == title) return;
-  window->spec_.title = std::move(title);
+  if (window->setup_.title == title) return;
+  window->setup_.title = std::move(title);
   emit<WindowTitleChangedEvent>(WindowPtr(window));
 }
 
 void FakeDesktop::moveWindow(const std::shared_ptr<FakeWindow>& window, Rect frame) {
-  if (window->spec_.frame == frame) return;
-  window->spec_.frame = frame;
+  if (window->setup_.frame == frame) return;
+  window->setup_.frame = frame;
   emit<WindowFrameChangedEvent>(WindowPtr(window));
 }
 
 void FakeDesktop::setMinimized(const std::shared_ptr<FakeWindow>& window, bool minimized) {
-  if (window->spec_.minimized == minimized) return;
-  window->spec_.minimized = minimized;
+  if (window->setup_.minimized == minimized) return;
+  window->setup_.minimized = minimized;
   emit<WindowMinimizedChangedEvent>(WindowPtr(window));
 }
 
 void FakeDesktop::setHidden(const std::shared_ptr<FakeApplication>& app, bool hidden) {
-  if (app->spec_.hidden == hidden) return;
-  app->spec_.hidden = hidden;
+  if (app->setup_.hidden == hidden) return;
+  app->setup_.hidden = hidden;
   emit<ApplicationIsHiddenChangedEvent>(ApplicationPtr(app));
 }
 
@@ -267,7 +267,11 @@ std::shared_ptr<FakeApplication> FakeDesktop::applicationWithURL(const base::Url
 }
 
 void FakeDesktop::scriptNewWindow(std::int32_t pid, NewWindowScript script) {
-  newWindowScripts_.insert_or_assign(pid, std::move(script));
+  if (!script.keyCode) {
+    std::erase_if(newWindowScripts_, [pid](const auto& entry) { return entry.first.first == pid; });
+  }
+  const auto key = std::make_pair(pid, script.keyCode);
+  newWindowScripts_.insert_or_assign(key, std::move(script));
 }
 
 void FakeDesktop::scriptLaunch(const base::Url& applicationURL, LaunchScript script) {
@@ -280,22 +284,24 @@ void FakeDesktop::scriptActivation(std::int32_t pid, ActivationScript script) {
 
 void FakeDesktop::onKeystroke(const platform::Keystroke& keystroke) {
   if (!keystroke.keyDown) return;
-  auto it = newWindowScripts_.find(keystroke.processIdentifier);
+  auto it = newWindowScripts_.find({keystroke.processIdentifier, keystroke.keyCode});
+  if (it == newWindowScripts_.end()) {
+    it = newWindowScripts_.find({keystroke.processIdentifier, std::nullopt});
+  }
   if (it == newWindowScripts_.end()) return;
   const NewWindowScript script = it->second;
-  if (script.keyCode && *script.keyCode != keystroke.keyCode) return;
   queue_.after(script.delay, [this, script, pid = keystroke.processIdentifier] {
     auto app = applicationWithPid(pid);
     if (!app) return;
     std::vector<std::shared_ptr<FakeWindow>> burst;
     for (int i = 0; i < script.count; ++i) {
-      WindowSpec spec = script.window;
-      if (spec.title.empty()) spec.title = "Untitled " + std::to_string(++untitled_);
+      WindowSetup setup = script.window;
+      if (setup.title.empty()) setup.title = "Untitled " + std::to_string(++untitled_);
       if (!script.inOneBurst) {
-        addWindow(app, std::move(spec));
+        addWindow(app, std::move(setup));
         continue;
       }
-      burst.push_back(std::make_shared<FakeWindow>(*this, app, std::move(spec), nextIdentity_++));
+      burst.push_back(std::make_shared<FakeWindow>(*this, app, std::move(setup), nextIdentity_++));
       app->windows_.push_back(burst.back());
     }
     for (const auto& window : burst) {
@@ -343,21 +349,25 @@ void FakeDesktop::onOpenRequest(const platform::FakeWorkspace::Request& request,
     }
     auto app = applicationWithURL(request.applicationURL);
     if (app) {
-      for (const auto& spec : script.reopenWindows)
-        addWindow(app, spec);
+      for (const auto& setup : script.reopenWindows)
+        addWindow(app, setup);
     } else {
-      AppSpec spec = script.app;
-      if (!spec.bundleURL) spec.bundleURL = request.applicationURL;
-      app = launch(std::move(spec), script.windows);
+      AppSetup setup = script.app;
+      if (!setup.bundleURL) setup.bundleURL = request.applicationURL;
+      app = launch(std::move(setup), script.windows);
     }
     if (request.documents && script.windowPerDocument) {
       for (const auto& url : *request.documents) {
+        if (script.documentWindow) {
+          if (auto spec = script.documentWindow(url)) addWindow(app, std::move(*spec));
+          continue;
+        }
         const std::string path = url.filePath().value_or(url.absoluteString());
         const auto slash = path.find_last_of('/');
-        WindowSpec spec;
-        spec.title = slash == std::string::npos ? path : path.substr(slash + 1);
-        spec.document = path;
-        addWindow(app, std::move(spec));
+        WindowSetup setup;
+        setup.title = slash == std::string::npos ? path : path.substr(slash + 1);
+        setup.document = path;
+        addWindow(app, std::move(setup));
       }
     }
     completion(describe(*app), std::nullopt);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "coding/value.h"
@@ -34,7 +36,8 @@ struct WriteScript {
   }
 };
 
-struct WindowSpec {
+// How a fake window starts out.
+struct WindowSetup {
   std::string title;
   Rect frame;
   std::optional<std::string> document;
@@ -43,19 +46,20 @@ struct WindowSpec {
   UIElementPtr uiElement;
 
   // Builders, so tests name only what matters.
-  static WindowSpec titled(std::string title) {
-    WindowSpec spec;
-    spec.title = std::move(title);
-    return spec;
+  static WindowSetup titled(std::string title) {
+    WindowSetup setup;
+    setup.title = std::move(title);
+    return setup;
   }
-  WindowSpec& withFrame(Rect r) { return frame = r, *this; }
-  WindowSpec& withDocument(std::string d) { return document = std::move(d), *this; }
-  WindowSpec& asMinimized() { return minimized = true, *this; }
-  WindowSpec& notClosable() { return closable = false, *this; }
-  WindowSpec& withUIElement(UIElementPtr e) { return uiElement = std::move(e), *this; }
+  WindowSetup& withFrame(Rect r) { return frame = r, *this; }
+  WindowSetup& withDocument(std::string d) { return document = std::move(d), *this; }
+  WindowSetup& asMinimized() { return minimized = true, *this; }
+  WindowSetup& notClosable() { return closable = false, *this; }
+  WindowSetup& withUIElement(UIElementPtr e) { return uiElement = std::move(e), *this; }
 };
 
-struct AppSpec {
+// How a fake application starts out.
+struct AppSetup {
   std::optional<std::string> bundleIdentifier;
   std::optional<base::Url> bundleURL;
   // 0: the desktop picks a free one.
@@ -68,33 +72,33 @@ struct AppSpec {
   // when it has none.
   std::optional<coding::Dictionary> info;
 
-  static AppSpec withId(std::string bundleIdentifier) {
-    AppSpec spec;
-    spec.bundleIdentifier = std::move(bundleIdentifier);
-    return spec;
+  static AppSetup withId(std::string bundleIdentifier) {
+    AppSetup setup;
+    setup.bundleIdentifier = std::move(bundleIdentifier);
+    return setup;
   }
-  AppSpec& withURL(base::Url url) { return bundleURL = std::move(url), *this; }
-  AppSpec& withPid(std::int32_t pid) { return processIdentifier = pid, *this; }
-  AppSpec& asHidden() { return hidden = true, *this; }
-  AppSpec& ignoringQuit() { return ignoresQuit = true, *this; }
-  AppSpec& withInfo(coding::Dictionary d) { return info = std::move(d), *this; }
+  AppSetup& withURL(base::Url url) { return bundleURL = std::move(url), *this; }
+  AppSetup& withPid(std::int32_t pid) { return processIdentifier = pid, *this; }
+  AppSetup& asHidden() { return hidden = true, *this; }
+  AppSetup& ignoringQuit() { return ignoresQuit = true, *this; }
+  AppSetup& withInfo(coding::Dictionary d) { return info = std::move(d), *this; }
 };
 
 class FakeApplication;
 
 class FakeWindow final : public Window, public std::enable_shared_from_this<FakeWindow> {
  public:
-  FakeWindow(FakeDesktop& desktop, std::weak_ptr<FakeApplication> app, WindowSpec spec,
+  FakeWindow(FakeDesktop& desktop, std::weak_ptr<FakeApplication> app, WindowSetup setup,
              std::uint64_t identity);
 
   ApplicationPtr application() const override;
-  std::string title() const override { return spec_.title; }
-  Rect frame() const override { return spec_.frame; }
+  std::string title() const override { return setup_.title; }
+  Rect frame() const override { return setup_.frame; }
   Promise<Rect> setFrame(Rect frame) override;
-  bool isMinimized() const override { return spec_.minimized; }
+  bool isMinimized() const override { return setup_.minimized; }
   Promise<bool> setMinimized(bool minimized) override;
-  std::optional<std::string> document() const override { return spec_.document; }
-  UIElementPtr uiElement() const override { return spec_.uiElement; }
+  std::optional<std::string> document() const override { return setup_.document; }
+  UIElementPtr uiElement() const override { return setup_.uiElement; }
   base::Status close() override;
   std::uint64_t identity() const override { return identity_; }
 
@@ -102,8 +106,8 @@ class FakeWindow final : public Window, public std::enable_shared_from_this<Fake
   // Scripts for every later write of the property.
   void scriptFrameWrites(WriteScript script) { frameScript_ = std::move(script); }
   void scriptMinimizedWrites(WriteScript script) { minimizedScript_ = std::move(script); }
-  void setDocument(std::optional<std::string> document) { spec_.document = std::move(document); }
-  void setClosable(bool closable) { spec_.closable = closable; }
+  void setDocument(std::optional<std::string> document) { setup_.document = std::move(document); }
+  void setClosable(bool closable) { setup_.closable = closable; }
   int frameWrites() const { return frameWrites_; }
   int minimizedWrites() const { return minimizedWrites_; }
 
@@ -112,7 +116,7 @@ class FakeWindow final : public Window, public std::enable_shared_from_this<Fake
 
   FakeDesktop* desktop_;
   std::weak_ptr<FakeApplication> app_;
-  WindowSpec spec_;
+  WindowSetup setup_;
   std::uint64_t identity_;
   bool alive_ = true;
   WriteScript frameScript_;
@@ -124,14 +128,14 @@ class FakeWindow final : public Window, public std::enable_shared_from_this<Fake
 class FakeApplication final : public Application,
                               public std::enable_shared_from_this<FakeApplication> {
  public:
-  FakeApplication(FakeDesktop& desktop, AppSpec spec, std::uint64_t identity);
+  FakeApplication(FakeDesktop& desktop, AppSetup setup, std::uint64_t identity);
 
-  std::optional<std::string> bundleIdentifier() const override { return spec_.bundleIdentifier; }
-  std::optional<base::Url> bundleURL() const override { return spec_.bundleURL; }
-  std::int32_t processIdentifier() const override { return spec_.processIdentifier; }
+  std::optional<std::string> bundleIdentifier() const override { return setup_.bundleIdentifier; }
+  std::optional<base::Url> bundleURL() const override { return setup_.bundleURL; }
+  std::int32_t processIdentifier() const override { return setup_.processIdentifier; }
   std::vector<WindowPtr> knownWindows() const override;
   WindowPtr mainWindow() const override { return mainWindow_; }
-  bool isHidden() const override { return spec_.hidden; }
+  bool isHidden() const override { return setup_.hidden; }
   Promise<bool> setHidden(bool hidden) override;
   void quit() override;
   std::uint64_t identity() const override { return identity_; }
@@ -145,7 +149,7 @@ class FakeApplication final : public Application,
   friend class FakeDesktop;
 
   FakeDesktop* desktop_;
-  AppSpec spec_;
+  AppSetup setup_;
   std::uint64_t identity_;
   bool running_ = true;
   std::vector<std::shared_ptr<FakeWindow>> windows_;
@@ -155,13 +159,15 @@ class FakeApplication final : public Application,
 };
 
 // What a "New Window" keystroke to a process does: after `delay`, `count`
-// new windows (0: none). `keyCode` limits it to one key.
+// new windows (0: none). `keyCode` limits it to one key. A process has one
+// script per key and one for every other key; a script without a key
+// replaces all of the process's scripts.
 struct NewWindowScript {
   std::optional<std::uint16_t> keyCode;
   int count = 1;
   dispatch::Duration delay{0};
-  // Windows get this spec; an empty title becomes "Untitled <n>".
-  WindowSpec window;
+  // Windows get this setup; an empty title becomes "Untitled <n>".
+  WindowSetup window;
   // All windows exist before their creation events are delivered, as when a
   // real system reports a burst of windows late: every event then sees the
   // full list.
@@ -174,7 +180,7 @@ struct NewWindowScript {
     return script;
   }
   NewWindowScript& forKey(std::uint16_t key) { return keyCode = key, *this; }
-  NewWindowScript& withWindow(WindowSpec spec) { return window = std::move(spec), *this; }
+  NewWindowScript& withWindow(WindowSetup setup) { return window = std::move(setup), *this; }
   NewWindowScript& asOneBurst() { return inOneBurst = true, *this; }
 };
 
@@ -185,18 +191,20 @@ struct LaunchScript {
   dispatch::Duration delay{0};
   // The application started when none with this URL runs; its URL defaults
   // to the request's.
-  AppSpec app;
+  AppSetup app;
   // Its windows at launch.
-  std::vector<WindowSpec> windows;
+  std::vector<WindowSetup> windows;
   // Windows added when the application was running already (a reopen).
-  std::vector<WindowSpec> reopenWindows;
+  std::vector<WindowSetup> reopenWindows;
   // For open requests with documents: one new window per document, titled by
-  // its last path component, with the document's path.
+  // its last path component, with the document's path; or, with
+  // `documentWindow`, made by it (none: no window for that document).
   bool windowPerDocument = false;
+  std::function<std::optional<WindowSetup>(const base::Url&)> documentWindow;
   // The error of Outcome::fail.
   base::Error error{"Wendrix.WorkspaceError", 2, "The application could not be launched."};
 
-  static LaunchScript launching(AppSpec app, std::vector<WindowSpec> windows = {},
+  static LaunchScript launching(AppSetup app, std::vector<WindowSetup> windows = {},
                                 dispatch::Duration delay = {}) {
     LaunchScript script;
     script.app = std::move(app);
@@ -217,10 +225,16 @@ struct LaunchScript {
     script.delay = delay;
     return script;
   }
-  LaunchScript& withReopenWindows(std::vector<WindowSpec> w) {
+  LaunchScript& withReopenWindows(std::vector<WindowSetup> w) {
     return reopenWindows = std::move(w), *this;
   }
   LaunchScript& withWindowPerDocument() { return windowPerDocument = true, *this; }
+  LaunchScript& withWindowPerDocument(
+      std::function<std::optional<WindowSetup>(const base::Url&)> make) {
+    windowPerDocument = true;
+    documentWindow = std::move(make);
+    return *this;
+  }
   LaunchScript& withError(base::Error e) { return error = std::move(e), *this; }
 };
 
@@ -260,10 +274,10 @@ class FakeDesktop {
   dispatch::Queue& queue() { return queue_; }
 
   // Applications and windows.
-  std::shared_ptr<FakeApplication> launch(AppSpec spec, std::vector<WindowSpec> windows = {});
+  std::shared_ptr<FakeApplication> launch(AppSetup setup, std::vector<WindowSetup> windows = {});
   void terminate(const std::shared_ptr<FakeApplication>& app);
   std::shared_ptr<FakeWindow> addWindow(const std::shared_ptr<FakeApplication>& app,
-                                        WindowSpec spec);
+                                        WindowSetup setup);
   void destroyWindow(const std::shared_ptr<FakeWindow>& window);
   void setTitle(const std::shared_ptr<FakeWindow>& window, std::string title);
   void moveWindow(const std::shared_ptr<FakeWindow>& window, Rect frame);
@@ -321,7 +335,9 @@ class FakeDesktop {
   int untitled_ = 0;
   int initializations_ = 0;
   WriteScript initScript_;
-  std::map<std::int32_t, NewWindowScript> newWindowScripts_;
+  // By process and key (none: every other key).
+  std::map<std::pair<std::int32_t, std::optional<std::uint16_t>>, NewWindowScript>
+      newWindowScripts_;
   std::map<std::string, LaunchScript> launchScripts_;
   std::map<std::int32_t, ActivationScript> activationScripts_;
 };

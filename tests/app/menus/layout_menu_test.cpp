@@ -10,8 +10,8 @@
 namespace wendrix::testing {
 namespace {
 
-using winsys::fake::AppSpec;
-using winsys::fake::WindowSpec;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
 using winsys::fake::WriteScript;
 
 constexpr const char* kEditor = "org.example.Editor";
@@ -27,9 +27,9 @@ class LayoutMenuTest : public MenusTest {
  protected:
   // The editor runs with one window away from where "Work" saved it.
   std::shared_ptr<winsys::fake::FakeApplication> launchEditor() {
-    WindowSpec spec = WindowSpec::titled("notes.txt");
-    spec.frame = winsys::Rect{900, 900, 10, 10};
-    return desktop.launch(AppSpec::withId(kEditor), {spec});
+    WindowSetup setup = WindowSetup::titled("notes.txt");
+    setup.frame = winsys::Rect{900, 900, 10, 10};
+    return desktop.launch(AppSetup::withId(kEditor), {setup});
   }
   Layout work() { return layout("Work", {app(kEditor, {savedWindow("notes.txt", kSaved)})}); }
 

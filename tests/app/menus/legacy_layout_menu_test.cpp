@@ -11,15 +11,15 @@
 namespace wendrix::testing {
 namespace {
 
-using winsys::fake::AppSpec;
-using winsys::fake::WindowSpec;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
 
 class LegacyLayoutMenuTest : public MenusTest {
  protected:
   void SetUp() override {
-    editor = desktop.launch(AppSpec::withId("org.example.Editor"),
-                            {WindowSpec::titled("a"), WindowSpec::titled("b")});
-    player = desktop.launch(AppSpec::withId("org.example.Player"), {WindowSpec::titled("c")});
+    editor = desktop.launch(AppSetup::withId("org.example.Editor"),
+                            {WindowSetup::titled("a"), WindowSetup::titled("b")});
+    player = desktop.launch(AppSetup::withId("org.example.Player"), {WindowSetup::titled("c")});
     IWindow w;
     w.title = "a";
     storage->saveLayout(

@@ -271,8 +271,8 @@ TEST_F(MenusTest, CommandsOnAttachedObjectsActOnlyOnTheirType) {
 }
 
 TEST_F(MenusTest, ClosingUnusedAppsCountsThem) {
-  auto editor = desktop.launch(winsys::fake::AppSpec::withId("org.example.Editor"),
-                               {winsys::fake::WindowSpec::titled("a")});
+  auto editor = desktop.launch(winsys::fake::AppSetup::withId("org.example.Editor"),
+                               {winsys::fake::WindowSetup::titled("a")});
   start();
   auto item = toolkit::MenuItem::make("x");
   item->setRepresentedObject(std::vector<winsys::ApplicationPtr>{editor});

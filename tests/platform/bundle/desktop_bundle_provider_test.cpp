@@ -22,7 +22,7 @@ class DesktopBundleProviderTest : public ::testing::Test {
     return DesktopBundleProvider(directories(), std::move(locale),
                                  DesktopBundleProvider::makeMainBundle(kInfo, directories()));
   }
-  static inline const MainBundleInfo kInfo{"Wendrix", "app.Wendrix", "42", "1.2.0"};
+  static inline const AppIdentity kInfo{"Wendrix", "app.Wendrix", "42", "1.2.0", {}};
 
   XdgTestDir xdg;
 };

@@ -47,7 +47,7 @@ TEST(DesktopEntryCacheTest, KeepsAnEntryUntilItsFileChanges) {
   std::filesystem::remove(path);
   auto missing = cache.entryAt(path);
   ASSERT_FALSE(missing.ok());
-  EXPECT_TRUE(missing.error().is(kDesktopEntryErrorDomain, kDesktopEntryUnreadable));
+  EXPECT_TRUE(missing.error().is(kDesktopEntryErrorDomain, desktopEntryUnreadable));
   EXPECT_EQ(cache.size(), 0u);
 }
 

@@ -77,7 +77,7 @@ TEST(DesktopEntryTest, MalformedTextFailsWithTheLine) {
   for (const auto& c : cases) {
     auto entry = DesktopEntry::parse(c.text);
     ASSERT_FALSE(entry.ok()) << c.text;
-    EXPECT_TRUE(entry.error().is(kDesktopEntryErrorDomain, kDesktopEntryMalformed));
+    EXPECT_TRUE(entry.error().is(kDesktopEntryErrorDomain, desktopEntryMalformed));
     EXPECT_NE(entry.error().description.find(c.message), std::string::npos)
         << entry.error().description;
   }
@@ -88,7 +88,7 @@ TEST(DesktopEntryTest, BooleanOfOtherTextIsAnError) {
   ASSERT_TRUE(entry.ok());
   auto hidden = entry->boolean("Hidden");
   ASSERT_FALSE(hidden.ok());
-  EXPECT_TRUE(hidden.error().is(kDesktopEntryErrorDomain, kDesktopEntryInvalidValue));
+  EXPECT_TRUE(hidden.error().is(kDesktopEntryErrorDomain, desktopEntryInvalidValue));
 }
 
 // Each group costs the same however many came before: a 1 MiB file of

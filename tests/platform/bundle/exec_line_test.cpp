@@ -60,7 +60,7 @@ TEST(ExecLineTest, UnparsableLinesFail) {
         "%f", "ed%citor", "editor %f %U", "editor --files=%F", "editor x%i"}) {
     auto line = ExecLine::parse(exec);
     ASSERT_FALSE(line.ok()) << exec;
-    EXPECT_TRUE(line.error().is(kExecLineErrorDomain, kExecLineMalformed)) << exec;
+    EXPECT_TRUE(line.error().is(kExecLineErrorDomain, execLineMalformed)) << exec;
   }
 }
 
@@ -70,9 +70,9 @@ TEST(ExecLineTest, DocumentsTheCommandCannotTakeFail) {
     base::Url document;
     ExecLineError error;
   } cases[] = {
-      {"editor", url("file:///tmp/a"), kExecLineTakesNoDocuments},
-      {"editor %f", url("https://example.org/a"), kExecLineNotLocalFile},
-      {"editor %F", url("file://otherhost/a"), kExecLineNotLocalFile},
+      {"editor", url("file:///tmp/a"), execLineTakesNoDocuments},
+      {"editor %f", url("https://example.org/a"), execLineNotLocalFile},
+      {"editor %F", url("file://otherhost/a"), execLineNotLocalFile},
   };
   for (const auto& c : cases) {
     auto line = ExecLine::parse(c.exec);

@@ -25,7 +25,7 @@ TEST(FakeBundleProviderTest, FindsByWholeUrlAndExactIdentifier) {
   EXPECT_EQ(bundles.bundleWithIdentifier("org.example.A")->url, first);
   EXPECT_FALSE(bundles.bundleWithIdentifier("org.example.a"));
   EXPECT_FALSE(bundles.bundleAt(*base::Url::parse("file:///opt/a.desktop/")));
-  EXPECT_EQ(bundles.mainBundle().identifier(), "app.Wendrix");
+  EXPECT_EQ(bundles.mainBundle().identifier(), "test.Wendrix");
 }
 
 }  // namespace

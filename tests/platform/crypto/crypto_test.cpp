@@ -44,10 +44,10 @@ TEST(AesTest, MatchesKnownAnswersBothWays) {
   for (const auto& c : kKnownAnswers) {
     SCOPED_TRACE(c.plain);
     const base::Bytes iv = c.zeroIv ? base::Bytes{} : kIv;
-    const auto cipher = aes256Cbc(CryptOperation::kEncrypt, kKey, iv, bytesOf(c.plain));
+    const auto cipher = aes256Cbc(CryptOperation::encrypt, kKey, iv, bytesOf(c.plain));
     ASSERT_TRUE(cipher.ok());
     EXPECT_EQ(*cipher, fromHex(c.cipherHex));
-    const auto plain = aes256Cbc(CryptOperation::kDecrypt, kKey, iv, fromHex(c.cipherHex));
+    const auto plain = aes256Cbc(CryptOperation::decrypt, kKey, iv, fromHex(c.cipherHex));
     ASSERT_TRUE(plain.ok());
     EXPECT_EQ(*plain, bytesOf(c.plain));
   }
@@ -57,16 +57,16 @@ TEST(AesTest, RejectsBadKeyVectorAndPadding) {
   const auto cipher = fromHex(kKnownAnswers[1].cipherHex);
   const base::Bytes shortKey(31, 1);
   const base::Bytes longKey(33, 1);
-  EXPECT_FALSE(aes256Cbc(CryptOperation::kEncrypt, shortKey, kIv, bytesOf("x")).ok());
-  EXPECT_FALSE(aes256Cbc(CryptOperation::kDecrypt, longKey, kIv, cipher).ok());
-  EXPECT_FALSE(aes256Cbc(CryptOperation::kDecrypt, kKey, base::Bytes(15, 0), cipher).ok());
+  EXPECT_FALSE(aes256Cbc(CryptOperation::encrypt, shortKey, kIv, bytesOf("x")).ok());
+  EXPECT_FALSE(aes256Cbc(CryptOperation::decrypt, longKey, kIv, cipher).ok());
+  EXPECT_FALSE(aes256Cbc(CryptOperation::decrypt, kKey, base::Bytes(15, 0), cipher).ok());
 
   // A wrong key leaves garbage padding; a cut cipher text is not whole blocks.
   base::Bytes otherKey = kKey;
   otherKey[0] ^= 1;
-  EXPECT_FALSE(aes256Cbc(CryptOperation::kDecrypt, otherKey, kIv, cipher).ok());
-  EXPECT_FALSE(aes256Cbc(CryptOperation::kDecrypt, kKey, kIv, std::span(cipher).first(20)).ok());
-  EXPECT_FALSE(aes256Cbc(CryptOperation::kDecrypt, kKey, kIv, base::Bytes{}).ok());
+  EXPECT_FALSE(aes256Cbc(CryptOperation::decrypt, otherKey, kIv, cipher).ok());
+  EXPECT_FALSE(aes256Cbc(CryptOperation::decrypt, kKey, kIv, std::span(cipher).first(20)).ok());
+  EXPECT_FALSE(aes256Cbc(CryptOperation::decrypt, kKey, kIv, base::Bytes{}).ok());
 }
 
 TEST(Sha256Test, MatchesKnownDigest) {

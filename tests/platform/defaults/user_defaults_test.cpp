@@ -9,6 +9,7 @@
 #include "platform/defaults/memory_user_defaults.h"
 #include "support/binary_plist.h"
 #include "support/dead_pid.h"
+#include "support/scoped_app_identity.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
 
@@ -206,29 +207,27 @@ TEST(FileUserDefaultsTest, FailedWriteLeavesStoreUnchanged) {
   EXPECT_FALSE(blocked->contains("k"));
 }
 
-TEST(FileUserDefaultsTest, DefaultPathFollowsXdgConfigHome) {
-  {
-    ScopedEnvironment config({{"XDG_CONFIG_HOME", "/tmp/cfg"}});
-    EXPECT_EQ(FileUserDefaults::defaultPath(), fs::path("/tmp/cfg/app.Wendrix/defaults.plist"));
-  }
-  ScopedEnvironment unset({{"XDG_CONFIG_HOME", std::nullopt}});
-  if (const char* home = std::getenv("HOME")) {
-    EXPECT_EQ(FileUserDefaults::defaultPath(),
-              fs::path(home) / ".config" / "app.Wendrix" / "defaults.plist");
-  }
+TEST(FileUserDefaultsTest, DefaultPathIsTheIdentitysFolderUnderXdgConfigHome) {
+  const support::ScopedAppIdentity identity;
+  ScopedEnvironment config({{"XDG_CONFIG_HOME", "/tmp/cfg"}, {"HOME", "/home/probe"}});
+  EXPECT_EQ(FileUserDefaults::defaultPath(), fs::path("/tmp/cfg/test.Wendrix/defaults.plist"));
+  config.set("XDG_CONFIG_HOME", std::nullopt);
+  EXPECT_EQ(FileUserDefaults::defaultPath(),
+            fs::path("/home/probe/.config/test.Wendrix/defaults.plist"));
 }
 
 TEST(UserDefaultsTest, StandardCanBeReplacedAndReset) {
+  const support::ScopedAppIdentity identity;
   auto memory = std::make_shared<MemoryUserDefaults>();
-  UserDefaults::setStandard(memory);
+  UserDefaults::setSharedForTesting(memory);
   EXPECT_EQ(UserDefaults::standard(), memory);
 
   TempDir dir;
   ScopedEnvironment config({{"XDG_CONFIG_HOME", dir.path().string()}});
-  UserDefaults::setStandard(nullptr);
+  UserDefaults::setSharedForTesting(nullptr);
   ASSERT_TRUE(UserDefaults::standard()->set("x", 1));
-  EXPECT_TRUE(fs::exists(dir.path() / "app.Wendrix" / "defaults.plist"));
-  UserDefaults::setStandard(nullptr);
+  EXPECT_TRUE(fs::exists(dir.path() / "test.Wendrix" / "defaults.plist"));
+  UserDefaults::setSharedForTesting(nullptr);
 }
 
 }  // namespace

@@ -160,15 +160,15 @@ TEST_F(FileSecretStoreTest, OpeningRemovesTemporariesOfDeadWriters) {
 TEST(MemorySecretStoreTest, InjectedFailuresLeaveItemsAlone) {
   MemorySecretStore store;
   ASSERT_EQ(store.add("svc", "a", kValue), kSecretSuccess);
-  store.failCalls(MemorySecretStore::Call::kCopy, kSecretIO);
-  store.failCalls(MemorySecretStore::Call::kRemove, -34018);
+  store.failCalls(MemorySecretStore::Call::copy, kSecretIO);
+  store.failCalls(MemorySecretStore::Call::remove, -34018);
   base::Bytes read;
   EXPECT_EQ(store.copy("svc", "a", read), kSecretIO);
   EXPECT_EQ(store.remove("svc", "a"), -34018);
   EXPECT_EQ(store.item("svc", "a"), kValue);
-  store.failCalls(MemorySecretStore::Call::kCopy, kSecretSuccess);
+  store.failCalls(MemorySecretStore::Call::copy, kSecretSuccess);
   EXPECT_EQ(store.copy("svc", "a", read), kSecretSuccess);
-  EXPECT_EQ(store.callCount(MemorySecretStore::Call::kCopy), 2);
+  EXPECT_EQ(store.callCount(MemorySecretStore::Call::copy), 2);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include "dispatch/clock.h"
 #include "platform/defaults/memory_user_defaults.h"
 #include "telemetry/core/date_text.h"
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 
 namespace tlm::testing {
 

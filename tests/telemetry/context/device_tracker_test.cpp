@@ -4,6 +4,7 @@
 
 #include "context_fixture.h"
 #include "platform/device/fake/fake_device_probe.h"
+#include "support/scoped_app_identity.h"
 #include "support/telemetry_log_capture.h"
 
 namespace tlm {
@@ -13,8 +14,8 @@ using testing::ContextStore;
 
 class DeviceTrackerTest : public ::testing::Test {
  protected:
-  void SetUp() override { TLMDeviceTracker::resetSharedInstance(); }
-  void TearDown() override { TLMDeviceTracker::resetSharedInstance(); }
+  void SetUp() override { TLMDeviceTracker::setSharedForTesting(); }
+  void TearDown() override { TLMDeviceTracker::setSharedForTesting(); }
 
   std::unique_ptr<TLMDeviceTracker> makeTracker() {
     return std::make_unique<TLMDeviceTracker>(store.settings, probe, store.clock,
@@ -216,8 +217,9 @@ TEST_F(DeviceTrackerTest, UndecodableStoredHistoryStartsEmpty) {
 }
 
 TEST_F(DeviceTrackerTest, ResetSharedInstanceClearsSharedState) {
-  platform::UserDefaults::setStandard(std::make_shared<platform::MemoryUserDefaults>());
-  TLMDarAvevedUserDefaults::resetSharedInstance();
+  const support::ScopedAppIdentity identity;
+  platform::UserDefaults::setSharedForTesting(std::make_shared<platform::MemoryUserDefaults>());
+  TLMDarAvevedUserDefaults::setSharedForTesting();
 
   auto shared = TLMDeviceTracker::sharedInstance();
   EXPECT_EQ(TLMDeviceTracker::sharedInstance(), shared);
@@ -226,7 +228,7 @@ TEST_F(DeviceTrackerTest, ResetSharedInstanceClearsSharedState) {
       TLMWrapperSdk("1", "w", std::nullopt, std::nullopt, std::nullopt, std::nullopt));
   EXPECT_EQ(shared->device()->carrierCountry, "DE");
 
-  TLMDeviceTracker::resetSharedInstance();
+  TLMDeviceTracker::setSharedForTesting();
   auto fresh = TLMDeviceTracker::sharedInstance();
   EXPECT_NE(fresh, shared);
   EXPECT_FALSE(fresh->countryCode());
@@ -234,13 +236,16 @@ TEST_F(DeviceTrackerTest, ResetSharedInstanceClearsSharedState) {
   const auto device = fresh->device();
   EXPECT_FALSE(device->carrierCountry);
   EXPECT_FALSE(device->wrapperSdkName);
-  // The real probe reports this machine.
+  // The real probe reports this machine; the application is the identity.
   EXPECT_TRUE(device->isValid());
+  EXPECT_EQ(device->appNamespace, "test.Wendrix");
+  EXPECT_EQ(device->appVersion, "1.2.3");
+  EXPECT_EQ(device->appBuild, "42");
   EXPECT_EQ(device->osName, "Linux");
 
-  TLMDeviceTracker::resetSharedInstance();
-  TLMDarAvevedUserDefaults::resetSharedInstance();
-  platform::UserDefaults::setStandard(nullptr);
+  TLMDeviceTracker::setSharedForTesting();
+  TLMDarAvevedUserDefaults::setSharedForTesting();
+  platform::UserDefaults::setSharedForTesting(nullptr);
 }
 
 }  // namespace

@@ -122,19 +122,19 @@ TEST(SessionContextTest, LogsWithTheSdkTag) {
 
 TEST(SessionContextTest, SharedInstanceIsMadeOnceAndReset) {
   auto store = std::make_shared<platform::MemoryUserDefaults>();
-  platform::UserDefaults::setStandard(store);
-  TLMDarAvevedUserDefaults::resetSharedInstance();
+  platform::UserDefaults::setSharedForTesting(store);
+  TLMDarAvevedUserDefaults::setSharedForTesting();
 
   auto shared = TLMSessionContext::sharedInstance();
   EXPECT_EQ(TLMSessionContext::sharedInstance(), shared);
   shared->setSessionId("s");
   EXPECT_TRUE(store->contains("TLDarAvevedSessionIdHistory"));
-  TLMSessionContext::resetSharedInstance();
+  TLMSessionContext::setSharedForTesting();
   EXPECT_NE(TLMSessionContext::sharedInstance(), shared);
 
-  TLMSessionContext::resetSharedInstance();
-  TLMDarAvevedUserDefaults::resetSharedInstance();
-  platform::UserDefaults::setStandard(nullptr);
+  TLMSessionContext::setSharedForTesting();
+  TLMDarAvevedUserDefaults::setSharedForTesting();
+  platform::UserDefaults::setSharedForTesting(nullptr);
 }
 
 }  // namespace

@@ -18,11 +18,11 @@ using Services = std::vector<TLMServiceClass>;
 class DarAvevedTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    TLMDarAveved::resetSharedInstance();
+    TLMDarAveved::resetForTesting();
     unsetenv(TLMDarAveved::kDisableEnvironmentVariable);
   }
   void TearDown() override {
-    TLMDarAveved::resetSharedInstance();
+    TLMDarAveved::resetForTesting();
     TLMAnalytics::setBackend(nullptr);
     unsetenv(TLMDarAveved::kDisableEnvironmentVariable);
   }
@@ -80,7 +80,7 @@ TEST_F(DarAvevedTest, EnvironmentSwitchKeepsNamedServicesFromStarting) {
       {"Analytics", {TLMServiceClass::Crashes}},
   };
   for (const auto& c : cases) {
-    TLMDarAveved::resetSharedInstance();
+    TLMDarAveved::resetForTesting();
     calls.clear();
     registerStarters();
     setenv(TLMDarAveved::kDisableEnvironmentVariable, c.value, 1);

@@ -2,8 +2,9 @@
 
 #include "platform/defaults/memory_user_defaults.h"
 #include "platform/secrets/fake/memory_secret_store.h"
+#include "support/scoped_app_identity.h"
 #include "support/telemetry_log_capture.h"
-#include "telemetry/core/user_defaults.h"
+#include "telemetry/core/sdk_user_defaults.h"
 #include "telemetry/security/encrypter.h"
 
 namespace tlm {
@@ -14,16 +15,17 @@ namespace {
 class DefaultEncrypterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    platform::UserDefaults::setStandard(defaults_);
-    TLMDarAvevedUserDefaults::resetSharedInstance();
+    platform::UserDefaults::setSharedForTesting(defaults_);
+    TLMDarAvevedUserDefaults::setSharedForTesting();
     TLMKeychainUtil::setSharedForTesting(std::make_shared<TLMKeychainUtil>(store_));
   }
   void TearDown() override {
     TLMKeychainUtil::setSharedForTesting(nullptr);
-    TLMDarAvevedUserDefaults::resetSharedInstance();
-    platform::UserDefaults::setStandard(nullptr);
+    TLMDarAvevedUserDefaults::setSharedForTesting();
+    platform::UserDefaults::setSharedForTesting(nullptr);
   }
 
+  support::ScopedAppIdentity identity_;
   std::shared_ptr<platform::MemoryUserDefaults> defaults_ =
       std::make_shared<platform::MemoryUserDefaults>();
   std::shared_ptr<platform::MemorySecretStore> store_ =
@@ -37,9 +39,9 @@ TEST_F(DefaultEncrypterTest, UsesThePrefixedSettingsKeyAndSurvivesARestart) {
   const auto metadata = defaults_->getString("TLDarAvevedEncryptionKeyMetadata");
   ASSERT_TRUE(metadata);
   EXPECT_TRUE(metadata->starts_with("kTLEncryptionKeyTagAlternate/"));
-  EXPECT_TRUE(store_->item("app.Wendrix.DarAveved", "kTLEncryptionKeyTagAlternate"));
+  EXPECT_TRUE(store_->item("test.Wendrix.DarAveved", "kTLEncryptionKeyTagAlternate"));
 
-  TLMDarAvevedUserDefaults::resetSharedInstance();
+  TLMDarAvevedUserDefaults::setSharedForTesting();
   EXPECT_EQ(TLMEncrypter::makeDefault()->decryptString(*encrypted), "token");
 }
 

@@ -7,6 +7,7 @@
 #include "base/base64.h"
 #include "platform/crypto/fake/fake_random.h"
 #include "platform/secrets/fake/memory_secret_store.h"
+#include "support/scoped_app_identity.h"
 #include "support/telemetry_log_capture.h"
 
 namespace tlm {
@@ -17,7 +18,7 @@ using testing::LogCapture;
 using Call = MemorySecretStore::Call;
 using namespace std::chrono_literals;
 
-constexpr const char* kService = "app.Wendrix.DarAveved";
+constexpr const char* kService = "test.Wendrix.DarAveved";
 constexpr std::string_view kHeaderAlternate = "kTLEncryptionKeyTagAlternate/AES/CBC/PKCS7/32:";
 constexpr auto kDay = std::chrono::hours(24);
 
@@ -50,6 +51,7 @@ class EncrypterTest : public ::testing::Test {
     store_->setItem(kService, std::string(tag), bytesOf(base64));
   }
 
+  support::ScopedAppIdentity identity_;
   std::shared_ptr<MemorySecretStore> store_ = std::make_shared<MemorySecretStore>();
   TLMKeychainUtil keychain_{store_};
   TLMMemoryKeyValueSettings settings_;
@@ -174,14 +176,14 @@ TEST_F(EncrypterTest, DecryptionNeverMakesOrStoresAKey) {
   for (const auto& data : {valid, unknownTag, legacy})
     EXPECT_FALSE(encrypter.decryptData(data));
   EXPECT_TRUE(log_.has(TLMLogLevel::Warning, "Unknown encryption key tag 'someOtherTag'."));
-  EXPECT_EQ(store_->callCount(Call::kAdd), 0);
+  EXPECT_EQ(store_->callCount(Call::add), 0);
   EXPECT_FALSE(metadata());
 
   // With keys in place an unknown tag is still refused, not read with one of them.
   ASSERT_TRUE(encrypter.encryptString("x"));
-  const auto adds = store_->callCount(Call::kAdd);
+  const auto adds = store_->callCount(Call::add);
   EXPECT_FALSE(encrypter.decryptData(unknownTag));
-  EXPECT_EQ(store_->callCount(Call::kAdd), adds);
+  EXPECT_EQ(store_->callCount(Call::add), adds);
 }
 
 TEST_F(EncrypterTest, ShortOrDamagedDataAnswersNone) {
@@ -228,19 +230,19 @@ TEST_F(EncrypterTest, StoredKeyOfTheWrongSizeIsRefusedAndKept) {
 TEST_F(EncrypterTest, KeychainFailuresNeverReplaceOrLoseAKey) {
   storeKey(kTLEncryptionKeyTagAlternate, kKeyBase64);
   // A failed read must not lead to a new key over the stored one.
-  store_->failCalls(Call::kCopy, platform::kSecretIO);
+  store_->failCalls(Call::copy, platform::kSecretIO);
   EXPECT_FALSE(makeEncrypter().encryptString("x"));
-  EXPECT_EQ(store_->callCount(Call::kAdd), 0);
-  store_->failCalls(Call::kCopy, platform::kSecretSuccess);
+  EXPECT_EQ(store_->callCount(Call::add), 0);
+  store_->failCalls(Call::copy, platform::kSecretSuccess);
   EXPECT_EQ(storedKey(kTLEncryptionKeyTagAlternate), bytesOf(kKeyBase64));
 
   // A key that cannot be saved is not used: its data would be lost on restart.
   settings_.setString(kTLMEncryptionKeyMetadataKey,
                       "kTLEncryptionKeyTagAlternate/2000-01-01T00:00:00.000Z");
-  store_->failCalls(Call::kAdd, platform::kSecretIO);
+  store_->failCalls(Call::add, platform::kSecretIO);
   EXPECT_FALSE(makeEncrypter().encryptString("x"));
   EXPECT_FALSE(storedKey(kTLEncryptionKeyTag));
-  store_->failCalls(Call::kAdd, platform::kSecretSuccess);
+  store_->failCalls(Call::add, platform::kSecretSuccess);
   const auto encrypted = makeEncrypter().encryptString("x");
   ASSERT_TRUE(encrypted);
   EXPECT_EQ(makeEncrypter().decryptString(*encrypted), "x");

@@ -13,6 +13,7 @@
 #include <future>
 
 #include "dispatch/manual_queue.h"
+#include "support/scoped_app_identity.h"
 #include "support/scoped_environment.h"
 #include "support/telemetry_log_capture.h"
 #include "support/temp_dir.h"
@@ -42,8 +43,9 @@ class UtilityFilesTest : public ::testing::Test {
   }
   void TearDown() override { TLMUtility::resetDirectoryForTesting(); }
 
-  fs::path sdkDir() const { return root_ / "app.Wendrix" / "com.zodoradud.daraveved"; }
+  fs::path sdkDir() const { return root_ / "test.Wendrix" / "com.zodoradud.daraveved"; }
 
+  support::ScopedAppIdentity identity_;
   support::TempDir temp_{"tlm-util"};
   fs::path root_ = temp_.path();
   support::ScopedEnvironment environment_;

@@ -5,7 +5,7 @@ namespace {
 
 Bundle defaultMainBundle() {
   Bundle bundle = FakeBundleProvider::makeBundle(
-      base::Url::fromFilePath("/usr/share/applications/app.Wendrix.desktop"), "app.Wendrix",
+      base::Url::fromFilePath("/usr/share/applications/test.Wendrix.desktop"), "test.Wendrix",
       "Wendrix");
   bundle.info.set(std::string(kBundleExecutableKey), "wendrix");
   bundle.info.set(std::string(kBundleVersionKey), "1");

@@ -12,8 +12,8 @@ namespace platform {
 // identifier give the first added bundle with that identifier.
 class FakeBundleProvider : public BundleProvider {
  public:
-  // The main bundle: "Wendrix", "app.Wendrix", version "1", at
-  // file:///usr/share/applications/app.Wendrix.desktop.
+  // The main bundle: "Wendrix", "test.Wendrix", version "1", at
+  // file:///usr/share/applications/test.Wendrix.desktop.
   FakeBundleProvider();
   explicit FakeBundleProvider(Bundle mainBundle);
 

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/paths/paths.h"
+
 namespace platform {
 namespace {
 
@@ -75,7 +77,7 @@ std::optional<std::string> findBelow(const std::string& dir, std::string_view re
 }
 
 base::Error readError(const std::string& path, std::string why) {
-  return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryUnreadable,
+  return base::Error(std::string(kDesktopEntryErrorDomain), desktopEntryUnreadable,
                      "Cannot read " + path + ": " + why + ".");
 }
 
@@ -98,7 +100,7 @@ base::Result<DesktopApplication> applicationFromEntry(const DesktopEntry& entry,
                                                       const std::string& path, std::string id,
                                                       std::string_view locale) {
   auto invalid = [&](const std::string& why) {
-    return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryInvalidValue,
+    return base::Error(std::string(kDesktopEntryErrorDomain), desktopEntryInvalidValue,
                        path + ": " + why);
   };
 
@@ -137,7 +139,7 @@ base::Result<DesktopApplication> applicationFromEntry(const DesktopEntry& entry,
       app.exec = error;
     }
   } else {
-    app.exec = base::Error(std::string(kExecLineErrorDomain), kExecLineMalformed,
+    app.exec = base::Error(std::string(kExecLineErrorDomain), execLineMalformed,
                            path + ": Desktop entry has no Exec line.");
   }
   return app;
@@ -158,15 +160,8 @@ DesktopEntryDirectories::DesktopEntryDirectories(std::vector<std::string> dataDi
 
 DesktopEntryDirectories DesktopEntryDirectories::fromEnvironment() {
   std::vector<std::string> dirs;
-  if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome && *dataHome == '/') {
-    dirs.emplace_back(dataHome);
-  } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
-    dirs.push_back(std::string(home) + "/.local/share");
-  }
-  const char* dataDirs = std::getenv("XDG_DATA_DIRS");
-  std::vector<std::string> system = splitAbsolutePaths(dataDirs ? dataDirs : "");
-  if (system.empty()) system = {"/usr/local/share", "/usr/share"};
-  dirs.insert(dirs.end(), system.begin(), system.end());
+  for (const fs::path& dir : paths::dataSearchDirectories())
+    dirs.push_back(dir.string());
   return DesktopEntryDirectories(std::move(dirs));
 }
 
@@ -276,7 +271,7 @@ base::Result<DesktopApplication> readDesktopApplication(DesktopEntryCache& entri
   base::Result<DesktopEntryCache::EntryPtr> entry = entries.entryAt(path);
   if (!entry) {
     // Read errors name the file already.
-    if (entry.error().code == kDesktopEntryUnreadable) return entry.error();
+    if (entry.error().code == desktopEntryUnreadable) return entry.error();
     return withPath(path, entry.error());
   }
   return applicationFromEntry(**entry, path, std::move(id), locale);

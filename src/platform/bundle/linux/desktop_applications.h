@@ -29,8 +29,7 @@ class DesktopEntryDirectories {
  public:
   // `dataDirs`: XDG data folders, most important first.
   explicit DesktopEntryDirectories(std::vector<std::string> dataDirs);
-  // $XDG_DATA_HOME (default ~/.local/share), then each of $XDG_DATA_DIRS
-  // (default /usr/local/share:/usr/share); relative entries are ignored.
+  // The XDG data folders of paths::dataSearchDirectories().
   static DesktopEntryDirectories fromEnvironment();
 
   const std::vector<std::string>& applicationDirs() const { return applicationDirs_; }

@@ -59,16 +59,16 @@ std::optional<Bundle> DesktopBundleProvider::bundleWithIdentifier(
   return bundleOf(*app);
 }
 
-Bundle DesktopBundleProvider::makeMainBundle(const MainBundleInfo& info,
+Bundle DesktopBundleProvider::makeMainBundle(const AppIdentity& identity,
                                              const DesktopEntryDirectories& directories) {
   const std::string executable = ownExecutablePath();
-  const std::optional<std::string> entry = directories.pathForId(info.identifier);
+  const std::optional<std::string> entry = directories.pathForId(identity.bundleIdentifier);
   Bundle bundle{base::Url::fromFilePath(entry ? *entry : executable), {}};
-  bundle.info.set(std::string(kBundleNameKey), info.name);
-  bundle.info.set(std::string(kBundleIdentifierKey), info.identifier);
+  bundle.info.set(std::string(kBundleNameKey), identity.bundleName);
+  bundle.info.set(std::string(kBundleIdentifierKey), identity.bundleIdentifier);
   bundle.info.set(std::string(kBundleExecutableKey), baseName(executable));
-  bundle.info.set(std::string(kBundleVersionKey), info.version);
-  bundle.info.set(std::string(kBundleShortVersionKey), info.shortVersion);
+  bundle.info.set(std::string(kBundleVersionKey), identity.bundleVersion);
+  bundle.info.set(std::string(kBundleShortVersionKey), identity.shortVersion);
   bundle.info.set(std::string(kUIElementKey), true);
   return bundle;
 }

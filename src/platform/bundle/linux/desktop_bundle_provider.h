@@ -2,18 +2,11 @@
 
 #include <string>
 
+#include "platform/bundle/app_identity.h"
 #include "platform/bundle/bundle.h"
 #include "platform/bundle/linux/desktop_applications.h"
 
 namespace platform {
-
-// The program's own bundle information, as the build defines it.
-struct MainBundleInfo {
-  std::string name;          // CFBundleName, "Wendrix"
-  std::string identifier;    // CFBundleIdentifier, "app.Wendrix"
-  std::string version;       // CFBundleVersion, the build number
-  std::string shortVersion;  // CFBundleShortVersionString
-};
 
 // Bundles of other applications from their desktop entries: the bundle URL is
 // the file URL of the .desktop file; the information dictionary holds
@@ -39,7 +32,7 @@ class DesktopBundleProvider final : public BundleProvider {
   // is the identifier) when there is one, else at the running executable.
   // LSUIElement is true: the program is an agent without windows of its own
   // in application lists.
-  static Bundle makeMainBundle(const MainBundleInfo& info,
+  static Bundle makeMainBundle(const AppIdentity& identity,
                                const DesktopEntryDirectories& directories);
 
  private:

@@ -8,7 +8,7 @@ namespace platform {
 namespace {
 
 base::Error malformed(std::size_t line, std::string_view what) {
-  return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryMalformed,
+  return base::Error(std::string(kDesktopEntryErrorDomain), desktopEntryMalformed,
                      "Desktop entry line " + std::to_string(line) + ": " + std::string(what) + ".");
 }
 
@@ -105,7 +105,7 @@ std::string unescapeDesktopValue(std::string_view raw) {
 
 base::Result<DesktopEntry> DesktopEntry::parse(std::string_view text) {
   if (!base::isValidUtf8(text)) {
-    return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryMalformed,
+    return base::Error(std::string(kDesktopEntryErrorDomain), desktopEntryMalformed,
                        "Desktop entry is not valid UTF-8.");
   }
   DesktopEntry entry;
@@ -143,7 +143,7 @@ base::Result<DesktopEntry> DesktopEntry::parse(std::string_view text) {
     }
   }
   if (!entry.hasGroup(kMainGroup)) {
-    return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryMalformed,
+    return base::Error(std::string(kDesktopEntryErrorDomain), desktopEntryMalformed,
                        "Desktop entry has no [Desktop Entry] group.");
   }
   return entry;
@@ -187,7 +187,7 @@ base::Result<std::optional<bool>> DesktopEntry::boolean(std::string_view key,
   const std::string_view text = trimSpaces(*value);
   if (text == "true" || text == "1") return std::optional<bool>(true);
   if (text == "false" || text == "0") return std::optional<bool>(false);
-  return base::Error(std::string(kDesktopEntryErrorDomain), kDesktopEntryInvalidValue,
+  return base::Error(std::string(kDesktopEntryErrorDomain), desktopEntryInvalidValue,
                      "Desktop entry key " + std::string(key) + " is not a boolean: \"" +
                          std::string(text) + "\".");
 }

@@ -18,9 +18,9 @@ inline constexpr std::string_view kDesktopEntryErrorDomain = "Wendrix.DesktopEnt
 
 // Codes of kDesktopEntryErrorDomain.
 enum DesktopEntryError : std::int64_t {
-  kDesktopEntryMalformed = 1,    // the text breaks the file format
-  kDesktopEntryUnreadable = 2,   // the file cannot be read (missing, not a regular file, too big)
-  kDesktopEntryInvalidValue = 3  // a key holds a value of the wrong form
+  desktopEntryMalformed = 1,    // the text breaks the file format
+  desktopEntryUnreadable = 2,   // the file cannot be read (missing, not a regular file, too big)
+  desktopEntryInvalidValue = 3  // a key holds a value of the wrong form
 };
 
 // A parsed desktop entry. Values are kept as written; the typed readers apply

@@ -10,7 +10,7 @@ base::Error execError(ExecLineError code, std::string description) {
 }
 
 base::Error malformed(std::string_view what) {
-  return execError(kExecLineMalformed, "Exec line: " + std::string(what) + ".");
+  return execError(execLineMalformed, "Exec line: " + std::string(what) + ".");
 }
 
 bool isSpace(char c) {
@@ -118,25 +118,25 @@ base::Result<ExecLine> ExecLine::parse(std::string_view raw) {
       if (isListCode(piece.code) && arguments[a].size() != 1) {
         return malformed(std::string("%") + piece.code + " must stand alone as an argument");
       }
-      Documents kind = Documents::kNone;
+      Documents kind = Documents::none;
       switch (piece.code) {
         case 'f':
-          kind = Documents::kFile;
+          kind = Documents::file;
           break;
         case 'F':
-          kind = Documents::kFiles;
+          kind = Documents::files;
           break;
         case 'u':
-          kind = Documents::kUrl;
+          kind = Documents::url;
           break;
         case 'U':
-          kind = Documents::kUrls;
+          kind = Documents::urls;
           break;
         default:
           break;
       }
-      if (kind == Documents::kNone) continue;
-      if (line.documents_ != Documents::kNone) {
+      if (kind == Documents::none) continue;
+      if (line.documents_ != Documents::none) {
         return malformed("more than one of %f %F %u %U");
       }
       line.documents_ = kind;
@@ -179,15 +179,15 @@ std::optional<std::string> ExecLine::expandArgument(const Argument& argument,
 base::Result<std::vector<std::vector<std::string>>> ExecLine::expand(const Context& context) const {
   std::vector<std::string> documents;
   for (const base::Url& url : context.documents) {
-    if (documents_ == Documents::kNone) {
-      return execError(kExecLineTakesNoDocuments,
+    if (documents_ == Documents::none) {
+      return execError(execLineTakesNoDocuments,
                        "The application's command line takes no documents.");
     }
-    if (documents_ == Documents::kFile || documents_ == Documents::kFiles) {
+    if (documents_ == Documents::file || documents_ == Documents::files) {
       std::optional<std::string> path = url.filePath();
       if (!path) {
-        return execError(kExecLineNotLocalFile, "The application opens local files only, not " +
-                                                    url.absoluteString() + ".");
+        return execError(execLineNotLocalFile, "The application opens local files only, not " +
+                                                   url.absoluteString() + ".");
       }
       documents.push_back(std::move(*path));
     } else {
@@ -195,7 +195,7 @@ base::Result<std::vector<std::vector<std::string>>> ExecLine::expand(const Conte
     }
   }
 
-  const bool onePerDocument = documents_ == Documents::kFile || documents_ == Documents::kUrl;
+  const bool onePerDocument = documents_ == Documents::file || documents_ == Documents::url;
   const std::size_t runs = onePerDocument && documents.size() > 1 ? documents.size() : 1;
   std::vector<std::vector<std::string>> commands;
   for (std::size_t run = 0; run < runs; ++run) {

@@ -17,15 +17,15 @@ inline constexpr std::string_view kExecLineErrorDomain = "Wendrix.ExecLineError"
 
 // Codes of kExecLineErrorDomain.
 enum ExecLineError : std::int64_t {
-  kExecLineMalformed = 1,         // quoting, field codes or the program are wrong
-  kExecLineTakesNoDocuments = 2,  // documents given to a command without %f %F %u %U
-  kExecLineNotLocalFile = 3       // a URL that is not a local file given to %f or %F
+  execLineMalformed = 1,         // quoting, field codes or the program are wrong
+  execLineTakesNoDocuments = 2,  // documents given to a command without %f %F %u %U
+  execLineNotLocalFile = 3       // a URL that is not a local file given to %f or %F
 };
 
 class ExecLine {
  public:
   // What the command takes as documents.
-  enum class Documents { kNone, kFile, kFiles, kUrl, kUrls };
+  enum class Documents { none, file, files, url, urls };
 
   // What field codes expand to.
   struct Context {
@@ -67,7 +67,7 @@ class ExecLine {
 
   std::string program_;
   std::vector<Argument> arguments_;  // after the program
-  Documents documents_ = Documents::kNone;
+  Documents documents_ = Documents::none;
 };
 
 }  // namespace platform

@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "platform/paths/paths.h"
 
 namespace platform {
 namespace {
@@ -28,21 +29,6 @@ std::string_view trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-std::vector<std::string> splitPaths(const char* value, const char* fallback) {
-  const std::string text = value && *value ? value : fallback;
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t colon = text.find(':', start);
-    const std::string part =
-        text.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
-    if (!part.empty() && part.front() == '/') out.push_back(part);
-    if (colon == std::string::npos) break;
-    start = colon + 1;
-  }
-  return out;
-}
-
 // Theme sizes tried in order: the combined icon draws at 16 and menus at 16
 // or 32, so the nearest larger sizes come first.
 constexpr const char* kSizes[] = {"32x32", "48x48", "64x64", "128x128", "256x256",
@@ -55,14 +41,8 @@ DesktopIconProvider::DesktopIconProvider(std::vector<std::string> dataDirs)
 
 DesktopIconProvider DesktopIconProvider::fromEnvironment() {
   std::vector<std::string> dirs;
-  if (const char* dataHome = std::getenv("XDG_DATA_HOME"); dataHome && *dataHome == '/') {
-    dirs.emplace_back(dataHome);
-  } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
-    dirs.push_back(std::string(home) + "/.local/share");
-  }
-  for (std::string& dir : splitPaths(std::getenv("XDG_DATA_DIRS"), "/usr/local/share:/usr/share")) {
-    dirs.push_back(std::move(dir));
-  }
+  for (const auto& dir : paths::dataSearchDirectories())
+    dirs.push_back(dir.string());
   return DesktopIconProvider(std::move(dirs));
 }
 

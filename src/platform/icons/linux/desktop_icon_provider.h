@@ -18,8 +18,7 @@ class DesktopIconProvider final : public IconProvider {
  public:
   // `dataDirs`: the XDG data folders to search, most important first.
   explicit DesktopIconProvider(std::vector<std::string> dataDirs);
-  // Searches $XDG_DATA_HOME (default ~/.local/share) and $XDG_DATA_DIRS
-  // (default /usr/local/share:/usr/share).
+  // Searches the XDG data folders of paths::dataSearchDirectories().
   static DesktopIconProvider fromEnvironment();
 
   std::optional<Image> iconForFile(std::string_view path) const override;

@@ -19,7 +19,7 @@ class FakeRunningApplications final : public RunningApplications {
     friend bool operator==(const Activation&, const Activation&) = default;
   };
 
-  explicit FakeRunningApplications(CurrentApplication self = {4242, "app.Wendrix"});
+  explicit FakeRunningApplications(CurrentApplication self = {4242, "test.Wendrix"});
 
   std::optional<bool> isActive(std::int32_t processIdentifier) override;
   bool activate(std::int32_t processIdentifier, std::uint32_t options) override;

@@ -55,7 +55,7 @@ bool X11RunningApplications::activate(std::int32_t processIdentifier, std::uint3
     }
   }
   std::vector<::Window> raised;
-  if (options & kActivateAllWindows) {
+  if (options & activateAllWindows) {
     for (::Window window : windows) {
       if (window != target && shown(window)) raised.push_back(window);
     }

@@ -12,7 +12,7 @@ std::optional<SecretStatus> MemorySecretStore::injected(Call call) {
 SecretStatus MemorySecretStore::add(std::string_view service, std::string_view account,
                                     const base::Bytes& value) {
   std::lock_guard lock(mutex_);
-  if (auto status = injected(Call::kAdd)) return *status;
+  if (auto status = injected(Call::add)) return *status;
   auto [it, inserted] = items_.try_emplace(Key(service, account), value);
   return inserted ? kSecretSuccess : kSecretDuplicateItem;
 }
@@ -20,7 +20,7 @@ SecretStatus MemorySecretStore::add(std::string_view service, std::string_view a
 SecretStatus MemorySecretStore::copy(std::string_view service, std::string_view account,
                                      base::Bytes& value) {
   std::lock_guard lock(mutex_);
-  if (auto status = injected(Call::kCopy)) return *status;
+  if (auto status = injected(Call::copy)) return *status;
   const auto it = items_.find(Key(service, account));
   if (it == items_.end()) return kSecretItemNotFound;
   value = it->second;
@@ -29,13 +29,13 @@ SecretStatus MemorySecretStore::copy(std::string_view service, std::string_view 
 
 SecretStatus MemorySecretStore::remove(std::string_view service, std::string_view account) {
   std::lock_guard lock(mutex_);
-  if (auto status = injected(Call::kRemove)) return *status;
+  if (auto status = injected(Call::remove)) return *status;
   return items_.erase(Key(service, account)) > 0 ? kSecretSuccess : kSecretItemNotFound;
 }
 
 SecretStatus MemorySecretStore::removeAll(std::string_view service) {
   std::lock_guard lock(mutex_);
-  if (auto status = injected(Call::kRemoveAll)) return *status;
+  if (auto status = injected(Call::removeAll)) return *status;
   const auto erased =
       std::erase_if(items_, [&](const auto& entry) { return entry.first.first == service; });
   return erased > 0 ? kSecretSuccess : kSecretItemNotFound;

@@ -14,7 +14,7 @@ namespace platform {
 // given status, so callers' failure paths can be driven.
 class MemorySecretStore final : public SecretStore {
  public:
-  enum class Call { kAdd, kCopy, kRemove, kRemoveAll };
+  enum class Call { add, copy, remove, removeAll };
 
   SecretStatus add(std::string_view service, std::string_view account,
                    const base::Bytes& value) override;

@@ -15,11 +15,11 @@ namespace {
 base::Error noApplication(const base::Url& url, std::string_view why = {}) {
   std::string description = "No application at " + url.absoluteString() + ".";
   if (!why.empty()) description += " " + std::string(why);
-  return base::Error(std::string(kWorkspaceErrorDomain), kWorkspaceNoApplication, description);
+  return base::Error(std::string(kWorkspaceErrorDomain), workspaceNoApplication, description);
 }
 
 base::Error cannotLaunch(const base::Error& cause) {
-  return base::Error(std::string(kWorkspaceErrorDomain), kWorkspaceCannotLaunch, cause.description);
+  return base::Error(std::string(kWorkspaceErrorDomain), workspaceCannotLaunch, cause.description);
 }
 
 // Through syscall(): this glibc's <sys/pidfd.h> declares pidfd_open without C linkage.

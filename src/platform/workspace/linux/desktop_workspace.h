@@ -17,8 +17,8 @@ inline constexpr std::string_view kWorkspaceErrorDomain = "Wendrix.WorkspaceErro
 
 // Codes of kWorkspaceErrorDomain.
 enum WorkspaceError : std::int64_t {
-  kWorkspaceNoApplication = 1,  // nothing that can be launched at the URL
-  kWorkspaceCannotLaunch = 2    // the entry's command line or the start of its program failed
+  workspaceNoApplication = 1,  // nothing that can be launched at the URL
+  workspaceCannotLaunch = 2    // the entry's command line or the start of its program failed
 };
 
 // Launches applications from their desktop entries. An application URL is the

@@ -1,0 +1,133 @@
+#include "app/composition.h"
+
+#include <functional>
+#include <iostream>
+#include <utility>
+
+#include "addons/addon_manager.h"
+#include "app/app_delegate.h"
+#include "engine/windows_provider.h"
+#include "model/bundle_aliases.h"
+#include "platform/bundle/linux/desktop_bundle_id_resolver.h"
+#include "platform/bundle/linux/launch_registry.h"
+#include "platform/bundle/linux/mime_apps.h"
+#include "platform/defaults/user_defaults.h"
+#include "platform/keyboard/linux/x11_keyboard.h"
+#include "platform/running_apps/linux/x11_running_applications.h"
+#include "platform/workspace/linux/desktop_workspace.h"
+#include "platform/xconn/connection.h"
+#include "rx/scheduler.h"
+#include "storage/defaults_storage.h"
+#include "x11/x11_accessibility_trust.h"
+#include "x11/x11_window_system.h"
+
+namespace wendrix {
+
+// Members in the order they are built; destroyed in reverse.
+struct Agent::Parts {
+  Parts(dispatch::MainLoop& mainLoop, toolkit::Application& app,
+        std::shared_ptr<platform::xconn::Connection> display, const AgentOptions& options)
+      : loop(mainLoop),
+        application(app),
+        scheduler(mainLoop),
+        connection(std::move(display)),
+        bundles(directories, locale,
+                platform::DesktopBundleProvider::makeMainBundle(options.identity, directories)),
+        windowSystem(connection, resolver, &bundles,
+                     x11::X11WindowSystemOptions{options.identity.bundleIdentifier}),
+        trust(connection, std::cerr),
+        workspace(mainLoop, directories, locale, launches),
+        keyboard(connection, processGroup()),
+        runningApplications(connection, options.identity.bundleIdentifier, processGroup()) {}
+
+  // The processes of the application a process belongs to, as the window
+  // system groups them.
+  std::function<std::vector<std::int32_t>(std::int32_t)> processGroup() {
+    return [system = &windowSystem](std::int32_t pid) { return system->processesOf(pid); };
+  }
+
+  dispatch::MainLoop& loop;
+  toolkit::Application& application;
+  rx::QueueScheduler scheduler;
+  std::shared_ptr<platform::xconn::Connection> connection;
+  platform::DesktopEntryDirectories directories =
+      platform::DesktopEntryDirectories::fromEnvironment();
+  std::string locale = platform::messagesLocaleFromEnvironment();
+  std::shared_ptr<platform::LaunchRegistry> launches = std::make_shared<platform::LaunchRegistry>();
+  platform::DesktopBundleIdResolver resolver{directories, launches};
+  platform::DesktopBundleProvider bundles;
+  x11::X11WindowSystem windowSystem;
+  x11::X11AccessibilityTrust trust;
+  platform::DesktopWorkspace workspace;
+  platform::X11Keyboard keyboard;
+  platform::X11RunningApplications runningApplications;
+  std::shared_ptr<AppDelegate> delegate;
+  bool launched = false;
+  std::vector<std::string> pendingURLs;
+};
+
+BundleIdAliases desktopAliases(const platform::DesktopEntryDirectories& directories) {
+  return BundleIdAliases::standard(platform::defaultFileManagerId(directories));
+}
+
+base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
+                                                 toolkit::Application& application,
+                                                 AgentOptions options) {
+  auto connection = platform::xconn::Connection::open(loop, options.display);
+  if (!connection.ok()) return connection.error();
+  auto parts = std::make_unique<Parts>(loop, application, connection.value(), options);
+
+  DefaultsStorage::configureShared(platform::UserDefaults::standard(),
+                                   options.identity.bundleVersion);
+  WindowsProvider::configureShared(parts->windowSystem, parts->trust, parts->bundles,
+                                   parts->scheduler);
+
+  AppDelegateContext context;
+  context.application = &application;
+  context.appSecret = options.appSecret;
+  ActionsContext& actions = context.actions;
+  actions.runningApplications = &parts->runningApplications;
+  actions.bundles = &parts->bundles;
+  actions.scheduler = &parts->scheduler;
+  actions.clock = &loop.clock();
+  actions.workspace = &parts->workspace;
+  actions.keyboard = &parts->keyboard;
+  actions.aliases = std::make_shared<const BundleIdAliases>(desktopAliases(parts->directories));
+  AddonManager::configureShared(actions.aliases);
+  actions.addons = AddonManager::shared();
+  actions.addonRestores = AddonManager::shared();
+  parts->delegate = std::make_shared<AppDelegate>(std::move(context));
+  application.setDelegate(parts->delegate);
+  return std::unique_ptr<Agent>(new Agent(std::move(parts)));
+}
+
+Agent::Agent(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+
+Agent::~Agent() {
+  parts_->application.setDelegate({});
+  parts_->delegate.reset();
+  WindowsProvider::setSharedForTesting();
+  DefaultsStorage::setSharedForTesting();
+}
+
+const std::shared_ptr<AppDelegate>& Agent::delegate() const {
+  return parts_->delegate;
+}
+
+void Agent::finishLaunching() {
+  if (parts_->launched) return;
+  parts_->application.finishLaunching();
+  parts_->launched = true;
+  openURLs(std::exchange(parts_->pendingURLs, {}));
+}
+
+void Agent::openURLs(std::vector<std::string> urls) {
+  if (urls.empty()) return;
+  if (!parts_->launched) {
+    parts_->pendingURLs.insert(parts_->pendingURLs.end(), urls.begin(), urls.end());
+    return;
+  }
+  parts_->application.openURLs(urls);
+}
+
+}  // namespace wendrix

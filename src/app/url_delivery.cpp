@@ -1,0 +1,351 @@
+#include "app/url_delivery.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+
+#include "base/private_files.h"
+#include "base/utf8.h"
+
+namespace wendrix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+base::Error deliveryError(std::int64_t code, std::string text) {
+  return base::Error(std::string(kURLDeliveryErrorDomain), code, std::move(text));
+}
+
+base::Error systemError(const std::string& what) {
+  return deliveryError(errno, what + ": " + std::strerror(errno));
+}
+
+std::optional<sockaddr_un> socketAddress(const std::filesystem::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string text = path.string();
+  if (text.empty() || text.size() >= sizeof(address.sun_path)) return std::nullopt;
+  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+  return address;
+}
+
+void closeQuietly(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+}  // namespace
+
+// --- messages -----------------------------------------------------------------
+
+base::Result<std::vector<std::string>> parseURLMessage(std::string_view message,
+                                                       const URLMessageLimits& limits) {
+  if (message.size() > limits.maxBytes) {
+    return deliveryError(1, "message longer than " + std::to_string(limits.maxBytes) + " bytes");
+  }
+  if (message.empty()) return std::vector<std::string>();
+  if (message.back() != '\n') {
+    return deliveryError(2, "message does not end with a line end");
+  }
+  if (!base::isValidUtf8(message)) return deliveryError(3, "message is not UTF-8");
+  std::vector<std::string> urls;
+  std::size_t start = 0;
+  while (start < message.size()) {
+    const std::size_t end = message.find('\n', start);
+    const std::string_view line = message.substr(start, end - start);
+    if (line.empty()) return deliveryError(4, "message holds an empty line");
+    for (char c : line) {
+      const auto u = static_cast<unsigned char>(c);
+      if (u < 0x20 || u == 0x7F) return deliveryError(5, "message holds control characters");
+    }
+    if (urls.size() == limits.maxURLs) {
+      return deliveryError(6,
+                           "message holds more than " + std::to_string(limits.maxURLs) + " URLs");
+    }
+    urls.emplace_back(line);
+    start = end + 1;
+  }
+  return urls;
+}
+
+base::Result<std::string> makeURLMessage(const std::vector<std::string>& urls,
+                                         const URLMessageLimits& limits) {
+  std::string message;
+  for (const std::string& url : urls) {
+    if (url.empty() || url.find('\n') != std::string::npos) {
+      return deliveryError(12, "a URL is empty or holds a line end");
+    }
+    message += url + "\n";
+  }
+  auto checked = parseURLMessage(message, limits);
+  if (!checked.ok()) return checked.error();
+  return message;
+}
+
+// --- paths and the instance lock ----------------------------------------------
+
+InstancePaths InstancePaths::in(const std::filesystem::path& folder) {
+  return InstancePaths{folder, folder / "agent.socket", folder / "agent.lock"};
+}
+
+InstancePaths InstancePaths::fromEnvironment(std::string_view bundleId) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/') return in(std::filesystem::path(runtime) / bundleId);
+  return in(std::filesystem::path("/tmp") /
+            (std::string(bundleId) + "-" + std::to_string(::geteuid())));
+}
+
+base::Status InstancePaths::preparePrivateFolder() const {
+  if (auto made = base::createPrivateDirectories(folder); !made.ok()) return made.error();
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) return systemError("cannot read " + folder.string());
+  if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
+    return deliveryError(7, folder.string() + " is not a folder of this user");
+  }
+  if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+    return systemError("cannot make " + folder.string() + " private");
+  }
+  return {};
+}
+
+base::Result<std::optional<InstanceLock>> InstanceLock::tryAcquire(
+    const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return systemError("cannot open " + path.string());
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK) return std::optional<InstanceLock>();
+    errno = error;
+    return systemError("cannot lock " + path.string());
+  }
+  return std::optional<InstanceLock>(InstanceLock(fd));
+}
+
+InstanceLock& InstanceLock::operator=(InstanceLock&& other) noexcept {
+  if (this != &other) {
+    closeQuietly(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+InstanceLock::~InstanceLock() {
+  closeQuietly(fd_);
+}
+
+// --- the client -----------------------------------------------------------------
+
+base::Result<bool> sendURLsToInstance(const std::filesystem::path& socket,
+                                      const std::vector<std::string>& urls,
+                                      std::chrono::milliseconds timeout,
+                                      const URLMessageLimits& limits) {
+  auto message = makeURLMessage(urls, limits);
+  if (!message.ok()) return message.error();
+  const auto address = socketAddress(socket);
+  if (!address) return deliveryError(8, "socket path too long: " + socket.string());
+
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return systemError("cannot make a socket");
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) != 0) {
+    if (errno == ENOENT || errno == ECONNREFUSED) return false;
+    return systemError("cannot connect to " + socket.string());
+  }
+
+  const auto deadline = Clock::now() + timeout;
+  auto waitFor = [&](short events) -> bool {
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return false;
+      pollfd p{fd, events, 0};
+      const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+      if (ready > 0) return true;
+      if (ready < 0 && errno != EINTR) return false;
+    }
+  };
+
+  std::string_view pending = *message;
+  while (!pending.empty()) {
+    if (!waitFor(POLLOUT)) return deliveryError(9, "the running instance did not take the URLs");
+    const ssize_t sent = ::send(fd, pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return systemError("cannot send the URLs");
+    }
+    pending.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  ::shutdown(fd, SHUT_WR);
+
+  std::string reply;
+  char buffer[256];
+  for (;;) {
+    if (!waitFor(POLLIN)) return deliveryError(9, "the running instance did not answer");
+    const ssize_t got = ::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
+    if (got < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return systemError("cannot read the answer");
+    }
+    if (got == 0) break;
+    reply.append(buffer, static_cast<std::size_t>(got));
+    if (reply.size() > 4096) break;
+  }
+  if (reply == "OK\n") return true;
+  if (reply.starts_with("ERR ")) {
+    return deliveryError(
+        10, "the running instance refused the URLs: " + reply.substr(4, reply.find('\n') - 4));
+  }
+  return deliveryError(11, "the running instance gave no answer");
+}
+
+// --- the server -----------------------------------------------------------------
+
+struct URLServer::Client {
+  std::string received;
+  dispatch::WatchHandle watch;
+  dispatch::TimerHandle deadline;
+};
+
+base::Result<std::unique_ptr<URLServer>> URLServer::listen(dispatch::MainLoop& loop,
+                                                           dispatch::Queue& timers,
+                                                           const std::filesystem::path& socket,
+                                                           Handler handler, std::ostream& log,
+                                                           URLMessageLimits limits) {
+  const auto address = socketAddress(socket);
+  if (!address) return deliveryError(8, "socket path too long: " + socket.string());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return systemError("cannot make a socket");
+  // The caller holds the instance lock: a file left here is a dead instance's.
+  ::unlink(socket.c_str());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) != 0 ||
+      ::chmod(socket.c_str(), 0600) != 0 || ::listen(fd, 16) != 0) {
+    auto error = systemError("cannot listen at " + socket.string());
+    ::close(fd);
+    return error;
+  }
+  return std::unique_ptr<URLServer>(
+      new URLServer(loop, timers, socket, fd, std::move(handler), log, limits));
+}
+
+URLServer::URLServer(dispatch::MainLoop& loop, dispatch::Queue& timers,
+                     std::filesystem::path socket, int fd, Handler handler, std::ostream& log,
+                     URLMessageLimits limits)
+    : loop_(loop),
+      timers_(timers),
+      socket_(std::move(socket)),
+      fd_(fd),
+      handler_(std::move(handler)),
+      log_(log),
+      limits_(limits),
+      self_(std::make_shared<URLServer*>(this)) {
+  watch_ = loop_.watch(fd_, dispatch::MainLoop::kReadable, [this](unsigned) { acceptClients(); });
+}
+
+URLServer::~URLServer() {
+  *self_ = nullptr;
+  watch_.cancel();
+  for (auto& [fd, client] : clients_) {
+    client->watch.cancel();
+    client->deadline.cancel();
+    ::close(fd);
+  }
+  ::close(fd_);
+  ::unlink(socket_.c_str());
+}
+
+void URLServer::acceptClients() {
+  for (;;) {
+    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        log_ << "wendrix: cannot accept a URL client: " << std::strerror(errno) << std::endl;
+      }
+      return;
+    }
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid()) {
+      log_ << "wendrix: refused a URL client of another user" << std::endl;
+      ::close(fd);
+      continue;
+    }
+    if (clients_.size() >= limits_.maxClients) {
+      log_ << "wendrix: refused a URL client: " << clients_.size() << " clients already"
+           << std::endl;
+      ::close(fd);
+      continue;
+    }
+    auto client = std::make_unique<Client>();
+    client->watch =
+        loop_.watch(fd, dispatch::MainLoop::kReadable, [this, fd](unsigned) { readFrom(fd); });
+    std::weak_ptr<URLServer*> weak = self_;
+    client->deadline = timers_.after(limits_.deadline, [weak, fd] {
+      auto self = weak.lock();
+      if (self && *self) (*self)->refuse(fd, "message did not end in time");
+    });
+    clients_[fd] = std::move(client);
+  }
+}
+
+void URLServer::readFrom(int fd) {
+  auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  Client& client = *it->second;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::recv(fd, buffer, sizeof(buffer), 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+      log_ << "wendrix: lost a URL client: " << std::strerror(errno) << std::endl;
+      finish(fd, {});
+      return;
+    }
+    if (got == 0) break;
+    client.received.append(buffer, static_cast<std::size_t>(got));
+    if (client.received.size() > limits_.maxBytes) {
+      refuse(fd, "message longer than " + std::to_string(limits_.maxBytes) + " bytes");
+      return;
+    }
+  }
+  auto urls = parseURLMessage(client.received, limits_);
+  if (!urls.ok()) {
+    refuse(fd, urls.error().description);
+    return;
+  }
+  finish(fd, "OK\n");
+  // An empty message only asks whether the instance is there.
+  if (!urls->empty()) handler_(std::move(urls.value()));
+}
+
+void URLServer::refuse(int fd, const std::string& reason) {
+  log_ << "wendrix: refused a URL message: " << reason << std::endl;
+  finish(fd, "ERR " + reason + "\n");
+}
+
+void URLServer::finish(int fd, std::string_view reply) {
+  auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  // One short answer fits the socket's buffer; a client that does not read
+  // it loses it.
+  if (!reply.empty()) (void)::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  it->second->watch.cancel();
+  it->second->deadline.cancel();
+  clients_.erase(it);
+  ::close(fd);
+}
+
+}  // namespace wendrix

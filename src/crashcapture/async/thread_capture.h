@@ -1,0 +1,30 @@
+#pragma once
+
+// The current thread, and the registers of the calling thread at the point of
+// a call, as a thread state the frame cursor can start from.
+// Crash path: async-signal-safe.
+
+#include "crashcapture/async/error.h"
+#include "crashcapture/async/thread_state.h"
+#include "crashcapture/platform/mach_types.h"
+
+namespace tlcrash {
+
+// The calling thread (its kernel thread id).
+tlcrash_thread_t tlcrash_async_thread_self() noexcept;
+
+using tlcrash_async_thread_state_current_callback =
+    tlcrash_error_t (*)(tlcrash_async_thread_state* state, void* context);
+
+// Captures the caller's general registers as they are at this call: the
+// instruction pointer is the return address into the caller, the frame
+// pointer the caller's, the stack pointer the address where this routine
+// saved that frame pointer (so the saved frame pointer and the return address
+// are the two words there); the other general registers, the flags and cs, fs
+// and gs as they are; the exception state zero. Calls `callback(state,
+// context)` while the capture's frame is still live and answers what the
+// callback answers. x86-64 only.
+extern "C" tlcrash_error_t tlcrash_async_thread_state_current(
+    tlcrash_async_thread_state_current_callback callback, void* context) noexcept;
+
+}  // namespace tlcrash

@@ -1,0 +1,124 @@
+// Start-up on the headless toolkit over the fake desktop.
+
+#include "app/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/url_handler.h"
+#include "engine/actions_fixture.h"
+#include "telemetry/sdk/daraveved.h"
+#include "toolkit/headless/driver.h"
+#include "toolkit/menu.h"
+#include "toolkit/status_item.h"
+
+namespace wendrix::testing {
+namespace {
+
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tlm::TLMDarAveved::resetForTesting();
+    DefaultsStorage::configureShared(defaults, "7");
+    WindowsProvider::configureShared(desktop.windowSystem(), desktop.trust(), desktop.bundles(),
+                                     scheduler);
+  }
+  void TearDown() override {
+    if (application) application->setDelegate({});
+    delegate.reset();
+    WindowsProvider::setSharedForTesting();
+    DefaultsStorage::setSharedForTesting();
+    tlm::TLMDarAveved::resetForTesting();
+  }
+
+  void start(std::map<std::string, std::string> bundleInfo,
+             std::map<std::string, std::string> images = {{"Menu Icon", "/icons/menu.png"}}) {
+    application.emplace(
+        queue, toolkit::Application::Options{std::move(bundleInfo), std::move(images), nullptr});
+    AppDelegateContext context;
+    context.application = &*application;
+    context.appSecret = "11111111-2222-3333-4444-555555555555";
+    context.actions.runningApplications = &desktop.runningApplications();
+    context.actions.bundles = &desktop.bundles();
+    context.actions.scheduler = &scheduler;
+    context.actions.clock = &queue.clock();
+    context.actions.makeUpdater = [] { return std::make_shared<platform::FakeUpdater>(); };
+    delegate = std::make_shared<AppDelegate>(std::move(context));
+    application->setDelegate(delegate);
+    queue.runUntilIdle();
+  }
+
+  tlm::ScopedRecordingAnalytics analytics;
+  dispatch::ManualQueue queue;
+  rx::QueueScheduler scheduler{queue};
+  winsys::fake::FakeDesktop desktop{queue};
+  std::shared_ptr<platform::MemoryUserDefaults> defaults =
+      std::make_shared<platform::MemoryUserDefaults>();
+  std::optional<toolkit::Application> application;
+  std::shared_ptr<AppDelegate> delegate;
+};
+
+TEST_F(AppDelegateTest, ConstructionPreparesTheStoreAndLaunchShowsTheStatusItem) {
+  start({{"CFBundleName", "Wendrix Dev"}});
+  // The first-run step ran on the shared store; the window system is warm.
+  EXPECT_EQ(DefaultsStorage::shared()->userSince().value(), 7);
+  EXPECT_EQ(desktop.initializations(), 1);
+  ASSERT_EQ(application->statusItems().size(), 1u);
+  const auto& item = delegate->statusItem();
+  EXPECT_FALSE(item->isVisible());
+  EXPECT_FALSE(tlm::TLMDarAveved::isConfigured());
+
+  application->finishLaunching();
+
+  EXPECT_TRUE(item->isVisible());
+  EXPECT_EQ(item->behavior(), toolkit::StatusItem::kTerminationOnRemoval);
+  EXPECT_EQ(item->toolTip(), "Wendrix Dev");
+  ASSERT_TRUE(item->image());
+  EXPECT_EQ(*item->image(), toolkit::Image::named("Menu Icon"));
+  EXPECT_EQ(tlm::TLMDarAveved::appSecret(), "11111111-2222-3333-4444-555555555555");
+  EXPECT_TRUE(analytics.events().empty());
+
+  // The status menu is bound; until the menus exist it quits.
+  toolkit::headless::Driver driver(*application);
+  ASSERT_TRUE(driver.clickStatusItem(*item));
+  ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Quit Wendrix"}));
+  EXPECT_TRUE(application->isTerminated());
+}
+
+TEST_F(AppDelegateTest, WithoutABundleNameOrIconTheDefaultsAndAnErrorEvent) {
+  start({}, {});
+  application->finishLaunching();
+  EXPECT_EQ(delegate->statusItem()->toolTip(), "Wendrix");
+  EXPECT_FALSE(delegate->statusItem()->image());
+  const auto events = analytics.events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].name, "Error");
+  ASSERT_EQ(events[0].properties.size(), 2u);
+  EXPECT_EQ(std::get<std::string>(events[0].properties[1].value), "appdelegate.buttonIcon_000");
+}
+
+TEST_F(AppDelegateTest, OpenedURLsGoToTheHandlerInOrder) {
+  start({{"CFBundleName", "Wendrix"}});
+  desktop.launch(winsys::fake::AppSetup::withId("org.example.Editor"),
+                 {winsys::fake::WindowSetup::titled("Notes")});
+  application->finishLaunching();
+  analytics.backend().clear();
+
+  application->openURLs({"wendrix:save?name=One", "wendrix:open", "wendrix:save?name=Two"});
+  queue.runUntilIdle();
+
+  std::vector<std::string> names;
+  for (const auto& layout : DefaultsStorage::shared()->loadLayouts())
+    names.push_back(layout.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"One", "Two"}));
+  std::vector<std::string> events;
+  for (const auto& event : analytics.events()) {
+    if (event.name != "Layout_Saved") events.push_back(event.name);
+  }
+  std::sort(events.begin(), events.end());
+  EXPECT_EQ(events, (std::vector<std::string>{"Error", "URL_Handled", "URL_Handled"}));
+}
+
+}  // namespace
+}  // namespace wendrix::testing

@@ -1,0 +1,345 @@
+// The agent as a user runs it: the real program on an X session, windows of
+// the fixture client, and wendrix: URLs given to later starts of the program.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/defaults/file_user_defaults.h"
+#include "storage/defaults_storage.h"
+#include "support/temp_dir.h"
+#include "x11_session/x_session.h"
+
+// Last: Xlib's macros (Status, Bool) would break the headers above.
+// clang-format off
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+// clang-format on
+
+namespace wendrix {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using x11test::FixtureClient;
+using x11test::XSession;
+
+class SessionEnvironment : public ::testing::Environment {
+ public:
+  void TearDown() override { XSession::shared().stop(); }
+};
+[[maybe_unused]] const auto* const registered =
+    ::testing::AddGlobalTestEnvironment(new SessionEnvironment);
+
+// Polls `done` until it holds or `timeout` passes.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+  const auto deadline = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// A started program; killed when destroyed unless it has ended.
+class Process {
+ public:
+  Process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const std::string& logFile) {
+    const pid_t parent = ::getpid();
+    pid_ = ::fork();
+    if (pid_ != 0) return;
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ::dup2(log, 1);
+    ::dup2(log, 2);
+    for (int fd = 3; fd < 1024; ++fd)
+      ::close(fd);
+    for (const auto& e : env)
+      ::putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> args;
+    for (const auto& a : argv)
+      args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ~Process() {
+    if (!status_ && pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // The exit status once the program has ended within `timeout`.
+  std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
+    eventually(
+        [&] {
+          int status = 0;
+          if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+          return status_.has_value();
+        },
+        timeout);
+    return status_;
+  }
+  bool running() { return !waitForExit(0ms); }
+  void terminate() { ::kill(pid_, SIGTERM); }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// What the test reads of the client's windows, through Xlib.
+struct Shown {
+  XRectangle frame{};
+  bool minimized = false;
+};
+
+class Desktop {
+ public:
+  explicit Desktop(const std::string& display) : display_(XOpenDisplay(display.c_str())) {}
+  ~Desktop() {
+    if (display_) XCloseDisplay(display_);
+  }
+  bool open() const { return display_ != nullptr; }
+
+  // The managed windows by their _WENDRIX_DOCUMENT.
+  std::map<std::string, Window> windowsByDocument() {
+    std::map<std::string, Window> out;
+    for (Window w : clientList()) {
+      if (auto doc = text(w, "_WENDRIX_DOCUMENT")) out[*doc] = w;
+    }
+    return out;
+  }
+
+  Shown shown(Window w) {
+    Shown s;
+    XWindowAttributes attributes{};
+    int x = 0, y = 0;
+    Window child = None;
+    if (XGetWindowAttributes(display_, w, &attributes)) {
+      XTranslateCoordinates(display_, w, DefaultRootWindow(display_), 0, 0, &x, &y, &child);
+      s.frame = {static_cast<short>(x), static_cast<short>(y),
+                 static_cast<unsigned short>(attributes.width),
+                 static_cast<unsigned short>(attributes.height)};
+    }
+    const Atom wmState = XInternAtom(display_, "WM_STATE", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display_, w, wmState, 0, 2, False, wmState, &type, &format, &count,
+                           &after, &data) == Success &&
+        data) {
+      if (format == 32 && count >= 1) {
+        s.minimized = reinterpret_cast<long*>(data)[0] == IconicState;
+      }
+      XFree(data);
+    }
+    return s;
+  }
+
+  void move(Window w, int x, int y) {
+    XMoveWindow(display_, w, x, y);
+    XFlush(display_);
+  }
+  void minimize(Window w) {
+    XIconifyWindow(display_, w, DefaultScreen(display_));
+    XFlush(display_);
+  }
+
+ private:
+  std::vector<Window> clientList() {
+    std::vector<Window> out;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display_, DefaultRootWindow(display_),
+                           XInternAtom(display_, "_NET_CLIENT_LIST", False), 0, 1024, False,
+                           XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+        data) {
+      if (format == 32) {
+        auto* windows = reinterpret_cast<unsigned long*>(data);
+        out.assign(windows, windows + count);
+      }
+      XFree(data);
+    }
+    return out;
+  }
+  std::optional<std::string> text(Window w, const char* property) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::optional<std::string> out;
+    if (XGetWindowProperty(display_, w, XInternAtom(display_, property, False), 0, 1024, False,
+                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
+        data) {
+      if (format == 8) out = std::string(reinterpret_cast<char*>(data), count);
+      XFree(data);
+    }
+    return out;
+  }
+
+  Display* display_;
+};
+
+bool sameFrame(const XRectangle& shown, const Rect& saved) {
+  return shown.x == saved.x && shown.y == saved.y && shown.width == saved.width &&
+         shown.height == saved.height;
+}
+
+std::string describe(const XRectangle& r) {
+  std::ostringstream out;
+  out << r.width << "x" << r.height << "+" << r.x << "+" << r.y;
+  return out.str();
+}
+
+class AgentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!XSession::shared().available()) {
+      GTEST_SKIP() << "No X session: " << XSession::shared().problem();
+    }
+    for (const char* dir : {"config", "runtime", "data"})
+      std::filesystem::create_directories(home.path() / dir);
+    ::chmod((home.path() / "runtime").c_str(), 0700);
+    env = {"DISPLAY=" + XSession::shared().display(),
+           "XDG_CONFIG_HOME=" + (home.path() / "config").string(),
+           "XDG_RUNTIME_DIR=" + (home.path() / "runtime").string(),
+           "XDG_DATA_HOME=" + (home.path() / "data").string(),
+           "XDG_CONFIG_DIRS=/nonexistent",
+           "XDG_CURRENT_DESKTOP=",
+           "QT_QPA_PLATFORM=xcb"};
+    // Under AddressSanitizer, system libraries of the Qt platform: libxkbcommon-x11
+    // hands strndup a buffer without a terminating NUL, which is allowed but
+    // fails the strict string checks.
+    // And D-Bus, which Qt's tray support starts, keeps a buffer to the end.
+    if (const char* asan = std::getenv("ASAN_OPTIONS")) {
+      env.push_back(std::string("ASAN_OPTIONS=") + asan + ":strict_string_checks=0");
+      const auto suppressions = home.path() / "lsan.supp";
+      std::ofstream(suppressions) << "leak:libdbus-1.so\n";
+      env.push_back("LSAN_OPTIONS=suppressions=" + suppressions.string());
+    }
+  }
+
+  void TearDown() override {
+    if (HasFailure()) {
+      std::ifstream log(logFile());
+      std::cerr << "Program output:\n" << log.rdbuf() << "\n";
+    }
+  }
+
+  std::string logFile() const { return (home.path() / "wendrix.log").string(); }
+
+  std::unique_ptr<Process> wendrix(const std::string& url) {
+    return std::make_unique<Process>(std::vector<std::string>{WENDRIX_PROGRAM, url}, env,
+                                     logFile());
+  }
+
+  // The layouts in the defaults file of the temporary config home.
+  std::vector<Layout> savedLayouts() {
+    auto defaults =
+        platform::FileUserDefaults::open(home.path() / "config" / "app.Wendrix" / "defaults.plist");
+    if (!defaults.ok()) return {};
+    return DefaultsStorage(defaults.value(), std::nullopt).loadLayouts();
+  }
+
+  support::TempDir home{"wendrix-agent"};
+  std::vector<std::string> env;
+};
+
+TEST_F(AgentTest, URLsSaveAndRestoreRealWindowsThroughOneRunningAgent) {
+  auto client = FixtureClient::start({"--gtk-id", "org.example.Fixture",  //
+                                      "--window", "Alpha", "--document", "alpha.txt", "--geometry",
+                                      "300x200+40+60",  //
+                                      "--window", "Beta", "--document", "beta.txt", "--geometry",
+                                      "320x220+420+300"});
+  ASSERT_TRUE(client);
+  Desktop desktop(XSession::shared().display());
+  ASSERT_TRUE(desktop.open());
+
+  // The first start becomes the agent and saves once it has started.
+  auto agent = wendrix("wendrix:save?name=Work");
+  std::vector<Layout> layouts;
+  ASSERT_TRUE(eventually([&] {
+    layouts = savedLayouts();
+    return layouts.size() == 1;
+  })) << "no layout was saved";
+  const Layout& work = layouts[0];
+  EXPECT_EQ(work.name, "Work");
+  ASSERT_EQ(work.apps.size(), 1u);
+  EXPECT_EQ(work.apps[0].bundleId, "org.example.Fixture");
+  std::map<std::string, Rect> saved;
+  for (const IWindow& w : work.apps[0].windows)
+    saved[w.doc.value_or("")] = w.rect;
+  ASSERT_EQ(saved.size(), 2u);
+
+  auto windows = desktop.windowsByDocument();
+  ASSERT_EQ(windows.size(), 2u);
+  for (const auto& [doc, w] : windows)
+    EXPECT_TRUE(sameFrame(desktop.shown(w).frame, saved[doc])) << doc;
+
+  // The user moves both windows and minimizes one.
+  desktop.move(windows["alpha.txt"], 500, 500);
+  desktop.move(windows["beta.txt"], 10, 20);
+  desktop.minimize(windows["beta.txt"]);
+  ASSERT_TRUE(eventually([&] {
+    return !sameFrame(desktop.shown(windows["alpha.txt"]).frame, saved["alpha.txt"]) &&
+           desktop.shown(windows["beta.txt"]).minimized;
+  }));
+
+  // A second start hands the URL to the agent and ends.
+  auto second = wendrix("wendrix:restore?name=Work");
+  const auto status = second->waitForExit(5s);
+  ASSERT_TRUE(status) << "the second start did not end";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  EXPECT_TRUE(agent->running());
+
+  const bool restored = eventually([&] {
+    for (const auto& [doc, w] : windows) {
+      const Shown s = desktop.shown(w);
+      if (s.minimized || !sameFrame(s.frame, saved[doc])) return false;
+    }
+    return true;
+  });
+  for (const auto& [doc, w] : windows) {
+    const Shown s = desktop.shown(w);
+    EXPECT_FALSE(s.minimized) << doc;
+    EXPECT_TRUE(sameFrame(s.frame, saved[doc]))
+        << doc << " at " << describe(s.frame) << ", saved at " << saved[doc].x << ","
+        << saved[doc].y;
+  }
+  EXPECT_TRUE(restored);
+
+  // Ended by the session, the agent removes its socket.
+  agent->terminate();
+  const auto ended = agent->waitForExit(5s);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0);
+  EXPECT_FALSE(std::filesystem::exists(home.path() / "runtime" / "app.Wendrix" / "agent.socket"));
+}
+
+}  // namespace
+}  // namespace wendrix

@@ -1,0 +1,85 @@
+#include "platform/paths/paths.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "support/scoped_environment.h"
+
+namespace platform::paths {
+namespace {
+
+namespace fs = std::filesystem;
+using support::ScopedEnvironment;
+
+struct HomeFolderCase {
+  const char* variable;
+  std::function<fs::path()> lookup;
+  fs::path underHome;
+};
+
+const HomeFolderCase kHomeFolders[] = {
+    {"XDG_CONFIG_HOME", configHome, ".config"},
+    {"XDG_DATA_HOME", dataHome, ".local/share"},
+    {"XDG_CACHE_HOME", cacheHome, ".cache"},
+};
+
+TEST(PathsTest, AnAbsoluteValueIsUsedAndARelativeOrMissingOneFallsBackToTheHomeFolder) {
+  ScopedEnvironment home({{"HOME", "/home/probe"}});
+  for (const auto& folder : kHomeFolders) {
+    SCOPED_TRACE(folder.variable);
+    ScopedEnvironment environment({{folder.variable, "/srv/elsewhere"}});
+    EXPECT_EQ(folder.lookup(), fs::path("/srv/elsewhere"));
+    environment.set(folder.variable, "relative/folder");
+    EXPECT_EQ(folder.lookup(), fs::path("/home/probe") / folder.underHome);
+    environment.set(folder.variable, "");
+    EXPECT_EQ(folder.lookup(), fs::path("/home/probe") / folder.underHome);
+    environment.set(folder.variable, std::nullopt);
+    EXPECT_EQ(folder.lookup(), fs::path("/home/probe") / folder.underHome);
+  }
+}
+
+TEST(PathsTest, ARelativeHomeGivesWayToThePasswordEntry) {
+  const passwd* entry = ::getpwuid(::getuid());
+  ASSERT_NE(entry, nullptr);
+  for (const char* home : {"relative/home", ""}) {
+    ScopedEnvironment environment({{"HOME", home}, {"XDG_CONFIG_HOME", std::nullopt}});
+    EXPECT_EQ(homeDirectory(), fs::path(entry->pw_dir));
+    EXPECT_EQ(configHome(), fs::path(entry->pw_dir) / ".config");
+  }
+}
+
+TEST(PathsTest, TheRuntimeFolderHasNoDefault) {
+  ScopedEnvironment environment({{"XDG_RUNTIME_DIR", "/run/user/1000"}});
+  EXPECT_EQ(runtimeDirectory(), fs::path("/run/user/1000"));
+  environment.set("XDG_RUNTIME_DIR", "run/user/1000");
+  EXPECT_EQ(runtimeDirectory(), std::nullopt);
+  environment.set("XDG_RUNTIME_DIR", std::nullopt);
+  EXPECT_EQ(runtimeDirectory(), std::nullopt);
+}
+
+TEST(PathsTest, DataDirectoriesKeepTheAbsoluteEntriesInOrderElseTheDefaults) {
+  const std::vector<fs::path> defaults{"/usr/local/share", "/usr/share"};
+  struct Case {
+    std::optional<std::string> value;
+    std::vector<fs::path> expected;
+  };
+  const Case cases[] = {
+      {"/opt/a:relative:/opt/b::", {"/opt/a", "/opt/b"}},
+      {"relative:other", defaults},
+      {"", defaults},
+      {std::nullopt, defaults},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value.value_or("(unset)"));
+    ScopedEnvironment environment({{"XDG_DATA_DIRS", c.value}});
+    EXPECT_EQ(dataDirectories(), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace platform::paths

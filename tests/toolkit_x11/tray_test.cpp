@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QSystemTrayIcon>
+#include <QWidget>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "dispatch/manual_queue.h"
+#include "toolkit/application.h"
+#include "toolkit/qt/qt_backend.h"
+#include "toolkit/status_item.h"
+#include "x11_session/x_session.h"
+
+extern char** environ;
+
+namespace toolkit::qt {
+namespace {
+
+// Processes Qt's events until `done` holds or `limit` passes.
+bool processUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > limit.count()) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  return true;
+}
+
+// A tray host on the session's display, ended with the test.
+struct Trayer {
+  pid_t pid = -1;
+  bool start() {
+    char* argv[] = {const_cast<char*>("trayer"), const_cast<char*>("--edge"),
+                    const_cast<char*>("top"), nullptr};
+    return ::posix_spawnp(&pid, "trayer", nullptr, nullptr, argv, environ) == 0;
+  }
+  ~Trayer() {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+  }
+};
+
+TEST(QtTrayTest, FallbackWindowUntilATrayAppears) {
+  auto& session = x11test::XSession::shared();
+  if (!session.available()) {
+    if (std::getenv("CI")) FAIL() << session.problem();
+    GTEST_SKIP() << session.problem();
+  }
+  ::setenv("DISPLAY", session.display().c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  int argc = 1;
+  char name[] = "test_toolkit_x11";
+  char* argv[] = {name, nullptr};
+  QApplication qtApp(argc, argv);
+
+  dispatch::ManualQueue queue;
+  Application app(queue, {{}, {{"Menu Icon", WENDRIX_MENU_ICON}}, nullptr});
+  QtBackend backend(app);
+  auto item = app.makeStatusItem();
+  item->setImage(app.imageNamed("Menu Icon"));
+  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+  QWidget* fallback = backend.statusFallbackWidget(*item);
+  ASSERT_NE(fallback, nullptr);
+  EXPECT_TRUE(processUntil([&] { return fallback->isVisible(); }, std::chrono::seconds(5)));
+
+  Trayer trayer;
+  ASSERT_TRUE(trayer.start());
+  EXPECT_TRUE(processUntil([&] { return backend.statusFallbackWidget(*item) == nullptr; },
+                           std::chrono::seconds(10)));
+  EXPECT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+}  // namespace
+}  // namespace toolkit::qt
