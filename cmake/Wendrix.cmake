@@ -93,11 +93,12 @@ function(wendrix_library name)
   endif()
 endfunction()
 
-# wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...])
+# wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...] [ENVIRONMENT_MODIFICATION <op>])
 # A GoogleTest program `test_<name>` from every .cpp below the calling folder,
-# registered with CTest test by test.
+# registered with CTest test by test. ENVIRONMENT_MODIFICATION is one change of
+# the tests' environment in the form of CTest's property of that name.
 function(wendrix_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION" "DEPS;LABELS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   wendrix_drop_nested(${CMAKE_CURRENT_SOURCE_DIR} srcs)
@@ -116,6 +117,9 @@ function(wendrix_test name)
   set(props "")
   if(ARG_LABELS)
     set(props LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_ENVIRONMENT_MODIFICATION)
+    list(APPEND props ENVIRONMENT_MODIFICATION "${ARG_ENVIRONMENT_MODIFICATION}")
   endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ${props} ENVIRONMENT "TZ=UTC")
