@@ -44,6 +44,19 @@ function(wendrix_warnings target)
   endif()
 endfunction()
 
+# Drops from `srcs_var` (paths relative to `dir`) the files of subfolders that
+# have a CMakeLists.txt of their own: those are libraries or test programs of
+# their own (such as src/app/menus/ below src/app/).
+function(wendrix_drop_nested dir srcs_var)
+  file(GLOB_RECURSE lists RELATIVE ${dir} ${dir}/*/CMakeLists.txt)
+  set(srcs ${${srcs_var}})
+  foreach(list ${lists})
+    get_filename_component(sub ${list} DIRECTORY)
+    list(FILTER srcs EXCLUDE REGEX "^${sub}/")
+  endforeach()
+  set(${srcs_var} ${srcs} PARENT_SCOPE)
+endfunction()
+
 # wendrix_library(<name> [FOLDER <subfolder>] [EXCLUDE <files>...] [DEPS <targets>...])
 # A static library `wendrix_<name>` from every .cpp below the calling folder, or
 # below its FOLDER (a header-only folder becomes an INTERFACE library). Includes
@@ -62,6 +75,7 @@ function(wendrix_library name)
   if(NOT ARG_FOLDER)
     list(FILTER srcs EXCLUDE REGEX "^(linux|fake|x11|qt|headless)/")
   endif()
+  wendrix_drop_nested(${dir} srcs)
   if(ARG_EXCLUDE)
     list(REMOVE_ITEM srcs ${ARG_EXCLUDE})
   endif()
@@ -79,12 +93,16 @@ function(wendrix_library name)
   endif()
 endfunction()
 
-# wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...])
+# wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...] [ENVIRONMENT_MODIFICATION <op>])
 # A GoogleTest program `test_<name>` from every .cpp below the calling folder,
-# registered with CTest test by test.
+# registered with CTest test by test. ENVIRONMENT_MODIFICATION is one change of
+# the tests' environment in the form of CTest's property of that name.
 function(wendrix_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION" "DEPS;LABELS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  wendrix_drop_nested(${CMAKE_CURRENT_SOURCE_DIR} srcs)
+  list(TRANSFORM srcs PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
   if(NOT srcs)
     return()  # a folder whose tests are not written yet
   endif()
@@ -99,6 +117,9 @@ function(wendrix_test name)
   set(props "")
   if(ARG_LABELS)
     set(props LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_ENVIRONMENT_MODIFICATION)
+    list(APPEND props ENVIRONMENT_MODIFICATION "${ARG_ENVIRONMENT_MODIFICATION}")
   endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ${props} ENVIRONMENT "TZ=UTC")

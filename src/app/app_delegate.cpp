@@ -4,6 +4,7 @@
 
 #include "analytics/track.h"
 #include "analytics/vocabulary.h"
+#include "app/menus/main_menu_provider.h"
 #include "app/url_handler.h"
 #include "engine/windows_provider.h"
 #include "storage/defaults_storage.h"
@@ -36,9 +37,20 @@ AppDelegate::AppDelegate(AppDelegateContext context)
   ActionsContext actionsContext = std::move(context.actions);
   actionsContext.windowsProvider = windowsProvider_;
   actionsContext.storage = storage_;
+  MenuContext menuContext;
+  menuContext.windowsProvider = windowsProvider_;
+  menuContext.storage = storage_;
+  menuContext.application = &application_;
+  menuContext.trust = context.trust;
+  menuContext.bundles = actionsContext.bundles;
+  menuContext.clock = actionsContext.clock;
+  menuContext.defaultLayoutName = actionsContext.defaultLayoutName;
   actions_ = Actions::make(std::move(actionsContext));
 
   urlHandler_ = std::make_shared<URLHandler>(actions_, storage_);
+
+  menuContext.actions = actions_;
+  menuProvider_ = MainMenuProvider::make(std::move(menuContext));
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -77,14 +89,9 @@ void AppDelegate::applicationOpenURLs(const std::vector<std::string>& urls) {
   urlHandler_->handleURLs(urls);
 }
 
-// The one place the status menu is bound to the status item. Until the main
-// menu provider exists, a menu that only quits.
+// The one place the status menu is bound to the status item.
 rx::Observable<std::shared_ptr<toolkit::Menu>> AppDelegate::mainMenuStream() {
-  auto menu = std::make_shared<toolkit::Menu>();
-  toolkit::Application* application = &application_;
-  menu->addItem(toolkit::MenuItem::make(
-      "Quit Wendrix", [application](toolkit::MenuItem&) { application->terminate(); }, "q"));
-  return rx::Observable<std::shared_ptr<toolkit::Menu>>::just(std::move(menu));
+  return menuProvider_->mainMenuStream();
 }
 
 }  // namespace wendrix

@@ -22,8 +22,13 @@ class StatusItem;
 namespace wendrix {
 
 class DefaultsStorage;
+class MainMenuProvider;
 class URLHandler;
 class WindowsProvider;
+
+namespace winsys {
+class AccessibilityTrust;
+}  // namespace winsys
 
 struct AppDelegateContext {
   // Must outlive the delegate.
@@ -31,6 +36,9 @@ struct AppDelegateContext {
   // What `Actions` works with besides the windows provider and the storage,
   // which the delegate takes from their shared instances.
   ActionsContext actions;
+  // Asked, with the system's prompt, from the status menu; must outlive the
+  // delegate.
+  winsys::AccessibilityTrust* trust = nullptr;
   // The telemetry SDK's application secret.
   std::string appSecret;
 };
@@ -45,7 +53,7 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
 
   // Builds, in this order: the status item; the shared storage, with its
   // first-run step; the shared windows provider, warmed up; the actions; the
-  // URL handler.
+  // URL handler; the main menu provider, which builds the first menu.
   explicit AppDelegate(AppDelegateContext context);
   ~AppDelegate() override;
   AppDelegate(const AppDelegate&) = delete;
@@ -60,6 +68,7 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
   const std::shared_ptr<toolkit::StatusItem>& statusItem() const { return statusItem_; }
   const std::shared_ptr<Actions>& actions() const { return actions_; }
   const std::shared_ptr<URLHandler>& urlHandler() const { return urlHandler_; }
+  const std::shared_ptr<MainMenuProvider>& menuProvider() const { return menuProvider_; }
 
  private:
   // The status menu, a new value for each change.
@@ -72,6 +81,7 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<Actions> actions_;
   std::shared_ptr<URLHandler> urlHandler_;
+  std::shared_ptr<MainMenuProvider> menuProvider_;
   rx::DisposeBag disposeBag_;
 };
 

@@ -206,6 +206,11 @@ class Actions final : public CustomizationWindowDelegate,
       const std::optional<Layout>& layout);
   // The open window's controller, or a new one.
   std::shared_ptr<CustomizationWindowController> customizationWindowController();
+  // The controller of the customization window while one is open, else null;
+  // makes none.
+  const std::shared_ptr<CustomizationWindowController>& openEditLayoutWindowController() const {
+    return openEditLayoutWindowController_;
+  }
   // The customization window is closing: the next opening makes a new one.
   void windowWillClose() override;
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/menus/main_menu_provider.h"
 #include "app/url_handler.h"
 #include "engine/actions_fixture.h"
 #include "telemetry/sdk/daraveved.h"
@@ -39,6 +40,7 @@ class AppDelegateTest : public ::testing::Test {
     AppDelegateContext context;
     context.application = &*application;
     context.appSecret = "11111111-2222-3333-4444-555555555555";
+    context.trust = &desktop.trust();
     context.actions.runningApplications = &desktop.runningApplications();
     context.actions.bundles = &desktop.bundles();
     context.actions.scheduler = &scheduler;
@@ -79,11 +81,35 @@ TEST_F(AppDelegateTest, ConstructionPreparesTheStoreAndLaunchShowsTheStatusItem)
   EXPECT_EQ(tlm::TLMDarAveved::appSecret(), "11111111-2222-3333-4444-555555555555");
   EXPECT_TRUE(analytics.events().empty());
 
-  // The status menu is bound; until the menus exist it quits.
+  // The status menu is the provider's, bound at launch; it tells its
+  // delegate when it opens and quits from its last item.
+  EXPECT_EQ(item->menu(), delegate->menuProvider()->mainMenu());
   toolkit::headless::Driver driver(*application);
   ASSERT_TRUE(driver.clickStatusItem(*item));
-  ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Quit Wendrix"}));
+  ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Quit"}));
+  EXPECT_TRUE(delegate->menuProvider()->mainMenuDelegate()->lastOpen().has_value());
   EXPECT_TRUE(application->isTerminated());
+}
+
+TEST_F(AppDelegateTest, TheStatusMenuListsTheSavedLayoutsAndRestoresThem) {
+  start({{"CFBundleName", "Wendrix"}});
+  auto editor = desktop.launch(
+      winsys::fake::AppSetup::withId("org.example.Editor"),
+      {winsys::fake::WindowSetup::titled("Notes").withFrame(winsys::Rect{40, 60, 800, 600})});
+  application->finishLaunching();
+  application->openURLs({"wendrix:save?name=Work"});
+  queue.runUntilIdle();
+  desktop.moveWindow(editor->windows().at(0), winsys::Rect{500, 500, 300, 200});
+
+  // The menu shown by a click is the latest one: it lists the layout saved
+  // after launch.
+  const auto& item = delegate->statusItem();
+  toolkit::headless::Driver driver(*application);
+  ASSERT_TRUE(driver.clickStatusItem(*item));
+  EXPECT_NE(item->menu()->dump().find("Work >"), std::string::npos) << item->menu()->dump();
+  ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Work", "Restore layout"}));
+  queue.advance(std::chrono::seconds(5));
+  EXPECT_EQ(editor->windows().at(0)->frame(), (winsys::Rect{40, 60, 800, 600}));
 }
 
 TEST_F(AppDelegateTest, WithoutABundleNameOrIconTheDefaultsAndAnErrorEvent) {
@@ -114,7 +140,10 @@ TEST_F(AppDelegateTest, OpenedURLsGoToTheHandlerInOrder) {
   EXPECT_EQ(names, (std::vector<std::string>{"One", "Two"}));
   std::vector<std::string> events;
   for (const auto& event : analytics.events()) {
-    if (event.name != "Layout_Saved") events.push_back(event.name);
+    // Saving also rebuilds the status menu, whose new hide items are marked new.
+    if (event.name != "Layout_Saved" && event.name != "NewFeatureHighlight") {
+      events.push_back(event.name);
+    }
   }
   std::sort(events.begin(), events.end());
   EXPECT_EQ(events, (std::vector<std::string>{"Error", "URL_Handled", "URL_Handled"}));

@@ -20,6 +20,13 @@
 
 extern char** environ;
 
+// D-Bus, which Qt's tray support starts, keeps a buffer to the end.
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libdbus-1.so\n";
+}
+#endif
+
 namespace toolkit::qt {
 namespace {
 

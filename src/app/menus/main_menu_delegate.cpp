@@ -1,0 +1,52 @@
+#include "app/menus/main_menu_delegate.h"
+
+#include <chrono>
+#include <utility>
+
+#include "analytics/vocabulary.h"
+#include "engine/actions.h"
+#include "engine/windows_provider.h"
+#include "platform/window_level/window_level.h"
+#include "telemetry/analytics/analytics.h"
+
+namespace wendrix {
+
+namespace {
+
+double secondsBetween(dispatch::WallTime from, dispatch::WallTime to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+}  // namespace
+
+MainMenuDelegate::MainMenuDelegate(std::shared_ptr<Actions> actions, const dispatch::Clock& clock)
+    : actions_(std::move(actions)), clock_(clock) {}
+
+void MainMenuDelegate::menuWillOpen(toolkit::Menu&) {
+  const dispatch::WallTime now = clock_.now();
+  tlm::TLMEventProperties properties;
+  if (lastClosed_) properties.setDouble(keys::kTimeClosedInSec, secondsBetween(*lastClosed_, now));
+  tlm::TLMAnalytics::trackEvent(events::kMenuOpen, properties);
+
+  // A customization window pinned above other windows goes back among them.
+  if (const auto& controller = actions_->openEditLayoutWindowController()) {
+    if (auto* owner = dynamic_cast<platform::WindowOwner*>(controller.get())) {
+      if (platform::LevelWindow* window = owner->window()) {
+        window->setLevel(platform::kStatusWindowLevel);
+        window->setLevel(platform::kNormalWindowLevel);
+      }
+    }
+  }
+  lastOpen_ = now;
+  actions_->windowsProvider()->warmUp();
+}
+
+void MainMenuDelegate::menuDidClose(toolkit::Menu&) {
+  const dispatch::WallTime now = clock_.now();
+  tlm::TLMEventProperties properties;
+  if (lastOpen_) properties.setDouble(keys::kTimeOpenInSec, secondsBetween(*lastOpen_, now));
+  tlm::TLMAnalytics::trackEvent(events::kMenuClose, properties);
+  lastClosed_ = now;
+}
+
+}  // namespace wendrix

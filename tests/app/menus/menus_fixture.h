@@ -1,0 +1,214 @@
+#pragma once
+
+// The status menus over the real actions on a fake desktop, on virtual time:
+// an in-memory store, a headless application with its driver, a fake
+// customization window with a window whose level is recorded, and recorded
+// usage events.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "app/menus/main_menu_provider.h"
+#include "app/menus/menu_context.h"
+#include "dispatch/manual_queue.h"
+#include "engine/actions.h"
+#include "engine/customization_window.h"
+#include "engine/windows_provider.h"
+#include "model/layout.h"
+#include "platform/defaults/memory_user_defaults.h"
+#include "platform/updater/fake/fake_updater.h"
+#include "platform/window_level/window_level.h"
+#include "rx/scheduler.h"
+#include "storage/defaults_storage.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
+#include "toolkit/application.h"
+#include "toolkit/headless/driver.h"
+#include "toolkit/menu.h"
+#include "toolkit/status_item.h"
+#include "winsys/fake/fake_desktop.h"
+
+namespace wendrix::testing {
+
+using namespace std::chrono_literals;
+
+// The customization window's controller, with a window whose levels are
+// recorded.
+class FakeCustomizationWindow final : public CustomizationWindowController,
+                                      public platform::WindowOwner,
+                                      public platform::LevelWindow {
+ public:
+  void select(const NavigationSelection& selection) override {
+    if (selection.isNone()) {
+      selections.push_back("none");
+    } else if (const Layout* layout = selection.layout()) {
+      selections.push_back("layout " + layout->name);
+    } else {
+      selections.push_back(*selection.navigation() == NavigationOption::About ? "About"
+                                                                              : "Preferences");
+    }
+  }
+  bool isWindowVisible() const override { return visible; }
+  void showWindow() override { visible = true; }
+  void setWindowDelegate(std::weak_ptr<CustomizationWindowDelegate>) override {}
+  void makeKeyAndOrderFront() override {}
+  platform::LevelWindow* window() override { return visible ? this : nullptr; }
+  void setLevel(int level) override { levels.push_back(level); }
+
+  std::vector<std::string> selections;
+  std::vector<int> levels;
+  bool visible = false;
+};
+
+class FakeCustomizationWindows final : public CustomizationWindowFactory {
+ public:
+  std::shared_ptr<CustomizationWindowController> makeController() override {
+    made.push_back(std::make_shared<FakeCustomizationWindow>());
+    return made.back();
+  }
+  std::vector<std::shared_ptr<FakeCustomizationWindow>> made;
+};
+
+inline IApp app(std::string bundleId, std::vector<IWindow> windows = {}) {
+  IApp a;
+  a.bundleId = std::move(bundleId);
+  a.windows = std::move(windows);
+  return a;
+}
+
+inline Layout layout(std::string name, std::vector<IApp> apps = {},
+                     std::optional<bool> alwaysCloseOtherApps = std::nullopt) {
+  return Layout{std::move(name), std::move(apps), alwaysCloseOtherApps};
+}
+
+// The default layout name: the seconds of the clock, so a test sees when it
+// was taken.
+inline std::string nameAt(dispatch::WallTime time) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch());
+  return "Layout at " + std::to_string(seconds.count());
+}
+
+class MenusTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    menuSubscription.dispose();
+    provider.reset();
+  }
+
+  MenuContext context() {
+    MenuContext c;
+    c.windowsProvider = windowsProvider;
+    c.actions = actions;
+    c.storage = storage;
+    c.application = &application;
+    c.trust = &desktop.trust();
+    c.bundles = &desktop.bundles();
+    c.clock = &queue.clock();
+    c.defaultLayoutName = nameAt;
+    return c;
+  }
+
+  std::shared_ptr<Actions> makeActions() {
+    ActionsContext c;
+    c.windowsProvider = windowsProvider;
+    c.storage = storage;
+    c.runningApplications = &desktop.runningApplications();
+    c.bundles = &desktop.bundles();
+    c.scheduler = &scheduler;
+    c.clock = &queue.clock();
+    c.workspace = &desktop.workspace();
+    c.keyboard = &desktop.keyboard();
+    c.customizationWindows = windows;
+    c.makeUpdater = [this] { return updater; };
+    c.defaultLayoutName = nameAt;
+    return Actions::make(c);
+  }
+
+  // Makes the provider and binds its menu stream to the status item, as the
+  // agent does; counts the menus it emitted.
+  void start() {
+    actions = makeActions();
+    provider = MainMenuProvider::make(context());
+    menuSubscription = provider->mainMenuStream().subscribe([this](const auto& menu) {
+      ++menusEmitted;
+      statusItem->setMenu(menu);
+    });
+    queue.runUntilIdle();
+  }
+
+  std::string menuDump() const { return provider->mainMenu()->dump(); }
+
+  // Opens the status menu and chooses the item at `titles`.
+  bool choose(const std::vector<std::string>& titles) {
+    if (!driver.clickStatusItem(*statusItem)) return false;
+    return driver.chooseMenuItem(*statusItem->menu(), titles);
+  }
+
+  std::vector<std::string> layoutNames() {
+    std::vector<std::string> names;
+    for (const auto& l : storage->loadLayouts())
+      names.push_back(l.name);
+    return names;
+  }
+
+  std::vector<tlm::TLMRecordedEvent> eventsNamed(std::string_view name) const {
+    std::vector<tlm::TLMRecordedEvent> out;
+    for (auto& event : analytics.events())
+      if (event.name == name) out.push_back(event);
+    return out;
+  }
+
+  // The "ButtonName" of every "Button_Click" so far.
+  std::vector<std::string> buttonClicks() const {
+    std::vector<std::string> out;
+    for (const auto& event : eventsNamed("Button_Click")) {
+      out.push_back(property<std::string>(event, "ButtonName").value_or("?") + "/" +
+                    property<std::string>(event, "ButtonSource").value_or("?"));
+    }
+    return out;
+  }
+
+  // The "ErrorLocation" of every "Error" so far.
+  std::vector<std::string> errorLocations() const {
+    std::vector<std::string> out;
+    for (const auto& event : eventsNamed("Error"))
+      out.push_back(property<std::string>(event, "ErrorLocation").value_or("-"));
+    return out;
+  }
+
+  template <class V>
+  static std::optional<V> property(const tlm::TLMRecordedEvent& event, std::string_view key) {
+    for (const auto& p : event.properties) {
+      if (p.name != key) continue;
+      if (const V* v = std::get_if<V>(&p.value)) return *v;
+    }
+    return std::nullopt;
+  }
+
+  tlm::ScopedRecordingAnalytics analytics;
+  dispatch::ManualQueue queue;
+  rx::QueueScheduler scheduler{queue};
+  winsys::fake::FakeDesktop desktop{queue};
+  std::shared_ptr<platform::MemoryUserDefaults> defaults =
+      std::make_shared<platform::MemoryUserDefaults>();
+  std::shared_ptr<DefaultsStorage> storage = std::make_shared<DefaultsStorage>(defaults, "1");
+  std::shared_ptr<WindowsProvider> windowsProvider = std::make_shared<WindowsProvider>(
+      desktop.windowSystem(), desktop.trust(), desktop.bundles(), scheduler);
+  std::shared_ptr<FakeCustomizationWindows> windows = std::make_shared<FakeCustomizationWindows>();
+  std::shared_ptr<platform::FakeUpdater> updater = std::make_shared<platform::FakeUpdater>();
+  toolkit::Application application{queue, {}};
+  toolkit::headless::Driver driver{application};
+  std::shared_ptr<toolkit::StatusItem> statusItem = application.makeStatusItem();
+  std::shared_ptr<Actions> actions;
+  std::shared_ptr<MainMenuProvider> provider;
+  rx::Disposable menuSubscription;
+  int menusEmitted = 0;
+};
+
+}  // namespace wendrix::testing
