@@ -20,9 +20,9 @@
 
 #include "app/build_info.h"
 #include "app/composition.h"
-#include "platform/bundle/app_identity.h"
 #include "app/url_delivery.h"
 #include "dispatch/main_loop.h"
+#include "platform/bundle/app_identity.h"
 #include "toolkit/application.h"
 #include "toolkit/qt/qt_backend.h"
 #include "toolkit/qt/qt_loop_host.h"
