@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "analytics/track.h"
+#include "engine/actions.h"
 #include "platform/window_level/window_level.h"
 #include "rx/rx.h"
 #include "toolkit/application.h"
@@ -153,7 +154,13 @@ void CustomizationWindowController::windowWillClose() {
 
 std::shared_ptr<wendrix::CustomizationWindowController> CustomizationWindows::makeController() {
   if (!context_.application) return nullptr;
-  return ui::CustomizationWindowController::make(context_);
+  CustomizationContext context = context_;
+  // Without their own, the window works with the actions' store and windows.
+  if (auto actions = context.actions.lock()) {
+    if (!context.storage) context.storage = actions->storage();
+    if (!context.windowsProvider) context.windowsProvider = actions->windowsProvider();
+  }
+  return ui::CustomizationWindowController::make(std::move(context));
 }
 
 }  // namespace wendrix

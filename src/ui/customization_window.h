@@ -99,7 +99,8 @@ class CustomizationWindowController final
 }  // namespace ui
 
 // Makes the customization window for the actions. The actions are made
-// after the factory they are given, so they are handed over once made.
+// after the factory they are given, so they are handed over once made; a
+// context without store or windows provider takes the actions' ones.
 class CustomizationWindows final : public CustomizationWindowFactory {
  public:
   explicit CustomizationWindows(CustomizationContext context) : context_(std::move(context)) {}
