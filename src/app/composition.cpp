@@ -12,12 +12,14 @@
 #include "platform/bundle/linux/launch_registry.h"
 #include "platform/bundle/linux/mime_apps.h"
 #include "platform/defaults/user_defaults.h"
+#include "platform/icons/linux/desktop_icon_provider.h"
 #include "platform/keyboard/linux/x11_keyboard.h"
 #include "platform/running_apps/linux/x11_running_applications.h"
 #include "platform/workspace/linux/desktop_workspace.h"
 #include "platform/xconn/connection.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
+#include "ui/customization_window.h"
 #include "x11/x11_accessibility_trust.h"
 #include "x11/x11_window_system.h"
 
@@ -61,6 +63,8 @@ struct Agent::Parts {
   platform::DesktopWorkspace workspace;
   platform::X11Keyboard keyboard;
   platform::X11RunningApplications runningApplications;
+  platform::DesktopIconProvider icons = platform::DesktopIconProvider::fromEnvironment();
+  std::shared_ptr<CustomizationWindows> customizationWindows;
   std::shared_ptr<AppDelegate> delegate;
   bool launched = false;
   std::vector<std::string> pendingURLs;
@@ -97,7 +101,15 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   AddonManager::configureShared(actions.aliases);
   actions.addons = AddonManager::shared();
   actions.addonRestores = AddonManager::shared();
+  CustomizationContext windowContext;
+  windowContext.application = &application;
+  windowContext.bundles = &parts->bundles;
+  windowContext.icons = &parts->icons;
+  windowContext.addons = AddonManager::shared();
+  parts->customizationWindows = std::make_shared<CustomizationWindows>(std::move(windowContext));
+  actions.customizationWindows = parts->customizationWindows;
   parts->delegate = std::make_shared<AppDelegate>(std::move(context));
+  parts->customizationWindows->setActions(parts->delegate->actions());
   application.setDelegate(parts->delegate);
   return std::unique_ptr<Agent>(new Agent(std::move(parts)));
 }

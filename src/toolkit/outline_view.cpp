@@ -98,8 +98,9 @@ void OutlineView::selectRowIndexes(const std::set<std::size_t>& rows, bool exten
 
 void OutlineView::changeSelection(std::set<std::size_t> rows, bool byUser) {
   auto delegate = delegate_.lock();
-  if (byUser && delegate) delegate->selectionIsChanging(*this);
   selected_ = std::move(rows);
+  // The delegate reads the new selection, as it does while the user drags.
+  if (byUser && delegate) delegate->selectionIsChanging(*this);
   changed.emit();
   if (delegate) delegate->selectionDidChange(*this);
 }

@@ -44,7 +44,8 @@ class OutlineViewDelegate {
   }
   // Asked before the user selects a row.
   virtual bool shouldSelectItem(OutlineView& /*view*/, const OutlineItem& /*item*/) { return true; }
-  // User only: the user is changing the selection (sent before it changes).
+  // User only: the user is changing the selection (the new selection is
+  // already in place; `selectionDidChange` follows).
   virtual void selectionIsChanging(OutlineView& /*view*/) {}
   // The selection changed, by the user or the program.
   virtual void selectionDidChange(OutlineView& /*view*/) {}

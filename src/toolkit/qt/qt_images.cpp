@@ -1,5 +1,7 @@
 #include "toolkit/qt/qt_images.h"
 
+#include <QImage>
+
 namespace toolkit::qt {
 
 QIcon iconFor(const Application& application, const Image& image) {
@@ -12,6 +14,13 @@ QIcon iconFor(const Application& application, const Image& image) {
       return QIcon::fromTheme(QString::fromStdString(image.name));
     case Image::Kind::file:
       return QIcon(QString::fromStdString(image.name));
+    case Image::Kind::pixels: {
+      if (!image.bitmap || image.bitmap->empty()) return {};
+      const auto& pixels = *image.bitmap;
+      QImage copy(reinterpret_cast<const uchar*>(pixels.data()), pixels.width(), pixels.height(),
+                  pixels.strideBytes(), QImage::Format_ARGB32_Premultiplied);
+      return QIcon(QPixmap::fromImage(copy.copy()));
+    }
   }
   return {};
 }
