@@ -2,10 +2,12 @@
 
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include "addons/addon_manager.h"
 #include "app/app_delegate.h"
+#include "app/telemetry_wiring.h"
 #include "engine/windows_provider.h"
 #include "model/bundle_aliases.h"
 #include "platform/bundle/linux/desktop_bundle_id_resolver.h"
@@ -62,6 +64,7 @@ struct Agent::Parts {
   platform::X11Keyboard keyboard;
   platform::X11RunningApplications runningApplications;
   std::shared_ptr<AppDelegate> delegate;
+  std::optional<TelemetryForwarderHooks> telemetryHooks;
   bool launched = false;
   std::vector<std::string> pendingURLs;
 };
@@ -96,14 +99,17 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   AddonManager::configureShared(actions.aliases);
   actions.addons = AddonManager::shared();
   actions.addonRestores = AddonManager::shared();
+  configureTelemetry(options.logUrl);
   parts->delegate = std::make_shared<AppDelegate>(std::move(context));
   application.setDelegate(parts->delegate);
+  parts->telemetryHooks.emplace(application);
   return std::unique_ptr<Agent>(new Agent(std::move(parts)));
 }
 
 Agent::Agent(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
 
 Agent::~Agent() {
+  parts_->telemetryHooks.reset();
   parts_->application.setDelegate({});
   parts_->delegate.reset();
   WindowsProvider::setSharedForTesting();

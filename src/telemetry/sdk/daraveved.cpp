@@ -9,8 +9,8 @@
 #include "base/shared_slot.h"
 #include "telemetry/context/device_tracker.h"
 #include "telemetry/context/user_id_context.h"
-#include "telemetry/sdk/app_delegate_forwarder.h"
 #include "telemetry/schema/string_formatting.h"
+#include "telemetry/sdk/app_delegate_forwarder.h"
 #include "telemetry/sdk/daraveved_instance.h"
 #include "telemetry/util/utility.h"
 
@@ -69,9 +69,9 @@ void TLMDarAveved::startService(const TLMServiceClass& service) {
 }
 
 void TLMDarAveved::configureWithAppSecret(std::string_view secretString) {
-  sharedInstance()->configure(TLMUtility_StringFormatting::appSecretFrom(secretString),
-                              TLMUtility_StringFormatting::transmissionTargetTokenFrom(secretString),
-                              true);
+  sharedInstance()->configure(
+      TLMUtility_StringFormatting::appSecretFrom(secretString),
+      TLMUtility_StringFormatting::transmissionTargetTokenFrom(secretString), true);
 }
 
 void TLMDarAveved::configure() {

@@ -143,9 +143,9 @@ void TLMDarAvevedInstance::initializeChannelGroup() {
   if (!channelGroup_) {
     auto httpClient = TLMDependencyConfiguration::httpClient();
     if (!httpClient) httpClient = dependencies_.makeHttpClient();
-    channelGroup_ = dependencies_.makeChannelGroup(
-        std::move(httpClient), installId,
-        logUrl_.value_or(std::string(TLMDarAveved::kDefaultLogUrl)));
+    channelGroup_ =
+        dependencies_.makeChannelGroup(std::move(httpClient), installId,
+                                       logUrl_.value_or(std::string(TLMDarAveved::kDefaultLogUrl)));
     channelGroup_->addDelegate(collectorChannelDelegate_);
     if (requestedMaxStorageSizeInBytes_) {
       channelGroup_->setMaxStorageSize(*requestedMaxStorageSizeInBytes_,
@@ -209,7 +209,8 @@ bool TLMDarAvevedInstance::startService(const TLMServiceClass& service,
     return false;
   }
   if (!isSdkConfigured() || (fromApplication && !configuredFromApplication_)) {
-    TLM_LOG_ERROR(kTLMLogTag, "Dar Aveved has not been configured so it couldn't start the service.");
+    TLM_LOG_ERROR(kTLMLogTag,
+                  "Dar Aveved has not been configured so it couldn't start the service.");
     return false;
   }
   if (fromApplication && instance->isStarted() && instance->isStartedFromApplication())
@@ -377,8 +378,9 @@ void TLMDarAvevedInstance::setMaxStorageSize(std::int64_t sizeInBytes,
   {
     std::lock_guard lock(monitor_);
     if (setMaxStorageSizeHasBeenCalled_) {
-      TLM_LOG_WARNING(kTLMLogTag,
-                      "setMaxStorageSize:completionHandler: may only be called once per app launch");
+      TLM_LOG_WARNING(
+          kTLMLogTag,
+          "setMaxStorageSize:completionHandler: may only be called once per app launch");
       failed = true;
     } else {
       setMaxStorageSizeHasBeenCalled_ = true;

@@ -40,10 +40,9 @@ TLMDarAvevedDependencies TLMDarAvevedDependencies::standard(
     return std::make_shared<TLMHttpClient>(TLMHttpClient::defaultRetryQueue());
   };
   dependencies.makeChannelGroup =
-      [logsQueue = std::move(logsQueue)](std::shared_ptr<TLMHttpClientProtocol> httpClient,
-                                         const std::string& installId,
-                                         const std::string& logUrl)
-      -> std::shared_ptr<TLMChannelGroupProtocol> {
+      [logsQueue = std::move(logsQueue)](
+          std::shared_ptr<TLMHttpClientProtocol> httpClient, const std::string& installId,
+          const std::string& logUrl) -> std::shared_ptr<TLMChannelGroupProtocol> {
     auto encrypter = std::make_shared<OwnedTargetTokenEncrypter>();
     const auto directory = TLMUtility::darAvevedDirectoryURL();
     if (!logsQueue) {

@@ -62,10 +62,9 @@ bool TLMServiceAbstract::isStartedFromApplication() const {
   return startedFromApplication_;
 }
 
-void TLMServiceAbstract::startWithChannelGroup(std::shared_ptr<TLMChannelGroupProtocol> channelGroup,
-                                               std::optional<std::string> appSecret,
-                                               std::optional<std::string> transmissionTargetToken,
-                                               bool fromApplication) {
+void TLMServiceAbstract::startWithChannelGroup(
+    std::shared_ptr<TLMChannelGroupProtocol> channelGroup, std::optional<std::string> appSecret,
+    std::optional<std::string> transmissionTargetToken, bool fromApplication) {
   std::lock_guard lock(monitor_);
   startedFromApplication_ = fromApplication;
   channelGroup_ = std::move(channelGroup);

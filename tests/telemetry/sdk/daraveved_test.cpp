@@ -75,9 +75,8 @@ TEST_F(DarAvevedTest, SecondStartFromTheApplicationIsRefusedAndStartsNothing) {
   TLMDarAveved::start("secret-1", {crashes.serviceClass});
   TLMDarAveved::start("secret-2", {analytics.serviceClass});
 
-  EXPECT_EQ(logs.at(TLMLogLevel::Assert),
-            (Names{"Dar Aveved SDK has already been configured.",
-                   "Dar Aveved SDK configuration failed."}));
+  EXPECT_EQ(logs.at(TLMLogLevel::Assert), (Names{"Dar Aveved SDK has already been configured.",
+                                                 "Dar Aveved SDK configuration failed."}));
   EXPECT_FALSE(analytics.service->isStarted());
   EXPECT_EQ(TLMDarAveved::appSecret(), "secret-1");
   EXPECT_EQ(announced(), (std::vector<Names>{{"Crashes"}}));
@@ -123,8 +122,8 @@ TEST_F(DarAvevedTest, ServicesThatCannotStartAreRefusedWithTheirReason) {
   EXPECT_TRUE(logs.lines().empty());
 
   // Without a secret only the service that needs none starts.
-  TLMDarAveved::startWithServices({TLMServiceClass(), crashes.serviceClass,
-                                   analytics.serviceClass});
+  TLMDarAveved::startWithServices(
+      {TLMServiceClass(), crashes.serviceClass, analytics.serviceClass});
   EXPECT_TRUE(logs.has(TLMLogLevel::Error, "Cannot start service (null). Provided value is nil"));
   EXPECT_TRUE(logs.has(TLMLogLevel::Error,
                        "Cannot start service TLMCrashes. Dar Aveved was started without app "
@@ -149,10 +148,8 @@ TEST_F(DarAvevedTest, EnvironmentSwitchKeepsNamedServicesFromStarting) {
     Names started;
   };
   const Case cases[] = {
-      {" Crashes , Analytics ", {}},
-      {"All", {}},
-      {"all", {"Crashes", "Analytics"}},
-      {"Analytics", {"Crashes"}},
+      {" Crashes , Analytics ", {}},     {"All", {}},
+      {"all", {"Crashes", "Analytics"}}, {"Analytics", {"Crashes"}},
       {"Analytics,", {"Crashes"}},
   };
   for (const auto& c : cases) {
@@ -230,8 +227,9 @@ TEST_F(DarAvevedTest, LogUrlBeforeAndAfterStart) {
 
   TLMDarAveved::setLogUrl("http://127.0.0.1:1/after");
   EXPECT_EQ(sdk.group()->logUrl(), "http://127.0.0.1:1/after");
-  EXPECT_TRUE(logs.has(TLMLogLevel::Info,
-                       "The log url of Dar Aveved endpoint was changed to http://127.0.0.1:1/after"));
+  EXPECT_TRUE(
+      logs.has(TLMLogLevel::Info,
+               "The log url of Dar Aveved endpoint was changed to http://127.0.0.1:1/after"));
 }
 
 TEST_F(DarAvevedTest, WithoutASecretTheLogUrlIsTheCollectorsBeforeAndAfterStart) {
@@ -246,8 +244,9 @@ TEST_F(DarAvevedTest, WithoutASecretTheLogUrlIsTheCollectorsBeforeAndAfterStart)
   TLMDarAveved::setLogUrl("http://127.0.0.1:1/after");
   EXPECT_EQ(collectorUrl(), "http://127.0.0.1:1/after");
   EXPECT_EQ(sdk.group()->logUrl(), "http://127.0.0.1:1/before");
-  EXPECT_TRUE(logs.has(TLMLogLevel::Info,
-                       "The log url of Collector endpoint was changed to http://127.0.0.1:1/after"));
+  EXPECT_TRUE(
+      logs.has(TLMLogLevel::Info,
+               "The log url of Collector endpoint was changed to http://127.0.0.1:1/after"));
 }
 
 TEST_F(DarAvevedTest, MaxStorageSizeIsKeptForTheGroupAndRefusedWhenTooSmallRepeatedOrLate) {

@@ -114,9 +114,8 @@ class CountingForwarder final : public TLMDelegateForwarder {
  public:
   int countWindows(int returnedValue) {
     return forwardReturningValue<CountingDelegate, int>(
-        returnedValue, [](CountingDelegate& delegate, int value) {
-          return delegate.countWindows(value);
-        });
+        returnedValue,
+        [](CountingDelegate& delegate, int value) { return delegate.countWindows(value); });
   }
 };
 

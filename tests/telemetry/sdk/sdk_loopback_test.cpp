@@ -57,8 +57,8 @@ class Launch {
     TLMUserIdContext::setSharedForTesting();
     TLMDeviceTracker::setSharedForTesting();
     TLMUtility::resetDirectoryForTesting();
-    TLMDarAveved::setSharedForTesting(std::make_shared<TLMDarAvevedInstance>(
-        TLMDarAvevedDependencies::standard(queue)));
+    TLMDarAveved::setSharedForTesting(
+        std::make_shared<TLMDarAvevedInstance>(TLMDarAvevedDependencies::standard(queue)));
   }
   ~Launch() {
     TLMDarAveved::setSharedForTesting();
@@ -99,10 +99,9 @@ class DarAvevedLoopbackTest : public ::testing::Test {
   }
 
   support::TempDir home{"wendrix-sdk"};
-  support::ScopedEnvironment environment{
-      {"XDG_DATA_HOME", (home.path() / "data").string()},
-      {"XDG_CONFIG_HOME", (home.path() / "config").string()},
-      {TLMDarAveved::kDisableEnvironmentVariable, std::nullopt}};
+  support::ScopedEnvironment environment{{"XDG_DATA_HOME", (home.path() / "data").string()},
+                                         {"XDG_CONFIG_HOME", (home.path() / "config").string()},
+                                         {TLMDarAveved::kDisableEnvironmentVariable, std::nullopt}};
   support::ScopedAppIdentity identity;
 };
 

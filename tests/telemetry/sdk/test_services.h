@@ -40,8 +40,8 @@ class TestService final : public TLMServiceAbstract {
     TLMServiceAbstract::applyEnabledState(isEnabled);
   }
   void startWithChannelGroup(std::shared_ptr<TLMChannelGroupProtocol> channelGroup,
-                             std::optional<std::string> appSecret,
-                             std::optional<std::string> token, bool fromApplication) override {
+                             std::optional<std::string> appSecret, std::optional<std::string> token,
+                             bool fromApplication) override {
     ++starts;
     TLMServiceAbstract::startWithChannelGroup(std::move(channelGroup), std::move(appSecret),
                                               std::move(token), fromApplication);
