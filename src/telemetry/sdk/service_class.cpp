@@ -29,8 +29,8 @@ std::string TLMServiceClass::serviceName() const {
 // The SDK's state is read before the service's monitor is taken, never while
 // holding it: the SDK holds its own lock while it switches its services, so
 // asking it under the service's monitor could deadlock against that cascade.
-// On the cascading thread the SDK's lock is re-entered; any other thread
-// waits until the cascade is over and sees its outcome.
+// On the cascading thread the SDK's lock is re-entered; another thread that
+// asks during a cascade waits for it to end and sees its outcome.
 void TLMServiceClass::setEnabled(bool enabled) const {
   const auto service = sharedInstance();
   if (!service) return;
