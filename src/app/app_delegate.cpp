@@ -24,7 +24,9 @@ void moveToApplicationsFolderIfNecessary() {}
 }  // namespace
 
 AppDelegate::AppDelegate(AppDelegateContext context)
-    : application_(*context.application), appSecret_(std::move(context.appSecret)) {
+    : application_(*context.application),
+      appSecret_(std::move(context.appSecret)),
+      telemetryServices_(std::move(context.telemetryServices)) {
   statusItem_ = application_.makeStatusItem();
   statusItem_->setVisible(false);
 
@@ -57,8 +59,7 @@ AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::applicationDidFinishLaunching() {
   moveToApplicationsFolderIfNecessary();
-  tlm::TLMDarAveved::start(appSecret_,
-                           {tlm::TLMServiceClass::Analytics, tlm::TLMServiceClass::Crashes});
+  tlm::TLMDarAveved::start(appSecret_, telemetryServices_);
 
   statusItem_->setVisible(true);
   statusItem_->setBehavior(toolkit::StatusItem::kTerminationOnRemoval);

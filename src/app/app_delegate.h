@@ -12,6 +12,7 @@
 #include "engine/actions.h"
 #include "rx/disposable.h"
 #include "rx/observable.h"
+#include "telemetry/sdk/service_class.h"
 #include "toolkit/application.h"
 
 namespace toolkit {
@@ -41,6 +42,8 @@ struct AppDelegateContext {
   winsys::AccessibilityTrust* trust = nullptr;
   // The telemetry SDK's application secret.
   std::string appSecret;
+  // The telemetry services the SDK starts with it.
+  std::vector<tlm::TLMServiceClass> telemetryServices;
 };
 
 // Main thread only. The shared `DefaultsStorage` and `WindowsProvider` must
@@ -76,6 +79,7 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
 
   toolkit::Application& application_;
   std::string appSecret_;
+  std::vector<tlm::TLMServiceClass> telemetryServices_;
   std::shared_ptr<toolkit::StatusItem> statusItem_;
   std::shared_ptr<DefaultsStorage> storage_;
   std::shared_ptr<WindowsProvider> windowsProvider_;

@@ -2,10 +2,12 @@
 
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <utility>
 
 #include "addons/addon_manager.h"
 #include "app/app_delegate.h"
+#include "app/telemetry_wiring.h"
 #include "engine/windows_provider.h"
 #include "model/bundle_aliases.h"
 #include "platform/bundle/linux/desktop_bundle_id_resolver.h"
@@ -66,6 +68,7 @@ struct Agent::Parts {
   platform::DesktopIconProvider icons = platform::DesktopIconProvider::fromEnvironment();
   std::shared_ptr<CustomizationWindows> customizationWindows;
   std::shared_ptr<AppDelegate> delegate;
+  std::optional<TelemetryForwarderHooks> telemetryHooks;
   bool launched = false;
   std::vector<std::string> pendingURLs;
 };
@@ -108,15 +111,18 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   windowContext.addons = AddonManager::shared();
   parts->customizationWindows = std::make_shared<CustomizationWindows>(std::move(windowContext));
   actions.customizationWindows = parts->customizationWindows;
+  configureTelemetry(options.logUrl);
   parts->delegate = std::make_shared<AppDelegate>(std::move(context));
   parts->customizationWindows->setActions(parts->delegate->actions());
   application.setDelegate(parts->delegate);
+  parts->telemetryHooks.emplace(application);
   return std::unique_ptr<Agent>(new Agent(std::move(parts)));
 }
 
 Agent::Agent(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
 
 Agent::~Agent() {
+  parts_->telemetryHooks.reset();
   parts_->application.setDelegate({});
   parts_->delegate.reset();
   WindowsProvider::setSharedForTesting();

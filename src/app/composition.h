@@ -31,6 +31,8 @@ struct AgentOptions {
   platform::AppIdentity identity;
   // The telemetry SDK's application secret.
   std::string appSecret;
+  // Where the telemetry SDK sends its logs ("": the SDK's default).
+  std::string logUrl;
 };
 
 class Agent {

@@ -93,6 +93,7 @@ int runAgent(const std::vector<std::string>& urls, const wendrix::InstancePaths&
   options.display = display;
   options.identity = identity;
   options.appSecret = WENDRIX_APP_SECRET;
+  options.logUrl = WENDRIX_LOG_URL;
   auto agent = wendrix::Agent::make(*loop.value(), application, options);
   if (!agent.ok()) {
     std::fprintf(stderr, "wendrix: cannot open the X display \"%s\": %s\n", display,

@@ -9,7 +9,10 @@
 #include "app/menus/main_menu_provider.h"
 #include "app/url_handler.h"
 #include "engine/actions_fixture.h"
+#include "support/telemetry_fake_pipeline.h"
+#include "telemetry/model/start_service_log.h"
 #include "telemetry/sdk/daraveved.h"
+#include "telemetry/sdk/test_services.h"
 #include "toolkit/headless/driver.h"
 #include "toolkit/menu.h"
 #include "toolkit/status_item.h"
@@ -20,7 +23,6 @@ namespace {
 class AppDelegateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    tlm::TLMDarAveved::resetForTesting();
     DefaultsStorage::configureShared(defaults, "7");
     WindowsProvider::configureShared(desktop.windowSystem(), desktop.trust(), desktop.bundles(),
                                      scheduler);
@@ -30,7 +32,6 @@ class AppDelegateTest : public ::testing::Test {
     delegate.reset();
     WindowsProvider::setSharedForTesting();
     DefaultsStorage::setSharedForTesting();
-    tlm::TLMDarAveved::resetForTesting();
   }
 
   void start(std::map<std::string, std::string> bundleInfo,
@@ -41,6 +42,7 @@ class AppDelegateTest : public ::testing::Test {
     context.application = &*application;
     context.appSecret = "11111111-2222-3333-4444-555555555555";
     context.trust = &desktop.trust();
+    context.telemetryServices = telemetryServices;
     context.actions.runningApplications = &desktop.runningApplications();
     context.actions.bundles = &desktop.bundles();
     context.actions.scheduler = &scheduler;
@@ -51,6 +53,8 @@ class AppDelegateTest : public ::testing::Test {
     queue.runUntilIdle();
   }
 
+  tlm::testing::ScopedFakeTelemetrySdk telemetry;
+  std::vector<tlm::TLMServiceClass> telemetryServices;
   tlm::ScopedRecordingAnalytics analytics;
   dispatch::ManualQueue queue;
   rx::QueueScheduler scheduler{queue};
@@ -110,6 +114,21 @@ TEST_F(AppDelegateTest, TheStatusMenuListsTheSavedLayoutsAndRestoresThem) {
   ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Work", "Restore layout"}));
   queue.advance(std::chrono::seconds(5));
   EXPECT_EQ(editor->windows().at(0)->frame(), (winsys::Rect{40, 60, 800, 600}));
+}
+
+TEST_F(AppDelegateTest, LaunchStartsTheTelemetryServicesItWasGiven) {
+  auto crashes = tlm::testing::testCrashes();
+  telemetryServices = {crashes.serviceClass};
+  start({{"CFBundleName", "Wendrix"}});
+  EXPECT_FALSE(crashes.service->isStarted());
+
+  application->finishLaunching();
+  EXPECT_EQ(crashes.service->appSecret(), "11111111-2222-3333-4444-555555555555");
+  const auto enqueued = telemetry.group()->unit("DarAveved")->enqueued();
+  ASSERT_EQ(enqueued.size(), 1u);
+  const auto log = std::dynamic_pointer_cast<tlm::TLMStartServiceLog>(enqueued[0].log);
+  ASSERT_TRUE(log);
+  EXPECT_EQ(log->services, (std::vector<std::string>{"Crashes"}));
 }
 
 TEST_F(AppDelegateTest, WithoutABundleNameOrIconTheDefaultsAndAnErrorEvent) {

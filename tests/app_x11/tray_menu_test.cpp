@@ -87,7 +87,7 @@ QAction* actionTitled(QMenu& menu, const QString& title) {
 struct ProcessState {
   ProcessState() { platform::UserDefaults::setSharedForTesting(); }
   ~ProcessState() {
-    tlm::TLMDarAveved::resetForTesting();
+    tlm::TLMDarAveved::setSharedForTesting();
     platform::UserDefaults::setSharedForTesting();
   }
 };

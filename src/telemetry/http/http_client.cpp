@@ -6,6 +6,7 @@
 #include <set>
 
 #include "base/shared_slot.h"
+#include "dispatch/serial_queue.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/http/http_util.h"
 
@@ -329,6 +330,12 @@ bool TLMHttpClient::isEnabled() const {
 std::size_t TLMHttpClient::pendingCallCount() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->pendingCalls.size();
+}
+
+dispatch::Queue& TLMHttpClient::defaultRetryQueue() {
+  // Never destroyed: its thread ends with the process.
+  static auto* queue = new dispatch::SerialQueue("com.zodoradud.daraveved.HttpRetryQueue");
+  return *queue;
 }
 
 namespace {

@@ -86,6 +86,11 @@ class TLMHttpClient final : public TLMHttpClientProtocol {
   bool isEnabled() const;
   std::size_t pendingCallCount() const;
 
+  // The process's queue for retry timers: a serial queue made on first use
+  // and never destroyed, so that a client kept alive by anything (a service,
+  // a unit, a pending call) still has it until the process ends.
+  static dispatch::Queue& defaultRetryQueue();
+
   struct Impl;
 
  private:

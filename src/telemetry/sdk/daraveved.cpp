@@ -1,158 +1,189 @@
 #include "telemetry/sdk/daraveved.h"
 
-#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <mutex>
+#include <fstream>
+#include <string>
+#include <utility>
 
-#include "telemetry/core/logger.h"
+#include "base/shared_slot.h"
+#include "telemetry/context/device_tracker.h"
+#include "telemetry/context/user_id_context.h"
+#include "telemetry/schema/string_formatting.h"
+#include "telemetry/sdk/app_delegate_forwarder.h"
+#include "telemetry/sdk/daraveved_instance.h"
+#include "telemetry/util/utility.h"
 
 namespace tlm {
 namespace {
 
-struct State {
-  std::recursive_mutex mutex;
-  bool sdkConfigured = false;
-  bool configuredFromApplication = false;
-  bool appSecretStored = false;
-  std::string appSecret;
-  std::vector<TLMServiceClass> started;
-  std::map<TLMServiceClass, TLMServiceStarter> starters;
-};
-
-State& state() {
-  static State s;
-  return s;
+base::SharedSlot<TLMDarAvevedInstance>& sharedSlot() {
+  static base::SharedSlot<TLMDarAvevedInstance> slot;
+  return slot;
 }
 
-void log(TLMLogLevel level, const std::string& message) {
-  TLM_LOG(level, TLMDarAveved::kLogTag, message);
-}
-
-std::string_view trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!s.empty() && blank(s.front()))
-    s.remove_prefix(1);
-  while (!s.empty() && blank(s.back()))
-    s.remove_suffix(1);
-  return s;
-}
-
-// True when the environment switch names the service or "All" (exact,
-// case-sensitive, blanks around each name ignored).
-bool disabledByEnvironment(std::string_view name) {
-  const char* value = std::getenv(TLMDarAveved::kDisableEnvironmentVariable);
-  if (value == nullptr) return false;
-  std::string_view rest(value);
-  while (true) {
-    const auto comma = rest.find(',');
-    const auto part = trim(rest.substr(0, comma));
-    if (part == name || part == "All") return true;
-    if (comma == std::string_view::npos) return false;
-    rest.remove_prefix(comma + 1);
+// Whether a tracer (a debugger) is attached: the "TracerPid:" line of the
+// process's status file is non-zero. None when the file cannot be read.
+std::optional<bool> tracerAttached() {
+  std::ifstream status("/proc/self/status");
+  if (!status) return std::nullopt;
+  std::string line;
+  while (std::getline(status, line)) {
+    constexpr std::string_view kField = "TracerPid:";
+    if (!line.starts_with(kField)) continue;
+    const long pid = std::strtol(line.c_str() + kField.size(), nullptr, 10);
+    return pid != 0;
   }
-}
-
-bool configure(State& s, std::string_view secret) {
-  if (s.configuredFromApplication) {
-    log(TLMLogLevel::Assert, "Dar Aveved SDK has already been configured.");
-    log(TLMLogLevel::Assert, "Dar Aveved SDK configuration failed.");
-    return false;
-  }
-  if (!s.appSecretStored) {
-    s.appSecret = std::string(secret);
-    s.appSecretStored = true;
-  }
-  s.sdkConfigured = true;
-  s.configuredFromApplication = true;
-  // Once configured, the SDK reports warnings and worse.
-  // A program that never configured the SDK stays quiet; once configured, warnings show
-  // unless the application chose a level itself.
-  if (!TLMLogger::isUserDefinedLogLevel()) {
-    TLMLogger::setCurrentLogLevel(TLMLogLevel::Warning);
-    TLMLogger::setIsUserDefinedLogLevel(false);
-  }
-  log(TLMLogLevel::Info, "Dar Aveved SDK configured successfully.");
-  return true;
-}
-
-bool startService(State& s, TLMServiceClass service) {
-  if (std::find(s.started.begin(), s.started.end(), service) != s.started.end()) return false;
-  const auto starter = s.starters.find(service);
-  if (starter == s.starters.end() || !starter->second) {
-    log(TLMLogLevel::Error, "Cannot start service " + std::string(className(service)) +
-                                ". Provided value is nil or invalid.");
-    return false;
-  }
-  if (disabledByEnvironment(serviceName(service))) {
-    log(TLMLogLevel::Debug,
-        "Environment variable to disable service has been set; not starting service " +
-            std::string(className(service)));
-    return false;
-  }
-  if (!starter->second(TLMServiceStartArguments{s.appSecret, true})) return false;
-  s.started.push_back(service);
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace
 
-void TLMDarAveved::start(std::string_view secret, const std::vector<TLMServiceClass>& services) {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  if (!configure(s, secret)) return;
+std::shared_ptr<TLMDarAvevedInstance> TLMDarAveved::sharedInstance() {
+  return sharedSlot().getOrMake(
+      [] { return std::make_shared<TLMDarAvevedInstance>(TLMDarAvevedDependencies::standard()); });
+}
 
-  std::vector<TLMServiceClass> sorted = services;
-  std::stable_sort(sorted.begin(), sorted.end(), [](TLMServiceClass a, TLMServiceClass b) {
-    return initializationPriority(a) > initializationPriority(b);
-  });
-  std::string names;
-  for (const auto service : sorted) {
-    if (!names.empty()) names += ", ";
-    names += className(service);
-  }
-  log(TLMLogLevel::Verbose, "Start services " + names + " from an application");
+void TLMDarAveved::setSharedForTesting(std::shared_ptr<TLMDarAvevedInstance> instance) {
+  sharedSlot().exchange(std::move(instance));
+}
 
-  bool any = false;
-  for (const auto service : sorted)
-    any = startService(s, service) || any;
-  if (!any) log(TLMLogLevel::Debug, "No services have been started.");
+void TLMDarAveved::start(std::string_view secretString,
+                         const std::vector<TLMServiceClass>& services) {
+  sharedInstance()->start(std::string(secretString), services, true);
+}
+
+void TLMDarAveved::startWithServices(const std::vector<TLMServiceClass>& services) {
+  sharedInstance()->start(std::nullopt, services, true);
+}
+
+void TLMDarAveved::startFromLibraryWithServices(const std::vector<TLMServiceClass>& services) {
+  sharedInstance()->start(std::nullopt, services, false);
+}
+
+void TLMDarAveved::startService(const TLMServiceClass& service) {
+  if (service.isNil()) return;
+  const auto instance = sharedInstance();
+  instance->startServices({service}, instance->appSecret(),
+                          instance->defaultTransmissionTargetToken(), true);
+}
+
+void TLMDarAveved::configureWithAppSecret(std::string_view secretString) {
+  sharedInstance()->configure(
+      TLMUtility_StringFormatting::appSecretFrom(secretString),
+      TLMUtility_StringFormatting::transmissionTargetTokenFrom(secretString), true);
+}
+
+void TLMDarAveved::configure() {
+  sharedInstance()->configure(std::nullopt, std::nullopt, true);
 }
 
 bool TLMDarAveved::isConfigured() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.sdkConfigured && s.configuredFromApplication;
+  const auto instance = sharedInstance();
+  return instance->isSdkConfigured() && instance->isConfiguredFromApplication();
+}
+
+bool TLMDarAveved::isSdkConfigured() {
+  return sharedInstance()->isSdkConfigured();
+}
+
+bool TLMDarAveved::isRunningInDarAvevedTestCloud() {
+  const char* value = std::getenv(kTestCloudEnvironmentVariable);
+  return value != nullptr && std::string_view(value) == "1";
+}
+
+bool TLMDarAveved::isDebuggerAttached() {
+  static const bool attached = [] {
+    if (const auto traced = tracerAttached()) return *traced;
+    std::fputs("[TLMCrashes] ERROR: Checking for a running debugger via sysctl() failed.\n",
+               stderr);
+    return false;
+  }();
+  return attached;
+}
+
+void TLMDarAveved::setLogUrl(std::string logUrl) {
+  sharedInstance()->setLogUrl(std::move(logUrl));
+}
+
+std::optional<std::string> TLMDarAveved::logUrl() {
+  return sharedInstance()->logUrl();
+}
+
+void TLMDarAveved::setEnabled(bool enabled) {
+  sharedInstance()->setEnabled(enabled);
+}
+
+bool TLMDarAveved::isEnabled() {
+  const auto instance = sharedInstance();
+  std::lock_guard lock(instance->monitor());
+  return instance->canBeUsed() && instance->isEnabled();
+}
+
+bool TLMDarAveved::isAppDelegateForwarderEnabled() {
+  return TLMAppDelegateForwarder::sharedInstance()->isEnabled();
+}
+
+std::string TLMDarAveved::installId() {
+  return sharedInstance()->installId();
+}
+
+void TLMDarAveved::setLogLevel(TLMLogLevel level) {
+  TLMLogger::setCurrentLogLevel(level);
+  TLMDelegateForwarder::flushTraceBuffer();
+}
+
+TLMLogLevel TLMDarAveved::logLevel() {
+  return TLMLogger::currentLogLevel();
+}
+
+void TLMDarAveved::setLogHandler(TLMLogHandler handler) {
+  TLMLogger::setLogHandler(std::move(handler));
+}
+
+TLMLogHandler TLMDarAveved::logHandler() {
+  return TLMLogger::logHandler();
+}
+
+void TLMDarAveved::setWrapperSdk(std::optional<TLMWrapperSdk> wrapperSdk) {
+  TLMDeviceTracker::sharedInstance()->setWrapperSdk(std::move(wrapperSdk));
+}
+
+std::optional<TLMWrapperSdk> TLMDarAveved::wrapperSdk() {
+  return TLMDeviceTracker::sharedInstance()->wrapperSdk();
+}
+
+void TLMDarAveved::setCountryCode(std::optional<std::string> countryCode) {
+  TLMDeviceTracker::sharedInstance()->setCountryCode(std::move(countryCode));
+}
+
+std::optional<std::string> TLMDarAveved::countryCode() {
+  return TLMDeviceTracker::sharedInstance()->countryCode();
+}
+
+void TLMDarAveved::setUserId(std::optional<std::string> userId) {
+  sharedInstance()->setUserId(std::move(userId));
+}
+
+std::optional<std::string> TLMDarAveved::userId() {
+  return TLMUserIdContext::sharedInstance()->userId();
+}
+
+void TLMDarAveved::setCustomProperties(const TLMCustomProperties* customProperties) {
+  sharedInstance()->setCustomProperties(customProperties);
+}
+
+void TLMDarAveved::setMaxStorageSize(std::int64_t sizeInBytes,
+                                     std::function<void(bool)> completionHandler) {
+  sharedInstance()->setMaxStorageSize(sizeInBytes, std::move(completionHandler));
+}
+
+std::string_view TLMDarAveved::sdkVersion() {
+  return TLMUtility::sdkVersion();
 }
 
 std::string TLMDarAveved::appSecret() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.appSecret;
-}
-
-std::vector<TLMServiceClass> TLMDarAveved::startedServices() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  return s.started;
-}
-
-void TLMDarAveved::setServiceStarter(TLMServiceClass service, TLMServiceStarter starter) {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  s.starters[service] = std::move(starter);
-}
-
-void TLMDarAveved::resetForTesting() {
-  State& s = state();
-  std::lock_guard lock(s.mutex);
-  s.sdkConfigured = false;
-  s.configuredFromApplication = false;
-  s.appSecretStored = false;
-  s.appSecret.clear();
-  s.started.clear();
-  s.starters.clear();
-  TLMLogger::resetForTesting();
+  return sharedInstance()->appSecret().value_or(std::string());
 }
 
 }  // namespace tlm

@@ -1,0 +1,35 @@
+#include "app/telemetry_wiring.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "telemetry/http/http_client.h"
+#include "telemetry/http/netlink_reachability.h"
+#include "telemetry/sdk/app_delegate_forwarder.h"
+#include "telemetry/sdk/daraveved.h"
+
+namespace wendrix {
+
+void configureTelemetry(const std::string& logUrl) {
+  if (!logUrl.empty()) tlm::TLMDarAveved::setLogUrl(logUrl);
+  tlm::TLMDependencyConfiguration::setHttpClient(
+      std::make_shared<tlm::TLMHttpClient>(tlm::TLMHttpClient::defaultRetryQueue(), std::nullopt,
+                                           std::make_shared<tlm::TLMNetlinkReachability>()));
+}
+
+TelemetryForwarderHooks::TelemetryForwarderHooks(toolkit::Application& application)
+    : application_(application) {
+  const auto forwarder = tlm::TLMAppDelegateForwarder::sharedInstance();
+  urlsOpened_ = application_.urlsOpened.connect(
+      [forwarder](const std::vector<std::string>& urls) { forwarder->applicationOpenURLs(urls); });
+  didBecomeActive_ = application_.didBecomeActive.connect(
+      [forwarder] { forwarder->applicationDidBecomeActive(); });
+}
+
+TelemetryForwarderHooks::~TelemetryForwarderHooks() {
+  application_.urlsOpened.disconnect(urlsOpened_);
+  application_.didBecomeActive.disconnect(didBecomeActive_);
+}
+
+}  // namespace wendrix

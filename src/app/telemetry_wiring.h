@@ -1,0 +1,36 @@
+#pragma once
+
+// The telemetry SDK's place in the program: where it sends its logs, the HTTP
+// client it sends them with, and the hooks that let its services hear of the
+// application's URL opening and activation.
+
+#include <cstdint>
+#include <string>
+
+#include "toolkit/application.h"
+
+namespace wendrix {
+
+// Points the SDK at `logUrl` ("": the SDK's default) and gives it an HTTP
+// client that follows the network (netlink routes), so that sending paused
+// after failed calls or a lost network resumes when the network comes back.
+// Before the SDK starts.
+void configureTelemetry(const std::string& logUrl);
+
+// Connects the SDK's application-delegate forwarder to the application's
+// signals for as long as it lives. Main thread only; the application must
+// outlive it.
+class TelemetryForwarderHooks {
+ public:
+  explicit TelemetryForwarderHooks(toolkit::Application& application);
+  ~TelemetryForwarderHooks();
+  TelemetryForwarderHooks(const TelemetryForwarderHooks&) = delete;
+  TelemetryForwarderHooks& operator=(const TelemetryForwarderHooks&) = delete;
+
+ private:
+  toolkit::Application& application_;
+  std::uint64_t urlsOpened_ = 0;
+  std::uint64_t didBecomeActive_ = 0;
+};
+
+}  // namespace wendrix
