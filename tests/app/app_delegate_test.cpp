@@ -125,6 +125,7 @@ TEST_F(AppDelegateTest, EditLayoutsFromTheStatusMenuOpensTheCustomizationWindow)
   queue.runUntilIdle();
   EXPECT_EQ(application->windows().size(), 1u);
   window.close();
+  queue.runUntilIdle();
 }
 
 TEST_F(AppDelegateTest, TheStatusMenuListsTheSavedLayoutsAndRestoresThem) {
