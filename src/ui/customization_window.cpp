@@ -147,6 +147,9 @@ const toolkit::ToolbarItem* CustomizationWindowController::pinToolbarItem() cons
 }
 
 void CustomizationWindowController::windowWillClose() {
+  // The delegate lets go of this controller, and with it of the window that
+  // is still closing: both live until the next turn of the loop.
+  window_->application().mainQueue().async([keep = shared_from_this()] {});
   if (auto delegate = delegate_.lock()) delegate->windowWillClose();
 }
 

@@ -16,6 +16,8 @@
 #include "toolkit/headless/driver.h"
 #include "toolkit/menu.h"
 #include "toolkit/status_item.h"
+#include "toolkit/window.h"
+#include "ui/customization_window.h"
 
 namespace wendrix::testing {
 namespace {
@@ -48,7 +50,14 @@ class AppDelegateTest : public ::testing::Test {
     context.actions.scheduler = &scheduler;
     context.actions.clock = &queue.clock();
     context.actions.makeUpdater = [] { return std::make_shared<platform::FakeUpdater>(); };
+    // The program's customization window, made as the agent makes it.
+    CustomizationContext windowContext;
+    windowContext.application = &*application;
+    windowContext.bundles = &desktop.bundles();
+    windows = std::make_shared<CustomizationWindows>(windowContext);
+    context.actions.customizationWindows = windows;
     delegate = std::make_shared<AppDelegate>(std::move(context));
+    windows->setActions(delegate->actions());
     application->setDelegate(delegate);
     queue.runUntilIdle();
   }
@@ -62,6 +71,7 @@ class AppDelegateTest : public ::testing::Test {
   std::shared_ptr<platform::MemoryUserDefaults> defaults =
       std::make_shared<platform::MemoryUserDefaults>();
   std::optional<toolkit::Application> application;
+  std::shared_ptr<CustomizationWindows> windows;
   std::shared_ptr<AppDelegate> delegate;
 };
 
@@ -93,6 +103,33 @@ TEST_F(AppDelegateTest, ConstructionPreparesTheStoreAndLaunchShowsTheStatusItem)
   ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Quit"}));
   EXPECT_TRUE(delegate->menuProvider()->mainMenuDelegate()->lastOpen().has_value());
   EXPECT_TRUE(application->isTerminated());
+}
+
+TEST_F(AppDelegateTest, EditLayoutsFromTheStatusMenuOpensTheCustomizationWindow) {
+  start({{"CFBundleName", "Wendrix"}});
+  application->finishLaunching();
+  application->openURLs({"wendrix:save?name=Work"});
+  queue.runUntilIdle();
+  EXPECT_TRUE(application->windows().empty());
+
+  const auto& item = delegate->statusItem();
+  toolkit::headless::Driver driver(*application);
+  ASSERT_TRUE(driver.clickStatusItem(*item));
+  ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Edit Layouts..."})) << item->menu()->dump();
+  queue.runUntilIdle();
+
+  // The window opens on the saved layouts; a second choice brings the same
+  // window forward.
+  ASSERT_EQ(application->windows().size(), 1u);
+  toolkit::Window& window = *application->windows()[0];
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(window.title(), "Wendrix");
+  ASSERT_TRUE(driver.clickStatusItem(*item));
+  ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Edit Layouts..."})) << item->menu()->dump();
+  queue.runUntilIdle();
+  EXPECT_EQ(application->windows().size(), 1u);
+  window.close();
+  queue.runUntilIdle();
 }
 
 TEST_F(AppDelegateTest, TheStatusMenuListsTheSavedLayoutsAndRestoresThem) {

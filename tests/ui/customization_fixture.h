@@ -38,6 +38,8 @@ class CustomizationTest : public ActionsTest {
   void TearDown() override {
     if (controller) controller->window()->close();
     controller.reset();
+    // A closed window lives until the next turn of the loop.
+    queue.runUntilIdle();
   }
 
   // Opens the window from the menu's "Edit Layouts..." (or a layout's "Edit...").

@@ -222,8 +222,12 @@ class QtBackend::WindowMirror {
   void sync() {
     const Rect& f = window_.frame();
     widget_->setWindowTitle(text(window_.title()));
+    syncToolbar();
+    // The frame is the content's: the toolbar comes on top of it.
+    const int toolbarHeight = toolbar_ ? toolbar_->sizeHint().height() : 0;
     widget_->setGeometry(static_cast<int>(f.origin.x), static_cast<int>(f.origin.y),
-                         static_cast<int>(f.size.width), static_cast<int>(f.size.height));
+                         static_cast<int>(f.size.width),
+                         static_cast<int>(f.size.height) + toolbarHeight);
     // Qt hides a window whose flags change: show it again when it was shown.
     const bool onTop = window_.level() > platform::kNormalWindowLevel;
     if (widget_->windowFlags().testFlag(Qt::WindowStaysOnTopHint) != onTop)
@@ -238,7 +242,6 @@ class QtBackend::WindowMirror {
         content_->widget()->setParent(widget_.get());
       }
     }
-    syncToolbar();
     if (window_.isVisible() != widget_->isVisible()) widget_->setVisible(window_.isVisible());
     if (window_.isKeyWindow() && widget_->isVisible()) widget_->activateWindow();
     syncSheet();

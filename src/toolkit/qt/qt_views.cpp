@@ -9,10 +9,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTextEdit>
 #include <QToolButton>
+#include <algorithm>
 
 #include "platform/keyboard/linux/key_table.h"
 #include "toolkit/controls.h"
@@ -125,6 +127,60 @@ QString chordText(const std::optional<KeyChord>& chord) {
   return out + QString("#%1").arg(chord->keyCode);
 }
 
+// The palette's shade of a colour by meaning.
+QColor colorOf(Color color, const QPalette& palette) {
+  auto faded = [](QColor c, double alpha) {
+    c.setAlphaF(static_cast<float>(alpha));
+    return c;
+  };
+  switch (color) {
+    case Color::clear:
+      return Qt::transparent;
+    case Color::label:
+      return palette.color(QPalette::WindowText);
+    case Color::secondaryLabel:
+      return faded(palette.color(QPalette::WindowText), 0.55);
+    case Color::tertiaryLabel:
+      return faded(palette.color(QPalette::WindowText), 0.3);
+    case Color::separator:
+      return palette.color(QPalette::Mid);
+    case Color::disabledControlText:
+      return palette.color(QPalette::Disabled, QPalette::WindowText);
+    case Color::windowBackground:
+      return palette.color(QPalette::Window);
+  }
+  return Qt::transparent;
+}
+
+// A plain view: draws its layer (background, border, rounded corners).
+class LayerWidget final : public QWidget {
+ public:
+  LayerWidget(const View& view, QWidget* parent) : QWidget(parent), view_(view) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    const LayerStyle& layer = view_.layer();
+    if (layer.backgroundColor == Color::clear &&
+        (layer.borderWidth <= 0 || layer.borderColor == Color::clear))
+      return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const double inset = layer.borderWidth / 2;
+    const QRectF rect = QRectF(this->rect()).adjusted(inset, inset, -inset, -inset);
+    painter.setBrush(colorOf(layer.backgroundColor, palette()));
+    if (layer.borderWidth > 0 && layer.borderColor != Color::clear) {
+      painter.setPen(QPen(colorOf(layer.borderColor, palette()), layer.borderWidth));
+    } else {
+      painter.setPen(Qt::NoPen);
+    }
+    const double radius = std::min({layer.cornerRadius, rect.width() / 2, rect.height() / 2});
+    painter.drawRoundedRect(rect, radius, radius);
+  }
+
+ private:
+  const View& view_;
+};
+
 }  // namespace
 
 // How one kind of view is shown.
@@ -139,7 +195,11 @@ namespace {
 
 class PlainImpl final : public MirrorImpl {
  public:
-  void sync() override {}
+  explicit PlainImpl(QWidget& widget) : widget_(widget) {}
+  void sync() override { widget_.update(); }
+
+ private:
+  QWidget& widget_;
 };
 
 class LabelImpl final : public MirrorImpl {
@@ -426,8 +486,8 @@ ViewMirror::ViewMirror(Application& application, WidgetRegistry& registry,
     widget_ = std::make_unique<QWidget>(parent);
     impl_ = std::make_unique<StackImpl>(*stack, *widget_);
   } else {
-    widget_ = std::make_unique<QWidget>(parent);
-    impl_ = std::make_unique<PlainImpl>();
+    widget_ = std::make_unique<LayerWidget>(v, parent);
+    impl_ = std::make_unique<PlainImpl>(*widget_);
   }
   registry_.add(view_.get(), widget_.get());
   connection_ = view_->changed.connect([this] { sync(); });

@@ -1,0 +1,107 @@
+// Shows the customization window on Qt and saves a screenshot of it: the
+// window built by the program's own factory over a fake desktop and an
+// in-memory store, with a layout of several applications selected.
+//   customization_demo <folder for the PNG file>
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dispatch/main_loop.h"
+#include "engine/customization_window.h"
+#include "engine/windows_provider.h"
+#include "model/layout.h"
+#include "platform/defaults/memory_user_defaults.h"
+#include "platform/icons/fake/fake_icon_provider.h"
+#include "rx/scheduler.h"
+#include "storage/defaults_storage.h"
+#include "toolkit/application.h"
+#include "toolkit/qt/qt_backend.h"
+#include "toolkit/qt/qt_loop_host.h"
+#include "toolkit/qt/qt_text_metrics.h"
+#include "ui/customization_window.h"
+#include "winsys/fake/fake_desktop.h"
+
+namespace {
+
+using namespace wendrix;
+using winsys::fake::AppSetup;
+using winsys::fake::WindowSetup;
+
+IApp app(std::string bundleId, int windows) {
+  IApp a;
+  a.bundleId = std::move(bundleId);
+  for (int i = 0; i < windows; ++i) {
+    IWindow w;
+    w.title = "Window " + std::to_string(i + 1);
+    a.windows.push_back(std::move(w));
+  }
+  return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: customization_demo <folder for the PNG file>\n");
+    return 2;
+  }
+  const std::string path = std::string(argv[1]) + "/customization.png";
+  QApplication qtApp(argc, argv);
+  auto loop = dispatch::MainLoop::create();
+  if (!loop.ok()) return 1;
+  dispatch::MainLoop& queue = *loop.value();
+  toolkit::qt::QtLoopHost host(queue);
+  toolkit::Application application(
+      queue, {{{"CFBundleName", "Wendrix"}}, {}, std::make_shared<toolkit::qt::QtTextMetrics>()});
+  toolkit::qt::QtBackend backend(application);
+
+  // Mail (two windows) and Notes run; Terminal runs outside the layout;
+  // Calendar is saved but not running.
+  rx::QueueScheduler scheduler(queue);
+  winsys::fake::FakeDesktop desktop(queue);
+  desktop.launch(AppSetup::withId("Mail"),
+                 {WindowSetup::titled("Inbox"), WindowSetup::titled("Drafts")});
+  desktop.launch(AppSetup::withId("Notes"), {WindowSetup::titled("Notes")});
+  desktop.launch(AppSetup::withId("Terminal"), {WindowSetup::titled("sh")});
+  auto provider = std::make_shared<WindowsProvider>(desktop.windowSystem(), desktop.trust(),
+                                                    desktop.bundles(), scheduler);
+  provider->warmUp();
+  auto storage =
+      std::make_shared<DefaultsStorage>(std::make_shared<platform::MemoryUserDefaults>(), "1");
+  const Layout work{"Work", {app("Mail", 2), app("Notes", 1), app("Calendar", 1)}, true};
+  storage->saveLayout(work);
+  storage->saveLayout(Layout{"Evening", {app("Notes", 1)}, std::nullopt});
+  storage->saveLayout(Layout{"Presentation", {app("Terminal", 1)}, std::nullopt});
+  platform::FakeIconProvider icons;
+
+  CustomizationContext context;
+  context.application = &application;
+  context.storage = storage;
+  context.windowsProvider = provider;
+  context.bundles = &desktop.bundles();
+  context.icons = &icons;
+  CustomizationWindows factory(context);
+  auto controller = factory.makeController();
+  if (!controller) return 1;
+  controller->select(NavigationSelection::layout(work));
+  controller->showWindow();
+
+  int failures = 0;
+  // Give the window manager time to map the window, then take the picture.
+  QTimer::singleShot(1500, [&] {
+    auto* window = dynamic_cast<ui::CustomizationWindowController*>(controller.get());
+    QWidget* widget = window ? backend.widgetFor(*window->window()) : nullptr;
+    if (!widget || !widget->grab().save(QString::fromStdString(path))) {
+      std::fprintf(stderr, "customization_demo: cannot write %s\n", path.c_str());
+      ++failures;
+    }
+    QCoreApplication::exit(0);
+  });
+  QApplication::exec();
+  return failures == 0 ? 0 : 1;
+}
