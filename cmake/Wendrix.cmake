@@ -15,6 +15,14 @@ if(WENDRIX_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
 endif()
 add_link_options(-fno-omit-frame-pointer)
 
+# mold when installed: it links a test program in a fraction of the time the
+# default linker takes.
+find_program(WENDRIX_MOLD mold)
+if(WENDRIX_MOLD AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU"
+   AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12.1)
+  add_link_options(-fuse-ld=mold)
+endif()
+
 if(WENDRIX_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)

@@ -210,12 +210,13 @@ TEST_F(AddonRestoreTest, XcodePairsStatelessWindowsOpensProjectsAndPostsKeystrok
   auto xcode = desktop.launch(AppSetup::withId(kXcode).withURL(appURL).withPid(710),
                               {liveWindow("Something").withUIElement(element())});
   desktop.scriptLaunch(
-      appURL, LaunchScript::launching(AppSetup::withId(kXcode))
-                  .withWindowPerDocument([](const base::Url& project) -> std::optional<WindowSetup> {
-                    return liveWindow("Project").withUIElement(
-                        element({{UIAttribute::identifier, "Xcode.WorkspaceWindow"},
-                                 {UIAttribute::document, project.filePath().value_or("")}}));
-                  }));
+      appURL,
+      LaunchScript::launching(AppSetup::withId(kXcode))
+          .withWindowPerDocument([](const base::Url& project) -> std::optional<WindowSetup> {
+            return liveWindow("Project").withUIElement(
+                element({{UIAttribute::identifier, "Xcode.WorkspaceWindow"},
+                         {UIAttribute::document, project.filePath().value_or("")}}));
+          }));
   desktop.scriptNewWindow(710, NewWindowScript::opening(1).forKey(29).withWindow(
                                    withIdentifier("Docs", "Documentation Viewer Window")));
   desktop.scriptNewWindow(710, NewWindowScript::opening(1, 3s).forKey(31).withWindow(

@@ -123,7 +123,9 @@ TEST_F(VSCodeStateTest, CapturesWindowsWithAStateAtTheirPositionInTheWholeList) 
       winsys::fake::AppSetup::withId(std::string(kVSCodeBundleId)),
       {WindowSetup::titled("a.cpp — wendrix").asMinimized().withUIElement(windowElement()),
        WindowSetup::titled("Welcome").withUIElement(windowElement()),
-       WindowSetup::titled("b.cpp — wendrix").withFrame({1, 2, 3, 4}).withUIElement(windowElement()),
+       WindowSetup::titled("b.cpp — wendrix")
+           .withFrame({1, 2, 3, 4})
+           .withUIElement(windowElement()),
        WindowSetup::titled("gone").withUIElement(windowElement())});
 
   const auto records = addon.captureWindows(app->knownWindows());

@@ -25,6 +25,7 @@
 #include "platform/defaults/file_user_defaults.h"
 #include "storage/defaults_storage.h"
 #include "support/temp_dir.h"
+#include "support/x_server_required.h"
 #include "x11_session/x_session.h"
 
 // Last: Xlib's macros (Status, Bool) would break the headers above.
@@ -113,7 +114,7 @@ class AgentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!XSession::shared().available()) {
-      GTEST_SKIP() << "No X session: " << XSession::shared().problem();
+      WENDRIX_NO_X_SERVER("No X session: " << XSession::shared().problem());
     }
     for (const char* dir : {"config", "runtime", "data"})
       std::filesystem::create_directories(home.path() / dir);

@@ -27,6 +27,7 @@
 #include "support/scoped_app_identity.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
+#include "support/x_server_required.h"
 #include "telemetry/analytics/fake/recording_analytics_backend.h"
 #include "telemetry/sdk/daraveved.h"
 #include "toolkit/application.h"
@@ -94,7 +95,9 @@ struct ProcessState {
 
 TEST(AgentTrayMenuTest, RestoreLayoutChosenInTheTrayMenuPlacesRealWindows) {
   auto& session = XSession::shared();
-  if (!session.available()) GTEST_SKIP() << "No X session: " << session.problem();
+  if (!session.available()) {
+    WENDRIX_NO_X_SERVER("No X session: " << session.problem());
+  }
 
   // A home of its own, as the program would see it.
   support::TempDir home{"wendrix-tray-menu"};

@@ -1,4 +1,5 @@
 #include "x11/x11_window_system.h"
+#include "support/x_server_required.h"
 
 #include <signal.h>
 
@@ -85,7 +86,7 @@ class X11WindowSystemTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!XSession::shared().available()) {
-      GTEST_SKIP() << "No X session for the X11 tests: " << XSession::shared().problem();
+      WENDRIX_NO_X_SERVER("No X session for the X11 tests: " << XSession::shared().problem());
     }
     auto loop = dispatch::MainLoop::create();
     ASSERT_TRUE(loop.ok());
@@ -448,8 +449,8 @@ TEST_F(X11WindowSystemTest, HideIconifiesAllWindowsAndActivationShowsThemAgain) 
                                 "WindowMinimizedChangedEvent"}));
 
   platform::X11RunningApplications running(connection_, "app.Wendrix");
-  ASSERT_TRUE(running.activate(
-      client.pid(), platform::activateAllWindows | platform::activateIgnoringOtherApps));
+  ASSERT_TRUE(running.activate(client.pid(),
+                               platform::activateAllWindows | platform::activateIgnoringOtherApps));
   // Shown again, and frontmost once the window manager's own focus changes
   // after the hide have settled too.
   ASSERT_TRUE(waitUntil([&] {
@@ -542,7 +543,9 @@ TEST_F(X11WindowSystemTest, TrustFollowsTheWindowManager) {
 }
 
 TEST(X11Connection, LostServerBreaksTheConnectionWithoutEndingTheProcess) {
-  if (!XSession::shared().available()) GTEST_SKIP() << XSession::shared().problem();
+  if (!XSession::shared().available()) {
+    WENDRIX_NO_X_SERVER(XSession::shared().problem());
+  }
   auto server = x11test::PrivateServer::start();
   ASSERT_TRUE(server);
   auto loop = dispatch::MainLoop::create();

@@ -1,4 +1,5 @@
 #include "platform/device/linux/linux_device_probe.h"
+#include "support/x_server_required.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -122,7 +123,7 @@ TEST(X11ScreenTest, ReadsTheDefaultScreenOfARealServer) {
   ::close(fds[1]);
   if (spawned != 0) {
     ::close(fds[0]);
-    GTEST_SKIP() << "Xvfb is not installed";
+    WENDRIX_NO_X_SERVER("Xvfb is not installed");
   }
 
   std::string display;
@@ -142,7 +143,9 @@ TEST(X11ScreenTest, ReadsTheDefaultScreenOfARealServer) {
   ::kill(pid, SIGTERM);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  if (display.empty()) GTEST_SKIP() << "Xvfb did not start";
+  if (display.empty()) {
+    WENDRIX_NO_X_SERVER("Xvfb did not start");
+  }
 }
 
 }  // namespace
