@@ -14,6 +14,7 @@
 
 #include "model/layout.h"
 #include "platform/defaults/memory_user_defaults.h"
+#include "support/sent_errors.h"
 #include "telemetry/analytics/fake/recording_analytics_backend.h"
 
 namespace wendrix::testing {
@@ -70,32 +71,6 @@ inline std::vector<std::string> names(const std::vector<Layout>& layouts) {
   std::vector<std::string> out;
   for (const auto& l : layouts)
     out.push_back(l.name);
-  return out;
-}
-
-// An "Error" event as sent: its description and its location, if any.
-struct SentError {
-  std::string description;
-  std::optional<std::string> location;
-  friend bool operator==(const SentError&, const SentError&) = default;
-  friend std::ostream& operator<<(std::ostream& os, const SentError& e) {
-    return os << "{\"" << e.description << "\" at " << e.location.value_or("(no location)") << "}";
-  }
-};
-
-inline std::vector<SentError> sentErrors(const tlm::ScopedRecordingAnalytics& analytics) {
-  std::vector<SentError> out;
-  for (const auto& event : analytics.events()) {
-    if (event.name != "Error") continue;
-    SentError e;
-    for (const auto& p : event.properties) {
-      const auto* text = std::get_if<std::string>(&p.value);
-      if (!text) continue;
-      if (p.name == "ErrorDescription") e.description = *text;
-      if (p.name == "ErrorLocation") e.location = *text;
-    }
-    out.push_back(std::move(e));
-  }
   return out;
 }
 
