@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dispatch/manual_queue.h"
-#include "support/sent_errors.h"
+#include "support/recorded_events.h"
 #include "telemetry/analytics/fake/recording_analytics_backend.h"
 #include "winsys/fake/fake_desktop.h"
 

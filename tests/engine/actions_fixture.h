@@ -19,6 +19,7 @@
 #include "platform/updater/fake/fake_updater.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
+#include "support/recorded_events.h"
 #include "telemetry/analytics/fake/recording_analytics_backend.h"
 #include "winsys/fake/fake_desktop.h"
 
@@ -150,11 +151,7 @@ class ActionsTest : public ::testing::Test {
 
   template <class V>
   static std::optional<V> property(const tlm::TLMRecordedEvent& event, std::string_view key) {
-    for (const auto& p : event.properties) {
-      if (p.name != key) continue;
-      if (const V* v = std::get_if<V>(&p.value)) return *v;
-    }
-    return std::nullopt;
+    return eventProperty<V>(event, key);
   }
 
   tlm::ScopedRecordingAnalytics analytics;

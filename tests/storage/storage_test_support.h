@@ -14,7 +14,7 @@
 
 #include "model/layout.h"
 #include "platform/defaults/memory_user_defaults.h"
-#include "support/sent_errors.h"
+#include "support/recorded_events.h"
 #include "telemetry/analytics/fake/recording_analytics_backend.h"
 
 namespace wendrix::testing {

@@ -27,6 +27,7 @@
 #include "platform/window_level/window_level.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
+#include "support/recorded_events.h"
 #include "telemetry/analytics/fake/recording_analytics_backend.h"
 #include "toolkit/application.h"
 #include "toolkit/headless/driver.h"
@@ -184,11 +185,7 @@ class MenusTest : public ::testing::Test {
 
   template <class V>
   static std::optional<V> property(const tlm::TLMRecordedEvent& event, std::string_view key) {
-    for (const auto& p : event.properties) {
-      if (p.name != key) continue;
-      if (const V* v = std::get_if<V>(&p.value)) return *v;
-    }
-    return std::nullopt;
+    return eventProperty<V>(event, key);
   }
 
   tlm::ScopedRecordingAnalytics analytics;

@@ -1,16 +1,28 @@
 #pragma once
 
-// The "Error" usage events a test recorded, as description and location.
+// Reading the usage events a test recorded: a property of one event, and the
+// "Error" events as description and location.
 
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "telemetry/analytics/fake/recording_analytics_backend.h"
 
 namespace wendrix::testing {
+
+// The property `key` of `event` when it holds a V; none otherwise.
+template <class V>
+std::optional<V> eventProperty(const tlm::TLMRecordedEvent& event, std::string_view key) {
+  for (const auto& p : event.properties) {
+    if (p.name != key) continue;
+    if (const V* v = std::get_if<V>(&p.value)) return *v;
+  }
+  return std::nullopt;
+}
 
 // An "Error" event as sent: its description and its location, if any.
 struct SentError {
