@@ -1,5 +1,6 @@
 #include "app/composition.h"
 
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -16,7 +17,9 @@
 #include "platform/defaults/user_defaults.h"
 #include "platform/icons/linux/desktop_icon_provider.h"
 #include "platform/keyboard/linux/x11_keyboard.h"
+#include "platform/login_item/linux/autostart_login_item.h"
 #include "platform/running_apps/linux/x11_running_applications.h"
+#include "platform/updater/linux/log_only_updater.h"
 #include "platform/workspace/linux/desktop_workspace.h"
 #include "platform/xconn/connection.h"
 #include "rx/scheduler.h"
@@ -42,12 +45,20 @@ struct Agent::Parts {
         trust(connection, std::cerr),
         workspace(mainLoop, directories, locale, launches),
         keyboard(connection, processGroup()),
-        runningApplications(connection, options.identity.bundleIdentifier, processGroup()) {}
+        runningApplications(connection, options.identity.bundleIdentifier, processGroup()),
+        loginItem(options.identity.bundleIdentifier, options.identity.bundleName, programPath()) {}
 
   // The processes of the application a process belongs to, as the window
   // system groups them.
   std::function<std::vector<std::int32_t>(std::int32_t)> processGroup() {
     return [system = &windowSystem](std::int32_t pid) { return system->processesOf(pid); };
+  }
+
+  // The running program, which starting at login runs.
+  static std::filesystem::path programPath() {
+    std::error_code error;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path("wendrix") : path;
   }
 
   dispatch::MainLoop& loop;
@@ -66,6 +77,7 @@ struct Agent::Parts {
   platform::X11Keyboard keyboard;
   platform::X11RunningApplications runningApplications;
   platform::DesktopIconProvider icons = platform::DesktopIconProvider::fromEnvironment();
+  platform::AutostartLoginItem loginItem;
   std::shared_ptr<CustomizationWindows> customizationWindows;
   std::shared_ptr<AppDelegate> delegate;
   std::optional<TelemetryForwarderHooks> telemetryHooks;
@@ -100,6 +112,9 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   actions.clock = &loop.clock();
   actions.workspace = &parts->workspace;
   actions.keyboard = &parts->keyboard;
+  actions.makeUpdater = [] {
+    return std::make_shared<platform::LogOnlyUpdater>(platform::UserDefaults::standard());
+  };
   actions.aliases = std::make_shared<const BundleIdAliases>(desktopAliases(parts->directories));
   AddonManager::configureShared(actions.aliases);
   actions.addons = AddonManager::shared();
@@ -109,6 +124,7 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   windowContext.bundles = &parts->bundles;
   windowContext.icons = &parts->icons;
   windowContext.addons = AddonManager::shared();
+  windowContext.loginItem = &parts->loginItem;
   parts->customizationWindows = std::make_shared<CustomizationWindows>(std::move(windowContext));
   actions.customizationWindows = parts->customizationWindows;
   configureTelemetry(options.logUrl);

@@ -198,6 +198,8 @@ class Actions final : public CustomizationWindowDelegate,
   // --- program windows ----------------------------------------------------
 
   void checkForUpdates();
+  // The program's updater, made at its first use.
+  platform::Updater& updater();
   void showPreferences(ButtonClickSource source);
   void showAbout(ButtonClickSource source);
   // Opens the customization window on `layout`, or as it was without one;
@@ -217,7 +219,6 @@ class Actions final : public CustomizationWindowDelegate,
  private:
   explicit Actions(ActionsContext context);
   void startActivationQueue();
-  platform::Updater& updater();
   void openCustomizationPane(ButtonClickSource source, ButtonName button, NavigationOption entry);
   void activateProgram();
   // The applications with windows now, as one value.

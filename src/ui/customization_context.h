@@ -4,7 +4,9 @@
 
 namespace platform {
 class BundleProvider;
+class FilePanels;
 class IconProvider;
+class LoginItem;
 }  // namespace platform
 
 namespace toolkit {
@@ -33,6 +35,12 @@ struct CustomizationContext {
   // The addons whose displays the application rows show, and which capture
   // an added application's windows; none without.
   std::shared_ptr<const AddonManager> addons;
+  // Starting the program at login; the preference is off and disabled
+  // without.
+  platform::LoginItem* loginItem = nullptr;
+  // The save and open panels of export and import; the toolkit's panels,
+  // attached to the window, when absent.
+  std::shared_ptr<platform::FilePanels> panels;
 };
 
 }  // namespace wendrix

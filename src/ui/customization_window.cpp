@@ -7,6 +7,7 @@
 #include "platform/window_level/window_level.h"
 #include "rx/rx.h"
 #include "toolkit/application.h"
+#include "ui/preferences_pane.h"
 
 namespace wendrix {
 
@@ -99,7 +100,7 @@ std::shared_ptr<CustomizationWindowController> CustomizationWindowController::ma
   auto tabs = std::make_shared<toolkit::TabViewController>();
   tabs->addChild(std::make_shared<PlaceholderViewController>("Select a layout to edit it."));
   tabs->addChild(details);
-  tabs->addChild(std::make_shared<PlaceholderViewController>("Preferences"));
+  tabs->addChild(std::make_shared<SettingsViewController>(context));
   tabs->addChild(std::make_shared<PlaceholderViewController>("About Wendrix"));
   controller->split_ = std::make_shared<CustomizationSplitViewController>(list, tabs, details);
 

@@ -41,7 +41,7 @@ class WindowLookAlike final : public toolkit::View {
 
 // The cell of an application row: text, icon, and the addon's displays of
 // the application's saved windows.
-class AppCellView final : public toolkit::TableCellView {
+class AppCellView : public toolkit::TableCellView {
  public:
   static constexpr const char* kIdentifier = "AppCell";
 

@@ -11,6 +11,11 @@ class Updater {
   // The outcome is shown to the user by the updater itself; nothing comes
   // back to the caller.
   virtual void checkForUpdates() = 0;
+
+  // Whether the updater looks for updates by itself from time to time; the
+  // choice is kept across runs.
+  virtual bool automaticallyChecksForUpdates() const = 0;
+  virtual void setAutomaticallyChecksForUpdates(bool check) = 0;
 };
 
 }  // namespace platform
