@@ -29,12 +29,16 @@ class CustomizationTest : public ActionsTest {
     c.windowsProvider = provider;
     c.bundles = &desktop.bundles();
     c.icons = &icons;
-    factory = std::make_shared<CustomizationWindows>(c);
     auto actionsContext = context();
+    configure(c, actionsContext);
+    factory = std::make_shared<CustomizationWindows>(c);
     actionsContext.customizationWindows = factory;
     actions = Actions::make(actionsContext);
     factory->setActions(actions);
   }
+  // What a fixture adds to the window's and the actions' context.
+  virtual void configure(CustomizationContext&, ActionsContext&) {}
+
   void TearDown() override {
     if (controller) controller->window()->close();
     controller.reset();
