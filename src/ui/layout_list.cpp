@@ -228,7 +228,7 @@ void LayoutListViewController::loadView() {
   }));
   ellipsisButton_ = std::make_shared<toolkit::Button>(toolkit::Button::Type::push);
   ellipsisButton_->setIdentifier("ellipsisButton");
-  ellipsisButton_->setImage(toolkit::Image::symbol("view-more").withSize({16, 16}));
+  ellipsisButton_->setImage(toolkit::Image::symbol("emblem-system").withSize({16, 16}));
   ellipsisButton_->setBezelStyle(toolkit::Button::BezelStyle::texturedRounded);
   ellipsisButton_->setAction([weak](toolkit::Button& sender) {
     if (auto self = weak.lock()) self->openEllipsisMenu(sender);

@@ -1,7 +1,8 @@
 // Shows the customization window on Qt and saves a screenshot of it: the
 // window built by the program's own factory over a fake desktop and an
-// in-memory store, with a layout of several applications selected.
-//   customization_demo <folder for the PNG file>
+// in-memory store, with a layout of several applications selected, then the
+// preferences tab with two applications' shortcuts.
+//   customization_demo <folder for the PNG files>
 
 #include <QApplication>
 #include <QTimer>
@@ -15,8 +16,10 @@
 #include "engine/customization_window.h"
 #include "engine/windows_provider.h"
 #include "model/layout.h"
+#include "model/shortcut.h"
 #include "platform/defaults/memory_user_defaults.h"
 #include "platform/icons/fake/fake_icon_provider.h"
+#include "platform/login_item/fake/memory_login_item.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
 #include "toolkit/application.h"
@@ -51,6 +54,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string path = std::string(argv[1]) + "/customization.png";
+  const std::string preferencesPath = std::string(argv[1]) + "/preferences.png";
   QApplication qtApp(argc, argv);
   auto loop = dispatch::MainLoop::create();
   if (!loop.ok()) return 1;
@@ -77,6 +81,12 @@ int main(int argc, char** argv) {
   storage->saveLayout(work);
   storage->saveLayout(Layout{"Evening", {app("Notes", 1)}, std::nullopt});
   storage->saveLayout(Layout{"Presentation", {app("Terminal", 1)}, std::nullopt});
+  // Two applications with their own New Window shortcuts (Ctrl+N and
+  // Ctrl+Shift+T), for the preferences tab.
+  storage->saveAppSettings({{"Mail", IAppSettings{IShortcut{45, 0x100000}}},
+                            {"Terminal", IAppSettings{IShortcut{17, 0x120000}}}});
+  platform::MemoryLoginItem loginItem;
+  (void)loginItem.setEnabled(true);
   platform::FakeIconProvider icons;
 
   CustomizationContext context;
@@ -85,6 +95,7 @@ int main(int argc, char** argv) {
   context.windowsProvider = provider;
   context.bundles = &desktop.bundles();
   context.icons = &icons;
+  context.loginItem = &loginItem;
   CustomizationWindows factory(context);
   auto controller = factory.makeController();
   if (!controller) return 1;
@@ -92,15 +103,23 @@ int main(int argc, char** argv) {
   controller->showWindow();
 
   int failures = 0;
-  // Give the window manager time to map the window, then take the picture.
-  QTimer::singleShot(1500, [&] {
+  auto grab = [&](const std::string& file) {
     auto* window = dynamic_cast<ui::CustomizationWindowController*>(controller.get());
     QWidget* widget = window ? backend.widgetFor(*window->window()) : nullptr;
-    if (!widget || !widget->grab().save(QString::fromStdString(path))) {
-      std::fprintf(stderr, "customization_demo: cannot write %s\n", path.c_str());
+    if (!widget || !widget->grab().save(QString::fromStdString(file))) {
+      std::fprintf(stderr, "customization_demo: cannot write %s\n", file.c_str());
       ++failures;
     }
-    QCoreApplication::exit(0);
+  };
+  // Give the window manager time to map the window, then take the pictures:
+  // the layout, then the preferences tab.
+  QTimer::singleShot(1500, [&] {
+    grab(path);
+    controller->select(NavigationSelection::navigation(NavigationOption::Preferences));
+    QTimer::singleShot(500, [&] {
+      grab(preferencesPath);
+      QCoreApplication::exit(0);
+    });
   });
   QApplication::exec();
   return failures == 0 ? 0 : 1;

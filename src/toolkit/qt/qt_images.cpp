@@ -2,16 +2,21 @@
 
 #include <QImage>
 
+#include "toolkit/qt/qt_drawn_icons.h"
+
 namespace toolkit::qt {
 
 QIcon iconFor(const Application& application, const Image& image) {
   switch (image.kind) {
     case Image::Kind::named: {
       auto file = application.imageFile(image.name);
-      return file ? QIcon(QString::fromStdString(*file)) : QIcon();
+      return file ? QIcon(QString::fromStdString(*file)) : drawnIcon(image.name);
     }
-    case Image::Kind::symbol:
-      return QIcon::fromTheme(QString::fromStdString(image.name));
+    case Image::Kind::symbol: {
+      // The desktop's theme first; the program's drawing where it has none.
+      QIcon themed = QIcon::fromTheme(QString::fromStdString(image.name));
+      return themed.isNull() ? drawnIcon(image.name) : themed;
+    }
     case Image::Kind::file:
       return QIcon(QString::fromStdString(image.name));
     case Image::Kind::pixels: {
