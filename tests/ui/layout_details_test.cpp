@@ -230,5 +230,38 @@ TEST_F(LayoutDetailsTest, CommandsWithoutActionsStopAfterTheirEvent) {
   EXPECT_EQ(clicks(), (std::vector<std::string>{"AutoClose/Button", "LayoutRename/MainWindow"}));
 }
 
+// Reading the running applications fails after the layout is shown: the
+// pane reports it at its own location and keeps the layout. The other
+// locations of the pane cannot be reached through the fakes: closing the
+// selected apps, restoring them and renaming never fail (the actions report
+// their failures themselves), and closing the other apps (alone or before a
+// restore) takes the windows provider's last good list.
+class LayoutDetailsErrorTest : public CustomizationTest {
+ protected:
+  void SetUp() override {
+    CustomizationTest::SetUp();
+    storage->saveLayout(layout("Work", {app("Mail")}, true));
+    open(layout("Work"));
+    // Access goes and comes back; reading the windows again fails.
+    desktop.scriptInitialization(winsys::fake::WriteScript::rejected(
+        base::Error("Test.WindowSystem", 7, "no windows for Work and Mail")));
+    desktop.trust().setTrusted(false);
+    desktop.trust().postChange();
+    queue.runUntilIdle();
+    desktop.trust().setTrusted(true);
+    desktop.trust().postChange();
+    queue.advance(std::chrono::seconds(1));
+  }
+};
+
+TEST_F(LayoutDetailsErrorTest, AFailedReadOfTheRunningAppsIsReportedOnce) {
+  EXPECT_EQ(sentErrors(analytics),
+            (std::vector<SentError>{{"no windows for Work and Mail", "details.openApps_000"}}));
+  EXPECT_EQ(details().layoutNameField()->stringValue(), "Work");
+  // The pane stays usable for what needs no running application.
+  ASSERT_TRUE(driver.click(*details().autoCloseCheckbox()));
+  EXPECT_EQ(storage->loadLayouts().at(0).alwaysCloseOtherApps, std::optional<bool>(false));
+}
+
 }  // namespace
 }  // namespace wendrix::testing
