@@ -140,6 +140,7 @@ TEST_F(ImageListTest, AReaderOnARemovedImageGoesOnToTheImagesAfterIt) {
 }
 
 // What a walk saw: the number of images, and whether every one was sound.
+constexpr int kMaxWalk = 1000000;
 struct Walk {
   int images = 0;
   bool sound = true;
@@ -154,9 +155,14 @@ Walk walkList(tlcrash_async_image_list* list) {
     const tlcrash_vm_address_t header = image->header_addr;
     const bool known =
         header >= kBase && header < headerOf(kImages) && (header - kBase) % kStride == 0;
-    if (!known || !tlcrash_async_macho_contains_address(image, header + 0x10) ||
-        walk.images > 4 * kImages)
+    if (!known || !tlcrash_async_macho_contains_address(image, header + 0x10)) walk.sound = false;
+    // A walk may meet more images than the list ever holds at once (it can
+    // follow images appended behind it), but never endlessly many: that would
+    // be a cycle.
+    if (walk.images > kMaxWalk) {
       walk.sound = false;
+      break;
+    }
   }
   tlcrash_async_image_list_set_reading(list, false);
   return walk;
