@@ -241,10 +241,10 @@ INSTANTIATE_TEST_SUITE_P(Images, MachOFixtureTest,
                          ::testing::Values(Case{"unwind_x86_64", 0},
                                            Case{"unwind_x86_64", 0x7f0000000},
                                            Case{"unwind_x86_64.dylib", 0x10000000}),
-                         [](const auto& info) {
-                           std::string name = info.param.image;
+                         [](const auto& instance) {
+                           std::string name = instance.param.image;
                            std::replace(name.begin(), name.end(), '.', '_');
-                           return name + (info.param.slide != 0 ? "_slid" : "");
+                           return name + (instance.param.slide != 0 ? "_slid" : "");
                          });
 
 // The executable's file is laid out as it is mapped, so a copy of it in this

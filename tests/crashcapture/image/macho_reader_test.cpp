@@ -124,9 +124,9 @@ TEST_P(MachOVariantTest, HeaderSectionsAndSymbolsReadInEveryWidthAndOrder) {
 INSTANTIATE_TEST_SUITE_P(Widths, MachOVariantTest,
                          ::testing::Values(Variant{true, false}, Variant{true, true},
                                            Variant{false, false}, Variant{false, true}),
-                         [](const auto& info) {
-                           return std::string(info.param.is64 ? "m64" : "m32") +
-                                  (info.param.swapped ? "_swapped" : "_host");
+                         [](const auto& instance) {
+                           return std::string(instance.param.is64 ? "m64" : "m32") +
+                                  (instance.param.swapped ? "_swapped" : "_host");
                          });
 
 TEST(MachOSymbolTest, OfEqualValuesTheFirstMetWinsAndGlobalsComeFirst) {
