@@ -13,7 +13,7 @@ constexpr double kPaneHeight = 480;
 constexpr double kLeft = 40;
 constexpr double kRowHeight = 20;
 constexpr double kLibraryWidth = 220;
-constexpr double kLicenceWidth = 300;
+constexpr double kLicenceWidth = 340;
 
 }  // namespace
 
@@ -66,10 +66,11 @@ void AboutViewController::loadView() {
 
   auto item = std::make_shared<ItemView>(toolkit::Rect{{kLeft, 56}, {kPaneWidth - 2 * kLeft, 64}});
   item->setIdentifier("about");
-  item->setImageSize(48);
+  item->setImageSize(40);
   item->setImage(application_.imageNamed("AppIcon"));
   item->setTitle(name);
   item->titleView().setFont({16, true});
+  item->layOut();
   item->setSubtitle("Saves the windows of your applications as layouts and restores them.");
   view->addSubview(item);
 

@@ -1,5 +1,6 @@
 #include "ui/item_views.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace wendrix {
@@ -57,10 +58,12 @@ void ItemView::layOut() {
   imageView_->setFrame({{offset, offset}, {imageSize_, imageSize_}});
 
   const double width = size.width > kContainerSize ? size.width - kContainerSize : 0;
-  const double height = kTitleHeight + (subtitle_ ? kSubtitleHeight : 0);
+  // A title in a large font takes a taller line.
+  const double titleHeight = std::max(kTitleHeight, titleView_->font().pointSize * kLineSpacing);
+  const double height = titleHeight + (subtitle_ ? kSubtitleHeight : 0);
   textColumn_->setFrame({{kContainerSize, (size.height - height) / 2}, {width, height}});
-  titleView_->setFrame({{0, 0}, {width, kTitleHeight}});
-  subtitleView_->setFrame({{0, kTitleHeight}, {width, kSubtitleHeight}});
+  titleView_->setFrame({{0, 0}, {width, titleHeight}});
+  subtitleView_->setFrame({{0, titleHeight}, {width, kSubtitleHeight}});
 }
 
 void EmptyViewController::loadView() {

@@ -24,6 +24,8 @@ class ItemView final : public toolkit::View {
   static constexpr double kDefaultImageSize = 28;
   static constexpr double kTitleHeight = 20;
   static constexpr double kSubtitleHeight = 18;
+  // A line's height for each point of the title's font size.
+  static constexpr double kLineSpacing = 1.6;
 
   explicit ItemView(toolkit::Rect frame = {});
 
@@ -42,7 +44,8 @@ class ItemView final : public toolkit::View {
   toolkit::TextField& titleView() const { return *titleView_; }
   toolkit::TextField& subtitleView() const { return *subtitleView_; }
 
-  // Places the parts in the current frame (after the frame changed).
+  // Places the parts in the current frame (after the frame or the title's
+  // font changed).
   void layOut();
 
  private:

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -429,7 +430,8 @@ class QtBackend::PopoverMirror {
     const bool transient = popover.behavior() != Popover::Behavior::applicationDefined;
     widget_ = std::make_unique<HideAware>(popover_, transient);
     auto* layout = new QVBoxLayout(widget_.get());
-    layout->setContentsMargins(0, 0, 0, 0);
+    // Room for the border that sets the popover off what lies under it.
+    layout->setContentsMargins(kBorder, kBorder, kBorder, kBorder);
     if (popover.contentViewController()) {
       content_ =
           std::make_unique<ViewMirror>(backend.application_, backend.registry_,
@@ -441,7 +443,8 @@ class QtBackend::PopoverMirror {
     if ((size.width <= 0 || size.height <= 0) && popover.contentViewController())
       size = popover.contentViewController()->view()->frame().size;
     if (size.width > 0 && size.height > 0)
-      widget_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
+      widget_->resize(static_cast<int>(size.width) + 2 * kBorder,
+                      static_cast<int>(size.height) + 2 * kBorder);
     else
       widget_->adjustSize();
     widget_->move(position(backend));
@@ -466,6 +469,11 @@ class QtBackend::PopoverMirror {
     bool closing = false;
 
    protected:
+    void paintEvent(QPaintEvent*) override {
+      QPainter painter(this);
+      painter.setPen(palette().color(QPalette::Mid));
+      painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
     void hideEvent(QHideEvent* event) override {
       QWidget::hideEvent(event);
       // Qt closed the popup (an outside click): the model closes too.
@@ -529,6 +537,8 @@ class QtBackend::PopoverMirror {
         std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height())));
     return at;
   }
+
+  static constexpr int kBorder = 1;
 
   Popover& popover_;
   std::unique_ptr<HideAware> widget_;
