@@ -1,5 +1,7 @@
 #include "app/app_delegate.h"
 
+#include <chrono>
+#include <iostream>
 #include <utility>
 
 #include "analytics/track.h"
@@ -7,10 +9,13 @@
 #include "app/menus/main_menu_provider.h"
 #include "app/url_handler.h"
 #include "engine/windows_provider.h"
+#include "platform/window_level/window_level.h"
 #include "storage/defaults_storage.h"
 #include "telemetry/sdk/daraveved.h"
 #include "toolkit/menu.h"
 #include "toolkit/status_item.h"
+#include "toolkit/window.h"
+#include "ui/item_views.h"
 
 namespace wendrix {
 namespace {
@@ -23,8 +28,36 @@ void moveToApplicationsFolderIfNecessary() {}
 
 }  // namespace
 
+ShownPopover showPopover(toolkit::Application& application, toolkit::View& view,
+                         std::shared_ptr<toolkit::ViewController> content, bool detachedWindow) {
+  ShownPopover shown;
+  shown.popover = std::make_shared<toolkit::Popover>(application);
+  shown.popover->setContentViewController(std::move(content));
+  shown.popover->setBehavior(toolkit::Popover::Behavior::transient);
+  shown.popover->setAnimates(false);
+  toolkit::Window* host = view.window();
+  if (detachedWindow && host) {
+    // The middle of the host window's bottom edge (y grows downwards).
+    const toolkit::Rect frame = host->frame();
+    auto anchor = std::make_shared<toolkit::Window>(
+        application, toolkit::Rect{{frame.midX(), frame.maxY()}, {1, 1}},
+        toolkit::WindowStyle::borderless);
+    anchor->setContentViewController(std::make_shared<EmptyViewController>());
+    anchor->setLevel(platform::kStatusWindowLevel);
+    anchor->orderFront();
+    shown.anchorWindow = anchor;
+    toolkit::View& anchorView = *anchor->contentView();
+    shown.popover->show(anchorView.bounds(), anchorView, toolkit::RectEdge::maxY);
+  } else {
+    shown.popover->show(view.bounds(), view, toolkit::RectEdge::maxY);
+  }
+  return shown;
+}
+
 AppDelegate::AppDelegate(AppDelegateContext context)
     : application_(*context.application),
+      clock_(context.actions.clock ? *context.actions.clock : dispatch::SystemClock::instance()),
+      debugOutput_(context.debugOutput ? *context.debugOutput : std::cout),
       appSecret_(std::move(context.appSecret)),
       telemetryServices_(std::move(context.telemetryServices)) {
   statusItem_ = application_.makeStatusItem();
@@ -55,7 +88,9 @@ AppDelegate::AppDelegate(AppDelegateContext context)
   menuProvider_ = MainMenuProvider::make(std::move(menuContext));
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+  dropPopover();
+}
 
 void AppDelegate::applicationDidFinishLaunching() {
   moveToApplicationsFolderIfNecessary();
@@ -84,6 +119,66 @@ void AppDelegate::applicationDidFinishLaunching() {
                     std::string("The image \"") + kMenuIconName + "\" is missing"),
         error_location::kAppdelegateButtonIcon000);
   }
+}
+
+void AppDelegate::statusAction() {
+  timerStart_ = clock_.now();
+  openPopover();
+}
+
+void AppDelegate::openPopover() {
+  if (popover_) {
+    dropPopover();
+    return;
+  }
+  auto shown = makePopover();
+  if (!shown) return;
+  shown->popover->setDelegate(std::weak_ptr<toolkit::PopoverDelegate>(shared_from_this()));
+  popover_ = std::move(shown);
+  // Told only now, so that the delegate finds the popover it shows.
+  popoverDidShow(*popover_->popover);
+}
+
+void AppDelegate::openMenu() {
+  const auto& menu = statusItem_->menu();
+  if (!menu) return;
+  timerStart_ = clock_.now();
+  const auto& button = statusItem_->button();
+  menu->popUp(nullptr, {0, button->frame().size.height}, button.get());
+}
+
+std::optional<ShownPopover> AppDelegate::makePopover() {
+  const auto& button = statusItem_->button();
+  if (!button) return std::nullopt;
+  auto home = std::make_shared<HomeViewController>(application_);
+  home->setActions(actions_);
+  home->setDelegate(std::weak_ptr<HomeViewControllerDelegate>(shared_from_this()));
+  return showPopover(application_, *button, std::move(home), true);
+}
+
+void AppDelegate::dropPopover() {
+  auto shown = std::exchange(popover_, std::nullopt);
+  if (!shown) return;
+  shown->popover->close();
+  if (shown->anchorWindow) shown->anchorWindow->close();
+}
+
+void AppDelegate::popoverDidShow(toolkit::Popover& shown) {
+  if (timerStart_) {
+    const std::chrono::duration<double> elapsed = clock_.now() - *timerStart_;
+    debugOutput_ << "OpenTimer: " << elapsed.count() << " s\n";
+  } else {
+    debugOutput_ << "OpenTimer: no timer was set\n";
+  }
+  bringPopoverForward(application_, shown);
+}
+
+void AppDelegate::popoverDidClose(toolkit::Popover& closed) {
+  if (!popover_ || popover_->popover.get() != &closed) return;
+  // A transient popover closed by a click elsewhere: its anchor goes too.
+  // The popover is still closing: it lives until the next turn of the loop.
+  application_.mainQueue().async([keep = popover_->popover] {});
+  dropPopover();
 }
 
 void AppDelegate::applicationOpenURLs(const std::vector<std::string>& urls) {

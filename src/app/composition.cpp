@@ -104,6 +104,7 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   AppDelegateContext context;
   context.application = &application;
   context.appSecret = options.appSecret;
+  context.telemetryServices = programTelemetryServices();
   context.trust = &parts->trust;
   ActionsContext& actions = context.actions;
   actions.runningApplications = &parts->runningApplications;

@@ -35,16 +35,16 @@ using namespace std::chrono_literals;
 // How long a start waits for another instance that is starting at the same time.
 constexpr auto kStartingInstanceWait = 5s;
 
-// The "Menu Icon" image: installed beside the program's data, else the
+// An image the program ships: installed beside the program's data, else the
 // source tree's.
-std::string menuIconPath() {
+std::string resourcePath(const std::string& file) {
   std::error_code error;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
   if (!error) {
-    auto installed = exe.parent_path().parent_path() / "share" / "wendrix" / "menu-icon.png";
+    auto installed = exe.parent_path().parent_path() / "share" / "wendrix" / file;
     if (std::filesystem::exists(installed, error)) return installed.string();
   }
-  return WENDRIX_RESOURCE_DIR "/menu-icon.png";
+  return std::string(WENDRIX_RESOURCE_DIR) + "/" + file;
 }
 
 // SIGTERM, SIGINT and SIGHUP end the program through the main loop, so that
@@ -81,13 +81,14 @@ int runAgent(const std::vector<std::string>& urls, const wendrix::InstancePaths&
     return 1;
   }
   toolkit::qt::QtLoopHost host(*loop.value());
-  toolkit::Application application(*loop.value(),
-                                   {{{"CFBundleName", identity.bundleName},
-                                     {"CFBundleIdentifier", identity.bundleIdentifier},
-                                     {"CFBundleVersion", identity.bundleVersion},
-                                     {"CFBundleShortVersionString", identity.shortVersion}},
-                                    {{"Menu Icon", menuIconPath()}},
-                                    std::make_shared<toolkit::qt::QtTextMetrics>()});
+  toolkit::Application application(
+      *loop.value(),
+      {{{"CFBundleName", identity.bundleName},
+        {"CFBundleIdentifier", identity.bundleIdentifier},
+        {"CFBundleVersion", identity.bundleVersion},
+        {"CFBundleShortVersionString", identity.shortVersion}},
+       {{"Menu Icon", resourcePath("menu-icon.png")}, {"AppIcon", resourcePath("app-icon.png")}},
+       std::make_shared<toolkit::qt::QtTextMetrics>()});
 
   wendrix::AgentOptions options;
   options.display = display;

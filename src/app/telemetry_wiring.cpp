@@ -18,6 +18,12 @@ void configureTelemetry(const std::string& logUrl) {
                                            std::make_shared<tlm::TLMNetlinkReachability>()));
 }
 
+std::vector<tlm::TLMServiceClass> programTelemetryServices() {
+  // The analytics ("TLMAnalytics") and crash ("TLMCrashes") services are not
+  // services of the SDK yet: each joins this list, in that order, once it is.
+  return {};
+}
+
 TelemetryForwarderHooks::TelemetryForwarderHooks(toolkit::Application& application)
     : application_(application) {
   const auto forwarder = tlm::TLMAppDelegateForwarder::sharedInstance();

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "telemetry/sdk/service_class.h"
 
 #include "toolkit/application.h"
 
@@ -16,6 +19,11 @@ namespace wendrix {
 // after failed calls or a lost network resumes when the network comes back.
 // Before the SDK starts.
 void configureTelemetry(const std::string& logUrl);
+
+// The services the program starts the SDK with, in order: the analytics
+// service, then the crash reporting service. The one place a service joins
+// the program; those not yet part of the SDK are left out.
+std::vector<tlm::TLMServiceClass> programTelemetryServices();
 
 // Connects the SDK's application-delegate forwarder to the application's
 // signals for as long as it lives. Main thread only; the application must

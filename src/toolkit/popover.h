@@ -9,6 +9,7 @@ namespace toolkit {
 
 class Application;
 class Popover;
+class Window;
 
 class PopoverDelegate {
  public:
@@ -18,7 +19,9 @@ class PopoverDelegate {
 };
 
 // A panel shown next to an anchor view. A transient popover closes when the
-// user clicks outside it.
+// user clicks outside it. While shown, its content view is in a window of its
+// own (not listed by the application), which the popover's delegate may make
+// key.
 class Popover {
  public:
   enum class Behavior { applicationDefined = 0, transient = 1, semitransient = 2 };
@@ -53,6 +56,8 @@ class Popover {
   };
   // Where it was last shown.
   const Anchor& anchor() const { return anchor_; }
+  // The window holding the content view while shown, or null.
+  Window* window() const { return window_.get(); }
 
  private:
   Application& application_;
@@ -63,6 +68,7 @@ class Popover {
   std::weak_ptr<PopoverDelegate> delegate_;
   bool shown_ = false;
   Anchor anchor_{};
+  std::shared_ptr<Window> window_;
 };
 
 }  // namespace toolkit

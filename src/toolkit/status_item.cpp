@@ -2,11 +2,24 @@
 
 #include "toolkit/application.h"
 #include "toolkit/menu.h"
+#include "toolkit/window.h"
 
 namespace toolkit {
 
 StatusItem::StatusItem(Application& application)
-    : application_(application), button_(std::make_shared<View>(Rect{{0, 0}, {22, 22}})) {}
+    : application_(application),
+      button_(std::make_shared<View>(Rect{{0, 0}, {22, 22}})),
+      buttonWindow_(
+          std::make_shared<Window>(application, Rect{{0, 0}, {22, 22}}, WindowStyle::statusBar)) {
+  buttonWindow_->setContentView(button_);
+  buttonWindow_->orderFront();
+}
+
+StatusItem::~StatusItem() = default;
+
+void StatusItem::setScreenFrame(Rect frame) {
+  buttonWindow_->setFrame(frame);
+}
 
 void StatusItem::setImage(std::optional<Image> image) {
   image_ = std::move(image);
@@ -34,8 +47,8 @@ bool StatusItem::userClick() {
   // Hold the menu: opening it may replace the item's menu.
   auto menu = menu_;
   const Point below{0, button_->frame().size.height};
+  // The button is in its status-bar window: the pop-up reaches the backend.
   menu->popUp(nullptr, below, button_.get());
-  application_.menuPoppedUp.emit(*menu, button_.get(), below);
   return true;
 }
 

@@ -12,6 +12,7 @@ namespace toolkit {
 
 class Application;
 class Menu;
+class Window;
 
 // An icon in the desktop's status area (the tray) with a tooltip and a menu
 // that a click opens.
@@ -21,6 +22,7 @@ class StatusItem {
   static constexpr unsigned kTerminationOnRemoval = 1u << 2;
 
   explicit StatusItem(Application& application);
+  ~StatusItem();
   StatusItem(const StatusItem&) = delete;
   StatusItem& operator=(const StatusItem&) = delete;
 
@@ -34,8 +36,11 @@ class StatusItem {
   void setVisible(bool visible);
   unsigned behavior() const { return behavior_; }
   void setBehavior(unsigned behavior) { behavior_ = behavior; }
-  // The view the icon is drawn in (popovers anchor to it).
+  // The view the icon is drawn in (popovers anchor to it). It fills a
+  // status-bar window whose frame is where the icon is on screen.
   const std::shared_ptr<View>& button() const { return button_; }
+  // For backends: where the icon is on screen.
+  void setScreenFrame(Rect frame);
 
   // User input: a click opens the menu (none when there is no menu; false then).
   bool userClick();
@@ -52,6 +57,7 @@ class StatusItem {
   bool visible_ = true;
   unsigned behavior_ = 0;
   std::shared_ptr<View> button_;
+  std::shared_ptr<Window> buttonWindow_;
 };
 
 }  // namespace toolkit

@@ -9,12 +9,16 @@ namespace toolkit {
 Window::Window(Application& application, Rect contentRect, WindowStyle style)
     : application_(application), frame_(contentRect), style_(style) {
   setContentView(std::make_shared<View>(Rect{{0, 0}, contentRect.size}));
-  application_.windowMade(this);
+  if (isListed()) application_.windowMade(this);
 }
 
 Window::~Window() {
   if (contentView_) contentView_->setRootWindow(nullptr);
-  application_.windowGone(this);
+  if (isListed()) {
+    application_.windowGone(this);
+  } else if (isKeyWindow()) {
+    application_.windowBecameKey(nullptr);
+  }
 }
 
 void Window::setTitle(std::string title) {

@@ -49,7 +49,10 @@ struct ToolbarItem {
   std::function<void()> action;
 };
 
-enum class WindowStyle { titled, borderless };
+// `statusBar` windows hold status items' buttons and `popover` windows a
+// popover's content: the desktop's status area and the popover draw them, so
+// the application does not list them among its windows.
+enum class WindowStyle { titled, borderless, statusBar, popover };
 
 // A top-level window. Its level, frame and visibility read back exactly what
 // was set; at most one sheet is attached at a time (later ones wait their turn).
@@ -65,6 +68,10 @@ class Window final : public platform::LevelWindow, public platform::PanelParent 
   const Rect& frame() const { return frame_; }
   void setFrame(Rect frame);
   WindowStyle style() const { return style_; }
+  // Whether the application lists the window (see WindowStyle).
+  bool isListed() const {
+    return style_ == WindowStyle::titled || style_ == WindowStyle::borderless;
+  }
 
   int level() const { return level_; }
   void setLevel(int level) override;

@@ -8,6 +8,7 @@
 #include "rx/rx.h"
 #include "toolkit/application.h"
 #include "ui/preferences_pane.h"
+#include "ui/about_pane.h"
 
 namespace wendrix {
 
@@ -101,7 +102,7 @@ std::shared_ptr<CustomizationWindowController> CustomizationWindowController::ma
   tabs->addChild(std::make_shared<PlaceholderViewController>("Select a layout to edit it."));
   tabs->addChild(details);
   tabs->addChild(std::make_shared<SettingsViewController>(context));
-  tabs->addChild(std::make_shared<PlaceholderViewController>("About Wendrix"));
+  tabs->addChild(std::make_shared<AboutViewController>(application));
   controller->split_ = std::make_shared<CustomizationSplitViewController>(list, tabs, details);
 
   const double width = LayoutListViewController::kWidth + kPaneWidth;

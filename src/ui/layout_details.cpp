@@ -10,6 +10,7 @@
 #include "rx/rx.h"
 #include "storage/defaults_storage.h"
 #include "toolkit/application.h"
+#include "ui/menu_outline_view.h"
 #include "ui/row_views.h"
 #include "util/app_icons.h"
 
@@ -120,7 +121,7 @@ void LayoutDetailsViewController::loadView() {
       std::make_shared<WindowLookAlike>(toolkit::Rect{{kMargin, 84}, {kWidth - 2 * kMargin, 292}});
   frame->setIdentifier("appsFrame");
   outlineView_ =
-      std::make_shared<OutlineView>(toolkit::Rect{{1, 22}, {kWidth - 2 * kMargin - 2, 269}});
+      std::make_shared<MenuOutlineView>(toolkit::Rect{{1, 22}, {kWidth - 2 * kMargin - 2, 269}});
   outlineView_->setIdentifier("appList");
   outlineView_->setAllowsMultipleSelection(true);
   outlineView_->setRowHeight(26);

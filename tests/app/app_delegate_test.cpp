@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
+#include <sstream>
 
 #include "app/menus/main_menu_provider.h"
 #include "app/url_handler.h"
@@ -15,9 +18,12 @@
 #include "telemetry/sdk/test_services.h"
 #include "toolkit/headless/driver.h"
 #include "toolkit/menu.h"
+#include "toolkit/popover.h"
 #include "toolkit/status_item.h"
 #include "toolkit/window.h"
 #include "ui/customization_window.h"
+#include "ui/home_view.h"
+#include "ui/item_views.h"
 
 namespace wendrix::testing {
 namespace {
@@ -45,6 +51,7 @@ class AppDelegateTest : public ::testing::Test {
     context.appSecret = "11111111-2222-3333-4444-555555555555";
     context.trust = &desktop.trust();
     context.telemetryServices = telemetryServices;
+    context.debugOutput = &debugOutput;
     context.actions.runningApplications = &desktop.runningApplications();
     context.actions.bundles = &desktop.bundles();
     context.actions.scheduler = &scheduler;
@@ -56,12 +63,16 @@ class AppDelegateTest : public ::testing::Test {
     windowContext.bundles = &desktop.bundles();
     windows = std::make_shared<CustomizationWindows>(windowContext);
     context.actions.customizationWindows = windows;
+    if (beforeDelegate) beforeDelegate();
     delegate = std::make_shared<AppDelegate>(std::move(context));
     windows->setActions(delegate->actions());
     application->setDelegate(delegate);
     queue.runUntilIdle();
   }
 
+  // Runs once the application exists, just before the delegate is made.
+  std::function<void()> beforeDelegate;
+  std::ostringstream debugOutput;
   tlm::testing::ScopedFakeTelemetrySdk telemetry;
   std::vector<tlm::TLMServiceClass> telemetryServices;
   tlm::ScopedRecordingAnalytics analytics;
@@ -103,6 +114,127 @@ TEST_F(AppDelegateTest, ConstructionPreparesTheStoreAndLaunchShowsTheStatusItem)
   ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Quit"}));
   EXPECT_TRUE(delegate->menuProvider()->mainMenuDelegate()->lastOpen().has_value());
   EXPECT_TRUE(application->isTerminated());
+}
+
+TEST_F(AppDelegateTest, BuildsTheStatusItemFirstAndLaunchesInOrder) {
+  // The status item comes before the store's first-run step and the windows
+  // provider's warm-up.
+  std::vector<std::string> journal;
+  beforeDelegate = [&] {
+    application->statusItemAdded.connect([&](toolkit::StatusItem&) {
+      journal.push_back("item: first run " +
+                        std::to_string(DefaultsStorage::shared()->userSince().value().has_value()) +
+                        ", warm " + std::to_string(desktop.initializations()));
+    });
+  };
+  start({{"CFBundleName", "Wendrix Dev"}});
+  EXPECT_EQ(journal, (std::vector<std::string>{"item: first run 0, warm 0"}));
+
+  // Launch: the SDK starts, then the item shows, gets its tooltip, its menu
+  // and its image, each in turn.
+  const auto& item = delegate->statusItem();
+  journal.clear();
+  item->changed.connect([&] {
+    const std::string state = std::string(item->isVisible() ? "visible" : "hidden") +
+                              " sdk=" + std::to_string(tlm::TLMDarAveved::isConfigured()) +
+                              " tip='" + item->toolTip() +
+                              "' menu=" + std::to_string(item->menu() != nullptr) +
+                              " image=" + std::to_string(item->image().has_value());
+    // A menu emitted again is the same state.
+    if (journal.empty() || journal.back() != state) journal.push_back(state);
+  });
+  application->finishLaunching();
+  EXPECT_EQ(journal, (std::vector<std::string>{
+                         "visible sdk=1 tip='' menu=0 image=0",
+                         "visible sdk=1 tip='Wendrix Dev' menu=0 image=0",
+                         "visible sdk=1 tip='Wendrix Dev' menu=1 image=0",
+                         "visible sdk=1 tip='Wendrix Dev' menu=1 image=1",
+                     }));
+}
+
+TEST_F(AppDelegateTest, StatusActionTogglesTheHomePopoverBelowTheStatusItem) {
+  start({{"CFBundleName", "Wendrix"}});
+  application->finishLaunching();
+  auto& item = *delegate->statusItem();
+  // Where the desktop put the icon.
+  item.setScreenFrame({{900, 0}, {24, 26}});
+  const auto opened = queue.clock().now();
+
+  delegate->statusAction();
+  const auto popover = delegate->popover();
+  ASSERT_TRUE(popover);
+  EXPECT_TRUE(popover->isShown());
+  EXPECT_EQ(popover->behavior(), toolkit::Popover::Behavior::transient);
+  EXPECT_FALSE(popover->animates());
+  auto* home = dynamic_cast<HomeViewController*>(popover->contentViewController().get());
+  ASSERT_NE(home, nullptr);
+  EXPECT_EQ(home->actions(), delegate->actions());
+  // Anchored to an invisible 1 x 1 window at the status level, at the middle
+  // of the icon's bottom edge, and shown below it.
+  const auto anchor = delegate->popoverAnchorWindow();
+  ASSERT_TRUE(anchor);
+  EXPECT_EQ(anchor->frame(), (toolkit::Rect{{912, 26}, {1, 1}}));
+  EXPECT_EQ(anchor->style(), toolkit::WindowStyle::borderless);
+  EXPECT_EQ(anchor->level(), 25);
+  EXPECT_TRUE(anchor->isVisible());
+  EXPECT_TRUE(dynamic_cast<EmptyViewController*>(anchor->contentViewController().get()));
+  EXPECT_EQ(popover->anchor().view, anchor->contentView().get());
+  EXPECT_EQ(popover->anchor().rect, (toolkit::Rect{{0, 0}, {1, 1}}));
+  EXPECT_EQ(popover->anchor().edge, toolkit::RectEdge::maxY);
+  // The program comes forward with the popover's window key.
+  EXPECT_TRUE(application->isActive());
+  EXPECT_EQ(application->keyWindow(), home->view()->window());
+  EXPECT_EQ(delegate->timerStart(), opened);
+  EXPECT_EQ(debugOutput.str(), "OpenTimer: 0 s\n");
+
+  // The second toggle closes it, with its anchor window.
+  delegate->statusAction();
+  EXPECT_FALSE(popover->isShown());
+  EXPECT_FALSE(anchor->isVisible());
+  EXPECT_FALSE(delegate->popover());
+  EXPECT_FALSE(delegate->popoverAnchorWindow());
+
+  // `openPopover` leaves the timer alone.
+  queue.advance(std::chrono::seconds(2));
+  delegate->openPopover();
+  const auto second = delegate->popover();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(delegate->timerStart(), opened);
+  EXPECT_EQ(debugOutput.str(), "OpenTimer: 0 s\nOpenTimer: 2 s\n");
+
+  // A click elsewhere closes it; the next toggle opens a new one.
+  toolkit::headless::Driver driver(*application);
+  const auto secondAnchor = delegate->popoverAnchorWindow();
+  driver.clickOutsidePopovers();
+  EXPECT_FALSE(second->isShown());
+  EXPECT_FALSE(secondAnchor->isVisible());
+  EXPECT_FALSE(delegate->popover());
+  delegate->openPopover();
+  ASSERT_TRUE(delegate->popover());
+  EXPECT_NE(delegate->popover(), second);
+  EXPECT_TRUE(delegate->popover()->isShown());
+  queue.runUntilIdle();
+}
+
+TEST_F(AppDelegateTest, OpenMenuOpensTheStatusMenuOnceThereIsOne) {
+  start({{"CFBundleName", "Wendrix"}});
+  delegate->openMenu();
+  EXPECT_FALSE(delegate->timerStart());
+  application->finishLaunching();
+  delegate->openMenu();
+  EXPECT_TRUE(delegate->statusItem()->menu()->isOpen());
+  EXPECT_EQ(delegate->timerStart(), queue.clock().now());
+}
+
+TEST_F(AppDelegateTest, APopoverFromAViewWithoutWindowIsShownAtTheView) {
+  start({{"CFBundleName", "Wendrix"}});
+  auto view = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, {30, 20}});
+  auto shown = showPopover(*application, *view, std::make_shared<EmptyViewController>(), true);
+  EXPECT_FALSE(shown.anchorWindow);
+  EXPECT_EQ(shown.popover->anchor().view, view.get());
+  EXPECT_EQ(shown.popover->anchor().rect, view->bounds());
+  EXPECT_EQ(shown.popover->anchor().edge, toolkit::RectEdge::maxY);
+  shown.popover->close();
 }
 
 TEST_F(AppDelegateTest, EditLayoutsFromTheStatusMenuOpensTheCustomizationWindow) {

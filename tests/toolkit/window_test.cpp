@@ -202,6 +202,48 @@ TEST_F(WindowTest, OutsideClickClosesOnlyTransientPopovers) {
   EXPECT_TRUE(app.shownPopovers().empty());
 }
 
+// Popovers and status items hold their views in windows of their own, which
+// the application does not list: menus popped up in them reach the backend,
+// and a shown popover's window can be made key.
+TEST_F(WindowTest, PopoversAndStatusItemsKeepTheirViewsInUnlistedWindows) {
+  std::vector<const View*> poppedUpIn;
+  app.menuPoppedUp.connect([&](Menu&, const View* view, Point) { poppedUpIn.push_back(view); });
+  const std::size_t listed = app.windows().size();
+
+  auto item = app.makeStatusItem();
+  Window* bar = item->button()->window();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->style(), WindowStyle::statusBar);
+  item->setScreenFrame({{900, 0}, {24, 26}});
+  EXPECT_EQ(bar->frame(), (Rect{{900, 0}, {24, 26}}));
+  EXPECT_EQ(item->button()->bounds(), (Rect{{0, 0}, {24, 26}}));
+  item->setMenu(std::make_shared<Menu>());
+  ASSERT_TRUE(driver.clickStatusItem(*item));
+  EXPECT_EQ(poppedUpIn, (std::vector<const View*>{item->button().get()}));
+
+  Popover popover(app);
+  auto page = std::make_shared<Page>("help");
+  popover.setContentViewController(page);
+  EXPECT_EQ(page->view()->window(), nullptr);
+  View anchor(Rect{{0, 0}, {20, 20}});
+  popover.show(anchor.bounds(), anchor, RectEdge::maxY);
+  Window* holder = page->view()->window();
+  ASSERT_NE(holder, nullptr);
+  EXPECT_EQ(holder, popover.window());
+  EXPECT_EQ(holder->style(), WindowStyle::popover);
+  EXPECT_EQ(app.windows().size(), listed);
+  holder->makeKeyAndOrderFront();
+  EXPECT_EQ(app.keyWindow(), holder);
+  auto menu = std::make_shared<Menu>();
+  menu->popUp(nullptr, {5, 5}, page->view().get());
+  EXPECT_EQ(poppedUpIn.back(), page->view().get());
+
+  popover.close();
+  EXPECT_EQ(page->view()->window(), nullptr);
+  EXPECT_EQ(popover.window(), nullptr);
+  EXPECT_EQ(app.keyWindow(), nullptr);
+}
+
 struct AppJournal : ApplicationDelegate {
   Journal* journal;
   void applicationDidFinishLaunching() override { journal->add("launched"); }

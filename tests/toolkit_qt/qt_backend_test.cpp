@@ -217,7 +217,8 @@ TEST_F(QtBackendTest, OutsideClickClosesATransientPopover) {
   QWidget* popup = backend.popoverWidget(popover);
   ASSERT_NE(popup, nullptr);
   EXPECT_TRUE(popup->isVisible());
-  EXPECT_EQ(popup->size(), QSize(120, 80));
+  // The content's size inside a border of one pixel.
+  EXPECT_EQ(popup->size(), QSize(122, 82));
 
   // A press outside the popup, where Qt delivers it while a popup is open.
   QTest::mouseClick(popup, Qt::LeftButton, {}, QPoint(300, 300));

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
@@ -17,6 +18,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -59,6 +61,10 @@ class AlertDialog final : public QDialog {
     }
     if (alert.accessoryView()) {
       accessory_ = std::make_unique<ViewMirror>(app, registry, alert.accessoryView(), this);
+      // A view laid out by frames has no size of its own to offer the layout.
+      const Size size = alert.accessoryView()->frame().size;
+      accessory_->widget()->setMinimumSize(static_cast<int>(size.width),
+                                           static_cast<int>(size.height));
       layout->addWidget(accessory_->widget());
     }
     auto* buttons = new QHBoxLayout();
@@ -331,13 +337,19 @@ class QtBackend::StatusMirror {
   StatusMirror(QtBackend& backend, StatusItem& item) : backend_(backend), item_(item) {
     // The tray icon always exists: Qt embeds it as soon as a tray is there.
     tray_ = std::make_unique<QSystemTrayIcon>();
-    QObject::connect(tray_.get(), &QSystemTrayIcon::activated, [this] { item_.userClick(); });
+    QObject::connect(tray_.get(), &QSystemTrayIcon::activated, [this] {
+      publishFrame();
+      item_.userClick();
+    });
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
       makeFallback();
       trayWatch_ = std::make_unique<TrayWatch>([this] { trayAppeared(); });
     }
     connection_ = item_.changed.connect([this] { sync(); });
     sync();
+    // The tray embeds the icon a moment after it is shown, and says nothing:
+    // look where it went once it had the time.
+    QTimer::singleShot(500, &context_, [this] { publishFrame(); });
   }
   ~StatusMirror() { item_.changed.disconnect(connection_); }
 
@@ -358,7 +370,10 @@ class QtBackend::StatusMirror {
     button_ = new QToolButton(fallback_.get());
     button_->setIconSize(QSize(22, 22));
     button_->setAutoRaise(true);
-    QObject::connect(button_, &QToolButton::clicked, [this] { item_.userClick(); });
+    QObject::connect(button_, &QToolButton::clicked, [this] {
+      publishFrame();
+      item_.userClick();
+    });
     layout->addWidget(button_);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
       const QRect area = screen->availableGeometry();
@@ -372,6 +387,15 @@ class QtBackend::StatusMirror {
     button_ = nullptr;
     trayWatch_.reset();
     sync();
+    QTimer::singleShot(500, &context_, [this] { publishFrame(); });
+  }
+
+  // Tells the model where the icon is on screen, when that is known.
+  void publishFrame() {
+    const QRect r = fallback_ ? fallback_->geometry() : tray_->geometry();
+    if (r.isEmpty()) return;
+    item_.setScreenFrame({{static_cast<double>(r.x()), static_cast<double>(r.y())},
+                          {static_cast<double>(r.width()), static_cast<double>(r.height())}});
   }
 
   void sync() {
@@ -384,6 +408,7 @@ class QtBackend::StatusMirror {
       button_->setToolTip(text(item_.toolTip()));
       fallback_->setVisible(item_.isVisible());
     }
+    publishFrame();
   }
 
   QtBackend& backend_;
@@ -392,6 +417,8 @@ class QtBackend::StatusMirror {
   std::unique_ptr<QWidget> fallback_;
   QToolButton* button_ = nullptr;
   std::unique_ptr<TrayWatch> trayWatch_;
+  // Owns the deferred calls, so none outlives the mirror.
+  QObject context_;
   Signal<>::Id connection_ = 0;
 };
 
@@ -403,16 +430,21 @@ class QtBackend::PopoverMirror {
     const bool transient = popover.behavior() != Popover::Behavior::applicationDefined;
     widget_ = std::make_unique<HideAware>(popover_, transient);
     auto* layout = new QVBoxLayout(widget_.get());
-    layout->setContentsMargins(0, 0, 0, 0);
+    // Room for the border that sets the popover off what lies under it.
+    layout->setContentsMargins(kBorder, kBorder, kBorder, kBorder);
     if (popover.contentViewController()) {
       content_ =
           std::make_unique<ViewMirror>(backend.application_, backend.registry_,
                                        popover.contentViewController()->view(), widget_.get());
       layout->addWidget(content_->widget());
     }
-    const Size size = popover.contentSize();
+    // Without a content size of its own, the popover is as big as its content.
+    Size size = popover.contentSize();
+    if ((size.width <= 0 || size.height <= 0) && popover.contentViewController())
+      size = popover.contentViewController()->view()->frame().size;
     if (size.width > 0 && size.height > 0)
-      widget_->resize(static_cast<int>(size.width), static_cast<int>(size.height));
+      widget_->resize(static_cast<int>(size.width) + 2 * kBorder,
+                      static_cast<int>(size.height) + 2 * kBorder);
     else
       widget_->adjustSize();
     widget_->move(position(backend));
@@ -437,6 +469,11 @@ class QtBackend::PopoverMirror {
     bool closing = false;
 
    protected:
+    void paintEvent(QPaintEvent*) override {
+      QPainter painter(this);
+      painter.setPen(palette().color(QPalette::Mid));
+      painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    }
     void hideEvent(QHideEvent* event) override {
       QWidget::hideEvent(event);
       // Qt closed the popup (an outside click): the model closes too.
@@ -455,18 +492,53 @@ class QtBackend::PopoverMirror {
     QRect global = host ? QRect(host->mapToGlobal(rect.topLeft()), rect.size())
                         : QRect(QCursor::pos(), QSize(1, 1));
     const QSize size = widget_->size();
+    QPoint at = global.bottomLeft();
     switch (anchor.edge) {
       case RectEdge::minX:
-        return {global.left() - size.width(), global.top()};
+        at = {global.left() - size.width(), global.top()};
+        break;
       case RectEdge::maxX:
-        return {global.right() + 1, global.top()};
+        at = {global.right() + 1, global.top()};
+        break;
       case RectEdge::minY:
-        return {global.center().x() - size.width() / 2, global.top() - size.height()};
+        at = {global.center().x() - size.width() / 2, global.top() - size.height()};
+        break;
       case RectEdge::maxY:
-        return {global.center().x() - size.width() / 2, global.bottom() + 1};
+        at = {global.center().x() - size.width() / 2, global.bottom() + 1};
+        break;
     }
-    return global.bottomLeft();
+    return keptOnScreen(at, size, global);
   }
+
+  // Moves the popover onto the screen of its anchor: to the other side of
+  // the anchor when its side has no room, and sideways within the screen.
+  QPoint keptOnScreen(QPoint at, QSize size, const QRect& anchor) const {
+    QScreen* screen = QGuiApplication::screenAt(anchor.center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return at;
+    const QRect area = screen->availableGeometry();
+    switch (popover_.anchor().edge) {
+      case RectEdge::maxY:
+        if (at.y() + size.height() > area.bottom() + 1) at.setY(anchor.top() - size.height());
+        break;
+      case RectEdge::minY:
+        if (at.y() < area.top()) at.setY(anchor.bottom() + 1);
+        break;
+      case RectEdge::maxX:
+        if (at.x() + size.width() > area.right() + 1) at.setX(anchor.left() - size.width());
+        break;
+      case RectEdge::minX:
+        if (at.x() < area.left()) at.setX(anchor.right() + 1);
+        break;
+    }
+    at.setX(
+        std::clamp(at.x(), area.left(), std::max(area.left(), area.right() + 1 - size.width())));
+    at.setY(
+        std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() + 1 - size.height())));
+    return at;
+  }
+
+  static constexpr int kBorder = 1;
 
   Popover& popover_;
   std::unique_ptr<HideAware> widget_;

@@ -1,5 +1,6 @@
 #include "toolkit/qt/qt_views.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QToolButton>
 #include <algorithm>
@@ -202,10 +204,24 @@ class PlainImpl final : public MirrorImpl {
   QWidget& widget_;
 };
 
+// The application's font at the model font's size and weight.
+QFont fontOf(const Font& font) {
+  QFont qfont = QApplication::font();
+  if (font.pointSize > 0) qfont.setPointSizeF(font.pointSize);
+  qfont.setBold(font.bold);
+  return qfont;
+}
+
 class LabelImpl final : public MirrorImpl {
  public:
   LabelImpl(TextField& model, QLabel& label) : model_(model), label_(label) {}
-  void sync() override { label_.setText(text(model_.stringValue())); }
+  void sync() override {
+    label_.setText(text(model_.stringValue()));
+    label_.setFont(fontOf(model_.font()));
+    QPalette palette = label_.palette();
+    palette.setColor(QPalette::WindowText, colorOf(model_.textColor(), QApplication::palette()));
+    label_.setPalette(palette);
+  }
 
  private:
   TextField& model_;
@@ -337,10 +353,22 @@ class TextViewImpl final : public MirrorImpl {
   TextViewImpl(TextView& model, QTextEdit& edit) : model_(model), edit_(edit) {}
   void sync() override {
     QSignalBlocker block(&edit_);
+    // Laid out as the text metrics measure it: no margin, the model's font,
+    // and no scroll bar taking width from text that is read only.
+    edit_.document()->setDocumentMargin(0);
+    edit_.setFont(fontOf(model_.font()));
     if (edit_.toPlainText().toStdString() != model_.string())
       edit_.setPlainText(text(model_.string()));
     edit_.setReadOnly(!model_.isEditable());
+    edit_.setVerticalScrollBarPolicy(model_.isEditable() ? Qt::ScrollBarAsNeeded
+                                                         : Qt::ScrollBarAlwaysOff);
     edit_.setFrameShape(QFrame::NoFrame);
+    edit_.viewport()->setAutoFillBackground(model_.drawsBackground());
+    QPalette palette = edit_.palette();
+    palette.setColor(QPalette::Base, model_.drawsBackground()
+                                         ? QApplication::palette().color(QPalette::Base)
+                                         : QColor(Qt::transparent));
+    edit_.setPalette(palette);
   }
 
  private:
