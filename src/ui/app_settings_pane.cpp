@@ -14,6 +14,7 @@
 #include "toolkit/alert.h"
 #include "toolkit/application.h"
 #include "toolkit/file_panels.h"
+#include "ui/alert_popover.h"
 #include "util/app_icons.h"
 
 namespace wendrix {
@@ -421,6 +422,11 @@ void AppSettingsViewController::importSettings() {
         // The file's settings replace all of them at once.
         self->context_.storage->saveAppSettings(*settings);
       });
+}
+
+void AppSettingsViewController::showHelp(toolkit::View& sender) {
+  if (!context_.application) return;
+  helpPopover_ = showNewWindowShortcutHelp(*context_.application, sender);
 }
 
 }  // namespace wendrix

@@ -20,6 +20,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/menu.h"
 #include "toolkit/outline_view.h"
+#include "toolkit/popover.h"
 #include "ui/customization_context.h"
 #include "ui/row_views.h"
 
@@ -122,6 +123,10 @@ class AppSettingsViewController final
   void importSettings();
   void removeSelectedApp();
   void showAddAppMenu(const toolkit::View& sender);
+  // Explains the "New Window" shortcut in a popover under `sender`.
+  void showHelp(toolkit::View& sender);
+  // The help popover last shown, or null.
+  const std::shared_ptr<toolkit::Popover>& helpPopover() const { return helpPopover_; }
 
   // ShortcutRecorderDelegate.
   void recorderDidEndRecording(toolkit::ShortcutRecorder& recorder) override;
@@ -153,6 +158,7 @@ class AppSettingsViewController final
   std::vector<IApp> appList_;
   AddAppMenuSections menuSections_;
   std::shared_ptr<toolkit::Menu> addAppMenu_;
+  std::shared_ptr<toolkit::Popover> helpPopover_;
   rx::DisposeBag disposeBag_;
 };
 

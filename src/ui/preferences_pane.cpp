@@ -301,6 +301,11 @@ void SettingsViewController::loadView() {
   view->addSubview(label("New Window shortcuts", {{kMargin, 198}, {300, 20}}, true));
   view->addSubview(list);
   view->addSubview(edit);
+  helpButton_ = std::make_shared<Button>(Button::Type::push,
+                                         toolkit::Rect{{kWidth - kMargin - 26, 422}, {26, 26}});
+  helpButton_->setIdentifier("shortcutHelp");
+  helpButton_->setTitle("?");
+  view->addSubview(helpButton_);
   setView(view);
 
   generalPrefs_ = std::make_shared<GeneralPrefsViewController>(context_, std::move(o));
@@ -311,6 +316,10 @@ void SettingsViewController::loadView() {
   });
   importButton_->setAction([weak](Button&) {
     if (auto prefs = weak.lock()) prefs->onImportLayouts();
+  });
+  std::weak_ptr<AppSettingsViewController> weakApps = appSettings_;
+  helpButton_->setAction([weakApps](Button& sender) {
+    if (auto apps = weakApps.lock()) apps->showHelp(sender);
   });
 }
 

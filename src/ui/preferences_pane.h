@@ -71,6 +71,7 @@ class SettingsViewController final : public toolkit::ViewController {
   const std::shared_ptr<AppSettingsViewController>& appSettings() const { return appSettings_; }
   toolkit::Button* exportLayoutsButton() const { return exportButton_.get(); }
   toolkit::Button* importLayoutsButton() const { return importButton_.get(); }
+  toolkit::Button* helpButton() const { return helpButton_.get(); }
 
  protected:
   void loadView() override;
@@ -82,6 +83,7 @@ class SettingsViewController final : public toolkit::ViewController {
   std::shared_ptr<AppSettingsViewController> appSettings_;
   std::shared_ptr<toolkit::Button> exportButton_;
   std::shared_ptr<toolkit::Button> importButton_;
+  std::shared_ptr<toolkit::Button> helpButton_;
 };
 
 }  // namespace wendrix

@@ -17,6 +17,7 @@
 #include "support/temp_dir.h"
 #include "toolkit/alert.h"
 #include "toolkit/file_panels.h"
+#include "ui/alert_popover.h"
 #include "ui/app_settings_pane.h"
 
 namespace wendrix::testing {
@@ -247,6 +248,19 @@ TEST_F(PreferencesTest, ClearingKeepsTheAppWithoutAShortcut) {
   // Escape in the recorder clears too.
   ASSERT_TRUE(driver.record(*row(1).recorderControl(), std::nullopt));
   EXPECT_EQ(storage->loadAppSettings().at("Term"), IAppSettings{});
+}
+
+TEST_F(PreferencesTest, TheHelpButtonExplainsTheShortcutUnderItself) {
+  auto* help = settings().helpButton();
+  ASSERT_TRUE(help && driver.click(*help));
+  const auto& popover = apps().helpPopover();
+  ASSERT_TRUE(popover && popover->isShown());
+  EXPECT_EQ(popover->anchor().view, help);
+  auto* content = dynamic_cast<AlertPopoverViewController*>(popover->contentViewController().get());
+  ASSERT_NE(content, nullptr);
+  EXPECT_EQ(content->message(), kNewWindowShortcutHelp);
+  driver.clickOutsidePopovers();
+  EXPECT_FALSE(popover->isShown());
 }
 
 // --- export and import of the app settings --------------------------------------------
