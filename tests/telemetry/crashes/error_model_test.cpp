@@ -392,6 +392,12 @@ TEST(ErrorLogEqualityTest, ComparesEveryFieldByValue) {
   EXPECT_FALSE(crashLog()->isEqual(*handledLog()));
 }
 
+TEST(ErrorLogTest, OnlyTheCrashLogKeepsItsOwnSessionId) {
+  EXPECT_TRUE(dynamic_cast<const TLMNoAutoAssignSessionIdLog*>(crashLog().get()));
+  EXPECT_FALSE(dynamic_cast<const TLMNoAutoAssignSessionIdLog*>(handledLog().get()));
+  EXPECT_FALSE(dynamic_cast<const TLMNoAutoAssignSessionIdLog*>(attachmentLog().get()));
+}
+
 TEST(ErrorReportTest, IsAppKillForAnyCaseOfSigkillOnly) {
   const std::vector<std::pair<std::optional<std::string>, bool>> cases = {
       {"SIGKILL", true}, {"sigkill", true}, {"SIGABRT", false}, {std::nullopt, false}};
