@@ -20,8 +20,27 @@ struct Tlcrash__CrashReport;
 
 namespace tlcrash {
 
+// Every section of a report, for a report built by hand rather than decoded
+// (one the crash writer never produced, such as a test's). Nothing is
+// checked: the report holds exactly these values.
+struct TLCrashReportSections {
+  TLCrashReportSystemInfo systemInfo;
+  TLCrashReportApplicationInfo applicationInfo;
+  TLCrashReportSignalInfo signalInfo;
+  std::optional<TLCrashReportMachineInfo> machineInfo = {};
+  std::optional<TLCrashReportProcessInfo> processInfo = {};
+  std::optional<TLCrashReportMachExceptionInfo> machExceptionInfo = {};
+  std::vector<TLCrashReportThreadInfo> threads = {};
+  std::vector<TLCrashReportBinaryImageInfo> images = {};
+  std::optional<TLCrashReportExceptionInfo> exceptionInfo = {};
+  std::optional<std::vector<std::uint8_t>> customData = {};
+  std::optional<std::array<std::uint8_t, 16>> uuidRef = {};
+};
+
 class TLCrashReport {
  public:
+  explicit TLCrashReport(TLCrashReportSections sections);
+
   // The report in `data` (a whole report file), or the first error found:
   // a file of 8 bytes or fewer, a wrong magic or version, a message that
   // cannot be unpacked, or a section that is missing or malformed (the texts

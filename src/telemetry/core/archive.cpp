@@ -204,6 +204,11 @@ void TLMKeyedArchiver::encodeInt64(std::string_view key, const std::optional<std
   if (value) encodeInt64(key, *value);
 }
 
+void TLMKeyedArchiver::encodeUInt64(std::string_view key,
+                                    const std::optional<std::uint64_t>& value) {
+  if (value) tree_[std::string(key)] = *value;
+}
+
 void TLMKeyedArchiver::encodeDouble(std::string_view key, double value) {
   tree_[std::string(key)] = value;
 }
@@ -273,6 +278,15 @@ std::optional<std::string> TLMKeyedUnarchiver::decodeString(std::string_view key
 std::optional<std::int64_t> TLMKeyedUnarchiver::decodeInt64(std::string_view key) const {
   const Json* node = member(key);
   return node ? int64Of(*node) : std::nullopt;
+}
+
+std::optional<std::uint64_t> TLMKeyedUnarchiver::decodeUInt64(std::string_view key) const {
+  const Json* node = member(key);
+  if (!node || !node->is_number_integer()) return std::nullopt;
+  if (node->is_number_unsigned()) return node->get<std::uint64_t>();
+  const auto value = node->get<std::int64_t>();
+  if (value < 0) return std::nullopt;
+  return static_cast<std::uint64_t>(value);
 }
 
 std::optional<double> TLMKeyedUnarchiver::decodeDouble(std::string_view key) const {

@@ -52,6 +52,7 @@ class TLMKeyedArchiver {
   void encodeString(std::string_view key, const std::optional<std::string>& value);
   void encodeInt64(std::string_view key, std::int64_t value);
   void encodeInt64(std::string_view key, const std::optional<std::int64_t>& value);
+  void encodeUInt64(std::string_view key, const std::optional<std::uint64_t>& value);
   void encodeDouble(std::string_view key, double value);
   void encodeBool(std::string_view key, bool value);
   void encodeDate(std::string_view key, const std::optional<Date>& value);
@@ -81,6 +82,8 @@ class TLMKeyedUnarchiver {
   bool containsValue(std::string_view key) const;
   std::optional<std::string> decodeString(std::string_view key) const;
   std::optional<std::int64_t> decodeInt64(std::string_view key) const;
+  // Any non-negative integer.
+  std::optional<std::uint64_t> decodeUInt64(std::string_view key) const;
   std::optional<double> decodeDouble(std::string_view key) const;
   std::optional<bool> decodeBool(std::string_view key) const;
   std::optional<Date> decodeDate(std::string_view key) const;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "support/telemetry_log_capture.h"
 
 namespace tlm {
@@ -13,6 +15,7 @@ using namespace std::chrono_literals;
 struct Sample : TLMArchivable {
   std::optional<std::string> text;
   std::optional<std::int64_t> count;
+  std::optional<std::uint64_t> big;
   double ratio = 0;
   bool flag = false;
   std::optional<Date> when;
@@ -26,6 +29,7 @@ struct Sample : TLMArchivable {
   void encodeWithCoder(TLMKeyedArchiver& c) const override {
     c.encodeString("text", text);
     c.encodeInt64("count", count);
+    c.encodeUInt64("big", big);
     c.encodeDouble("ratio", ratio);
     c.encodeBool("flag", flag);
     c.encodeDate("when", when);
@@ -38,6 +42,7 @@ struct Sample : TLMArchivable {
   void initWithCoder(const TLMKeyedUnarchiver& c) override {
     text = c.decodeString("text");
     count = c.decodeInt64("count");
+    big = c.decodeUInt64("big");
     ratio = c.decodeDouble("ratio").value_or(0);
     flag = c.decodeBool("flag").value_or(false);
     when = c.decodeDate("when");
@@ -69,6 +74,7 @@ Sample fullSample() {
   Sample s;
   s.text = "a/b\\c é";
   s.count = -(std::int64_t{1} << 40);
+  s.big = std::numeric_limits<std::uint64_t>::max();
   s.ratio = 0.1;
   s.flag = true;
   s.when = Date(std::chrono::seconds(1714557600) + 123456789ns);
@@ -89,6 +95,7 @@ TEST_F(ArchiveTest, RoundTripKeepsEveryMemberExactly) {
   ASSERT_TRUE(out);
   EXPECT_EQ(out->text, in.text);
   EXPECT_EQ(out->count, in.count);
+  EXPECT_EQ(out->big, in.big);  // above the int64 range
   EXPECT_EQ(out->ratio, in.ratio);
   EXPECT_TRUE(out->flag);
   EXPECT_EQ(out->when, in.when);  // nanoseconds kept
@@ -106,6 +113,7 @@ TEST_F(ArchiveTest, MemberOfWrongTypeReadsAsAbsent) {
   nlohmann::json tree = {{"$class", "TLMSample"},
                          {"text", 5},
                          {"count", "5"},
+                         {"big", -1},
                          {"ratio", 2},
                          {"flag", 1},
                          {"when", "2024-05-01T10:00:00.123Z"},
@@ -116,6 +124,7 @@ TEST_F(ArchiveTest, MemberOfWrongTypeReadsAsAbsent) {
   ASSERT_TRUE(out);
   EXPECT_FALSE(out->text);
   EXPECT_FALSE(out->count);
+  EXPECT_FALSE(out->big);
   EXPECT_EQ(out->ratio, 0);
   EXPECT_FALSE(out->flag);
   EXPECT_FALSE(out->when);
