@@ -7,9 +7,9 @@
 
 #include "crashcapture/async/dwarf_memory.h"
 #include "crashcapture/async/memory.h"
+#include "crashcapture/dwarf/cfi_builder.h"
 #include "crashcapture/error_printer.h"
 #include "crashcapture/platform/fake/fake_task.h"
-#include "crashcapture/dwarf/cfi_builder.h"
 
 namespace tlcrash::async {
 namespace {
@@ -36,8 +36,7 @@ TEST(DwarfLeb128Test, ReadsNumbersAndRefusesOverlongOnes) {
       {{0x80, 0x80}, false, tlcrash_error_t::invalidArgument, 0, 0},  // runs off the window
       {{0x7F}, true, tlcrash_error_t::success, static_cast<std::uint64_t>(-1), 1},
       {{0x3F}, true, tlcrash_error_t::success, 63, 1},
-      {{0xC0, 0xBB, 0x78}, true, tlcrash_error_t::success, static_cast<std::uint64_t>(-123456),
-       3},
+      {{0xC0, 0xBB, 0x78}, true, tlcrash_error_t::success, static_cast<std::uint64_t>(-123456), 3},
       {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F},
        true,
        tlcrash_error_t::success,
@@ -112,8 +111,8 @@ TEST(DwarfEhPointerTest, ReadsEveryFormatAndApplication) {
       {"udata2", Bytes().u16(0xFFFE), DW_EH_PE_udata2, true, tlcrash_error_t::success, 0xFFFE, 2},
       {"udata4", Bytes().u32(0xFFFFFFFE), DW_EH_PE_udata4, true, tlcrash_error_t::success,
        0xFFFFFFFE, 4},
-      {"udata8", Bytes().u64(0x8000000000000001), DW_EH_PE_udata8, true,
-       tlcrash_error_t::success, 0x8000000000000001, 8},
+      {"udata8", Bytes().u64(0x8000000000000001), DW_EH_PE_udata8, true, tlcrash_error_t::success,
+       0x8000000000000001, 8},
       {"sleb128", Bytes().sleb(-2), DW_EH_PE_sleb128, true, tlcrash_error_t::success,
        static_cast<std::uint64_t>(-2), 1},
       {"sdata2", Bytes().u16(0xFFFE), DW_EH_PE_sdata2, true, tlcrash_error_t::success,
@@ -136,10 +135,10 @@ TEST(DwarfEhPointerTest, ReadsEveryFormatAndApplication) {
        tlcrash_error_t::notSupported, 0, 0},
       {"aligned without base", Bytes().u64(1), DW_EH_PE_aligned, true,
        tlcrash_error_t::notSupported, 0, 0},
-      {"application 6", Bytes().u32(1), 0x60 | DW_EH_PE_udata4, true,
-       tlcrash_error_t::notSupported, 0, 0},
-      {"application 7", Bytes().u32(1), 0x70 | DW_EH_PE_udata4, true,
-       tlcrash_error_t::notSupported, 0, 0},
+      {"application 6", Bytes().u32(1), 0x60 | DW_EH_PE_udata4, true, tlcrash_error_t::notSupported,
+       0, 0},
+      {"application 7", Bytes().u32(1), 0x70 | DW_EH_PE_udata4, true, tlcrash_error_t::notSupported,
+       0, 0},
       {"format 5", Bytes().u32(1), 0x05, true, tlcrash_error_t::notSupported, 0, 0},
       {"format 13", Bytes().u32(1), 0x0D, true, tlcrash_error_t::notSupported, 0, 0},
       {"omit", Bytes().u32(1), DW_EH_PE_omit, true, tlcrash_error_t::notFound, 0, 0},

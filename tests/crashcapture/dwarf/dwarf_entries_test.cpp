@@ -135,8 +135,7 @@ TEST(DwarfCieTest, RefusesMalformedEntries) {
   const Case cases[] = {
       {"version 2", version2, nullptr, tlcrash_error_t::invalidArgument, 0},
       {"augmentation without z", eh, nullptr, tlcrash_error_t::notSupported, 0},
-      {"bad CIE id", base(), [](Bytes& b) { b.set(4, 7, 4); }, tlcrash_error_t::invalidArgument,
-       0},
+      {"bad CIE id", base(), [](Bytes& b) { b.set(4, 7, 4); }, tlcrash_error_t::invalidArgument, 0},
       {"length past the section", base(), nullptr, tlcrash_error_t::invalidArgument, 1},
       {"huge length", base(), [](Bytes& b) { b.set(0, 0xFFFFFFF0, 4); },
        tlcrash_error_t::invalidArgument, 0},
@@ -193,11 +192,9 @@ TEST(DwarfFdeTest, FindsTheFunctionWhoseRangeHoldsThePc) {
     std::size_t fde;
   };
   const Case cases[] = {
-      {0x1000, tlcrash_error_t::success, s.first},
-      {0x103F, tlcrash_error_t::success, s.first},
+      {0x1000, tlcrash_error_t::success, s.first},  {0x103F, tlcrash_error_t::success, s.first},
       {0x1040, tlcrash_error_t::success, s.second},  // the first's end is not covered
-      {0x105F, tlcrash_error_t::success, s.second},
-      {0x1060, tlcrash_error_t::notFound, 0},
+      {0x105F, tlcrash_error_t::success, s.second}, {0x1060, tlcrash_error_t::notFound, 0},
       {0x0FFF, tlcrash_error_t::notFound, 0},
   };
   for (const Case& c : cases) {
@@ -290,12 +287,9 @@ TEST(DwarfFdeTest, StopsAtATerminatorAndRefusesBrokenEntries) {
       {"CIE pointer before the section",
        [](TwoFunctions& t) { t.section.bytes().set(t.first + 4, 0x7FFFFFFF, 4); }},
       {"CIE pointer to an FDE",
-       [](TwoFunctions& t) {
-         t.section.bytes().set(t.second + 4, t.second + 4 - t.first, 4);
-       }},
+       [](TwoFunctions& t) { t.section.bytes().set(t.second + 4, t.second + 4 - t.first, 4); }},
       {"CIE damaged", [](TwoFunctions& t) { t.section.bytes().set(8, 9, 1); }},
-      {"FDE fields past its length",
-       [](TwoFunctions& t) { t.section.bytes().set(t.first, 6, 4); }},
+      {"FDE fields past its length", [](TwoFunctions& t) { t.section.bytes().set(t.first, 6, 4); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
