@@ -6,6 +6,7 @@
 // sparse address space (fake/fake_task.h).
 
 #include <cstddef>
+#include <cstdint>
 
 #include "crashcapture/platform/mach_types.h"
 
@@ -30,6 +31,20 @@ class Task {
   // Crash path: async-signal-safe in every implementation.
   virtual std::size_t readablePrefix(tlcrash_vm_address_t address,
                                      std::size_t length) const noexcept = 0;
+
+  // The bytes of [address, address + length) where they lie in this process,
+  // when the task can lend them without copying and every byte is readable;
+  // null otherwise (and for a length of 0). The view stays valid while the
+  // range stays mapped in the task. Memory objects of large regions (load
+  // commands, symbol tables, unwind sections) read through it instead of
+  // copying at crash time.
+  // Crash path: async-signal-safe in every implementation.
+  virtual const std::uint8_t* localView(tlcrash_vm_address_t address,
+                                        std::size_t length) const noexcept {
+    (void)address;
+    (void)length;
+    return nullptr;
+  }
 };
 
 }  // namespace tlcrash

@@ -88,6 +88,23 @@ TEST(FakeTaskTest, TheReadablePrefixEndsAtTheFirstGapOrUnreadableByte) {
   }
 }
 
+TEST(FakeTaskTest, LendsViewsInsideOneReadableRegionOnly) {
+  FakeTask task;
+  ASSERT_TRUE(task.map(0x1000, bytes(4, 10)));
+  ASSERT_TRUE(task.map(0x1004, bytes(4, 20)));
+  ASSERT_TRUE(task.mapUnreadable(0x1008, 4));
+  const std::uint8_t* view = task.localView(0x1001, 3);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view[0], 11);
+  EXPECT_EQ(view[2], 13);
+  EXPECT_EQ(task.localView(0x1002, 4), nullptr);  // into the adjacent region
+  EXPECT_EQ(task.localView(0x1008, 1), nullptr);  // unreadable
+  EXPECT_EQ(task.localView(0x2000, 1), nullptr);  // unmapped
+  EXPECT_EQ(task.localView(0x1000, 0), nullptr);
+  ASSERT_TRUE(task.write(0x1002, bytes(1, 99)));
+  EXPECT_EQ(view[1], 99);
+}
+
 TEST(FakeTaskTest, WritesPatchMappedBytesOnly) {
   FakeTask task;
   ASSERT_TRUE(task.map(0x1000, bytes(4, 0)));

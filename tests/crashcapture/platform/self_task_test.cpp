@@ -72,6 +72,14 @@ TEST_F(SelfTaskTest, TheReadablePrefixEndsWhereTheReadablePagesEnd) {
   }
 }
 
+TEST_F(SelfTaskTest, ViewsReadableMemoryInPlace) {
+  EXPECT_EQ(task.localView(at(page - 4), page), memory + page - 4);
+  EXPECT_EQ(task.localView(at(page), page + 1), nullptr);  // ends in the unreadable page
+  EXPECT_EQ(task.localView(at(3 * page), 1), nullptr);     // unmapped
+  EXPECT_EQ(task.localView(at(0), 0), nullptr);
+  EXPECT_EQ(task.localView(UINT64_MAX, 2), nullptr);
+}
+
 TEST(SelfTaskLargeTest, ProbesReadableRangesLongerThanOneBatchOfPages) {
   SelfTask task;
   const std::size_t page = task.pageSize();

@@ -110,4 +110,14 @@ bool FakeTask::write(tlcrash_vm_address_t address, std::span<const std::uint8_t>
   return true;
 }
 
+const std::uint8_t* FakeTask::localView(tlcrash_vm_address_t address,
+                                        std::size_t length) const noexcept {
+  if (length == 0) return nullptr;
+  const auto* entry = find(address);
+  if (entry == nullptr || !entry->second.readable) return nullptr;
+  const tlcrash_vm_size_t offset = address - entry->first;
+  if (length > entry->second.size - offset) return nullptr;
+  return entry->second.bytes.data() + offset;
+}
+
 }  // namespace tlcrash

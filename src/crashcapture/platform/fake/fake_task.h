@@ -33,6 +33,11 @@ class FakeTask final : public Task {
                      std::size_t length) const noexcept override;
   std::size_t readablePrefix(tlcrash_vm_address_t address,
                              std::size_t length) const noexcept override;
+  // A view into the copy held by one readable region; null when the range
+  // leaves its region (even into an adjacent one) or is empty. Valid while the
+  // task lives; write() changes what it shows.
+  const std::uint8_t* localView(tlcrash_vm_address_t address,
+                                std::size_t length) const noexcept override;
 
  private:
   struct Region {

@@ -92,4 +92,11 @@ std::size_t SelfTask::readablePrefix(tlcrash_vm_address_t address,
   return static_cast<std::size_t>(lastReadable - address + 1);
 }
 
+const std::uint8_t* SelfTask::localView(tlcrash_vm_address_t address,
+                                        std::size_t length) const noexcept {
+  if (length == 0 || length - 1 > UINT64_MAX - address) return nullptr;
+  if (address > UINTPTR_MAX || readablePrefix(address, length) != length) return nullptr;
+  return reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(address));
+}
+
 }  // namespace tlcrash

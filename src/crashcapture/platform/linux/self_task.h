@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "crashcapture/platform/task.h"
 
@@ -27,6 +28,12 @@ class SelfTask final : public Task {
   // Crash path: async-signal-safe; errno is kept.
   std::size_t readablePrefix(tlcrash_vm_address_t address,
                              std::size_t length) const noexcept override;
+
+  // The range itself: the task is this process. Null when some byte of it
+  // cannot be read.
+  // Crash path: async-signal-safe; errno is kept.
+  const std::uint8_t* localView(tlcrash_vm_address_t address,
+                                std::size_t length) const noexcept override;
 
   std::size_t pageSize() const { return pageSize_; }
 
