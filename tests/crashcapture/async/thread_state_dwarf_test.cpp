@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "crashcapture/async/thread_state.h"
-#include "crashcapture/platform/mach_types.h"
 
 namespace tlcrash {
 namespace {
