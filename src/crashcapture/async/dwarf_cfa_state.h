@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "crashcapture/async/dwarf_encoding.h"
 #include "crashcapture/async/dwarf_entries.h"

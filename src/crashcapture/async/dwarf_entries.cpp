@@ -271,6 +271,8 @@ tlcrash_error_t tlcrash_async_dwarf_frame_reader_find_fde(
   return tlcrash_error_t::notFound;
 }
 
+#undef TLCRASH_TRY
+
 template tlcrash_error_t tlcrash_async_dwarf_cie_info_init<std::uint32_t>(
     tlcrash_async_dwarf_cie_info*, const dwarf_memory&, const tlcrash_async_byteorder*,
     const gnu_ehptr_reader<std::uint32_t>&, tlcrash_vm_address_t) noexcept;
