@@ -1,6 +1,7 @@
 #include "crashcapture/async/thread_state.h"
 
 #include <cstdlib>
+#include <iterator>
 
 #include "crashcapture/async/safe_string.h"
 
@@ -16,6 +17,24 @@ constexpr const char* kRegNames64[kRegCount64] = {
 constexpr const char* kRegNames32[kRegCount32] = {"eip", "ebp", "esp", "eax",    "edx",    "ecx",
                                                   "ebx", "esi", "edi", "eflags", "trapno", "cs",
                                                   "ds",  "es",  "fs",  "gs"};
+
+// Registers a callee preserves, as masks over the numbering of each layout.
+constexpr std::uint64_t kKept64 =
+    (1u << 1) | (1u << 2) | (1u << 4) | (1u << 13) | (1u << 14) | (1u << 15) | (1u << 16);
+constexpr std::uint64_t kKept32 = (1u << 1) | (1u << 2) | (1u << 6) | (1u << 7) | (1u << 8);
+
+// DWARF register number -> register, for the registers that have one.
+struct DwarfPair {
+  std::uint8_t dwarf;
+  std::uint8_t reg;
+};
+constexpr DwarfPair kDwarf64[] = {{6, 1},   {7, 2},   {0, 3},   {3, 4},   {2, 5},
+                                  {1, 6},   {5, 7},   {4, 8},   {8, 9},   {9, 10},
+                                  {10, 11}, {11, 12}, {12, 13}, {13, 14}, {14, 15},
+                                  {15, 16}, {49, 17}, {51, 18}, {54, 19}, {55, 20}};
+// The i386 numbering has ebp and esp as 4 and 5.
+constexpr DwarfPair kDwarf32[] = {{8, 0}, {4, 1}, {5, 2}, {0, 3}, {2, 4},
+                                  {1, 5}, {3, 6}, {6, 7}, {7, 8}};
 
 bool is64(const tlcrash_async_thread_state* state) {
   return state->thread_state.flavor == TLCRASH_X86_THREAD_STATE64;
@@ -135,6 +154,23 @@ int tlcrash_async_thread_state_get_stack_direction(
 std::size_t tlcrash_async_thread_state_get_greg_size(
     const tlcrash_async_thread_state* state) noexcept {
   return state->greg_size;
+}
+
+void tlcrash_async_thread_state_clear_volatile_regs(tlcrash_async_thread_state* state) noexcept {
+  state->valid_regs &= is64(state) ? kKept64 : kKept32;
+}
+
+bool tlcrash_async_thread_state_map_dwarf_to_reg(const tlcrash_async_thread_state* state,
+                                                 std::uint64_t dwarf_reg, int* reg) noexcept {
+  const DwarfPair* pairs = is64(state) ? kDwarf64 : kDwarf32;
+  const std::size_t count = is64(state) ? std::size(kDwarf64) : std::size(kDwarf32);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (pairs[i].dwarf == dwarf_reg) {
+      *reg = pairs[i].reg;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace tlcrash

@@ -119,4 +119,15 @@ int tlcrash_async_thread_state_get_stack_direction(
 std::size_t tlcrash_async_thread_state_get_greg_size(
     const tlcrash_async_thread_state* state) noexcept;
 
+// Marks every register invalid that a callee need not preserve, keeping rbx,
+// rbp, rsp and r12-r15 (x86-64) or ebp, esp, ebx, esi and edi (x86); the
+// instruction pointer is cleared too.
+void tlcrash_async_thread_state_clear_volatile_regs(tlcrash_async_thread_state* state) noexcept;
+
+// The register that DWARF call-frame information numbers `dwarf_reg`, in the
+// numbering above. False when the architecture has no such register (x86-64's
+// return-address column 16, for one).
+bool tlcrash_async_thread_state_map_dwarf_to_reg(const tlcrash_async_thread_state* state,
+                                                 std::uint64_t dwarf_reg, int* reg) noexcept;
+
 }  // namespace tlcrash

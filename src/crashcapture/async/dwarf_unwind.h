@@ -1,0 +1,41 @@
+#pragma once
+
+// Steps from a frame to its caller by the DWARF call-frame information of one
+// image: finds the FDE covering the frame's instruction pointer in the
+// image's call-frame section, runs its CIE's and its own programs up to that
+// PC and applies the rules. Finding the image and its section is the
+// caller's (the image list's) part.
+// Crash path: async-signal-safe, no allocation, bounded work.
+
+#include "crashcapture/async/frame_error.h"
+#include "crashcapture/async/memory.h"
+#include "crashcapture/async/thread_state.h"
+#include "crashcapture/platform/mach_types.h"
+#include "crashcapture/platform/task.h"
+
+namespace tlcrash {
+
+// The call-frame section of an image in the target.
+struct tlcrash_async_dwarf_section {
+  tlcrash_vm_address_t address;
+  tlcrash_vm_size_t length;
+  const tlcrash_async_byteorder* byteorder;
+  bool m64;          // the image's words are 64 bits
+  bool debug_frame;  // .debug_frame / __debug_frame rather than .eh_frame / __eh_frame
+  // Where the FDE search starts, from the section start (0 scans it all; an
+  // index such as .eh_frame_hdr can give the FDE's own offset).
+  tlcrash_vm_off_t fde_offset;
+};
+
+// Fills `next` with the caller of `current`. badFrame when `current` has no
+// valid instruction pointer; notSupported when it is 0, when no FDE covers it
+// (or the section is unreadable or malformed there), or when the programs
+// cannot be run (unsupported operations included), so that another reader
+// may try; invalidArgument for a section whose word size differs from the
+// state's; noFrames when the rules cannot be applied (an undefined return
+// address among them, which ends a walk). `next` is complete only on success.
+tlcrash_async_frame_error_t tlcrash_async_dwarf_unwind_frame(
+    const Task& task, const tlcrash_async_dwarf_section& section,
+    const tlcrash_async_thread_state* current, tlcrash_async_thread_state* next) noexcept;
+
+}  // namespace tlcrash
