@@ -461,7 +461,10 @@ TLMImageType TLMErrorLogFormatter::imageTypeForImagePath(
   const std::string process = lowerCased(*processPath);
 
   const std::size_t bundleEnd = standardized.find(".app/");
-  if (bundleEnd == std::string::npos) return TLMImageType::other;
+  // Without a bundle (a Linux program) only the process's own file is the
+  // executable; everything else is a system library.
+  if (bundleEnd == std::string::npos)
+    return standardized == process ? TLMImageType::executable : TLMImageType::other;
   // The bundle's own copy of the Swift runtime counts as a system library.
   if (standardized.find("frameworks/libswift") != std::string::npos &&
       standardized.ends_with(".dylib"))

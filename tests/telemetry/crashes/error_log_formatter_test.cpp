@@ -250,14 +250,17 @@ TEST(ErrorLogFormatterTest, FrameCodeNamesSystemSymbolsAndApplicationImageOffset
   }
 }
 
-TEST(ErrorLogFormatterTest, LinuxExecutableHasNoBundleSoItsFramesAreSymbolicated) {
+TEST(ErrorLogFormatterTest, LinuxExecutableIsTheApplicationThoughItHasNoBundle) {
   TLCrashReportSections sections = bareReport();
   sections.processInfo = process("/usr/bin/wendrix");
-  sections.images = {image(kMain, 0x4000, "/usr/bin/wendrix")};
+  sections.images = {image(kMain, 0x4000, "/usr/bin/wendrix"),
+                     image(0x7f0000000000, 0x1000, "/usr/lib/libc.so.6")};
   const TLCrashReport report(std::move(sections));
+  // Application frames by offset into the image, system frames by symbol.
   EXPECT_EQ(Formatter::formatStackFrame(symbolAt(kMain + 0x20, "main", kMain + 0x10), report),
-            "main + 16");
-  EXPECT_EQ(Formatter::formatStackFrame(at(kMain + 0x20), report), "0x555555554000 + 32");
+            "0x555555554000 + 32");
+  EXPECT_EQ(Formatter::formatStackFrame(symbolAt(0x7f0000000020, "abort", 0x7f0000000010), report),
+            "abort + 16");
 }
 
 TEST(ErrorLogFormatterTest, ZeroAndOneByteImagesEndAtTheirBaseAndAreListedOnlyWhenHit) {
@@ -585,7 +588,10 @@ TEST(ErrorLogFormatterTest, ImageTypes) {
       {"/Applications/Wendrix.app/Contents/Frameworks/libswiftCore.so", app,
        TLMImageType::inBundle},
       {"/usr/lib/libobjc.A.dylib", app, TLMImageType::other},
-      {linuxApp, linuxApp, TLMImageType::other},  // no bundle on Linux
+      {linuxApp, linuxApp, TLMImageType::executable},
+      {"/usr/bin/../bin/wendrix", linuxApp, TLMImageType::executable},
+      {"/usr/bin/wendrix-helper", linuxApp, TLMImageType::other},
+      {"/usr/lib/libc.so.6", linuxApp, TLMImageType::other},
       {std::nullopt, app, TLMImageType::other},
       {app, std::nullopt, TLMImageType::other},
   };
