@@ -361,4 +361,9 @@ void registerAnalyticsArchiveClasses() {
   });
 }
 
+namespace {
+// Logs read back from the store decode whether or not the service was made.
+[[maybe_unused]] const bool kRegistered = (registerAnalyticsArchiveClasses(), true);
+}  // namespace
+
 }  // namespace tlm
