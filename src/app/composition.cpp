@@ -21,6 +21,7 @@
 #include "platform/xconn/connection.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
+#include "telemetry/analytics/analytics_service.h"
 #include "ui/customization_window.h"
 #include "x11/x11_accessibility_trust.h"
 #include "x11/x11_window_system.h"
@@ -92,6 +93,7 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   AppDelegateContext context;
   context.application = &application;
   context.appSecret = options.appSecret;
+  context.telemetryServices = {tlm::TLMAnalyticsService::serviceClass()};
   context.trust = &parts->trust;
   ActionsContext& actions = context.actions;
   actions.runningApplications = &parts->runningApplications;

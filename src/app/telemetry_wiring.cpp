@@ -8,6 +8,7 @@
 #include "telemetry/http/netlink_reachability.h"
 #include "telemetry/sdk/app_delegate_forwarder.h"
 #include "telemetry/sdk/daraveved.h"
+#include "telemetry/util/notification_center.h"
 
 namespace wendrix {
 
@@ -23,13 +24,21 @@ TelemetryForwarderHooks::TelemetryForwarderHooks(toolkit::Application& applicati
   const auto forwarder = tlm::TLMAppDelegateForwarder::sharedInstance();
   urlsOpened_ = application_.urlsOpened.connect(
       [forwarder](const std::vector<std::string>& urls) { forwarder->applicationOpenURLs(urls); });
-  didBecomeActive_ = application_.didBecomeActive.connect(
-      [forwarder] { forwarder->applicationDidBecomeActive(); });
+  didBecomeActive_ = application_.didBecomeActive.connect([forwarder] {
+    tlm::TLMNotificationCenter::defaultCenter()->post(
+        tlm::TLMNotificationCenter::kApplicationWillBecomeActive);
+    forwarder->applicationDidBecomeActive();
+  });
+  didResignActive_ = application_.didResignActive.connect([] {
+    tlm::TLMNotificationCenter::defaultCenter()->post(
+        tlm::TLMNotificationCenter::kApplicationDidResignActive);
+  });
 }
 
 TelemetryForwarderHooks::~TelemetryForwarderHooks() {
   application_.urlsOpened.disconnect(urlsOpened_);
   application_.didBecomeActive.disconnect(didBecomeActive_);
+  application_.didResignActive.disconnect(didResignActive_);
 }
 
 }  // namespace wendrix

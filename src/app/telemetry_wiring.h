@@ -17,8 +17,9 @@ namespace wendrix {
 // Before the SDK starts.
 void configureTelemetry(const std::string& logUrl);
 
-// Connects the SDK's application-delegate forwarder to the application's
-// signals for as long as it lives. Main thread only; the application must
+// Connects the SDK's application-delegate forwarder and the SDK's
+// notification center (which the analytics session tracker observes) to the
+// application's signals for as long as it lives. Main thread only; the application must
 // outlive it.
 class TelemetryForwarderHooks {
  public:
@@ -31,6 +32,7 @@ class TelemetryForwarderHooks {
   toolkit::Application& application_;
   std::uint64_t urlsOpened_ = 0;
   std::uint64_t didBecomeActive_ = 0;
+  std::uint64_t didResignActive_ = 0;
 };
 
 }  // namespace wendrix
