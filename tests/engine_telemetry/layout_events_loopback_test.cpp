@@ -61,6 +61,8 @@ class LayoutEventsLoopbackTest : public RestoreTest {
   void SetUp() override {
     RestoreTest::SetUp();
     resetTelemetry();
+    // The real service, not the fixture's recorder, takes the program's events.
+    tlm::TLMAnalytics::setBackend(nullptr);
     tlm::TLMDarAveved::setSharedForTesting(std::make_shared<tlm::TLMDarAvevedInstance>(
         tlm::TLMDarAvevedDependencies::standard(logsQueue)));
     tlm::TLMDarAveved::setLogUrl(server.baseUrl());

@@ -59,6 +59,13 @@ std::shared_ptr<TLMAnalyticsBackend> TLMAnalytics::setBackend(
   return backendSlot().exchange(std::move(backend));
 }
 
+bool TLMAnalytics::setBackendIfNone(std::shared_ptr<TLMAnalyticsBackend> backend) {
+  std::lock_guard lock(backendSwapMutex());
+  if (backendSlot().get()) return false;
+  backendSlot().exchange(std::move(backend));
+  return true;
+}
+
 void TLMAnalytics::removeBackend(const std::shared_ptr<TLMAnalyticsBackend>& backend) {
   std::lock_guard lock(backendSwapMutex());
   if (backendSlot().get() == backend) backendSlot().exchange(nullptr);

@@ -54,6 +54,8 @@ class TLMAnalytics {
   // Installs `backend` (none: back to "not started") and returns the one it replaces.
   static std::shared_ptr<TLMAnalyticsBackend> setBackend(
       std::shared_ptr<TLMAnalyticsBackend> backend);
+  // Installs `backend` only when none is installed; answers whether it did.
+  static bool setBackendIfNone(std::shared_ptr<TLMAnalyticsBackend> backend);
   // Back to "not started" when `backend` is the installed one.
   static void removeBackend(const std::shared_ptr<TLMAnalyticsBackend>& backend);
 

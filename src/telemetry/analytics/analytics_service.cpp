@@ -101,7 +101,8 @@ void TLMAnalyticsService::startWithChannelGroup(
   }
   TLM_LOG_VERBOSE(TLMAnalytics::kLogTag, "Started Analytics service.");
   if (!backend_) backend_ = std::make_shared<ServiceBackend>(shared_from_this());
-  TLMAnalytics::setBackend(backend_);
+  // A backend put in place by someone else (a recorder in tests) stays.
+  TLMAnalytics::setBackendIfNone(backend_);
 }
 
 void TLMAnalyticsService::applyEnabledState(bool isEnabled) {

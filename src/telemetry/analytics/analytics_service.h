@@ -101,7 +101,8 @@ class TLMAnalyticsService final : public TLMServiceAbstract,
   std::optional<TLMChannelUnitConfiguration> channelUnitConfiguration() const override;
   bool isAppSecretRequired() const override { return false; }
   // Adds the normal unit (and applies the enabled state), then the critical
-  // unit, and becomes the analytics backend of the program.
+  // unit, and becomes the analytics backend of the program unless another
+  // backend is installed.
   void startWithChannelGroup(std::shared_ptr<TLMChannelGroupProtocol> channelGroup,
                              std::optional<std::string> appSecret,
                              std::optional<std::string> transmissionTargetToken,

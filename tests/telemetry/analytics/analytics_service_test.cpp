@@ -11,6 +11,7 @@
 #include "support/telemetry_fake_pipeline.h"
 #include "support/telemetry_log_capture.h"
 #include "telemetry/analytics/analytics.h"
+#include "telemetry/analytics/fake/recording_analytics_backend.h"
 #include "telemetry/sdk/daraveved.h"
 
 namespace tlm {
@@ -35,6 +36,7 @@ class AnalyticsServiceTest : public ::testing::Test {
     environment.tracker.executablePath = "/usr/bin/wendrix";
     service = TLMAnalyticsService::make(std::move(environment));
     TLMAnalyticsService::setSharedForTesting(service);
+    TLMAnalytics::setBackend(nullptr);
   }
   ~AnalyticsServiceTest() override { TLMAnalyticsService::setSharedForTesting(); }
 
@@ -285,6 +287,14 @@ TEST_F(AnalyticsServiceTest, ActivationNotificationsReachTheTrackerAfterTheStart
   notifications->post(TLMNotificationCenter::kApplicationWillBecomeActive);
   EXPECT_NE(context->sessionId(), first);
   EXPECT_EQ(sessionLogs().size(), 2u);
+}
+
+TEST_F(AnalyticsServiceTest, ABackendAlreadyInPlaceKeepsTheProgramsEvents) {
+  ScopedRecordingAnalytics recording;
+  start();
+  TLMAnalytics::trackEvent("Recorded");
+  EXPECT_EQ(recording.events().size(), 1u);
+  EXPECT_TRUE(events("Analytics").empty());
 }
 
 TEST_F(AnalyticsServiceTest, ResetStopsTheTrackerAndForgetsTheService) {
