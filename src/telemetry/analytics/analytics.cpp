@@ -11,16 +11,18 @@
 namespace tlm {
 namespace {
 
+// Never destroyed: the analytics service removes its backend when it goes,
+// which may be during the exit's destruction of statics.
 base::SharedSlot<TLMAnalyticsBackend>& backendSlot() {
-  static base::SharedSlot<TLMAnalyticsBackend> slot;
-  return slot;
+  static auto* slot = new base::SharedSlot<TLMAnalyticsBackend>();
+  return *slot;
 }
 
 // Serialises the backend swaps, so that a removal never takes out a
 // backend installed after the one it names.
 std::mutex& backendSwapMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* mutex = new std::mutex();
+  return *mutex;
 }
 
 // The installed backend when its service has been started; otherwise logs
