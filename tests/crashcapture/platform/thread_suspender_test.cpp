@@ -191,6 +191,58 @@ TEST(ThreadSuspenderTest, AnsweringThreadsEndTheWaitAtOnceAndEachRoundTakesNewSn
   EXPECT_EQ(outcome.output, "4 4 4 ");
 }
 
+ThreadSuspender* gHandlerSuspender = nullptr;
+int gHandlerFd = -1;
+
+// A crash handler's use: the round taken inside a signal handler on a
+// 64 KiB alternate stack.
+void suspendInHandler(int, siginfo_t*, void*) {
+  const tlcrash_error_t result = gHandlerSuspender->suspendOthers(20'000'000'000LL);
+  int captured = 0;
+  for (const ThreadSnapshot& snapshot : gHandlerSuspender->snapshots())
+    captured += snapshot.status == ThreadSnapshotStatus::captured ? 1 : 0;
+  gHandlerSuspender->resumeAll();
+  childSay(gHandlerFd, result == tlcrash_error_t::success ? "ok " : "error ");
+  childSay(gHandlerFd, captured == 2 ? "2 captured" : "wrong count");
+}
+
+TEST(ThreadSuspenderTest, ARoundWorksInsideASignalHandlerOnAnAlternateStack) {
+  const auto outcome = runInChild([](int fd) {
+    ThreadSuspender suspender;
+    ReporterError error;
+    if (!suspender.arm(&error)) return;
+    gHandlerSuspender = &suspender;
+    gHandlerFd = fd;
+    std::atomic<bool> stop{false};
+    std::atomic<int> ready{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 2; ++i) {
+      workers.emplace_back([&] {
+        ++ready;
+        while (!stop)
+          ::usleep(500);
+      });
+    }
+    while (ready < 2)
+      std::this_thread::yield();
+    std::vector<char> stackMemory(64 * 1024);
+    stack_t stack{};
+    stack.ss_sp = stackMemory.data();
+    stack.ss_size = stackMemory.size();
+    ::sigaltstack(&stack, nullptr);
+    struct sigaction action {};
+    action.sa_sigaction = suspendInHandler;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    ::sigaction(SIGUSR1, &action, nullptr);
+    ::raise(SIGUSR1);
+    stop = true;
+    for (auto& worker : workers)
+      worker.join();
+  });
+  EXPECT_TRUE(outcome.exited) << outcome.signal;
+  EXPECT_EQ(outcome.output, "ok 2 captured");
+}
+
 TEST(ThreadSuspenderTest, OneSuspenderIsArmedAtATimeAndAnUnarmedOneRefusesARound) {
   const auto outcome = runInChild([](int fd) {
     ThreadSuspender first;
