@@ -45,8 +45,8 @@ struct ThreadSnapshot {
 
 class ThreadSuspender {
  public:
-  // Threads beyond this many are listed... not at all: a report names at
-  // most this many threads.
+  // The most threads one round lists; any beyond are neither listed nor
+  // stopped.
   static constexpr std::size_t kMaxThreads = 1024;
   // How long suspendOthers waits for the threads to answer, by default.
   static constexpr std::int64_t kDefaultTimeoutNanoseconds = 250'000'000;
