@@ -4,10 +4,12 @@
 #include <optional>
 #include <vector>
 
+#include "telemetry/analytics/analytics_service.h"
 #include "telemetry/http/http_client.h"
 #include "telemetry/http/netlink_reachability.h"
 #include "telemetry/sdk/app_delegate_forwarder.h"
 #include "telemetry/sdk/daraveved.h"
+#include "telemetry/util/notification_center.h"
 
 namespace wendrix {
 
@@ -19,9 +21,9 @@ void configureTelemetry(const std::string& logUrl) {
 }
 
 std::vector<tlm::TLMServiceClass> programTelemetryServices() {
-  // The analytics ("TLMAnalytics") and crash ("TLMCrashes") services are not
-  // services of the SDK yet: each joins this list, in that order, once it is.
-  return {};
+  // The crash reporting service ("TLMCrashes") joins after analytics once it
+  // is a service of the SDK.
+  return {tlm::TLMAnalyticsService::serviceClass()};
 }
 
 TelemetryForwarderHooks::TelemetryForwarderHooks(toolkit::Application& application)
@@ -29,13 +31,21 @@ TelemetryForwarderHooks::TelemetryForwarderHooks(toolkit::Application& applicati
   const auto forwarder = tlm::TLMAppDelegateForwarder::sharedInstance();
   urlsOpened_ = application_.urlsOpened.connect(
       [forwarder](const std::vector<std::string>& urls) { forwarder->applicationOpenURLs(urls); });
-  didBecomeActive_ = application_.didBecomeActive.connect(
-      [forwarder] { forwarder->applicationDidBecomeActive(); });
+  didBecomeActive_ = application_.didBecomeActive.connect([forwarder] {
+    tlm::TLMNotificationCenter::defaultCenter()->post(
+        tlm::TLMNotificationCenter::kApplicationWillBecomeActive);
+    forwarder->applicationDidBecomeActive();
+  });
+  didResignActive_ = application_.didResignActive.connect([] {
+    tlm::TLMNotificationCenter::defaultCenter()->post(
+        tlm::TLMNotificationCenter::kApplicationDidResignActive);
+  });
 }
 
 TelemetryForwarderHooks::~TelemetryForwarderHooks() {
   application_.urlsOpened.disconnect(urlsOpened_);
   application_.didBecomeActive.disconnect(didBecomeActive_);
+  application_.didResignActive.disconnect(didResignActive_);
 }
 
 }  // namespace wendrix

@@ -25,9 +25,10 @@ void configureTelemetry(const std::string& logUrl);
 // the program; those not yet part of the SDK are left out.
 std::vector<tlm::TLMServiceClass> programTelemetryServices();
 
-// Connects the SDK's application-delegate forwarder to the application's
-// signals for as long as it lives. Main thread only; the application must
-// outlive it.
+// Connects the SDK's application-delegate forwarder and the SDK's
+// notification center (which the analytics session tracker observes) to the
+// application's signals for as long as it lives. Main thread only; the
+// application must outlive it.
 class TelemetryForwarderHooks {
  public:
   explicit TelemetryForwarderHooks(toolkit::Application& application);
@@ -39,6 +40,7 @@ class TelemetryForwarderHooks {
   toolkit::Application& application_;
   std::uint64_t urlsOpened_ = 0;
   std::uint64_t didBecomeActive_ = 0;
+  std::uint64_t didResignActive_ = 0;
 };
 
 }  // namespace wendrix

@@ -120,6 +120,18 @@ TEST_F(QtBackendTest, ProgramChangesNeverReachUserOnlyCallbacks) {
   EXPECT_FALSE(qbox->isChecked());
 }
 
+TEST_F(QtBackendTest, TheDesktopsFocusMakesTheProgramActiveOrNot) {
+  std::vector<std::string> seen;
+  app.didBecomeActive.connect([&] { seen.push_back("active"); });
+  app.didResignActive.connect([&] { seen.push_back("resigned"); });
+  Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+  Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
+  EXPECT_TRUE(app.isActive());
+  Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
+  EXPECT_FALSE(app.isActive());
+  EXPECT_EQ(seen, (std::vector<std::string>{"active", "resigned"}));
+}
+
 TEST_F(QtBackendTest, ClickOnEmptySpaceDeselects) {
   auto names = std::make_shared<Names>();
   auto list = std::make_shared<OutlineView>(Rect{{0, 0}, {300, 200}});

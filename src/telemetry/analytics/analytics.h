@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,10 +30,14 @@ class TLMAnalyticsBackend {
   virtual bool isEnabled() const = 0;
 };
 
-// The analytics service as the application calls it. Until a backend is
-// installed (the SDK installs its service when it starts it) the service
-// counts as not started: events are dropped and `isEnabled` is false.
-// Thread-safe.
+struct TLMAnalyticsDelegate;
+
+// The analytics service as the application calls it. The program's usual
+// road (events with typed properties, the switch) goes through the installed
+// backend: the analytics service once the SDK has started it, or a recorder
+// in tests. Until one is installed the service counts as not started: events
+// are dropped and `isEnabled` is false. The other operations act on the
+// analytics service's shared instance (TLMAnalyticsService). Thread-safe.
 class TLMAnalytics {
  public:
   static constexpr std::string_view kLogTag = "DarAvevedAnalytics";
@@ -48,6 +54,30 @@ class TLMAnalytics {
   // Installs `backend` (none: back to "not started") and returns the one it replaces.
   static std::shared_ptr<TLMAnalyticsBackend> setBackend(
       std::shared_ptr<TLMAnalyticsBackend> backend);
+  // Installs `backend` only when none is installed; answers whether it did.
+  static bool setBackendIfNone(std::shared_ptr<TLMAnalyticsBackend> backend);
+  // Back to "not started" when `backend` is the installed one.
+  static void removeBackend(const std::shared_ptr<TLMAnalyticsBackend>& backend);
+
+  // The low 8 bits of `flags` choose the persistence: 1 normal, 2 critical.
+  static void trackEvent(std::string_view name, const TLMEventProperties& properties,
+                         std::uint64_t flags);
+  // String properties, each becoming a string typed property.
+  static void trackEvent(std::string_view name,
+                         const std::map<std::string, std::string>& properties,
+                         std::uint64_t flags = 1);
+  static void trackPage(
+      std::string_view name,
+      const std::optional<std::map<std::string, std::string>>& properties = std::nullopt);
+  static void pause();
+  static void resume();
+  // Seconds between sends of normal logs; settable (3 to 86400) only before
+  // the service starts.
+  static std::uint64_t transmissionInterval();
+  static void setTransmissionInterval(std::uint64_t seconds);
+  static void setDelegate(std::optional<TLMAnalyticsDelegate> delegate);
+  // Stops the shared service's session tracker and forgets the service.
+  static void resetSharedInstance();
 };
 
 }  // namespace tlm

@@ -105,6 +105,20 @@ TLMEventProperties& TLMEventProperties::setBool(std::string_view key, bool value
   return *this;
 }
 
+TLMEventProperties& TLMEventProperties::setProperty(TLMEventProperty property) {
+  set(property.name, std::move(property.value));
+  return *this;
+}
+
+bool TLMEventProperties::removeProperty(std::string_view key) {
+  std::lock_guard lock(mutex_);
+  const auto match = std::find_if(properties_.begin(), properties_.end(),
+                                  [&](const TLMEventProperty& p) { return p.name == key; });
+  if (match == properties_.end()) return false;
+  properties_.erase(match);
+  return true;
+}
+
 void TLMEventProperties::mergeEventProperties(const TLMEventProperties& other) {
   if (this == &other) return;
   const auto incoming = other.properties();

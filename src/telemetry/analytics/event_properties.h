@@ -57,6 +57,11 @@ class TLMEventProperties {
   // A string literal would silently become `true`.
   TLMEventProperties& setBool(std::string_view key, const char* value) = delete;
 
+  // Stores the property as it is: the setters' checks are the caller's.
+  TLMEventProperties& setProperty(TLMEventProperty property);
+  // Removes the property of that name; false when there was none.
+  bool removeProperty(std::string_view key);
+
   // Copies every entry of `other` into this map; `other` wins on a shared name.
   void mergeEventProperties(const TLMEventProperties& other);
 

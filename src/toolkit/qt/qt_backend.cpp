@@ -559,6 +559,14 @@ QtBackend::QtBackend(Application& application)
     dialog.exec();
     return response;
   });
+  // The program is active while one of its windows has the focus.
+  QObject::connect(qApp, &QGuiApplication::applicationStateChanged, context_.get(),
+                   [this](Qt::ApplicationState state) {
+                     if (state == Qt::ApplicationActive)
+                       application_.becomeActive();
+                     else
+                       application_.resignActive();
+                   });
   for (Window* window : application_.windows())
     addWindow(*window);
   windowConnections_.push_back(
