@@ -89,7 +89,7 @@ bool fits(const tlcrash_async_file* file, std::size_t length, std::size_t reserv
 struct WriteContext {
   const tlcrash_log_writer* writer;
   const Task* task;
-  tlcrash_async_image_list* images;
+  const tlcrash_log_writer_images* images;
   tlcrash_async_objc_cache* objc_cache;
 };
 
@@ -167,27 +167,53 @@ void writeSymbol(tlcrash_vm_address_t address, const char* name, void* context) 
   symbolBody(write->file, address, name);
 }
 
+// The symbol of `pc` from the Mach-O image that holds it, measured or
+// written; false when there is none.
+bool machOSymbol(const WriteContext& context, std::uint64_t pc, SymbolWrite* symbol) {
+  tlcrash_async_image_list* list = context.images->list;
+  if (list == nullptr) return false;
+  bool inImage = false;
+  tlcrash_async_image_list_set_reading(list, true);
+  const tlcrash_async_macho* image = tlcrash_async_image_list_image_for_address(list, pc);
+  if (image != nullptr) {
+    inImage = true;
+    tlcrash_async_find_symbol(image, context.writer->settings.symbolication_strategy,
+                              context.objc_cache, pc,
+                              symbol->file != nullptr ? writeSymbol : measureSymbol, symbol);
+  }
+  tlcrash_async_image_list_set_reading(list, false);
+  return inImage;
+}
+
+// The same from the ELF image that holds `pc` (its dynamic symbols).
+void elfSymbol(const WriteContext& context, std::uint64_t pc, SymbolWrite* symbol) {
+  if ((context.writer->settings.symbolication_strategy &
+       TLCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE) == 0)
+    return;
+  for (std::size_t i = 0; i < context.images->elf_count; ++i) {
+    const tlcrash_async_elf_image* image = &context.images->elf[i].image;
+    if (!tlcrash_async_elf_image_contains_address(image, pc)) continue;
+    tlcrash_async_elf_find_symbol_by_pc(
+        image, pc, symbol->file != nullptr ? writeSymbol : measureSymbol, symbol);
+    return;
+  }
+}
+
 // A StackFrame body: the pc, then the symbol when the strategy asks for one
 // and an image holds the pc.
 std::size_t writeFrameBody(tlcrash_async_file* file, const WriteContext& context,
                            std::uint64_t pc) {
   std::size_t size = packUint64(file, 3, pc);
-  const std::uint32_t strategy = context.writer->settings.symbolication_strategy;
-  if (context.images == nullptr || strategy == TLCRASH_ASYNC_SYMBOL_STRATEGY_NONE) return size;
-  tlcrash_async_image_list_set_reading(context.images, true);
-  const tlcrash_async_macho* image = tlcrash_async_image_list_image_for_address(context.images, pc);
-  if (image != nullptr) {
-    SymbolWrite symbol{nullptr, 0, false};
-    tlcrash_async_find_symbol(image, strategy, context.objc_cache, pc, measureSymbol, &symbol);
-    if (symbol.found) {
-      size += tlcrash_writer_pack(nullptr, 6, type::message, &symbol.length) + symbol.length;
-      if (file != nullptr) {
-        symbol.file = file;
-        tlcrash_async_find_symbol(image, strategy, context.objc_cache, pc, writeSymbol, &symbol);
-      }
-    }
+  if (context.writer->settings.symbolication_strategy == TLCRASH_ASYNC_SYMBOL_STRATEGY_NONE)
+    return size;
+  SymbolWrite symbol{nullptr, 0, false};
+  if (!machOSymbol(context, pc, &symbol)) elfSymbol(context, pc, &symbol);
+  if (!symbol.found) return size;
+  size += tlcrash_writer_pack(nullptr, 6, type::message, &symbol.length) + symbol.length;
+  if (file != nullptr) {
+    symbol.file = file;
+    if (!machOSymbol(context, pc, &symbol)) elfSymbol(context, pc, &symbol);
   }
-  tlcrash_async_image_list_set_reading(context.images, false);
   return size;
 }
 
@@ -211,7 +237,7 @@ std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& contex
   if (state == nullptr) return size;
 
   tlcrash_async_frame_cursor cursor;
-  tlcrash_async_frame_cursor_init(&cursor, *context.task, state, context.images);
+  tlcrash_async_frame_cursor_init(&cursor, *context.task, state, context.images->list);
   if (tlcrash_async_frame_cursor_next(&cursor) == tlcrash_async_frame_error_t::success) {
     if (crashed) {
       const std::size_t count = tlcrash_async_frame_cursor_get_regcount(&cursor);
@@ -262,6 +288,48 @@ std::size_t writeImageBody(tlcrash_async_file* file, const tlcrash_async_macho* 
 std::size_t writeImageEntry(tlcrash_async_file* file, const tlcrash_async_macho* image) {
   return packMessage(file, binaryImagesField,
                      [&](tlcrash_async_file* out) { return writeImageBody(out, image); });
+}
+
+std::size_t writeElfImageBody(tlcrash_async_file* file, const tlcrash_log_writer_elf_image& elf) {
+  const tlcrash_async_elf_image& image = elf.image;
+  std::size_t size = packUint64(file, 2, image.text_size);
+  size += packUint64(file, 1, image.text_start);
+  size += packString(file, 3, orEmpty(elf.path));
+  if (image.build_id_size > 0) size += packBytes(file, 4, image.build_id, image.build_id_size);
+  if (image.cpu_type != 0) {
+    size += packMessage(file, 5, [&](tlcrash_async_file* out) {
+      return writeProcessor(out, static_cast<std::uint32_t>(image.cpu_type),
+                            static_cast<std::uint32_t>(image.cpu_subtype));
+    });
+  }
+  return size;
+}
+
+std::size_t writeElfImageEntry(tlcrash_async_file* file, const tlcrash_log_writer_elf_image& elf) {
+  return packMessage(file, binaryImagesField,
+                     [&](tlcrash_async_file* out) { return writeElfImageBody(out, elf); });
+}
+
+// Every image entry, each written only when it fits with `reserve` left;
+// returns the bytes they take (all of them, in a dry run).
+std::size_t writeImages(tlcrash_async_file* file, const tlcrash_log_writer_images& images,
+                        std::size_t reserve) {
+  std::size_t size = 0;
+  if (images.list != nullptr) {
+    tlcrash_async_image_list_set_reading(images.list, true);
+    for (const tlcrash_async_macho* image = tlcrash_async_image_list_next(images.list, nullptr);
+         image != nullptr; image = tlcrash_async_image_list_next(images.list, image)) {
+      const std::size_t entry = writeImageEntry(nullptr, image);
+      if (file == nullptr || fits(file, entry, reserve)) size += writeImageEntry(file, image);
+    }
+    tlcrash_async_image_list_set_reading(images.list, false);
+  }
+  for (std::size_t i = 0; i < images.elf_count; ++i) {
+    const std::size_t entry = writeElfImageEntry(nullptr, images.elf[i]);
+    if (file == nullptr || fits(file, entry, reserve))
+      size += writeElfImageEntry(file, images.elf[i]);
+  }
+  return size;
 }
 
 std::size_t writeExceptionBody(tlcrash_async_file* file, const WriteContext& context) {
@@ -391,7 +459,8 @@ void tlcrash_log_writer_set_custom_data(tlcrash_log_writer* writer,
 tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
                                          tlcrash_thread_t crashed_thread,
                                          TLCrashThreadSource& threads, const Task& task,
-                                         tlcrash_async_image_list* images, tlcrash_async_file* file,
+                                         const tlcrash_log_writer_images& images,
+                                         tlcrash_async_file* file,
                                          const tlcrash_async_thread_state* crashed_state,
                                          const tlcrash_log_writer_crash_info* crash_info) noexcept {
   threads.suspendAll();
@@ -402,7 +471,7 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
     threads.resumeAll();
     return cacheResult;
   }
-  const WriteContext context{writer, &task, images, &objc_cache};
+  const WriteContext context{writer, &task, &images, &objc_cache};
 
   ReportFileHeader header;
   tlcrash_async_memcpy(header.magic, kReportFileMagic, sizeof header.magic);
@@ -428,14 +497,7 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
   const std::size_t signalSize = packMessage(nullptr, signalField, [&](tlcrash_async_file* out) {
     return writeSignalBody(out, crash_info);
   });
-  std::size_t imagesSize = 0;
-  if (images != nullptr) {
-    tlcrash_async_image_list_set_reading(images, true);
-    for (const tlcrash_async_macho* image = tlcrash_async_image_list_next(images, nullptr);
-         image != nullptr; image = tlcrash_async_image_list_next(images, image))
-      imagesSize += writeImageEntry(nullptr, image);
-    tlcrash_async_image_list_set_reading(images, false);
-  }
+  const std::size_t imagesSize = writeImages(nullptr, images, 0);
 
   const tlcrash_thread_t self = threads.selfThread();
   std::uint32_t threadNumber = 0;
@@ -462,14 +524,7 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
     ++threadNumber;
   }
 
-  if (images != nullptr) {
-    tlcrash_async_image_list_set_reading(images, true);
-    for (const tlcrash_async_macho* image = tlcrash_async_image_list_next(images, nullptr);
-         image != nullptr; image = tlcrash_async_image_list_next(images, image)) {
-      if (fits(file, writeImageEntry(nullptr, image), signalSize)) writeImageEntry(file, image);
-    }
-    tlcrash_async_image_list_set_reading(images, false);
-  }
+  writeImages(file, images, signalSize);
 
   if (writer->uncaught_exception.has_exception) {
     auto body = [&](tlcrash_async_file* out) { return writeExceptionBody(out, context); };

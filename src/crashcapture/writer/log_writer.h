@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "crashcapture/async/elf_image.h"
 #include "crashcapture/async/error.h"
 #include "crashcapture/async/output.h"
 #include "crashcapture/async/thread_state.h"
@@ -117,6 +118,20 @@ struct tlcrash_log_writer_crash_info {
   std::size_t mach_exception_code_count;
 };
 
+// A loaded ELF image as the writer reports it: its path and its headers.
+struct tlcrash_log_writer_elf_image {
+  const char* path;
+  tlcrash_async_elf_image image;
+};
+
+// The images a report lists: the Mach-O images of a loaded-image list, then
+// the ELF images of a table made beforehand. Either may be absent.
+struct tlcrash_log_writer_images {
+  tlcrash_async_image_list* list;
+  const tlcrash_log_writer_elf_image* elf;
+  std::size_t elf_count;
+};
+
 // Fills the record from `facts` and publishes it with a full barrier. Not for
 // the crash path.
 void tlcrash_log_writer_init_with_facts(tlcrash_log_writer* writer,
@@ -138,7 +153,8 @@ void tlcrash_log_writer_set_custom_data(tlcrash_log_writer* writer,
 // every thread with its frames, the images of `images`, the uncaught
 // exception, the signal and the custom data) and lets the threads run on.
 // The calling thread is written only when `crashed_state` is given, with that
-// state; `crashed_thread` is the one marked crashed. `images` may be null.
+// state; `crashed_thread` is the one marked crashed. An ELF image is listed
+// with its whole build id as its UUID.
 //
 // When the file output has a limit, a thread or image that would not fit is
 // left out (room is kept for the images and the signal, which the report
@@ -150,7 +166,8 @@ void tlcrash_log_writer_set_custom_data(tlcrash_log_writer* writer,
 tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
                                          tlcrash_thread_t crashed_thread,
                                          TLCrashThreadSource& threads, const Task& task,
-                                         tlcrash_async_image_list* images, tlcrash_async_file* file,
+                                         const tlcrash_log_writer_images& images,
+                                         tlcrash_async_file* file,
                                          const tlcrash_async_thread_state* crashed_state,
                                          const tlcrash_log_writer_crash_info* crash_info) noexcept;
 

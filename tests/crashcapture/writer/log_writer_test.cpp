@@ -127,7 +127,8 @@ class LogWriterTest : public ::testing::Test {
     const int fd = ::memfd_create("report", 0);
     tlcrash_async_file file;
     tlcrash_async_file_init(&file, fd, limit);
-    EXPECT_EQ(tlcrash_log_writer_write(&writer_, crashed, threads_, task_, &images_, &file,
+    const tlcrash_log_writer_images images{&images_, nullptr, 0};
+    EXPECT_EQ(tlcrash_log_writer_write(&writer_, crashed, threads_, task_, images, &file,
                                        crashedState, &crash_),
               tlcrash_error_t::success);
     tlcrash_async_file_flush(&file);
