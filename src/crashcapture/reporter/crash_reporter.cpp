@@ -169,6 +169,12 @@ base::Error fileSystemError(const std::error_code& code) {
   return base::Error(std::string(kPOSIXErrorDomain), code.value(), code.message());
 }
 
+// $TMPDIR, else /tmp; not checked (mkstemp reports a missing folder).
+std::filesystem::path temporaryDirectory() {
+  const char* folder = ::getenv("TMPDIR");
+  return folder != nullptr && *folder != '\0' ? folder : "/tmp";
+}
+
 struct LiveReportWrite {
   tlcrash_log_writer* writer;
   CrashPlatform* platform;
@@ -358,7 +364,7 @@ std::optional<std::vector<std::uint8_t>> TLCrashReporter::generateLiveReportWith
 std::optional<std::vector<std::uint8_t>> TLCrashReporter::generateLiveReport(
     tlcrash_thread_t thread, bool currentThread, std::uint64_t returnAddress,
     ReporterError* error) {
-  std::string path = (std::filesystem::temp_directory_path() / kLiveReportTemplate).string();
+  std::string path = (temporaryDirectory() / kLiveReportTemplate).string();
   const int fd = ::mkstemp(path.data());
   if (fd < 0) {
     tlcrash_populate_posix_error(error, errno, "Failed to create temporary path");
