@@ -15,8 +15,10 @@ constexpr std::uint32_t kModeMask = 0x0F000000;
 constexpr std::uint32_t kOffsetMask = 0x00FFFFFF;
 
 // Register codes 1-6 in the thread-state numbering; code 0 is a hole.
-constexpr std::uint32_t kRegs64[] = {TLCRASH_ASYNC_CFE_REG_NONE, 4, 13, 14, 15, 16, 1};  // rbx r12-r15 rbp
-constexpr std::uint32_t kRegs32[] = {TLCRASH_ASYNC_CFE_REG_NONE, 6, 5, 4, 8, 7, 1};  // ebx ecx edx edi esi ebp
+constexpr std::uint32_t kRegs64[] = {
+    TLCRASH_ASYNC_CFE_REG_NONE, 4, 13, 14, 15, 16, 1};  // rbx r12-r15 rbp
+constexpr std::uint32_t kRegs32[] = {
+    TLCRASH_ASYNC_CFE_REG_NONE, 6, 5, 4, 8, 7, 1};  // ebx ecx edx edi esi ebp
 
 // The arm64 return-address register and the register pairs by frame bit.
 constexpr std::uint32_t kArm64Lr = 32;
@@ -167,8 +169,7 @@ tlcrash_error_t findInCompressedPage(const tlcrash_async_cfe_reader* reader, std
   const auto local = static_cast<std::uint8_t>(index - header.common_encodings_count);
   if (!inSection(reader, encodings, encodingsCount, 4) || local >= encodingsCount)
     return tlcrash_error_t::invalidArgument;
-  return read32(reader, encodings + std::uint64_t{local} * 4, encoding) ==
-                 tlcrash_error_t::success
+  return read32(reader, encodings + std::uint64_t{local} * 4, encoding) == tlcrash_error_t::success
              ? tlcrash_error_t::success
              : tlcrash_error_t::invalidArgument;
 }
@@ -326,8 +327,7 @@ tlcrash_error_t readWordError(const Task& task, std::size_t width, tlcrash_vm_ad
 }  // namespace
 
 tlcrash_error_t tlcrash_async_cfe_reader_init(tlcrash_async_cfe_reader* reader,
-                                              const tlcrash_async_mobject* mobj,
-                                              cpu_type_t cputype,
+                                              const tlcrash_async_mobject* mobj, cpu_type_t cputype,
                                               const tlcrash_async_byteorder* byteorder) noexcept {
   *reader = {};
   if (!supportedCpu(cputype)) return tlcrash_error_t::notSupported;
@@ -455,9 +455,9 @@ tlcrash_error_t tlcrash_async_cfe_entry_apply(const Task& task,
       std::uint64_t stackSize = static_cast<std::uint64_t>(entry->stack_offset);
       if (entry->type == Type::framelessIndirect) {
         std::uint32_t immediate = 0;
-        if (const tlcrash_error_t error = tlcrash_async_task_read_uint32(
-                task, tlcrash_async_byteorder_little_endian(), function_address,
-                entry->stack_offset, &immediate);
+        if (const tlcrash_error_t error =
+                tlcrash_async_task_read_uint32(task, tlcrash_async_byteorder_little_endian(),
+                                               function_address, entry->stack_offset, &immediate);
             error != tlcrash_error_t::success)
           return error;
         stackSize = std::uint64_t{immediate} + entry->stack_adjust;
@@ -474,8 +474,7 @@ tlcrash_error_t tlcrash_async_cfe_entry_apply(const Task& task,
         savedArea = top - width - savedBytes;
       } else {
         const int raReg = static_cast<int>(entry->return_address_register);
-        if (entry->return_address_register >=
-                tlcrash_async_thread_state_get_reg_count(current) ||
+        if (entry->return_address_register >= tlcrash_async_thread_state_get_reg_count(current) ||
             !tlcrash_async_thread_state_has_reg(current, raReg))
           return tlcrash_error_t::notFound;
         if (top < savedBytes) return tlcrash_error_t::invalidArgument;
@@ -539,13 +538,8 @@ tlcrash_error_t tlcrash_async_cfe_register_decode_permutation(std::uint32_t perm
 
 std::uint32_t tlcrash_async_cfe_register_encode_permutation(const std::uint32_t* codes,
                                                             std::uint32_t count) noexcept {
-  static constexpr std::uint32_t kWeights[7][5] = {{},
-                                                   {1},
-                                                   {5, 1},
-                                                   {20, 4, 1},
-                                                   {60, 12, 3, 1},
-                                                   {120, 24, 6, 2, 1},
-                                                   {120, 24, 6, 2, 1}};
+  static constexpr std::uint32_t kWeights[7][5] = {
+      {}, {1}, {5, 1}, {20, 4, 1}, {60, 12, 3, 1}, {120, 24, 6, 2, 1}, {120, 24, 6, 2, 1}};
   if (count > 6) return 0;
   std::uint32_t permutation = 0;
   for (std::uint32_t i = 0; i < count && i < 5; ++i) {

@@ -44,8 +44,7 @@ struct tlcrash_async_cfe_reader {
 // notSupported for a CPU type other than x86, x86-64 and arm64 or a version
 // other than 1; invalidArgument when the header does not fit in the section.
 tlcrash_error_t tlcrash_async_cfe_reader_init(tlcrash_async_cfe_reader* reader,
-                                              const tlcrash_async_mobject* mobj,
-                                              cpu_type_t cputype,
+                                              const tlcrash_async_mobject* mobj, cpu_type_t cputype,
                                               const tlcrash_async_byteorder* byteorder) noexcept;
 
 // The entry covering `pc` (relative to the image's Mach header): its

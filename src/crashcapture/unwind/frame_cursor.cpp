@@ -13,9 +13,9 @@ namespace {
 // first page.
 constexpr std::uint64_t kLowestCodeAddress = 4096;
 
-constexpr tlcrash_async_frame_reader_t kDefaultReaders[] = {
-    tlcrash_async_frame_read_compact_unwind, tlcrash_async_frame_read_dwarf_unwind,
-    tlcrash_async_frame_read_frame_ptr};
+constexpr tlcrash_async_frame_reader_t kDefaultReaders[] = {tlcrash_async_frame_read_compact_unwind,
+                                                            tlcrash_async_frame_read_dwarf_unwind,
+                                                            tlcrash_async_frame_read_frame_ptr};
 
 }  // namespace
 

@@ -27,9 +27,9 @@ std::vector<std::string> names(cpu_type_t cpu) {
 
 TEST(ThreadStateTest, NamesTheRegistersInOrder) {
   EXPECT_EQ(names(CPU_TYPE_X86_64),
-            (std::vector<std::string>{"rip", "rbp", "rsp", "rax", "rbx", "rcx", "rdx",
-                                      "rdi", "rsi", "r8",  "r9",  "r10", "r11", "r12",
-                                      "r13", "r14", "r15", "rflags", "cs", "fs", "gs"}));
+            (std::vector<std::string>{"rip", "rbp", "rsp", "rax",    "rbx", "rcx", "rdx",
+                                      "rdi", "rsi", "r8",  "r9",     "r10", "r11", "r12",
+                                      "r13", "r14", "r15", "rflags", "cs",  "fs",  "gs"}));
   EXPECT_EQ(names(CPU_TYPE_X86),
             (std::vector<std::string>{"eip", "ebp", "esp", "eax", "edx", "ecx", "ebx", "esi", "edi",
                                       "eflags", "trapno", "cs", "ds", "es", "fs", "gs"}));
@@ -41,7 +41,8 @@ TEST(ThreadStateTest, InitSetsTheLayoutOfTheProcessorType) {
     int flavor, count, exceptionFlavor, exceptionCount;
     std::size_t width;
   };
-  for (const Case& c : {Case{CPU_TYPE_X86_64, 4, 42, 6, 4, 8}, Case{CPU_TYPE_X86, 1, 16, 3, 3, 4}}) {
+  for (const Case& c :
+       {Case{CPU_TYPE_X86_64, 4, 42, 6, 4, 8}, Case{CPU_TYPE_X86, 1, 16, 3, 3, 4}}) {
     tlcrash_async_thread_state state{};
     ASSERT_EQ(tlcrash_async_thread_state_init(&state, c.cpu), tlcrash_error_t::success);
     EXPECT_EQ(state.thread_state.flavor, c.flavor);
@@ -53,8 +54,7 @@ TEST(ThreadStateTest, InitSetsTheLayoutOfTheProcessorType) {
     EXPECT_EQ(state.valid_regs, 0u);
   }
   tlcrash_async_thread_state state{};
-  EXPECT_EQ(tlcrash_async_thread_state_init(&state, CPU_TYPE_ARM64),
-            tlcrash_error_t::notSupported);
+  EXPECT_EQ(tlcrash_async_thread_state_init(&state, CPU_TYPE_ARM64), tlcrash_error_t::notSupported);
 }
 
 TEST(ThreadStateTest, ThirtyTwoBitRegistersAreCutAndTrapnoIsTheExceptionState) {
@@ -103,10 +103,9 @@ TEST(ThreadStateTest, TranslatesTheRegistersOfALinuxSignalContext) {
 
   // Thread-state register number -> the kernel's slot.
   const std::pair<int, int> slots[] = {
-      {0, REG_RIP},  {1, REG_RBP},  {2, REG_RSP},  {3, REG_RAX},  {4, REG_RBX},
-      {5, REG_RCX},  {6, REG_RDX},  {7, REG_RDI},  {8, REG_RSI},  {9, REG_R8},
-      {10, REG_R9},  {11, REG_R10}, {12, REG_R11}, {13, REG_R12}, {14, REG_R13},
-      {15, REG_R14}, {16, REG_R15}, {17, REG_EFL}};
+      {0, REG_RIP},  {1, REG_RBP},  {2, REG_RSP},  {3, REG_RAX},  {4, REG_RBX},  {5, REG_RCX},
+      {6, REG_RDX},  {7, REG_RDI},  {8, REG_RSI},  {9, REG_R8},   {10, REG_R9},  {11, REG_R10},
+      {12, REG_R11}, {13, REG_R12}, {14, REG_R13}, {15, REG_R14}, {16, REG_R15}, {17, REG_EFL}};
   for (const auto& [reg, slot] : slots) {
     EXPECT_TRUE(tlcrash_async_thread_state_has_reg(&state, reg)) << reg;
     EXPECT_EQ(tlcrash_async_thread_state_get_reg(&state, reg), 0x1000u + slot) << reg;

@@ -71,8 +71,9 @@ TEST(FrameCursorTest, WalksAFramePointerChainToItsEnd) {
     std::uint64_t lastSavedFp;
   };
   for (const Arch& arch : kArchs) {
-    for (const Case& c : {Case{"return address 4096", 4096, 0x9000},
-                          Case{"return address 0", 0, 0x9000}, Case{"frame pointer 0", 0x5555, 0}}) {
+    for (const Case& c :
+         {Case{"return address 4096", 4096, 0x9000}, Case{"return address 0", 0, 0x9000},
+          Case{"frame pointer 0", 0x5555, 0}}) {
       SCOPED_TRACE(::testing::Message() << arch.cpu << " " << c.name);
       const std::uint64_t base = 0x8000;
       const std::uint64_t w = arch.width;
@@ -182,9 +183,8 @@ TEST(FrameCursorTest, AnUpwardGrowingStackMustNotMoveUp) {
 }
 
 // Readers that answer a fixed error, or a fixed caller.
-Error answersNotSupported(const Task&, tlcrash_async_image_list*,
-                          const tlcrash_async_thread_state*, const tlcrash_async_thread_state*,
-                          tlcrash_async_thread_state*) {
+Error answersNotSupported(const Task&, tlcrash_async_image_list*, const tlcrash_async_thread_state*,
+                          const tlcrash_async_thread_state*, tlcrash_async_thread_state*) {
   return Error::notSupported;
 }
 Error answersBadFrame(const Task&, tlcrash_async_image_list*, const tlcrash_async_thread_state*,
@@ -192,7 +192,8 @@ Error answersBadFrame(const Task&, tlcrash_async_image_list*, const tlcrash_asyn
   return Error::badFrame;
 }
 int gPreviousSeen = 0;
-Error answersCaller(const Task&, tlcrash_async_image_list*, const tlcrash_async_thread_state* current,
+Error answersCaller(const Task&, tlcrash_async_image_list*,
+                    const tlcrash_async_thread_state* current,
                     const tlcrash_async_thread_state* previous, tlcrash_async_thread_state* next) {
   gPreviousSeen += previous != nullptr ? 1 : 0;
   *next = *current;
