@@ -173,4 +173,17 @@ bool tlcrash_async_thread_state_map_dwarf_to_reg(const tlcrash_async_thread_stat
   return false;
 }
 
+bool tlcrash_async_thread_state_map_reg_to_dwarf(const tlcrash_async_thread_state* state, int reg,
+                                                 std::uint64_t* dwarf_reg) noexcept {
+  const DwarfPair* pairs = is64(state) ? kDwarf64 : kDwarf32;
+  const std::size_t count = is64(state) ? std::size(kDwarf64) : std::size(kDwarf32);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (pairs[i].reg == reg) {
+      *dwarf_reg = pairs[i].dwarf;
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace tlcrash

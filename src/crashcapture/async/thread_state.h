@@ -130,4 +130,9 @@ void tlcrash_async_thread_state_clear_volatile_regs(tlcrash_async_thread_state* 
 bool tlcrash_async_thread_state_map_dwarf_to_reg(const tlcrash_async_thread_state* state,
                                                  std::uint64_t dwarf_reg, int* reg) noexcept;
 
+// The DWARF call-frame number of `reg`; false for a register that has none
+// (rip, and on x86 eflags, trapno and the segment registers).
+bool tlcrash_async_thread_state_map_reg_to_dwarf(const tlcrash_async_thread_state* state, int reg,
+                                                 std::uint64_t* dwarf_reg) noexcept;
+
 }  // namespace tlcrash

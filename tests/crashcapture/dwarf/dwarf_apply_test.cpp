@@ -17,10 +17,6 @@
 
 namespace tlcrash {
 
-void PrintTo(tlcrash_async_frame_error_t error, std::ostream* os) {
-  *os << static_cast<int>(error) << " (" << tlcrash_async_frame_strerror(error) << ")";
-}
-
 namespace {
 
 using async::dwarf_cfa_state;

@@ -1,0 +1,26 @@
+#pragma once
+
+// The DWARF frame reader of the cursor: finds the image holding a frame's
+// instruction pointer in the image list and unwinds the frame by the image's
+// __TEXT,__eh_frame (or, without it, __DWARF,__debug_frame).
+// Crash path: async-signal-safe.
+
+#include "crashcapture/async/frame_error.h"
+#include "crashcapture/async/thread_state.h"
+#include "crashcapture/image/image_list.h"
+#include "crashcapture/platform/task.h"
+
+namespace tlcrash {
+
+// badFrame without a valid instruction pointer; notSupported when it is 0,
+// when no image (or no list) holds it, or when the section has no usable
+// entry for it; noFrames when the image has neither section or the rules
+// cannot be applied; invalidArgument for a section the reader cannot take.
+// The image list's reader hold is taken for the lookup and released on every
+// path.
+tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind(
+    const Task& task, tlcrash_async_image_list* image_list,
+    const tlcrash_async_thread_state* current, const tlcrash_async_thread_state* previous,
+    tlcrash_async_thread_state* next) noexcept;
+
+}  // namespace tlcrash
