@@ -17,6 +17,7 @@
 #include "crashcapture/async/error.h"
 #include "crashcapture/async/output.h"
 #include "crashcapture/async/thread_capture.h"
+#include "crashcapture/async/ucontext_state.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/linux/system_log.h"
 #include "crashcapture/platform/linux/thread_suspender.h"
@@ -130,7 +131,7 @@ bool crashSignalCallback(int signo, siginfo_t* info, ucontext_t* uap, void* cont
 
   auto* handlerContext = static_cast<CrashHandlerContext*>(context);
   tlcrash_async_thread_state state;
-  tlcrash_linux_thread_state_from_gregs(&state, uap->uc_mcontext.gregs);
+  tlcrash_async_thread_state_ucontext_init(&state, uap);
   const tlcrash_log_writer_crash_info crash{
       signo, info->si_code, faultAddress(signo, info), false, 0, nullptr, 0};
   const tlcrash_error_t result =

@@ -1,40 +1,16 @@
 #include "crashcapture/reporter/linux_thread_source.h"
 
 #include "crashcapture/async/thread_capture.h"
+#include "crashcapture/async/ucontext_state.h"
 
 namespace tlcrash {
 
 void tlcrash_linux_thread_state_from_gregs(tlcrash_async_thread_state* state,
                                            const greg_t* gregs) noexcept {
-  auto reg = [gregs](int index) { return static_cast<std::uint64_t>(gregs[index]); };
-  tlcrash_mcontext64 context{};
-  context.ss.rax = reg(REG_RAX);
-  context.ss.rbx = reg(REG_RBX);
-  context.ss.rcx = reg(REG_RCX);
-  context.ss.rdx = reg(REG_RDX);
-  context.ss.rdi = reg(REG_RDI);
-  context.ss.rsi = reg(REG_RSI);
-  context.ss.rbp = reg(REG_RBP);
-  context.ss.rsp = reg(REG_RSP);
-  context.ss.r8 = reg(REG_R8);
-  context.ss.r9 = reg(REG_R9);
-  context.ss.r10 = reg(REG_R10);
-  context.ss.r11 = reg(REG_R11);
-  context.ss.r12 = reg(REG_R12);
-  context.ss.r13 = reg(REG_R13);
-  context.ss.r14 = reg(REG_R14);
-  context.ss.r15 = reg(REG_R15);
-  context.ss.rip = reg(REG_RIP);
-  context.ss.rflags = reg(REG_EFL);
-  // cs, gs and fs share one word, 16 bits each from the bottom.
-  const std::uint64_t segments = reg(REG_CSGSFS);
-  context.ss.cs = segments & 0xffff;
-  context.ss.gs = (segments >> 16) & 0xffff;
-  context.ss.fs = (segments >> 32) & 0xffff;
-  context.es.trapno = static_cast<std::uint16_t>(reg(REG_TRAPNO));
-  context.es.err = static_cast<std::uint32_t>(reg(REG_ERR));
-  context.es.faultvaddr = reg(REG_CR2);
-  tlcrash_async_thread_state_mcontext_init(state, &context);
+  mcontext_t context{};
+  for (int reg = 0; reg < NGREG; ++reg)
+    context.gregs[reg] = gregs[reg];
+  tlcrash_async_thread_state_linux_mcontext_init(state, &context);
 }
 
 void LinuxThreadSource::suspendAll() noexcept {

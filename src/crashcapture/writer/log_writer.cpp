@@ -10,8 +10,8 @@
 #include "crashcapture/image/objc.h"
 #include "crashcapture/image/symbol_lookup.h"
 #include "crashcapture/report/report_format.h"
+#include "crashcapture/unwind/frame_cursor.h"
 #include "crashcapture/writer/field_encoder.h"
-#include "crashcapture/writer/frame_pointer_cursor.h"
 
 namespace tlcrash {
 namespace {
@@ -244,7 +244,7 @@ std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& contex
       for (std::size_t reg = 0; reg < count; ++reg) {
         std::uint64_t value = 0;
         if (tlcrash_async_frame_cursor_get_reg(&cursor, static_cast<int>(reg), &value) !=
-            tlcrash_error_t::success)
+            tlcrash_async_frame_error_t::success)
           value = 0;
         size += writeRegister(
             file, tlcrash_async_frame_cursor_get_regname(&cursor, static_cast<int>(reg)), value);
@@ -253,7 +253,7 @@ std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& contex
     for (std::size_t frames = 0; frames < kTLCrashLogWriterMaxFrames; ++frames) {
       std::uint64_t pc = 0;
       if (tlcrash_async_frame_cursor_get_reg(&cursor, TLCRASH_REG_IP, &pc) !=
-          tlcrash_error_t::success)
+          tlcrash_async_frame_error_t::success)
         break;
       size += writeFrame(file, 2, context, pc);
       if (tlcrash_async_frame_cursor_next(&cursor) != tlcrash_async_frame_error_t::success) break;
