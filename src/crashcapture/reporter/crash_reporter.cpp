@@ -77,9 +77,9 @@ TLCrashReporterPostCrashSignalCallback gCrashSignalCallback = nullptr;
 std::mutex gEnableMutex;
 bool gProcessEnabled = false;
 std::atomic<int> gUncaughtExceptionOnce{0};
-// Set by the first crashing thread; any other thread that crashes meanwhile
-// waits for the process to end instead of writing over its report.
-std::atomic<bool> gCrashInProgress{false};
+// The first crashing thread; any other thread that crashes meanwhile waits
+// for the process to end instead of writing over its report.
+std::atomic<tlcrash_thread_t> gCrashingThread{0};
 
 // Writes a report to `path` (crash path). internal when the file cannot be
 // opened or closed; otherwise the writer's result.
@@ -116,29 +116,44 @@ std::uint64_t faultAddress(int signo, const siginfo_t* info) noexcept {
   }
 }
 
-bool crashSignalCallback(int signo, siginfo_t* info, ucontext_t* uap, void* context,
-                         TLCrashSignalHandlerCallback*) {
-  if (gCrashInProgress.exchange(true)) {
-    for (;;)
-      ::pause();
-  }
-  // A fault inside the crash path now ends the process.
+void resetFatalSignals() noexcept {
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
   sigemptyset(&fallback.sa_mask);
   for (const int fatal : kFatalSignals)
     ::sigaction(fatal, &fallback, nullptr);
+}
+
+// The fatal signals go back to their default action only once the report and
+// the callback are done, not before the write: a second thread that faults
+// meanwhile would otherwise end the process before the report is written.
+// It waits instead, in its handler, until the re-raised signal ends the
+// process. A fault inside the crash path itself still ends the process: the
+// same signal is blocked while its handler runs (the kernel then takes the
+// default action), and another one finds its own thread already crashing.
+bool crashSignalCallback(int signo, siginfo_t* info, ucontext_t* uap, void* context,
+                         TLCrashSignalHandlerCallback*) {
+  const tlcrash_thread_t self = tlcrash_async_thread_self();
+  tlcrash_thread_t crashing = 0;
+  if (!gCrashingThread.compare_exchange_strong(crashing, self)) {
+    if (crashing == self) {
+      resetFatalSignals();
+      return false;
+    }
+    for (;;)
+      ::pause();
+  }
 
   auto* handlerContext = static_cast<CrashHandlerContext*>(context);
   tlcrash_async_thread_state state;
   tlcrash_async_thread_state_ucontext_init(&state, uap);
   const tlcrash_log_writer_crash_info crash{
       signo, info->si_code, faultAddress(signo, info), false, 0, nullptr, 0};
-  const tlcrash_error_t result =
-      writeReportFile(&handlerContext->writer, *handlerContext->platform,
-                      handlerContext->reportPath, tlcrash_async_thread_self(), &state, &crash);
+  const tlcrash_error_t result = writeReportFile(&handlerContext->writer, *handlerContext->platform,
+                                                 handlerContext->reportPath, self, &state, &crash);
   if (result == tlcrash_error_t::success && gCrashSignalCallback != nullptr)
     gCrashSignalCallback(info, uap, gCrashCallbackContext);
+  resetFatalSignals();
   return false;
 }
 

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -108,6 +109,24 @@ void throwUncaughtOnAThread() {
   ::pthread_join(thread, nullptr);
 }
 
+// Two threads that fault at the same moment.
+pthread_barrier_t gBarrier;
+
+void* faultTogether(void*) {
+  ::pthread_barrier_wait(&gBarrier);
+  nullStore();
+  return nullptr;
+}
+
+void twoCrashesAtOnce() {
+  ::pthread_barrier_init(&gBarrier, nullptr, 2);
+  pthread_t threads[2];
+  for (pthread_t& thread : threads)
+    ::pthread_create(&thread, nullptr, faultTogether, nullptr);
+  for (pthread_t& thread : threads)
+    ::pthread_join(thread, nullptr);
+}
+
 __attribute__((noinline)) void recurse(int depth) {
   if (depth == 0)
     nullStore();
@@ -139,6 +158,10 @@ struct Crash {
   // What the report gives as the fault address.
   enum { zero, firstFrame, nonZero } address;
 };
+
+void PrintTo(const Crash& crash, std::ostream* out) {
+  *out << crash.what;
+}
 
 class CrashTest : public ::testing::TestWithParam<Crash> {
  protected:
@@ -285,6 +308,22 @@ TEST_F(CrashTest, AnUncaughtExceptionIsReportedWithItsNameReasonAndStack) {
   EXPECT_TRUE(sawThrow);
   const std::string text = TLCrashReportTextFormatter::stringValueForCrashReport(*report, 0);
   EXPECT_NE(text.find("std::runtime_error"), std::string::npos) << text;
+}
+
+// The first crashing thread writes the report; the second waits for the
+// process to end instead of writing over it.
+TEST_F(CrashTest, TwoThreadsCrashingAtOnceLeaveOneReport) {
+  const auto outcome = crashChild(twoCrashesAtOnce);
+  ASSERT_EQ(outcome.signal, SIGSEGV) << outcome.output;
+  const Bytes file = readBytes(reportPath());
+  EXPECT_EQ(readBytes(home_.path() / "callback_copy"), file);
+  const auto report = TLCrashReport::makeWithData(file);
+  ASSERT_TRUE(report.ok()) << report.error().description;
+  int crashed = 0;
+  for (const auto& thread : report->threads())
+    crashed += thread.crashed() ? 1 : 0;
+  EXPECT_EQ(crashed, 1);
+  EXPECT_EQ(report->threads().size(), 5u);
 }
 
 TEST_F(CrashTest, ADeepRecursionIsCutAt512Frames) {
