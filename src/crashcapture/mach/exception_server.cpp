@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -185,8 +186,11 @@ void TLCrashMachExceptionServer::loop(Context* context) {
       std::memcpy(&request, buffer, sizeof request);
       const mach_msg_type_number_t count =
           request.code_count < kExceptionMaxCodes ? request.code_count : kExceptionMaxCodes;
-      result = context->callback(request.task.name, request.thread.name, request.exception,
-                                 request.code, count, context->callback_context);
+      // The codes lie 4-aligned in the message.
+      mach_exception_data_type_t codes[kExceptionMaxCodes];
+      std::memcpy(codes, buffer + offsetof(tlcrash_mach_exception_request, code), sizeof codes);
+      result = context->callback(request.task.name, request.thread.name, request.exception, codes,
+                                 count, context->callback_context);
     }
     tlcrash_mach_exception_reply reply{};
     reply.head.msgh_bits = header.msgh_bits & MACH_MSGH_BITS_REMOTE_MASK;
