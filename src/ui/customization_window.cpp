@@ -7,8 +7,8 @@
 #include "platform/window_level/window_level.h"
 #include "rx/rx.h"
 #include "toolkit/application.h"
-#include "ui/preferences_pane.h"
 #include "ui/about_pane.h"
+#include "ui/preferences_pane.h"
 
 namespace wendrix {
 
