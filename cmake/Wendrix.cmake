@@ -39,7 +39,8 @@ endif()
 
 # Warning flags for our own targets only.
 function(wendrix_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wnon-virtual-dtor
+                                           -Woverloaded-virtual)
   # GCC 12's flow-sensitive warnings fire falsely inside the standard library once
   # optimizing or instrumenting (std::string + char, std::optional<std::string>,
   # std::regex); they say nothing about our code.
