@@ -39,7 +39,8 @@ endif()
 
 # Warning flags for our own targets only.
 function(wendrix_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wnon-virtual-dtor
+                                           -Woverloaded-virtual)
   # GCC 12's flow-sensitive warnings fire falsely inside the standard library once
   # optimizing or instrumenting (std::string + char, std::optional<std::string>,
   # std::regex); they say nothing about our code.
@@ -101,12 +102,43 @@ function(wendrix_library name)
   endif()
 endfunction()
 
-# wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...] [ENVIRONMENT_MODIFICATION <op>])
+# wendrix_test_pch(<target> [DEPS <targets>...])
+# An object library whose product is a precompiled header of GoogleTest's and
+# GoogleMock's headers (the largest part of every test file), compiled with the
+# usage requirements of DEPS. Test programs reuse it (REUSE_FROM) instead of
+# each compiling its own. tests/support/CMakeLists.txt makes the groups:
+#   wendrix_test_pch      every test program unless it names a group;
+#   wendrix_test_pch_qt   tests that link Qt (position-independent code and
+#                         Qt's definitions): wendrix_test(... PCH_GROUP qt).
+# A header compiled with other code-generation options (-fPIC, -O, sanitizers)
+# or other definitions of names GoogleTest's headers use cannot be reused; GCC
+# checks this for every file, and with -Winvalid-pch (added by CMake) and
+# -Werror a mismatch fails the build ("not used because ...") rather than
+# compiling wrongly. Definitions of names those headers do not use (a test's
+# own WENDRIX_PROGRAM="...", cpp-httplib's CPPHTTPLIB_*) do not stop reuse. A
+# test that cannot reuse an existing group gets one of its own: a new
+# wendrix_test_pch(wendrix_test_pch_<group> DEPS <what gives it its flags>)
+# in tests/support/CMakeLists.txt and PCH_GROUP <group> on the test. A group's
+# header must be built with no definition its tests lack.
+function(wendrix_test_pch target)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${target}.cpp)
+  file(CONFIGURE OUTPUT ${source} CONTENT "// Builds the test programs' precompiled header.\n")
+  add_library(${target} OBJECT ${source})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest)
+  wendrix_warnings(${target})
+  target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+endfunction()
+
+# wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...] [ENVIRONMENT_MODIFICATION <op>]
+#              [PCH_GROUP <group>])
 # A GoogleTest program `test_<name>` from every .cpp below the calling folder,
 # registered with CTest test by test. ENVIRONMENT_MODIFICATION is one change of
 # the tests' environment in the form of CTest's property of that name.
+# PCH_GROUP names the precompiled header it reuses, wendrix_test_pch_<group>
+# (see wendrix_test_pch), instead of the shared wendrix_test_pch.
 function(wendrix_test name)
-  cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION;PCH_GROUP" "DEPS;LABELS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   wendrix_drop_nested(${CMAKE_CURRENT_SOURCE_DIR} srcs)
@@ -120,8 +152,14 @@ function(wendrix_test name)
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} wendrix_test_support GTest::gmock
                                           GTest::gtest_main)
   wendrix_warnings(${target})
-  # GoogleTest's headers are the largest part of every test file.
-  target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+  set(pch wendrix_test_pch)
+  if(ARG_PCH_GROUP)
+    set(pch wendrix_test_pch_${ARG_PCH_GROUP})
+  endif()
+  if(NOT TARGET ${pch})
+    message(FATAL_ERROR "test_${name}: no precompiled header ${pch} (tests/support/CMakeLists.txt)")
+  endif()
+  target_precompile_headers(${target} REUSE_FROM ${pch})
   set(props "")
   if(ARG_LABELS)
     set(props LABELS "${ARG_LABELS}")

@@ -212,8 +212,8 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
       return self
           .openAndWait(std::move(targets),
                        [weak, urls = std::move(urls)] {
-                         auto self = weak.lock();
-                         return self ? self->openURLs(urls) : Step::just({});
+                         auto opener = weak.lock();
+                         return opener ? opener->openURLs(urls) : Step::just({});
                        })
           .map([](const std::vector<Matched>&) { return rx::Unit{}; });
     });
@@ -227,23 +227,24 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
       std::weak_ptr<WindowOpener> weak = self.weak_from_this();
       return self.actions_->findOrLaunchApp(self.targetApp_)
           .flatMap([weak, shortcutFor](const FoundApp& found) -> Step {
-            auto self = weak.lock();
-            if (!self || !found.application) return Step::just({});
-            self->matchOpenWindowsOf(*found.application, nullptr);
+            auto opener = weak.lock();
+            if (!opener || !found.application) return Step::just({});
+            opener->matchOpenWindowsOf(*found.application, nullptr);
             std::vector<PendingWindow> targets;
             std::vector<IShortcut> shortcuts;
-            for (const auto& entry : self->pending_) {
+            for (const auto& entry : opener->pending_) {
               if (auto shortcut = shortcutFor(entry.window, entry.state)) {
                 targets.push_back(entry);
                 shortcuts.push_back(*shortcut);
               }
             }
-            return self
+            return opener
                 ->openAndWait(
                     std::move(targets),
                     [weak, shortcuts = std::move(shortcuts), application = found.application] {
-                      auto self = weak.lock();
-                      return self ? self->postShortcuts(shortcuts, application) : Step::just({});
+                      auto current = weak.lock();
+                      return current ? current->postShortcuts(shortcuts, application)
+                                     : Step::just({});
                     })
                 .map([](const std::vector<Matched>&) { return rx::Unit{}; });
           });
@@ -261,13 +262,13 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
       if (!self) return Step::error(NilWeakSelfError{}.asError());
       return self->appStream().take(1).asSingle().flatMap(
           [weak](const winsys::ApplicationPtr& app) -> Step {
-            auto self = weak.lock();
-            if (!self) return Step::error(NilWeakSelfError{}.asError());
+            auto opener = weak.lock();
+            if (!opener) return Step::error(NilWeakSelfError{}.asError());
             const auto known = app ? app->knownWindows().size() : std::size_t{0};
-            const auto wanted = static_cast<std::int64_t>(known + self->pending_.size());
-            return self->actions_->openAppWindows(self->targetApp_, wanted)
+            const auto wanted = static_cast<std::int64_t>(known + opener->pending_.size());
+            return opener->actions_->openAppWindows(opener->targetApp_, wanted)
                 .map([weak](const std::vector<winsys::WindowPtr>& windows) {
-                  if (auto self = weak.lock()) self->pairByDisplay(windows);
+                  if (auto current = weak.lock()) current->pairByDisplay(windows);
                   return rx::Unit{};
                 });
           });
@@ -337,8 +338,8 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
     return deferred([weak, body = std::move(body)](WindowOpener& self) {
       return self.appStream().take(1).asSingle().flatMap(
           [weak, body](const winsys::ApplicationPtr& app) {
-            auto self = weak.lock();
-            return self ? body(*self, app) : Step::just({});
+            auto opener = weak.lock();
+            return opener ? body(*opener, app) : Step::just({});
           });
     });
   }

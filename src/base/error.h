@@ -16,8 +16,8 @@ struct Error {
   std::string description;
 
   Error() = default;
-  Error(std::string domain, std::int64_t code, std::string description)
-      : domain(std::move(domain)), code(code), description(std::move(description)) {}
+  Error(std::string errorDomain, std::int64_t errorCode, std::string text)
+      : domain(std::move(errorDomain)), code(errorCode), description(std::move(text)) {}
 
   bool is(std::string_view d, std::int64_t c) const { return domain == d && code == c; }
   friend bool operator==(const Error&, const Error&) = default;

@@ -38,8 +38,8 @@ inline constexpr std::string_view kFinderBundleId = "com.apple.finder";
 
 // The activation queue of `Actions` (activation_queue.cpp).
 struct ActivationQueueState {
-  explicit ActivationQueueState(rx::Observable<std::string> activeApp)
-      : activeApp(std::move(activeApp)) {}
+  explicit ActivationQueueState(rx::Observable<std::string> activeApps)
+      : activeApp(std::move(activeApps)) {}
 
   rx::DisposeBag disposeBag;
   rx::PublishSubject<ActivationQueueItem> activateAppSubject;

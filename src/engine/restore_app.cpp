@@ -34,15 +34,15 @@ rx::Single<MatchedWindows> Actions::restoreApp(const IApp& app) {
   return rx::Single<MatchedWindows>::deferred([weak, shared]() -> rx::Single<MatchedWindows> {
     auto self = weak.lock();
     if (!self) return rx::Single<MatchedWindows>::just({});
-    const IApp& app = *shared;
-    if (app.bundleId) {
-      if (const AddonRestore* addon = self->addonRestores_->addonRestore(*app.bundleId)) {
-        return addon->restore(app, self).doOn({.onSuccess = [](const MatchedWindows&) {
+    const IApp& saved = *shared;
+    if (saved.bundleId) {
+      if (const AddonRestore* addon = self->addonRestores_->addonRestore(*saved.bundleId)) {
+        return addon->restore(saved, self).doOn({.onSuccess = [](const MatchedWindows&) {
           tlm::TLMAnalytics::trackEvent(events::kRestoredWithAddon);
         }});
       }
     }
-    return self->openAppWindows(app, static_cast<std::int64_t>(app.windows.size()))
+    return self->openAppWindows(saved, static_cast<std::int64_t>(saved.windows.size()))
         .map([shared](const std::vector<WindowPtr>& live) {
           return DisplayMatching::match(shared->windows, live, DisplayMatching::documentKey);
         });
@@ -93,19 +93,19 @@ rx::Single<LaunchedApplication> Actions::openApp(const IApp& app,
   return Result::deferred([weak, shared, documents, resolve]() -> Result {
     auto self = weak.lock();
     if (!self) return Result::error(NilWeakSelfError{}.asError());
-    const IApp& app = *shared;
-    if (app.bundleURL) {
-      return self->openAt(*app.bundleURL, documents)
+    const IApp& saved = *shared;
+    if (saved.bundleURL) {
+      return self->openAt(*saved.bundleURL, documents)
           .catchError([weak, documents, resolve](const base::Error& first) -> Result {
             const auto fallback = resolve();
             if (!fallback) return Result::error(first);
-            auto self = weak.lock();
-            if (!self) return Result::error(NilWeakSelfError{}.asError());
-            return self->openAt(*fallback, documents);
+            auto actions = weak.lock();
+            if (!actions) return Result::error(NilWeakSelfError{}.asError());
+            return actions->openAt(*fallback, documents);
           });
     }
     const auto url = resolve();
-    if (!url) return Result::error(InvalidAppError{app}.asError());
+    if (!url) return Result::error(InvalidAppError{saved}.asError());
     return self->openAt(*url, documents);
   });
 }

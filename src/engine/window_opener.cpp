@@ -91,8 +91,8 @@ rx::Single<Windows> Actions::openAppWindows(const IApp& app, std::int64_t wanted
       .flatMap([weak, shared, wanted](const Found& found) {
         auto self = weak.lock();
         if (!self) return rx::Single<Windows>::just({});
-        const auto& [running, settings] = found;
-        return self->waitForWindows(running.application, running.launched, settings, wanted,
+        const auto& [running, appSettings] = found;
+        return self->waitForWindows(running.application, running.launched, appSettings, wanted,
                                     shared);
       });
 }
@@ -117,8 +117,8 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
     auto openMissingWindows = [weak, application, launched, wanted, app, counters, shortcut,
                                scheduler](const Windows& windows) -> rx::Observable<Windows> {
       using Lists = rx::Observable<Windows>;
-      auto self = weak.lock();
-      if (!self) return Lists::just(windows);
+      auto actions = weak.lock();
+      if (!actions) return Lists::just(windows);
       const auto count = static_cast<std::int64_t>(windows.size());
       // The list again after the wait; made only on the paths that wait, and
       // sharing one copy of the list however often the step is copied.
@@ -130,7 +130,7 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
       if (count < wanted && shortcut && counters->asked < wanted) {
         ++counters->opened;
         ++counters->asked;
-        rx::Observable<Unit> post = self->postShortcut(*shortcut, application);
+        rx::Observable<Unit> post = actions->postShortcut(*shortcut, application);
         if (launched) post = post.delaySubscription(kLaunchedKeystrokeDelay, *scheduler);
         return post.take(1).concatMap(later());
       }
@@ -138,7 +138,7 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
       if (counters->asked <= 0) {
         ++counters->opened;
         ++counters->asked;
-        return self->launchApp(*app).asObservable().concatMap(later());
+        return actions->launchApp(*app).asObservable().concatMap(later());
       }
       return Lists::just(windows);
     };

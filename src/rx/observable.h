@@ -163,7 +163,7 @@ class Observable {
   };
   template <class F>
   struct Subscriber final : SubscriberBase {
-    explicit Subscriber(F f) : f(std::move(f)) {}
+    explicit Subscriber(F body) : f(std::move(body)) {}
     Disposable subscribe(const AnyObserver<T>& observer) const override { return f(observer); }
     // Called as a std::function would call it: as a non-const lvalue.
     mutable F f;

@@ -52,7 +52,7 @@ class AnyObserver {
  private:
   template <class F>
   struct Handler final : Receiver {
-    explicit Handler(F f) : f(std::move(f)) {}
+    explicit Handler(F body) : f(std::move(body)) {}
     // Called as a std::function would call it: as a non-const lvalue.
     void call(const Event<T>& event) override { f(event); }
     F f;

@@ -29,9 +29,9 @@ base::Error refused();
 
 class XWindow final : public winsys::Window, public std::enable_shared_from_this<XWindow> {
  public:
-  XWindow(std::weak_ptr<Desktop> desktop, dispatch::Queue& queue, ::Window xid,
+  XWindow(std::weak_ptr<Desktop> desktop, dispatch::Queue& queue, ::Window window,
           std::uint64_t identity)
-      : desktop_(std::move(desktop)), queue_(queue), xid(xid), identity_(identity) {}
+      : desktop_(std::move(desktop)), queue_(queue), xid(window), identity_(identity) {}
 
   winsys::ApplicationPtr application() const override;
   std::string title() const override { return title_; }
@@ -69,9 +69,9 @@ class XWindow final : public winsys::Window, public std::enable_shared_from_this
 class XApplication final : public winsys::Application,
                            public std::enable_shared_from_this<XApplication> {
  public:
-  XApplication(std::weak_ptr<Desktop> desktop, dispatch::Queue& queue, std::string key,
+  XApplication(std::weak_ptr<Desktop> desktop, dispatch::Queue& queue, std::string appKey,
                std::uint64_t identity)
-      : desktop_(std::move(desktop)), queue_(queue), key(std::move(key)), identity_(identity) {}
+      : desktop_(std::move(desktop)), queue_(queue), key(std::move(appKey)), identity_(identity) {}
 
   std::optional<std::string> bundleIdentifier() const override { return bundleId; }
   std::optional<base::Url> bundleURL() const override { return bundleUrl; }

@@ -78,8 +78,8 @@ TEST(MainLoopTest, TimersFireInTimeOrderAndNeverEarly) {
   std::vector<Fired> fired;
   TimerOrder order;
   auto timer = [&](std::string name, Duration delay) {
-    order.add(*loop, name, delay, [&fired](const std::string& name, Duration late) {
-      fired.push_back({name, late});
+    order.add(*loop, name, delay, [&fired](const std::string& firedName, Duration late) {
+      fired.push_back({firedName, late});
     });
   };
   timer("c", 30ms);

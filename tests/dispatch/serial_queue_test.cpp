@@ -103,8 +103,8 @@ TEST(SerialQueueTest, TimersFireInTimeOrderAndNeverEarly) {
   std::promise<void> allFired;
   TimerOrder order;
   auto timer = [&](std::string name, Duration delay) {
-    order.add(queue, name, delay, [&fired, &allFired](const std::string& name, Duration late) {
-      fired.push_back({name, late});
+    order.add(queue, name, delay, [&fired, &allFired](const std::string& firedName, Duration late) {
+      fired.push_back({firedName, late});
       if (fired.size() == 5) allFired.set_value();
     });
   };

@@ -20,8 +20,8 @@ using AppPtr = std::shared_ptr<FakeApplication>;
 class CloseAppsTest : public ActionsTest {
  protected:
   AppPtr launch(const std::string& id,
-                std::vector<WindowSetup> windows = {WindowSetup::titled("W")}) {
-    return desktop.launch(AppSetup::withId(id), std::move(windows));
+                std::vector<WindowSetup> setups = {WindowSetup::titled("W")}) {
+    return desktop.launch(AppSetup::withId(id), std::move(setups));
   }
 
   std::shared_ptr<Outcome<rx::Unit>> apply(std::vector<AppPtr> apps) {

@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {{"n", "F"}, {"m", "E"}}},
                       MatchCase{"NoSavedWindows", {}, {{"a", "a"}, {"b", {}}}, {}},
                       MatchCase{"NoLiveWindows", {saved("A", "a"), saved("B")}, {}, {}}),
-    [](const ::testing::TestParamInfo<MatchCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<MatchCase>& tested) { return tested.param.name; });
 
 TEST(DisplayMatchingTest, SavedWindowsSharingADocumentEachTakeOneLiveWindow) {
   const std::vector<IWindow> savedWindows = {saved("T1", "d"), saved("T2", "d"), saved("T3")};

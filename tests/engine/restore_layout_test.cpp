@@ -406,12 +406,12 @@ TEST_F(RestoreLayoutTest, TwentyApplicationsOfTenWindowsCompleteOnVirtualTime) {
       record.windows.push_back(savedWindow("w" + std::to_string(w), rect(a * 10, w * 10), {}, w));
     }
     if (a % 2 == 0) {
-      std::vector<WindowSetup> windows;
+      std::vector<WindowSetup> setups;
       for (int w = 0; w < kWindows; ++w) {
-        windows.push_back(liveWindow("w" + std::to_string(w)));
-        if (w % 3 == 0) windows.back().asMinimized();
+        setups.push_back(liveWindow("w" + std::to_string(w)));
+        if (w % 3 == 0) setups.back().asMinimized();
       }
-      desktop.launch(AppSetup::withId(id), std::move(windows));
+      desktop.launch(AppSetup::withId(id), std::move(setups));
     } else {
       const base::Url u = url("file:///apps/" + id + ".desktop");
       const std::int32_t pid = 2000 + a;

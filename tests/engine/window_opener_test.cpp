@@ -42,15 +42,15 @@ TEST(NewWindowShortcutTest, UserSettingFirstThenBuiltInTable) {
 
 class WindowOpenerTest : public RestoreTest {
  protected:
-  std::shared_ptr<FakeApplication> launchEditor(int windows) {
+  std::shared_ptr<FakeApplication> launchEditor(int count) {
     std::vector<WindowSetup> setups;
-    for (int i = 0; i < windows; ++i)
+    for (int i = 0; i < count; ++i)
       setups.push_back(liveWindow("w" + std::to_string(i)));
     return desktop.launch(AppSetup::withId(kEditor).withPid(800), std::move(setups));
   }
-  IApp editorRecord(int windows) {
+  IApp editorRecord(int count) {
     IApp record = app(kEditor);
-    for (int i = 0; i < windows; ++i)
+    for (int i = 0; i < count; ++i)
       record.windows.push_back(savedWindow("w" + std::to_string(i), rect(i * 50, 0), {}, i));
     return record;
   }

@@ -53,10 +53,10 @@ class WindowsProviderTest : public ::testing::Test {
     std::weak_ptr<Recording<T>> weak = r;
     r->subscription = stream.subscribe(
         [weak](const T& v) {
-          if (auto r = weak.lock()) r->values.push_back(v);
+          if (auto recording = weak.lock()) recording->values.push_back(v);
         },
         [weak](const base::Error& e) {
-          if (auto r = weak.lock()) r->error = e;
+          if (auto recording = weak.lock()) recording->error = e;
         });
     r->subscription.disposed(bag);
     return r;

@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      kOneTwoThree,
                      {next(100, 11), next(200, 22), next(300, 33), completed<int>(400)}}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& tested) { return tested.param.name; });
 
 TEST(Merge, InterleavesSourcesCompletesWhenAllDidAndFailsAtTheFirstError) {
   dispatch::ManualQueue queue;

@@ -17,7 +17,7 @@ namespace tlm {
 class TLMHistoryInfo : public TLMArchivable {
  public:
   TLMHistoryInfo() = default;
-  explicit TLMHistoryInfo(Date timestamp) : timestamp(timestamp) {}
+  explicit TLMHistoryInfo(Date at) : timestamp(at) {}
 
   std::optional<Date> timestamp;
 
@@ -29,8 +29,8 @@ class TLMHistoryInfo : public TLMArchivable {
 class TLMSessionHistoryInfo : public TLMHistoryInfo {
  public:
   TLMSessionHistoryInfo() = default;
-  TLMSessionHistoryInfo(Date timestamp, std::optional<std::string> sessionId)
-      : TLMHistoryInfo(timestamp), sessionId(std::move(sessionId)) {}
+  TLMSessionHistoryInfo(Date at, std::optional<std::string> id)
+      : TLMHistoryInfo(at), sessionId(std::move(id)) {}
 
   std::optional<std::string> sessionId;
 
@@ -42,8 +42,8 @@ class TLMSessionHistoryInfo : public TLMHistoryInfo {
 class TLMUserIdHistoryInfo : public TLMHistoryInfo {
  public:
   TLMUserIdHistoryInfo() = default;
-  TLMUserIdHistoryInfo(Date timestamp, std::optional<std::string> userId)
-      : TLMHistoryInfo(timestamp), userId(std::move(userId)) {}
+  TLMUserIdHistoryInfo(Date at, std::optional<std::string> id)
+      : TLMHistoryInfo(at), userId(std::move(id)) {}
 
   std::optional<std::string> userId;
 
@@ -55,8 +55,8 @@ class TLMUserIdHistoryInfo : public TLMHistoryInfo {
 class TLMDeviceHistoryInfo : public TLMHistoryInfo {
  public:
   TLMDeviceHistoryInfo() = default;
-  TLMDeviceHistoryInfo(Date timestamp, std::shared_ptr<const TLMDevice> device)
-      : TLMHistoryInfo(timestamp), device(std::move(device)) {}
+  TLMDeviceHistoryInfo(Date at, std::shared_ptr<const TLMDevice> current)
+      : TLMHistoryInfo(at), device(std::move(current)) {}
 
   std::shared_ptr<const TLMDevice> device;
 

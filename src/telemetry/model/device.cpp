@@ -62,18 +62,18 @@ bool isSet(const TLMDevice& device, const DeviceField& field) {
 
 }  // namespace
 
-TLMWrapperSdk::TLMWrapperSdk(std::optional<std::string> wrapperSdkVersion,
-                             std::optional<std::string> wrapperSdkName,
-                             std::optional<std::string> wrapperRuntimeVersion,
-                             std::optional<std::string> liveUpdateReleaseLabel,
-                             std::optional<std::string> liveUpdateDeploymentKey,
-                             std::optional<std::string> liveUpdatePackageHash)
-    : wrapperSdkVersion(std::move(wrapperSdkVersion)),
-      wrapperSdkName(std::move(wrapperSdkName)),
-      wrapperRuntimeVersion(std::move(wrapperRuntimeVersion)),
-      liveUpdateReleaseLabel(std::move(liveUpdateReleaseLabel)),
-      liveUpdateDeploymentKey(std::move(liveUpdateDeploymentKey)),
-      liveUpdatePackageHash(std::move(liveUpdatePackageHash)) {}
+TLMWrapperSdk::TLMWrapperSdk(std::optional<std::string> sdkVersion,
+                             std::optional<std::string> sdkName,
+                             std::optional<std::string> runtimeVersion,
+                             std::optional<std::string> releaseLabel,
+                             std::optional<std::string> deploymentKey,
+                             std::optional<std::string> packageHash)
+    : wrapperSdkVersion(std::move(sdkVersion)),
+      wrapperSdkName(std::move(sdkName)),
+      wrapperRuntimeVersion(std::move(runtimeVersion)),
+      liveUpdateReleaseLabel(std::move(releaseLabel)),
+      liveUpdateDeploymentKey(std::move(deploymentKey)),
+      liveUpdatePackageHash(std::move(packageHash)) {}
 
 nlohmann::ordered_json TLMWrapperSdk::serializeToDictionary() const {
   nlohmann::ordered_json dict = nlohmann::ordered_json::object();

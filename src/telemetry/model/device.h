@@ -15,12 +15,9 @@ namespace tlm {
 class TLMWrapperSdk : public TLMArchivable {
  public:
   TLMWrapperSdk() = default;
-  TLMWrapperSdk(std::optional<std::string> wrapperSdkVersion,
-                std::optional<std::string> wrapperSdkName,
-                std::optional<std::string> wrapperRuntimeVersion,
-                std::optional<std::string> liveUpdateReleaseLabel,
-                std::optional<std::string> liveUpdateDeploymentKey,
-                std::optional<std::string> liveUpdatePackageHash);
+  TLMWrapperSdk(std::optional<std::string> sdkVersion, std::optional<std::string> sdkName,
+                std::optional<std::string> runtimeVersion, std::optional<std::string> releaseLabel,
+                std::optional<std::string> deploymentKey, std::optional<std::string> packageHash);
 
   std::optional<std::string> wrapperSdkVersion;
   std::optional<std::string> wrapperSdkName;

@@ -13,9 +13,8 @@ namespace tlm {
 class TLMLogContainer {
  public:
   TLMLogContainer() = default;
-  TLMLogContainer(std::optional<std::string> batchId,
-                  std::vector<std::shared_ptr<TLMAbstractLog>> logs)
-      : batchId(std::move(batchId)), logs(std::move(logs)) {}
+  TLMLogContainer(std::optional<std::string> id, std::vector<std::shared_ptr<TLMAbstractLog>> batch)
+      : batchId(std::move(id)), logs(std::move(batch)) {}
 
   // Identifies the batch in the log store; not part of the JSON.
   std::optional<std::string> batchId;

@@ -179,7 +179,7 @@ class TLMCSData : public TLMCSModel {
 
 // The epoch of an iKey and its last sequence number.
 struct TLMCSEpochAndSeq {
-  explicit TLMCSEpochAndSeq(std::string epoch) : epoch(std::move(epoch)) {}
+  explicit TLMCSEpochAndSeq(std::string value) : epoch(std::move(value)) {}
 
   std::string epoch;
   std::uint64_t seq = 0;

@@ -13,7 +13,7 @@ namespace tlm {
 // A text bound to a statement parameter; none binds NULL.
 class TLMStorageTextType {
  public:
-  explicit TLMStorageTextType(std::optional<std::string> value) : value(std::move(value)) {}
+  explicit TLMStorageTextType(std::optional<std::string> text) : value(std::move(text)) {}
   // The SQLite result code of the binding (0 on success).
   int bindWithStatement(sqlite3_stmt* statement, int index) const;
 
@@ -23,7 +23,7 @@ class TLMStorageTextType {
 // A signed 64-bit number bound to a statement parameter; none binds 0.
 class TLMStorageNumberType {
  public:
-  explicit TLMStorageNumberType(std::optional<std::int64_t> value) : value(value) {}
+  explicit TLMStorageNumberType(std::optional<std::int64_t> number) : value(number) {}
   int bindWithStatement(sqlite3_stmt* statement, int index) const;
 
   std::optional<std::int64_t> value;

@@ -18,11 +18,11 @@ using tlm::testing::validDevice;
 
 class TestLog : public tlm::TLMAbstractLog {
  public:
-  explicit TestLog(std::string sid = "S") {
+  explicit TestLog(std::string session = "S") {
     type = "test";
     timestamp = tlm::Date(std::chrono::milliseconds(1714557600500));
     device = validDevice();
-    this->sid = std::move(sid);
+    sid = std::move(session);
   }
   std::string_view className() const override { return "TestLog"; }
 };

@@ -77,9 +77,9 @@ class LogDBStorageTest : public ::testing::Test {
     bool called = false;
     batch.more = store->loadLogsWithGroupId(
         groupId, limit, excluded,
-        [&](std::vector<std::shared_ptr<TLMAbstractLog>> logs, std::optional<std::string> id) {
+        [&](std::vector<std::shared_ptr<TLMAbstractLog>> loaded, std::optional<std::string> id) {
           called = true;
-          batch.logs = std::move(logs);
+          batch.logs = std::move(loaded);
           batch.batchId = std::move(id);
         });
     EXPECT_TRUE(called);
