@@ -290,7 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
         Crash{"trap", breakpoint, SIGTRAP, "SIGTRAP", "#128", breakpoint, Crash::zero},
         // abort() sends the signal itself (SI_TKILL): no fault address.
         Crash{"abort", callAbort, SIGABRT, "SIGABRT", "#-6", nullptr, Crash::zero}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& test) { return std::string(test.param.what); });
 
 TEST_F(CrashTest, AnUncaughtExceptionIsReportedWithItsNameReasonAndStack) {
   const auto outcome = crashChild(throwUncaughtOnAThread);

@@ -341,7 +341,7 @@ TEST_P(ObjcSyntheticTest, DamagedMetadataAnswersAnError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Widths, ObjcSyntheticTest, ::testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "64bit" : "32bit"; });
+                         [](const auto& test) { return test.param ? "64bit" : "32bit"; });
 
 TEST(ObjcImageTest, AnImageWithoutMetadataAnswersNotFound) {
   Loaded loaded(MachOBuilder::standard(true, false, {}).build());

@@ -225,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "",
                        {"baseType must not be an object.", "baseData must be an object."},
                        {"baseType", "baseData.x", "baseType.y", "baseData"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(AnalyticsLogsTest, EventWithoutTypedPropertiesConvertsWithoutData) {
   const auto cs = eventLog(std::nullopt)->toCommonSchemaLogForTargetToken("token-1", 2);

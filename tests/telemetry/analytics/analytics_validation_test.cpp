@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    s += kPair;
                                  return keyWarning(s);
                                }()}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 class StringValueTest : public ::testing::TestWithParam<TextCase> {};
 
@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TextCase{"PairAcrossTheLimit", text(124, 'v') + kPair, text(124, 'v'),
                                kValueWarning},
                       TextCase{"Empty", "", "", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 struct NameCase {
   const char* name;
@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "page '" + text(255, 'n') + kPair +
                      "' : name length cannot be longer than 256 characters. Name will be "
                      "truncated."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(AnalyticsValidationTest, AtMost20PropertiesWithOneWarning) {
   for (const std::size_t count : {20u, 25u}) {

@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SessionTimeoutTest,
                                            TimeoutCase{"LogJustUnder20sAgo", 60s, 20s - 1ms, false},
                                            TimeoutCase{"LogExactly20sAgo", 60s, 20s, true},
                                            TimeoutCase{"LogLongAgo", 60s, 40s, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SessionTrackerTest, AnEarlierLongStayInTheBackgroundCountsOnlyWhenQuiet) {
   tracker->start();
