@@ -168,9 +168,9 @@ TEST_F(TargetPipelineTest, LogsCarryTheTargetsFieldsAndTheProvidersTicket) {
   parent->trackEvent("Parent.Event");
   queue->advance(3s);
 
-  const auto sent = collectorLogs();
+  auto sent = collectorLogs();
   ASSERT_EQ(sent.size(), 2u);
-  const auto& childLog = sent[0].log;
+  auto childLog = sent[0].log;
   EXPECT_EQ(childLog["name"], "Child.Event");
   EXPECT_EQ(childLog["iKey"], "o:child1");
   EXPECT_EQ(childLog["ext"]["protocol"]["ticketKeys"], nlohmann::json::array({hash}));
@@ -183,7 +183,7 @@ TEST_F(TargetPipelineTest, LogsCarryTheTargetsFieldsAndTheProvidersTicket) {
   EXPECT_EQ(childLog["data"]["Screen"]["Name"], "main");
   EXPECT_EQ(sent[0].tickets, nlohmann::json({{hash, "p:token-1"}}).dump());
 
-  const auto& parentLog = sent[1].log;
+  auto parentLog = sent[1].log;
   EXPECT_EQ(parentLog["iKey"], "o:parent1");
   EXPECT_EQ(parentLog["ext"]["app"]["locale"], "en");
   EXPECT_EQ(parentLog["ext"]["device"]["localId"], TLMPropertyConfigurator::getDeviceIdentifier());
@@ -204,7 +204,7 @@ TEST_F(TargetPipelineTest, LogsCarryTheTargetsFieldsAndTheProvidersTicket) {
 TEST_F(TargetPipelineTest, WithoutAProviderLogsHaveNoTicketKeys) {
   TLMAnalytics::transmissionTargetForToken("root1-token")->trackEvent("Root.Event");
   queue->advance(3s);
-  const auto sent = collectorLogs();
+  auto sent = collectorLogs();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_FALSE(sent[0].log["ext"]["protocol"].contains("ticketKeys"));
   EXPECT_EQ(sent[0].tickets, "");
