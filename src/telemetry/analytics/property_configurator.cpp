@@ -15,8 +15,9 @@ namespace {
 // The first value `field` has, walking from `target`'s configurator up
 // through its parents'.
 template <class Field>
-std::optional<std::string> inherited(const TLMAnalyticsTransmissionTarget* target, Field field) {
-  for (; target; target = target->parentTarget().get()) {
+std::optional<std::string> inherited(std::shared_ptr<TLMAnalyticsTransmissionTarget> target,
+                                     Field field) {
+  for (; target; target = target->parentTarget()) {
     if (auto value = ((*target->propertyConfigurator()).*field)()) return value;
   }
   return std::nullopt;
@@ -151,14 +152,13 @@ void TLMPropertyConfigurator::prepareLog(TLMChannelProtocol& /*channel*/, const 
   // The conversion gives every log all its extensions.
   const auto& ext = csLog->ext;
   if (!ext || !ext->appExt || !ext->userExt || !ext->deviceExt) return;
-  const auto* target = owner.get();
-  if (auto value = inherited(target, &TLMPropertyConfigurator::appVersion))
+  if (auto value = inherited(owner, &TLMPropertyConfigurator::appVersion))
     ext->appExt->ver = std::move(value);
-  if (auto value = inherited(target, &TLMPropertyConfigurator::appName))
+  if (auto value = inherited(owner, &TLMPropertyConfigurator::appName))
     ext->appExt->name = std::move(value);
-  if (auto value = inherited(target, &TLMPropertyConfigurator::appLocale))
+  if (auto value = inherited(owner, &TLMPropertyConfigurator::appLocale))
     ext->appExt->locale = std::move(value);
-  if (auto value = inherited(target, &TLMPropertyConfigurator::userId))
+  if (auto value = inherited(owner, &TLMPropertyConfigurator::userId))
     ext->userExt->localId = std::move(value);
   ext->deviceExt->localId = deviceId();
 }

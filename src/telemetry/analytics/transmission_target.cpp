@@ -45,15 +45,16 @@ std::shared_ptr<TLMAnalyticsTransmissionTarget> TLMAnalyticsTransmissionTarget::
   target->propertyConfigurator_ = std::make_shared<TLMPropertyConfigurator>(target);
   if (!target->isImmediateParent())
     TLMDarAvevedUserDefaults::shared()->setObject(false, target->isEnabledKey_);
-  if (target->channelGroup_) {
-    target->channelGroup_->addDelegate(target->propertyConfigurator_);
-    target->channelGroup_->addDelegate(target);
+  if (const auto group = target->channelGroup_.lock()) {
+    group->addDelegate(target->propertyConfigurator_);
+    group->addDelegate(target);
   }
   return target;
 }
 
 bool TLMAnalyticsTransmissionTarget::isImmediateParent() const {
-  return parent_ ? parent_->isEnabled() : TLMAnalyticsService::serviceClass().isEnabled();
+  const auto parent = parentTarget();
+  return parent ? parent->isEnabled() : TLMAnalyticsService::serviceClass().isEnabled();
 }
 
 bool TLMAnalyticsTransmissionTarget::isEnabled() const {
@@ -83,7 +84,7 @@ std::shared_ptr<TLMAnalyticsTransmissionTarget>
 TLMAnalyticsTransmissionTarget::transmissionTargetForToken(const std::string& token) {
   std::lock_guard lock(analyticsMonitor());
   auto& child = childTransmissionTargets_[token];
-  if (!child) child = make(token, shared_from_this(), channelGroup_);
+  if (!child) child = make(token, shared_from_this(), channelGroup_.lock());
   return child;
 }
 
@@ -105,7 +106,8 @@ void TLMAnalyticsTransmissionTarget::trackEvent(const std::string& name,
   // The nearest target's default of a key wins; the call's own values win
   // over every default.
   TLMEventProperties merged;
-  for (const auto* target = this; target; target = target->parent_.get())
+  propertyConfigurator_->mergeTypedPropertiesWith(merged);
+  for (auto target = parentTarget(); target; target = target->parentTarget())
     target->propertyConfigurator_->mergeTypedPropertiesWith(merged);
   std::optional<TLMEventProperties> result;
   if (properties) {

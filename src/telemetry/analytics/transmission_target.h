@@ -42,14 +42,16 @@ class TLMAnalyticsTransmissionTarget final
       std::shared_ptr<TLMChannelGroupProtocol> channelGroup);
 
   const std::string& transmissionTargetToken() const { return transmissionTargetToken_; }
-  const std::shared_ptr<TLMAnalyticsTransmissionTarget>& parentTarget() const { return parent_; }
+  // None for a root (and for a child whose parent is gone).
+  std::shared_ptr<TLMAnalyticsTransmissionTarget> parentTarget() const { return parent_.lock(); }
   const std::shared_ptr<TLMPropertyConfigurator>& propertyConfigurator() const {
     return propertyConfigurator_;
   }
   // "AnalyticsIsEnabled/<target key of the token>".
   const std::string& isEnabledKey() const { return isEnabledKey_; }
 
-  // The parent's switch; for a root, whether the analytics service is enabled.
+  // The parent's switch; for a root (or a child that outlived its parent),
+  // whether the analytics service is enabled.
   bool isImmediateParent() const;
   // The stored switch; true when never stored.
   bool isEnabled() const;
@@ -95,8 +97,10 @@ class TLMAnalyticsTransmissionTarget final
                                  std::shared_ptr<TLMChannelGroupProtocol> channelGroup);
 
   const std::string transmissionTargetToken_;
-  const std::shared_ptr<TLMAnalyticsTransmissionTarget> parent_;
-  const std::shared_ptr<TLMChannelGroupProtocol> channelGroup_;
+  // Weak: the parent keeps its children.
+  const std::weak_ptr<TLMAnalyticsTransmissionTarget> parent_;
+  // Weak: the group's units keep logs tagged with this target.
+  const std::weak_ptr<TLMChannelGroupProtocol> channelGroup_;
   const std::string isEnabledKey_;
   std::shared_ptr<TLMPropertyConfigurator> propertyConfigurator_;
   // Guarded by the analytics service's monitor.
