@@ -1,9 +1,14 @@
 #include "app/telemetry_wiring.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
 #include <memory>
 #include <optional>
+#include <typeinfo>
 #include <vector>
 
+#include "telemetry/analytics/analytics_category.h"
 #include "telemetry/analytics/analytics_service.h"
 #include "telemetry/http/http_client.h"
 #include "telemetry/http/netlink_reachability.h"
@@ -40,12 +45,29 @@ TelemetryForwarderHooks::TelemetryForwarderHooks(toolkit::Application& applicati
     tlm::TLMNotificationCenter::defaultCenter()->post(
         tlm::TLMNotificationCenter::kApplicationDidResignActive);
   });
+  // The toolkit reports an appearance after the controller's own handler ran.
+  tlm::TLMAnalyticsCategory::setMainQueue(&application_.mainQueue());
+  viewControllerDidAppear_ =
+      application_.viewControllerDidAppear.connect([](toolkit::ViewController& controller) {
+        tlm::TLMAnalyticsCategory::viewControllerWillAppear(viewControllerClassName(controller));
+      });
 }
 
 TelemetryForwarderHooks::~TelemetryForwarderHooks() {
   application_.urlsOpened.disconnect(urlsOpened_);
   application_.didBecomeActive.disconnect(didBecomeActive_);
   application_.didResignActive.disconnect(didResignActive_);
+  application_.viewControllerDidAppear.disconnect(viewControllerDidAppear_);
+  tlm::TLMAnalyticsCategory::setMainQueue(nullptr);
+}
+
+std::string viewControllerClassName(const toolkit::ViewController& controller) {
+  const char* mangled = typeid(controller).name();
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled ? demangled : mangled;
+  std::free(demangled);
+  return name;
 }
 
 }  // namespace wendrix

@@ -11,6 +11,7 @@
 #include "telemetry/sdk/service_class.h"
 
 #include "toolkit/application.h"
+#include "toolkit/view.h"
 
 namespace wendrix {
 
@@ -27,8 +28,10 @@ std::vector<tlm::TLMServiceClass> programTelemetryServices();
 
 // Connects the SDK's application-delegate forwarder and the SDK's
 // notification center (which the analytics session tracker observes) to the
-// application's signals for as long as it lives. Main thread only; the
-// application must outlive it.
+// application's signals for as long as it lives, and reports every view
+// controller that appears to the analytics page-view hook (which logs
+// nothing unless page views were switched on), with the application's main
+// queue as the hook's. Main thread only; the application must outlive it.
 class TelemetryForwarderHooks {
  public:
   explicit TelemetryForwarderHooks(toolkit::Application& application);
@@ -41,6 +44,10 @@ class TelemetryForwarderHooks {
   std::uint64_t urlsOpened_ = 0;
   std::uint64_t didBecomeActive_ = 0;
   std::uint64_t didResignActive_ = 0;
+  std::uint64_t viewControllerDidAppear_ = 0;
 };
+
+// The C++ name of the controller's class ("wendrix::AboutViewController").
+std::string viewControllerClassName(const toolkit::ViewController& controller);
 
 }  // namespace wendrix

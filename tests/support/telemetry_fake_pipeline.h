@@ -187,6 +187,15 @@ class ScopedFakeTelemetrySdk {
     resetShared();
     restart();
   }
+  // The same over the pipeline `makeChannelGroup` makes, with HTTP clients
+  // from `makeHttpClient`; `group()` is then null, `channelGroup()` the one made.
+  ScopedFakeTelemetrySdk(TLMDarAvevedDependencies::MakeChannelGroup makeChannelGroup,
+                         TLMDarAvevedDependencies::MakeHttpClient makeHttpClient)
+      : makeChannelGroup_(std::move(makeChannelGroup)), makeHttpClient_(std::move(makeHttpClient)) {
+    TLMDarAvevedUserDefaults::setSharedForTesting(settings_);
+    resetShared();
+    restart();
+  }
   ~ScopedFakeTelemetrySdk() {
     resetShared();
     TLMDarAvevedUserDefaults::setSharedForTesting();
@@ -198,18 +207,29 @@ class ScopedFakeTelemetrySdk {
   std::shared_ptr<TLMDarAvevedInstance> restart() {
     TLMDarAvevedDependencies dependencies;
     dependencies.settings = settings_;
-    dependencies.makeHttpClient = [] { return std::make_shared<IdleHttpClient>(); };
-    dependencies.makeChannelGroup = [this](std::shared_ptr<TLMHttpClientProtocol>,
-                                           const std::string& installId,
-                                           const std::string& logUrl) {
-      auto group = std::make_shared<FakeChannelGroup>(installId, logUrl);
+    dependencies.makeHttpClient = makeHttpClient_;
+    if (!dependencies.makeHttpClient)
+      dependencies.makeHttpClient = [] { return std::make_shared<IdleHttpClient>(); };
+    dependencies.makeChannelGroup =
+        [this](std::shared_ptr<TLMHttpClientProtocol> httpClient, const std::string& installId,
+               const std::string& logUrl) -> std::shared_ptr<TLMChannelGroupProtocol> {
+      std::shared_ptr<TLMChannelGroupProtocol> made;
+      std::shared_ptr<FakeChannelGroup> fake;
+      if (makeChannelGroup_) {
+        made = makeChannelGroup_(std::move(httpClient), installId, logUrl);
+      } else {
+        fake = std::make_shared<FakeChannelGroup>(installId, logUrl);
+        made = fake;
+      }
       std::lock_guard lock(mutex_);
-      group_ = group;
-      return group;
+      group_ = fake;
+      channelGroup_ = made;
+      return made;
     };
     {
       std::lock_guard lock(mutex_);
       group_.reset();
+      channelGroup_.reset();
     }
     auto instance = std::make_shared<TLMDarAvevedInstance>(std::move(dependencies));
     TLMDarAveved::setSharedForTesting(instance);
@@ -220,6 +240,10 @@ class ScopedFakeTelemetrySdk {
   std::shared_ptr<FakeChannelGroup> group() const {
     std::lock_guard lock(mutex_);
     return group_;
+  }
+  std::shared_ptr<TLMChannelGroupProtocol> channelGroup() const {
+    std::lock_guard lock(mutex_);
+    return channelGroup_;
   }
   TLMDarAvevedUserDefaults& settings() { return *settings_; }
   platform::MemoryUserDefaults& defaults() { return *defaults_; }
@@ -241,8 +265,11 @@ class ScopedFakeTelemetrySdk {
       std::make_shared<platform::MemoryUserDefaults>();
   std::shared_ptr<TLMDarAvevedUserDefaults> settings_ =
       std::make_shared<TLMDarAvevedUserDefaults>(defaults_);
+  const TLMDarAvevedDependencies::MakeChannelGroup makeChannelGroup_;
+  const TLMDarAvevedDependencies::MakeHttpClient makeHttpClient_;
   mutable std::mutex mutex_;
   std::shared_ptr<FakeChannelGroup> group_;
+  std::shared_ptr<TLMChannelGroupProtocol> channelGroup_;
 };
 
 }  // namespace tlm::testing

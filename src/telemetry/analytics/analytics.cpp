@@ -84,6 +84,13 @@ void TLMAnalytics::trackEvent(std::string_view name,
   TLMAnalyticsService::sharedInstance()->trackEvent(std::string(name), properties, flags);
 }
 
+void TLMAnalytics::trackEvent(std::string_view name,
+                              const std::optional<TLMEventProperties>& properties,
+                              const std::shared_ptr<TLMAnalyticsTransmissionTarget>& target,
+                              std::uint64_t flags) {
+  TLMAnalyticsService::sharedInstance()->trackEvent(std::string(name), properties, target, flags);
+}
+
 void TLMAnalytics::trackPage(std::string_view name,
                              const std::optional<std::map<std::string, std::string>>& properties) {
   TLMAnalyticsService::sharedInstance()->trackPage(std::string(name), properties);
@@ -107,6 +114,27 @@ void TLMAnalytics::setTransmissionInterval(std::uint64_t seconds) {
 
 void TLMAnalytics::setDelegate(std::optional<TLMAnalyticsDelegate> delegate) {
   TLMAnalyticsService::sharedInstance()->setDelegate(std::move(delegate));
+}
+
+void TLMAnalytics::setAutoPageTrackingEnabled(bool enabled) {
+  TLMAnalyticsService::sharedInstance()->setAutoPageTrackingEnabled(enabled);
+}
+
+bool TLMAnalytics::isAutoPageTrackingEnabled() {
+  return TLMAnalyticsService::sharedInstance()->isAutoPageTrackingEnabled();
+}
+
+std::shared_ptr<TLMAnalyticsTransmissionTarget> TLMAnalytics::transmissionTargetForToken(
+    const std::string& token) {
+  return TLMAnalyticsService::sharedInstance()->transmissionTargetForToken(token);
+}
+
+void TLMAnalytics::pauseTransmissionTargetForToken(const std::string& token) {
+  TLMAnalyticsService::sharedInstance()->pauseTransmissionTargetForToken(token);
+}
+
+void TLMAnalytics::resumeTransmissionTargetForToken(const std::string& token) {
+  TLMAnalyticsService::sharedInstance()->resumeTransmissionTargetForToken(token);
 }
 
 void TLMAnalytics::resetSharedInstance() {

@@ -31,6 +31,7 @@ class TLMAnalyticsBackend {
 };
 
 struct TLMAnalyticsDelegate;
+class TLMAnalyticsTransmissionTarget;
 
 // The analytics service as the application calls it. The program's usual
 // road (events with typed properties, the switch) goes through the installed
@@ -66,6 +67,10 @@ class TLMAnalytics {
   static void trackEvent(std::string_view name,
                          const std::map<std::string, std::string>& properties,
                          std::uint64_t flags = 1);
+  // For `target` (none: the default transmission target of the start).
+  static void trackEvent(std::string_view name, const std::optional<TLMEventProperties>& properties,
+                         const std::shared_ptr<TLMAnalyticsTransmissionTarget>& target,
+                         std::uint64_t flags);
   static void trackPage(
       std::string_view name,
       const std::optional<std::map<std::string, std::string>>& properties = std::nullopt);
@@ -76,6 +81,16 @@ class TLMAnalytics {
   static std::uint64_t transmissionInterval();
   static void setTransmissionInterval(std::uint64_t seconds);
   static void setDelegate(std::optional<TLMAnalyticsDelegate> delegate);
+  // Automatic page views of the program's view controllers
+  // (TLMAnalyticsCategory); off until set.
+  static void setAutoPageTrackingEnabled(bool enabled);
+  static bool isAutoPageTrackingEnabled();
+  // The root transmission target of the token, made on first use.
+  static std::shared_ptr<TLMAnalyticsTransmissionTarget> transmissionTargetForToken(
+      const std::string& token);
+  // Holds (releases) the sending of the token's stored logs.
+  static void pauseTransmissionTargetForToken(const std::string& token);
+  static void resumeTransmissionTargetForToken(const std::string& token);
   // Stops the shared service's session tracker and forgets the service.
   static void resetSharedInstance();
 };

@@ -4,8 +4,12 @@
 
 #include "base/shared_slot.h"
 #include "base/uuid.h"
+#include "telemetry/analytics/analytics_category.h"
 #include "telemetry/analytics/analytics_validation.h"
+#include "telemetry/analytics/transmission_target.h"
+#include "telemetry/context/user_id_context.h"
 #include "telemetry/core/logger.h"
+#include "telemetry/schema/string_formatting.h"
 #include "telemetry/sdk/service_class.h"
 
 namespace tlm {
@@ -94,7 +98,9 @@ void TLMAnalyticsService::startWithChannelGroup(
   // Applies the enabled state before the critical unit exists: only the
   // normal unit is switched then.
   TLMServiceAbstract::startWithChannelGroup(channelGroup, std::move(appSecret),
-                                            std::move(transmissionTargetToken), fromApplication);
+                                            transmissionTargetToken, fromApplication);
+  if (transmissionTargetToken)
+    defaultTransmissionTarget_ = createTransmissionTargetForToken(*transmissionTargetToken);
   if (channelGroup) {
     criticalChannelUnit_ = channelGroup->addChannelUnitWithConfiguration(
         TLMChannelUnitConfiguration(std::string(kCriticalGroupId)));
@@ -103,6 +109,23 @@ void TLMAnalyticsService::startWithChannelGroup(
   if (!backend_) backend_ = std::make_shared<ServiceBackend>(shared_from_this());
   // A backend put in place by someone else (a recorder in tests) stays.
   TLMAnalytics::setBackendIfNone(backend_);
+}
+
+void TLMAnalyticsService::updateConfigurationWithAppSecret(
+    std::optional<std::string> appSecret, std::optional<std::string> transmissionTargetToken) {
+  std::lock_guard lock(monitor());
+  TLMServiceAbstract::updateConfigurationWithAppSecret(std::move(appSecret),
+                                                       transmissionTargetToken);
+  if (transmissionTargetToken && !defaultTransmissionTarget_)
+    defaultTransmissionTarget_ = createTransmissionTargetForToken(*transmissionTargetToken);
+}
+
+void TLMAnalyticsService::setEnabled(bool isEnabled) {
+  std::lock_guard lock(monitor());
+  TLMServiceAbstract::setEnabled(isEnabled);
+  for (const auto& [token, target] : transmissionTargets_)
+    target->setEnabled(isEnabled);
+  if (defaultTransmissionTarget_) defaultTransmissionTarget_->setEnabled(isEnabled);
 }
 
 void TLMAnalyticsService::applyEnabledState(bool isEnabled) {
@@ -116,6 +139,12 @@ void TLMAnalyticsService::applyEnabledState(bool isEnabled) {
     if (group) {
       group->addDelegate(sessionTracker_);
       group->addDelegate(shared_from_this());
+    }
+    if (autoPageTrackingEnabled_) {
+      TLMAnalyticsCategory::dispatchOnMainQueue([] {
+        const auto missed = TLMAnalyticsCategory::missedPageViewName();
+        if (missed && !missed->empty()) TLMAnalytics::trackPage(*missed);
+      });
     }
   } else if (!isEnabled && isStartedFromApplication()) {
     if (group) {
@@ -132,8 +161,16 @@ void TLMAnalyticsService::applyEnabledState(bool isEnabled) {
 void TLMAnalyticsService::trackEvent(const std::string& name,
                                      const std::optional<TLMEventProperties>& properties,
                                      std::uint64_t flags) {
+  trackEvent(name, properties, nullptr, flags);
+}
+
+void TLMAnalyticsService::trackEvent(const std::string& name,
+                                     const std::optional<TLMEventProperties>& properties,
+                                     const std::shared_ptr<TLMAnalyticsTransmissionTarget>& target,
+                                     std::uint64_t flags) {
   std::lock_guard lock(monitor());
   if (!canBeUsed() || !isEnabled()) return;
+  const auto chosen = target ? target : defaultTransmissionTarget_;
   std::uint64_t persistence = flags & 0xFF;
   if (persistence != kFlagsNormal && persistence != kFlagsCritical) {
     TLM_LOG_WARNING(TLMAnalytics::kLogTag, "Invalid flags (", persistence,
@@ -141,11 +178,23 @@ void TLMAnalyticsService::trackEvent(const std::string& name,
     persistence = kFlagsNormal;
   }
   auto log = std::make_shared<TLMEventLog>();
-  std::optional<TLMEventProperties> valid;
-  if (properties) valid = TLMAnalyticsValidation::validateDarAvevedEventProperties(*properties);
+  std::optional<TLMEventProperties> used;
+  if (chosen) {
+    if (!chosen->isEnabled()) {
+      TLM_LOG_ERROR(TLMAnalytics::kLogTag, "This transmission target is disabled.");
+      return;
+    }
+    log->addTransmissionTargetToken(chosen->transmissionTargetToken());
+    log->tag = chosen;
+    if (chosen == defaultTransmissionTarget_)
+      log->userId = TLMUserIdContext::sharedInstance()->userId();
+    used = properties;
+  } else if (properties) {
+    used = TLMAnalyticsValidation::validateDarAvevedEventProperties(*properties);
+  }
   log->name = name;
   log->eventId = base::makeUuidString();
-  if (valid && !valid->isEmpty()) log->typedProperties = std::move(valid);
+  if (used && !used->isEmpty()) log->typedProperties = std::move(used);
   sendLog(log, persistence);
 }
 
@@ -205,6 +254,75 @@ void TLMAnalyticsService::setTransmissionInterval(std::uint64_t seconds) {
                 "The transmission interval is not valid, it should be between ", kMinFlushInterval,
                 " second(s) and ", kMaxFlushInterval, " second(s) (", kMaxFlushInterval / 86400,
                 " day).");
+}
+
+void TLMAnalyticsService::setAutoPageTrackingEnabled(bool enabled) {
+  std::lock_guard lock(monitor());
+  autoPageTrackingEnabled_ = enabled;
+}
+
+bool TLMAnalyticsService::isAutoPageTrackingEnabled() const {
+  std::lock_guard lock(monitor());
+  return autoPageTrackingEnabled_;
+}
+
+std::shared_ptr<TLMAnalyticsTransmissionTarget> TLMAnalyticsService::transmissionTargetForToken(
+    const std::string& token) {
+  std::lock_guard lock(monitor());
+  if (const auto found = transmissionTargets_.find(token); found != transmissionTargets_.end()) {
+    TLM_LOG_DEBUG(TLMAnalytics::kLogTag, "Returning transmission target found with id ",
+                  TLMUtility_StringFormatting::targetKeyFromTargetToken(token).value_or("(null)"),
+                  ".");
+    return found->second;
+  }
+  auto target = createTransmissionTargetForToken(token);
+  transmissionTargets_[token] = target;
+  return target;
+}
+
+std::shared_ptr<TLMAnalyticsTransmissionTarget>
+TLMAnalyticsService::createTransmissionTargetForToken(const std::string& token) {
+  std::lock_guard lock(monitor());
+  auto target = TLMAnalyticsTransmissionTarget::make(token, nullptr, channelGroup());
+  TLM_LOG_DEBUG(TLMAnalytics::kLogTag, "Created transmission target with target key ",
+                TLMUtility_StringFormatting::targetKeyFromTargetToken(token).value_or("(null)"),
+                ".");
+  return target;
+}
+
+void TLMAnalyticsService::pauseTransmissionTargetForToken(const std::string& token) {
+  if (const auto unit = collectorChannelUnit()) unit->pauseSendingLogsWithToken(token);
+  if (const auto unit = collectorCriticalChannelUnit()) unit->pauseSendingLogsWithToken(token);
+}
+
+void TLMAnalyticsService::resumeTransmissionTargetForToken(const std::string& token) {
+  if (const auto unit = collectorChannelUnit()) unit->resumeSendingLogsWithToken(token);
+  if (const auto unit = collectorCriticalChannelUnit()) unit->resumeSendingLogsWithToken(token);
+}
+
+std::shared_ptr<TLMAnalyticsTransmissionTarget> TLMAnalyticsService::defaultTransmissionTarget()
+    const {
+  std::lock_guard lock(monitor());
+  return defaultTransmissionTarget_;
+}
+
+std::shared_ptr<TLMChannelUnitProtocol> TLMAnalyticsService::collectorChannelUnit() {
+  std::lock_guard lock(monitor());
+  if (!collectorChannelUnit_) {
+    if (const auto group = channelGroup())
+      collectorChannelUnit_ = group->channelUnitForGroupId(std::string(kServiceName) + "/one");
+  }
+  return collectorChannelUnit_;
+}
+
+std::shared_ptr<TLMChannelUnitProtocol> TLMAnalyticsService::collectorCriticalChannelUnit() {
+  std::lock_guard lock(monitor());
+  if (!collectorCriticalChannelUnit_) {
+    if (const auto group = channelGroup())
+      collectorCriticalChannelUnit_ =
+          group->channelUnitForGroupId(std::string(kCriticalGroupId) + "/one");
+  }
+  return collectorCriticalChannelUnit_;
 }
 
 std::uint64_t TLMAnalyticsService::flushInterval() const {

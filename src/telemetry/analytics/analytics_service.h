@@ -22,6 +22,7 @@
 namespace tlm {
 
 class TLMAnalyticsService;
+class TLMAnalyticsTransmissionTarget;
 
 // What the application may hear of its event and page logs on their way
 // out. Each callback is optional; an empty one is skipped.
@@ -107,6 +108,14 @@ class TLMAnalyticsService final : public TLMServiceAbstract,
                              std::optional<std::string> appSecret,
                              std::optional<std::string> transmissionTargetToken,
                              bool fromApplication) override;
+  // A start that brings more configuration: makes the default transmission
+  // target from the token when there is none yet.
+  void updateConfigurationWithAppSecret(
+      std::optional<std::string> appSecret,
+      std::optional<std::string> transmissionTargetToken) override;
+  // The base switch, then the same value to every transmission target (also
+  // when the service's own value did not change).
+  void setEnabled(bool isEnabled) override;
   void applyEnabledState(bool isEnabled) override;
 
   // Enqueues an event log with the properties held to their limits, when
@@ -115,6 +124,12 @@ class TLMAnalyticsService final : public TLMServiceAbstract,
   // taken as normal.
   void trackEvent(const std::string& name, const std::optional<TLMEventProperties>& properties,
                   std::uint64_t flags = kFlagsNormal);
+  // The same for `target` (none: the default transmission target, when
+  // there is one). An event for a target goes out under its token with the
+  // properties as given, or not at all while the target is disabled.
+  void trackEvent(const std::string& name, const std::optional<TLMEventProperties>& properties,
+                  const std::shared_ptr<TLMAnalyticsTransmissionTarget>& target,
+                  std::uint64_t flags);
   // The same with string properties.
   void trackEvent(const std::string& name, const std::map<std::string, std::string>& properties,
                   std::uint64_t flags = kFlagsNormal);
@@ -129,6 +144,26 @@ class TLMAnalyticsService final : public TLMServiceAbstract,
   // holding object.
   void pause();
   void resume();
+
+  // Automatic page views (TLMAnalyticsCategory); off until set.
+  void setAutoPageTrackingEnabled(bool enabled);
+  bool isAutoPageTrackingEnabled() const;
+
+  // The root target of the token, made and kept on first use.
+  std::shared_ptr<TLMAnalyticsTransmissionTarget> transmissionTargetForToken(
+      const std::string& token);
+  // A new root target of the token, not kept.
+  std::shared_ptr<TLMAnalyticsTransmissionTarget> createTransmissionTargetForToken(
+      const std::string& token);
+  // Holds (releases) the sending of the token's stored common-schema logs.
+  void pauseTransmissionTargetForToken(const std::string& token);
+  void resumeTransmissionTargetForToken(const std::string& token);
+  // The target made from the token given at the start; none without one.
+  std::shared_ptr<TLMAnalyticsTransmissionTarget> defaultTransmissionTarget() const;
+  // The common-schema mirrors of the two units ("Analytics/one",
+  // "Analytics_critical/one"), looked up until found.
+  std::shared_ptr<TLMChannelUnitProtocol> collectorChannelUnit();
+  std::shared_ptr<TLMChannelUnitProtocol> collectorCriticalChannelUnit();
 
   // Only before the start; 3 to 86400 seconds.
   void setTransmissionInterval(std::uint64_t seconds);
@@ -163,6 +198,11 @@ class TLMAnalyticsService final : public TLMServiceAbstract,
   std::shared_ptr<TLMChannelUnitProtocol> criticalChannelUnit_;
   std::uint64_t flushInterval_ = kDefaultFlushInterval;
   std::optional<TLMAnalyticsDelegate> delegate_;
+  bool autoPageTrackingEnabled_ = false;
+  std::map<std::string, std::shared_ptr<TLMAnalyticsTransmissionTarget>> transmissionTargets_;
+  std::shared_ptr<TLMAnalyticsTransmissionTarget> defaultTransmissionTarget_;
+  std::shared_ptr<TLMChannelUnitProtocol> collectorChannelUnit_;
+  std::shared_ptr<TLMChannelUnitProtocol> collectorCriticalChannelUnit_;
 };
 
 }  // namespace tlm

@@ -53,7 +53,7 @@ class TLMServiceAbstract {
   bool isEnabled() const;
   // Nothing when equal to `isEnabled`; otherwise applies the state first,
   // then stores it.
-  void setEnabled(bool isEnabled);
+  virtual void setEnabled(bool isEnabled);
   // Switches the service's unit, deleting its stored logs when disabling.
   virtual void applyEnabledState(bool isEnabled);
 
