@@ -122,8 +122,12 @@ class FakeChannelGroup final : public TLMChannelGroupProtocol {
     std::lock_guard lock(mutex_);
     appSecret_ = appSecret;
   }
-  void addDelegate(const std::shared_ptr<TLMChannelDelegate>&) override {}
-  void removeDelegate(const std::shared_ptr<TLMChannelDelegate>&) override {}
+  void addDelegate(const std::shared_ptr<TLMChannelDelegate>& delegate) override {
+    delegates_.add(delegate);
+  }
+  void removeDelegate(const std::shared_ptr<TLMChannelDelegate>& delegate) override {
+    delegates_.remove(delegate);
+  }
   void setEnabled(bool enabled, bool deleteDataOnDisabled) override {
     std::lock_guard lock(mutex_);
     enabledCalls_.emplace_back(enabled, deleteDataOnDisabled);
@@ -151,6 +155,10 @@ class FakeChannelGroup final : public TLMChannelGroupProtocol {
     std::lock_guard lock(mutex_);
     return enabledCalls_;
   }
+  // The live delegates, in the order they were added.
+  std::vector<std::shared_ptr<TLMChannelDelegate>> delegates() const {
+    return delegates_.snapshot();
+  }
   std::vector<std::int64_t> maxStorageSizes() const {
     std::lock_guard lock(mutex_);
     return maxStorageSizes_;
@@ -166,6 +174,7 @@ class FakeChannelGroup final : public TLMChannelGroupProtocol {
   std::vector<std::shared_ptr<FakeChannelUnit>> units_;
   std::vector<std::pair<bool, bool>> enabledCalls_;
   std::vector<std::int64_t> maxStorageSizes_;
+  TLMChannelDelegateSet delegates_;
 };
 
 // For one scope: a test identity, the SDK's settings in memory (shared by the

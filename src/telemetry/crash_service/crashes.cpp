@@ -57,16 +57,6 @@ std::shared_ptr<dispatch::Queue> processMainQueue() {
   return queue;
 }
 
-// The crash service's C++ exception handler: the exception goes to the
-// reporter's uncaught-exception handler, which records it and ends the
-// process; without one the process ends here.
-void uncaughtCXXExceptionHandler(const TLMCXXExceptionInfoRecord* info) {
-  const TLMCrashesCXXExceptionWrapperException wrapper(info);
-  if (const auto handler = platform::getUncaughtExceptionHandler())
-    handler(wrapper.toUncaughtException());
-  std::abort();
-}
-
 double secondsSince1970(Date date) {
   return std::chrono::duration<double>(date.time_since_epoch()).count();
 }
@@ -207,6 +197,13 @@ void TLMCrashes::applicationDidReportException(const std::exception& exception) 
     frames.assign(record->frames + 1, record->frames + record->frameCount);
   }
   handler({demangledTypeName(typeid(exception).name()), exception.what(), std::move(frames)});
+}
+
+void TLMCrashes::uncaughtCXXExceptionHandler(const TLMCXXExceptionInfoRecord* info) {
+  const TLMCrashesCXXExceptionWrapperException wrapper(info);
+  if (const auto handler = platform::getUncaughtExceptionHandler())
+    handler(wrapper.toUncaughtException());
+  std::abort();
 }
 
 // ---- start, enabling, configuration
@@ -354,7 +351,7 @@ void TLMCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(
                   "to the wrapper SDK.");
   }
   TLMCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(
-      &uncaughtCXXExceptionHandler);
+      &TLMCrashes::uncaughtCXXExceptionHandler);
   TLMApplicationForwarder::registerForwarding();
 }
 

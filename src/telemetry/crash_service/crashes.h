@@ -22,6 +22,7 @@
 #include "telemetry/context/session_context.h"
 #include "telemetry/context/user_id_context.h"
 #include "telemetry/crash_service/crash_reporter.h"
+#include "telemetry/crash_service/cxx_exception_capture.h"
 #include "telemetry/crash_service/memory_pressure.h"
 #include "telemetry/crashes/error_log_formatter.h"
 #include "telemetry/crashes/error_logs.h"
@@ -158,6 +159,10 @@ class TLMCrashes final : public TLMServiceAbstract,
   // Unless a debugger is attached, hands the exception to the reporter's
   // uncaught-exception handler kept at configuration.
   static void applicationDidReportException(const std::exception& exception);
+  // The service's uncaught C++ exception handler: the exception goes to the
+  // current uncaught-exception handler (the reporter's), then the process
+  // aborts.
+  static void uncaughtCXXExceptionHandler(const TLMCXXExceptionInfoRecord* info);
 
   // TLMServiceAbstract.
   std::string_view serviceName() const override { return kServiceName; }
