@@ -21,6 +21,7 @@
 #include "support/telemetry_fake_pipeline.h"
 #include "support/telemetry_log_capture.h"
 #include "support/temp_dir.h"
+#include "telemetry/crash_service/application_forwarder.h"
 #include "telemetry/crash_service/crash_buffer.h"
 #include "telemetry/crash_service/crashes.h"
 #include "telemetry/crash_service/cxx_exception_capture.h"
@@ -49,6 +50,8 @@ class CrashesFixture : public ::testing::Test {
     TLMCrashesBuffer::resetForTesting();
     TLMWrapperExceptionManager::resetForTesting();
     platform::setUncaughtExceptionHandler(nullptr);
+    TLMApplicationForwarder::resetForTesting();
+    TLMApplicationExceptionEntries::resetForTesting();
   }
 
   // The service of the next "launch": a new reporter (keeping the pending
