@@ -1,8 +1,8 @@
 #include "telemetry/crash_service/cxx_exception_capture.h"
 
 #include <cxxabi.h>
-#include <execinfo.h>
 #include <pthread.h>
+#include <unwind.h>
 
 #include <algorithm>
 #include <atomic>
@@ -34,16 +34,32 @@ void makeRecordKey() {
   std::call_once(state().keyOnce, [] { pthread_key_create(&state().recordKey, &std::free); });
 }
 
+struct StackWalk {
+  std::uint64_t* out;
+  std::size_t count;
+  int skip;
+};
+
+_Unwind_Reason_Code collectFrame(_Unwind_Context* context, void* argument) {
+  auto* walk = static_cast<StackWalk*>(argument);
+  const std::uintptr_t address = _Unwind_GetIP(context);
+  if (address == 0) return _URC_END_OF_STACK;
+  if (walk->skip > 0) {
+    --walk->skip;
+    return _URC_NO_REASON;
+  }
+  walk->out[walk->count++] = address;
+  return walk->count < TLMCXXThrowRecord::kMaxFrames ? _URC_NO_REASON : _URC_END_OF_STACK;
+}
+
 // Fills `out` with up to 128 return addresses of the stack, innermost
-// first, leaving out this function and the `skip` callers above it.
+// first, leaving out this function and the `skip` callers above it. Walks
+// the unwinder directly: backtrace() may be intercepted (sanitizers), which
+// adds a frame of its own.
 __attribute__((noinline)) std::size_t captureStack(std::uint64_t* out, int skip) {
-  constexpr int kCapacity = static_cast<int>(TLMCXXThrowRecord::kMaxFrames);
-  void* addresses[kCapacity + 8];
-  const int count = ::backtrace(addresses, kCapacity + 1 + skip);
-  std::size_t n = 0;
-  for (int i = 1 + skip; i < count && n < TLMCXXThrowRecord::kMaxFrames; ++i)
-    out[n++] = reinterpret_cast<std::uintptr_t>(addresses[i]);
-  return n;
+  StackWalk walk{out, 0, 1 + skip};
+  _Unwind_Backtrace(&collectFrame, &walk);
+  return walk.count;
 }
 
 [[noreturn]] void endWithPrevious(std::terminate_handler previous) {

@@ -124,6 +124,10 @@ struct ConfirmationCase {
   bool alwaysStored;
 };
 
+void PrintTo(const ConfirmationCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class UserConfirmationTest : public CrashProcessingTest,
                              public ::testing::WithParamInterface<ConfirmationCase> {};
 
@@ -155,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
         ConfirmationCase{"DontSend", TLMUserConfirmation::DontSend, {}, false, false},
         ConfirmationCase{"Send", TLMUserConfirmation::Send, {"appleError/2"}, false, false},
         ConfirmationCase{"Always", TLMUserConfirmation::Always, {"appleError/2"}, false, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(CrashProcessingTest, AfterAlwaysLaterRunsSendWithoutAsking) {
   sdk.settings().setObject(true, "CrashesUserConfirmation");
@@ -201,6 +205,10 @@ struct AttachmentCase {
   const char* message;
 };
 
+void PrintTo(const AttachmentCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class AttachmentLimitTest : public CrashProcessingTest,
                             public ::testing::WithParamInterface<AttachmentCase> {};
 
@@ -225,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "fileName=dump.bin."},
         AttachmentCase{"NoContentType", 10, std::nullopt, false,
                        "Not all required fields are present"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(CrashProcessingTest, APendingReportThatCrashedTheDecoderIsPurgedUndecoded) {
   writeFile(crashesDir() / "TLCrashes.analyzer", "");

@@ -3,8 +3,6 @@
 // exceptions the application reports. Paths that end the process run in
 // death tests (child processes).
 
-#include <execinfo.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -32,9 +30,7 @@ void* throwerCaller = nullptr;
 volatile bool shouldThrow = true;
 
 __attribute__((noinline)) int throwRuntimeError() {
-  void* stack[2] = {};
-  ::backtrace(stack, 2);
-  throwerCaller = stack[1];
+  throwerCaller = __builtin_return_address(0);
   if (shouldThrow) throw std::runtime_error("boom");
   return 0;
 }
