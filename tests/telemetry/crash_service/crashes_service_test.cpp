@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include "telemetry/crash_service/crashes_fixture.h"
 #include "telemetry/crash_service/wrapper_crashes_helper.h"
 
@@ -268,6 +270,28 @@ TEST_F(CrashesServiceTest, SendCallbacksReachTheDelegateOnTheMainQueueForCrashLo
   mainQueue->runUntilIdle();
 
   EXPECT_THAT(calls, ElementsAre("will E1", "failed E1 offline"));
+}
+
+}  // namespace
+}  // namespace tlm::testing
+
+namespace tlm::testing {
+namespace {
+
+class CrashesServiceDeathTest : public CrashesFixture {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+TEST_F(CrashesServiceDeathTest, TheTestCrashEndsTheProcessWithAnIllegalInstruction) {
+  start();
+  EXPECT_EXIT(TLMCrashes::generateTestCrash(), ::testing::KilledBySignal(SIGILL), "");
+}
+
+TEST_F(CrashesServiceTest, NoTestCrashBeforeTheServiceIsStarted) {
+  makeService();
+  TLMCrashes::generateTestCrash();
+  EXPECT_TRUE(logs.has(TLMLogLevel::Error, "Crashes service hasn't been started."));
 }
 
 }  // namespace
