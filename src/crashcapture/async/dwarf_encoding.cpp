@@ -5,56 +5,58 @@ namespace {
 
 constexpr tlcrash_vm_size_t kTaskLebWindow = 4096;
 
+// Reads the 7-bit groups of one LEB128 number (at most ten bytes): the bits
+// without sign extension, how many bits they fill, the byte count and the
+// last byte.
+tlcrash_error_t read_leb128_groups(const dwarf_memory& memory, tlcrash_vm_address_t location,
+                                   tlcrash_vm_off_t offset, std::uint64_t* value, unsigned* bits,
+                                   tlcrash_vm_size_t* size, std::uint8_t* last) noexcept {
+  tlcrash_vm_address_t start = 0;
+  if (!tlcrash_async_address_apply_offset(location, offset, &start))
+    return tlcrash_error_t::invalidArgument;
+  std::uint64_t groups = 0;
+  unsigned shift = 0;
+  tlcrash_vm_size_t count = 0;
+  std::uint8_t byte = 0;
+  do {
+    const tlcrash_error_t error =
+        memory.read_uint8(start, static_cast<tlcrash_vm_off_t>(count), &byte);
+    if (error != tlcrash_error_t::success) return error;
+    groups |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    shift += 7;
+    ++count;
+  } while ((byte & 0x80) != 0 && shift < 64);
+  if ((byte & 0x80) != 0) return tlcrash_error_t::notSupported;
+  *value = groups;
+  *bits = shift;
+  *size = count;
+  *last = byte;
+  return tlcrash_error_t::success;
+}
+
 }  // namespace
 
 tlcrash_error_t tlcrash_async_dwarf_read_uleb128(const dwarf_memory& memory,
                                                  tlcrash_vm_address_t location,
                                                  tlcrash_vm_off_t offset, std::uint64_t* result,
                                                  tlcrash_vm_size_t* size) noexcept {
-  tlcrash_vm_address_t start = 0;
-  if (!tlcrash_async_address_apply_offset(location, offset, &start))
-    return tlcrash_error_t::invalidArgument;
-  std::uint64_t value = 0;
-  unsigned shift = 0;
-  tlcrash_vm_size_t count = 0;
-  std::uint8_t byte = 0;
-  do {
-    const tlcrash_error_t error =
-        memory.read_uint8(start, static_cast<tlcrash_vm_off_t>(count), &byte);
-    if (error != tlcrash_error_t::success) return error;
-    value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-    shift += 7;
-    ++count;
-  } while ((byte & 0x80) != 0 && count < 10);
-  if ((byte & 0x80) != 0) return tlcrash_error_t::notSupported;
-  *result = value;
-  *size = count;
-  return tlcrash_error_t::success;
+  unsigned bits = 0;
+  std::uint8_t last = 0;
+  return read_leb128_groups(memory, location, offset, result, &bits, size, &last);
 }
 
 tlcrash_error_t tlcrash_async_dwarf_read_sleb128(const dwarf_memory& memory,
                                                  tlcrash_vm_address_t location,
                                                  tlcrash_vm_off_t offset, std::int64_t* result,
                                                  tlcrash_vm_size_t* size) noexcept {
-  tlcrash_vm_address_t start = 0;
-  if (!tlcrash_async_address_apply_offset(location, offset, &start))
-    return tlcrash_error_t::invalidArgument;
   std::uint64_t value = 0;
-  unsigned shift = 0;
-  tlcrash_vm_size_t count = 0;
-  std::uint8_t byte = 0;
-  do {
-    const tlcrash_error_t error =
-        memory.read_uint8(start, static_cast<tlcrash_vm_off_t>(count), &byte);
-    if (error != tlcrash_error_t::success) return error;
-    value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-    shift += 7;
-    ++count;
-  } while ((byte & 0x80) != 0 && shift < 64);
-  if ((byte & 0x80) != 0) return tlcrash_error_t::notSupported;
-  if (shift < 64 && (byte & 0x40) != 0) value |= ~std::uint64_t{0} << shift;
+  unsigned bits = 0;
+  std::uint8_t last = 0;
+  const tlcrash_error_t error =
+      read_leb128_groups(memory, location, offset, &value, &bits, size, &last);
+  if (error != tlcrash_error_t::success) return error;
+  if (bits < 64 && (last & 0x40) != 0) value |= ~std::uint64_t{0} << bits;
   *result = static_cast<std::int64_t>(value);
-  *size = count;
   return tlcrash_error_t::success;
 }
 
