@@ -3,15 +3,16 @@
 // The list of the images loaded in a task, read from the crash path while
 // other threads may add or remove images. An image is a Mach-O image or an
 // ELF image (tlcrash_async_image, tagged by its format); lookups by address
-// answer both. Writers serialise on a spin lock and
-// publish with compare-and-swap; readers never block: they only raise and
-// lower a reader count around their walk (tlcrash_async_image_list_set_reading)
-// and follow atomic pointers. A removed node is parked, never freed, while the
+// answer both. Writers serialise on a spin lock and publish with
+// compare-and-swap; readers never block: they only raise and lower a reader
+// count around their walk (tlcrash_async_image_list_set_reading) and follow
+// atomic pointers. A removed node is parked, never freed, while the
 // list lives, and its image record is freed only when no reader can still
 // hold it, so a reader never follows a pointer into freed memory.
 //
-// Async-signal-safe: set_reading, next and image_for_address. append, remove,
-// init and free allocate or free and run outside the crash path.
+// Async-signal-safe: set_reading, next, image_for_address and the image
+// accessors. append, append_elf, remove, init and free allocate or free and
+// run outside the crash path.
 
 #include <atomic>
 #include <cstdint>
@@ -86,9 +87,9 @@ tlcrash_error_t tlcrash_async_image_list_append_elf(tlcrash_async_image_list* li
                                                     tlcrash_vm_address_t header_addr,
                                                     const char* name) noexcept;
 
-// Unlinks the first image (of either format) whose header is at `header_addr`; nothing when
-// there is none. Its node is parked: a reader standing on it continues to the
-// images that followed it.
+// Unlinks the first image (of either format) whose header is at
+// `header_addr`; nothing when there is none. Its node is parked: a reader
+// standing on it continues to the images that followed it.
 void tlcrash_async_image_list_remove(tlcrash_async_image_list* list,
                                      tlcrash_vm_address_t header_addr) noexcept;
 

@@ -1,8 +1,9 @@
 // A real stack of this process walked by DWARF alone, through the .eh_frame
 // of the test program and of libc: a comparison callback that libc's qsort
-// calls walks its own stack, from the registers of the current-thread capture
-// and from a signal's context, back through libc's sorting frames into the
-// test function that called qsort. libc's frames are named from its .dynsym.
+// calls walks its own stack (from the current-thread capture, from a signal's
+// context, and from a capture inside the signal handler, across the signal's
+// return trampoline) back through libc's sorting frames into the test
+// function that called qsort. libc's frames are named from its .dynsym.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -34,10 +35,16 @@ using Error = tlcrash_async_frame_error_t;
 
 constexpr std::size_t kMaxFrames = 64;
 
+// Where a walk starts: at the registers the current-thread capture takes in
+// the callback; at a signal's context (raised in the callback); or at the
+// capture inside the signal handler, so that the walk also passes the
+// signal's return trampoline.
+enum class Start { capture, signalContext, captureInHandler };
+
 struct Walk {
   const Task* task = nullptr;
   tlcrash_async_image_list* list = nullptr;
-  bool fromSignal = false;
+  Start start = Start::capture;
   // Stop at the caller of qsort rather than at the thread's first frame.
   bool stopAtCaller = false;
   std::uint64_t ips[kMaxFrames] = {};
@@ -72,6 +79,10 @@ tlcrash_error_t walkCaptured(tlcrash_async_thread_state* state, void*) {
 }
 
 void walkInHandler(int, siginfo_t*, void* context) {
+  if (gWalk->start == Start::captureInHandler) {
+    tlcrash_async_thread_state_current(walkCaptured, nullptr);
+    return;
+  }
   tlcrash_async_thread_state state;
   tlcrash_async_thread_state_ucontext_init(&state, static_cast<ucontext_t*>(context));
   walkFrom(&state);
@@ -82,7 +93,7 @@ void walkInHandler(int, siginfo_t*, void* context) {
 // over to libc's, so only the last call surely comes from libc's sorting.)
 __attribute__((noinline)) int compareAndWalk(const void* a, const void* b) {
   gWalk->count = 0;
-  if (gWalk->fromSignal) {
+  if (gWalk->start != Start::capture) {
     ::raise(SIGUSR1);
   } else {
     tlcrash_async_thread_state_current(walkCaptured, nullptr);
@@ -118,11 +129,11 @@ class ElfUnwindTest : public ::testing::Test {
 
   // The frames a walk from inside qsort's callback found, with their images
   // and symbols, and how the walk ended.
-  std::vector<Frame> walk(bool fromSignal, bool stopAtCaller, Error* end) {
+  std::vector<Frame> walk(Start start, bool stopAtCaller, Error* end) {
     Walk state;
     state.task = &task_;
     state.list = &list_;
-    state.fromSignal = fromSignal;
+    state.start = start;
     state.stopAtCaller = stopAtCaller;
     struct sigaction action = {};
     struct sigaction previous = {};
@@ -181,8 +192,7 @@ bool isLibc(const Frame& frame) {
 
 // Checks a walk from the callback: it reaches sortWithWalk through libc's
 // frames, named from .dynsym; answers the frames up to sortWithWalk.
-std::vector<std::uint64_t> checkWalkThroughQsort(const std::vector<Frame>& frames,
-                                                 bool fromSignal) {
+std::vector<std::uint64_t> checkWalkThroughQsort(const std::vector<Frame>& frames, Start start) {
   SCOPED_TRACE(describe(frames));
   std::size_t callback = frames.size();
   std::size_t caller = frames.size();
@@ -195,12 +205,21 @@ std::vector<std::uint64_t> checkWalkThroughQsort(const std::vector<Frame>& frame
   EXPECT_LT(caller, frames.size()) << "the walk did not reach the caller of qsort";
   EXPECT_LT(callback, caller);
   if (caller == frames.size() || callback >= caller) return {};
-  // The capture starts in the callback itself; the signal in libc's raise.
-  if (fromSignal) {
-    EXPECT_GT(callback, 0u);
-    EXPECT_TRUE(isLibc(frames[0])) << frames[0].image;
-  } else {
+  // The capture starts in the callback itself; a signal's walk reaches it
+  // from libc's raise.
+  if (start == Start::capture) {
     EXPECT_EQ(callback, 0u);
+  } else {
+    EXPECT_GT(callback, 0u);
+    if (callback > 0) {
+      EXPECT_TRUE(isLibc(frames[callback - 1])) << frames[callback - 1].image;
+    }
+  }
+  if (start == Start::signalContext) {
+    EXPECT_TRUE(isLibc(frames[0])) << frames[0].image;
+  }
+  if (start == Start::captureInHandler) {
+    EXPECT_TRUE(inFunction(frames[0].ip, reinterpret_cast<const void*>(&walkInHandler), 512));
   }
 
   // Between the callback and qsort's caller: libc's sorting frames, each
@@ -227,11 +246,17 @@ std::vector<std::uint64_t> checkWalkThroughQsort(const std::vector<Frame>& frame
 }
 
 TEST_F(ElfUnwindTest, DwarfWalksFromAQsortCallbackBackToItsCaller) {
-  for (const bool fromSignal : {false, true}) {
-    SCOPED_TRACE(fromSignal ? "from a signal's context" : "from the current-thread capture");
+  const struct {
+    Start start;
+    const char* name;
+  } starts[] = {{Start::capture, "from the current-thread capture"},
+                {Start::signalContext, "from a signal's context"},
+                {Start::captureInHandler, "from a capture in the signal handler"}};
+  for (const auto& [start, name] : starts) {
+    SCOPED_TRACE(name);
     Error end = Error::success;
-    const std::vector<Frame> frames = walk(fromSignal, false, &end);
-    checkWalkThroughQsort(frames, fromSignal);
+    const std::vector<Frame> frames = walk(start, false, &end);
+    checkWalkThroughQsort(frames, start);
     // The walk goes on past the test function to the thread's first frame,
     // whose return address the call-frame information marks undefined.
     EXPECT_EQ(end, Error::noFrames);
@@ -240,10 +265,12 @@ TEST_F(ElfUnwindTest, DwarfWalksFromAQsortCallbackBackToItsCaller) {
 
 TEST_F(ElfUnwindTest, WithoutTheSearchTableLibcsEhFrameIsSearchedFromItsStart) {
   Error end = Error::success;
-  const std::vector<std::uint64_t> indexed = checkWalkThroughQsort(walk(false, true, &end), false);
+  const std::vector<std::uint64_t> indexed =
+      checkWalkThroughQsort(walk(Start::capture, true, &end), Start::capture);
   ASSERT_FALSE(indexed.empty());
   dropLibcSearchTable();
-  const std::vector<std::uint64_t> scanned = checkWalkThroughQsort(walk(false, true, &end), false);
+  const std::vector<std::uint64_t> scanned =
+      checkWalkThroughQsort(walk(Start::capture, true, &end), Start::capture);
   // The same frames up to qsort's caller.
   EXPECT_EQ(scanned, indexed);
 }
