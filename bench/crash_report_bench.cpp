@@ -21,9 +21,9 @@
 #include "crashcapture/async/thread_capture.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/linux/thread_suspender.h"
-#include "crashcapture/reporter/elf_image_table.h"
 #include "crashcapture/reporter/linux_thread_source.h"
 #include "crashcapture/reporter/log_writer_facts.h"
+#include "crashcapture/reporter/process_images.h"
 #include "crashcapture/writer/log_writer.h"
 
 namespace {
@@ -70,7 +70,7 @@ struct WriteArgs {
   tlcrash_log_writer* writer;
   LinuxThreadSource* threads;
   const SelfTask* task;
-  const ElfImageTable* images;
+  ProcessImages* images;
   const char* path;
 };
 
@@ -84,7 +84,7 @@ tlcrash_error_t writeReport(tlcrash_async_thread_state* state, void* context) {
   const tlcrash_log_writer_crash_info crash{SIGSEGV, 1, 0, false, 0, nullptr, 0};
   const tlcrash_error_t result =
       tlcrash_log_writer_write(args->writer, tlcrash_async_thread_self(), *args->threads,
-                               *args->task, args->images->images(nullptr), &file, state, &crash);
+                               *args->task, args->images->images(), &file, state, &crash);
   tlcrash_async_file_close(&file);
   return result;
 }
@@ -103,7 +103,7 @@ void BM_CrashReportVersusFork(benchmark::State& state) {
     return;
   }
   LinuxThreadSource threads(suspender);
-  ElfImageTable table(task);
+  ProcessImages table(task);
   table.refresh();
   tlcrash_log_writer writer;
   tlcrash_log_writer_init(&writer, "app.Wendrix", "1", std::nullopt, 0, false);

@@ -275,6 +275,40 @@ tlcrash_error_t countSymbols(const tlcrash_async_elf_image* image, const Dynamic
   return tlcrash_error_t::success;
 }
 
+// The size of a pointer of .eh_frame_hdr's encoding `encoding`; 0 for the
+// sizes not read here.
+std::uint64_t encodedSize(std::uint8_t encoding) {
+  switch (encoding & 0x0f) {
+    case DW_EH_PE_absptr:
+    case DW_EH_PE_udata8:
+    case DW_EH_PE_sdata8:
+      return 8;
+    case DW_EH_PE_udata4:
+    case DW_EH_PE_sdata4:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+// One entry of .eh_frame_hdr's search table (datarel sdata4 pairs): the
+// function's start and its FDE, as loaded addresses.
+struct TableEntry {
+  tlcrash_vm_address_t start;
+  tlcrash_vm_address_t fde;
+};
+
+tlcrash_error_t readTableEntry(const tlcrash_async_elf_image* image, tlcrash_vm_address_t table,
+                               std::uint64_t index, TableEntry* entry) {
+  std::int32_t words[2];
+  const tlcrash_error_t result =
+      read(*image->task, table, static_cast<tlcrash_vm_off_t>(index * 8), words, sizeof words);
+  if (result != tlcrash_error_t::success) return result;
+  entry->start = image->eh_frame_hdr + static_cast<std::uint64_t>(std::int64_t{words[0]});
+  entry->fde = image->eh_frame_hdr + static_cast<std::uint64_t>(std::int64_t{words[1]});
+  return tlcrash_error_t::success;
+}
+
 bool isCodeSymbol(const Elf64_Sym& symbol) {
   const unsigned type = ELF64_ST_TYPE(symbol.st_info);
   return symbol.st_shndx != SHN_UNDEF && symbol.st_value != 0 &&
@@ -400,6 +434,79 @@ tlcrash_error_t tlcrash_async_elf_image_init(tlcrash_async_elf_image* image, con
 bool tlcrash_async_elf_image_contains_address(const tlcrash_async_elf_image* image,
                                               tlcrash_vm_address_t address) noexcept {
   return address >= image->text_start && address - image->text_start < image->text_size;
+}
+
+tlcrash_vm_size_t tlcrash_async_elf_eh_frame_extent(const tlcrash_async_elf_image* image) noexcept {
+  if (image->eh_frame == 0 || image->eh_frame < image->load_start ||
+      image->eh_frame >= image->load_end)
+    return 0;
+  return image->load_end - image->eh_frame;
+}
+
+tlcrash_error_t tlcrash_async_elf_find_fde_offset(const tlcrash_async_elf_image* image,
+                                                  tlcrash_vm_address_t pc,
+                                                  tlcrash_vm_off_t* fde_offset) noexcept {
+  constexpr std::uint8_t kTableEncoding = DW_EH_PE_datarel | DW_EH_PE_sdata4;
+  if (image->eh_frame_hdr == 0 || image->eh_frame_hdr_size < 4) return tlcrash_error_t::notFound;
+  std::uint8_t header[4];  // version, .eh_frame pointer, count and table encodings
+  tlcrash_error_t result = read(*image->task, image->eh_frame_hdr, 0, header, sizeof header);
+  if (result != tlcrash_error_t::success) return result;
+  if (header[2] == DW_EH_PE_omit || header[3] == DW_EH_PE_omit) return tlcrash_error_t::notFound;
+  const std::uint64_t pointerSize = encodedSize(header[1]);
+  const std::uint64_t countSize = encodedSize(header[2]);
+  if (header[0] != 1 || header[1] == DW_EH_PE_omit || pointerSize == 0 || countSize == 0 ||
+      (header[2] & 0x70) != DW_EH_PE_absptr || header[3] != kTableEncoding)
+    return tlcrash_error_t::notSupported;
+
+  const std::uint64_t countOffset = 4 + pointerSize;
+  const std::uint64_t tableOffset = countOffset + countSize;
+  if (tableOffset > image->eh_frame_hdr_size) return tlcrash_error_t::invalidData;
+  tlcrash_vm_address_t count = 0;
+  if (!readEncodedPointer(image, header[2], image->eh_frame_hdr + countOffset, &count))
+    return tlcrash_error_t::invalidData;
+  if (count == 0) return tlcrash_error_t::notFound;
+  if (count > (image->eh_frame_hdr_size - tableOffset) / 8) return tlcrash_error_t::invalidData;
+  const tlcrash_vm_address_t table = image->eh_frame_hdr + tableOffset;
+
+  // Entries below `low` start at or below pc, those from `high` on above it.
+  // Every entry probed must lie between the nearest ones probed on either
+  // side, else the table is not sorted.
+  std::uint64_t low = 0;
+  std::uint64_t high = count;
+  bool haveBelow = false, haveAbove = false;
+  TableEntry below{};
+  tlcrash_vm_address_t above = 0;
+  while (low < high) {
+    const std::uint64_t middle = low + (high - low) / 2;
+    TableEntry entry;
+    result = readTableEntry(image, table, middle, &entry);
+    if (result != tlcrash_error_t::success) return result;
+    if ((haveBelow && entry.start < below.start) || (haveAbove && entry.start > above))
+      return tlcrash_error_t::invalidData;
+    if (entry.start <= pc) {
+      below = entry;
+      haveBelow = true;
+      low = middle + 1;
+    } else {
+      above = entry.start;
+      haveAbove = true;
+      high = middle;
+    }
+  }
+  if (!haveBelow) return tlcrash_error_t::notFound;
+  // The entry before the one found was not always probed: it must not start
+  // after it either.
+  if (low >= 2) {
+    TableEntry previous;
+    result = readTableEntry(image, table, low - 2, &previous);
+    if (result != tlcrash_error_t::success) return result;
+    if (previous.start > below.start) return tlcrash_error_t::invalidData;
+  }
+  const tlcrash_vm_size_t extent = tlcrash_async_elf_eh_frame_extent(image);
+  if (extent == 0 || below.fde < image->eh_frame || below.fde - image->eh_frame >= extent)
+    return tlcrash_error_t::invalidData;
+  *fde_offset = static_cast<tlcrash_vm_off_t>(below.fde - image->eh_frame);
+  return tlcrash_error_t::success;
 }
 
 tlcrash_error_t tlcrash_async_elf_find_symbol_by_pc(const tlcrash_async_elf_image* image,

@@ -61,6 +61,25 @@ tlcrash_error_t tlcrash_async_elf_image_init(tlcrash_async_elf_image* image, con
 bool tlcrash_async_elf_image_contains_address(const tlcrash_async_elf_image* image,
                                               tlcrash_vm_address_t address) noexcept;
 
+// The number of bytes from .eh_frame's start to the end of the image's load
+// span: the window its entries are read in (the section itself ends with a
+// zero-length entry). 0 when the image has no .eh_frame or it lies outside
+// the span.
+tlcrash_vm_size_t tlcrash_async_elf_eh_frame_extent(const tlcrash_async_elf_image* image) noexcept;
+
+// Looks `pc` up in .eh_frame_hdr's sorted search table (binary search) and
+// gives the offset, from .eh_frame's start, of the FDE of the entry with the
+// greatest initial location at or below `pc`; that FDE covers `pc` unless
+// `pc` lies in a gap between functions. notFound when the image has no
+// table or `pc` lies below its first entry; notSupported for a header version
+// or table encoding not read here (only the usual pc-relative/data-relative
+// 4-byte forms are); invalidData for a damaged table: more entries than its
+// segment holds, entries met out of order, or an FDE outside .eh_frame's
+// window; the read's error when the table cannot be read.
+tlcrash_error_t tlcrash_async_elf_find_fde_offset(const tlcrash_async_elf_image* image,
+                                                  tlcrash_vm_address_t pc,
+                                                  tlcrash_vm_off_t* fde_offset) noexcept;
+
 // Called with the symbol's loaded address and its name (NUL-terminated, at
 // most 255 bytes, valid during the call only).
 using tlcrash_async_elf_found_symbol_cb = void (*)(tlcrash_vm_address_t address, const char* name,

@@ -1,5 +1,6 @@
 #include "crashcapture/image/image_list.h"
 
+#include <cstring>
 #include <new>
 #include <thread>
 
@@ -32,9 +33,10 @@ class WriteLock {
   tlcrash_async_image_list_storage* storage_;
 };
 
-void deleteImage(tlcrash_async_macho* image) noexcept {
+void deleteImage(tlcrash_async_image* image) noexcept {
   if (image == nullptr) return;
-  tlcrash_async_macho_free(image);
+  if (image->format == tlcrash_async_image_format::macho) tlcrash_async_macho_free(&image->macho);
+  delete[] image->elf_name;
   delete image;
 }
 
@@ -62,34 +64,8 @@ void deleteChain(tlcrash_async_image_list_node* node, bool parked) noexcept {
   }
 }
 
-}  // namespace
-
-tlcrash_error_t tlcrash_async_image_list_init(tlcrash_async_image_list* list,
-                                              const Task& task) noexcept {
-  list->task = &task;
-  list->storage = new (std::nothrow) tlcrash_async_image_list_storage;
-  return list->storage == nullptr ? tlcrash_error_t::noMemory : tlcrash_error_t::success;
-}
-
-void tlcrash_async_image_list_free(tlcrash_async_image_list* list) noexcept {
-  if (list->storage == nullptr) return;
-  deleteChain(list->storage->head.load(), false);
-  deleteChain(list->storage->parked, true);
-  delete list->storage;
-  *list = {};
-}
-
-tlcrash_error_t tlcrash_async_image_list_append(tlcrash_async_image_list* list,
-                                                tlcrash_vm_address_t header_addr,
-                                                const char* name) noexcept {
-  auto* image = new (std::nothrow) tlcrash_async_macho;
-  if (image == nullptr) return tlcrash_error_t::noMemory;
-  const tlcrash_error_t made = tlcrash_async_macho_init(image, *list->task, name, header_addr);
-  if (made != tlcrash_error_t::success) {
-    delete image;
-    return made;
-  }
-
+// Links `image` at the end of the list; takes it over in every case.
+tlcrash_error_t publish(tlcrash_async_image_list* list, tlcrash_async_image* image) noexcept {
   tlcrash_async_image_list_storage* storage = list->storage;
   WriteLock lock(storage);
   tlcrash_async_image_list_node* node = takeNode(storage);
@@ -112,6 +88,75 @@ tlcrash_error_t tlcrash_async_image_list_append(tlcrash_async_image_list* list,
     storage->head.compare_exchange_strong(expected, node);
   }
   return tlcrash_error_t::success;
+}
+
+}  // namespace
+
+tlcrash_error_t tlcrash_async_image_list_init(tlcrash_async_image_list* list,
+                                              const Task& task) noexcept {
+  list->task = &task;
+  list->storage = new (std::nothrow) tlcrash_async_image_list_storage;
+  return list->storage == nullptr ? tlcrash_error_t::noMemory : tlcrash_error_t::success;
+}
+
+void tlcrash_async_image_list_free(tlcrash_async_image_list* list) noexcept {
+  if (list->storage == nullptr) return;
+  deleteChain(list->storage->head.load(), false);
+  deleteChain(list->storage->parked, true);
+  delete list->storage;
+  *list = {};
+}
+
+const char* tlcrash_async_image_name(const tlcrash_async_image* image) noexcept {
+  return image->format == tlcrash_async_image_format::macho
+             ? tlcrash_async_macho_name(&image->macho)
+             : image->elf_name;
+}
+
+bool tlcrash_async_image_contains_address(const tlcrash_async_image* image,
+                                          tlcrash_vm_address_t address) noexcept {
+  return image->format == tlcrash_async_image_format::macho
+             ? tlcrash_async_macho_contains_address(&image->macho, address)
+             : tlcrash_async_elf_image_contains_address(&image->elf, address);
+}
+
+tlcrash_error_t tlcrash_async_image_list_append(tlcrash_async_image_list* list,
+                                                tlcrash_vm_address_t header_addr,
+                                                const char* name) noexcept {
+  auto* image = new (std::nothrow) tlcrash_async_image;
+  if (image == nullptr) return tlcrash_error_t::noMemory;
+  const tlcrash_error_t made =
+      tlcrash_async_macho_init(&image->macho, *list->task, name, header_addr);
+  if (made != tlcrash_error_t::success) {
+    delete image;
+    return made;
+  }
+  image->format = tlcrash_async_image_format::macho;
+  image->header_addr = header_addr;
+  return publish(list, image);
+}
+
+tlcrash_error_t tlcrash_async_image_list_append_elf(tlcrash_async_image_list* list,
+                                                    tlcrash_vm_address_t header_addr,
+                                                    const char* name) noexcept {
+  auto* image = new (std::nothrow) tlcrash_async_image;
+  if (image == nullptr) return tlcrash_error_t::noMemory;
+  const tlcrash_error_t made = tlcrash_async_elf_image_init(&image->elf, *list->task, header_addr);
+  if (made != tlcrash_error_t::success) {
+    delete image;
+    return made;
+  }
+  const std::size_t length = name == nullptr ? 0 : std::strlen(name);
+  image->elf_name = new (std::nothrow) char[length + 1];
+  if (image->elf_name == nullptr) {
+    delete image;
+    return tlcrash_error_t::noMemory;
+  }
+  if (length != 0) std::memcpy(image->elf_name, name, length);
+  image->elf_name[length] = '\0';
+  image->format = tlcrash_async_image_format::elf;
+  image->header_addr = header_addr;
+  return publish(list, image);
 }
 
 void tlcrash_async_image_list_remove(tlcrash_async_image_list* list,
@@ -167,18 +212,18 @@ void tlcrash_async_image_list_set_reading(tlcrash_async_image_list* list, bool e
   }
 }
 
-tlcrash_async_macho* tlcrash_async_image_list_next(tlcrash_async_image_list* list,
-                                                   const tlcrash_async_macho* current) noexcept {
+tlcrash_async_image* tlcrash_async_image_list_next(tlcrash_async_image_list* list,
+                                                   const tlcrash_async_image* current) noexcept {
   tlcrash_async_image_list_node* node =
       current == nullptr ? list->storage->head.load() : current->list_node->next.load();
   return node == nullptr ? nullptr : node->image.load();
 }
 
-tlcrash_async_macho* tlcrash_async_image_list_image_for_address(
+tlcrash_async_image* tlcrash_async_image_list_image_for_address(
     tlcrash_async_image_list* list, tlcrash_vm_address_t address) noexcept {
-  for (tlcrash_async_macho* image = tlcrash_async_image_list_next(list, nullptr); image != nullptr;
+  for (tlcrash_async_image* image = tlcrash_async_image_list_next(list, nullptr); image != nullptr;
        image = tlcrash_async_image_list_next(list, image)) {
-    if (tlcrash_async_macho_contains_address(image, address)) return image;
+    if (tlcrash_async_image_contains_address(image, address)) return image;
   }
   return nullptr;
 }

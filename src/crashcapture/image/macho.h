@@ -17,8 +17,6 @@
 
 namespace tlcrash {
 
-struct tlcrash_async_image_list_node;
-
 // The header's seven words, as found in the image (in its byte order).
 struct tlcrash_async_macho_header {
   std::uint32_t magic;
@@ -46,8 +44,6 @@ struct tlcrash_async_macho {
   tlcrash_vm_size_t text_size = 0;
   bool m64 = false;
   const tlcrash_async_byteorder* byteorder = nullptr;
-  // The node of the image list that holds this image.
-  tlcrash_async_image_list_node* list_node = nullptr;
 };
 
 // A mapped segment with its place in the file.

@@ -1,5 +1,6 @@
 #include "crashcapture/image/symbol_lookup.h"
 
+#include "crashcapture/async/elf_image.h"
 #include "crashcapture/image/macho_symbols.h"
 
 namespace tlcrash {
@@ -87,6 +88,16 @@ tlcrash_error_t tlcrash_async_find_symbol(const tlcrash_async_macho* image, std:
   if (!state.found_symbol) return tlcrash_error_t::notFound;
   callback(state.symbol_address, state.symbol_name, context);
   return tlcrash_error_t::success;
+}
+
+tlcrash_error_t tlcrash_async_find_image_symbol(
+    const tlcrash_async_image* image, std::uint32_t strategy, tlcrash_async_objc_cache* cache,
+    tlcrash_vm_address_t pc, tlcrash_async_found_symbol_cb callback, void* context) noexcept {
+  if (image->format == tlcrash_async_image_format::macho)
+    return tlcrash_async_find_symbol(&image->macho, strategy, cache, pc, callback, context);
+  if ((strategy & TLCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE) == 0)
+    return tlcrash_error_t::notFound;
+  return tlcrash_async_elf_find_symbol_by_pc(&image->elf, pc, callback, context);
 }
 
 }  // namespace tlcrash

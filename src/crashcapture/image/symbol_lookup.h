@@ -1,14 +1,15 @@
 #pragma once
 
 // The name of the function holding an address, from the sources the
-// reporter's symbolication strategy allows: the image's symbol table and the
-// object runtime's class metadata.
+// reporter's symbolication strategy allows: the image's symbol table (for an
+// ELF image its dynamic symbols) and the object runtime's class metadata.
 // Crash path: every function here is async-signal-safe.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "crashcapture/async/error.h"
+#include "crashcapture/image/image_list.h"
 #include "crashcapture/image/macho.h"
 #include "crashcapture/image/objc.h"
 #include "crashcapture/platform/mach_types.h"
@@ -39,6 +40,15 @@ tlcrash_error_t tlcrash_async_find_symbol(const tlcrash_async_macho* image, std:
                                           tlcrash_async_objc_cache* cache, tlcrash_vm_address_t pc,
                                           tlcrash_async_found_symbol_cb callback,
                                           void* context) noexcept;
+
+// The symbol of `pc` in a listed image of either format: for a Mach-O image
+// as tlcrash_async_find_symbol; for an ELF image, with the symbol-table bit,
+// the nearest defined function of its .dynsym at or below `pc` (ELF images
+// carry no object-runtime metadata). notFound when nothing names it;
+// invalidData for damaged dynamic tables.
+tlcrash_error_t tlcrash_async_find_image_symbol(
+    const tlcrash_async_image* image, std::uint32_t strategy, tlcrash_async_objc_cache* cache,
+    tlcrash_vm_address_t pc, tlcrash_async_found_symbol_cb callback, void* context) noexcept;
 
 // Writes "-[class method]" (or "+[" for a class method) into `buffer`, cut to
 // TLCRASH_ASYNC_SYMBOL_NAME_SIZE - 1 characters and NUL-terminated.

@@ -21,9 +21,9 @@
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/linux/system_log.h"
 #include "crashcapture/platform/linux/thread_suspender.h"
-#include "crashcapture/reporter/elf_image_table.h"
 #include "crashcapture/reporter/linux_thread_source.h"
 #include "crashcapture/reporter/log_writer_facts.h"
+#include "crashcapture/reporter/process_images.h"
 #include "crashcapture/reporter/signal_handler.h"
 #include "crashcapture/reporter/uncaught_exception.h"
 #include "crashcapture/writer/log_writer.h"
@@ -56,7 +56,7 @@ struct CrashPlatform {
   SelfTask task;
   ThreadSuspender suspender;
   LinuxThreadSource threads{suspender};
-  ElfImageTable images{task};
+  ProcessImages images{task};
 };
 
 CrashPlatform& crashPlatform() {
@@ -93,7 +93,7 @@ tlcrash_error_t writeReportFile(tlcrash_log_writer* writer, CrashPlatform& platf
   tlcrash_async_file_init(&file, fd, kReportSizeLimit);
   const tlcrash_error_t result =
       tlcrash_log_writer_write(writer, crashed, platform.threads, platform.task,
-                               platform.images.images(nullptr), &file, crashedState, crash);
+                               platform.images.images(), &file, crashedState, crash);
   const bool writerClosed = tlcrash_log_writer_close(writer) == tlcrash_error_t::success;
   const bool fileClosed = tlcrash_async_file_close(&file);
   if (!writerClosed || !fileClosed) return tlcrash_error_t::internal;
@@ -202,7 +202,7 @@ tlcrash_error_t writeFromCurrentThread(tlcrash_async_thread_state* state, void* 
   auto* write = static_cast<LiveReportWrite*>(context);
   return tlcrash_log_writer_write(
       write->writer, tlcrash_async_thread_self(), write->platform->threads, write->platform->task,
-      write->platform->images.images(nullptr), write->file, state, write->crash);
+      write->platform->images.images(), write->file, state, write->crash);
 }
 
 }  // namespace
@@ -408,7 +408,7 @@ std::optional<std::vector<std::uint8_t>> TLCrashReporter::generateLiveReport(
     result = tlcrash_async_thread_state_current(writeFromCurrentThread, &write);
   } else {
     result = tlcrash_log_writer_write(&writer, thread, platform.threads, platform.task,
-                                      platform.images.images(nullptr), &file, nullptr, &crash);
+                                      platform.images.images(), &file, nullptr, &crash);
   }
   if (tlcrash_log_writer_close(&writer) != tlcrash_error_t::success &&
       result == tlcrash_error_t::success)

@@ -565,7 +565,11 @@ tlcrash_async_frame_error_t tlcrash_async_frame_read_compact_unwind(
   tlcrash_async_image_list_set_reading(image_list, true);
   Error result = Error::notSupported;
   tlcrash_async_mobject section{};
-  const tlcrash_async_macho* image = tlcrash_async_image_list_image_for_address(image_list, pc);
+  // ELF images have no compact unwind information.
+  const tlcrash_async_image* found = tlcrash_async_image_list_image_for_address(image_list, pc);
+  const tlcrash_async_macho* image =
+      found != nullptr && found->format == tlcrash_async_image_format::macho ? &found->macho
+                                                                             : nullptr;
   if (image != nullptr && tlcrash_async_macho_map_section(image, "__TEXT", "__unwind_info",
                                                           &section) == tlcrash_error_t::success) {
     result = [&] {

@@ -1,13 +1,15 @@
 #include "crashcapture/unwind/dwarf_reader.h"
 
 #include "crashcapture/async/dwarf_unwind.h"
+#include "crashcapture/async/elf_image.h"
+#include "crashcapture/async/memory.h"
 #include "crashcapture/image/macho.h"
 #include "crashcapture/image/mobject.h"
 
 namespace tlcrash {
 namespace {
 
-tlcrash_async_frame_error_t unwindInImage(const Task& task, const tlcrash_async_macho* image,
+tlcrash_async_frame_error_t unwindInMachO(const Task& task, const tlcrash_async_macho* image,
                                           const tlcrash_async_thread_state* current,
                                           tlcrash_async_thread_state* next) noexcept {
   tlcrash_async_mobject mapped{};
@@ -31,6 +33,31 @@ tlcrash_async_frame_error_t unwindInImage(const Task& task, const tlcrash_async_
   return error;
 }
 
+// An ELF image's .eh_frame, read from the FDE that .eh_frame_hdr's search
+// table names for the PC; without a usable table (none, or a damaged one)
+// the section is searched from its start.
+tlcrash_async_frame_error_t unwindInElf(const Task& task, const tlcrash_async_elf_image* image,
+                                        std::uint64_t pc, const tlcrash_async_thread_state* current,
+                                        tlcrash_async_thread_state* next) noexcept {
+  const tlcrash_vm_size_t extent = tlcrash_async_elf_eh_frame_extent(image);
+  if (extent == 0) return tlcrash_async_frame_error_t::noFrames;
+  tlcrash_vm_off_t fdeOffset = 0;
+  if (tlcrash_async_elf_find_fde_offset(image, pc, &fdeOffset) != tlcrash_error_t::success)
+    fdeOffset = 0;
+  const tlcrash_async_dwarf_section section = {
+      image->eh_frame, extent, tlcrash_async_byteorder_little_endian(), true, false, fdeOffset};
+  return tlcrash_async_dwarf_unwind_frame(task, section, current, next);
+}
+
+tlcrash_async_frame_error_t unwindInImage(const Task& task, const tlcrash_async_image* image,
+                                          std::uint64_t pc,
+                                          const tlcrash_async_thread_state* current,
+                                          tlcrash_async_thread_state* next) noexcept {
+  if (image->format == tlcrash_async_image_format::elf)
+    return unwindInElf(task, &image->elf, pc, current, next);
+  return unwindInMachO(task, &image->macho, current, next);
+}
+
 }  // namespace
 
 tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind(
@@ -44,9 +71,9 @@ tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind(
   if (pc == 0 || image_list == nullptr) return Error::notSupported;
 
   tlcrash_async_image_list_set_reading(image_list, true);
-  const tlcrash_async_macho* image = tlcrash_async_image_list_image_for_address(image_list, pc);
+  const tlcrash_async_image* image = tlcrash_async_image_list_image_for_address(image_list, pc);
   const Error error =
-      image == nullptr ? Error::notSupported : unwindInImage(task, image, current, next);
+      image == nullptr ? Error::notSupported : unwindInImage(task, image, pc, current, next);
   tlcrash_async_image_list_set_reading(image_list, false);
   return error;
 }

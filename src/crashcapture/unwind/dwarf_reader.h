@@ -2,7 +2,10 @@
 
 // The DWARF frame reader of the cursor: finds the image holding a frame's
 // instruction pointer in the image list and unwinds the frame by the image's
-// __TEXT,__eh_frame (or, without it, __DWARF,__debug_frame).
+// call-frame information: for a Mach-O image its __TEXT,__eh_frame (or,
+// without it, __DWARF,__debug_frame); for an ELF image its .eh_frame, entered
+// at the FDE that .eh_frame_hdr's search table gives (searched from the start
+// without a usable table).
 // Crash path: async-signal-safe.
 
 #include "crashcapture/async/frame_error.h"
@@ -14,7 +17,7 @@ namespace tlcrash {
 
 // badFrame without a valid instruction pointer; notSupported when it is 0,
 // when no image (or no list) holds it, or when the section has no usable
-// entry for it; noFrames when the image has neither section or the rules
+// entry for it; noFrames when the image has no call-frame section or the rules
 // cannot be applied; invalidArgument for a section the reader cannot take.
 // The image list's reader hold is taken for the lookup and released on every
 // path.

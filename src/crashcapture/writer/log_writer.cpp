@@ -167,36 +167,19 @@ void writeSymbol(tlcrash_vm_address_t address, const char* name, void* context) 
   symbolBody(write->file, address, name);
 }
 
-// The symbol of `pc` from the Mach-O image that holds it, measured or
-// written; false when there is none.
-bool machOSymbol(const WriteContext& context, std::uint64_t pc, SymbolWrite* symbol) {
+// The symbol of `pc` from the listed image that holds it, measured or
+// written.
+void imageSymbol(const WriteContext& context, std::uint64_t pc, SymbolWrite* symbol) {
   tlcrash_async_image_list* list = context.images->list;
-  if (list == nullptr) return false;
-  bool inImage = false;
+  if (list == nullptr) return;
   tlcrash_async_image_list_set_reading(list, true);
-  const tlcrash_async_macho* image = tlcrash_async_image_list_image_for_address(list, pc);
+  const tlcrash_async_image* image = tlcrash_async_image_list_image_for_address(list, pc);
   if (image != nullptr) {
-    inImage = true;
-    tlcrash_async_find_symbol(image, context.writer->settings.symbolication_strategy,
-                              context.objc_cache, pc,
-                              symbol->file != nullptr ? writeSymbol : measureSymbol, symbol);
+    tlcrash_async_find_image_symbol(image, context.writer->settings.symbolication_strategy,
+                                    context.objc_cache, pc,
+                                    symbol->file != nullptr ? writeSymbol : measureSymbol, symbol);
   }
   tlcrash_async_image_list_set_reading(list, false);
-  return inImage;
-}
-
-// The same from the ELF image that holds `pc` (its dynamic symbols).
-void elfSymbol(const WriteContext& context, std::uint64_t pc, SymbolWrite* symbol) {
-  if ((context.writer->settings.symbolication_strategy &
-       TLCRASH_ASYNC_SYMBOL_STRATEGY_SYMBOL_TABLE) == 0)
-    return;
-  for (std::size_t i = 0; i < context.images->elf_count; ++i) {
-    const tlcrash_async_elf_image* image = &context.images->elf[i].image;
-    if (!tlcrash_async_elf_image_contains_address(image, pc)) continue;
-    tlcrash_async_elf_find_symbol_by_pc(
-        image, pc, symbol->file != nullptr ? writeSymbol : measureSymbol, symbol);
-    return;
-  }
 }
 
 // A StackFrame body: the pc, then the symbol when the strategy asks for one
@@ -207,12 +190,12 @@ std::size_t writeFrameBody(tlcrash_async_file* file, const WriteContext& context
   if (context.writer->settings.symbolication_strategy == TLCRASH_ASYNC_SYMBOL_STRATEGY_NONE)
     return size;
   SymbolWrite symbol{nullptr, 0, false};
-  if (!machOSymbol(context, pc, &symbol)) elfSymbol(context, pc, &symbol);
+  imageSymbol(context, pc, &symbol);
   if (!symbol.found) return size;
   size += tlcrash_writer_pack(nullptr, 6, type::message, &symbol.length) + symbol.length;
   if (file != nullptr) {
     symbol.file = file;
-    if (!machOSymbol(context, pc, &symbol)) elfSymbol(context, pc, &symbol);
+    imageSymbol(context, pc, &symbol);
   }
   return size;
 }
@@ -285,16 +268,11 @@ std::size_t writeImageBody(tlcrash_async_file* file, const tlcrash_async_macho* 
   return size;
 }
 
-std::size_t writeImageEntry(tlcrash_async_file* file, const tlcrash_async_macho* image) {
-  return packMessage(file, binaryImagesField,
-                     [&](tlcrash_async_file* out) { return writeImageBody(out, image); });
-}
-
-std::size_t writeElfImageBody(tlcrash_async_file* file, const tlcrash_log_writer_elf_image& elf) {
-  const tlcrash_async_elf_image& image = elf.image;
+std::size_t writeElfImageBody(tlcrash_async_file* file, const tlcrash_async_elf_image& image,
+                              const char* path) {
   std::size_t size = packUint64(file, 2, image.text_size);
   size += packUint64(file, 1, image.text_start);
-  size += packString(file, 3, orEmpty(elf.path));
+  size += packString(file, 3, orEmpty(path));
   if (image.build_id_size > 0) size += packBytes(file, 4, image.build_id, image.build_id_size);
   if (image.cpu_type != 0) {
     size += packMessage(file, 5, [&](tlcrash_async_file* out) {
@@ -305,9 +283,13 @@ std::size_t writeElfImageBody(tlcrash_async_file* file, const tlcrash_log_writer
   return size;
 }
 
-std::size_t writeElfImageEntry(tlcrash_async_file* file, const tlcrash_log_writer_elf_image& elf) {
-  return packMessage(file, binaryImagesField,
-                     [&](tlcrash_async_file* out) { return writeElfImageBody(out, elf); });
+// One image of the list in its format.
+std::size_t writeImageEntry(tlcrash_async_file* file, const tlcrash_async_image* image) {
+  return packMessage(file, binaryImagesField, [&](tlcrash_async_file* out) {
+    return image->format == tlcrash_async_image_format::macho
+               ? writeImageBody(out, &image->macho)
+               : writeElfImageBody(out, image->elf, image->elf_name);
+  });
 }
 
 // Every image entry, each written only when it fits with `reserve` left;
@@ -317,17 +299,12 @@ std::size_t writeImages(tlcrash_async_file* file, const tlcrash_log_writer_image
   std::size_t size = 0;
   if (images.list != nullptr) {
     tlcrash_async_image_list_set_reading(images.list, true);
-    for (const tlcrash_async_macho* image = tlcrash_async_image_list_next(images.list, nullptr);
+    for (const tlcrash_async_image* image = tlcrash_async_image_list_next(images.list, nullptr);
          image != nullptr; image = tlcrash_async_image_list_next(images.list, image)) {
       const std::size_t entry = writeImageEntry(nullptr, image);
       if (file == nullptr || fits(file, entry, reserve)) size += writeImageEntry(file, image);
     }
     tlcrash_async_image_list_set_reading(images.list, false);
-  }
-  for (std::size_t i = 0; i < images.elf_count; ++i) {
-    const std::size_t entry = writeElfImageEntry(nullptr, images.elf[i]);
-    if (file == nullptr || fits(file, entry, reserve))
-      size += writeElfImageEntry(file, images.elf[i]);
   }
   return size;
 }

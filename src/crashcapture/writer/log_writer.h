@@ -118,18 +118,10 @@ struct tlcrash_log_writer_crash_info {
   std::size_t mach_exception_code_count;
 };
 
-// A loaded ELF image as the writer reports it: its path and its headers.
-struct tlcrash_log_writer_elf_image {
-  const char* path;
-  tlcrash_async_elf_image image;
-};
-
-// The images a report lists: the Mach-O images of a loaded-image list, then
-// the ELF images of a table made beforehand. Either may be absent.
+// The images a report lists: those of a loaded-image list, Mach-O and ELF
+// (may be null: no images).
 struct tlcrash_log_writer_images {
   tlcrash_async_image_list* list;
-  const tlcrash_log_writer_elf_image* elf;
-  std::size_t elf_count;
 };
 
 // Fills the record from `facts` and publishes it with a full barrier. Not for

@@ -256,6 +256,12 @@ TEST_P(CrashTest, TheCrashLeavesAReportThatDecodes) {
     const auto* image = report->imageForAddress(pc);
     ASSERT_NE(image, nullptr) << std::hex << pc;
     EXPECT_NE(image->imageName().find("libc.so"), std::string::npos) << image->imageName();
+    // The C library has no frame pointers: its unwind tables lead out of it
+    // into the function that called it.
+    bool reachedCaller = false;
+    for (const auto& frame : crashed->stackFrames())
+      reachedCaller |= inFunction(frame.instructionPointer(), crash.trigger);
+    EXPECT_TRUE(reachedCaller);
   }
 
   // The images: this program (with its build id) and the C library.

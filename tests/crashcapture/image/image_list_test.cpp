@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "crashcapture/image/image_list.h"
-#include "crashcapture/image/macho.h"
 #include "crashcapture/platform/fake/fake_task.h"
 #include "macho_builder.h"
 
@@ -89,7 +88,7 @@ TEST_F(ImageListTest, RemovingParksTheNodeAndTheNextAppendReusesIt) {
   append(1);
   append(2);
   tlcrash_async_image_list_set_reading(&list_, true);
-  tlcrash_async_macho* removed = tlcrash_async_image_list_image_for_address(&list_, headerOf(1));
+  tlcrash_async_image* removed = tlcrash_async_image_list_image_for_address(&list_, headerOf(1));
   tlcrash_async_image_list_set_reading(&list_, false);
   tlcrash_async_image_list_node* node = removed->list_node;
 
@@ -122,15 +121,15 @@ TEST_F(ImageListTest, AReaderOnARemovedImageGoesOnToTheImagesAfterIt) {
   append(1);
   append(2);
   tlcrash_async_image_list_set_reading(&list_, true);
-  tlcrash_async_macho* first = tlcrash_async_image_list_next(&list_, nullptr);
-  tlcrash_async_macho* middle = tlcrash_async_image_list_next(&list_, first);
+  tlcrash_async_image* first = tlcrash_async_image_list_next(&list_, nullptr);
+  tlcrash_async_image* middle = tlcrash_async_image_list_next(&list_, first);
   tlcrash_async_image_list_remove(&list_, headerOf(1));
   tlcrash_async_image_list_remove(&list_, headerOf(0));
   // While the reader holds on, the removed records stay readable and an
   // append takes a fresh node rather than one a reader may stand on.
   append(4);
   EXPECT_EQ(middle->header_addr, headerOf(1));
-  tlcrash_async_macho* after = tlcrash_async_image_list_next(&list_, middle);
+  tlcrash_async_image* after = tlcrash_async_image_list_next(&list_, middle);
   ASSERT_NE(after, nullptr);
   EXPECT_EQ(after->header_addr, headerOf(2));
   EXPECT_EQ(tlcrash_async_image_list_next(&list_, after)->header_addr, headerOf(4));
@@ -155,7 +154,7 @@ Walk walkList(tlcrash_async_image_list* list) {
     const tlcrash_vm_address_t header = image->header_addr;
     const bool known =
         header >= kBase && header < headerOf(kImages) && (header - kBase) % kStride == 0;
-    if (!known || !tlcrash_async_macho_contains_address(image, header + 0x10)) walk.sound = false;
+    if (!known || !tlcrash_async_image_contains_address(image, header + 0x10)) walk.sound = false;
     // A walk may meet more images than the list ever holds at once (it can
     // follow images appended behind it), but never endlessly many: that would
     // be a cycle.

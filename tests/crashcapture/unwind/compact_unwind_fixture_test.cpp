@@ -101,8 +101,9 @@ TEST(CompactUnwindFixtureTest, EveryEntryMatchesTheDump) {
     ASSERT_EQ(dump.entries.size(), 6u);
     Loaded loaded(fixture);
     tlcrash_async_image_list_set_reading(&loaded.list, true);
-    const tlcrash_async_macho* image = tlcrash_async_image_list_next(&loaded.list, nullptr);
-    ASSERT_NE(image, nullptr);
+    const tlcrash_async_image* listed = tlcrash_async_image_list_next(&loaded.list, nullptr);
+    ASSERT_NE(listed, nullptr);
+    const tlcrash_async_macho* image = &listed->macho;
     tlcrash_async_mobject section{};
     ASSERT_EQ(tlcrash_async_macho_map_section(image, "__TEXT", "__unwind_info", &section),
               tlcrash_error_t::success);

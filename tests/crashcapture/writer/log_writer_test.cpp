@@ -127,7 +127,7 @@ class LogWriterTest : public ::testing::Test {
     const int fd = ::memfd_create("report", 0);
     tlcrash_async_file file;
     tlcrash_async_file_init(&file, fd, limit);
-    const tlcrash_log_writer_images images{&images_, nullptr, 0};
+    const tlcrash_log_writer_images images{&images_};
     EXPECT_EQ(tlcrash_log_writer_write(&writer_, crashed, threads_, task_, images, &file,
                                        crashedState, &crash_),
               tlcrash_error_t::success);
