@@ -524,6 +524,7 @@ tlcrash_error_t tlcrash_async_elf_find_symbol_by_pc(const tlcrash_async_elf_imag
 
   bool found = false;
   tlcrash_vm_address_t bestAddress = 0;
+  std::uint64_t bestSize = 0;
   std::uint32_t bestName = 0;
   Elf64_Sym batch[kSymbolBatch];
   for (std::uint64_t first = 0; first < count; first += kSymbolBatch) {
@@ -536,14 +537,19 @@ tlcrash_error_t tlcrash_async_elf_find_symbol_by_pc(const tlcrash_async_elf_imag
     for (std::size_t i = 0; i < n; ++i) {
       if (!isCodeSymbol(batch[i])) continue;
       const tlcrash_vm_address_t address = batch[i].st_value + image->slide;
-      if (address > pc || (found && address <= bestAddress)) continue;
+      if (address > pc || (found && address < bestAddress)) continue;
+      // Of aliases at one address, the one that spans the most.
+      if (found && address == bestAddress && batch[i].st_size <= bestSize) continue;
       if (batch[i].st_name >= tables.strsz) continue;
       found = true;
       bestAddress = address;
+      bestSize = batch[i].st_size;
       bestName = batch[i].st_name;
     }
   }
-  if (!found) return tlcrash_error_t::notFound;
+  // Past the end of the nearest exported function lies a function of the
+  // image's own, which .dynsym does not name.
+  if (!found || (bestSize > 0 && pc - bestAddress >= bestSize)) return tlcrash_error_t::notFound;
 
   char name[kMaxSymbolName + 1];
   std::uint64_t room = tables.strsz - bestName;

@@ -89,7 +89,8 @@ using tlcrash_async_elf_found_symbol_cb = void (*)(tlcrash_vm_address_t address,
 // DT_SYMTAB and DT_STRTAB, counted through DT_HASH or DT_GNU_HASH), the one
 // with the greatest address at or below `pc`, and calls `callback` with it.
 // notFound when `pc` is outside the text range, the image has no dynamic
-// symbols or none lies at or below `pc`; invalidData when its dynamic section
+// symbols, none lies at or below `pc` or `pc` lies past the end of the one
+// that does (in a function the image does not export); invalidData when its dynamic section
 // or tables are damaged.
 tlcrash_error_t tlcrash_async_elf_find_symbol_by_pc(const tlcrash_async_elf_image* image,
                                                     tlcrash_vm_address_t pc,

@@ -195,8 +195,9 @@ TEST_F(ElfImageTest, FindsTheNearestFunctionAtOrBelowAnAddress) {
     const char* name;  // null: not found
   };
   const Lookup lookups[] = {
-      {0x1000, "alpha"}, {0x1080, "alpha"},  // the object symbol between is no function
-      {0x1100, "beta"},  {0x2fff, "beta"},  {0xfff, nullptr}, {kSize, nullptr},
+      {0x1000, "alpha"}, {0x107f, "alpha"},  // the object symbol between is no function
+      {0x1080, nullptr},                     // past alpha's end: a function not exported
+      {0x1100, "beta"},  {0x117f, "beta"},  {0x2fff, nullptr}, {0xfff, nullptr}, {kSize, nullptr},
   };
   for (const Case& table : tables) {
     ASSERT_EQ(load(table.options), tlcrash_error_t::success) << table.label;

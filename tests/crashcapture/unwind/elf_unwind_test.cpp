@@ -222,15 +222,14 @@ std::vector<std::uint64_t> checkWalkThroughQsort(const std::vector<Frame>& frame
     EXPECT_TRUE(inFunction(frames[0].ip, reinterpret_cast<const void*>(&walkInHandler), 512));
   }
 
-  // Between the callback and qsort's caller: libc's sorting frames, each
-  // named by .dynsym; the last of them is qsort's (qsort itself hands over to
-  // qsort_r).
+  // Between the callback and qsort's caller: libc's sorting frames; those in
+  // exported functions are named by .dynsym (its internal ones are not), and
+  // the last of them is qsort's (qsort itself hands over to qsort_r).
   std::size_t libcFrames = 0;
   std::string lastLibcSymbol;
   for (std::size_t i = callback + 1; i < caller; ++i) {
     if (!isLibc(frames[i])) continue;
     ++libcFrames;
-    EXPECT_FALSE(frames[i].symbol.empty()) << i;
     lastLibcSymbol = frames[i].symbol;
   }
   EXPECT_GE(libcFrames, 1u);
