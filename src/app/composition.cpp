@@ -81,6 +81,8 @@ struct Agent::Parts {
   std::shared_ptr<CustomizationWindows> customizationWindows;
   std::shared_ptr<AppDelegate> delegate;
   std::optional<TelemetryForwarderHooks> telemetryHooks;
+  // The main queue as the telemetry services, which outlive the agent, hold it.
+  std::shared_ptr<MainQueueRelay> telemetryMainQueue = std::make_shared<MainQueueRelay>(loop);
   bool launched = false;
   std::vector<std::string> pendingURLs;
 };
@@ -128,7 +130,7 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   windowContext.loginItem = &parts->loginItem;
   parts->customizationWindows = std::make_shared<CustomizationWindows>(std::move(windowContext));
   actions.customizationWindows = parts->customizationWindows;
-  configureTelemetry(options.logUrl);
+  configureTelemetry(options.logUrl, parts->telemetryMainQueue);
   parts->delegate = std::make_shared<AppDelegate>(std::move(context));
   parts->customizationWindows->setActions(parts->delegate->actions());
   application.setDelegate(parts->delegate);
@@ -140,6 +142,7 @@ Agent::Agent(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
 
 Agent::~Agent() {
   parts_->telemetryHooks.reset();
+  parts_->telemetryMainQueue->detach();
   parts_->application.setDelegate({});
   parts_->delegate.reset();
   WindowsProvider::setSharedForTesting();

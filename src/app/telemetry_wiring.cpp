@@ -10,6 +10,8 @@
 
 #include "telemetry/analytics/analytics_category.h"
 #include "telemetry/analytics/analytics_service.h"
+#include "telemetry/crash_service/crashes.h"
+#include "telemetry/crash_service/linux/linux_crash_reporter.h"
 #include "telemetry/http/http_client.h"
 #include "telemetry/http/netlink_reachability.h"
 #include "telemetry/sdk/app_delegate_forwarder.h"
@@ -18,17 +20,42 @@
 
 namespace wendrix {
 
-void configureTelemetry(const std::string& logUrl) {
+MainQueueRelay::MainQueueRelay(dispatch::Queue& queue) : queue_(&queue) {}
+
+void MainQueueRelay::async(dispatch::Task task) {
+  std::lock_guard lock(mutex_);
+  if (queue_) queue_->async(std::move(task));
+}
+
+dispatch::TimerHandle MainQueueRelay::after(dispatch::Duration delay, dispatch::Task task) {
+  std::lock_guard lock(mutex_);
+  if (queue_) return queue_->after(delay, std::move(task));
+  return dispatch::TimerHandle::wrap({}).first;
+}
+
+const dispatch::Clock& MainQueueRelay::clock() const {
+  std::lock_guard lock(mutex_);
+  return queue_ ? queue_->clock() : dispatch::SystemClock::instance();
+}
+
+void MainQueueRelay::detach() {
+  std::lock_guard lock(mutex_);
+  queue_ = nullptr;
+}
+
+void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Queue> mainQueue) {
   if (!logUrl.empty()) tlm::TLMDarAveved::setLogUrl(logUrl);
   tlm::TLMDependencyConfiguration::setHttpClient(
       std::make_shared<tlm::TLMHttpClient>(tlm::TLMHttpClient::defaultRetryQueue(), std::nullopt,
                                            std::make_shared<tlm::TLMNetlinkReachability>()));
+  tlm::TLMCrashesEnvironment crashes;
+  crashes.makeCrashReporter = tlm::TLMLinuxCrashReporter::factory();
+  crashes.mainQueue = std::move(mainQueue);
+  tlm::TLMCrashes::configureShared(std::move(crashes));
 }
 
 std::vector<tlm::TLMServiceClass> programTelemetryServices() {
-  // The crash reporting service ("TLMCrashes") joins after analytics once it
-  // is a service of the SDK.
-  return {tlm::TLMAnalyticsService::serviceClass()};
+  return {tlm::TLMAnalyticsService::serviceClass(), tlm::TLMCrashes::serviceClass()};
 }
 
 TelemetryForwarderHooks::TelemetryForwarderHooks(toolkit::Application& application)

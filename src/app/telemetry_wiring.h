@@ -1,13 +1,17 @@
 #pragma once
 
 // The telemetry SDK's place in the program: where it sends its logs, the HTTP
-// client it sends them with, and the hooks that let its services hear of the
-// application's URL opening and activation.
+// client it sends them with, the crash reporter its crash service arms, and
+// the hooks that let its services hear of the application's URL opening and
+// activation.
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "dispatch/queue.h"
 #include "telemetry/sdk/service_class.h"
 
 #include "toolkit/application.h"
@@ -15,15 +19,37 @@
 
 namespace wendrix {
 
+// The application's main queue as the telemetry services hold it: they live
+// as long as the process, the application does not. Tasks reach the queue
+// until `detach`, then they are dropped. Thread-safe.
+class MainQueueRelay final : public dispatch::Queue {
+ public:
+  // `queue` must outlive the relay or its `detach`.
+  explicit MainQueueRelay(dispatch::Queue& queue);
+
+  void async(dispatch::Task task) override;
+  dispatch::TimerHandle after(dispatch::Duration delay, dispatch::Task task) override;
+  // The queue's clock; the system clock once detached.
+  const dispatch::Clock& clock() const override;
+
+  void detach();
+
+ private:
+  mutable std::mutex mutex_;
+  dispatch::Queue* queue_;
+};
+
 // Points the SDK at `logUrl` ("": the SDK's default) and gives it an HTTP
 // client that follows the network (netlink routes), so that sending paused
 // after failed calls or a lost network resumes when the network comes back.
-// Before the SDK starts.
-void configureTelemetry(const std::string& logUrl);
+// The crash service gets the crash capture library's reporter and
+// `mainQueue` for its delegate calls and the confirmation handler. Before
+// the SDK starts.
+void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Queue> mainQueue);
 
 // The services the program starts the SDK with, in order: the analytics
 // service, then the crash reporting service. The one place a service joins
-// the program; those not yet part of the SDK are left out.
+// the program.
 std::vector<tlm::TLMServiceClass> programTelemetryServices();
 
 // Connects the SDK's application-delegate forwarder and the SDK's

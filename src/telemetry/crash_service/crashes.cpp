@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <utility>
 
 #include "base/shared_slot.h"
@@ -29,6 +30,16 @@ namespace {
 base::SharedSlot<TLMCrashes>& sharedSlot() {
   static base::SharedSlot<TLMCrashes> slot;
   return slot;
+}
+
+// What the shared service is made with; guarded by its mutex.
+struct SharedEnvironment {
+  std::mutex mutex;
+  TLMCrashesEnvironment environment;
+};
+SharedEnvironment& sharedEnvironment() {
+  static SharedEnvironment shared;
+  return shared;
 }
 
 // Processing of stored reports is scheduled once per process.
@@ -122,7 +133,24 @@ std::shared_ptr<TLMCrashes> TLMCrashes::make(TLMCrashesEnvironment environment) 
 TLMCrashes::~TLMCrashes() = default;
 
 std::shared_ptr<TLMCrashes> TLMCrashes::sharedInstance() {
-  return sharedSlot().getOrMake([] { return make(); });
+  return sharedSlot().getOrMake([] {
+    SharedEnvironment& shared = sharedEnvironment();
+    TLMCrashesEnvironment environment;
+    {
+      std::lock_guard lock(shared.mutex);
+      environment = shared.environment;
+    }
+    return make(std::move(environment));
+  });
+}
+
+void TLMCrashes::configureShared(TLMCrashesEnvironment environment) {
+  {
+    SharedEnvironment& shared = sharedEnvironment();
+    std::lock_guard lock(shared.mutex);
+    shared.environment = std::move(environment);
+  }
+  sharedSlot().exchange(nullptr);
 }
 
 void TLMCrashes::resetSharedInstance() {
@@ -131,6 +159,11 @@ void TLMCrashes::resetSharedInstance() {
 }
 
 void TLMCrashes::setSharedForTesting(std::shared_ptr<TLMCrashes> service) {
+  if (!service) {
+    SharedEnvironment& shared = sharedEnvironment();
+    std::lock_guard lock(shared.mutex);
+    shared.environment = {};
+  }
   sharedSlot().exchange(std::move(service));
 }
 

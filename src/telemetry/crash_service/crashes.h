@@ -140,11 +140,16 @@ class TLMCrashes final : public TLMServiceAbstract,
   static std::shared_ptr<TLMCrashes> make(TLMCrashesEnvironment environment = {});
   ~TLMCrashes() override;
 
-  // The process's service, made on first use.
+  // The process's service, made on first use from the environment given to
+  // `configureShared` (an empty one when none was).
   static std::shared_ptr<TLMCrashes> sharedInstance();
+  // The environment the shared service is made with; forgets a service made
+  // before. Before the SDK starts.
+  static void configureShared(TLMCrashesEnvironment environment);
   // Forgets the service and lets stored reports be processed again.
   static void resetSharedInstance();
-  // Makes `service` the shared one; none: made again on next use.
+  // Makes `service` the shared one; none: forgets it and the configured
+  // environment, so the next use makes a new one.
   static void setSharedForTesting(std::shared_ptr<TLMCrashes> service = nullptr);
   // The class the application names when it starts the SDK.
   static TLMServiceClass serviceClass();

@@ -128,6 +128,13 @@ class LoopbackServer {
     return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
   }
 
+  // Waits (bounded) until `done(requests)` holds for the requests so far.
+  template <class Done>
+  bool waitUntil(Done done, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return done(requests_); });
+  }
+
   std::vector<RecordedRequest> requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
