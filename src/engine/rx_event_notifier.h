@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,20 @@ class RxEventNotifier final : public winsys::EventNotifier {
     return subject(E::typeName).asObservable().map([](const winsys::AnyEvent& e) {
       return static_cast<const E&>(*e);
     });
+  }
+
+  // One empty value per event of type E that `predicate` accepts. The
+  // predicate sees the event in place, so nothing is copied for the events
+  // it turns down.
+  template <class E, class P>
+  rx::Observable<rx::Unit> signals(P predicate) {
+    return subject(E::typeName)
+        .asObservable()
+        .compactMap([predicate = std::move(predicate)](
+                        const winsys::AnyEvent& e) -> std::optional<rx::Unit> {
+          if (!predicate(static_cast<const E&>(*e))) return std::nullopt;
+          return rx::Unit{};
+        });
   }
 
   // One empty value per event of any of the named types. Over no types: a

@@ -327,9 +327,7 @@ rx::Observable<std::vector<WindowPtr>> knownWindowsStream(RxEventNotifier& notif
     return window && winsys::sameApplication(window->application(), application);
   };
   auto changes = [&notifier, ofApplication]<class E>() {
-    return notifier.observable<E>()
-        .filter([ofApplication](const E& e) { return ofApplication(e.window); })
-        .map([](const E&) { return rx::Unit{}; });
+    return notifier.signals<E>([ofApplication](const E& e) { return ofApplication(e.window); });
   };
   return rx::Observable<rx::Unit>::merge({
                                              changes.operator()<winsys::WindowCreatedEvent>(),

@@ -47,13 +47,23 @@ struct SubjectCore {
   // it, so that every observer sees the events in the order they were
   // emitted and ends with the latest one.
   void deliver(const Event<T>& e) {
-    pending.push_back(Pending{e, snapshot()});
+    if (delivering) {
+      pending.push_back(Pending{e, snapshot()});
+      if (e.isStopEvent()) {
+        stop = e;
+        observers.clear();
+      }
+      return;
+    }
+    // The outermost emission goes out at once; only nested ones queue.
+    Pending current{e, snapshot()};
     if (e.isStopEvent()) {
       stop = e;
       observers.clear();
     }
-    if (delivering) return;
     delivering = true;
+    for (const auto& o : current.targets)
+      o.on(current.event);
     while (!pending.empty()) {
       Pending next = std::move(pending.front());
       pending.pop_front();
