@@ -57,6 +57,10 @@ Observable<T> toObservable(const Single<T>& s);
 template <class R>
 using StreamElement = typename decltype(toObservable(std::declval<R>()))::Element;
 
+// An operator step's observer; see sink.h.
+template <class T, class F>
+struct ObserverCallable;
+
 template <class F, class T>
 using Mapped = std::decay_t<std::invoke_result_t<F&, const T&>>;
 
@@ -96,6 +100,9 @@ class Observable {
   static Observable concat(std::vector<Observable> sources);
 
   Disposable subscribe(AnyObserver<T> observer) const;
+  // Keeps the callable in the subscription's own state: one allocation.
+  template <class F>
+  Disposable subscribe(detail::ObserverCallable<T, F> observer) const;
   Disposable subscribe(std::function<void(const T&)> onNext = {},
                        std::function<void(const Error&)> onError = {},
                        std::function<void()> onCompleted = {}) const;

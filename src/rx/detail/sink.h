@@ -3,6 +3,8 @@
 // The core of every subscription: the sink that guards one observer.
 
 #include <memory>
+#include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -69,10 +71,68 @@ class Sink final : public Disposable::Target, public AnyObserver<T>::Receiver {
   bool stopped_ = false;
 };
 
-// An observer for one step of an operator: `handler(event)`.
+// A subscription whose observer is a callable given to `subscribe`: the
+// callable lives in the sink itself, so that the subscription takes one
+// allocation. No copies of that observer exist, so it is released as the
+// sink's observer is: at the first stop event or disposal, but never while
+// it runs.
 template <class T, class F>
-AnyObserver<T> observer(F&& handler) {
-  return AnyObserver<T>(std::forward<F>(handler));
+class CallableSink final : public Disposable::Target, public AnyObserver<T>::Receiver {
+ public:
+  explicit CallableSink(F handler) : handler_(std::in_place, std::move(handler)) {}
+
+  void call(const Event<T>& event) override {
+    if (stopped_) return;
+    if (!event.isNext()) stopped_ = true;
+    ++running_;
+    (*handler_)(event);
+    --running_;
+    if (!event.isNext()) disposeUpstream();
+    releaseIfStopped();
+  }
+
+  void setUpstream(Disposable upstream) {
+    if (stopped_) {
+      upstream.dispose();
+    } else {
+      upstream_ = std::move(upstream);
+    }
+  }
+
+ protected:
+  void disposeOnce() override {
+    stopped_ = true;
+    releaseIfStopped();
+    disposeUpstream();
+  }
+
+ private:
+  // Drops the handler once stopped, unless it is still running.
+  void releaseIfStopped() {
+    if (stopped_ && running_ == 0) handler_.reset();
+  }
+  void disposeUpstream() {
+    Disposable upstream = std::move(upstream_);
+    upstream_ = Disposable();
+    upstream.dispose();
+  }
+
+  std::optional<F> handler_;
+  Disposable upstream_;
+  int running_ = 0;
+  bool stopped_ = false;
+};
+
+// The observer of one step of an operator, `handler(event)`, to hand to
+// `Observable<T>::subscribe`.
+template <class T, class F>
+struct ObserverCallable {
+  F handler;
+};
+
+template <class T, class F>
+ObserverCallable<T, std::decay_t<F>> observer(F&& handler) {
+  return ObserverCallable<T, std::decay_t<F>>{std::forward<F>(handler)};
 }
 
 // A stream that emits `values` and completes.
@@ -92,6 +152,16 @@ template <class T>
 Disposable Observable<T>::subscribe(AnyObserver<T> observer) const {
   auto handler = subscribe_;
   auto sink = std::make_shared<detail::Sink<T>>(std::move(observer));
+  sink->setUpstream(
+      handler->subscribe(AnyObserver<T>(std::shared_ptr<typename AnyObserver<T>::Receiver>(sink))));
+  return Disposable::of(sink);
+}
+
+template <class T>
+template <class F>
+Disposable Observable<T>::subscribe(detail::ObserverCallable<T, F> observer) const {
+  auto handler = subscribe_;
+  auto sink = std::make_shared<detail::CallableSink<T, F>>(std::move(observer.handler));
   sink->setUpstream(
       handler->subscribe(AnyObserver<T>(std::shared_ptr<typename AnyObserver<T>::Receiver>(sink))));
   return Disposable::of(sink);
