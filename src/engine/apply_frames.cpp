@@ -11,6 +11,7 @@
 #include "engine/capture.h"
 #include "engine/display_matching.h"
 #include "rx/single.h"
+#include "winsys/errors.h"
 #include "winsys/promise_single.h"
 
 namespace wendrix {
@@ -56,24 +57,32 @@ rx::Single<Unit> Actions::restoreWindows(const MatchedWindows& matched, const IA
 }
 
 rx::Single<Unit> Actions::setWindowFrame(const WindowPtr& window, winsys::Rect frame) {
+  // One handler per write: the frame, then leaving the minimized state. A
+  // failed frame write is left as it is; a failed un-minimize is reported;
+  // a cancellation of either write fails the placement.
   return rx::Single<Unit>::deferred([window, frame] {
     const Promise<winsys::Rect> written = window->setFrame(frame);
-    dispatch::Queue* queue = &written.queue();
-    const Promise<Unit> placed =
-        written
-            .map([](const winsys::Rect&) { return Unit{}; })
-            // A frame that cannot be set is left as it is.
-            .recover([queue](const base::Error&) { return Promise<Unit>::value(*queue, {}); })
-            .then([window](const Unit&) {
-              return window->setMinimized(false).map([](bool) { return Unit{}; });
-            })
-            .recover([queue, window](const base::Error& error) {
-              Track::errorWithLocation(
-                  error, error_location::kActionsUpdateMinimized000,
-                  {{window->title(), std::string(placeholders::kWindowTitle)},
-                   {window->document(), std::string(placeholders::kWindowDoc)}});
-              return Promise<Unit>::value(*queue, {});
-            });
+    auto [placed, resolver] = Promise<Unit>::pending(written.queue());
+    written.done([window, resolver = resolver](const base::Result<winsys::Rect>& framed) {
+      if (!framed.ok() && winsys::PromiseCancelled::is(framed.error())) {
+        resolver.reject(framed.error());
+        return;
+      }
+      window->setMinimized(false).done([window, resolver](const base::Result<bool>& restored) {
+        if (restored.ok()) {
+          resolver.fulfill({});
+          return;
+        }
+        if (winsys::PromiseCancelled::is(restored.error())) {
+          resolver.reject(restored.error());
+          return;
+        }
+        Track::errorWithLocation(restored.error(), error_location::kActionsUpdateMinimized000,
+                                 {{window->title(), std::string(placeholders::kWindowTitle)},
+                                  {window->document(), std::string(placeholders::kWindowDoc)}});
+        resolver.fulfill({});
+      });
+    });
     return winsys::toSingle(placed);
   });
 }
