@@ -30,6 +30,8 @@ std::optional<CompositeDisposable::Key> CompositeDisposable::insert(Disposable d
     return std::nullopt;
   }
   const Key key = state_->nextKey++;
+  // Most groups stay small: skip the first doublings.
+  if (state_->members.capacity() == 0) state_->members.reserve(4);
   state_->members.emplace_back(key, std::move(d));
   return key;
 }
