@@ -140,6 +140,27 @@ TEST(Observable, ClosuresAreReleasedWhenTheSubscriptionEnds) {
   EXPECT_FALSE(subject.hasObservers());
 }
 
+TEST(Observable, ASubscriptionDisposedByItsOwnHandlerFinishesThatCallOnly) {
+  PublishSubject<int> subject;
+  auto token = std::make_shared<int>(5);
+  std::weak_ptr<int> weak = token;
+  Disposable self;
+  std::vector<int> seen;
+  self = subject.asObservable()
+             .map([token](int v) { return v * *token; })
+             .subscribe([token, &self, &seen](int v) {
+               self.dispose();
+               // The handler and what it holds live until it returns.
+               seen.push_back(v + *token);
+             });
+  token.reset();
+  subject.onNext(1);
+  subject.onNext(2);
+  EXPECT_EQ(seen, std::vector<int>{10});
+  EXPECT_TRUE(weak.expired());
+  EXPECT_FALSE(subject.hasObservers());
+}
+
 TEST(Observable, ErrorsTravelAsValues) {
   dispatch::ManualQueue queue;
   Recorder<int> recorder(queue);
