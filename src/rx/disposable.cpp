@@ -65,26 +65,30 @@ Disposable CompositeDisposable::asDisposable() const {
 
 SerialDisposable::SerialDisposable() : state_(std::make_shared<State>()) {}
 
-void SerialDisposable::set(Disposable d) const {
-  if (state_->disposed) {
+void detail::SerialSlot::set(Disposable d) {
+  if (disposed_) {
     d.dispose();
     return;
   }
-  Disposable old = std::move(state_->current);
-  state_->current = std::move(d);
+  Disposable old = std::move(current_);
+  current_ = std::move(d);
   old.dispose();
+}
+
+void detail::SerialSlot::dispose() {
+  if (disposed_) return;
+  disposed_ = true;
+  Disposable old = std::move(current_);
+  current_ = Disposable();
+  old.dispose();
+}
+
+void SerialDisposable::set(Disposable d) const {
+  state_->slot.set(std::move(d));
 }
 
 void SerialDisposable::dispose() const {
-  state_->disposeOnce();
-}
-
-void SerialDisposable::State::disposeOnce() {
-  if (disposed) return;
-  disposed = true;
-  Disposable old = std::move(current);
-  current = Disposable();
-  old.dispose();
+  state_->slot.dispose();
 }
 
 Disposable SerialDisposable::asDisposable() const {

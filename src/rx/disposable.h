@@ -111,6 +111,25 @@ class CompositeDisposable {
   std::shared_ptr<State> state_;
 };
 
+namespace detail {
+
+// The slot of a `SerialDisposable` without a handle of its own, for an
+// operator to keep inside its own state so that the slot takes no
+// allocation: setting a new disposable disposes the previous one; once
+// disposed, anything set is disposed at once.
+class SerialSlot {
+ public:
+  void set(Disposable d);
+  void dispose();
+  bool isDisposed() const { return disposed_; }
+
+ private:
+  Disposable current_;
+  bool disposed_ = false;
+};
+
+}  // namespace detail
+
 // Holds one disposable at a time: setting a new one disposes the previous
 // one. Once disposed, anything set is disposed at once. Copies share one slot.
 class SerialDisposable {
@@ -119,16 +138,15 @@ class SerialDisposable {
 
   void set(Disposable d) const;
   void dispose() const;
-  bool isDisposed() const { return state_->disposed; }
+  bool isDisposed() const { return state_->slot.isDisposed(); }
   Disposable asDisposable() const;
 
  private:
   // Also the state of the handles `asDisposable` gives.
   struct State final : Disposable::Target {
-    void disposeOnce() override;
+    void disposeOnce() override { slot.dispose(); }
 
-    Disposable current;
-    bool disposed = false;
+    detail::SerialSlot slot;
   };
   std::shared_ptr<State> state_;
 };

@@ -131,8 +131,8 @@ Single<T> Single<T>::timeout(dispatch::Duration d, Single other, Scheduler& sche
   return Single(
       Observable<T>([source = source_, other = other.source_, d, s](const AnyObserver<T>& o) {
         struct State {
-          SerialDisposable timer;
-          SerialDisposable subscription;
+          detail::SerialSlot timer;
+          detail::SerialSlot subscription;
           bool timedOut = false;
         };
         auto state = std::make_shared<State>();

@@ -235,8 +235,11 @@ template <class T>
 template <class F>
 Observable<T> Observable<T>::catchError(F handler) const {
   return Observable([source = *this, handler = std::move(handler)](const AnyObserver<T>& o) {
-    struct State {
-      SerialDisposable subscription;
+    // Also the state of the subscription's handle.
+    struct State final : Disposable::Target {
+      void disposeOnce() override { subscription.dispose(); }
+
+      detail::SerialSlot subscription;
       bool switched = false;
     };
     auto state = std::make_shared<State>();
@@ -251,7 +254,7 @@ Observable<T> Observable<T>::catchError(F handler) const {
           state->subscription.set(handler(e.error()).subscribe(o));
         }));
     if (!state->switched) state->subscription.set(initial);
-    return state->subscription.asDisposable();
+    return Disposable::of(state);
   });
 }
 

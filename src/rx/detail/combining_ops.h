@@ -65,7 +65,7 @@ Observable<detail::StreamElement<std::invoke_result_t<F&, const T&>>> Observable
   return Observable<U>([source = *this, f = std::move(f)](const AnyObserver<U>& o) {
     struct State {
       AnyObserver<U> observer;
-      SerialDisposable inner;
+      detail::SerialSlot inner;
       std::uint64_t latest = 0;
       bool innerActive = false;
       bool outerDone = false;
@@ -117,7 +117,7 @@ Observable<detail::StreamElement<std::invoke_result_t<F&, const T&>>> Observable
     struct State {
       AnyObserver<U> observer;
       F f;
-      SerialDisposable inner{};
+      detail::SerialSlot inner{};
       // Usually empty; a list allocates nothing until used.
       std::list<T> waiting{};
       std::uint64_t current = 0;
