@@ -174,48 +174,16 @@ tlcrash_error_t findInCompressedPage(const tlcrash_async_cfe_reader* reader, std
              : tlcrash_error_t::invalidArgument;
 }
 
-// The permutation's digits for `count` registers.
+// The permutation's digits for `count` registers (1 to 6): a mixed-radix
+// number whose digit i counts in base 6 - i.
 void permutationDigits(std::uint32_t p, std::uint32_t count, std::uint32_t* digits) {
-  switch (count) {
-    case 6:
-    case 5:
-      digits[0] = p / 120;
-      p -= digits[0] * 120;
-      digits[1] = p / 24;
-      p -= digits[1] * 24;
-      digits[2] = p / 6;
-      p -= digits[2] * 6;
-      digits[3] = p / 2;
-      p -= digits[3] * 2;
-      digits[4] = p;
-      if (count == 6) digits[5] = 0;
-      break;
-    case 4:
-      digits[0] = p / 60;
-      p -= digits[0] * 60;
-      digits[1] = p / 12;
-      p -= digits[1] * 12;
-      digits[2] = p / 3;
-      p -= digits[2] * 3;
-      digits[3] = p;
-      break;
-    case 3:
-      digits[0] = p / 20;
-      p -= digits[0] * 20;
-      digits[1] = p / 4;
-      p -= digits[1] * 4;
-      digits[2] = p;
-      break;
-    case 2:
-      digits[0] = p / 5;
-      p -= digits[0] * 5;
-      digits[1] = p;
-      break;
-    case 1:
-      digits[0] = p;
-      break;
-    default:
-      break;
+  if (count < 1 || count > 6) return;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t radix = 1;
+    for (std::uint32_t j = i + 1; j < count; ++j)
+      radix *= 6 - j;
+    digits[i] = p / radix;
+    p -= digits[i] * radix;
   }
 }
 
