@@ -46,6 +46,7 @@ function(wendrix_warnings target)
   # std::regex); they say nothing about our code.
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(${target} PRIVATE -Wno-restrict -Wno-stringop-overflow -Wno-array-bounds
+                                             -Wno-stringop-overread
                                              -Wno-maybe-uninitialized)
   endif()
   if(WENDRIX_WERROR)
