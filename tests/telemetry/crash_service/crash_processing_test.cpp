@@ -4,7 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "telemetry/crash_service/crashes_fixture.h"
 
@@ -172,8 +175,39 @@ TEST_F(CrashProcessingTest, AfterAlwaysLaterRunsSendWithoutAsking) {
   EXPECT_THAT(sentTypes(), ElementsAre("appleError/2"));
 }
 
+// A main queue other threads may post to, pumped by the test's thread.
+class LockedQueue : public dispatch::Queue {
+ public:
+  void async(dispatch::Task task) override {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  dispatch::TimerHandle after(dispatch::Duration, dispatch::Task task) override {
+    auto [handle, guarded] = dispatch::TimerHandle::wrap(std::move(task));
+    async(std::move(guarded));
+    return handle;
+  }
+  const dispatch::Clock& clock() const override { return clock_; }
+  void runPending() {
+    std::vector<dispatch::Task> tasks;
+    {
+      std::lock_guard lock(mutex_);
+      tasks.swap(tasks_);
+    }
+    for (auto& task : tasks)
+      task();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<dispatch::Task> tasks_;
+  dispatch::VirtualClock clock_;
+};
+
 TEST_F(CrashProcessingTest, TheHandlerIsAskedOnTheMainQueueFromAnotherThread) {
   onMainThread = false;
+  auto main = std::make_shared<LockedQueue>();
+  mainQueueForService = main;
   storeReport("736250000", reportBytes());
   const auto service = start();
   std::thread::id askedOn;
@@ -182,9 +216,13 @@ TEST_F(CrashProcessingTest, TheHandlerIsAskedOnTheMainQueueFromAnotherThread) {
     return false;
   });
   // The processing runs on its own thread; the main queue is pumped here.
-  std::thread processing([this] { process(); });
-  while (sent().empty())
-    mainQueue->runUntilIdle();
+  std::atomic<bool> processed = false;
+  std::thread processing([&] {
+    process();
+    processed = true;
+  });
+  while (!processed)
+    main->runPending();
   processing.join();
   EXPECT_EQ(askedOn, std::this_thread::get_id());
   EXPECT_THAT(sentTypes(), ElementsAre("appleError/2"));

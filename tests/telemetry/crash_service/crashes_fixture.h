@@ -73,7 +73,7 @@ class CrashesFixture : public ::testing::Test {
         std::make_shared<TLMEncrypter>(keychain_, keySettings_, queue.clock(), random_);
     environment.bufferFileQueue = bufferQueue;
     environment.processingQueue = processingQueue;
-    environment.mainQueue = mainQueue;
+    environment.mainQueue = mainQueueForService ? mainQueueForService : mainQueue;
     environment.isMainThread = [this] { return onMainThread; };
     environment.isDebuggerAttached = [this] { return debuggerAttached; };
     environment.clock = &clock;
@@ -157,6 +157,8 @@ class CrashesFixture : public ::testing::Test {
   std::shared_ptr<dispatch::ManualQueue> processingQueue =
       std::make_shared<dispatch::ManualQueue>();
   std::shared_ptr<dispatch::ManualQueue> mainQueue = std::make_shared<dispatch::ManualQueue>();
+  // Replaces `mainQueue` for a test that posts to the main queue from another thread.
+  std::shared_ptr<dispatch::Queue> mainQueueForService;
   std::shared_ptr<TLMManualMemoryPressureSource> memoryPressure =
       std::make_shared<TLMManualMemoryPressureSource>();
   bool onMainThread = true;
