@@ -13,12 +13,12 @@
 #include <string>
 
 namespace base {
-namespace {
-
 Error fileError(std::string_view what, const std::filesystem::path& path, int err) {
   return Error(std::string(kFileErrorDomain), err,
                std::string(what) + " \"" + path.string() + "\": " + std::strerror(err));
 }
+
+namespace {
 
 std::filesystem::path folderOf(const std::filesystem::path& path) {
   return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");

@@ -19,6 +19,9 @@ namespace base {
 
 inline constexpr std::string_view kFileErrorDomain = "base.file";
 
+// An error of the file domain: "<what> \"<path>\": <strerror(err)>", code `err`.
+Error fileError(std::string_view what, const std::filesystem::path& path, int err);
+
 // Owns a file descriptor (or none: -1) and closes it when it goes out of
 // scope.
 class UniqueFd {

@@ -12,11 +12,6 @@
 namespace base {
 namespace {
 
-Error fileError(std::string_view what, const std::filesystem::path& path, int err) {
-  return Error(std::string(kFileErrorDomain), err,
-               std::string(what) + " \"" + path.string() + "\": " + std::strerror(err));
-}
-
 // The permission bits less those of group and other.
 mode_t ownerOnly(mode_t mode) {
   return mode & 07700;

@@ -5,7 +5,7 @@
 namespace base {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 // Decodes the character at `text[i]` and advances `i` past it. An ill-formed
 // sequence yields U+FFFD and advances past its maximal subpart only: the
@@ -39,14 +39,14 @@ char32_t decodeOne(std::string_view text, std::size_t& i, bool& valid) {
   } else {
     ++i;
     valid = false;
-    return kReplacement;
+    return kReplacementCharacter;
   }
   std::size_t k = i + 1;
   for (std::size_t n = 1; n < length; ++n, ++k) {
     if (k >= text.size() || byte(k) < low || byte(k) > high) {
       i = k;
       valid = false;
-      return kReplacement;
+      return kReplacementCharacter;
     }
     cp = (cp << 6) | (byte(k) & 0x3F);
     low = 0x80;
@@ -124,7 +124,7 @@ std::string fromUtf16(std::u16string_view utf16) {
       appendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      appendUtf8(out, kReplacement);
+      appendUtf8(out, kReplacementCharacter);
     } else {
       appendUtf8(out, unit);
     }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "base/error.h"
 
@@ -22,6 +24,20 @@ enum class ErrorCode {
 
 inline base::Error makeError(ErrorCode code, std::string description) {
   return base::Error(kErrorDomain, static_cast<std::int64_t>(code), std::move(description));
+}
+
+// Coding paths of an array element and a dictionary member of `path`, and an
+// error that starts with `path` ("<root>" for the top value).
+inline std::string indexPath(const std::string& path, std::size_t i) {
+  return path + "[" + std::to_string(i) + "]";
+}
+
+inline std::string keyPath(const std::string& path, std::string_view key) {
+  return path.empty() ? std::string(key) : path + "." + std::string(key);
+}
+
+inline base::Error failAt(const std::string& path, ErrorCode code, std::string_view what) {
+  return makeError(code, (path.empty() ? std::string("<root>") : path) + ": " + std::string(what));
 }
 
 inline bool isError(const base::Error& error, ErrorCode code) {

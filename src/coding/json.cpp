@@ -12,18 +12,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string indexPath(const std::string& path, std::size_t i) {
-  return path + "[" + std::to_string(i) + "]";
-}
-
-std::string keyPath(const std::string& path, const std::string& key) {
-  return path.empty() ? key : path + "." + key;
-}
-
-base::Error failAt(const std::string& path, ErrorCode code, std::string_view what) {
-  return makeError(code, (path.empty() ? std::string("<root>") : path) + ": " + std::string(what));
-}
-
 base::Result<Json> toJson(const Value& value, const std::string& path, int depth) {
   if (depth > kMaxDepth) return failAt(path, ErrorCode::invalidValue, "nesting too deep");
   switch (value.type()) {

@@ -91,18 +91,6 @@ std::optional<double> dateSeconds(plist_t node) {
   return seconds;
 }
 
-std::string indexPath(const std::string& path, std::size_t i) {
-  return path + "[" + std::to_string(i) + "]";
-}
-
-std::string keyPath(const std::string& path, std::string_view key) {
-  return path.empty() ? std::string(key) : path + "." + std::string(key);
-}
-
-base::Error failAt(const std::string& path, ErrorCode code, std::string_view what) {
-  return makeError(code, (path.empty() ? std::string("<root>") : path) + ": " + std::string(what));
-}
-
 // libplist takes C strings: a NUL inside would cut the text short silently.
 base::Result<std::string> plistText(std::string_view text, const std::string& path) {
   if (text.find('\0') != std::string_view::npos) {

@@ -321,8 +321,8 @@ void WindowsProvider::warmUp() {
 
 rx::Observable<std::vector<WindowPtr>> knownWindowsStream(RxEventNotifier& notifier,
                                                           const ApplicationPtr& application) {
-  using Windows = std::vector<WindowPtr>;
-  if (!application) return rx::Observable<Windows>::just(Windows());
+  using WindowList = std::vector<WindowPtr>;
+  if (!application) return rx::Observable<WindowList>::just(WindowList());
   auto ofApplication = [application](const WindowPtr& window) {
     return window && winsys::sameApplication(window->application(), application);
   };

@@ -1,5 +1,7 @@
 #include "model/layout.h"
 
+#include <algorithm>
+
 #include "coding/codable.h"
 
 namespace wendrix {
@@ -29,6 +31,11 @@ base::Result<Layout> Layout::decode(const coding::Reader& reader) {
   layout.apps = f.required<std::vector<IApp>>("apps");
   layout.alwaysCloseOtherApps = f.optional<bool>("alwaysCloseOtherApps");
   return f.finish(std::move(layout));
+}
+
+bool sameNames(const std::vector<Layout>& a, const std::vector<Layout>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const Layout& x, const Layout& y) { return x.name == y.name; });
 }
 
 }  // namespace wendrix

@@ -28,4 +28,7 @@ struct Layout {
   static base::Result<Layout> decode(const coding::Reader& reader);
 };
 
+// True when both lists hold layouts of the same names in the same order.
+bool sameNames(const std::vector<Layout>& a, const std::vector<Layout>& b);
+
 }  // namespace wendrix

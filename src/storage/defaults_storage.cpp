@@ -40,11 +40,6 @@ const base::Bytes* storedBytes(const std::optional<coding::Value>& stored) {
   return stored ? stored->getIf<base::Bytes>() : nullptr;
 }
 
-bool sameNames(const std::vector<Layout>& a, const std::vector<Layout>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](const Layout& x, const Layout& y) { return x.name == y.name; });
-}
-
 template <class T>
 void reportEncodeFailure(const base::Error& error, const T& value) {
   Track::errorWithLocation(

@@ -41,11 +41,6 @@ rx::Single<std::optional<base::Url>> showPanel(std::shared_ptr<platform::FilePan
   });
 }
 
-bool sameNames(const std::vector<Layout>& a, const std::vector<Layout>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [](const Layout& x, const Layout& y) { return x.name == y.name; });
-}
-
 }  // namespace
 
 base::Error DataExportErrors::make(DataExportError code) {

@@ -3,13 +3,12 @@
 #include "toolkit/alert.h"
 #include "toolkit/application.h"
 #include "toolkit/window.h"
+#include "ui/customization_context.h"
 #include "ui/item_views.h"
 
 namespace wendrix {
 namespace {
 
-constexpr double kPaneWidth = 560;
-constexpr double kPaneHeight = 480;
 constexpr double kLeft = 40;
 constexpr double kRowHeight = 20;
 constexpr double kLibraryWidth = 220;

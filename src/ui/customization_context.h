@@ -20,6 +20,10 @@ class AddonManager;
 class DefaultsStorage;
 class WindowsProvider;
 
+// The size of each pane of the customization window (beside its sidebar).
+inline constexpr double kPaneWidth = 560;
+inline constexpr double kPaneHeight = 480;
+
 // What the controllers of the customization window work with. The pointers
 // must outlive the window.
 struct CustomizationContext {

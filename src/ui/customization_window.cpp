@@ -14,8 +14,6 @@ namespace wendrix {
 
 namespace {
 
-constexpr double kPaneWidth = 560;
-constexpr double kHeight = 480;
 
 // A pane without behaviour of its own: a centred line of text.
 class PlaceholderViewController final : public toolkit::ViewController {
@@ -24,9 +22,9 @@ class PlaceholderViewController final : public toolkit::ViewController {
 
  protected:
   void loadView() override {
-    auto view = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, {kPaneWidth, kHeight}});
+    auto view = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, {kPaneWidth, kPaneHeight}});
     auto label = std::make_shared<toolkit::TextField>(
-        toolkit::Rect{{40, kHeight / 2 - 10}, {kPaneWidth - 80, 20}});
+        toolkit::Rect{{40, kPaneHeight / 2 - 10}, {kPaneWidth - 80, 20}});
     label->setStringValue(text_);
     label->setTextColor(toolkit::Color::secondaryLabel);
     view->addSubview(label);
@@ -50,9 +48,9 @@ CustomizationSplitViewController::CustomizationSplitViewController(
 
 void CustomizationSplitViewController::viewDidLoad() {
   const double sidebar = LayoutListViewController::kWidth;
-  view()->setFrame({{0, 0}, {sidebar + kPaneWidth, kHeight}});
-  list_->view()->setFrame({{0, 0}, {sidebar, kHeight}});
-  tabs_->view()->setFrame({{sidebar, 0}, {kPaneWidth, kHeight}});
+  view()->setFrame({{0, 0}, {sidebar + kPaneWidth, kPaneHeight}});
+  list_->view()->setFrame({{0, 0}, {sidebar, kPaneHeight}});
+  tabs_->view()->setFrame({{sidebar, 0}, {kPaneWidth, kPaneHeight}});
 
   std::weak_ptr<LayoutDetailsViewController> weakDetails = details_;
   std::weak_ptr<toolkit::TabViewController> weakTabs = tabs_;
@@ -107,7 +105,7 @@ std::shared_ptr<CustomizationWindowController> CustomizationWindowController::ma
 
   const double width = LayoutListViewController::kWidth + kPaneWidth;
   controller->window_ =
-      std::make_shared<toolkit::Window>(application, toolkit::Rect{{160, 120}, {width, kHeight}});
+      std::make_shared<toolkit::Window>(application, toolkit::Rect{{160, 120}, {width, kPaneHeight}});
   controller->window_->setTitle(kTitle);
   // Loads the content, so that a selection made before the window shows is kept.
   controller->window_->setContentViewController(controller->split_);

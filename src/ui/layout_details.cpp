@@ -68,8 +68,6 @@ std::vector<IApp> LayoutDetailsViewController::selectedApps() const {
 
 namespace {
 
-constexpr double kWidth = 560;
-constexpr double kHeight = 480;
 constexpr double kMargin = 16;
 
 std::shared_ptr<Button> makeButton(std::string title, toolkit::Rect frame) {
@@ -81,7 +79,7 @@ std::shared_ptr<Button> makeButton(std::string title, toolkit::Rect frame) {
 }  // namespace
 
 void LayoutDetailsViewController::loadView() {
-  auto view = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, {kWidth, kHeight}});
+  auto view = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, {kPaneWidth, kPaneHeight}});
   view->setIdentifier("layoutDetails");
   std::weak_ptr<LayoutDetailsViewController> weak = self();
 
@@ -97,12 +95,12 @@ void LayoutDetailsViewController::loadView() {
   layoutNameField_->setDrawsBackground(true);
   layoutNameField_->setPlaceholder("Layout name");
   layoutNameField_->setFont({17, true});
-  restoreButton_ = makeButton("Restore", {{kWidth - kMargin - 132, kMargin}, {90, 26}});
+  restoreButton_ = makeButton("Restore", {{kPaneWidth - kMargin - 132, kMargin}, {90, 26}});
   restoreButton_->setIdentifier("restoreLayout");
   restoreButton_->setAction([weak](Button&) {
     if (auto s = weak.lock()) s->restoreLayout();
   });
-  layoutMenuButton_ = makeButton("", {{kWidth - kMargin - 36, kMargin}, {36, 26}});
+  layoutMenuButton_ = makeButton("", {{kPaneWidth - kMargin - 36, kMargin}, {36, 26}});
   layoutMenuButton_->setIdentifier("layoutMenuButton");
   layoutMenuButton_->setImage(toolkit::Image::symbol("view-more").withSize({16, 16}));
   layoutMenuButton_->setAction([weak](Button& sender) {
@@ -118,10 +116,10 @@ void LayoutDetailsViewController::loadView() {
 
   // The applications, in a miniature window.
   auto frame =
-      std::make_shared<WindowLookAlike>(toolkit::Rect{{kMargin, 84}, {kWidth - 2 * kMargin, 292}});
+      std::make_shared<WindowLookAlike>(toolkit::Rect{{kMargin, 84}, {kPaneWidth - 2 * kMargin, 292}});
   frame->setIdentifier("appsFrame");
   outlineView_ =
-      std::make_shared<MenuOutlineView>(toolkit::Rect{{1, 22}, {kWidth - 2 * kMargin - 2, 269}});
+      std::make_shared<MenuOutlineView>(toolkit::Rect{{1, 22}, {kPaneWidth - 2 * kMargin - 2, 269}});
   outlineView_->setIdentifier("appList");
   outlineView_->setAllowsMultipleSelection(true);
   outlineView_->setRowHeight(26);
@@ -150,7 +148,7 @@ void LayoutDetailsViewController::loadView() {
   appStackView_->setSpacing(4);
   appStackView_->setAlignment(toolkit::StackView::Alignment::leading);
   closeOtherAppsButton_ =
-      makeButton("Close Other Apps", {{kWidth - kMargin - 150, 430}, {150, 26}});
+      makeButton("Close Other Apps", {{kPaneWidth - kMargin - 150, 430}, {150, 26}});
   closeOtherAppsButton_->setIdentifier("closeOtherApps");
   closeOtherAppsButton_->setAction([weak](Button&) {
     if (auto s = weak.lock()) s->closeOtherApps();

@@ -22,8 +22,6 @@ using toolkit::ControlState;
 
 namespace {
 
-constexpr double kWidth = 560;
-constexpr double kHeight = 480;
 constexpr double kMargin = 16;
 
 bool isOn(const Button& button) {
@@ -257,7 +255,7 @@ std::shared_ptr<Button> checkbox(std::string identifier, std::string title, doub
 }  // namespace
 
 void SettingsViewController::loadView() {
-  auto view = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, {kWidth, kHeight}});
+  auto view = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, {kPaneWidth, kPaneHeight}});
   view->setIdentifier("preferences");
 
   GeneralPrefsViewController::Outlets o;
@@ -281,7 +279,7 @@ void SettingsViewController::loadView() {
   importButton_->setTitle("Import Layouts...");
 
   auto list = std::make_shared<toolkit::OutlineView>(
-      toolkit::Rect{{kMargin, 226}, {kWidth - 2 * kMargin, 186}});
+      toolkit::Rect{{kMargin, 226}, {kPaneWidth - 2 * kMargin, 186}});
   list->setIdentifier("appSettingsList");
   auto edit = std::make_shared<toolkit::SegmentedControl>(toolkit::Rect{{kMargin, 422}, {240, 26}});
   edit->setIdentifier("appSettingsActions");
@@ -302,7 +300,7 @@ void SettingsViewController::loadView() {
   view->addSubview(list);
   view->addSubview(edit);
   helpButton_ = std::make_shared<Button>(Button::Type::push,
-                                         toolkit::Rect{{kWidth - kMargin - 26, 422}, {26, 26}});
+                                         toolkit::Rect{{kPaneWidth - kMargin - 26, 422}, {26, 26}});
   helpButton_->setIdentifier("shortcutHelp");
   helpButton_->setTitle("?");
   view->addSubview(helpButton_);

@@ -30,7 +30,7 @@ SharedState& state() {
 }
 
 // The shared tracker, under its own lock: making it takes the state lock.
-base::SharedSlot<TLMDeviceTracker>& sharedSlot() {
+base::SharedSlot<TLMDeviceTracker>& deviceTrackerSlot() {
   static base::SharedSlot<TLMDeviceTracker> slot;
   return slot;
 }
@@ -64,7 +64,7 @@ TLMDeviceTracker::TLMDeviceTracker(std::shared_ptr<TLMDarAvevedUserDefaults> set
 }
 
 std::shared_ptr<TLMDeviceTracker> TLMDeviceTracker::sharedInstance() {
-  return sharedSlot().getOrMake([] {
+  return deviceTrackerSlot().getOrMake([] {
     return std::make_shared<TLMDeviceTracker>(TLMDarAvevedUserDefaults::shared(),
                                               std::make_shared<platform::LinuxDeviceProbe>(),
                                               dispatch::SystemClock::instance());
@@ -72,7 +72,7 @@ std::shared_ptr<TLMDeviceTracker> TLMDeviceTracker::sharedInstance() {
 }
 
 void TLMDeviceTracker::setSharedForTesting(std::shared_ptr<TLMDeviceTracker> tracker) {
-  sharedSlot().exchange(std::move(tracker));
+  deviceTrackerSlot().exchange(std::move(tracker));
   std::lock_guard stateLock(state().mutex);
   state().wrapperSdk.reset();
   state().countryCode.reset();

@@ -6,7 +6,7 @@
 namespace tlm {
 namespace {
 
-base::SharedSlot<TLMSessionContext>& sharedSlot() {
+base::SharedSlot<TLMSessionContext>& sessionContextSlot() {
   static base::SharedSlot<TLMSessionContext> slot;
   return slot;
 }
@@ -24,14 +24,14 @@ TLMSessionContext::TLMSessionContext(std::shared_ptr<TLMDarAvevedUserDefaults> s
 }
 
 std::shared_ptr<TLMSessionContext> TLMSessionContext::sharedInstance() {
-  return sharedSlot().getOrMake([] {
+  return sessionContextSlot().getOrMake([] {
     return std::make_shared<TLMSessionContext>(TLMDarAvevedUserDefaults::shared(),
                                                dispatch::SystemClock::instance());
   });
 }
 
 void TLMSessionContext::setSharedForTesting(std::shared_ptr<TLMSessionContext> context) {
-  sharedSlot().exchange(std::move(context));
+  sessionContextSlot().exchange(std::move(context));
 }
 
 std::optional<std::string> TLMSessionContext::sessionId() const {

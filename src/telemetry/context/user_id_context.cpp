@@ -9,7 +9,7 @@
 namespace tlm {
 namespace {
 
-base::SharedSlot<TLMUserIdContext>& sharedSlot() {
+base::SharedSlot<TLMUserIdContext>& userIdContextSlot() {
   static base::SharedSlot<TLMUserIdContext> slot;
   return slot;
 }
@@ -33,14 +33,14 @@ TLMUserIdContext::TLMUserIdContext(std::shared_ptr<TLMDarAvevedUserDefaults> set
 }
 
 std::shared_ptr<TLMUserIdContext> TLMUserIdContext::sharedInstance() {
-  return sharedSlot().getOrMake([] {
+  return userIdContextSlot().getOrMake([] {
     return std::make_shared<TLMUserIdContext>(TLMDarAvevedUserDefaults::shared(),
                                               dispatch::SystemClock::instance());
   });
 }
 
 void TLMUserIdContext::setSharedForTesting(std::shared_ptr<TLMUserIdContext> context) {
-  sharedSlot().exchange(std::move(context));
+  userIdContextSlot().exchange(std::move(context));
 }
 
 std::optional<std::string> TLMUserIdContext::userId() const {

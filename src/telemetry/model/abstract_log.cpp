@@ -117,7 +117,7 @@ void registerLogModelArchiveClasses() {
 namespace {
 // Any program that uses a log links this file, so every model class is
 // decodable before the first archive is read.
-[[maybe_unused]] const bool kRegistered = (registerLogModelArchiveClasses(), true);
+[[maybe_unused]] const bool kLogModelRegistered = (registerLogModelArchiveClasses(), true);
 }  // namespace
 
 }  // namespace tlm

@@ -54,7 +54,7 @@ bool isSet(const TLMDevice& device, const DeviceField& field) {
   return std::visit([&](auto member) { return (device.*member).has_value(); }, field.member);
 }
 
-[[maybe_unused]] const bool kRegistered = [] {
+[[maybe_unused]] const bool kDeviceRegistered = [] {
   registerArchiveClass<TLMWrapperSdk>("TLMWrapperSdk");
   registerArchiveClass<TLMDevice>("TLMDevice");
   return true;

@@ -155,7 +155,7 @@ void TLMDateTimeTypedProperty::initWithCoder(const TLMKeyedUnarchiver& coder) {
 }
 
 namespace {
-[[maybe_unused]] const bool kRegistered = [] {
+[[maybe_unused]] const bool kTypedPropertiesRegistered = [] {
   registerArchiveClass<TLMStringTypedProperty>("TLMStringTypedProperty");
   registerArchiveClass<TLMLongTypedProperty>("TLMLongTypedProperty");
   registerArchiveClass<TLMDoubleTypedProperty>("TLMDoubleTypedProperty");

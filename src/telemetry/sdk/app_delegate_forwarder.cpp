@@ -7,7 +7,7 @@
 namespace tlm {
 namespace {
 
-base::SharedSlot<TLMAppDelegateForwarder>& sharedSlot() {
+base::SharedSlot<TLMAppDelegateForwarder>& forwarderSlot() {
   static base::SharedSlot<TLMAppDelegateForwarder> slot;
   return slot;
 }
@@ -19,13 +19,13 @@ TLMAppDelegateForwarder::TLMAppDelegateForwarder(const platform::AppIdentity& id
 }
 
 std::shared_ptr<TLMAppDelegateForwarder> TLMAppDelegateForwarder::sharedInstance() {
-  return sharedSlot().getOrMake(
+  return forwarderSlot().getOrMake(
       [] { return std::make_shared<TLMAppDelegateForwarder>(platform::AppIdentity::current()); });
 }
 
 void TLMAppDelegateForwarder::setSharedForTesting(
     std::shared_ptr<TLMAppDelegateForwarder> forwarder) {
-  sharedSlot().exchange(std::move(forwarder));
+  forwarderSlot().exchange(std::move(forwarder));
 }
 
 void TLMAppDelegateForwarder::applicationOpenURLs(const std::vector<std::string>& urls) {

@@ -17,7 +17,7 @@
 namespace tlm {
 namespace {
 
-base::SharedSlot<TLMDarAvevedInstance>& sharedSlot() {
+base::SharedSlot<TLMDarAvevedInstance>& instanceSlot() {
   static base::SharedSlot<TLMDarAvevedInstance> slot;
   return slot;
 }
@@ -40,12 +40,12 @@ std::optional<bool> tracerAttached() {
 }  // namespace
 
 std::shared_ptr<TLMDarAvevedInstance> TLMDarAveved::sharedInstance() {
-  return sharedSlot().getOrMake(
+  return instanceSlot().getOrMake(
       [] { return std::make_shared<TLMDarAvevedInstance>(TLMDarAvevedDependencies::standard()); });
 }
 
 void TLMDarAveved::setSharedForTesting(std::shared_ptr<TLMDarAvevedInstance> instance) {
-  sharedSlot().exchange(std::move(instance));
+  instanceSlot().exchange(std::move(instance));
 }
 
 void TLMDarAveved::start(std::string_view secretString,

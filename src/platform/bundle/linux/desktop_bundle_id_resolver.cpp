@@ -7,7 +7,7 @@
 namespace platform {
 namespace {
 
-constexpr std::string_view kSuffix = ".desktop";
+constexpr std::string_view kDesktopSuffix = ".desktop";
 
 }  // namespace
 
@@ -33,13 +33,13 @@ std::optional<std::string> DesktopBundleIdResolver::idFromHint(
     return std::nullopt;
   }
   if (hint->front() == '/') {
-    if (hint->size() > kSuffix.size() && hint->ends_with(kSuffix)) {
+    if (hint->size() > kDesktopSuffix.size() && hint->ends_with(kDesktopSuffix)) {
       return directories_.idForPath(*hint);
     }
     return std::nullopt;
   }
   std::string id = *hint;
-  if (id.ends_with(kSuffix)) id.resize(id.size() - kSuffix.size());
+  if (id.ends_with(kDesktopSuffix)) id.resize(id.size() - kDesktopSuffix.size());
   if (id.empty() || id.find('/') != std::string::npos) return std::nullopt;
   return id;
 }
