@@ -14,7 +14,6 @@ namespace wendrix {
 
 namespace {
 
-
 // A pane without behaviour of its own: a centred line of text.
 class PlaceholderViewController final : public toolkit::ViewController {
  public:
@@ -104,8 +103,8 @@ std::shared_ptr<CustomizationWindowController> CustomizationWindowController::ma
   controller->split_ = std::make_shared<CustomizationSplitViewController>(list, tabs, details);
 
   const double width = LayoutListViewController::kWidth + kPaneWidth;
-  controller->window_ =
-      std::make_shared<toolkit::Window>(application, toolkit::Rect{{160, 120}, {width, kPaneHeight}});
+  controller->window_ = std::make_shared<toolkit::Window>(
+      application, toolkit::Rect{{160, 120}, {width, kPaneHeight}});
   controller->window_->setTitle(kTitle);
   // Loads the content, so that a selection made before the window shows is kept.
   controller->window_->setContentViewController(controller->split_);

@@ -115,11 +115,11 @@ void LayoutDetailsViewController::loadView() {
   });
 
   // The applications, in a miniature window.
-  auto frame =
-      std::make_shared<WindowLookAlike>(toolkit::Rect{{kMargin, 84}, {kPaneWidth - 2 * kMargin, 292}});
+  auto frame = std::make_shared<WindowLookAlike>(
+      toolkit::Rect{{kMargin, 84}, {kPaneWidth - 2 * kMargin, 292}});
   frame->setIdentifier("appsFrame");
-  outlineView_ =
-      std::make_shared<MenuOutlineView>(toolkit::Rect{{1, 22}, {kPaneWidth - 2 * kMargin - 2, 269}});
+  outlineView_ = std::make_shared<MenuOutlineView>(
+      toolkit::Rect{{1, 22}, {kPaneWidth - 2 * kMargin - 2, 269}});
   outlineView_->setIdentifier("appList");
   outlineView_->setAllowsMultipleSelection(true);
   outlineView_->setRowHeight(26);
