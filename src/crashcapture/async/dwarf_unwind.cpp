@@ -23,8 +23,8 @@ tlcrash_async_frame_error_t unwind(const Task& task, const tlcrash_async_dwarf_s
                                                    section.debug_frame) != tlcrash_error_t::success)
     return Error::invalidArgument;
   async::tlcrash_async_dwarf_fde_info fde{};
-  if (async::tlcrash_async_dwarf_frame_reader_find_fde(&reader, section.fde_offset, pc, &fde) !=
-      tlcrash_error_t::success)
+  if (async::tlcrash_async_dwarf_frame_reader_find_fde(
+          &reader, section.fde_offset, pc, &fde, section.fde_exact) != tlcrash_error_t::success)
     return Error::notSupported;
 
   const async::gnu_ehptr_reader<machine_ptr> pointers(section.byteorder);
@@ -46,6 +46,9 @@ tlcrash_async_frame_error_t unwind(const Task& task, const tlcrash_async_dwarf_s
 
   if (state.apply_state(task, &cie, current, section.byteorder, next) != tlcrash_error_t::success)
     return Error::noFrames;
+  // A signal frame's caller was interrupted, not called: its instruction
+  // pointer is the interrupted instruction itself.
+  next->ip_is_return_address = !cie.signal_frame;
   return Error::success;
 }
 
@@ -56,8 +59,9 @@ tlcrash_async_frame_error_t tlcrash_async_dwarf_unwind_frame(
     const tlcrash_async_thread_state* current, tlcrash_async_thread_state* next) noexcept {
   if (!tlcrash_async_thread_state_has_reg(current, TLCRASH_REG_IP))
     return tlcrash_async_frame_error_t::badFrame;
-  const std::uint64_t pc = tlcrash_async_thread_state_get_reg(current, TLCRASH_REG_IP);
-  if (pc == 0) return tlcrash_async_frame_error_t::notSupported;
+  if (tlcrash_async_thread_state_get_reg(current, TLCRASH_REG_IP) == 0)
+    return tlcrash_async_frame_error_t::notSupported;
+  const std::uint64_t pc = tlcrash_async_thread_state_lookup_pc(current);
   if (tlcrash_async_thread_state_get_greg_size(current) != (section.m64 ? 8u : 4u))
     return tlcrash_async_frame_error_t::invalidArgument;
 

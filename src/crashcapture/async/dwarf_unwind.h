@@ -25,6 +25,9 @@ struct tlcrash_async_dwarf_section {
   // Where the FDE search starts, from the section start (0 scans it all; an
   // index such as .eh_frame_hdr can give the FDE's own offset).
   tlcrash_vm_off_t fde_offset;
+  // The entry at `fde_offset` is the one for the PC (an index such as
+  // .eh_frame_hdr's search table chose it): only it is looked at.
+  bool fde_exact = false;
 };
 
 // Fills `next` with the caller of `current`. badFrame when `current` has no

@@ -33,19 +33,35 @@ tlcrash_async_frame_error_t unwindInMachO(const Task& task, const tlcrash_async_
   return error;
 }
 
-// An ELF image's .eh_frame, read from the FDE that .eh_frame_hdr's search
-// table names for the PC; without a usable table (none, or a damaged one)
-// the section is searched from its start.
+// An ELF image's .eh_frame, read at the one FDE that .eh_frame_hdr's search
+// table names for the PC; a PC the table places in no FDE is not unwound
+// here. Only an image without a table has its section searched from the
+// start. The image's own reads go through `task` too, so that a caching task
+// serves the table search.
 tlcrash_async_frame_error_t unwindInElf(const Task& task, const tlcrash_async_elf_image* image,
                                         std::uint64_t pc, const tlcrash_async_thread_state* current,
                                         tlcrash_async_thread_state* next) noexcept {
   const tlcrash_vm_size_t extent = tlcrash_async_elf_eh_frame_extent(image);
   if (extent == 0) return tlcrash_async_frame_error_t::noFrames;
+  tlcrash_async_elf_image readThroughTask = *image;
+  readThroughTask.task = &task;
   tlcrash_vm_off_t fdeOffset = 0;
-  if (tlcrash_async_elf_find_fde_offset(image, pc, &fdeOffset) != tlcrash_error_t::success)
-    fdeOffset = 0;
-  const tlcrash_async_dwarf_section section = {
+  bool exact = false;
+  switch (tlcrash_async_elf_find_fde_offset(&readThroughTask, pc, &fdeOffset)) {
+    case tlcrash_error_t::success:
+      exact = true;
+      break;
+    case tlcrash_error_t::notFound:
+      // Below the table's first function, or no table at all.
+      if (image->eh_frame_hdr != 0) return tlcrash_async_frame_error_t::notSupported;
+      break;
+    default:
+      // A table not read here, or a damaged one.
+      break;
+  }
+  tlcrash_async_dwarf_section section = {
       image->eh_frame, extent, tlcrash_async_byteorder_little_endian(), true, false, fdeOffset};
+  section.fde_exact = exact;
   return tlcrash_async_dwarf_unwind_frame(task, section, current, next);
 }
 
@@ -67,8 +83,9 @@ tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind(
   (void)previous;
   using Error = tlcrash_async_frame_error_t;
   if (!tlcrash_async_thread_state_has_reg(current, TLCRASH_REG_IP)) return Error::badFrame;
-  const std::uint64_t pc = tlcrash_async_thread_state_get_reg(current, TLCRASH_REG_IP);
-  if (pc == 0 || image_list == nullptr) return Error::notSupported;
+  if (tlcrash_async_thread_state_get_reg(current, TLCRASH_REG_IP) == 0 || image_list == nullptr)
+    return Error::notSupported;
+  const std::uint64_t pc = tlcrash_async_thread_state_lookup_pc(current);
 
   tlcrash_async_image_list_set_reading(image_list, true);
   const tlcrash_async_image* image = tlcrash_async_image_list_image_for_address(image_list, pc);

@@ -1,0 +1,50 @@
+#include "crashcapture/async/cached_task.h"
+
+#include "crashcapture/async/safe_string.h"
+
+namespace tlcrash {
+
+const tlcrash_async_cached_task::Block* tlcrash_async_cached_task::block(
+    tlcrash_vm_address_t address) const noexcept {
+  Block* oldest = &blocks_[0];
+  for (Block& candidate : blocks_) {
+    if (candidate.lastUse != 0 && candidate.address == address) {
+      candidate.lastUse = ++clock_;
+      return &candidate;
+    }
+    if (candidate.lastUse < oldest->lastUse) oldest = &candidate;
+  }
+  ++baseReads_;
+  if (base_.read(address, oldest->bytes, kBlockSize) != KERN_SUCCESS) return nullptr;
+  oldest->address = address;
+  oldest->lastUse = ++clock_;
+  return oldest;
+}
+
+kern_return_t tlcrash_async_cached_task::read(tlcrash_vm_address_t address, void* destination,
+                                              std::size_t length) const noexcept {
+  if (length == 0) return KERN_SUCCESS;
+  // A range that wraps around the address space is the underlying task's to
+  // refuse.
+  if (length - 1 > UINT64_MAX - address) return base_.read(address, destination, length);
+  auto* out = static_cast<std::uint8_t*>(destination);
+  tlcrash_vm_address_t at = address;
+  std::size_t left = length;
+  while (left > 0) {
+    const tlcrash_vm_address_t start = at & ~tlcrash_vm_address_t{kBlockSize - 1};
+    const Block* found = block(start);
+    if (found == nullptr) {
+      ++baseReads_;
+      return base_.read(address, destination, length);
+    }
+    const std::size_t offset = static_cast<std::size_t>(at - start);
+    const std::size_t count = left < kBlockSize - offset ? left : kBlockSize - offset;
+    tlcrash_async_memcpy(out, found->bytes + offset, count);
+    out += count;
+    left -= count;
+    at += count;
+  }
+  return KERN_SUCCESS;
+}
+
+}  // namespace tlcrash
