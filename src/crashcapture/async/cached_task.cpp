@@ -6,18 +6,26 @@ namespace tlcrash {
 
 const tlcrash_async_cached_task::Block* tlcrash_async_cached_task::block(
     tlcrash_vm_address_t address) const noexcept {
+  // Most reads fall in the block the last one did.
+  if (last_ != nullptr && last_->address == address) return last_;
   Block* oldest = &blocks_[0];
   for (Block& candidate : blocks_) {
     if (candidate.lastUse != 0 && candidate.address == address) {
       candidate.lastUse = ++clock_;
+      last_ = &candidate;
       return &candidate;
     }
     if (candidate.lastUse < oldest->lastUse) oldest = &candidate;
   }
   ++baseReads_;
-  if (base_.read(address, oldest->bytes, kBlockSize) != KERN_SUCCESS) return nullptr;
+  if (base_.read(address, oldest->bytes, kBlockSize) != KERN_SUCCESS) {
+    oldest->lastUse = 0;
+    if (last_ == oldest) last_ = nullptr;
+    return nullptr;
+  }
   oldest->address = address;
   oldest->lastUse = ++clock_;
+  last_ = oldest;
   return oldest;
 }
 

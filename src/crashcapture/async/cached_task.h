@@ -57,6 +57,7 @@ class tlcrash_async_cached_task final : public Task {
 
   const Task& base_;
   mutable Block blocks_[kBlockCount] = {};
+  mutable const Block* last_ = nullptr;
   mutable std::uint64_t clock_ = 0;
   mutable std::size_t baseReads_ = 0;
 };

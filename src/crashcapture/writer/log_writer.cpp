@@ -220,31 +220,25 @@ constexpr std::size_t kOutermostFrames = 16;
 // A walk ends after this many steps, whatever the stack holds.
 constexpr std::size_t kMaxWalkSteps = std::size_t{1} << 20;
 
-// A Thread body. Without a state the thread has no frames. The stack is read
-// through a block cache, as a walk reads many small values close together.
-std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& context,
-                            std::uint32_t number, bool crashed,
-                            const tlcrash_async_thread_state* state) {
-  std::size_t size = packUint32(file, 1, number) + packBool(file, 3, crashed);
-  if (state == nullptr) return size;
+// The instruction pointers of a thread's frames as written: the innermost
+// ones and, of a deeper stack, the outermost few.
+struct ThreadFrames {
+  std::uint64_t pcs[kTLCrashLogWriterMaxFrames];
+  std::size_t count;
+};
 
+// Walks the stack from `state` once (a report measures each thread before it
+// writes it). The stack is read through a block cache, as a walk reads many
+// small values close together.
+void walkThread(const WriteContext& context, const tlcrash_async_thread_state* state,
+                ThreadFrames* frames) {
+  frames->count = 0;
   const tlcrash_async_cached_task task(*context.task);
   tlcrash_async_frame_cursor cursor;
   tlcrash_async_frame_cursor_init(&cursor, task, state, context.images->list);
   if (tlcrash_async_frame_cursor_next(&cursor) == tlcrash_async_frame_error_t::success) {
-    if (crashed) {
-      const std::size_t count = tlcrash_async_frame_cursor_get_regcount(&cursor);
-      for (std::size_t reg = 0; reg < count; ++reg) {
-        std::uint64_t value = 0;
-        if (tlcrash_async_frame_cursor_get_reg(&cursor, static_cast<int>(reg), &value) !=
-            tlcrash_async_frame_error_t::success)
-          value = 0;
-        size += writeRegister(
-            file, tlcrash_async_frame_cursor_get_regname(&cursor, static_cast<int>(reg)), value);
-      }
-    }
-    // The innermost frames are written as they are found; past them the
-    // walk goes on to the end, keeping the last few in a ring.
+    // The innermost frames are kept as they are found; past them the walk
+    // goes on to the end, keeping the last few in a ring.
     constexpr std::size_t kInnermostFrames = kTLCrashLogWriterMaxFrames - kOutermostFrames;
     std::uint64_t outermost[kOutermostFrames];
     std::size_t beyond = 0;  // frames found after the innermost ones
@@ -254,7 +248,7 @@ std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& contex
           tlcrash_async_frame_error_t::success)
         break;
       if (steps < kInnermostFrames) {
-        size += writeFrame(file, 2, context, pc);
+        frames->pcs[frames->count++] = pc;
       } else {
         outermost[beyond % kOutermostFrames] = pc;
         ++beyond;
@@ -263,9 +257,30 @@ std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& contex
     }
     const std::size_t kept = beyond < kOutermostFrames ? beyond : kOutermostFrames;
     for (std::size_t i = beyond - kept; i < beyond; ++i)
-      size += writeFrame(file, 2, context, outermost[i % kOutermostFrames]);
+      frames->pcs[frames->count++] = outermost[i % kOutermostFrames];
   }
   tlcrash_async_frame_cursor_free(&cursor);
+}
+
+// A Thread body. Without a state the thread has no frames; the crashed
+// thread's registers are those of its first frame.
+std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& context,
+                            std::uint32_t number, bool crashed,
+                            const tlcrash_async_thread_state* state, const ThreadFrames& frames) {
+  std::size_t size = packUint32(file, 1, number) + packBool(file, 3, crashed);
+  if (state == nullptr) return size;
+  if (crashed) {
+    const std::size_t count = tlcrash_async_thread_state_get_reg_count(state);
+    for (std::size_t reg = 0; reg < count; ++reg) {
+      const int n = static_cast<int>(reg);
+      const std::uint64_t value = tlcrash_async_thread_state_has_reg(state, n)
+                                      ? tlcrash_async_thread_state_get_reg(state, n)
+                                      : 0;
+      size += writeRegister(file, tlcrash_async_thread_state_get_reg_name(state, n), value);
+    }
+  }
+  for (std::size_t i = 0; i < frames.count; ++i)
+    size += writeFrame(file, 2, context, frames.pcs[i]);
   return size;
 }
 
@@ -513,8 +528,11 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
       state = &saved;
     }
     const bool crashed = thread == crashed_thread;
+    ThreadFrames frames;
+    frames.count = 0;
+    if (state != nullptr) walkThread(context, state, &frames);
     auto body = [&](tlcrash_async_file* out) {
-      return writeThreadBody(out, context, threadNumber, crashed, state);
+      return writeThreadBody(out, context, threadNumber, crashed, state, frames);
     };
     const auto length = static_cast<std::uint32_t>(body(nullptr));
     const std::size_t entry =
