@@ -11,7 +11,8 @@ namespace {
 
 tlcrash_async_frame_error_t unwindInMachO(const Task& task, const tlcrash_async_macho* image,
                                           const tlcrash_async_thread_state* current,
-                                          tlcrash_async_thread_state* next) noexcept {
+                                          tlcrash_async_thread_state* next,
+                                          tlcrash_async_dwarf_unwind_memo* memo) noexcept {
   tlcrash_async_mobject mapped{};
   bool debugFrame = false;
   if (tlcrash_async_macho_map_section(image, "__TEXT", "__eh_frame", &mapped) !=
@@ -28,7 +29,7 @@ tlcrash_async_frame_error_t unwindInMachO(const Task& task, const tlcrash_async_
                                                debugFrame,
                                                0};
   const tlcrash_async_frame_error_t error =
-      tlcrash_async_dwarf_unwind_frame(task, section, current, next);
+      tlcrash_async_dwarf_unwind_frame(task, section, current, next, memo);
   tlcrash_async_mobject_free(&mapped);
   return error;
 }
@@ -40,14 +41,21 @@ tlcrash_async_frame_error_t unwindInMachO(const Task& task, const tlcrash_async_
 // serves the table search.
 tlcrash_async_frame_error_t unwindInElf(const Task& task, const tlcrash_async_elf_image* image,
                                         std::uint64_t pc, const tlcrash_async_thread_state* current,
-                                        tlcrash_async_thread_state* next) noexcept {
+                                        tlcrash_async_thread_state* next,
+                                        tlcrash_async_dwarf_unwind_memo* memo) noexcept {
   const tlcrash_vm_size_t extent = tlcrash_async_elf_eh_frame_extent(image);
   if (extent == 0) return tlcrash_async_frame_error_t::noFrames;
   tlcrash_async_elf_image readThroughTask = *image;
   readThroughTask.task = &task;
   tlcrash_vm_off_t fdeOffset = 0;
   bool exact = false;
-  switch (tlcrash_async_elf_find_fde_offset(&readThroughTask, pc, &fdeOffset)) {
+  // Rules the memo holds for this PC need no search (the section is then
+  // entered as without a table, and not read).
+  const bool remembered = memo != nullptr && memo->valid && memo->pc == pc &&
+                          memo->section_address == image->eh_frame &&
+                          memo->section_length == extent;
+  switch (remembered ? tlcrash_error_t::unknown
+                     : tlcrash_async_elf_find_fde_offset(&readThroughTask, pc, &fdeOffset)) {
     case tlcrash_error_t::success:
       exact = true;
       break;
@@ -62,25 +70,25 @@ tlcrash_async_frame_error_t unwindInElf(const Task& task, const tlcrash_async_el
   tlcrash_async_dwarf_section section = {
       image->eh_frame, extent, tlcrash_async_byteorder_little_endian(), true, false, fdeOffset};
   section.fde_exact = exact;
-  return tlcrash_async_dwarf_unwind_frame(task, section, current, next);
+  return tlcrash_async_dwarf_unwind_frame(task, section, current, next, memo);
 }
 
 tlcrash_async_frame_error_t unwindInImage(const Task& task, const tlcrash_async_image* image,
                                           std::uint64_t pc,
                                           const tlcrash_async_thread_state* current,
-                                          tlcrash_async_thread_state* next) noexcept {
+                                          tlcrash_async_thread_state* next,
+                                          tlcrash_async_dwarf_unwind_memo* memo) noexcept {
   if (image->format == tlcrash_async_image_format::elf)
-    return unwindInElf(task, &image->elf, pc, current, next);
-  return unwindInMachO(task, &image->macho, current, next);
+    return unwindInElf(task, &image->elf, pc, current, next, memo);
+  return unwindInMachO(task, &image->macho, current, next, memo);
 }
 
 }  // namespace
 
-tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind(
+tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind_with_memo(
     const Task& task, tlcrash_async_image_list* image_list,
-    const tlcrash_async_thread_state* current, const tlcrash_async_thread_state* previous,
-    tlcrash_async_thread_state* next) noexcept {
-  (void)previous;
+    const tlcrash_async_thread_state* current, tlcrash_async_thread_state* next,
+    tlcrash_async_dwarf_unwind_memo* memo) noexcept {
   using Error = tlcrash_async_frame_error_t;
   if (!tlcrash_async_thread_state_has_reg(current, TLCRASH_REG_IP)) return Error::badFrame;
   if (tlcrash_async_thread_state_get_reg(current, TLCRASH_REG_IP) == 0 || image_list == nullptr)
@@ -90,9 +98,17 @@ tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind(
   tlcrash_async_image_list_set_reading(image_list, true);
   const tlcrash_async_image* image = tlcrash_async_image_list_image_for_address(image_list, pc);
   const Error error =
-      image == nullptr ? Error::notSupported : unwindInImage(task, image, pc, current, next);
+      image == nullptr ? Error::notSupported : unwindInImage(task, image, pc, current, next, memo);
   tlcrash_async_image_list_set_reading(image_list, false);
   return error;
+}
+
+tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind(
+    const Task& task, tlcrash_async_image_list* image_list,
+    const tlcrash_async_thread_state* current, const tlcrash_async_thread_state* previous,
+    tlcrash_async_thread_state* next) noexcept {
+  (void)previous;
+  return tlcrash_async_frame_read_dwarf_unwind_with_memo(task, image_list, current, next, nullptr);
 }
 
 }  // namespace tlcrash

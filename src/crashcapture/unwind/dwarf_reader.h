@@ -8,6 +8,7 @@
 // without a usable table).
 // Crash path: async-signal-safe.
 
+#include "crashcapture/async/dwarf_unwind.h"
 #include "crashcapture/async/frame_error.h"
 #include "crashcapture/async/thread_state.h"
 #include "crashcapture/image/image_list.h"
@@ -25,5 +26,12 @@ tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind(
     const Task& task, tlcrash_async_image_list* image_list,
     const tlcrash_async_thread_state* current, const tlcrash_async_thread_state* previous,
     tlcrash_async_thread_state* next) noexcept;
+
+// The same, keeping the rules last found in `memo` (one walk's own), so that
+// a recursion's frames are unwound without reading the tables again.
+tlcrash_async_frame_error_t tlcrash_async_frame_read_dwarf_unwind_with_memo(
+    const Task& task, tlcrash_async_image_list* image_list,
+    const tlcrash_async_thread_state* current, tlcrash_async_thread_state* next,
+    tlcrash_async_dwarf_unwind_memo* memo) noexcept;
 
 }  // namespace tlcrash

@@ -39,6 +39,7 @@ void tlcrash_async_frame_cursor_init(tlcrash_async_frame_cursor* cursor, const T
   cursor->task = &task;
   cursor->image_list = image_list;
   cursor->depth = 0;
+  cursor->dwarf_memo.valid = false;
   tlcrash_async_thread_state_copy(&cursor->prev_frame, state);
   tlcrash_async_thread_state_copy(&cursor->frame, state);
 }
@@ -63,7 +64,11 @@ tlcrash_async_frame_error_t tlcrash_async_frame_cursor_next_with_readers(
   tlcrash_async_thread_state next;
   Error error = Error::unknown;
   for (std::size_t i = 0; i < reader_count; ++i) {
-    error = readers[i](*cursor->task, cursor->image_list, &cursor->frame, previous, &next);
+    // The DWARF reader keeps its last rules in the cursor.
+    error = readers[i] == tlcrash_async_frame_read_dwarf_unwind
+                ? tlcrash_async_frame_read_dwarf_unwind_with_memo(
+                      *cursor->task, cursor->image_list, &cursor->frame, &next, &cursor->dwarf_memo)
+                : readers[i](*cursor->task, cursor->image_list, &cursor->frame, previous, &next);
     if (error != Error::success) continue;
     // A caller outside every loaded image is no frame (a stack address read
     // as a return address, say): the next reader may find a better one.

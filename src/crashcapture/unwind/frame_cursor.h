@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crashcapture/async/dwarf_unwind.h"
 #include "crashcapture/async/frame_error.h"
 #include "crashcapture/async/thread_state.h"
 #include "crashcapture/image/image_list.h"
@@ -36,6 +37,8 @@ struct tlcrash_async_frame_cursor {
   // The frame returned before the current one, and the current one.
   tlcrash_async_thread_state prev_frame;
   tlcrash_async_thread_state frame;
+  // The DWARF reader's rules of the last step, for the next one.
+  tlcrash_async_dwarf_unwind_memo dwarf_memo;
 };
 
 // Starts a walk at `state`; the first next() answers that frame itself.
