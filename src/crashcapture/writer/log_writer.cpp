@@ -5,12 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "crashcapture/async/cached_task.h"
 #include "crashcapture/async/safe_string.h"
 #include "crashcapture/async/signal_names.h"
 #include "crashcapture/async/thread_capture.h"
 #include "crashcapture/image/objc.h"
 #include "crashcapture/image/symbol_lookup.h"
+#include "crashcapture/platform/cached_task.h"
 #include "crashcapture/report/report_format.h"
 #include "crashcapture/unwind/frame_cursor.h"
 #include "crashcapture/writer/field_encoder.h"
@@ -233,7 +233,7 @@ struct ThreadFrames {
 void walkThread(const WriteContext& context, const tlcrash_async_thread_state* state,
                 ThreadFrames* frames) {
   frames->count = 0;
-  const tlcrash_async_cached_task task(*context.task);
+  const CachedTask task(*context.task);
   tlcrash_async_frame_cursor cursor;
   tlcrash_async_frame_cursor_init(&cursor, task, state, context.images->list);
   if (tlcrash_async_frame_cursor_next(&cursor) == tlcrash_async_frame_error_t::success) {

@@ -1,4 +1,4 @@
-#include "crashcapture/async/cached_task.h"
+#include "crashcapture/platform/cached_task.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +15,13 @@ namespace {
 // together cost one read of the task per block.
 TEST(CachedTaskTest, AnswersAsTheTaskDoesWithOneReadPerBlock) {
   constexpr tlcrash_vm_address_t kBase = 0x10000;
-  constexpr std::size_t kBlock = tlcrash_async_cached_task::kBlockSize;
+  constexpr std::size_t kBlock = CachedTask::kBlockSize;
   FakeTask task;
   std::vector<std::uint8_t> bytes(2 * kBlock + 100);
   for (std::size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<std::uint8_t>(i * 7);
   ASSERT_TRUE(task.map(kBase, bytes));
-  const tlcrash_async_cached_task cached(task);
+  const CachedTask cached(task);
 
   // Every word of the first two blocks, one at a time.
   for (std::size_t offset = 0; offset + 8 <= 2 * kBlock; offset += 8) {

@@ -17,14 +17,14 @@
 
 namespace tlcrash {
 
-class tlcrash_async_cached_task final : public Task {
+class CachedTask final : public Task {
  public:
   // Blocks are aligned to their size, which divides a page: a block is then
   // readable as a whole or not at all.
   static constexpr std::size_t kBlockSize = 512;
   static constexpr std::size_t kBlockCount = 16;
 
-  explicit tlcrash_async_cached_task(const Task& base) noexcept : base_(base) {}
+  explicit CachedTask(const Task& base) noexcept : base_(base) {}
 
   kern_return_t read(tlcrash_vm_address_t address, void* destination,
                      std::size_t length) const noexcept override;
@@ -39,11 +39,6 @@ class tlcrash_async_cached_task final : public Task {
 
   // Reads of the underlying task so far (tests).
   std::size_t baseReads() const noexcept { return baseReads_; }
-
-  // Lives on the stack of the walk that uses it, never on the heap; this
-  // keeps the global operator delete (not async-signal-safe) out of the
-  // library.
-  static void operator delete(void*) noexcept {}
 
  private:
   struct Block {

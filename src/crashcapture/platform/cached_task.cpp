@@ -1,11 +1,10 @@
-#include "crashcapture/async/cached_task.h"
+#include "crashcapture/platform/cached_task.h"
 
-#include "crashcapture/async/safe_string.h"
+#include <cstring>
 
 namespace tlcrash {
 
-const tlcrash_async_cached_task::Block* tlcrash_async_cached_task::block(
-    tlcrash_vm_address_t address) const noexcept {
+const CachedTask::Block* CachedTask::block(tlcrash_vm_address_t address) const noexcept {
   // Most reads fall in the block the last one did.
   if (last_ != nullptr && last_->address == address) return last_;
   Block* oldest = &blocks_[0];
@@ -29,8 +28,8 @@ const tlcrash_async_cached_task::Block* tlcrash_async_cached_task::block(
   return oldest;
 }
 
-kern_return_t tlcrash_async_cached_task::read(tlcrash_vm_address_t address, void* destination,
-                                              std::size_t length) const noexcept {
+kern_return_t CachedTask::read(tlcrash_vm_address_t address, void* destination,
+                               std::size_t length) const noexcept {
   if (length == 0) return KERN_SUCCESS;
   // A range that wraps around the address space is the underlying task's to
   // refuse.
@@ -47,7 +46,7 @@ kern_return_t tlcrash_async_cached_task::read(tlcrash_vm_address_t address, void
     }
     const std::size_t offset = static_cast<std::size_t>(at - start);
     const std::size_t count = left < kBlockSize - offset ? left : kBlockSize - offset;
-    tlcrash_async_memcpy(out, found->bytes + offset, count);
+    std::memcpy(out, found->bytes + offset, count);
     out += count;
     left -= count;
     at += count;
