@@ -333,8 +333,8 @@ struct Crash {
   int signal;
   const char* signalName;
   const char* codeName;
-  // The function the first frame lies in; none when it is elsewhere (abort()
-  // stops in the C library).
+  // The function the first frame lies in (the chain's first); none when it
+  // is elsewhere (abort() stops in the C library).
   void (*firstFrameIn)();
   // What the report gives as the fault address.
   enum { zero, firstFrame, nonZero } address;
@@ -479,9 +479,8 @@ TEST_P(CrashTest, TheCrashLeavesAReportThatDecodes) {
       EXPECT_NE(report->signalInfo().address(), 0u);
       break;
   }
-  if (crash.firstFrameIn != nullptr) {
-    EXPECT_TRUE(inFunction(pc, crash.firstFrameIn)) << std::hex << pc;
-  } else {
+  // A crash in the test's own code is checked by name below.
+  if (crash.firstFrameIn == nullptr) {
     EXPECT_TRUE(inLibc(*report, pc)) << std::hex << pc;
   }
 
@@ -690,7 +689,7 @@ TEST_F(CrashTest, ADeepRecursionKeepsItsInnermostAndOutermostFrames) {
   ASSERT_EQ(frames.size(), 512u);
   const SelfSymbols symbols(selfBias(*report));
   SCOPED_TRACE(describe(*report, *crashed, symbols));
-  EXPECT_TRUE(inFunction(frames[0].instructionPointer(), nullStore));
+  EXPECT_TRUE(names(symbols.at(frames[0].instructionPointer()), "nullStore"));
   for (std::size_t i = 1; i < 496; ++i)
     EXPECT_TRUE(names(symbols.at(frames[i].instructionPointer() - 1), "recurse")) << i;
   bool sawMain = false;
