@@ -3,9 +3,10 @@
 // The DWARF frame reader of the cursor: finds the image holding a frame's
 // instruction pointer in the image list and unwinds the frame by the image's
 // call-frame information: for a Mach-O image its __TEXT,__eh_frame (or,
-// without it, __DWARF,__debug_frame); for an ELF image its .eh_frame, entered
-// at the FDE that .eh_frame_hdr's search table gives (searched from the start
-// without a usable table).
+// without it, __DWARF,__debug_frame); for an ELF image its .eh_frame, read at
+// the one FDE that .eh_frame_hdr's search table gives (searched from the start
+// only without a usable table). A frame is looked up by its instruction
+// pointer, or the byte before it when that is a return address.
 // Crash path: async-signal-safe.
 
 #include "crashcapture/async/dwarf_unwind.h"
