@@ -239,7 +239,7 @@ tlcrash_error_t tlcrash_async_dwarf_frame_reader_init(tlcrash_async_dwarf_frame_
 
 tlcrash_error_t tlcrash_async_dwarf_frame_reader_find_fde(
     const tlcrash_async_dwarf_frame_reader* reader, tlcrash_vm_off_t offset,
-    tlcrash_vm_address_t pc, tlcrash_async_dwarf_fde_info* fde) noexcept {
+    tlcrash_vm_address_t pc, tlcrash_async_dwarf_fde_info* fde, bool first_only) noexcept {
   const dwarf_memory& section = reader->section;
   if (offset < 0 || static_cast<tlcrash_vm_size_t>(offset) >= section.length())
     return tlcrash_error_t::invalidArgument;
@@ -263,6 +263,7 @@ tlcrash_error_t tlcrash_async_dwarf_frame_reader_find_fde(
       if (error != tlcrash_error_t::success) return error;
       if (fde->pc_start <= pc && pc < fde->pc_end) return tlcrash_error_t::success;
     }
+    if (first_only) break;
     // The next entry; one past the end of the address space ends the scan.
     const std::uint64_t step = header.fieldSize + header.length;
     if (header.length > UINT64_MAX - header.fieldSize || step > section.end() - entry) break;

@@ -88,11 +88,12 @@ tlcrash_error_t tlcrash_async_dwarf_frame_reader_init(tlcrash_async_dwarf_frame_
                                                       bool m64, bool debug_frame) noexcept;
 
 // The first FDE, scanning from `offset` to the end of the section (or to an
-// entry of length 0), with pc_start <= `pc` < pc_end. notFound when there is
-// none; invalidArgument for an offset outside the section or an unreadable
+// entry of length 0), with pc_start <= `pc` < pc_end; with `first_only`, only
+// the entry at `offset` is looked at (an index named it). notFound when there
+// is none; invalidArgument for an offset outside the section or an unreadable
 // entry; an FDE's parse error at once.
 tlcrash_error_t tlcrash_async_dwarf_frame_reader_find_fde(
     const tlcrash_async_dwarf_frame_reader* reader, tlcrash_vm_off_t offset,
-    tlcrash_vm_address_t pc, tlcrash_async_dwarf_fde_info* fde) noexcept;
+    tlcrash_vm_address_t pc, tlcrash_async_dwarf_fde_info* fde, bool first_only = false) noexcept;
 
 }  // namespace tlcrash::async

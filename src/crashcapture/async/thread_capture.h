@@ -17,13 +17,14 @@ using tlcrash_async_thread_state_current_callback =
     tlcrash_error_t (*)(tlcrash_async_thread_state* state, void* context);
 
 // Captures the caller's general registers as they are at this call: the
-// instruction pointer is the return address into the caller, the frame
-// pointer the caller's, the stack pointer the address where this routine
-// saved that frame pointer (so the saved frame pointer and the return address
-// are the two words there); the other general registers, the flags and cs, fs
-// and gs as they are; the exception state zero. Calls `callback(state,
-// context)` while the capture's frame is still live and answers what the
-// callback answers. x86-64 only.
+// instruction pointer is the return address into the caller (marked as one),
+// the frame pointer the caller's, the stack pointer the caller's once the
+// call has returned (the return address is the word just below it); the
+// other general registers and the flags as they were on entry, cs, fs and gs
+// as they are; the exception state zero. Calls `callback(state, context)`
+// while the capture's frame is still live and answers what the callback
+// answers. An assembly routine on x86-64, whatever the compiler does with the
+// caller (a tail call into it included); notSupported on other machines.
 extern "C" tlcrash_error_t tlcrash_async_thread_state_current(
     tlcrash_async_thread_state_current_callback callback, void* context) noexcept;
 

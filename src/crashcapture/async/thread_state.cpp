@@ -98,6 +98,12 @@ void tlcrash_async_thread_state_mcontext_init(tlcrash_async_thread_state* state,
   tlcrash_async_memcpy(&state->exception_state.es64, &mcontext->es, sizeof mcontext->es);
 }
 
+std::uint64_t tlcrash_async_thread_state_lookup_pc(
+    const tlcrash_async_thread_state* state) noexcept {
+  const std::uint64_t ip = tlcrash_async_thread_state_get_reg(state, TLCRASH_REG_IP);
+  return state->ip_is_return_address && ip > 0 ? ip - 1 : ip;
+}
+
 void tlcrash_async_thread_state_copy(tlcrash_async_thread_state* dest,
                                      const tlcrash_async_thread_state* source) noexcept {
   tlcrash_async_memcpy(dest, source, sizeof *dest);

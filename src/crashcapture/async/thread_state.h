@@ -84,6 +84,12 @@ struct tlcrash_async_thread_state {
       tlcrash_x86_exception_state64 es64;
     };
   } exception_state;
+  // The instruction pointer is a return address: the call that returns there
+  // is the instruction before it, and may be the last of its function (a
+  // call that never returns), so unwind tables are looked up one byte lower.
+  // False for an interrupted instruction (a signal's context, the first
+  // frame after a signal frame).
+  bool ip_is_return_address;
 };
 
 inline constexpr int TLCRASH_REG_IP = 0;
@@ -98,6 +104,11 @@ tlcrash_error_t tlcrash_async_thread_state_init(tlcrash_async_thread_state* stat
 // The state of a 64-bit machine context, with every register valid.
 void tlcrash_async_thread_state_mcontext_init(tlcrash_async_thread_state* state,
                                               const tlcrash_mcontext64* mcontext) noexcept;
+
+// The address to look the state's code up by (unwind tables, the image that
+// holds it): the instruction pointer, one less when it is a return address.
+std::uint64_t tlcrash_async_thread_state_lookup_pc(
+    const tlcrash_async_thread_state* state) noexcept;
 
 void tlcrash_async_thread_state_copy(tlcrash_async_thread_state* dest,
                                      const tlcrash_async_thread_state* source) noexcept;

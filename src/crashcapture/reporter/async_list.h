@@ -125,8 +125,8 @@ class async_list {
     if (at_front) {
       node* old_head = head_.load(std::memory_order_relaxed);
       fresh->prev_ = nullptr;
+      // The compare-exchange below releases this store with the node.
       fresh->next_.store(old_head, std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_seq_cst);
       node* expected = old_head;
       head_.compare_exchange_strong(expected, fresh, std::memory_order_seq_cst);
       if (old_head != nullptr) {
@@ -136,8 +136,8 @@ class async_list {
       }
     } else {
       fresh->prev_ = tail_;
+      // The compare-exchange below releases this store with the node.
       fresh->next_.store(nullptr, std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_seq_cst);
       if (tail_ == nullptr) {
         node* expected = nullptr;
         head_.compare_exchange_strong(expected, fresh, std::memory_order_seq_cst);

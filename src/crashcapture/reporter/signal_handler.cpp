@@ -1,5 +1,10 @@
 #include "crashcapture/reporter/signal_handler.h"
 
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -97,6 +102,76 @@ void handleSignal(int signo, siginfo_t* info, void* uap) {
   ::raise(signo);
 }
 
+// An alternate signal stack of the calling thread, for the thread's
+// lifetime: mapped with a guard page below it and set when the thread has
+// none yet; unset and unmapped at the end when it is still the thread's.
+class ThreadAlternateStack {
+ public:
+  ThreadAlternateStack() {
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) return;
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t size = TLCrashSignalHandler::kAlternateStackSize;
+    void* mapped = ::mmap(nullptr, size + page, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (mapped == MAP_FAILED) return;
+    ::mprotect(mapped, page, PROT_NONE);
+    stack_t stack{};
+    stack.ss_sp = static_cast<char*>(mapped) + page;
+    stack.ss_size = size;
+    if (::sigaltstack(&stack, nullptr) != 0) {
+      ::munmap(mapped, size + page);
+      return;
+    }
+    mapping_ = mapped;
+    length_ = size + page;
+    stack_ = stack.ss_sp;
+  }
+  ~ThreadAlternateStack() {
+    if (mapping_ == nullptr) return;
+    stack_t current{};
+    if (::sigaltstack(nullptr, &current) != 0) return;
+    // Another stack was set meanwhile: ours may be unmapped all the same.
+    if (current.ss_sp == stack_ && (current.ss_flags & SS_DISABLE) == 0) {
+      stack_t off{};
+      off.ss_flags = SS_DISABLE;
+      if (::sigaltstack(&off, nullptr) != 0) return;
+    }
+    ::munmap(mapping_, length_);
+  }
+  ThreadAlternateStack(const ThreadAlternateStack&) = delete;
+  ThreadAlternateStack& operator=(const ThreadAlternateStack&) = delete;
+
+ private:
+  void* mapping_ = nullptr;
+  std::size_t length_ = 0;
+  void* stack_ = nullptr;
+};
+
+struct ThreadStart {
+  void* (*routine)(void*);
+  void* argument;
+};
+
+// Every new thread starts here: with an alternate stack of its own, the
+// handler can run after the thread overflows its stack. The stack goes when
+// the routine returns, or when the thread exits or is cancelled (both unwind
+// through this frame).
+void* startWithAlternateStack(void* raw) {
+  const ThreadStart start = *static_cast<ThreadStart*>(raw);
+  std::free(raw);
+  const ThreadAlternateStack stack;
+  return start.routine(start.argument);
+}
+
+using ThreadCreateFunction = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+
+ThreadCreateFunction nextThreadCreate() {
+  static const auto next =
+      reinterpret_cast<ThreadCreateFunction>(::dlsym(RTLD_NEXT, "pthread_create"));
+  return next;
+}
+
 }  // namespace
 
 bool tlcrash_signal_handler_callback_next(TLCrashSignalHandlerCallback* next, int signo,
@@ -189,3 +264,18 @@ void TLCrashSignalHandler::resetHandlers() {
 }
 
 }  // namespace tlcrash
+
+// Stands in for the C library's pthread_create in the whole program (the
+// executable exports it, so libraries' threads come here too) and hands over
+// to the next definition (the C library's, or a sanitizer's).
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*routine)(void*), void* argument) noexcept {
+  const auto next = tlcrash::nextThreadCreate();
+  if (next == nullptr) return EAGAIN;
+  auto* start = static_cast<tlcrash::ThreadStart*>(std::malloc(sizeof(tlcrash::ThreadStart)));
+  if (start == nullptr) return next(thread, attributes, routine, argument);
+  *start = {routine, argument};
+  const int result = next(thread, attributes, tlcrash::startWithAlternateStack, start);
+  if (result != 0) std::free(start);
+  return result;
+}

@@ -6,6 +6,11 @@
 // a forwarding callback that hands the signal to the action installed before
 // ours. When no callback handles the signal, the handler re-raises it with
 // the default action, so the process ends by that signal.
+//
+// Every thread the program starts with pthread_create (its own and its
+// libraries') gets an alternate stack of its own for its lifetime: this
+// library defines pthread_create for the program and exports it. The thread
+// that registers a handler uses the shared one.
 
 #include <signal.h>
 

@@ -527,8 +527,9 @@ tlcrash_async_frame_error_t tlcrash_async_frame_read_compact_unwind(
   (void)previous;
   using Error = tlcrash_async_frame_error_t;
   if (!tlcrash_async_thread_state_has_reg(current, TLCRASH_REG_IP)) return Error::badFrame;
-  const std::uint64_t pc = tlcrash_async_thread_state_get_reg(current, TLCRASH_REG_IP);
-  if (pc == 0 || image_list == nullptr) return Error::notSupported;
+  if (tlcrash_async_thread_state_get_reg(current, TLCRASH_REG_IP) == 0 || image_list == nullptr)
+    return Error::notSupported;
+  const std::uint64_t pc = tlcrash_async_thread_state_lookup_pc(current);
 
   tlcrash_async_image_list_set_reading(image_list, true);
   Error result = Error::notSupported;
@@ -562,6 +563,7 @@ tlcrash_async_frame_error_t tlcrash_async_frame_read_compact_unwind(
       if (tlcrash_async_cfe_entry_apply(task, functionAddress, current, &entry, next) !=
           tlcrash_error_t::success)
         return Error::noFrames;
+      next->ip_is_return_address = true;
       return Error::success;
     }();
     tlcrash_async_mobject_free(&section);

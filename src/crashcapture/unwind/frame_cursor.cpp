@@ -17,6 +17,20 @@ constexpr tlcrash_async_frame_reader_t kDefaultReaders[] = {tlcrash_async_frame_
                                                             tlcrash_async_frame_read_dwarf_unwind,
                                                             tlcrash_async_frame_read_frame_ptr};
 
+// Whether `state`'s instruction pointer may be a caller's: above the first
+// page and, where the images are known, inside one of them.
+bool isCode(tlcrash_async_image_list* images, const tlcrash_async_thread_state* state) {
+  if (!tlcrash_async_thread_state_has_reg(state, TLCRASH_REG_IP)) return false;
+  const std::uint64_t ip = tlcrash_async_thread_state_get_reg(state, TLCRASH_REG_IP);
+  if (ip <= kLowestCodeAddress) return false;
+  if (images == nullptr) return true;
+  tlcrash_async_image_list_set_reading(images, true);
+  const bool found = tlcrash_async_image_list_image_for_address(
+                         images, tlcrash_async_thread_state_lookup_pc(state)) != nullptr;
+  tlcrash_async_image_list_set_reading(images, false);
+  return found;
+}
+
 }  // namespace
 
 void tlcrash_async_frame_cursor_init(tlcrash_async_frame_cursor* cursor, const Task& task,
@@ -25,6 +39,7 @@ void tlcrash_async_frame_cursor_init(tlcrash_async_frame_cursor* cursor, const T
   cursor->task = &task;
   cursor->image_list = image_list;
   cursor->depth = 0;
+  cursor->dwarf_memo.valid = false;
   tlcrash_async_thread_state_copy(&cursor->prev_frame, state);
   tlcrash_async_thread_state_copy(&cursor->frame, state);
 }
@@ -49,14 +64,21 @@ tlcrash_async_frame_error_t tlcrash_async_frame_cursor_next_with_readers(
   tlcrash_async_thread_state next;
   Error error = Error::unknown;
   for (std::size_t i = 0; i < reader_count; ++i) {
-    error = readers[i](*cursor->task, cursor->image_list, &cursor->frame, previous, &next);
-    if (error == Error::success) break;
+    // The DWARF reader keeps its last rules in the cursor.
+    error = readers[i] == tlcrash_async_frame_read_dwarf_unwind
+                ? tlcrash_async_frame_read_dwarf_unwind_with_memo(
+                      *cursor->task, cursor->image_list, &cursor->frame, &next, &cursor->dwarf_memo)
+                : readers[i](*cursor->task, cursor->image_list, &cursor->frame, previous, &next);
+    if (error != Error::success) continue;
+    // A caller outside every loaded image is no frame (a stack address read
+    // as a return address, say): the next reader may find a better one.
+    if (!isCode(cursor->image_list, &next)) {
+      error = Error::noFrames;
+      continue;
+    }
+    break;
   }
   if (error != Error::success) return error;
-
-  if (!tlcrash_async_thread_state_has_reg(&next, TLCRASH_REG_IP) ||
-      tlcrash_async_thread_state_get_reg(&next, TLCRASH_REG_IP) <= kLowestCodeAddress)
-    return Error::noFrames;
 
   tlcrash_async_thread_state_copy(&cursor->prev_frame, &cursor->frame);
   tlcrash_async_thread_state_copy(&cursor->frame, &next);

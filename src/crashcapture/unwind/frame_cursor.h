@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crashcapture/async/dwarf_unwind.h"
 #include "crashcapture/async/frame_error.h"
 #include "crashcapture/async/thread_state.h"
 #include "crashcapture/image/image_list.h"
@@ -36,6 +37,8 @@ struct tlcrash_async_frame_cursor {
   // The frame returned before the current one, and the current one.
   tlcrash_async_thread_state prev_frame;
   tlcrash_async_thread_state frame;
+  // The DWARF reader's rules of the last step, for the next one.
+  tlcrash_async_dwarf_unwind_memo dwarf_memo;
 };
 
 // Starts a walk at `state`; the first next() answers that frame itself.
@@ -48,10 +51,11 @@ tlcrash_async_frame_error_t tlcrash_async_frame_cursor_next(
     tlcrash_async_frame_cursor* cursor) noexcept;
 
 // Steps to the caller with `readers`, tried in order until one succeeds. At
-// depth 0 it returns the starting frame without reading. invalidArgument
-// without readers; the last reader's error when all fail; noFrames when the
-// caller found has no instruction pointer, or one of 4096 or less. A failed
-// step leaves the cursor as it was.
+// depth 0 it returns the starting frame without reading. A caller whose
+// instruction pointer is missing, 4096 or less, or (with an image list) in no
+// listed image counts as a failure of the reader that found it (noFrames),
+// and the next reader is asked. invalidArgument without readers; the last
+// reader's error when all fail. A failed step leaves the cursor as it was.
 tlcrash_async_frame_error_t tlcrash_async_frame_cursor_next_with_readers(
     tlcrash_async_frame_cursor* cursor, const tlcrash_async_frame_reader_t* readers,
     std::size_t reader_count) noexcept;

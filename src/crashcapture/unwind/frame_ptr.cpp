@@ -54,6 +54,7 @@ tlcrash_async_frame_error_t tlcrash_async_frame_read_frame_ptr(
   next->valid_regs = 0;
   tlcrash_async_thread_state_set_reg(next, TLCRASH_REG_FP, callerFp);
   tlcrash_async_thread_state_set_reg(next, TLCRASH_REG_IP, returnAddress);
+  next->ip_is_return_address = true;
   return Error::success;
 }
 

@@ -1,5 +1,6 @@
 #include "crashcapture/writer/log_writer.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "crashcapture/async/thread_capture.h"
 #include "crashcapture/image/objc.h"
 #include "crashcapture/image/symbol_lookup.h"
+#include "crashcapture/platform/cached_task.h"
 #include "crashcapture/report/report_format.h"
 #include "crashcapture/unwind/frame_cursor.h"
 #include "crashcapture/writer/field_encoder.h"
@@ -212,37 +214,73 @@ std::size_t writeRegister(tlcrash_async_file* file, const char* name, std::uint6
   });
 }
 
-// A Thread body. Without a state the thread has no frames.
-std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& context,
-                            std::uint32_t number, bool crashed,
-                            const tlcrash_async_thread_state* state) {
-  std::size_t size = packUint32(file, 1, number) + packBool(file, 3, crashed);
-  if (state == nullptr) return size;
+// Of a stack deeper than the frame limit, this many outermost frames (the
+// thread's start, main) are kept after the innermost ones.
+constexpr std::size_t kOutermostFrames = 16;
+// A walk ends after this many steps, whatever the stack holds.
+constexpr std::size_t kMaxWalkSteps = std::size_t{1} << 20;
 
+// The instruction pointers of a thread's frames as written: the innermost
+// ones and, of a deeper stack, the outermost few.
+struct ThreadFrames {
+  std::uint64_t pcs[kTLCrashLogWriterMaxFrames];
+  std::size_t count;
+};
+
+// Walks the stack from `state` once (a report measures each thread before it
+// writes it). The stack is read through a block cache, as a walk reads many
+// small values close together.
+void walkThread(const WriteContext& context, const tlcrash_async_thread_state* state,
+                ThreadFrames* frames) {
+  frames->count = 0;
+  const CachedTask task(*context.task);
   tlcrash_async_frame_cursor cursor;
-  tlcrash_async_frame_cursor_init(&cursor, *context.task, state, context.images->list);
+  tlcrash_async_frame_cursor_init(&cursor, task, state, context.images->list);
   if (tlcrash_async_frame_cursor_next(&cursor) == tlcrash_async_frame_error_t::success) {
-    if (crashed) {
-      const std::size_t count = tlcrash_async_frame_cursor_get_regcount(&cursor);
-      for (std::size_t reg = 0; reg < count; ++reg) {
-        std::uint64_t value = 0;
-        if (tlcrash_async_frame_cursor_get_reg(&cursor, static_cast<int>(reg), &value) !=
-            tlcrash_async_frame_error_t::success)
-          value = 0;
-        size += writeRegister(
-            file, tlcrash_async_frame_cursor_get_regname(&cursor, static_cast<int>(reg)), value);
-      }
-    }
-    for (std::size_t frames = 0; frames < kTLCrashLogWriterMaxFrames; ++frames) {
+    // The innermost frames are kept as they are found; past them the walk
+    // goes on to the end, keeping the last few in a ring.
+    constexpr std::size_t kInnermostFrames = kTLCrashLogWriterMaxFrames - kOutermostFrames;
+    std::uint64_t outermost[kOutermostFrames];
+    std::size_t beyond = 0;  // frames found after the innermost ones
+    for (std::size_t steps = 0; steps < kMaxWalkSteps; ++steps) {
       std::uint64_t pc = 0;
       if (tlcrash_async_frame_cursor_get_reg(&cursor, TLCRASH_REG_IP, &pc) !=
           tlcrash_async_frame_error_t::success)
         break;
-      size += writeFrame(file, 2, context, pc);
+      if (steps < kInnermostFrames) {
+        frames->pcs[frames->count++] = pc;
+      } else {
+        outermost[beyond % kOutermostFrames] = pc;
+        ++beyond;
+      }
       if (tlcrash_async_frame_cursor_next(&cursor) != tlcrash_async_frame_error_t::success) break;
     }
+    const std::size_t kept = beyond < kOutermostFrames ? beyond : kOutermostFrames;
+    for (std::size_t i = beyond - kept; i < beyond; ++i)
+      frames->pcs[frames->count++] = outermost[i % kOutermostFrames];
   }
   tlcrash_async_frame_cursor_free(&cursor);
+}
+
+// A Thread body. Without a state the thread has no frames; the crashed
+// thread's registers are those of its first frame.
+std::size_t writeThreadBody(tlcrash_async_file* file, const WriteContext& context,
+                            std::uint32_t number, bool crashed,
+                            const tlcrash_async_thread_state* state, const ThreadFrames& frames) {
+  std::size_t size = packUint32(file, 1, number) + packBool(file, 3, crashed);
+  if (state == nullptr) return size;
+  if (crashed) {
+    const std::size_t count = tlcrash_async_thread_state_get_reg_count(state);
+    for (std::size_t reg = 0; reg < count; ++reg) {
+      const int n = static_cast<int>(reg);
+      const std::uint64_t value = tlcrash_async_thread_state_has_reg(state, n)
+                                      ? tlcrash_async_thread_state_get_reg(state, n)
+                                      : 0;
+      size += writeRegister(file, tlcrash_async_thread_state_get_reg_name(state, n), value);
+    }
+  }
+  for (std::size_t i = 0; i < frames.count; ++i)
+    size += writeFrame(file, 2, context, frames.pcs[i]);
   return size;
 }
 
@@ -387,15 +425,16 @@ void tlcrash_log_writer_init_with_facts(tlcrash_log_writer* writer,
   writer->process_info.parent_process_id = facts.parentProcessId;
   writer->process_info.native = facts.native;
   writer->process_info.start_time = facts.startTime;
-  writer->clock = &std::time;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Published last: a writer that reads the clock with acquire sees the
+  // whole record.
+  std::atomic_ref(writer->clock).store(&std::time, std::memory_order_release);
 }
 
 void tlcrash_log_writer_set_exception(tlcrash_log_writer* writer, const std::string& name,
                                       const std::string& reason,
                                       const std::vector<std::uint64_t>& returnAddresses) {
   auto& exception = writer->uncaught_exception;
-  if (exception.has_exception) {
+  if (std::atomic_ref(exception.has_exception).load(std::memory_order_relaxed)) {
     std::fputs("writer->uncaught_exception.has_exception == false\n", stderr);
     std::abort();
   }
@@ -411,17 +450,17 @@ void tlcrash_log_writer_set_exception(tlcrash_log_writer* writer, const std::str
       std::memcpy(exception.frames, returnAddresses.data(),
                   returnAddresses.size() * sizeof(std::uint64_t));
   }
-  exception.has_exception = true;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Published last, for a crash handler that reads it with acquire.
+  std::atomic_ref(exception.has_exception).store(true, std::memory_order_release);
 }
 
 void tlcrash_log_writer_set_custom_data(tlcrash_log_writer* writer,
                                         const std::optional<std::vector<std::uint8_t>>& data) {
+  // A crash handler reads the length only after it loaded a non-null block
+  // (acquire); the block goes first and comes back last (release).
   auto& custom = writer->custom_data;
-  std::uint8_t* old = custom.bytes;
-  custom.bytes = nullptr;
+  std::uint8_t* old = std::atomic_ref(custom.bytes).exchange(nullptr, std::memory_order_acq_rel);
   custom.length = 0;
-  std::atomic_thread_fence(std::memory_order_seq_cst);
   std::free(old);
   if (!data) return;
   // An empty block still counts as data: it is written as an empty field.
@@ -429,8 +468,7 @@ void tlcrash_log_writer_set_custom_data(tlcrash_log_writer* writer,
   if (bytes == nullptr) return;
   if (!data->empty()) std::memcpy(bytes, data->data(), data->size());
   custom.length = data->size();
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  custom.bytes = bytes;
+  std::atomic_ref(custom.bytes).store(bytes, std::memory_order_release);
 }
 
 tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
@@ -456,7 +494,8 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
   tlcrash_async_file_write(file, &header, sizeof header);
 
   std::time_t now = 0;
-  if (writer->clock == nullptr || writer->clock(&now) == static_cast<std::time_t>(-1)) now = 0;
+  const auto clock = std::atomic_ref(writer->clock).load(std::memory_order_acquire);
+  if (clock == nullptr || clock(&now) == static_cast<std::time_t>(-1)) now = 0;
   const auto timestamp = static_cast<std::int64_t>(now);
 
   packMessage(file, reportInfoField,
@@ -489,8 +528,11 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
       state = &saved;
     }
     const bool crashed = thread == crashed_thread;
+    ThreadFrames frames;
+    frames.count = 0;
+    if (state != nullptr) walkThread(context, state, &frames);
     auto body = [&](tlcrash_async_file* out) {
-      return writeThreadBody(out, context, threadNumber, crashed, state);
+      return writeThreadBody(out, context, threadNumber, crashed, state, frames);
     };
     const auto length = static_cast<std::uint32_t>(body(nullptr));
     const std::size_t entry =
@@ -503,7 +545,7 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
 
   writeImages(file, images, signalSize);
 
-  if (writer->uncaught_exception.has_exception) {
+  if (std::atomic_ref(writer->uncaught_exception.has_exception).load(std::memory_order_acquire)) {
     auto body = [&](tlcrash_async_file* out) { return writeExceptionBody(out, context); };
     if (fits(file, packMessage(nullptr, exceptionField, body), signalSize))
       packMessage(file, exceptionField, body);
@@ -512,10 +554,12 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
   packMessage(file, signalField,
               [&](tlcrash_async_file* out) { return writeSignalBody(out, crash_info); });
 
-  const auto& custom = writer->custom_data;
-  if (custom.bytes != nullptr) {
-    if (fits(file, packBytes(nullptr, customDataField, custom.bytes, custom.length), 0))
-      packBytes(file, customDataField, custom.bytes, custom.length);
+  const std::uint8_t* customBytes =
+      std::atomic_ref(writer->custom_data.bytes).load(std::memory_order_acquire);
+  if (customBytes != nullptr) {
+    const std::size_t customLength = writer->custom_data.length;
+    if (fits(file, packBytes(nullptr, customDataField, customBytes, customLength), 0))
+      packBytes(file, customDataField, customBytes, customLength);
   }
 
   tlcrash_async_objc_cache_free(&objc_cache);

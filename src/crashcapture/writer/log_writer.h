@@ -27,7 +27,8 @@
 
 namespace tlcrash {
 
-// At most this many frames are written per thread and per exception.
+// At most this many frames are written per thread and per exception; of a
+// deeper thread stack the innermost frames and the outermost few.
 inline constexpr std::size_t kTLCrashLogWriterMaxFrames = 512;
 
 // What a report says about the system, the application and the process,

@@ -36,9 +36,11 @@ HandlerRun* gRun = nullptr;
 
 tlcrash_error_t readFrame(tlcrash_async_thread_state* state, void*) {
   gRun->framePointer = tlcrash_async_thread_state_get_reg(state, TLCRASH_REG_FP);
+  // The capture saved the frame pointer two words below the caller's stack
+  // pointer, on the alternate stack.
   return tlcrash_async_task_read_uint64(*gRun->task, tlcrash_async_byteorder_direct(),
                                         tlcrash_async_thread_state_get_reg(state, TLCRASH_REG_SP),
-                                        0, &gRun->savedFramePointer);
+                                        -16, &gRun->savedFramePointer);
 }
 
 void onSignal(int signal, siginfo_t* info, void*) {

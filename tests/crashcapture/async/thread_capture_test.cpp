@@ -15,24 +15,30 @@ namespace {
 struct Captured {
   bool called = false;
   tlcrash_async_thread_state state{};
-  std::uint64_t wordsAtStackPointer[2] = {};
+  // The two words just below the stack pointer: the saved frame pointer and
+  // the return address the call pushed.
+  std::uint64_t wordsBelowStackPointer[2] = {};
 };
 
 tlcrash_error_t keepState(tlcrash_async_thread_state* state, void* context) {
   auto* captured = static_cast<Captured*>(context);
   captured->called = true;
   captured->state = *state;
-  // The capture's frame is live during the callback, so the two words there
-  // can be read directly.
-  std::memcpy(captured->wordsAtStackPointer,
-              reinterpret_cast<const void*>(state->thread_state.ts64.rsp),
-              sizeof captured->wordsAtStackPointer);
+  // The capture's frame is live during the callback, so the words there can
+  // be read directly.
+  std::memcpy(captured->wordsBelowStackPointer,
+              reinterpret_cast<const void*>(state->thread_state.ts64.rsp - 16),
+              sizeof captured->wordsBelowStackPointer);
   return tlcrash_error_t::notFound;
 }
 
+// Keeps its frame around the call (no tail call), so the capture's caller is
+// this function.
 __attribute__((noinline)) tlcrash_error_t captureHere(Captured* captured, void** frame) {
   *frame = __builtin_frame_address(0);
-  return tlcrash_async_thread_state_current(keepState, captured);
+  const tlcrash_error_t result = tlcrash_async_thread_state_current(keepState, captured);
+  asm volatile("" ::: "memory");
+  return result;
 }
 
 TEST(ThreadCaptureTest, CapturesTheCallersRegistersAtTheCall) {
@@ -43,14 +49,16 @@ TEST(ThreadCaptureTest, CapturesTheCallersRegistersAtTheCall) {
   const tlcrash_async_thread_state& state = captured.state;
   const tlcrash_x86_thread_state64& regs = state.thread_state.ts64;
 
-  // The caller's frame pointer, and the saved frame pointer and return
-  // address at the stack pointer.
+  // The caller's frame pointer; below the caller's stack pointer the return
+  // address the call pushed and the frame pointer the capture saved.
   EXPECT_EQ(regs.rbp, reinterpret_cast<std::uint64_t>(frame));
-  EXPECT_EQ(captured.wordsAtStackPointer[0], regs.rbp);
-  EXPECT_EQ(captured.wordsAtStackPointer[1], regs.rip);
+  EXPECT_EQ(captured.wordsBelowStackPointer[0], regs.rbp);
+  EXPECT_EQ(captured.wordsBelowStackPointer[1], regs.rip);
+  EXPECT_LE(regs.rsp, regs.rbp);
   const auto function = reinterpret_cast<std::uint64_t>(&captureHere);
   EXPECT_GT(regs.rip, function);
   EXPECT_LT(regs.rip, function + 4096);
+  EXPECT_TRUE(state.ip_is_return_address);
   // The arguments of the call, in their registers.
   EXPECT_EQ(regs.rdi, reinterpret_cast<std::uint64_t>(&keepState));
   EXPECT_EQ(regs.rsi, reinterpret_cast<std::uint64_t>(&captured));

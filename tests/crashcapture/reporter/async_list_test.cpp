@@ -60,14 +60,22 @@ TEST(AsyncListTest, ANodeRemovedUnderAReaderStaysReadableUntilTheReaderIsDone) {
 // is one that was put in, and each walk ends. (A reader standing on removed
 // nodes may chase the writer through nodes made after it started, but never
 // meets more nodes than were ever made: a longer walk is a cycle.) Under ASan
-// a freed node that a reader follows would be reported.
+// a freed node that a reader follows would be reported. The writer goes on
+// until the reader has walked a number of times, however the two threads are
+// scheduled (on one core the writer could otherwise finish before the first
+// walk).
 TEST(AsyncListTest, AReaderWalksSafelyWhileAWriterChangesTheList) {
   async_list<int> list;
   for (int value = 0; value < 8; ++value)
     ASSERT_TRUE(list.append(value));
+  constexpr int kMinRounds = 20000;
+  constexpr int kMaxRounds = 1000000;
+  constexpr long kMinWalks = 100;
   std::atomic<bool> stop{false};
+  std::atomic<long> walks{0};
   std::thread writer([&] {
-    for (int round = 0; round < 20000; ++round) {
+    for (int round = 0; round < kMaxRounds; ++round) {
+      if (round >= kMinRounds && walks.load() >= kMinWalks) break;
       const int value = 8 + round % 32;
       if (round % 2 == 0) {
         list.append(value);
@@ -80,9 +88,10 @@ TEST(AsyncListTest, AReaderWalksSafelyWhileAWriterChangesTheList) {
     }
     stop = true;
   });
-  constexpr int kMoreThanEverMade = 100000;
-  long walks = 0;
+  // Each round makes at most two nodes.
+  constexpr int kMoreThanEverMade = 8 + 2 * kMaxRounds + 1;
   bool valuesInRange = true;
+  bool walksEnd = true;
   while (!stop) {
     list.set_reading(true);
     int steps = 0;
@@ -91,12 +100,13 @@ TEST(AsyncListTest, AReaderWalksSafelyWhileAWriterChangesTheList) {
       if (node->value() < 0 || node->value() >= 40) valuesInRange = false;
     }
     list.set_reading(false);
-    EXPECT_LT(steps, kMoreThanEverMade);
+    walksEnd = walksEnd && steps < kMoreThanEverMade;
     ++walks;
   }
   writer.join();
   EXPECT_TRUE(valuesInRange);
-  EXPECT_GT(walks, 0);
+  EXPECT_TRUE(walksEnd);
+  EXPECT_GE(walks.load(), kMinWalks);
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ tlcrash_error_t walkCaptured(tlcrash_async_thread_state* state, void*) {
 void walkInHandler(int, siginfo_t*, void* context) {
   if (gWalk->start == Start::captureInHandler) {
     tlcrash_async_thread_state_current(walkCaptured, nullptr);
+    asm volatile("" ::: "memory");  // no tail call: the walk starts in this handler
     return;
   }
   tlcrash_async_thread_state state;
@@ -196,7 +197,10 @@ std::vector<std::uint64_t> checkWalkThroughQsort(const std::vector<Frame>& frame
   SCOPED_TRACE(describe(frames));
   std::size_t callback = frames.size();
   std::size_t caller = frames.size();
-  for (std::size_t i = 0; i < frames.size() && caller == frames.size(); ++i) {
+  // A capture in the handler starts in the handler, which may lie close
+  // after the callback: the callback's frame is looked for after it.
+  const std::size_t first = start == Start::captureInHandler ? 1 : 0;
+  for (std::size_t i = first; i < frames.size() && caller == frames.size(); ++i) {
     if (callback == frames.size() &&
         inFunction(frames[i].ip, reinterpret_cast<const void*>(&compareAndWalk), 512))
       callback = i;

@@ -26,6 +26,7 @@
 #include "crashcapture/async/ucontext_state.h"
 #include "crashcapture/error_printer.h"
 #include "crashcapture/image/image_list.h"
+#include "crashcapture/image/linux/image_list_refresh.h"
 #include "crashcapture/platform/fake/fake_macho.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/macho_format.h"
@@ -236,9 +237,11 @@ void runChild(int out) {
     const SelfTask task;
     tlcrash_async_image_list list{};
     tlcrash_async_image_list_init(&list, task);
+    // The fixture, and this program's own images for the frames below it.
     if (tlcrash_async_image_list_append(&list, kLinkedAddress, "unwind_x86_64") !=
-        tlcrash_error_t::success)
-      text = "error appending the image";
+            tlcrash_error_t::success ||
+        tlcrash_async_image_list_refresh_elf(&list) != tlcrash_error_t::success)
+      text = "error appending the images";
     gChild.task = &task;
     gChild.list = &list;
     struct sigaction action = {};

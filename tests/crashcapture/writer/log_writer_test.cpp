@@ -22,6 +22,7 @@
 #include "crashcapture/decoder/crash_report.h"
 #include "crashcapture/formatter/text_formatter.h"
 #include "crashcapture/image/image_list.h"
+#include "crashcapture/image/macho_builder.h"
 #include "crashcapture/platform/fake/fake_macho.h"
 #include "crashcapture/platform/fake/fake_task.h"
 #include "crashcapture/report/report_format.h"
@@ -39,6 +40,8 @@ constexpr tlcrash_vm_address_t kImageBase = 0x7f1000000000;
 // _framed_outer of the fixture image, as loaded at kImageBase.
 constexpr tlcrash_vm_address_t kFramedOuter = kImageBase + 0x380;
 constexpr const char* kImageName = "/usr/lib/libfixture.dylib";
+constexpr tlcrash_vm_address_t kCodeBase = 0x400000;
+constexpr const char* kCodeName = "/usr/bin/fixture";
 
 std::time_t fixedClock(std::time_t* now) {
   *now = 1700000000;
@@ -99,6 +102,15 @@ class LogWriterTest : public ::testing::Test {
     const auto header = loadMachO(task_, dylib, static_cast<tlcrash_vm_off_t>(kImageBase));
     ASSERT_TRUE(header.has_value());
     ASSERT_EQ(tlcrash_async_image_list_append(&images_, *header, kImageName),
+              tlcrash_error_t::success);
+    // The synthetic threads' code: an image of three megabytes of text at
+    // 0x400000 with no unwind tables, so their frames follow the frame
+    // pointers (a frame outside every image would end a walk).
+    ASSERT_TRUE(
+        task_.map(kCodeBase, test::MachOBuilder(true, false)
+                                 .segment("__TEXT", test::MachOBuilder::kTextAddress, 0x300000)
+                                 .build()));
+    ASSERT_EQ(tlcrash_async_image_list_append(&images_, kCodeBase, kCodeName),
               tlcrash_error_t::success);
 
     // Thread 101 crashed in a frame of its own, called from the fixture
@@ -213,7 +225,7 @@ TEST_F(LogWriterTest, TheReportRoundTripsThroughTheUnpackerAndTheDecoder) {
   EXPECT_EQ(m->threads[1]->n_frames, 2u);
   EXPECT_EQ(m->threads[2]->n_frames, 0u);  // no state: no frames
 
-  ASSERT_EQ(m->n_binary_images, 1u);
+  ASSERT_EQ(m->n_binary_images, 2u);  // the fixture and the synthetic code
   const auto* image = m->binary_images[0];
   EXPECT_EQ(image->base_address, kImageBase);
   EXPECT_EQ(image->size, 0x2000u);
@@ -264,15 +276,20 @@ TEST_F(LogWriterTest, TheCallingThreadIsWrittenOnlyWithTheGivenState) {
   EXPECT_EQ(threads_.resumed, 2);
 }
 
-TEST_F(LogWriterTest, ADeepStackIsCutAfter512Frames) {
+// The innermost frames and the outermost 16 (the thread's start, main).
+TEST_F(LogWriterTest, ADeepStackKeepsItsInnermostAndOutermostFramesWithin512) {
   std::vector<std::uint64_t> callers;
   for (std::uint64_t i = 1; i < 600; ++i)
     callers.push_back(0x500000 + i);
   threads_.threads = {{101, makeStack(task_, 0x7ffd10000000, 0x500000, callers, 0)}};
   const Unpacked unpacked(write(101));
   ASSERT_NE(unpacked.message, nullptr);
-  ASSERT_EQ(unpacked.message->threads[0]->n_frames, 512u);
-  EXPECT_EQ(unpacked.message->threads[0]->frames[511]->pc, 0x500000u + 511);
+  const auto* thread = unpacked.message->threads[0];
+  ASSERT_EQ(thread->n_frames, 512u);
+  for (std::size_t i = 0; i < 496; ++i)
+    EXPECT_EQ(thread->frames[i]->pc, 0x500000u + i);
+  for (std::size_t i = 496; i < 512; ++i)
+    EXPECT_EQ(thread->frames[i]->pc, 0x500000u + 600 - 512 + i);
 }
 
 TEST_F(LogWriterTest, SymbolsAreWrittenByStrategyForFramesInAnImage) {
@@ -347,7 +364,7 @@ TEST_F(LogWriterTest, AReportAtTheOutputLimitLeavesThreadsOutAndStillDecodes) {
   ASSERT_NE(unpacked.message, nullptr);
   EXPECT_GE(unpacked.message->n_threads, 1u);
   EXPECT_LT(unpacked.message->n_threads, 10u);
-  EXPECT_EQ(unpacked.message->n_binary_images, 1u);
+  EXPECT_EQ(unpacked.message->n_binary_images, 2u);
   EXPECT_STREQ(unpacked.message->signal->name, "SIGSEGV");
   EXPECT_TRUE(TLCrashReport::makeWithData(file).ok());
 }
