@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -95,6 +96,36 @@ base::Error withPath(const std::string& path, base::Error error) {
   return error;
 }
 
+std::string asciiLower(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '-' || c == '_') continue;
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+// The Exec line of the entry's new-window action, if it has one that parses.
+std::optional<ExecLine> newWindowAction(const DesktopEntry& entry) {
+  const auto actions = entry.stringList("Actions");
+  if (!actions) return std::nullopt;
+  auto execOf = [&](const std::string& action) -> std::optional<ExecLine> {
+    const std::string* raw = entry.raw("Exec", "Desktop Action " + action);
+    if (!raw) return std::nullopt;
+    base::Result<ExecLine> line = ExecLine::parse(*raw);
+    if (!line) return std::nullopt;
+    return std::move(*line);
+  };
+  for (const std::string& action : *actions) {
+    if (asciiLower(action) == "newwindow") return execOf(action);
+  }
+  for (const std::string& action : *actions) {
+    const auto name = entry.string("Name", "Desktop Action " + action);
+    if (name && asciiLower(*name) == "new window") return execOf(action);
+  }
+  return std::nullopt;
+}
+
 // The application a parsed entry describes.
 base::Result<DesktopApplication> applicationFromEntry(const DesktopEntry& entry,
                                                       const std::string& path, std::string id,
@@ -131,6 +162,7 @@ base::Result<DesktopApplication> applicationFromEntry(const DesktopEntry& entry,
     *flag.target = value->value_or(false);
   }
 
+  app.newWindowExec = newWindowAction(entry);
   if (const std::string* exec = entry.raw("Exec")) {
     app.exec = ExecLine::parse(*exec);
     if (!app.exec) {
