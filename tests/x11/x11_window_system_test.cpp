@@ -521,21 +521,28 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
   const std::uint16_t kN = 45;
   const std::uint64_t kCommand = 0x100000;
 
-  // Sent to the process's window, and through XTest while it is active.
+  // Sent to the process's window, and through XTest after activating it:
+  // while another program is active, the keystroke still reaches only its own.
+  auto& other = launch({"--class", "fixture.Other", "--window", "Other"});
+  ASSERT_TRUE(waitForWindows("org.example.Other", 1));
   platform::X11RunningApplications running(connection_, "app.Wendrix");
   std::size_t expected = 1;
-  for (auto delivery : {platform::X11Keyboard::Delivery::sendEvent,
-                        platform::X11Keyboard::Delivery::xtestWhenActive}) {
+  for (auto delivery :
+       {platform::X11Keyboard::Delivery::sendEvent, platform::X11Keyboard::Delivery::xtest}) {
     SCOPED_TRACE(static_cast<int>(delivery));
-    ASSERT_TRUE(running.activate(client.pid(), platform::activateIgnoringOtherApps));
-    ASSERT_TRUE(waitUntil([&] { return running.isActive(client.pid()) == true; }));
+    ASSERT_TRUE(running.activate(other.pid(), platform::activateIgnoringOtherApps));
+    ASSERT_TRUE(waitUntil([&] { return running.isActive(other.pid()) == true; }));
     platform::X11Keyboard keyboard(connection_, {}, delivery);
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, true}).ok());
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, false}).ok());
     auto app = waitForWindows("org.example.Fixture", ++expected);
     ASSERT_TRUE(app);
     EXPECT_EQ(app->knownWindows().back()->title(), "New Window " + std::to_string(expected - 1));
+    if (delivery == platform::X11Keyboard::Delivery::xtest) {
+      EXPECT_EQ(running.isActive(client.pid()), true);
+    }
   }
+  EXPECT_EQ(application("org.example.Other")->knownWindows().size(), 1u);
 
   // A key without an X counterpart cannot be made; a process without windows
   // is not an error.

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/keyboard/linux/key_table.h"
 #include "platform/xconn/connection.h"
@@ -27,11 +28,30 @@ base::Error cannotMake(const std::string& why) {
   return base::Error("Wendrix.KeyboardError", 1, "The keystroke cannot be made: " + why + ".");
 }
 
+// Asks the window manager to activate `target` and waits, at most `wait`,
+// until it is the active window.
+bool activateAndWait(xconn::Connection& connection, ::Window target, ::Window active,
+                     std::chrono::milliseconds wait) {
+  const long kPager = 2;
+  xconn::sendRootMessage(connection, target, connection.atoms().netActiveWindow,
+                         {kPager, 0, static_cast<long>(active)});
+  connection.flush();
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (xconn::activeWindow(connection) != target) {
+    if (connection.broken() || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
 }  // namespace
 
 X11Keyboard::X11Keyboard(std::shared_ptr<xconn::Connection> connection, ProcessGroup group,
-                         Delivery delivery)
-    : connection_(std::move(connection)), group_(std::move(group)), delivery_(delivery) {}
+                         Delivery delivery, std::chrono::milliseconds activationWait)
+    : connection_(std::move(connection)),
+      group_(std::move(group)),
+      delivery_(delivery),
+      activationWait_(activationWait) {}
 
 base::Status X11Keyboard::post(const Keystroke& keystroke) {
   const auto keysym = keys::keysymForKeyCode(keystroke.keyCode);
@@ -62,7 +82,20 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
     }
   }
 
-  if (delivery_ == Delivery::xtestWhenActive && target == active) {
+  const std::pair<std::int32_t, std::uint16_t> posted{keystroke.processIdentifier,
+                                                      keystroke.keyCode};
+  bool viaXTest = false;
+  if (delivery_ == Delivery::xtest) {
+    if (keystroke.keyDown) {
+      xtestDown_.reset();
+      viaXTest = target == active || activateAndWait(connection, target, active, activationWait_);
+      if (viaXTest) xtestDown_ = posted;
+    } else {
+      viaXTest = xtestDown_ == posted;
+      xtestDown_.reset();
+    }
+  }
+  if (viaXTest) {
     std::vector<KeyCode> modifiers;
     for (auto [mask, sym] : {std::pair{ControlMask, XK_Control_L}, std::pair{ShiftMask, XK_Shift_L},
                              std::pair{Mod1Mask, XK_Alt_L}}) {
