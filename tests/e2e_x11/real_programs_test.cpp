@@ -240,8 +240,9 @@ struct Program {
   std::size_t windows;
 };
 const Program kPrograms[] = {
-    {"XTerm", "debian-xterm", 3},   {"UXTerm", "debian-uxterm", 1}, {"XClock", "/usr/bin/xclock", 1},
-    {"XCalc", "/usr/bin/xcalc", 1}, {"FeatherPad", "featherpad", 1},
+    {"XTerm", "debian-xterm", 3},     {"UXTerm", "debian-uxterm", 1},
+    {"XClock", "/usr/bin/xclock", 1}, {"XCalc", "/usr/bin/xcalc", 1},
+    {"FeatherPad", "featherpad", 1},
 };
 // Windows outside the layout: a program started after the save, and the
 // agent's own window (shown where no tray is).
@@ -306,8 +307,8 @@ class RealProgramsTest : public ::testing::Test {
   // client has handed it over.
   void send(const std::string& url) {
     if (!agent) {
-      agent = std::make_unique<Process>(std::vector<std::string>{WENDRIX_PROGRAM, url}, env,
-                                        logFile());
+      agent =
+          std::make_unique<Process>(std::vector<std::string>{WENDRIX_PROGRAM, url}, env, logFile());
       return;
     }
     Process client({WENDRIX_PROGRAM, url}, env, logFile());
@@ -384,7 +385,8 @@ TEST_F(RealProgramsTest, RestoresEveryProgramToThePixel) {
   Process& xclock = start({"xclock", "-geometry", "120x120+900+40"});
   start({"xcalc", "-geometry", "+900+330"});
   Process& featherpad = start({"featherpad"});
-  ASSERT_TRUE(eventually([&] { return windowCountsAsSaved(); }, 30s)) << "the programs did not start";
+  ASSERT_TRUE(eventually([&] { return windowCountsAsSaved(); }, 30s))
+      << "the programs did not start";
 
   // Saved by URL: every program is an application, with its own identity.
   const std::optional<Layout> work = save("Work");
@@ -429,6 +431,8 @@ TEST_F(RealProgramsTest, RestoresEveryProgramToThePixel) {
   for (int cycle = 1; cycle <= 3; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
     const std::string name = "Cycle" + std::to_string(cycle);
+    // Saved once the restore before has brought every program forward.
+    ASSERT_TRUE(screen->activeWindowSettles(500ms, 15s));
     const std::optional<Layout> again = save(name);
     ASSERT_TRUE(again);
     EXPECT_EQ(savedFrames(*again), saved);
@@ -441,7 +445,7 @@ TEST_F(RealProgramsTest, RestoresEveryProgramToThePixel) {
   ASSERT_TRUE(eventually([&] { return screen->windowsByProgram()[kOutsider].size() == 1; }));
   // The last restore ends by bringing the programs forward one at a time,
   // which would show them again: hide once it is done.
-  ASSERT_TRUE(screen->activeWindowSettles(1s, 15s));
+  ASSERT_TRUE(screen->activeWindowSettles(500ms, 15s));
   send("wendrix:hide?name=Work");
   const bool hidden = eventually([&] {
     for (Window w : screen->clients()) {
