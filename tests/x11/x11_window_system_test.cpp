@@ -543,10 +543,17 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
     }
   }
   EXPECT_EQ(application("org.example.Other")->knownWindows().size(), 1u);
+  // Keystrokes to two programs one after the other each reach their own.
+  platform::X11Keyboard keyboard(connection_);
+  for (std::int32_t pid : {other.pid(), client.pid()}) {
+    ASSERT_TRUE(keyboard.post({pid, kN, kCommand, true}).ok());
+    ASSERT_TRUE(keyboard.post({pid, kN, kCommand, false}).ok());
+  }
+  EXPECT_TRUE(waitForWindows("org.example.Other", 2));
+  EXPECT_TRUE(waitForWindows("org.example.Fixture", ++expected));
 
   // A key without an X counterpart cannot be made; a process without windows
   // is not an error.
-  platform::X11Keyboard keyboard(connection_);
   EXPECT_FALSE(keyboard.post({client.pid(), 10, 0, true}).ok());
   EXPECT_TRUE(keyboard.post({999999, kN, kCommand, true}).ok());
 }

@@ -44,6 +44,28 @@ bool activateAndWait(xconn::Connection& connection, ::Window target, ::Window ac
   return true;
 }
 
+// How long a keystroke's new window may take to show.
+constexpr auto kSettle = std::chrono::milliseconds(600);
+
+// Waits until the active window has stayed the same for a while, or until
+// `deadline`.
+void waitForSteadyFocus(xconn::Connection& connection,
+                        std::chrono::steady_clock::time_point deadline) {
+  constexpr auto kSteady = std::chrono::milliseconds(150);
+  ::Window last = xconn::activeWindow(connection);
+  auto since = std::chrono::steady_clock::now();
+  while (!connection.broken()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline || now - since >= kSteady) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const ::Window active = xconn::activeWindow(connection);
+    if (active != last) {
+      last = active;
+      since = std::chrono::steady_clock::now();
+    }
+  }
+}
+
 }  // namespace
 
 X11Keyboard::X11Keyboard(std::shared_ptr<xconn::Connection> connection, ProcessGroup group,
@@ -69,7 +91,7 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
   }
   const auto windows = xconn::windowsOf(connection, pids);
   if (windows.empty()) return {};  // no such process (or no window to take keys)
-  const ::Window active = xconn::activeWindow(connection);
+  ::Window active = xconn::activeWindow(connection);
   ::Window target = windows.back();
   if (std::find(windows.begin(), windows.end(), active) != windows.end()) {
     target = active;
@@ -88,8 +110,20 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
   if (delivery_ == Delivery::xtest) {
     if (keystroke.keyDown) {
       xtestDown_.reset();
+      // The window a keystroke to another program has just opened takes the
+      // focus when it shows: let it show before activating this one.
+      if (lastProcess_ && *lastProcess_ != keystroke.processIdentifier) {
+        waitForSteadyFocus(connection, lastPosted_ + kSettle);
+        active = xconn::activeWindow(connection);
+        target =
+            std::find(windows.begin(), windows.end(), active) != windows.end() ? active : target;
+      }
       viaXTest = target == active || activateAndWait(connection, target, active, activationWait_);
-      if (viaXTest) xtestDown_ = posted;
+      if (viaXTest) {
+        xtestDown_ = posted;
+        lastProcess_ = keystroke.processIdentifier;
+        lastPosted_ = std::chrono::steady_clock::now();
+      }
     } else {
       viaXTest = xtestDown_ == posted;
       xtestDown_.reset();

@@ -5,7 +5,9 @@
 // manager, waits a short while for it to become active, and then makes the
 // key with XTest, as from the real keyboard (toolkits ignore sent key
 // events); the key up follows the same way. Each call finishes its work
-// before it returns, so keystrokes to several processes never mix. A window
+// before it returns, so keystrokes to several processes never mix; a
+// keystroke to another process than the last first lets the focus settle
+// (a window the last one opened takes it when it shows). A window
 // that does not become active in time gets the key as a sent event instead
 // (XSendEvent), never another window's keys. Delivery::sendEvent always
 // sends events, without activating.
@@ -44,6 +46,9 @@ class X11Keyboard final : public Keyboard {
   std::chrono::milliseconds activationWait_;
   // The key whose down went through XTest, so its up does too.
   std::optional<std::pair<std::int32_t, std::uint16_t>> xtestDown_;
+  // The process of the last keystroke made with XTest, and when.
+  std::optional<std::int32_t> lastProcess_;
+  std::chrono::steady_clock::time_point lastPosted_;
 };
 
 }  // namespace platform
