@@ -24,6 +24,7 @@ pkg_check_modules(x11 REQUIRED IMPORTED_TARGET x11)
 pkg_check_modules(x11xcb REQUIRED IMPORTED_TARGET x11-xcb)
 pkg_check_modules(xcb REQUIRED IMPORTED_TARGET xcb)
 pkg_check_modules(xtst REQUIRED IMPORTED_TARGET xtst)
+pkg_check_modules(xres REQUIRED IMPORTED_TARGET xres)
 pkg_check_modules(cairo REQUIRED IMPORTED_TARGET cairo)
 
 if(WENDRIX_QT)

@@ -165,6 +165,10 @@ class Actions final : public CustomizationWindowDelegate,
   // Opens the application at its saved bundle URL, else (or when that fails)
   // at the one its bundle identifier resolves to.
   rx::Single<platform::LaunchedApplication> launchApp(const IApp& app);
+  // Asks the running application, which has no window, for one: its
+  // workspace reopen (a new-window action, else a launch), at the URL
+  // `launchApp` would choose.
+  rx::Single<platform::LaunchedApplication> reopenApp(const IApp& app);
   // Hands `urls` (possibly none, still one request) to the application,
   // found as `launchApp` finds it.
   rx::Single<platform::LaunchedApplication> openURLsWithApp(const IApp& app,
@@ -232,10 +236,12 @@ class Actions final : public CustomizationWindowDelegate,
   rx::Single<rx::Event<rx::Unit>> restoreAppChain(const IApp& app);
   // One launch or open request at `applicationURL` (documents: openURLs).
   rx::Single<platform::LaunchedApplication> openAt(
-      const base::Url& applicationURL, const std::optional<std::vector<base::Url>>& documents);
-  // The URL choice of launchApp and openURLsWithApp.
-  rx::Single<platform::LaunchedApplication> openApp(
-      const IApp& app, std::optional<std::vector<base::Url>> documents);
+      const base::Url& applicationURL, const std::optional<std::vector<base::Url>>& documents,
+      bool reopen = false);
+  // The URL choice of launchApp, reopenApp and openURLsWithApp.
+  rx::Single<platform::LaunchedApplication> openApp(const IApp& app,
+                                                    std::optional<std::vector<base::Url>> documents,
+                                                    bool reopen = false);
 
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<DefaultsStorage> storage_;

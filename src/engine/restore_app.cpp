@@ -74,13 +74,18 @@ rx::Single<LaunchedApplication> Actions::launchApp(const IApp& app) {
   return openApp(app, std::nullopt);
 }
 
+rx::Single<LaunchedApplication> Actions::reopenApp(const IApp& app) {
+  return openApp(app, std::nullopt, /*reopen=*/true);
+}
+
 rx::Single<LaunchedApplication> Actions::openURLsWithApp(const IApp& app,
                                                          std::vector<base::Url> urls) {
   return openApp(app, std::move(urls));
 }
 
 rx::Single<LaunchedApplication> Actions::openApp(const IApp& app,
-                                                 std::optional<std::vector<base::Url>> documents) {
+                                                 std::optional<std::vector<base::Url>> documents,
+                                                 bool reopen) {
   using Result = rx::Single<LaunchedApplication>;
   std::weak_ptr<Actions> weak = weak_from_this();
   // Where the bundle identifier leads, if anywhere.
@@ -90,35 +95,36 @@ rx::Single<LaunchedApplication> Actions::openApp(const IApp& app,
     return workspace->urlForApplication(*bundleId);
   };
   auto shared = std::make_shared<const IApp>(app);
-  return Result::deferred([weak, shared, documents, resolve]() -> Result {
+  return Result::deferred([weak, shared, documents, resolve, reopen]() -> Result {
     auto self = weak.lock();
     if (!self) return Result::error(NilWeakSelfError{}.asError());
     const IApp& saved = *shared;
     if (saved.bundleURL) {
-      return self->openAt(*saved.bundleURL, documents)
-          .catchError([weak, documents, resolve](const base::Error& first) -> Result {
+      return self->openAt(*saved.bundleURL, documents, reopen)
+          .catchError([weak, documents, resolve, reopen](const base::Error& first) -> Result {
             const auto fallback = resolve();
             if (!fallback) return Result::error(first);
             auto actions = weak.lock();
             if (!actions) return Result::error(NilWeakSelfError{}.asError());
-            return actions->openAt(*fallback, documents);
+            return actions->openAt(*fallback, documents, reopen);
           });
     }
     const auto url = resolve();
     if (!url) return Result::error(InvalidAppError{saved}.asError());
-    return self->openAt(*url, documents);
+    return self->openAt(*url, documents, reopen);
   });
 }
 
 rx::Single<LaunchedApplication> Actions::openAt(
-    const base::Url& applicationURL, const std::optional<std::vector<base::Url>>& documents) {
+    const base::Url& applicationURL, const std::optional<std::vector<base::Url>>& documents,
+    bool reopen) {
   using Result = rx::Single<LaunchedApplication>;
   if (!workspace_) return Result::error(FailedToOpenApp{}.asError());
   platform::Workspace* workspace = workspace_;
   rx::Scheduler* scheduler = &scheduler_;
   const std::thread::id mainThread = mainThread_;
-  return Result::create([workspace, scheduler, mainThread, applicationURL,
-                         documents](const Result::SingleObserver& observer) {
+  return Result::create([workspace, scheduler, mainThread, applicationURL, documents,
+                         reopen](const Result::SingleObserver& observer) {
     // Disposing stops the delivery; the request itself goes on.
     auto disposed = std::make_shared<bool>(false);
     auto deliver = [observer, disposed](std::optional<LaunchedApplication> launched,
@@ -148,6 +154,8 @@ rx::Single<LaunchedApplication> Actions::openAt(
     };
     if (documents) {
       workspace->openURLs(*documents, applicationURL, std::move(completion));
+    } else if (reopen) {
+      workspace->reopenApplication(applicationURL, std::move(completion));
     } else {
       workspace->openApplication(applicationURL, std::move(completion));
     }

@@ -1,7 +1,9 @@
 // Opening missing windows: while an application has fewer windows than the
 // layout saved, post its "New Window" keystroke, one per change of its window
 // list, and wait for the list to change; an application without any window
-// and without a keystroke is asked to reopen.
+// and without a keystroke is asked to reopen. An application this restore
+// launched counts its launch as one asked window: it is not asked to reopen,
+// and its keystrokes wait for its first window.
 
 #include "engine/window_opener.h"
 
@@ -106,6 +108,9 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
     auto self = weak.lock();
     if (!self || !application) return rx::Single<Windows>::just({});
     auto counters = std::make_shared<WindowCounters>();
+    // The launch asked for the program's first window: it is not asked to
+    // reopen while that window is on its way.
+    if (launched) counters->asked = 1;
     const std::optional<std::string> bundleId = application->bundleIdentifier();
     const std::optional<IShortcut> shortcut =
         bundleId ? newWindowShortcut(settings ? *settings : kNoSettings, *bundleId, self->aliases())
@@ -127,7 +132,9 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
           return Lists::just(*shared).delay(kNewWindowWait, *scheduler);
         };
       };
-      if (count < wanted && shortcut && counters->asked < wanted) {
+      // A program this restore launched has no window to take a keystroke
+      // yet; its launch is its one asked window.
+      if (count < wanted && shortcut && counters->asked < wanted && !(launched && count == 0)) {
         ++counters->opened;
         ++counters->asked;
         rx::Observable<Unit> post = actions->postShortcut(*shortcut, application);
@@ -138,7 +145,7 @@ rx::Single<Windows> Actions::waitForWindows(ApplicationPtr application, bool lau
       if (counters->asked <= 0) {
         ++counters->opened;
         ++counters->asked;
-        return actions->launchApp(*app).asObservable().concatMap(later());
+        return actions->reopenApp(*app).asObservable().concatMap(later());
       }
       return Lists::just(windows);
     };

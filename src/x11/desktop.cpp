@@ -212,7 +212,10 @@ std::shared_ptr<XApplication> Desktop::applicationFor(const platform::WindowOwne
     if (bundles_) bundleUrl = bundles_->mainBundle().url;
   } else {
     bundleId = resolver_.bundleIdentifierFor(hints);
-    if (bundleId && bundles_) {
+    // A program without a desktop entry is named by its executable.
+    if (bundleId && bundleId->starts_with('/')) {
+      bundleUrl = base::Url::fromFilePath(*bundleId);
+    } else if (bundleId && bundles_) {
       if (auto bundle = bundles_->bundleWithIdentifier(*bundleId)) bundleUrl = bundle->url;
     }
   }
@@ -309,6 +312,8 @@ void Desktop::refreshFrame(XWindow& w) {
   if (!frame) return;  // gone: the error or destroy event follows
   const Rect before = w.frame();
   w.frame_ = *frame;
+  if (w.written == w.frame_) w.written.reset();
+  if (correctPlacement(w)) return;
   if (w.reapplying && w.pendingFrame == w.frame_) finishReapply(w);
   if (w.frame() != before) {
     emit<winsys::WindowFrameChangedEvent>(WindowPtr(w.shared_from_this()));

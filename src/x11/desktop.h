@@ -97,7 +97,10 @@ class Desktop final : public xconn::ConnectionListener,
   void setFrontmost(std::shared_ptr<XApplication> app);
 
   // Settling writes (desktop_writes.cpp).
-  void sendMoveResize(::Window xid, const winsys::Rect& r);
+  void sendMoveResize(XWindow& w, const winsys::Rect& r);
+  // Whether the frame just read is the written one shifted by the client's
+  // border; if so the offset is learnt and the frame written again.
+  bool correctPlacement(XWindow& w);
   void reapplyFrame(XWindow& w);
   void finishReapply(XWindow& w);
   void settleMinimized(XWindow& w);

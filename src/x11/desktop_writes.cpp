@@ -41,26 +41,29 @@ Promise<Rect> Desktop::setFrame(XWindow& w, Rect frame) {
     const Rect before = w.frame();
     w.pendingFrame = target;
     if (before != target) emitLater<winsys::WindowFrameChangedEvent>(w.shared_from_this());
-    sendMoveResize(w.xid, target);
+    sendMoveResize(w, target);
     conn_->flush();
     resolver.fulfill(target);
     return promise;
   }
-  sendMoveResize(w.xid, target);
-  conn_->flush();
   // A new frame replaces one still being applied after de-iconifying.
   if (w.reapplying) w.pendingFrame = target;
-  if (w.frame_ == target) {
+  if (w.frame_ == target && !w.written) {
+    // Nothing to move: a request would only risk the window manager's
+    // rounding.
     if (w.reapplying) finishReapply(w);
     resolver.fulfill(target);
     return promise;
   }
+  sendMoveResize(w, target);
+  conn_->flush();
   w.frameWaits.add(queue(), options_.writeTimeout, target, resolver,
                    [weak = weak_from_this(), win = w.weak_from_this()](auto& wait) {
                      auto self = weak.lock();
                      auto window = win.lock();
                      if (!self || !window) return;
                      self->refreshFrame(*window);
+                     window->written.reset();
                      if (window->frame() == wait.target) {
                        wait.resolver.fulfill(wait.target);
                      } else {
@@ -164,13 +167,32 @@ void Desktop::quit(XApplication& app) {
   }
 }
 
-void Desktop::sendMoveResize(::Window xid, const Rect& r) {
+void Desktop::sendMoveResize(XWindow& w, const Rect& r) {
   // Static gravity: x and y place the client area itself. Source: a pager.
   constexpr long kFlags =
       StaticGravity | (1L << 8) | (1L << 9) | (1L << 10) | (1L << 11) | (2L << 12);
-  xconn::sendRootMessage(*conn_, xid, atoms_.netMoveresizeWindow,
-                         {kFlags, static_cast<long>(r.x), static_cast<long>(r.y),
+  const long offset = w.placementOffset.value_or(0);
+  w.written = r;
+  xconn::sendRootMessage(*conn_, w.xid, atoms_.netMoveresizeWindow,
+                         {kFlags, static_cast<long>(r.x) - offset, static_cast<long>(r.y) - offset,
                           static_cast<long>(r.width), static_cast<long>(r.height)});
+}
+
+bool Desktop::correctPlacement(XWindow& w) {
+  // X borders are small; a larger shift is the window manager's own choice.
+  constexpr double kMaxBorder = 64;
+  if (!w.written || w.placementOffset || w.minimized) return false;
+  const Rect& target = *w.written;
+  const double dx = w.frame_.x - target.x;
+  const double dy = w.frame_.y - target.y;
+  if (w.frame_.width != target.width || w.frame_.height != target.height || dx != dy || dx <= 0 ||
+      dx > kMaxBorder) {
+    return false;
+  }
+  w.placementOffset = static_cast<int>(dx);
+  sendMoveResize(w, target);
+  conn_->flush();
+  return true;
 }
 
 // Shown again with a frame written while minimized: unless the window has it
@@ -182,7 +204,7 @@ void Desktop::reapplyFrame(XWindow& w) {
     w.pendingFrame.reset();
     return;
   }
-  sendMoveResize(w.xid, *w.pendingFrame);
+  sendMoveResize(w, *w.pendingFrame);
   conn_->flush();
   w.reapplying = true;
   w.reapplyTimer =
@@ -191,6 +213,7 @@ void Desktop::reapplyFrame(XWindow& w) {
         auto x = win.lock();
         if (!self || !x || !x->reapplying) return;
         self->refreshFrame(*x);
+        x->written.reset();
         if (x->reapplying) {
           const Rect before = x->frame();
           x->reapplying = false;

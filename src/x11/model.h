@@ -61,6 +61,13 @@ class XWindow final : public winsys::Window, public std::enable_shared_from_this
   // it until the window has it.
   std::optional<winsys::Rect> pendingFrame;
   bool reapplying = false;
+  // The frame last written and not yet seen on the window.
+  std::optional<winsys::Rect> written;
+  // How far the window manager puts the client area from the position
+  // written: the client's own X border width, which some window managers add
+  // (they take the border off but keep placing as if it were there). Learnt
+  // from the first write that comes back off by it, then taken off every write.
+  std::optional<int> placementOffset;
   dispatch::TimerHandle reapplyTimer;
   PendingWrites<winsys::Rect> frameWaits;
   PendingWrites<bool> minimizedWaits;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/utf8.h"
+#include "platform/xconn/client_process.h"
 #include "platform/xconn/ewmh.h"
 #include "platform/xconn/property.h"
 
@@ -188,7 +189,12 @@ std::vector<std::optional<WindowFacts>> WindowProperties::readAll(
     classFrom(r.wmClass.takeText(), f.hints);
     f.hints.gtkApplicationId = r.gtkApplicationId.takeText();
     f.hints.kdeDesktopFile = r.kdeDesktopFile.takeText();
-    if (!isLocal(r.machine.takeText(), host)) f.hints.pid = 0;
+    if (!isLocal(r.machine.takeText(), host)) {
+      f.hints.pid = 0;
+    } else if (f.hints.pid == 0) {
+      // A client that does not name its process (xcalc): the server knows it.
+      f.hints.pid = xconn::clientProcessOf(conn_, windows[i]).value_or(0);
+    }
     facts[i] = std::move(f);
   }
 

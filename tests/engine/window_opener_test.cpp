@@ -143,7 +143,59 @@ TEST_F(WindowOpenerTest, ApplicationWithoutWindowsOrKeystrokeIsAskedToReopen) {
   ASSERT_EQ(desktop.workspace().requests().size(), 1u);
   EXPECT_EQ(desktop.workspace().requests()[0].applicationURL, editorURL);
   EXPECT_FALSE(desktop.workspace().requests()[0].documents.has_value());
+  // A reopen, which runs the entry's new-window action where it has one.
+  EXPECT_TRUE(desktop.workspace().requests()[0].reopen);
 }
+
+// A program this restore launches counts its launch as its one asked window:
+// while its first window is on its way it is neither reopened nor sent a
+// keystroke; once the window shows, the keystroke follows (after the launch
+// delay), and it never ends up with more windows than saved.
+struct LateWindowCase {
+  const char* label;
+  int wanted;
+  bool keystroke;
+  std::size_t keyDowns;
+  dispatch::Duration doneAt;
+};
+
+class LaunchedProgramTest : public WindowOpenerTest,
+                            public ::testing::WithParamInterface<LateWindowCase> {};
+
+TEST_P(LaunchedProgramTest, WaitsForItsLateFirstWindow) {
+  const LateWindowCase& c = GetParam();
+  const base::Url editorURL = url("file:///apps/editor.desktop");
+  desktop.scriptLaunch(editorURL, LaunchScript::launching(AppSetup::withId(kEditor).withPid(800)));
+  desktop.scriptNewWindow(800, NewWindowScript::opening(1, 1s));
+  setShortcut(kEditor, c.keystroke ? std::optional(kCommandN) : std::nullopt);
+  IApp record = editorRecord(c.wanted);
+  record.bundleURL = editorURL;
+  auto late = queue.after(
+      5s, [&] { desktop.addWindow(desktop.applicationWithURL(editorURL), liveWindow("first")); });
+
+  auto outcome = watch(actions->openAppWindows(record, c.wanted), queue);
+  queue.runUntilIdle();
+  queue.advance(4900ms);
+  EXPECT_EQ(keyDowns(), 0u);
+  EXPECT_FALSE(outcome->settled());
+  queue.advance(20s);
+
+  ASSERT_TRUE(outcome->succeeded());
+  EXPECT_EQ(outcome->at, c.doneAt);
+  EXPECT_EQ(outcome->result->value().size(), static_cast<std::size_t>(c.wanted));
+  EXPECT_EQ(desktop.applicationWithURL(editorURL)->windows().size(),
+            static_cast<std::size_t>(c.wanted));
+  EXPECT_EQ(keyDowns(), c.keyDowns);
+  ASSERT_EQ(desktop.workspace().requests().size(), 1u) << "launched once, never reopened";
+  EXPECT_FALSE(desktop.workspace().requests()[0].reopen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LaunchedProgramTest,
+    ::testing::Values(LateWindowCase{"OneWindowNoKeystroke", 1, false, 0, 5s},
+                      LateWindowCase{"OneWindowKeystrokeKnown", 1, true, 0, 5s},
+                      LateWindowCase{"TwoWindowsKeystrokeAfterTheFirst", 2, true, 1, 8s}),
+    [](const auto& param) { return std::string(param.param.label); });
 
 TEST_F(WindowOpenerTest, FailedReopenFailsTheWait) {
   const base::Url editorURL = url("file:///apps/editor.desktop");

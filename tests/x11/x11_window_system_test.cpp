@@ -336,6 +336,13 @@ TEST_F(X11WindowSystemTest, GroupsWindowsByBundleIdentifierElseByProcess) {
   EXPECT_EQ(other->bundleURL()->filePath(),
             std::filesystem::canonical(WENDRIX_X11_TEST_CLIENT).string());
 
+  // A client that does not name its process is known by the server's record
+  // of its connection.
+  auto& silent = launch({"--class", "fixture.Other", "--no-pid", "--window", "D"});
+  ApplicationPtr other2;
+  ASSERT_TRUE(waitUntil([&] { return (other2 = application("org.example.Other")) != nullptr; }));
+  EXPECT_EQ(other2->processIdentifier(), silent.pid());
+
   // One instance ending does not end the application while another runs.
   first.kill();
   ASSERT_TRUE(waitUntil([&] { return app->knownWindows().size() == 1; }));
@@ -346,18 +353,32 @@ TEST_F(X11WindowSystemTest, GroupsWindowsByBundleIdentifierElseByProcess) {
 
 TEST_F(X11WindowSystemTest, FramesRoundTripExactly) {
   initialize();
-  launch({"--class", "fixture.Fixture", "--window", "One"});
-  auto app = waitForWindows("org.example.Fixture", 1);
-  ASSERT_TRUE(app);
-  auto window = app->knownWindows()[0];
-  for (const Rect& target : {Rect{200, 150, 320, 240}, Rect{31, 57, 641, 479}}) {
-    SCOPED_TRACE(::testing::Message() << target);
-    auto written = await(window->setFrame(target));
-    ASSERT_TRUE(written.ok()) << written.error();
-    EXPECT_EQ(written.value(), target);
-    EXPECT_EQ(window->frame(), target);
-    EXPECT_EQ(serverFrame(window), target);
+  // Window managers take a client's X border off but may keep placing it as
+  // if it were there; whatever the border, a frame written is the frame read,
+  // without waiting for the write time-out.
+  for (const char* border : {"0", "1", "5"}) {
+    launch({"--class", "fixture.Fixture", "--window", border, "--border", border});
   }
+  auto app = waitForWindows("org.example.Fixture", 3);
+  ASSERT_TRUE(app);
+  for (const auto& window : app->knownWindows()) {
+    SCOPED_TRACE("border " + window->title());
+    for (const Rect& target : {Rect{200, 150, 320, 240}, Rect{31, 57, 641, 479}}) {
+      SCOPED_TRACE(::testing::Message() << target);
+      const auto started = std::chrono::steady_clock::now();
+      auto written = await(window->setFrame(target));
+      ASSERT_TRUE(written.ok()) << written.error();
+      EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+      EXPECT_EQ(written.value(), target);
+      EXPECT_EQ(window->frame(), target);
+      EXPECT_EQ(serverFrame(window), target);
+    }
+    // Writing the frame it has changes nothing.
+    const Rect now = serverFrame(window);
+    ASSERT_TRUE(await(window->setFrame(now)).ok());
+    EXPECT_EQ(serverFrame(window), now);
+  }
+  auto window = app->knownWindows()[0];
   // A frame X cannot hold is refused at once, without a request.
   for (const Rect& bad : {Rect{0, 0, 0, 100}, Rect{40000, 0, 100, 100}}) {
     auto refused = await(window->setFrame(bad));
@@ -500,25 +521,39 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
   const std::uint16_t kN = 45;
   const std::uint64_t kCommand = 0x100000;
 
-  // Sent to the process's window, and through XTest while it is active.
+  // Sent to the process's window, and through XTest after activating it:
+  // while another program is active, the keystroke still reaches only its own.
+  auto& other = launch({"--class", "fixture.Other", "--window", "Other"});
+  ASSERT_TRUE(waitForWindows("org.example.Other", 1));
   platform::X11RunningApplications running(connection_, "app.Wendrix");
   std::size_t expected = 1;
-  for (auto delivery : {platform::X11Keyboard::Delivery::sendEvent,
-                        platform::X11Keyboard::Delivery::xtestWhenActive}) {
+  for (auto delivery :
+       {platform::X11Keyboard::Delivery::sendEvent, platform::X11Keyboard::Delivery::xtest}) {
     SCOPED_TRACE(static_cast<int>(delivery));
-    ASSERT_TRUE(running.activate(client.pid(), platform::activateIgnoringOtherApps));
-    ASSERT_TRUE(waitUntil([&] { return running.isActive(client.pid()) == true; }));
+    ASSERT_TRUE(running.activate(other.pid(), platform::activateIgnoringOtherApps));
+    ASSERT_TRUE(waitUntil([&] { return running.isActive(other.pid()) == true; }));
     platform::X11Keyboard keyboard(connection_, {}, delivery);
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, true}).ok());
     ASSERT_TRUE(keyboard.post({client.pid(), kN, kCommand, false}).ok());
     auto app = waitForWindows("org.example.Fixture", ++expected);
     ASSERT_TRUE(app);
     EXPECT_EQ(app->knownWindows().back()->title(), "New Window " + std::to_string(expected - 1));
+    if (delivery == platform::X11Keyboard::Delivery::xtest) {
+      EXPECT_EQ(running.isActive(client.pid()), true);
+    }
   }
+  EXPECT_EQ(application("org.example.Other")->knownWindows().size(), 1u);
+  // Keystrokes to two programs one after the other each reach their own.
+  platform::X11Keyboard keyboard(connection_);
+  for (std::int32_t pid : {other.pid(), client.pid()}) {
+    ASSERT_TRUE(keyboard.post({pid, kN, kCommand, true}).ok());
+    ASSERT_TRUE(keyboard.post({pid, kN, kCommand, false}).ok());
+  }
+  EXPECT_TRUE(waitForWindows("org.example.Other", 2));
+  EXPECT_TRUE(waitForWindows("org.example.Fixture", ++expected));
 
   // A key without an X counterpart cannot be made; a process without windows
   // is not an error.
-  platform::X11Keyboard keyboard(connection_);
   EXPECT_FALSE(keyboard.post({client.pid(), 10, 0, true}).ok());
   EXPECT_TRUE(keyboard.post({999999, kN, kCommand, true}).ok());
 }

@@ -157,17 +157,26 @@ bool waitOnRoot(Display* display, Clock::time_point deadline, const std::functio
   return true;
 }
 
-// Starts openbox and waits (bounded) until it manages new windows. Its check
-// property comes early in its start, and a window mapped before it is fully
-// up can be lost, so a probe window is mapped (again, until it is managed)
-// and must show up in _NET_CLIENT_LIST.
-pid_t startOpenbox(const std::string& name, const std::vector<std::string>& env,
+// The window manager's command: openbox, or the one WENDRIX_TEST_WM names
+// (icewm, which decorates windows differently).
+std::vector<std::string> windowManagerCommand() {
+  const char* chosen = std::getenv("WENDRIX_TEST_WM");
+  const std::string name = chosen && *chosen ? chosen : "openbox";
+  if (name == "openbox") return {"openbox", "--sm-disable"};
+  return {name};
+}
+
+// Starts the window manager and waits (bounded) until it manages new windows.
+// Its check property comes early in its start, and a window mapped before it
+// is fully up can be lost, so a probe window is mapped (again, until it is
+// managed) and must show up in _NET_CLIENT_LIST.
+pid_t startManager(const std::string& name, const std::vector<std::string>& env,
                    std::chrono::milliseconds timeout) {
   Display* display = XOpenDisplay(name.c_str());
   if (!display) return -1;
   const Window root = DefaultRootWindow(display);
   XSelectInput(display, root, PropertyChangeMask);
-  const pid_t pid = spawn({"openbox", "--sm-disable"}, env);
+  const pid_t pid = spawn(windowManagerCommand(), env);
   const auto deadline = Clock::now() + timeout;
   bool ready = waitOnRoot(display, deadline, [&] { return wmPresent(display); });
   if (ready) {
@@ -220,8 +229,9 @@ pid_t startServer(std::string& display) {
 }
 
 void XSession::start() {
-  if (!onPath("Xvfb") || !onPath("openbox")) {
-    problem_ = "Xvfb or openbox is not installed (scripts/setup installs both)";
+  const std::string manager = windowManagerCommand().front();
+  if (!onPath("Xvfb") || !onPath(manager)) {
+    problem_ = "Xvfb or " + manager + " is not installed (scripts/setup installs both)";
     return;
   }
   server_ = startServer(display_);
@@ -232,7 +242,7 @@ void XSession::start() {
   char dir[] = "/tmp/wendrix-x11-XXXXXX";
   if (::mkdtemp(dir)) configHome_ = dir;
   if (!startWindowManager()) {
-    problem_ = "openbox did not start on " + display_;
+    problem_ = manager + " did not start on " + display_;
     stop();
     return;
   }
@@ -240,7 +250,7 @@ void XSession::start() {
 }
 
 bool XSession::startWindowManager() {
-  wm_ = startOpenbox(
+  wm_ = startManager(
       display_, {"DISPLAY=" + display_, "XDG_CONFIG_HOME=" + configHome_, "HOME=" + configHome_},
       std::chrono::seconds(10));
   if (wm_ >= 0) return true;

@@ -1,8 +1,9 @@
 #pragma once
 
 // A private X session for the X11 tests and benchmarks: Xvfb on a free
-// display with openbox on it, started once per program (the program stops it
-// at its end), plus the fixture client program. Every wait here is bounded.
+// display with openbox on it (or the window manager WENDRIX_TEST_WM names), started once per
+// program (the program stops it at its end), plus the fixture client program. Every wait here is
+// bounded.
 
 #include <sys/types.h>
 

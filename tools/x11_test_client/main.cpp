@@ -3,7 +3,7 @@
 //   x11_test_client [--class INSTANCE.CLASS] [--gtk-id ID] [--no-pid]
 //                   [--new-title PREFIX] [--exit-when-closed]
 //                   (--window TITLE [--document TEXT] [--role ROLE] [--no-close] [--legacy]
-//                    [--type normal|dialog|utility] [--geometry WxH+X+Y])...
+//                    [--type normal|dialog|utility] [--geometry WxH+X+Y] [--border N])...
 //
 // Each --window opens a top-level window; the options after it apply to that
 // window. Every window sets WM_CLASS, _NET_WM_PID (unless --no-pid),
@@ -41,6 +41,7 @@ struct WindowSetup {
   bool legacy = false;
   int x = 100, y = 100;
   unsigned width = 400, height = 300;
+  unsigned border = 0;
 };
 
 struct Options {
@@ -87,7 +88,7 @@ Window open(const Options& options, const WindowSetup& setup) {
   attributes.background_pixel = WhitePixel(display, screen);
   attributes.event_mask = KeyPressMask | StructureNotifyMask;
   Window w = XCreateWindow(display, RootWindow(display, screen), setup.x, setup.y, setup.width,
-                           setup.height, 0, CopyFromParent, InputOutput, CopyFromParent,
+                           setup.height, setup.border, CopyFromParent, InputOutput, CopyFromParent,
                            CWBackPixel | CWEventMask, &attributes);
   if (setup.legacy) {
     setText(w, XA_WM_NAME, XA_STRING, latin1(setup.title));
@@ -178,6 +179,8 @@ bool parse(int argc, char** argv, Options& options) {
       options.windows.back().closable = false;
     } else if (arg == "--legacy" && !options.windows.empty()) {
       options.windows.back().legacy = true;
+    } else if (arg == "--border" && !options.windows.empty() && (value = next())) {
+      options.windows.back().border = static_cast<unsigned>(std::atoi(value));
     } else if (arg == "--geometry" && !options.windows.empty() && (value = next())) {
       WindowSetup& setup = options.windows.back();
       if (std::sscanf(value, "%ux%u+%d+%d", &setup.width, &setup.height, &setup.x, &setup.y) != 4) {

@@ -12,7 +12,8 @@ namespace platform {
 
 // What the window backend reads from a top-level window.
 struct WindowOwnerHints {
-  // _NET_WM_PID; 0 when the window does not say.
+  // The window's process: _NET_WM_PID, else the X server's record of its
+  // client; 0 when neither says (or the process runs on another machine).
   std::int32_t pid = 0;
   // WM_CLASS: the instance name (res_name) and the class name (res_class).
   std::optional<std::string> wmInstance;
@@ -26,10 +27,9 @@ class BundleIdResolver {
  public:
   virtual ~BundleIdResolver() = default;
 
-  // The bundle identifier for a window, in this order: the desktop entry
-  // Wendrix itself launched for `pid` or one of its ancestors; the
-  // _GTK_APPLICATION_ID or _KDE_NET_WM_DESKTOP_FILE hint; a desktop entry whose
-  // StartupWMClass matches WM_CLASS. Nothing when none applies.
+  // The bundle identifier for a window: the desktop-file id of its
+  // application, else the absolute path of its process's executable. Nothing
+  // when neither is known.
   virtual std::optional<std::string> bundleIdentifierFor(const WindowOwnerHints& hints) const = 0;
 };
 

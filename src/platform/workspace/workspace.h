@@ -38,6 +38,13 @@ class Workspace {
   // runs already.
   virtual void openApplication(const base::Url& applicationURL, OpenCompletion completion) = 0;
 
+  // Asks the application at `applicationURL`, which runs without a window, for
+  // a new window: through its own way of opening one where it has one, else
+  // as openApplication does.
+  virtual void reopenApplication(const base::Url& applicationURL, OpenCompletion completion) {
+    openApplication(applicationURL, std::move(completion));
+  }
+
   // Hands `urls` (possibly none) to the application at `applicationURL`,
   // launching it when needed.
   virtual void openURLs(const std::vector<base::Url>& urls, const base::Url& applicationURL,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/xconn/client_process.h"
 #include "platform/xconn/property.h"
 
 namespace platform::xconn {
@@ -59,6 +60,8 @@ std::vector<::Window> windowsOf(Connection& connection, const std::vector<std::i
   std::vector<::Window> windows;
   for (std::size_t i = 0; i < list.size(); ++i) {
     auto pid = processFromWmPid(reads[i].takeValues());
+    // A client that does not name its process (xcalc) is asked of the server.
+    if (!pid) pid = clientProcessOf(connection, list[i]);
     if (pid && std::find(pids.begin(), pids.end(), *pid) != pids.end()) windows.push_back(list[i]);
   }
   return windows;

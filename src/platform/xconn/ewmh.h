@@ -23,7 +23,8 @@ std::vector<::Window> clientListStacking(Connection& connection);
 std::optional<std::int32_t> processOf(Connection& connection, ::Window window);
 // Whether WM_STATE says iconic; nothing when the window has no WM_STATE.
 std::optional<bool> iconic(Connection& connection, ::Window window);
-// The managed windows (bottom to top) whose _NET_WM_PID is one of `pids`.
+// The managed windows (bottom to top) whose process is one of `pids`: their
+// _NET_WM_PID, else the X server's record of their client (client_process.h).
 std::vector<::Window> windowsOf(Connection& connection, const std::vector<std::int32_t>& pids);
 
 // The window manager's check window (the root's _NET_SUPPORTING_WM_CHECK,

@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <map>
+
 #include <gtest/gtest.h>
 
 #include "platform/bundle/xdg_test_dir.h"
@@ -102,6 +105,76 @@ TEST_F(DesktopBundleIdResolverTest, TakesLaunchThenHintsThenStartupWMClass) {
   launches->recordExit(::getpid());
   EXPECT_EQ(r.bundleIdentifierFor(hints(child.pid(), std::nullopt, "EditorClass")),
             "org.example.ByClass");
+}
+
+TEST_F(DesktopBundleIdResolverTest, FallsBackToLaunchedFileIdAndExecutable) {
+  // An editor whose entry names no window class, a terminal known only by its
+  // program, and a launcher's own entry outside the data folders.
+  xdg.write("home/applications/featherpad.desktop",
+            XdgTestDir::entry("FeatherPad", "featherpad %U"));
+  const std::string term = xdg.write("bin/term", "#!/bin/sh\n", 0755);
+  xdg.write("home/applications/org.example.Term.desktop", XdgTestDir::entry("T", term + " -e x"));
+  const std::string launcher =
+      xdg.write("elsewhere/org.example.Launched.desktop", XdgTestDir::entry("L", "l"));
+
+  const std::map<std::int32_t, ProcessFacts> processes = {
+      {11, {"/usr/bin/anything", launcher}},
+      {12, {term, std::nullopt}},
+      {13, {"/opt/tool/bin/tool", std::nullopt}},
+  };
+  const DesktopBundleIdResolver r(DesktopEntryDirectories(xdg.dataDirs()), launches,
+                                  [&](std::int32_t pid) {
+                                    auto it = processes.find(pid);
+                                    return it == processes.end() ? ProcessFacts{} : it->second;
+                                  });
+  const struct {
+    const char* label;
+    WindowOwnerHints hints;
+    std::optional<std::string> expected;
+  } cases[] = {
+      {"id equal to the class, case aside", hints(0, "featherpad", "FeatherPad"), "featherpad"},
+      {"id equal to the instance", hints(0, "FEATHERPAD", "Other"), "featherpad"},
+      {"StartupWMClass before an id match", hints(0, "featherpad", "EditorClass"),
+       "org.example.ByClass"},
+      {"launched desktop file before the window class", hints(11, "x", "EditorClass"),
+       "org.example.Launched"},
+      {"Exec program is the executable", hints(12, "xterm", "XTerm"), "org.example.Term"},
+      {"no desktop file: the executable's path", hints(13, "tool", "Tool"), "/opt/tool/bin/tool"},
+      {"no process and nothing matching", hints(0, "tool", "Tool"), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(r.bundleIdentifierFor(c.hints), c.expected) << c.label;
+  }
+}
+
+TEST(ProcessFactsTest, ReadsExecutableAndOwnLaunchedDesktopFile) {
+  // The launcher's variables count only in the process they were set for, not
+  // in its children, which inherit them.
+  const struct {
+    const char* pidValue;
+    std::optional<std::string> expected;
+  } cases[] = {{"$$", "/a/b.desktop"}, {"1", std::nullopt}};
+  for (const auto& c : cases) {
+    const std::string script = std::string(
+                                   "export GIO_LAUNCHED_DESKTOP_FILE=/a/b.desktop "
+                                   "GIO_LAUNCHED_DESKTOP_FILE_PID=") +
+                               c.pidValue + "; exec /bin/sleep 600";
+    char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
+                    const_cast<char*>(script.c_str()), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
+    const std::string sleep = std::filesystem::canonical("/bin/sleep").string();
+    ProcessFacts facts;
+    for (int i = 0; i < 500 && facts.executable != sleep; ++i) {
+      facts = readProcessFacts(pid);
+      if (facts.executable != sleep) ::usleep(2000);
+    }
+    EXPECT_EQ(facts.executable, sleep);
+    EXPECT_EQ(facts.launchedDesktopFile, c.expected) << c.pidValue;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  EXPECT_EQ(readProcessFacts(-1).executable, std::nullopt);
 }
 
 TEST(LaunchRegistryTest, TellsListenersOfLaunchesAndExitsOnce) {

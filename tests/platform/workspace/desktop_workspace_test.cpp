@@ -64,7 +64,8 @@ class DesktopWorkspaceTest : public ::testing::Test {
   }
 
   // Runs the request and the loop until its completion has run.
-  Outcome open(const base::Url& app, std::optional<std::vector<base::Url>> documents = {}) {
+  Outcome open(const base::Url& app, std::optional<std::vector<base::Url>> documents = {},
+               bool reopen = false) {
     Outcome outcome;
     int calls = 0;
     auto completion = [&](std::optional<LaunchedApplication> a, std::optional<base::Error> e) {
@@ -73,6 +74,8 @@ class DesktopWorkspaceTest : public ::testing::Test {
     };
     if (documents) {
       workspace->openURLs(*documents, app, completion);
+    } else if (reopen) {
+      workspace->reopenApplication(app, completion);
     } else {
       workspace->openApplication(app, completion);
     }
@@ -174,6 +177,33 @@ TEST_F(DesktopWorkspaceTest, HandsDocumentsThroughTheFieldCodes) {
   EXPECT_EQ(folder, xdg.root() + "/bin");
 }
 
+TEST_F(DesktopWorkspaceTest, ReopenRunsTheNewWindowActionElseTheEntry) {
+  const std::string actions =
+      "Actions=other;new-window;\n[Desktop Action other]\nName=Other\nExec=" + recorder +
+      " --other\n[Desktop Action new-window]\nName=Open\nExec=" + recorder + " --win\n";
+  const std::string named =
+      "Actions=make;\n[Desktop Action make]\nName=New Window\nExec=" + recorder + " --named\n";
+  const struct {
+    const char* id;
+    std::string extra;
+    std::vector<std::string> arguments;
+  } cases[] = {
+      {"by-id", actions, {"--win"}},
+      {"by-name", named, {"--named"}},
+      {"no-action", "", {"--plain"}},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = open(entry(c.id, recorder + " --plain", c.extra), std::nullopt, true);
+    ASSERT_TRUE(outcome.app) << c.id << ": " << *outcome.error;
+    EXPECT_EQ(outcome.app->bundleIdentifier, c.id);
+    EXPECT_EQ(recordedArguments(outcome.app->processIdentifier), c.arguments) << c.id;
+  }
+  // A first launch never takes the action.
+  const Outcome first = open(entry("by-id", recorder + " --plain", actions));
+  ASSERT_TRUE(first.app);
+  EXPECT_EQ(recordedArguments(first.app->processIdentifier), std::vector<std::string>{"--plain"});
+}
+
 TEST_F(DesktopWorkspaceTest, LaunchesAPlainExecutableWithoutOurDescriptors) {
   // A descriptor of ours without close-on-exec (as a library may leave one).
   const int leaked = ::dup2(::open("/dev/null", O_RDONLY), 57);
@@ -182,7 +212,10 @@ TEST_F(DesktopWorkspaceTest, LaunchesAPlainExecutableWithoutOurDescriptors) {
       open(base::Url::fromFilePath(recorder), std::vector{base::Url::fromFilePath("/tmp/x y")});
   ::close(leaked);
   ASSERT_TRUE(outcome.app) << *outcome.error;
-  EXPECT_EQ(outcome.app->bundleIdentifier, std::nullopt);
+  // A program without an entry is named by its path.
+  EXPECT_EQ(outcome.app->bundleIdentifier, recorder);
+  EXPECT_EQ(workspace->urlForApplication(recorder), base::Url::fromFilePath(recorder));
+  EXPECT_EQ(workspace->urlForApplication(xdg.root() + "/nonexistent"), std::nullopt);
   const pid_t pid = outcome.app->processIdentifier;
   EXPECT_EQ(recordedArguments(pid), std::vector<std::string>{"/tmp/x y"});
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -16,8 +17,6 @@ namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr std::string_view kSuffix = ".desktop";
 
 bool endsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
@@ -55,7 +54,7 @@ std::string normalized(std::string_view path) {
 // Depth-first search for `rest` below `dir`: "a-b-c" may be a-b-c.desktop,
 // a/b-c.desktop, a-b/c.desktop, a/b/c.desktop, ...
 std::optional<std::string> findBelow(const std::string& dir, std::string_view rest, int depth) {
-  const std::string direct = dir + "/" + std::string(rest) + std::string(kSuffix);
+  const std::string direct = dir + "/" + std::string(rest) + std::string(kDesktopFileSuffix);
   if (isRegularFile(direct)) return direct;
   if (depth == 0) return std::nullopt;
   std::error_code ec;
@@ -95,6 +94,36 @@ base::Error withPath(const std::string& path, base::Error error) {
   return error;
 }
 
+std::string asciiLower(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '-' || c == '_') continue;
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+// The Exec line of the entry's new-window action, if it has one that parses.
+std::optional<ExecLine> newWindowAction(const DesktopEntry& entry) {
+  const auto actions = entry.stringList("Actions");
+  if (!actions) return std::nullopt;
+  auto execOf = [&](const std::string& action) -> std::optional<ExecLine> {
+    const std::string* raw = entry.raw("Exec", "Desktop Action " + action);
+    if (!raw) return std::nullopt;
+    base::Result<ExecLine> line = ExecLine::parse(*raw);
+    if (!line) return std::nullopt;
+    return std::move(*line);
+  };
+  for (const std::string& action : *actions) {
+    if (asciiLower(action) == "newwindow") return execOf(action);
+  }
+  for (const std::string& action : *actions) {
+    const auto name = entry.string("Name", "Desktop Action " + action);
+    if (name && asciiLower(*name) == "new window") return execOf(action);
+  }
+  return std::nullopt;
+}
+
 // The application a parsed entry describes.
 base::Result<DesktopApplication> applicationFromEntry(const DesktopEntry& entry,
                                                       const std::string& path, std::string id,
@@ -131,6 +160,7 @@ base::Result<DesktopApplication> applicationFromEntry(const DesktopEntry& entry,
     *flag.target = value->value_or(false);
   }
 
+  app.newWindowExec = newWindowAction(entry);
   if (const std::string* exec = entry.raw("Exec")) {
     app.exec = ExecLine::parse(*exec);
     if (!app.exec) {
@@ -177,7 +207,8 @@ std::optional<std::string> DesktopEntryDirectories::pathForId(std::string_view i
 
 std::optional<std::string> DesktopEntryDirectories::idForPath(std::string_view path) const {
   const std::string file = normalized(path);
-  if (!endsWith(file, kSuffix) || file.size() == kSuffix.size()) return std::nullopt;
+  if (!endsWith(file, kDesktopFileSuffix) || file.size() == kDesktopFileSuffix.size())
+    return std::nullopt;
   std::string relative = file.substr(file.rfind('/') + 1);
   for (const std::string& dir : applicationDirs_) {
     if (file.size() > dir.size() + 1 && file.compare(0, dir.size(), dir) == 0 &&
@@ -186,7 +217,7 @@ std::optional<std::string> DesktopEntryDirectories::idForPath(std::string_view p
       break;
     }
   }
-  relative.resize(relative.size() - kSuffix.size());
+  relative.resize(relative.size() - kDesktopFileSuffix.size());
   if (relative.empty() || relative.back() == '/') return std::nullopt;
   std::replace(relative.begin(), relative.end(), '/', '-');
   return relative;
@@ -200,7 +231,7 @@ std::vector<DesktopFile> DesktopEntryDirectories::list() const {
     std::error_code ec;
     for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
       const std::string path = it->path().string();
-      if (endsWith(path, kSuffix) && isRegularFile(path)) paths.push_back(path);
+      if (endsWith(path, kDesktopFileSuffix) && isRegularFile(path)) paths.push_back(path);
     }
     std::sort(paths.begin(), paths.end());
     for (std::string& path : paths) {

@@ -16,6 +16,9 @@
 
 namespace platform {
 
+// The file name extension of desktop entries.
+inline constexpr std::string_view kDesktopFileSuffix = ".desktop";
+
 struct DesktopFile {
   std::string id;    // desktop-file id, e.g. "org.example.Editor" or "kde4-editor"
   std::string path;  // absolute path of the .desktop file
@@ -72,6 +75,11 @@ struct DesktopApplication {
   bool agent = false;  // X-Wendrix-Agent
   // The parsed Exec line, or why there is none usable.
   base::Result<ExecLine> exec{base::Error()};
+  // The Exec line of the entry's action that opens a new window: the action
+  // "new-window" (any case, '-' or '_' or nothing between the words), else
+  // the first action named "New Window"; none without such an action or when
+  // its line does not parse.
+  std::optional<ExecLine> newWindowExec;
 
   // Whether TryExec, when given, names an executable file (a bare name is
   // looked up in PATH).

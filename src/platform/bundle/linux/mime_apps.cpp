@@ -1,5 +1,7 @@
 #include "platform/bundle/linux/mime_apps.h"
 
+#include "platform/bundle/linux/desktop_applications.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -8,7 +10,6 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kMaxListFileSize = 1 << 20;
-constexpr std::string_view kDesktopSuffix = ".desktop";
 
 std::vector<std::string> split(std::string_view text, char separator) {
   std::vector<std::string> parts;
@@ -106,8 +107,9 @@ std::optional<std::string> defaultApplicationId(std::string_view mimeType,
     base::Result<std::string> text = readSmallRegularFile(file, kMaxListFileSize);
     if (!text.ok()) continue;
     for (std::string entry : defaultsIn(*text, mimeType)) {
-      if (entry.size() <= kDesktopSuffix.size() || !entry.ends_with(kDesktopSuffix)) continue;
-      entry.resize(entry.size() - kDesktopSuffix.size());
+      if (entry.size() <= kDesktopFileSuffix.size() || !entry.ends_with(kDesktopFileSuffix))
+        continue;
+      entry.resize(entry.size() - kDesktopFileSuffix.size());
       if (installed(directories, entry)) return entry;
     }
   }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/keyboard/linux/key_table.h"
 #include "platform/xconn/connection.h"
@@ -27,11 +28,52 @@ base::Error cannotMake(const std::string& why) {
   return base::Error("Wendrix.KeyboardError", 1, "The keystroke cannot be made: " + why + ".");
 }
 
+// Asks the window manager to activate `target` and waits, at most `wait`,
+// until it is the active window.
+bool activateAndWait(xconn::Connection& connection, ::Window target, ::Window active,
+                     std::chrono::milliseconds wait) {
+  const long kPager = 2;
+  xconn::sendRootMessage(connection, target, connection.atoms().netActiveWindow,
+                         {kPager, 0, static_cast<long>(active)});
+  connection.flush();
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  while (xconn::activeWindow(connection) != target) {
+    if (connection.broken() || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// How long a keystroke's new window may take to show.
+constexpr auto kSettle = std::chrono::milliseconds(600);
+
+// Waits until the active window has stayed the same for a while, or until
+// `deadline`.
+void waitForSteadyFocus(xconn::Connection& connection,
+                        std::chrono::steady_clock::time_point deadline) {
+  constexpr auto kSteady = std::chrono::milliseconds(150);
+  ::Window last = xconn::activeWindow(connection);
+  auto since = std::chrono::steady_clock::now();
+  while (!connection.broken()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline || now - since >= kSteady) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const ::Window active = xconn::activeWindow(connection);
+    if (active != last) {
+      last = active;
+      since = std::chrono::steady_clock::now();
+    }
+  }
+}
+
 }  // namespace
 
 X11Keyboard::X11Keyboard(std::shared_ptr<xconn::Connection> connection, ProcessGroup group,
-                         Delivery delivery)
-    : connection_(std::move(connection)), group_(std::move(group)), delivery_(delivery) {}
+                         Delivery delivery, std::chrono::milliseconds activationWait)
+    : connection_(std::move(connection)),
+      group_(std::move(group)),
+      delivery_(delivery),
+      activationWait_(activationWait) {}
 
 base::Status X11Keyboard::post(const Keystroke& keystroke) {
   const auto keysym = keys::keysymForKeyCode(keystroke.keyCode);
@@ -49,7 +91,7 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
   }
   const auto windows = xconn::windowsOf(connection, pids);
   if (windows.empty()) return {};  // no such process (or no window to take keys)
-  const ::Window active = xconn::activeWindow(connection);
+  ::Window active = xconn::activeWindow(connection);
   ::Window target = windows.back();
   if (std::find(windows.begin(), windows.end(), active) != windows.end()) {
     target = active;
@@ -62,7 +104,32 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
     }
   }
 
-  if (delivery_ == Delivery::xtestWhenActive && target == active) {
+  const std::pair<std::int32_t, std::uint16_t> posted{keystroke.processIdentifier,
+                                                      keystroke.keyCode};
+  bool viaXTest = false;
+  if (delivery_ == Delivery::xtest) {
+    if (keystroke.keyDown) {
+      xtestDown_.reset();
+      // The window a keystroke to another program has just opened takes the
+      // focus when it shows: let it show before activating this one.
+      if (lastProcess_ && *lastProcess_ != keystroke.processIdentifier) {
+        waitForSteadyFocus(connection, lastPosted_ + kSettle);
+        active = xconn::activeWindow(connection);
+        target =
+            std::find(windows.begin(), windows.end(), active) != windows.end() ? active : target;
+      }
+      viaXTest = target == active || activateAndWait(connection, target, active, activationWait_);
+      if (viaXTest) {
+        xtestDown_ = posted;
+        lastProcess_ = keystroke.processIdentifier;
+        lastPosted_ = std::chrono::steady_clock::now();
+      }
+    } else {
+      viaXTest = xtestDown_ == posted;
+      xtestDown_.reset();
+    }
+  }
+  if (viaXTest) {
     std::vector<KeyCode> modifiers;
     for (auto [mask, sym] : {std::pair{ControlMask, XK_Control_L}, std::pair{ShiftMask, XK_Shift_L},
                              std::pair{Mod1Mask, XK_Alt_L}}) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/xconn/client_process.h"
 #include "platform/xconn/connection.h"
 #include "platform/xconn/ewmh.h"
 
@@ -77,7 +78,8 @@ bool X11RunningApplications::activate(std::int32_t processIdentifier, std::uint3
 std::optional<std::int32_t> X11RunningApplications::frontmost() {
   const ::Window active = xconn::activeWindow(*connection_);
   if (active == None) return std::nullopt;
-  return xconn::processOf(*connection_, active);
+  if (auto pid = xconn::processOf(*connection_, active)) return pid;
+  return xconn::clientProcessOf(*connection_, active);
 }
 
 CurrentApplication X11RunningApplications::current() {

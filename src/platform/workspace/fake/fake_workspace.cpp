@@ -19,6 +19,10 @@ void FakeWorkspace::openURLs(const std::vector<base::Url>& urls, const base::Url
   dispatch(Request{applicationURL, urls}, std::move(completion));
 }
 
+void FakeWorkspace::reopenApplication(const base::Url& applicationURL, OpenCompletion completion) {
+  dispatch(Request{applicationURL, std::nullopt, true}, std::move(completion));
+}
+
 void FakeWorkspace::install(std::string bundleIdentifier, base::Url url) {
   installed_.insert_or_assign(std::move(bundleIdentifier), std::move(url));
 }

@@ -18,6 +18,8 @@ class FakeWorkspace final : public Workspace {
     base::Url applicationURL;
     // Set for openURLs (possibly empty), absent for openApplication.
     std::optional<std::vector<base::Url>> documents;
+    // Set for reopenApplication.
+    bool reopen = false;
   };
   using Handler = std::function<void(const Request&, OpenCompletion)>;
 
@@ -25,6 +27,7 @@ class FakeWorkspace final : public Workspace {
   void openApplication(const base::Url& applicationURL, OpenCompletion completion) override;
   void openURLs(const std::vector<base::Url>& urls, const base::Url& applicationURL,
                 OpenCompletion completion) override;
+  void reopenApplication(const base::Url& applicationURL, OpenCompletion completion) override;
 
   void install(std::string bundleIdentifier, base::Url url);
   void uninstall(const std::string& bundleIdentifier);

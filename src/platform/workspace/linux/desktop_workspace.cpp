@@ -53,6 +53,12 @@ DesktopWorkspace::DesktopWorkspace(dispatch::MainLoop& loop, DesktopEntryDirecto
 DesktopWorkspace::~DesktopWorkspace() = default;
 
 std::optional<base::Url> DesktopWorkspace::urlForApplication(std::string_view bundleIdentifier) {
+  // A program without a desktop entry is named by its executable's path.
+  if (bundleIdentifier.starts_with('/')) {
+    const std::string path(bundleIdentifier);
+    if (!isExecutableFile(path)) return std::nullopt;
+    return base::Url::fromFilePath(path);
+  }
   const std::optional<std::string> path = directories_.pathForId(bundleIdentifier);
   if (!path) return std::nullopt;
   base::Result<DesktopApplication> app =
@@ -70,6 +76,11 @@ void DesktopWorkspace::openURLs(const std::vector<base::Url>& urls, const base::
   complete(std::move(completion), launch(applicationURL, urls));
 }
 
+void DesktopWorkspace::reopenApplication(const base::Url& applicationURL,
+                                         OpenCompletion completion) {
+  complete(std::move(completion), launch(applicationURL, {}, /*newWindow=*/true));
+}
+
 void DesktopWorkspace::complete(OpenCompletion completion,
                                 base::Result<LaunchedApplication> result) {
   loop_.post([completion = std::move(completion), result = std::move(result)] {
@@ -82,8 +93,9 @@ void DesktopWorkspace::complete(OpenCompletion completion,
   });
 }
 
-base::Result<LaunchedApplication> DesktopWorkspace::launch(
-    const base::Url& applicationURL, const std::vector<base::Url>& documents) {
+base::Result<LaunchedApplication> DesktopWorkspace::launch(const base::Url& applicationURL,
+                                                           const std::vector<base::Url>& documents,
+                                                           bool newWindow) {
   const std::optional<std::string> path = applicationURL.filePath();
   if (!path) return noApplication(applicationURL);
 
@@ -98,8 +110,9 @@ base::Result<LaunchedApplication> DesktopWorkspace::launch(
     if (!app) return noApplication(applicationURL, app.error().description);
     if (app->hidden) return noApplication(applicationURL, "The desktop entry is hidden.");
     if (!app->exec) return cannotLaunch(app->exec.error());
+    const ExecLine& line = newWindow && app->newWindowExec ? *app->newWindowExec : *app->exec;
     base::Result<std::vector<std::vector<std::string>>> expanded =
-        app->exec->expand(ExecLine::Context{documents, app->icon, app->name, app->path});
+        line.expand(ExecLine::Context{documents, app->icon, app->name, app->path});
     if (!expanded) return cannotLaunch(expanded.error());
     commands = std::move(*expanded);
     workingDirectory = app->workingDirectory;
@@ -108,6 +121,7 @@ base::Result<LaunchedApplication> DesktopWorkspace::launch(
     // A plain executable takes the documents as arguments: local paths for
     // file URLs, the URL text otherwise.
     if (!isExecutableFile(*path)) return noApplication(applicationURL);
+    launched.bundleIdentifier = *path;
     std::vector<std::string> argv{*path};
     for (const base::Url& url : documents) {
       argv.push_back(url.filePath().value_or(url.absoluteString()));
@@ -119,7 +133,7 @@ base::Result<LaunchedApplication> DesktopWorkspace::launch(
     base::Result<pid_t> pid = spawnProcess(commands[i], workingDirectory);
     if (!pid) return pid.error();
     if (i == 0) launched.processIdentifier = *pid;
-    if (launched.bundleIdentifier && launches_) {
+    if (launched.bundleIdentifier && !launched.bundleIdentifier->starts_with('/') && launches_) {
       launches_->recordLaunch(*pid, *launched.bundleIdentifier);
     }
     watchChild(*pid);

@@ -41,11 +41,15 @@ class DesktopWorkspace final : public Workspace {
   DesktopWorkspace(const DesktopWorkspace&) = delete;
   DesktopWorkspace& operator=(const DesktopWorkspace&) = delete;
 
-  // The installed desktop entry with this id (not Hidden, TryExec found).
+  // The installed desktop entry with this id (not Hidden, TryExec found); an
+  // absolute path names an executable file, the program of no entry.
   std::optional<base::Url> urlForApplication(std::string_view bundleIdentifier) override;
   void openApplication(const base::Url& applicationURL, OpenCompletion completion) override;
   void openURLs(const std::vector<base::Url>& urls, const base::Url& applicationURL,
                 OpenCompletion completion) override;
+  // Runs the entry's new-window action when it has one, else launches as
+  // openApplication does.
+  void reopenApplication(const base::Url& applicationURL, OpenCompletion completion) override;
 
   // Whether a process this workspace started is still watched (not yet ended).
   bool isWatching(pid_t pid) const { return children_.count(pid) != 0; }
@@ -54,7 +58,8 @@ class DesktopWorkspace final : public Workspace {
   struct Child;
 
   base::Result<LaunchedApplication> launch(const base::Url& applicationURL,
-                                           const std::vector<base::Url>& documents);
+                                           const std::vector<base::Url>& documents,
+                                           bool newWindow = false);
   void watchChild(pid_t pid);
   void childEnded(pid_t pid);
   void complete(OpenCompletion completion, base::Result<LaunchedApplication> result);
