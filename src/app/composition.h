@@ -31,7 +31,8 @@ struct AgentOptions {
   platform::AppIdentity identity;
   // The telemetry SDK's application secret.
   std::string appSecret;
-  // Where the telemetry SDK sends its logs ("": the SDK's default).
+  // Where the telemetry SDK sends its logs ("": nowhere, they are kept
+  // locally).
   std::string logUrl;
 };
 
