@@ -13,12 +13,18 @@
 #include "base/result.h"
 #include "dispatch/main_loop.h"
 #include "platform/bundle/linux/desktop_bundle_provider.h"
+#include "platform/updater/updater.h"
 #include "toolkit/application.h"
 
 namespace wendrix {
 
 class AppDelegate;
 class BundleIdAliases;
+
+// The program's updater: a user's check shows an alert saying that the
+// system's package manager updates Wendrix; the automatic-checks choice is
+// kept in the standard user defaults. The application must outlive it.
+std::shared_ptr<platform::Updater> makeProgramUpdater(toolkit::Application& application);
 
 // The alias table for this desktop: the fixed aliases and the user's file
 // manager, found through the mimeapps.list files of the environment.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "base/utf8.h"
 #include "dispatch/main_loop.h"
 #include "dispatch/manual_queue.h"
 #include "support/temp_dir.h"
@@ -166,6 +168,37 @@ TEST_F(QtBackendTest, SheetIsAnsweredThroughItsDialog) {
   EXPECT_EQ(answers, (std::vector<ModalResponse>{kAlertSecondButtonReturn}));
   EXPECT_EQ(window->attachedSheet(), nullptr);
   EXPECT_EQ(backend.sheetWidget(*window), nullptr);
+}
+
+TEST_F(QtBackendTest, TypingInAFieldOpenedWithItsTextSelectedReplacesIt) {
+  // A suggested name with a narrow no-break space, as dates are written.
+  const std::string suggestion = "Dec 11, 2026, 1:20\u202fAM";
+  auto alert = std::make_shared<Alert>();
+  alert->setMessageText("Name your layout");
+  alert->addButton("Done");
+  auto field = std::make_shared<TextField>(Rect{{0, 0}, {320, 24}});
+  field->setEditable(true);
+  field->setStringValue(suggestion);
+  field->setSelectedRange(0, base::utf16Length(suggestion));
+  alert->setAccessoryView(field);
+
+  QString selected;
+  bool focused = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    auto* edit = dialog->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    selected = edit->selectedText();
+    focused = dialog->focusWidget() == edit;
+    QTest::keyClicks(edit, "Work");
+    for (auto* button : dialog->findChildren<QPushButton*>())
+      if (button->text() == "Done") QTest::mouseClick(button, Qt::LeftButton);
+  });
+  EXPECT_EQ(alert->runModal(app), kAlertFirstButtonReturn);
+  EXPECT_EQ(selected.toStdString(), suggestion);
+  EXPECT_TRUE(focused);
+  EXPECT_EQ(field->stringValue(), "Work");
 }
 
 TEST_F(QtBackendTest, PanelIsAnsweredWithAPath) {

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
@@ -93,6 +94,17 @@ class AlertDialog final : public QDialog {
     layout->addLayout(buttons);
   }
   bool answered() const { return answered_; }
+
+ protected:
+  // A text field of the accessory takes the keys, with its text as the
+  // program selected it.
+  void showEvent(QShowEvent* event) override {
+    QDialog::showEvent(event);
+    if (!accessory_) return;
+    QWidget* field = accessory_->widget();
+    if (!qobject_cast<QLineEdit*>(field)) field = field->findChild<QLineEdit*>();
+    if (field) field->setFocus(Qt::OtherFocusReason);
+  }
 
  private:
   std::unique_ptr<ViewMirror> accessory_;

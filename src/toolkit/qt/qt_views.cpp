@@ -242,11 +242,19 @@ class LineEditImpl final : public MirrorImpl {
       edit_.setText(text(model_.stringValue()));
     edit_.setPlaceholderText(text(model_.placeholder()));
     edit_.setFrame(model_.isBezeled());
+    // The program's selection, when it set another one (QString counts
+    // UTF-16 units, as the model does).
+    if (model_.selectedRange() != shownSelection_) {
+      shownSelection_ = model_.selectedRange();
+      edit_.setSelection(static_cast<int>(shownSelection_.first),
+                         static_cast<int>(shownSelection_.second));
+    }
   }
 
  private:
   TextField& model_;
   QLineEdit& edit_;
+  std::pair<std::size_t, std::size_t> shownSelection_{0, 0};
 };
 
 class ButtonImpl final : public MirrorImpl {
