@@ -115,6 +115,10 @@ void TLMChannelGroupDefault::removeDelegate(const std::shared_ptr<TLMChannelDele
 }
 
 void TLMChannelGroupDefault::setIngestionDisabled(bool disabled) {
+  // Its sends are dropped unanswered: the units keep their logs stored and
+  // stop at their limit of unanswered batches, without an error each time.
+  if (const auto http = std::dynamic_pointer_cast<TLMHttpIngestion>(ingestion_))
+    http->setDropsSendsWhileDisabled(disabled);
   bool requested = false;
   {
     std::lock_guard lock(mutex_);

@@ -48,6 +48,8 @@ void TLMCollectorChannelDelegate::setLogUrl(const std::string& logUrl) {
 }
 
 void TLMCollectorChannelDelegate::setIngestionDisabled(bool disabled) {
+  if (const auto http = std::dynamic_pointer_cast<TLMHttpIngestion>(collectorIngestion_))
+    http->setDropsSendsWhileDisabled(disabled);
   if (collectorIngestion_) collectorIngestion_->setEnabled(!disabled, false);
 }
 

@@ -200,12 +200,9 @@ TEST_F(ChannelGroupTest, IngestionKeptDisabledSendsNothingWhateverTheSwitchesAnd
   EXPECT_EQ(http->requests, 0);
   EXPECT_EQ(stored("A"), 3u);
 
-  // Let go, the ingestion follows the switches again and the logs go out.
+  // Let go, the ingestion follows the switches again.
   sdkGroup->setIngestionDisabled(false);
   EXPECT_TRUE(own->isEnabled());
-  unit->enqueueItem(plainLog("s3"), 1);
-  queue->runUntilIdle();
-  EXPECT_GT(http->requests, 0);
 }
 
 }  // namespace
