@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -134,6 +135,24 @@ TEST_F(QtBackendTest, TheDesktopsFocusMakesTheProgramActiveOrNot) {
   EXPECT_EQ(seen, (std::vector<std::string>{"active", "resigned"}));
 }
 
+TEST_F(QtBackendTest, AListWithoutSelectionShowsNoRowAsChosenWhenFocused) {
+  auto names = std::make_shared<Names>();
+  auto list = std::make_shared<OutlineView>(Rect{{0, 0}, {300, 200}});
+  QListWidget* qlist = showList(list, names);
+  ASSERT_NE(qlist, nullptr);
+  qlist->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_FALSE(qlist->currentIndex().isValid());
+  EXPECT_TRUE(qlist->selectedItems().isEmpty());
+
+  // The model's selection is the current row; dropping it leaves none.
+  list->selectRowIndexes({1}, false);
+  EXPECT_EQ(qlist->currentRow(), 1);
+  list->selectRowIndexes({}, false);
+  EXPECT_FALSE(qlist->currentIndex().isValid());
+  EXPECT_TRUE(qlist->selectedItems().isEmpty());
+}
+
 TEST_F(QtBackendTest, ClickOnEmptySpaceDeselects) {
   auto names = std::make_shared<Names>();
   auto list = std::make_shared<OutlineView>(Rect{{0, 0}, {300, 200}});
@@ -168,6 +187,28 @@ TEST_F(QtBackendTest, SheetIsAnsweredThroughItsDialog) {
   EXPECT_EQ(answers, (std::vector<ModalResponse>{kAlertSecondButtonReturn}));
   EXPECT_EQ(window->attachedSheet(), nullptr);
   EXPECT_EQ(backend.sheetWidget(*window), nullptr);
+}
+
+TEST_F(QtBackendTest, AnAlertsTextHasRoomAroundIt) {
+  showWindow();
+  auto alert = std::make_shared<Alert>();
+  alert->setMessageText("Delete layout?\n\"Morning writing with references\"");
+  alert->addButton("Delete");
+  alert->addButton("Cancel");
+  alert->beginSheetModal(*window, [](ModalResponse) {});
+  QWidget* sheet = backend.sheetWidget(*window);
+  ASSERT_NE(sheet, nullptr);
+  QApplication::processEvents();
+  auto* message = sheet->findChild<QLabel*>();
+  ASSERT_NE(message, nullptr);
+  // Each line fits on one line of the label, and the label keeps a margin.
+  for (const QString& line : message->text().split('\n'))
+    EXPECT_LE(message->fontMetrics().horizontalAdvance(line), message->width());
+  const QRect area = message->geometry();
+  EXPECT_GE(area.left(), 16);
+  EXPECT_GE(sheet->width() - area.right(), 16);
+  EXPECT_GE(area.top(), 16);
+  window->endSheet(kAlertSecondButtonReturn);
 }
 
 TEST_F(QtBackendTest, TypingInAFieldOpenedWithItsTextSelectedReplacesIt) {
