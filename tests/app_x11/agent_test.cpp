@@ -283,9 +283,13 @@ TEST_F(AgentTest, ADefaultBuildLooksNothingUpAndConnectsNowhere) {
   // The agent under strace, which records every network call of it and its
   // threads. A traced process cannot be checked for leaks.
   std::vector<std::string> traced = env;
+  bool sanitizerOptions = false;
   for (auto& e : traced) {
-    if (e.starts_with("ASAN_OPTIONS=")) e += ":detect_leaks=0";
+    if (!e.starts_with("ASAN_OPTIONS=")) continue;
+    e += ":detect_leaks=0";
+    sanitizerOptions = true;
   }
+  if (!sanitizerOptions) traced.push_back("ASAN_OPTIONS=detect_leaks=0");
   const auto trace = home.path() / "network.trace";
   Process tracer({"/usr/bin/strace", "-f", "-qq", "-e", "trace=network", "-o", trace.string(),
                   WENDRIX_PROGRAM},
