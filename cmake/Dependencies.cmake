@@ -26,6 +26,8 @@ pkg_check_modules(xcb REQUIRED IMPORTED_TARGET xcb)
 pkg_check_modules(xtst REQUIRED IMPORTED_TARGET xtst)
 pkg_check_modules(xres REQUIRED IMPORTED_TARGET xres)
 pkg_check_modules(cairo REQUIRED IMPORTED_TARGET cairo)
+# SVG application icons, drawn with cairo.
+pkg_check_modules(librsvg REQUIRED IMPORTED_TARGET librsvg-2.0)
 
 if(WENDRIX_QT)
   find_package(Qt6 REQUIRED COMPONENTS Widgets)

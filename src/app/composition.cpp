@@ -19,16 +19,32 @@
 #include "platform/keyboard/linux/x11_keyboard.h"
 #include "platform/login_item/linux/autostart_login_item.h"
 #include "platform/running_apps/linux/x11_running_applications.h"
-#include "platform/updater/linux/log_only_updater.h"
+#include "platform/updater/linux/package_manager_updater.h"
 #include "platform/workspace/linux/desktop_workspace.h"
 #include "platform/xconn/connection.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
+#include "toolkit/alert.h"
 #include "ui/customization_window.h"
 #include "x11/x11_accessibility_trust.h"
 #include "x11/x11_window_system.h"
 
 namespace wendrix {
+
+std::shared_ptr<platform::Updater> makeProgramUpdater(toolkit::Application& application) {
+  auto showNotice = [&application](const std::string& title, const std::string& text) {
+    // After the menu that asked has closed.
+    application.mainQueue().async([&application, title, text] {
+      auto alert = std::make_shared<toolkit::Alert>();
+      alert->setMessageText(title);
+      alert->setInformativeText(text);
+      alert->addButton("OK");
+      alert->runModal(application);
+    });
+  };
+  return std::make_shared<platform::PackageManagerUpdater>(std::move(showNotice),
+                                                           platform::UserDefaults::standard());
+}
 
 // Members in the order they are built; destroyed in reverse.
 struct Agent::Parts {
@@ -115,9 +131,7 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   actions.clock = &loop.clock();
   actions.workspace = &parts->workspace;
   actions.keyboard = &parts->keyboard;
-  actions.makeUpdater = [] {
-    return std::make_shared<platform::LogOnlyUpdater>(platform::UserDefaults::standard());
-  };
+  actions.makeUpdater = [&application] { return makeProgramUpdater(application); };
   actions.aliases = std::make_shared<const BundleIdAliases>(desktopAliases(parts->directories));
   AddonManager::configureShared(actions.aliases);
   actions.addons = AddonManager::shared();

@@ -13,12 +13,18 @@
 #include "base/result.h"
 #include "dispatch/main_loop.h"
 #include "platform/bundle/linux/desktop_bundle_provider.h"
+#include "platform/updater/updater.h"
 #include "toolkit/application.h"
 
 namespace wendrix {
 
 class AppDelegate;
 class BundleIdAliases;
+
+// The program's updater: a user's check shows an alert saying that the
+// system's package manager updates Wendrix; the automatic-checks choice is
+// kept in the standard user defaults. The application must outlive it.
+std::shared_ptr<platform::Updater> makeProgramUpdater(toolkit::Application& application);
 
 // The alias table for this desktop: the fixed aliases and the user's file
 // manager, found through the mimeapps.list files of the environment.
@@ -31,7 +37,8 @@ struct AgentOptions {
   platform::AppIdentity identity;
   // The telemetry SDK's application secret.
   std::string appSecret;
-  // Where the telemetry SDK sends its logs ("": the SDK's default).
+  // Where the telemetry SDK sends its logs ("": nowhere, they are kept
+  // locally).
   std::string logUrl;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <typeinfo>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "telemetry/sdk/app_delegate_forwarder.h"
 #include "telemetry/sdk/daraveved.h"
 #include "telemetry/util/notification_center.h"
+#include "telemetry/util/utility.h"
 
 namespace wendrix {
 
@@ -43,8 +45,16 @@ void MainQueueRelay::detach() {
   queue_ = nullptr;
 }
 
-void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Queue> mainQueue) {
-  if (!logUrl.empty()) tlm::TLMDarAveved::setLogUrl(logUrl);
+void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Queue> mainQueue,
+                        std::ostream& notices) {
+  if (logUrl.empty()) {
+    tlm::TLMDarAveved::setIngestionDisabled(true);
+    notices << "wendrix: this build has no log URL: usage and error logs are kept locally in "
+            << tlm::TLMUtility::darAvevedDirectoryURL().string() << " and never sent\n";
+  } else {
+    tlm::TLMDarAveved::setIngestionDisabled(false);
+    tlm::TLMDarAveved::setLogUrl(logUrl);
+  }
   tlm::TLMDependencyConfiguration::setHttpClient(
       std::make_shared<tlm::TLMHttpClient>(tlm::TLMHttpClient::defaultRetryQueue(), std::nullopt,
                                            std::make_shared<tlm::TLMNetlinkReachability>()));

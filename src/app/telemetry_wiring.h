@@ -6,6 +6,7 @@
 // activation.
 
 #include <cstdint>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -39,13 +40,16 @@ class MainQueueRelay final : public dispatch::Queue {
   dispatch::Queue* queue_;
 };
 
-// Points the SDK at `logUrl` ("": the SDK's default) and gives it an HTTP
-// client that follows the network (netlink routes), so that sending paused
-// after failed calls or a lost network resumes when the network comes back.
-// The crash service gets the crash capture library's reporter and
-// `mainQueue` for its delegate calls and the confirmation handler. Before
-// the SDK starts.
-void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Queue> mainQueue);
+// Points the SDK at `logUrl` and gives it an HTTP client that follows the
+// network (netlink routes), so that sending paused after failed calls or a
+// lost network resumes when the network comes back. With no `logUrl` (a
+// build given none) the SDK runs as usual but its ingestion stays disabled:
+// logs are kept in the local store, nothing is looked up or sent, and one
+// line on `notices` says so. The crash service gets the crash capture
+// library's reporter and `mainQueue` for its delegate calls and the
+// confirmation handler. Before the SDK starts.
+void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Queue> mainQueue,
+                        std::ostream& notices = std::cerr);
 
 // The services the program starts the SDK with, in order: the analytics
 // service, then the crash reporting service. The one place a service joins

@@ -62,6 +62,9 @@ class CustomizationWindowController {
   virtual void setWindowDelegate(std::weak_ptr<CustomizationWindowDelegate> delegate) = 0;
   // Brings the window to the front and gives it the keyboard focus.
   virtual void makeKeyAndOrderFront() = 0;
+  // Puts the window at `level` (platform/window_level); the window's pin
+  // shows whether it floats.
+  virtual void setWindowLevel(int level) = 0;
 };
 
 // Makes a new customization window controller.

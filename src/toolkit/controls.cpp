@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/utf8.h"
+
 namespace toolkit {
 
 // Setters of plain properties: store, then tell the backend.
@@ -38,13 +40,14 @@ TOOLKIT_SETTER(ShortcutRecorder, setEnabled, enabled_, bool)
 
 void TextField::setStringValue(std::string text) {
   text_ = std::move(text);
-  selected_ = {std::min(selected_.first, text_.size()), 0};
+  selected_ = {std::min(selected_.first, base::utf16Length(text_)), 0};
   changed.emit();
 }
 
 void TextField::setSelectedRange(std::size_t location, std::size_t length) {
-  location = std::min(location, text_.size());
-  selected_ = {location, std::min(length, text_.size() - location)};
+  const std::size_t units = base::utf16Length(text_);
+  location = std::min(location, units);
+  selected_ = {location, std::min(length, units - location)};
   changed.emit();
 }
 
@@ -57,7 +60,7 @@ bool TextField::userType(std::string text) {
   if (!editable_ || isHidden()) return false;
   editing_ = true;
   text_ = std::move(text);
-  selected_ = {text_.size(), 0};
+  selected_ = {base::utf16Length(text_), 0};
   changed.emit();
   return true;
 }

@@ -48,7 +48,9 @@ class TextField : public View {
   void setBezeled(bool bezeled);
   bool drawsBackground() const { return drawsBackground_; }
   void setDrawsBackground(bool draws);
-  // The selected range of the text while editing: {location, length}.
+  // The selected range of the text while editing: {location, length} in
+  // UTF-16 code units; a field holding a suggestion selects all of it, so
+  // that typing replaces it.
   std::pair<std::size_t, std::size_t> selectedRange() const { return selected_; }
   void setSelectedRange(std::size_t location, std::size_t length);
   // Resizes the field to its text as `metrics` measure it.

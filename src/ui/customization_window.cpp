@@ -34,6 +34,12 @@ class PlaceholderViewController final : public toolkit::ViewController {
   std::string text_;
 };
 
+// The pin's image: filled while the window floats above normal windows.
+toolkit::Image pinImage(const toolkit::Application& application, int level) {
+  const std::string name = level > platform::kNormalWindowLevel ? "pin.fill" : "pin";
+  return application.imageNamed(name).value_or(toolkit::Image::named(name));
+}
+
 }  // namespace
 
 CustomizationSplitViewController::CustomizationSplitViewController(
@@ -112,11 +118,16 @@ std::shared_ptr<CustomizationWindowController> CustomizationWindowController::ma
   toolkit::ToolbarItem pin;
   pin.identifier = kPinItemIdentifier;
   pin.label = "Pin";
-  pin.image = application.imageNamed("pin").value_or(toolkit::Image::named("pin"));
+  pin.image = pinImage(application, platform::kNormalWindowLevel);
   pin.action = [weak] {
     if (auto self = weak.lock()) self->pinWindow();
   };
   controller->window_->setToolbarItems({pin});
+  // Whatever sets the window's level (the pin, the status menu, an operation
+  // that floats the window while it runs), the pin shows it.
+  controller->windowChanged_ = controller->window_->changed.connect([weak] {
+    if (auto self = weak.lock()) self->showLevelOnPin();
+  });
   controller->window_->setDelegate(std::weak_ptr<toolkit::WindowDelegate>(controller));
   return controller;
 }
@@ -128,15 +139,28 @@ void CustomizationWindowController::select(const NavigationSelection& selection)
 
 void CustomizationWindowController::togglePinning() {
   if (!window_) return;
-  const int level = window_->level() == platform::kStatusWindowLevel ? platform::kNormalWindowLevel
-                                                                     : platform::kStatusWindowLevel;
-  window_->setLevel(level);
+  setWindowLevel(window_->level() == platform::kStatusWindowLevel ? platform::kNormalWindowLevel
+                                                                  : platform::kStatusWindowLevel);
+}
+
+void CustomizationWindowController::setWindowLevel(int level) {
+  if (window_) window_->setLevel(level);
+}
+
+void CustomizationWindowController::showLevelOnPin() {
+  const toolkit::Image image = pinImage(window_->application(), window_->level());
   auto items = window_->toolbarItems();
+  bool differs = false;
   for (auto& item : items) {
-    if (item.identifier != kPinItemIdentifier) continue;
-    item.image = toolkit::Image::named(level == platform::kStatusWindowLevel ? "pin.fill" : "pin");
+    if (item.identifier != kPinItemIdentifier || item.image.name == image.name) continue;
+    item.image = image;
+    differs = true;
   }
-  window_->setToolbarItems(std::move(items));
+  if (differs) window_->setToolbarItems(std::move(items));
+}
+
+CustomizationWindowController::~CustomizationWindowController() {
+  if (window_) window_->changed.disconnect(windowChanged_);
 }
 
 const toolkit::ToolbarItem* CustomizationWindowController::pinToolbarItem() const {

@@ -59,6 +59,7 @@ class CustomizationWindowController final
 
   // Builds the window and its content, loaded and not yet on screen.
   static std::shared_ptr<CustomizationWindowController> make(CustomizationContext context);
+  ~CustomizationWindowController() override;
 
   const std::shared_ptr<toolkit::Window>& window() const { return window_; }
   CustomizationSplitViewController& splitViewController() const { return *split_; }
@@ -71,11 +72,13 @@ class CustomizationWindowController final
     delegate_ = std::move(delegate);
   }
   void makeKeyAndOrderFront() override { window_->makeKeyAndOrderFront(); }
+  void setWindowLevel(int level) override;
 
   // The pin toolbar item's action.
   void pinWindow() { togglePinning(); }
-  // Level 0 when the window is at the status level, else the status level;
-  // the pin shows "pin.fill" while the window floats, "pin" otherwise.
+  // Level 0 when the window is at the status level, else the status level.
+  // At every level change the pin shows "pin.fill" while the window floats,
+  // "pin" otherwise.
   void togglePinning();
   // Has no effect.
   void toggleWindowPinning() {}
@@ -90,8 +93,10 @@ class CustomizationWindowController final
 
  private:
   CustomizationWindowController() = default;
+  void showLevelOnPin();
 
   std::shared_ptr<toolkit::Window> window_;
+  toolkit::Signal<>::Id windowChanged_ = 0;
   std::shared_ptr<CustomizationSplitViewController> split_;
   std::weak_ptr<CustomizationWindowDelegate> delegate_;
 };

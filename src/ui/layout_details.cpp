@@ -347,7 +347,9 @@ std::shared_ptr<toolkit::View> LayoutDetailsViewController::appRow(OutlineView& 
   if (!cell) return nullptr;
   std::optional<std::string> name;
   if (context_.bundles) name = appDisplayName(*context_.bundles, app);
-  if (!name) name = app.bundleId;
+  // Never a blank row: the identifier, else the program's file name.
+  if (!name || name->empty()) name = app.bundleId;
+  if ((!name || name->empty()) && app.bundleURL) name = lastPathComponent(*app.bundleURL);
   cell->textField()->setStringValue(appRowTitle(name.value_or(""), app.windows.size()));
   cell->textField()->setTextColor(isRunning(app) ? toolkit::Color::label
                                                  : toolkit::Color::secondaryLabel);

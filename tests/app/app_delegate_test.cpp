@@ -12,6 +12,7 @@
 #include "app/menus/main_menu_provider.h"
 #include "app/url_handler.h"
 #include "engine/actions_fixture.h"
+#include "platform/window_level/window_level.h"
 #include "support/telemetry_fake_pipeline.h"
 #include "telemetry/model/start_service_log.h"
 #include "telemetry/sdk/daraveved.h"
@@ -260,6 +261,30 @@ TEST_F(AppDelegateTest, EditLayoutsFromTheStatusMenuOpensTheCustomizationWindow)
   ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Edit Layouts..."})) << item->menu()->dump();
   queue.runUntilIdle();
   EXPECT_EQ(application->windows().size(), 1u);
+  window.close();
+  queue.runUntilIdle();
+}
+
+TEST_F(AppDelegateTest, OpeningTheStatusMenuDropsThePinnedCustomizationWindow) {
+  start({{"CFBundleName", "Wendrix"}});
+  application->finishLaunching();
+  const auto& item = delegate->statusItem();
+  toolkit::headless::Driver driver(*application);
+  ASSERT_TRUE(driver.clickStatusItem(*item));
+  ASSERT_TRUE(driver.chooseMenuItem(*item->menu(), {"Preferences..."})) << item->menu()->dump();
+  queue.runUntilIdle();
+  ASSERT_EQ(application->windows().size(), 1u);
+  toolkit::Window& window = *application->windows()[0];
+  ASSERT_TRUE(driver.clickToolbarItem(window, "pin"));
+  ASSERT_EQ(window.level(), platform::kStatusWindowLevel);
+
+  ASSERT_TRUE(driver.clickStatusItem(*item));
+  EXPECT_EQ(window.level(), platform::kNormalWindowLevel);
+  // The pin shows the window is no longer pinned.
+  const auto& pin = window.toolbarItems().at(0);
+  EXPECT_EQ(pin.identifier, "pin");
+  EXPECT_EQ(pin.image.name, "pin");
+  driver.closeMenu(*item->menu());
   window.close();
   queue.runUntilIdle();
 }

@@ -5,18 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dispatch/clock.h"
 #include "dispatch/manual_queue.h"
+#include "support/scoped_environment.h"
 #include "support/telemetry_fake_pipeline.h"
+#include "support/temp_dir.h"
 #include "telemetry/analytics/analytics.h"
 #include "telemetry/analytics/analytics_category.h"
 #include "telemetry/analytics/analytics_logs.h"
 #include "telemetry/analytics/analytics_service.h"
+#include "telemetry/crash_service/crashes.h"
+#include "telemetry/http/http_client.h"
 #include "telemetry/sdk/daraveved.h"
+#include "telemetry/util/utility.h"
 #include "toolkit/application.h"
 #include "toolkit/containers.h"
 #include "toolkit/view.h"
@@ -115,6 +122,43 @@ TEST_F(TelemetryWiringTest, APageMissedBeforeTheStartIsTrackedOnTheMainQueue) {
   EXPECT_TRUE(pages().empty());
   queue.runUntilIdle();
   EXPECT_EQ(pages(), std::vector<std::string>{"Preferences"});
+}
+
+// The program's telemetry set-up with and without a log URL: without one, the
+// SDK runs with its ingestion kept disabled and one line says logs stay local.
+TEST(TelemetryWiringDestination, OnlyABuildGivenALogUrlLetsTheSdkSend) {
+  struct Case {
+    std::string logUrl;
+    bool disabled;
+  };
+  support::TempDir home{"telemetry-wiring"};
+  support::ScopedEnvironment environment{{"XDG_DATA_HOME", home.path().string()}};
+  for (const Case& c : {Case{"", true}, Case{"https://logs.example.test", false}}) {
+    SCOPED_TRACE(c.logUrl);
+    tlm::TLMUtility::resetDirectoryForTesting();
+    tlm::testing::ScopedFakeTelemetrySdk sdk;
+    std::ostringstream notices;
+    configureTelemetry(c.logUrl, std::make_shared<dispatch::ManualQueue>(), notices);
+    tlm::TLMDarAveved::configureWithAppSecret("secret");
+    ASSERT_TRUE(sdk.group());
+    EXPECT_EQ(sdk.group()->ingestionDisabled(), c.disabled);
+    // The enabled switch, which enables the ingestion otherwise, leaves it so.
+    tlm::TLMDarAveved::setEnabled(false);
+    tlm::TLMDarAveved::setEnabled(true);
+    EXPECT_EQ(sdk.group()->ingestionDisabled(), c.disabled);
+    if (c.disabled) {
+      const std::string text = notices.str();
+      EXPECT_NE(text.find("logs are kept locally"), std::string::npos);
+      EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
+    } else {
+      EXPECT_EQ(notices.str(), "");
+      EXPECT_EQ(sdk.group()->logUrl(), c.logUrl);
+    }
+    tlm::TLMDependencyConfiguration::setHttpClient(nullptr);
+    tlm::TLMCrashes::configureShared({});
+    tlm::TLMCrashes::setSharedForTesting();
+  }
+  tlm::TLMUtility::resetDirectoryForTesting();
 }
 
 TEST(TelemetryWiringClassName, NamesTheControllersOwnClass) {

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -104,6 +105,7 @@ class Process {
   }
   bool running() { return !waitForExit(0ms); }
   void terminate() { ::kill(pid_, SIGTERM); }
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
@@ -233,6 +235,109 @@ TEST_F(AgentTest, URLsSaveAndRestoreRealWindowsThroughOneRunningAgent) {
   ASSERT_TRUE(ended);
   EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0);
   EXPECT_FALSE(std::filesystem::exists(home.path() / "runtime" / "app.Wendrix" / "agent.socket"));
+}
+
+// The agent's pid: the only child of the tracer that started it.
+std::optional<pid_t> childOf(pid_t parent) {
+  std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                         "/children");
+  pid_t child = 0;
+  if (children >> child) return child;
+  return std::nullopt;
+}
+
+// The lines of an strace record that reach for the network: a socket of an
+// internet family, or a connection anywhere but the X server and `socket`.
+std::vector<std::string> networkCalls(const std::filesystem::path& trace,
+                                      const std::string& socket) {
+  std::vector<std::string> out;
+  std::ifstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    const bool inet = line.find("socket(AF_INET") != std::string::npos ||
+                      line.find("sa_family=AF_INET") != std::string::npos;
+    const bool connect = line.find("connect(") != std::string::npos;
+    const bool local =
+        line.find(".X11-unix/X") != std::string::npos || line.find(socket) != std::string::npos;
+    if (inet || (connect && !local)) out.push_back(line);
+  }
+  return out;
+}
+
+TEST_F(AgentTest, ADefaultBuildLooksNothingUpAndConnectsNowhere) {
+  auto client = FixtureClient::start({"--gtk-id", "org.example.Fixture",  //
+                                      "--window", "Alpha", "--document", "alpha.txt", "--geometry",
+                                      "300x200+40+60"});
+  ASSERT_TRUE(client);
+  Desktop desktop(XSession::shared().display());
+  ASSERT_TRUE(desktop.open());
+
+  // The user's handler of wendrix: URLs, as a desktop registers it.
+  const auto applications = home.path() / "data" / "applications";
+  std::filesystem::create_directories(applications);
+  std::ofstream(applications / "app.Wendrix.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Wendrix\nExec=" << WENDRIX_PROGRAM
+      << " %u\nMimeType=x-scheme-handler/wendrix;\nNoDisplay=true\n";
+  std::ofstream(home.path() / "config" / "mimeapps.list")
+      << "[Default Applications]\nx-scheme-handler/wendrix=app.Wendrix.desktop;\n";
+
+  // The agent under strace, which records every network call of it and its
+  // threads. A traced process cannot be checked for leaks.
+  std::vector<std::string> traced = env;
+  bool sanitizerOptions = false;
+  for (auto& e : traced) {
+    if (!e.starts_with("ASAN_OPTIONS=")) continue;
+    e += ":detect_leaks=0";
+    sanitizerOptions = true;
+  }
+  if (!sanitizerOptions) traced.push_back("ASAN_OPTIONS=detect_leaks=0");
+  const auto trace = home.path() / "network.trace";
+  Process tracer({"/usr/bin/strace", "-f", "-qq", "-e", "trace=network", "-o", trace.string(),
+                  WENDRIX_PROGRAM},
+                 traced, logFile());
+  const auto socket = home.path() / "runtime" / "app.Wendrix" / "agent.socket";
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(socket); }, 20s))
+      << "the agent did not start";
+
+  // A save handed over by xdg-open, then a restore by a second start.
+  auto opener = Process({"/usr/bin/xdg-open", "wendrix:save?name=Work"}, env, logFile());
+  const auto opened = opener.waitForExit(10s);
+  ASSERT_TRUE(opened);
+  EXPECT_TRUE(WIFEXITED(*opened) && WEXITSTATUS(*opened) == 0);
+  ASSERT_TRUE(eventually([&] { return savedLayouts().size() == 1; })) << "no layout was saved";
+  auto windows = desktop.windowsByDocument();
+  ASSERT_EQ(windows.size(), 1u);
+  const Rect saved = savedLayouts()[0].apps.at(0).windows.at(0).rect;
+  desktop.move(windows["alpha.txt"], 500, 400);
+  auto restore = wendrix("wendrix:restore?name=Work");
+  const auto restored = restore->waitForExit(10s);
+  ASSERT_TRUE(restored);
+  EXPECT_TRUE(WIFEXITED(*restored) && WEXITSTATUS(*restored) == 0);
+  EXPECT_TRUE(
+      eventually([&] { return sameFrame(desktop.shown(windows["alpha.txt"]).frame, saved); }));
+
+  // Idle for 8 s: more than twice the telemetry's 3 s batch interval, so
+  // that the events of the start, the save and the restore were flushed.
+  std::this_thread::sleep_for(8s);
+
+  const auto agent = childOf(tracer.pid());
+  ASSERT_TRUE(agent);
+  ::kill(*agent, SIGTERM);
+  const auto ended = tracer.waitForExit(10s);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0);
+
+  // The record holds the agent's connection to the X server: it did record.
+  std::ifstream record(trace);
+  const std::string recorded((std::istreambuf_iterator<char>(record)),
+                             std::istreambuf_iterator<char>());
+  EXPECT_NE(recorded.find(".X11-unix/X"), std::string::npos);
+  EXPECT_EQ(networkCalls(trace, socket.string()), std::vector<std::string>{});
+  std::ifstream log(logFile());
+  std::string output((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(output.find("ERROR"), std::string::npos) << output;
+  const auto first = output.find("logs are kept locally");
+  EXPECT_NE(first, std::string::npos) << output;
+  EXPECT_EQ(output.find("logs are kept locally", first + 1), std::string::npos) << output;
 }
 
 }  // namespace

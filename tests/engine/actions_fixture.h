@@ -47,6 +47,7 @@ class FakeCustomizationWindow final : public CustomizationWindowController {
     delegate = std::move(d);
   }
   void makeKeyAndOrderFront() override { ++frontOrders; }
+  void setWindowLevel(int) override {}
 
   // The user closes the window.
   void close() {

@@ -27,6 +27,15 @@ TEST(AppDisplayNameTest, EachBranch) {
 
   bundles.add(FakeBundleProvider::makeBundle(url("file:///opt/nameless.desktop"),
                                              "org.example.Nameless", std::nullopt));
+  // A program's file, named only by its executable; its desktop entry has the name.
+  Bundle program = FakeBundleProvider::makeBundle(url("file:///usr/bin/featherpad"),
+                                                  "org.example.Pad", std::nullopt);
+  program.info.set("CFBundleExecutable", "featherpad");
+  bundles.add(program);
+  bundles.add(FakeBundleProvider::makeBundle(url("file:///usr/share/applications/pad.desktop"),
+                                             "org.example.PadEntry", "FeatherPad"));
+  bundles.add(
+      FakeBundleProvider::makeBundle(url("file:///opt/empty.desktop"), "org.example.Empty", ""));
 
   struct Case {
     const char* name;
@@ -49,6 +58,9 @@ TEST(AppDisplayNameTest, EachBranch) {
        "org.example.Missing"},
       {"no bundle, no id: the component", url("file:///opt/thing.desktop"), std::nullopt,
        "thing.desktop"},
+      {"the entry's name over the program's executable", url("file:///usr/bin/featherpad"),
+       "org.example.PadEntry", "FeatherPad"},
+      {"an empty name names nothing", url("file:///opt/empty.desktop"), "org.example.Tool", "tool"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

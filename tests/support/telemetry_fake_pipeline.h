@@ -134,7 +134,15 @@ class FakeChannelGroup final : public TLMChannelGroupProtocol {
   }
   void pauseWithIdentifyingObject(const TLMIdentifyingObject&) override {}
   void resumeWithIdentifyingObject(const TLMIdentifyingObject&) override {}
+  void setIngestionDisabled(bool disabled) override {
+    std::lock_guard lock(mutex_);
+    ingestionDisabled_ = disabled;
+  }
 
+  bool ingestionDisabled() const {
+    std::lock_guard lock(mutex_);
+    return ingestionDisabled_;
+  }
   const std::string& installId() const { return installId_; }
   // The first unit of the group id; null when there is none.
   std::shared_ptr<FakeChannelUnit> unit(const std::string& groupId) const {
@@ -174,6 +182,7 @@ class FakeChannelGroup final : public TLMChannelGroupProtocol {
   std::vector<std::shared_ptr<FakeChannelUnit>> units_;
   std::vector<std::pair<bool, bool>> enabledCalls_;
   std::vector<std::int64_t> maxStorageSizes_;
+  bool ingestionDisabled_ = false;
   TLMChannelDelegateSet delegates_;
 };
 

@@ -3,13 +3,20 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QGlyphRun>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPainterPath>
 #include <QPushButton>
+#include <QRawFont>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 #include <cstdlib>
 #include <thread>
 
+#include "base/utf8.h"
 #include "dispatch/main_loop.h"
 #include "dispatch/manual_queue.h"
 #include "support/temp_dir.h"
@@ -132,6 +139,24 @@ TEST_F(QtBackendTest, TheDesktopsFocusMakesTheProgramActiveOrNot) {
   EXPECT_EQ(seen, (std::vector<std::string>{"active", "resigned"}));
 }
 
+TEST_F(QtBackendTest, AListWithoutSelectionShowsNoRowAsChosenWhenFocused) {
+  auto names = std::make_shared<Names>();
+  auto list = std::make_shared<OutlineView>(Rect{{0, 0}, {300, 200}});
+  QListWidget* qlist = showList(list, names);
+  ASSERT_NE(qlist, nullptr);
+  qlist->setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_FALSE(qlist->currentIndex().isValid());
+  EXPECT_TRUE(qlist->selectedItems().isEmpty());
+
+  // The model's selection is the current row; dropping it leaves none.
+  list->selectRowIndexes({1}, false);
+  EXPECT_EQ(qlist->currentRow(), 1);
+  list->selectRowIndexes({}, false);
+  EXPECT_FALSE(qlist->currentIndex().isValid());
+  EXPECT_TRUE(qlist->selectedItems().isEmpty());
+}
+
 TEST_F(QtBackendTest, ClickOnEmptySpaceDeselects) {
   auto names = std::make_shared<Names>();
   auto list = std::make_shared<OutlineView>(Rect{{0, 0}, {300, 200}});
@@ -166,6 +191,78 @@ TEST_F(QtBackendTest, SheetIsAnsweredThroughItsDialog) {
   EXPECT_EQ(answers, (std::vector<ModalResponse>{kAlertSecondButtonReturn}));
   EXPECT_EQ(window->attachedSheet(), nullptr);
   EXPECT_EQ(backend.sheetWidget(*window), nullptr);
+}
+
+// "NEW:" items begin with U+1F31F: the font fallback finds a font that has it.
+TEST(QtFontTest, TheGlowingStarHasAGlyph) {
+  QTextLayout layout(QString::fromUtf8("\U0001F31F NEW: Hide layout windows"));
+  layout.beginLayout();
+  layout.createLine();
+  layout.endLayout();
+  bool found = false;
+  for (const QGlyphRun& run : layout.glyphRuns(0, 2)) {
+    for (quint32 glyph : run.glyphIndexes()) {
+      if (glyph == 0) continue;
+      const QPainterPath outline = run.rawFont().pathForGlyph(glyph);
+      const QImage image = run.rawFont().alphaMapForGlyph(glyph);
+      found = found || !outline.isEmpty() || !image.isNull();
+    }
+    EXPECT_FALSE(run.glyphIndexes().contains(0)) << run.rawFont().familyName().toStdString();
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(QtBackendTest, AnAlertsTextHasRoomAroundIt) {
+  showWindow();
+  auto alert = std::make_shared<Alert>();
+  alert->setMessageText("Delete layout?\n\"Morning writing with references\"");
+  alert->addButton("Delete");
+  alert->addButton("Cancel");
+  alert->beginSheetModal(*window, [](ModalResponse) {});
+  QWidget* sheet = backend.sheetWidget(*window);
+  ASSERT_NE(sheet, nullptr);
+  QApplication::processEvents();
+  auto* message = sheet->findChild<QLabel*>();
+  ASSERT_NE(message, nullptr);
+  // Each line fits on one line of the label, and the label keeps a margin.
+  for (const QString& line : message->text().split('\n'))
+    EXPECT_LE(message->fontMetrics().horizontalAdvance(line), message->width());
+  const QRect area = message->geometry();
+  EXPECT_GE(area.left(), 16);
+  EXPECT_GE(sheet->width() - area.right(), 16);
+  EXPECT_GE(area.top(), 16);
+  window->endSheet(kAlertSecondButtonReturn);
+}
+
+TEST_F(QtBackendTest, TypingInAFieldOpenedWithItsTextSelectedReplacesIt) {
+  // A suggested name with a narrow no-break space, as dates are written.
+  const std::string suggestion = "Dec 11, 2026, 1:20\u202fAM";
+  auto alert = std::make_shared<Alert>();
+  alert->setMessageText("Name your layout");
+  alert->addButton("Done");
+  auto field = std::make_shared<TextField>(Rect{{0, 0}, {320, 24}});
+  field->setEditable(true);
+  field->setStringValue(suggestion);
+  field->setSelectedRange(0, base::utf16Length(suggestion));
+  alert->setAccessoryView(field);
+
+  QString selected;
+  bool focused = false;
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    auto* edit = dialog->findChild<QLineEdit*>();
+    ASSERT_NE(edit, nullptr);
+    selected = edit->selectedText();
+    focused = dialog->focusWidget() == edit;
+    QTest::keyClicks(edit, "Work");
+    for (auto* button : dialog->findChildren<QPushButton*>())
+      if (button->text() == "Done") QTest::mouseClick(button, Qt::LeftButton);
+  });
+  EXPECT_EQ(alert->runModal(app), kAlertFirstButtonReturn);
+  EXPECT_EQ(selected.toStdString(), suggestion);
+  EXPECT_TRUE(focused);
+  EXPECT_EQ(field->stringValue(), "Work");
 }
 
 TEST_F(QtBackendTest, PanelIsAnsweredWithAPath) {

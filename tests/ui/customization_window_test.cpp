@@ -173,6 +173,28 @@ TEST_F(CustomizationWindowTest, ThePinTogglesTheWindowLevel) {
   EXPECT_FALSE(controller->validateToolbarItem(*controller->pinToolbarItem()));
 }
 
+TEST_F(CustomizationWindowTest, ThePinShowsTheWindowsLevelWhateverSetIt) {
+  storage->saveLayout(layout("A"));
+  storage->saveLayout(layout("B"));
+  open();
+  const auto pinImage = [&] { return controller->pinToolbarItem()->image.name; };
+  ASSERT_TRUE(driver.clickToolbarItem(window(), "pin"));
+  // Switching layouts keeps the window pinned, and the pin shows it.
+  ASSERT_TRUE(driver.clickRow(layoutList(), 0));
+  ASSERT_TRUE(driver.clickRow(layoutList(), 1));
+  EXPECT_EQ(window().level(), platform::kStatusWindowLevel);
+  EXPECT_EQ(pinImage(), "pin.fill");
+
+  // The status menu opening drops the window (through the controller), an
+  // operation of the details pane floats it and lets it down: the pin follows.
+  controller->setWindowLevel(platform::kNormalWindowLevel);
+  EXPECT_EQ(pinImage(), "pin");
+  window().setLevel(platform::kStatusWindowLevel);
+  EXPECT_EQ(pinImage(), "pin.fill");
+  window().setLevel(platform::kNormalWindowLevel);
+  EXPECT_EQ(pinImage(), "pin");
+}
+
 TEST_F(CustomizationWindowTest, QuitFromTheEllipsisMenu) {
   open();
   ASSERT_TRUE(driver.click(*sidebar().ellipsisButton()));

@@ -1,13 +1,16 @@
-// Shows the customization window on Qt and saves a screenshot of it: the
-// window built by the program's own factory over a fake desktop and an
-// in-memory store, with a layout of several applications selected, then the
-// preferences tab with two applications' shortcuts.
+// Shows the customization window on Qt and saves screenshots of it: the
+// window built by the program's own factory over a fake desktop, the
+// system's desktop entries and icons, and an in-memory store: just opened,
+// with a layout of several applications selected, its delete confirmation,
+// then the preferences tab with two applications' shortcuts.
 //   customization_demo <folder for the PNG files>
 
 #include <QApplication>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,8 +20,10 @@
 #include "engine/windows_provider.h"
 #include "model/layout.h"
 #include "model/shortcut.h"
+#include "platform/bundle/fake/fake_bundle_provider.h"
+#include "platform/bundle/linux/desktop_bundle_provider.h"
 #include "platform/defaults/memory_user_defaults.h"
-#include "platform/icons/fake/fake_icon_provider.h"
+#include "platform/icons/linux/desktop_icon_provider.h"
 #include "platform/login_item/fake/memory_login_item.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
@@ -37,6 +42,9 @@ using winsys::fake::WindowSetup;
 
 IApp app(std::string bundleId, int windows) {
   IApp a;
+  // An installed program is saved with its desktop entry.
+  const std::string entry = "/usr/share/applications/" + bundleId + ".desktop";
+  if (std::filesystem::exists(entry)) a.bundleURL = base::Url::fromFilePath(entry);
   a.bundleId = std::move(bundleId);
   for (int i = 0; i < windows; ++i) {
     IWindow w;
@@ -54,6 +62,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string path = std::string(argv[1]) + "/customization.png";
+  const std::string openedPath = std::string(argv[1]) + "/customization-open.png";
+  const std::string deletePath = std::string(argv[1]) + "/delete.png";
   const std::string preferencesPath = std::string(argv[1]) + "/preferences.png";
   QApplication qtApp(argc, argv);
   auto loop = dispatch::MainLoop::create();
@@ -77,7 +87,10 @@ int main(int argc, char** argv) {
   provider->warmUp();
   auto storage =
       std::make_shared<DefaultsStorage>(std::make_shared<platform::MemoryUserDefaults>(), "1");
-  const Layout work{"Work", {app("Mail", 2), app("Notes", 1), app("Calendar", 1)}, true};
+  const Layout work{
+      "Work",
+      {app("featherpad", 2), app("debian-xterm", 1), app("Mail", 2), app("Calendar", 1)},
+      true};
   storage->saveLayout(work);
   storage->saveLayout(Layout{"Evening", {app("Notes", 1)}, std::nullopt});
   storage->saveLayout(Layout{"Presentation", {app("Terminal", 1)}, std::nullopt});
@@ -87,19 +100,23 @@ int main(int argc, char** argv) {
                             {"Terminal", IAppSettings{IShortcut{17, 0x120000}}}});
   platform::MemoryLoginItem loginItem;
   (void)loginItem.setEnabled(true);
-  platform::FakeIconProvider icons;
+  // The system's desktop entries and their icons, for the installed programs.
+  platform::DesktopBundleProvider bundles(
+      platform::DesktopEntryDirectories::fromEnvironment(), "C",
+      platform::FakeBundleProvider::makeBundle(*base::Url::parse("file:///usr/bin/wendrix"),
+                                               "app.Wendrix", "Wendrix"));
+  const auto icons = platform::DesktopIconProvider::fromEnvironment();
 
   CustomizationContext context;
   context.application = &application;
   context.storage = storage;
   context.windowsProvider = provider;
-  context.bundles = &desktop.bundles();
+  context.bundles = &bundles;
   context.icons = &icons;
   context.loginItem = &loginItem;
   CustomizationWindows factory(context);
   auto controller = factory.makeController();
   if (!controller) return 1;
-  controller->select(NavigationSelection::layout(work));
   controller->showWindow();
 
   int failures = 0;
@@ -113,12 +130,23 @@ int main(int argc, char** argv) {
   };
   // Give the window manager time to map the window, then take the pictures:
   // the layout, then the preferences tab.
+  auto* window = dynamic_cast<ui::CustomizationWindowController*>(controller.get());
   QTimer::singleShot(1500, [&] {
-    grab(path);
-    controller->select(NavigationSelection::navigation(NavigationOption::Preferences));
+    grab(openedPath);
+    controller->select(NavigationSelection::layout(work));
     QTimer::singleShot(500, [&] {
-      grab(preferencesPath);
-      QCoreApplication::exit(0);
+      grab(path);
+      window->splitViewController().details().deleteLayout();
+      QTimer::singleShot(700, [&] {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        if (!screen || !screen->grabWindow(0).save(QString::fromStdString(deletePath))) ++failures;
+        window->window()->endSheet(toolkit::kAlertSecondButtonReturn);
+        controller->select(NavigationSelection::navigation(NavigationOption::Preferences));
+        QTimer::singleShot(500, [&] {
+          grab(preferencesPath);
+          QCoreApplication::exit(0);
+        });
+      });
     });
   });
   QApplication::exec();

@@ -1,12 +1,17 @@
 // Shows the program's shell on Qt and saves screenshots: the application
 // delegate over a fake desktop and an in-memory store, its home popover
-// under the tray icon, the About pane with its acknowledgements sheet, and
-// the "New Window" shortcut help popover under a help button.
+// under the tray icon, the About pane with its acknowledgements sheet, the
+// "New Window" shortcut help popover under a help button, the tray menu with
+// a layout's submenu open, the save dialog just opened and the alert of
+// Check For Updates.
 //   shell_demo <folder for the PNG files>
 // The telemetry SDK starts for real: point XDG_DATA_HOME somewhere
 // temporary.
 
+#include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QMenu>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -18,19 +23,22 @@
 
 #include "app/app_delegate.h"
 #include "app/build_info.h"
+#include "app/composition.h"
 #include "dispatch/main_loop.h"
 #include "engine/customization_window.h"
 #include "engine/windows_provider.h"
 #include "platform/defaults/memory_user_defaults.h"
-#include "platform/updater/fake/fake_updater.h"
+#include "platform/defaults/user_defaults.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
 #include "toolkit/application.h"
 #include "toolkit/controls.h"
+#include "toolkit/menu.h"
 #include "toolkit/popover.h"
 #include "toolkit/qt/qt_backend.h"
 #include "toolkit/qt/qt_loop_host.h"
 #include "toolkit/qt/qt_text_metrics.h"
+#include "toolkit/status_item.h"
 #include "toolkit/window.h"
 #include "ui/about_pane.h"
 #include "ui/alert_popover.h"
@@ -45,6 +53,14 @@ bool save(QWidget* widget, const std::string& path) {
   if (widget && widget->grab().save(QString::fromStdString(path))) return true;
   std::fprintf(stderr, "shell_demo: cannot write %s\n", path.c_str());
   return false;
+}
+
+// Dismisses the open dialogs (as Escape would).
+void dismissDialogs() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible())
+      dialog->reject();
+  }
 }
 
 bool saveScreen(const std::string& path) {
@@ -78,8 +94,11 @@ int main(int argc, char** argv) {
 
   rx::QueueScheduler scheduler(queue);
   winsys::fake::FakeDesktop desktop(queue);
+  platform::UserDefaults::setSharedForTesting(std::make_shared<platform::MemoryUserDefaults>());
   DefaultsStorage::configureShared(std::make_shared<platform::MemoryUserDefaults>(),
                                    identity.bundleVersion);
+  DefaultsStorage::shared()->saveLayout(Layout{"Work", {}, std::nullopt});
+  DefaultsStorage::shared()->saveLayout(Layout{"Evening", {}, std::nullopt});
   WindowsProvider::configureShared(desktop.windowSystem(), desktop.trust(), desktop.bundles(),
                                    scheduler);
 
@@ -91,7 +110,7 @@ int main(int argc, char** argv) {
   context.actions.bundles = &desktop.bundles();
   context.actions.scheduler = &scheduler;
   context.actions.clock = &queue.clock();
-  context.actions.makeUpdater = [] { return std::make_shared<platform::FakeUpdater>(); };
+  context.actions.makeUpdater = [&application] { return makeProgramUpdater(application); };
   CustomizationContext windowContext;
   windowContext.application = &application;
   windowContext.bundles = &desktop.bundles();
@@ -148,8 +167,45 @@ int main(int argc, char** argv) {
       [&] {
         if (!save(backend.popoverWidget(*help), folder + "/alert-popover.png")) ++failures;
         if (!saveScreen(folder + "/alert-popover-desktop.png")) ++failures;
-        QCoreApplication::exit(0);
+        help->close();
+        helpWindow.close();
+        // The tray menu, then the first layout's submenu in it.
+        delegate->statusItem()->userClick();
       },
+      [&] {
+        auto* menu = qobject_cast<QMenu*>(backend.menuWidget(*delegate->statusItem()->menu()));
+        QAction* work = nullptr;
+        for (QAction* action : menu ? menu->actions() : QList<QAction*>())
+          if (action->text() == "Work") work = action;
+        if (!work) {
+          std::fprintf(stderr, "shell_demo: no layout in the tray menu\n");
+          ++failures;
+          return;
+        }
+        menu->setActiveAction(work);
+        work->menu()->popup(menu->actionGeometry(work).topRight() + menu->pos());
+      },
+      [&] {
+        if (!saveScreen(folder + "/menu-layout.png")) ++failures;
+        auto* menu = qobject_cast<QMenu*>(backend.menuWidget(*delegate->statusItem()->menu()));
+        if (menu) menu->hide();
+        // The save dialog runs its own loop: the picture is taken from it.
+        QTimer::singleShot(400, &qtApp, [&] {
+          if (!saveScreen(folder + "/save-dialog.png")) ++failures;
+          dismissDialogs();
+        });
+        toolkit::Menu& statusMenu = *delegate->statusItem()->menu();
+        if (toolkit::MenuItem* item = statusMenu.itemWithTitle("Save windows layout..."))
+          statusMenu.performItem(*item);
+      },
+      [&] {
+        QTimer::singleShot(400, &qtApp, [&] {
+          if (!saveScreen(folder + "/updates.png")) ++failures;
+          dismissDialogs();
+        });
+        delegate->actions()->checkForUpdates();
+      },
+      [&] { QCoreApplication::exit(0); },
   };
   for (std::size_t i = 0; i < steps.size(); ++i)
     QTimer::singleShot(1500 + 700 * static_cast<int>(i), &qtApp, steps[i]);
@@ -159,5 +215,6 @@ int main(int argc, char** argv) {
   delegate.reset();
   WindowsProvider::setSharedForTesting();
   DefaultsStorage::setSharedForTesting();
+  platform::UserDefaults::setSharedForTesting();
   return status == 0 && failures == 0 ? 0 : 1;
 }

@@ -30,12 +30,8 @@ void MainMenuDelegate::menuWillOpen(toolkit::Menu&) {
 
   // A customization window pinned above other windows goes back among them.
   if (const auto& controller = actions_->openEditLayoutWindowController()) {
-    if (auto* owner = dynamic_cast<platform::WindowOwner*>(controller.get())) {
-      if (platform::LevelWindow* window = owner->window()) {
-        window->setLevel(platform::kStatusWindowLevel);
-        window->setLevel(platform::kNormalWindowLevel);
-      }
-    }
+    controller->setWindowLevel(platform::kStatusWindowLevel);
+    controller->setWindowLevel(platform::kNormalWindowLevel);
   }
   lastOpen_ = now;
   actions_->windowsProvider()->warmUp();

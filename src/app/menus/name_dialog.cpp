@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "base/utf8.h"
 #include "toolkit/alert.h"
 #include "toolkit/application.h"
 #include "toolkit/controls.h"
@@ -19,6 +20,8 @@ std::optional<std::string> askLayoutName(toolkit::Application& application,
   field->setBezeled(true);
   field->setStringValue(defaultName);
   field->setPlaceholder(defaultName);
+  // Selected, so that typing a name replaces the suggestion.
+  field->setSelectedRange(0, base::utf16Length(defaultName));
   alert->setAccessoryView(field);
   if (alert->runModal(application) != toolkit::kAlertFirstButtonReturn) return std::nullopt;
   return field->stringValue().empty() ? defaultName : field->stringValue();

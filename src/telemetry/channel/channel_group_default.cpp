@@ -114,8 +114,32 @@ void TLMChannelGroupDefault::removeDelegate(const std::shared_ptr<TLMChannelDele
   delegates_.remove(delegate);
 }
 
+void TLMChannelGroupDefault::setIngestionDisabled(bool disabled) {
+  // Its sends are dropped unanswered: the units keep their logs stored and
+  // stop at their limit of unanswered batches, without an error each time.
+  if (const auto http = std::dynamic_pointer_cast<TLMHttpIngestion>(ingestion_))
+    http->setDropsSendsWhileDisabled(disabled);
+  bool requested = false;
+  {
+    std::lock_guard lock(mutex_);
+    ingestionDisabled_ = disabled;
+    requested = ingestionRequested_;
+  }
+  switchIngestion(requested, false);
+}
+
+void TLMChannelGroupDefault::switchIngestion(bool enabled, bool deleteDataOnDisabled) {
+  bool disabled = false;
+  {
+    std::lock_guard lock(mutex_);
+    ingestionRequested_ = enabled;
+    disabled = ingestionDisabled_;
+  }
+  if (ingestion_) ingestion_->setEnabled(enabled && !disabled, deleteDataOnDisabled);
+}
+
 void TLMChannelGroupDefault::setEnabled(bool enabled, bool deleteDataOnDisabled) {
-  if (ingestion_) ingestion_->setEnabled(enabled, deleteDataOnDisabled);
+  switchIngestion(enabled, deleteDataOnDisabled);
   for (const auto& unit : channels())
     unit->setEnabled(enabled, deleteDataOnDisabled);
   delegates_.forEach([&](TLMChannelDelegate& delegate) {
@@ -124,13 +148,13 @@ void TLMChannelGroupDefault::setEnabled(bool enabled, bool deleteDataOnDisabled)
 }
 
 void TLMChannelGroupDefault::pauseWithIdentifyingObject(const TLMIdentifyingObject& object) {
-  if (ingestion_) ingestion_->setEnabled(false, false);
+  switchIngestion(false, false);
   for (const auto& unit : channels())
     unit->pauseWithIdentifyingObject(object);
 }
 
 void TLMChannelGroupDefault::resumeWithIdentifyingObject(const TLMIdentifyingObject& object) {
-  if (ingestion_) ingestion_->setEnabled(true, false);
+  switchIngestion(true, false);
   for (const auto& unit : channels())
     unit->resumeWithIdentifyingObject(object);
 }

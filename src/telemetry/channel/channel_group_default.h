@@ -61,6 +61,7 @@ class TLMChannelGroupDefault final : public TLMChannelGroupProtocol,
   // The own endpoint's application secret (empty for another ingestion).
   std::string appSecret() const override;
   void setAppSecret(const std::string& appSecret) override;
+  void setIngestionDisabled(bool disabled) override;
 
   // TLMChannelProtocol: delegates are held weakly; registration is
   // synchronous. The switches reach the ingestion first, then every unit.
@@ -102,6 +103,13 @@ class TLMChannelGroupDefault final : public TLMChannelGroupProtocol,
   TLMChannelDelegateSet delegates_;
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<TLMChannelUnitDefault>> channels_;
+  // Guarded by `mutex_`: the state the switches asked of the ingestion, and
+  // whether it is kept disabled whatever they ask.
+  bool ingestionRequested_ = true;
+  bool ingestionDisabled_ = false;
+
+  // Asks the ingestion to be `enabled` (it stays disabled while kept so).
+  void switchIngestion(bool enabled, bool deleteDataOnDisabled);
 };
 
 }  // namespace tlm

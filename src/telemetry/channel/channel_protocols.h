@@ -137,6 +137,9 @@ class TLMChannelGroupProtocol : public TLMChannelProtocol {
   virtual void setLogUrl(const std::string& logUrl) = 0;
   virtual std::string appSecret() const = 0;
   virtual void setAppSecret(const std::string& appSecret) = 0;
+  // While set, the group's ingestion stays disabled whatever the group's
+  // switches: every send is dropped and the units keep their logs stored.
+  virtual void setIngestionDisabled(bool disabled) = 0;
 };
 
 }  // namespace tlm

@@ -47,6 +47,12 @@ void TLMCollectorChannelDelegate::setLogUrl(const std::string& logUrl) {
     http->setBaseURL(logUrl);
 }
 
+void TLMCollectorChannelDelegate::setIngestionDisabled(bool disabled) {
+  if (const auto http = std::dynamic_pointer_cast<TLMHttpIngestion>(collectorIngestion_))
+    http->setDropsSendsWhileDisabled(disabled);
+  if (collectorIngestion_) collectorIngestion_->setEnabled(!disabled, false);
+}
+
 bool TLMCollectorChannelDelegate::isCollectorGroup(std::string_view groupId) {
   return groupId.ends_with(kCollectorGroupIdSuffix);
 }

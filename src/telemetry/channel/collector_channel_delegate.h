@@ -40,6 +40,9 @@ class TLMCollectorChannelDelegate final : public TLMChannelDelegate {
 
   // Moves the common-schema endpoint.
   void setLogUrl(const std::string& logUrl);
+  // Disables the common-schema ingestion (every send dropped, the mirrors
+  // keep their logs stored) or enables it again.
+  void setIngestionDisabled(bool disabled);
 
   // Ends with "/one".
   static bool isCollectorGroup(std::string_view groupId);

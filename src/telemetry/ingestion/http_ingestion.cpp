@@ -79,6 +79,11 @@ void TLMHttpIngestion::setEnabled(bool enabled, bool /*deleteDataOnDisabled*/) {
   enabled_ = enabled;
 }
 
+void TLMHttpIngestion::setDropsSendsWhileDisabled(bool drops) {
+  std::lock_guard lock(mutex_);
+  dropsSendsWhileDisabled_ = drops;
+}
+
 bool TLMHttpIngestion::isEnabled() const {
   std::lock_guard lock(mutex_);
   return enabled_;
@@ -131,6 +136,7 @@ void TLMHttpIngestion::send(const TLMLogContainer& container,
                              });
       return;
     }
+    if (dropsSendsWhileDisabled_) return;
   }
   // A disabled ingestion answers at once, so that callers free the batch
   // instead of waiting for an answer that never comes.

@@ -42,6 +42,11 @@ class TLMHttpIngestion : public TLMIngestionProtocol,
                  CompletionHandler handler) override;
   void setEnabled(bool enabled, bool deleteDataOnDisabled) override;
   bool isEnabled() const;
+  // While set, a send made while disabled is dropped without an answer, so
+  // the callers keep its logs stored and send no more than they may leave
+  // unanswered (a program with nowhere to send); otherwise it is answered as
+  // canceled at once.
+  void setDropsSendsWhileDisabled(bool drops);
 
   std::string baseURL() const;
   // Moves the endpoint to another host, keeping the query; text that does not
@@ -97,6 +102,7 @@ class TLMHttpIngestion : public TLMIngestionProtocol,
   const std::vector<double> retryIntervals_;
   std::optional<std::string> sendURL_;
   bool enabled_ = true;
+  bool dropsSendsWhileDisabled_ = false;
 };
 
 // A random UUID in upper-case canonical text.

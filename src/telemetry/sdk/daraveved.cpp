@@ -110,6 +110,14 @@ std::optional<std::string> TLMDarAveved::logUrl() {
   return sharedInstance()->logUrl();
 }
 
+void TLMDarAveved::setIngestionDisabled(bool disabled) {
+  sharedInstance()->setIngestionDisabled(disabled);
+}
+
+bool TLMDarAveved::isIngestionDisabled() {
+  return sharedInstance()->isIngestionDisabled();
+}
+
 void TLMDarAveved::setEnabled(bool enabled) {
   sharedInstance()->setEnabled(enabled);
 }

@@ -58,6 +58,12 @@ class TLMDarAveved {
 
   static void setLogUrl(std::string logUrl);
   static std::optional<std::string> logUrl();
+  // For a program that has nowhere to send logs: the SDK and its services run
+  // as usual, but the ingestions stay disabled whatever the SDK's switch, so
+  // every log stays in the local store (within its size limit) and nothing
+  // reaches the network.
+  static void setIngestionDisabled(bool disabled);
+  static bool isIngestionDisabled();
   // The whole SDK's switch, persisted; it switches every started service.
   static void setEnabled(bool enabled);
   static bool isEnabled();

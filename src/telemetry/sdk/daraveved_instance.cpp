@@ -147,6 +147,10 @@ void TLMDarAvevedInstance::initializeChannelGroup() {
         dependencies_.makeChannelGroup(std::move(httpClient), installId,
                                        logUrl_.value_or(std::string(TLMDarAveved::kDefaultLogUrl)));
     channelGroup_->addDelegate(collectorChannelDelegate_);
+    if (ingestionDisabled_) {
+      channelGroup_->setIngestionDisabled(true);
+      collectorChannelDelegate_->setIngestionDisabled(true);
+    }
     if (requestedMaxStorageSizeInBytes_) {
       channelGroup_->setMaxStorageSize(*requestedMaxStorageSizeInBytes_,
                                        maxStorageSizeCompletionHandler_);
@@ -364,6 +368,18 @@ void TLMDarAvevedInstance::setLogUrl(std::string logUrl) {
     TLM_LOG_INFO(kTLMLogTag, "The log url of Collector endpoint was changed to ", logUrl);
     if (collectorChannelDelegate_) collectorChannelDelegate_->setLogUrl(logUrl);
   }
+}
+
+void TLMDarAvevedInstance::setIngestionDisabled(bool disabled) {
+  std::lock_guard lock(monitor_);
+  ingestionDisabled_ = disabled;
+  if (channelGroup_) channelGroup_->setIngestionDisabled(disabled);
+  if (collectorChannelDelegate_) collectorChannelDelegate_->setIngestionDisabled(disabled);
+}
+
+bool TLMDarAvevedInstance::isIngestionDisabled() const {
+  std::lock_guard lock(monitor_);
+  return ingestionDisabled_;
 }
 
 void TLMDarAvevedInstance::setMaxStorageSize(std::int64_t sizeInBytes,

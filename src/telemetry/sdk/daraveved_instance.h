@@ -100,6 +100,10 @@ class TLMDarAvevedInstance {
   std::optional<std::string> logUrl() const;
   // Kept for the group made later, or moved on the existing pipeline.
   void setLogUrl(std::string logUrl);
+  // Keeps both ingestions disabled (the pipeline made later, or the existing
+  // one): logs are stored and never sent.
+  void setIngestionDisabled(bool disabled);
+  bool isIngestionDisabled() const;
   // The handler gets the outcome (from the group's queue when it is passed on).
   void setMaxStorageSize(std::int64_t sizeInBytes, std::function<void(bool)> completionHandler);
   void setUserId(std::optional<std::string> userId);
@@ -132,6 +136,7 @@ class TLMDarAvevedInstance {
   bool setMaxStorageSizeHasBeenCalled_ = false;
   std::optional<std::string> installId_;
   std::optional<std::string> logUrl_;
+  bool ingestionDisabled_ = false;
   std::shared_ptr<TLMChannelUnitProtocol> channelUnit_;
   std::shared_ptr<TLMCollectorChannelDelegate> collectorChannelDelegate_;
   std::shared_ptr<TLMChannelGroupProtocol> channelGroup_;

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPainter>
@@ -39,6 +40,16 @@ QString text(const std::string& s) {
   return QString::fromStdString(s);
 }
 
+// The width a label's text takes on one line per paragraph, kept between a
+// minimum and a readable maximum.
+int textWidth(const QLabel& label, int minimum, int maximum) {
+  int widest = 0;
+  for (const QString& line : label.text().split('\n'))
+    widest = std::max(widest, label.fontMetrics().horizontalAdvance(line));
+  // A pixel or two of rounding, so that the widest line does not wrap.
+  return std::clamp(widest + 2, minimum, maximum);
+}
+
 // The dialog of an alert: message, informative text, the accessory view and
 // the buttons in order (the first is the default one).
 class AlertDialog final : public QDialog {
@@ -48,15 +59,22 @@ class AlertDialog final : public QDialog {
       : QDialog(parent) {
     setWindowTitle(text(app.bundleInfo("CFBundleName").value_or("")));
     auto* layout = new QVBoxLayout(this);
+    // Room around the text, and lines as long as they are up to a readable
+    // width: a wrapping label alone would make the dialog as narrow as Qt's
+    // guess, with the text at its edge.
+    layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+    layout->setSpacing(kSpacing);
     auto* message = new QLabel(text(alert.messageText()), this);
     QFont bold = message->font();
     bold.setBold(true);
     message->setFont(bold);
     message->setWordWrap(true);
+    message->setMinimumWidth(textWidth(*message, kMinTextWidth, kMaxTextWidth));
     layout->addWidget(message);
     if (!alert.informativeText().empty()) {
       auto* info = new QLabel(text(alert.informativeText()), this);
       info->setWordWrap(true);
+      info->setMinimumWidth(textWidth(*info, kMinTextWidth, kMaxTextWidth));
       layout->addWidget(info);
     }
     if (alert.accessoryView()) {
@@ -93,6 +111,22 @@ class AlertDialog final : public QDialog {
     layout->addLayout(buttons);
   }
   bool answered() const { return answered_; }
+
+  static constexpr int kMargin = 20;
+  static constexpr int kSpacing = 12;
+  static constexpr int kMinTextWidth = 260;
+  static constexpr int kMaxTextWidth = 420;
+
+ protected:
+  // A text field of the accessory takes the keys, with its text as the
+  // program selected it.
+  void showEvent(QShowEvent* event) override {
+    QDialog::showEvent(event);
+    if (!accessory_) return;
+    QWidget* field = accessory_->widget();
+    if (!qobject_cast<QLineEdit*>(field)) field = field->findChild<QLineEdit*>();
+    if (field) field->setFocus(Qt::OtherFocusReason);
+  }
 
  private:
   std::unique_ptr<ViewMirror> accessory_;

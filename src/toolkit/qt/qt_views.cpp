@@ -69,6 +69,12 @@ class ListWidget final : public QListWidget {
     }
   }
   void mouseMoveEvent(QMouseEvent*) override {}
+  // Qt makes the first row current when the list takes the focus, which
+  // draws it as chosen; only the model's selection shows.
+  void focusInEvent(QFocusEvent* event) override {
+    QListWidget::focusInEvent(event);
+    showSelectedAsCurrent();
+  }
   void mouseDoubleClickEvent(QMouseEvent* event) override { mousePressEvent(event); }
   void contextMenuEvent(QContextMenuEvent* event) override {
     const QPoint pos = viewport()->mapTo(this, event->pos());
@@ -86,6 +92,17 @@ class ListWidget final : public QListWidget {
     } else if (event->key() == Qt::Key_Down &&
                static_cast<std::size_t>(row + 1) < view_.numberOfRows()) {
       view_.userClickRow(static_cast<std::size_t>(row + 1));
+    }
+  }
+
+ public:
+  // The selected row is the current one; none when nothing is selected.
+  void showSelectedAsCurrent() {
+    const int row = view_.selectedRow();
+    if (row >= 0 && row < count()) {
+      selectionModel()->setCurrentIndex(model()->index(row, 0), QItemSelectionModel::NoUpdate);
+    } else {
+      selectionModel()->clearCurrentIndex();
     }
   }
 
@@ -242,11 +259,19 @@ class LineEditImpl final : public MirrorImpl {
       edit_.setText(text(model_.stringValue()));
     edit_.setPlaceholderText(text(model_.placeholder()));
     edit_.setFrame(model_.isBezeled());
+    // The program's selection, when it set another one (QString counts
+    // UTF-16 units, as the model does).
+    if (model_.selectedRange() != shownSelection_) {
+      shownSelection_ = model_.selectedRange();
+      edit_.setSelection(static_cast<int>(shownSelection_.first),
+                         static_cast<int>(shownSelection_.second));
+    }
   }
 
  private:
   TextField& model_;
   QLineEdit& edit_;
+  std::pair<std::size_t, std::size_t> shownSelection_{0, 0};
 };
 
 class ButtonImpl final : public MirrorImpl {
@@ -432,6 +457,7 @@ class ListImpl final : public MirrorImpl {
     for (int row = 0; row < list_.count(); ++row)
       list_.item(row)->setSelected(
           model_.selectedRowIndexes().contains(static_cast<std::size_t>(row)));
+    list_.showSelectedAsCurrent();
   }
 
  private:

@@ -138,7 +138,7 @@ TEST_F(MenusTest, QuickSaveNamesTheLayoutByTheCurrentTime) {
   EXPECT_TRUE(application.modalAlertMessages().empty());
 }
 
-TEST_F(MenusTest, TheNameDialogOffersTheTimeAsTextAndPlaceholder) {
+TEST_F(MenusTest, TheNameDialogOffersTheTimeAsSelectedTextAndPlaceholder) {
   start();
   std::vector<std::string> seen;
   application.setModalRunner([&](toolkit::Alert& alert) {
@@ -150,6 +150,9 @@ TEST_F(MenusTest, TheNameDialogOffersTheTimeAsTextAndPlaceholder) {
     seen.push_back(field->stringValue());
     seen.push_back(field->placeholder());
     EXPECT_EQ(field->frame().size, (toolkit::Size{320, 24}));
+    // All of the suggestion is selected, so that typing replaces it.
+    EXPECT_EQ(field->selectedRange(),
+              (std::pair<std::size_t, std::size_t>{0, field->stringValue().size()}));
     return toolkit::kAlertSecondButtonReturn;
   });
   ASSERT_TRUE(choose({"Save windows layout..."}));

@@ -41,9 +41,7 @@ using namespace std::chrono_literals;
 
 // The customization window's controller, with a window whose levels are
 // recorded.
-class FakeCustomizationWindow final : public CustomizationWindowController,
-                                      public platform::WindowOwner,
-                                      public platform::LevelWindow {
+class FakeCustomizationWindow final : public CustomizationWindowController {
  public:
   void select(const NavigationSelection& selection) override {
     if (selection.isNone()) {
@@ -59,8 +57,7 @@ class FakeCustomizationWindow final : public CustomizationWindowController,
   void showWindow() override { visible = true; }
   void setWindowDelegate(std::weak_ptr<CustomizationWindowDelegate>) override {}
   void makeKeyAndOrderFront() override {}
-  platform::LevelWindow* window() override { return visible ? this : nullptr; }
-  void setLevel(int level) override { levels.push_back(level); }
+  void setWindowLevel(int level) override { levels.push_back(level); }
 
   std::vector<std::string> selections;
   std::vector<int> levels;

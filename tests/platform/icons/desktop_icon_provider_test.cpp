@@ -87,6 +87,31 @@ TEST_F(DesktopIconProviderTest, FindsIconsByPathAndInTheTheme) {
   EXPECT_EQ(own->pixel(19, 19), kRed);
 }
 
+// Icons that exist only as SVG (a scalable theme icon, a pixmaps one) are
+// drawn 32 pixels square.
+TEST_F(DesktopIconProviderTest, DrawsSvgIconsOfTheThemeAndThePixmaps) {
+  const fs::path share = root_ / "share";
+  const auto svg = [](const fs::path& path, const char* fill) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 48 48'>"
+                        << "<rect width='48' height='48' fill='" << fill << "'/></svg>";
+  };
+  svg(share / "icons/hicolor/scalable/apps/pad.svg", "#ff0000");
+  svg(share / "pixmaps/term.svg", "#0000ff");
+  const DesktopIconProvider icons({share.string()});
+  struct Case {
+    const char* entry;
+    std::uint32_t colour;
+  };
+  for (const Case& c : {Case{"pad", kRed}, Case{"term", kBlue}}) {
+    const auto icon =
+        icons.iconForFile(entry(c.entry, std::string("[Desktop Entry]\nIcon=") + c.entry + "\n"));
+    ASSERT_TRUE(icon.has_value()) << c.entry;
+    EXPECT_EQ(icon->width(), DesktopIconProvider::kIconSide);
+    EXPECT_EQ(icon->pixel(16, 16), c.colour) << c.entry;
+  }
+}
+
 TEST_F(DesktopIconProviderTest, NoIconForOtherFilesOrMissingIcons) {
   const DesktopIconProvider icons({(root_ / "share").string()});
   writePng(root_ / "share/icons/hicolor/32x32/apps/edit.png", 32, kRed);

@@ -1,5 +1,7 @@
 #include "telemetry/channel/channel_group_default.h"
 
+#include <atomic>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -152,6 +154,55 @@ TEST_F(ChannelGroupTest, SdkGroupCarriesLogUrlAndSecretOnItsOwnEndpoint) {
   EXPECT_EQ(sdkGroup->appSecret(), "secret");
   EXPECT_EQ(sdkGroup->logUrl(), "https://other.example.test");
   EXPECT_TRUE(own->isReadyToSend());
+}
+
+// Counts the requests it is asked to send; sends none.
+class CountingHttpClient final : public TLMHttpClientProtocol {
+ public:
+  using TLMHttpClientProtocol::sendAsync;
+  void sendAsync(const std::string&, const std::string&, const TLMHttpHeaders&,
+                 std::optional<std::string>, const std::vector<double>&, bool,
+                 TLMHttpCompletionHandler) override {
+    ++requests;
+  }
+  void pause() override {}
+  void resume() override {}
+  void setEnabled(bool, bool) override {}
+  std::shared_ptr<TLMHttpClientDelegate> delegate() const override { return nullptr; }
+  void setDelegate(std::weak_ptr<TLMHttpClientDelegate>) override {}
+
+  std::atomic<int> requests = 0;
+};
+
+TEST_F(ChannelGroupTest, IngestionKeptDisabledSendsNothingWhateverTheSwitchesAndLogsStayStored) {
+  auto http = std::make_shared<CountingHttpClient>();
+  auto sdkGroup = std::make_shared<TLMChannelGroupDefault>(
+      TLMDarAvevedIngestion::make(http, "https://in.example.test", "INSTALL"), storage, queue,
+      environment());
+  sdkGroup->setAppSecret("secret");
+  sdkGroup->setIngestionDisabled(true);
+  // The switches that enable the ingestion otherwise.
+  auto holder = std::make_shared<int>(0);
+  sdkGroup->setEnabled(true, false);
+  sdkGroup->pauseWithIdentifyingObject(holder);
+  sdkGroup->resumeWithIdentifyingObject(holder);
+  auto own = std::dynamic_pointer_cast<TLMDarAvevedIngestion>(sdkGroup->ingestion());
+  ASSERT_TRUE(own);
+  EXPECT_FALSE(own->isEnabled());
+
+  auto unit =
+      sdkGroup->addChannelUnitWithConfiguration(TLMChannelUnitConfiguration("A", std::uint64_t{0}));
+  for (const char* sid : {"s0", "s1", "s2"})
+    unit->enqueueItem(plainLog(sid), 1);
+  queue->runUntilIdle();
+  queue->advance(1h);
+  queue->runUntilIdle();
+  EXPECT_EQ(http->requests, 0);
+  EXPECT_EQ(stored("A"), 3u);
+
+  // Let go, the ingestion follows the switches again.
+  sdkGroup->setIngestionDisabled(false);
+  EXPECT_TRUE(own->isEnabled());
 }
 
 }  // namespace

@@ -196,6 +196,17 @@ TEST_F(TLMIngestionTest, DisabledIngestionAnswersCancelledAtOnce) {
   EXPECT_EQ(client_->sent.size(), 1u);
 }
 
+// Kept disabled (a program with nowhere to send), sends are dropped unanswered.
+TEST_F(TLMIngestionTest, IngestionKeptDisabledDropsSendsUnanswered) {
+  auto ingestion = own();
+  ingestion->setDropsSendsWhileDisabled(true);
+  ingestion->setEnabled(false, false);
+  auto batch = container("B", {std::make_shared<TestLog>()});
+  ingestion->sendAsync(&batch, record());
+  EXPECT_TRUE(client_->sent.empty());
+  EXPECT_TRUE(answers_.empty());
+}
+
 TEST_F(TLMIngestionTest, CollectorPostsOneLinePerLogWithTokensTimeAndTickets) {
   TLMTicketCache::sharedInstance().setTicket("T1", "k1");
   TLMTicketCache::sharedInstance().setTicket("T2", "k2");

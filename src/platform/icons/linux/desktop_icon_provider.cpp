@@ -1,6 +1,7 @@
 #include "platform/icons/linux/desktop_icon_provider.h"
 
 #include <cairo.h>
+#include <librsvg/rsvg.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -69,8 +70,10 @@ std::optional<std::string> DesktopIconProvider::iconKey(std::string_view entry) 
   return std::nullopt;
 }
 
-std::optional<Image> DesktopIconProvider::loadPng(const std::string& path) {
-  cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+namespace {
+
+// The pixels of an image surface (ARGB32 or RGB24); none otherwise.
+std::optional<Image> imageOf(cairo_surface_t* surface) {
   std::optional<Image> image;
   if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
     cairo_surface_flush(surface);
@@ -92,8 +95,39 @@ std::optional<Image> DesktopIconProvider::loadPng(const std::string& path) {
       }
     }
   }
+  return image;
+}
+
+}  // namespace
+
+std::optional<Image> DesktopIconProvider::loadPng(const std::string& path) {
+  cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+  std::optional<Image> image = imageOf(surface);
   cairo_surface_destroy(surface);
   return image;
+}
+
+std::optional<Image> DesktopIconProvider::loadSvg(const std::string& path, int side) {
+  GError* error = nullptr;
+  RsvgHandle* handle = rsvg_handle_new_from_file(path.c_str(), &error);
+  if (!handle) {
+    if (error) g_error_free(error);
+    return std::nullopt;
+  }
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side);
+  cairo_t* cr = cairo_create(surface);
+  const RsvgRectangle viewport{0, 0, static_cast<double>(side), static_cast<double>(side)};
+  std::optional<Image> image;
+  if (rsvg_handle_render_document(handle, cr, &viewport, &error)) image = imageOf(surface);
+  if (error) g_error_free(error);
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+  g_object_unref(handle);
+  return image;
+}
+
+std::optional<Image> DesktopIconProvider::load(const std::string& path) {
+  return endsWith(path, ".svg") ? loadSvg(path, kIconSide) : loadPng(path);
 }
 
 std::optional<std::string> DesktopIconProvider::findThemedIcon(const std::string& name) const {
@@ -103,9 +137,16 @@ std::optional<std::string> DesktopIconProvider::findThemedIcon(const std::string
       if (isRegularFile(candidate)) return candidate;
     }
   }
+  // Drawn to any size: the theme's scalable icon, then the pixmaps folder.
   for (const std::string& dir : dataDirs_) {
-    const std::string candidate = dir + "/pixmaps/" + name + ".png";
+    const std::string candidate = dir + "/icons/hicolor/scalable/apps/" + name + ".svg";
     if (isRegularFile(candidate)) return candidate;
+  }
+  for (const std::string& dir : dataDirs_) {
+    for (const char* extension : {".png", ".svg"}) {
+      const std::string candidate = dir + "/pixmaps/" + name + extension;
+      if (isRegularFile(candidate)) return candidate;
+    }
   }
   return std::nullopt;
 }
@@ -120,13 +161,16 @@ std::optional<Image> DesktopIconProvider::iconForFile(std::string_view path) con
   text << in.rdbuf();
   const std::optional<std::string> icon = iconKey(text.str());
   if (!icon) return std::nullopt;
-  if (icon->front() == '/') return isRegularFile(*icon) ? loadPng(*icon) : std::nullopt;
+  if (icon->front() == '/') return isRegularFile(*icon) ? load(*icon) : std::nullopt;
   // A bare name never climbs out of the theme folders.
   if (icon->find('/') != std::string::npos) return std::nullopt;
-  const std::string name = endsWith(*icon, ".png") ? icon->substr(0, icon->size() - 4) : *icon;
+  std::string name = *icon;
+  for (const char* extension : {".png", ".svg"}) {
+    if (endsWith(name, extension)) name.resize(name.size() - 4);
+  }
   const std::optional<std::string> file = findThemedIcon(name);
   if (!file) return std::nullopt;
-  return loadPng(*file);
+  return load(*file);
 }
 
 }  // namespace platform
