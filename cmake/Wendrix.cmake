@@ -146,6 +146,15 @@ function(wendrix_test_pch target)
   target_precompile_headers(${target} PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
 endfunction()
 
+# wendrix_tsan_skip(<test> <reason>)
+# Under the tsan preset: a CTest test `<test>` that is reported as skipped
+# with `reason`, in place of a test program ThreadSanitizer cannot run.
+function(wendrix_tsan_skip test reason)
+  add_test(NAME ${test} COMMAND ${CMAKE_COMMAND} -E echo
+           "${test} does not run under ThreadSanitizer: ${reason}")
+  set_tests_properties(${test} PROPERTIES SKIP_REGULAR_EXPRESSION "does not run under")
+endfunction()
+
 # wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...] [ENVIRONMENT_MODIFICATION <op>]
 #              [PCH_GROUP <group>] [TSAN_SKIP <reason>])
 # A GoogleTest program `test_<name>` from every .cpp below the calling folder,
@@ -159,9 +168,7 @@ endfunction()
 function(wendrix_test name)
   cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION;PCH_GROUP;TSAN_SKIP" "DEPS;LABELS" ${ARGN})
   if(WENDRIX_TSAN AND ARG_TSAN_SKIP)
-    add_test(NAME test_${name} COMMAND ${CMAKE_COMMAND} -E echo
-             "test_${name} does not run under ThreadSanitizer: ${ARG_TSAN_SKIP}")
-    set_tests_properties(test_${name} PROPERTIES SKIP_REGULAR_EXPRESSION "does not run under")
+    wendrix_tsan_skip(test_${name} "${ARG_TSAN_SKIP}")
     return()
   endif()
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
