@@ -182,7 +182,17 @@ void AppDelegate::popoverDidClose(toolkit::Popover& closed) {
 }
 
 void AppDelegate::applicationOpenURLs(const std::vector<std::string>& urls) {
-  urlHandler_->handleURLs(urls);
+  urlHandler_->handleURLs(urls, std::exchange(urlsDone_, {}));
+}
+
+void AppDelegate::openURLs(const std::vector<std::string>& urls,
+                           std::function<void(const base::Status&)> done) {
+  urlsDone_ = std::move(done);
+  application_.openURLs(urls);
+  // Not handed to this delegate (it is not the application's).
+  if (auto missed = std::exchange(urlsDone_, {})) {
+    missed(base::Error(std::string(kAppDelegateErrorDomain), 2, "the URLs reached no handler"));
+  }
 }
 
 // The one place the status menu is bound to the status item.

@@ -106,7 +106,9 @@ int runAgent(const std::vector<std::string>& urls, const wendrix::InstancePaths&
   wendrix::Agent* running = agent.value().get();
   auto server = wendrix::URLServer::listen(
       *loop.value(), *loop.value(), paths.socket,
-      [running](std::vector<std::string> received) { running->openURLs(std::move(received)); },
+      [running](std::vector<std::string> received, wendrix::URLServer::Reply reply) {
+        running->openURLs(std::move(received), std::move(reply));
+      },
       std::cerr);
   if (!server.ok()) {
     std::cerr << "wendrix: URLs cannot reach this instance: " << server.error().description << "\n";
@@ -124,7 +126,9 @@ int runAgent(const std::vector<std::string>& urls, const wendrix::InstancePaths&
   }
   loop.value()->post([running, urls] {
     running->finishLaunching();
-    running->openURLs(urls);
+    running->openURLs(urls, [](const base::Status& outcome) {
+      if (!outcome) std::cerr << "wendrix: " << outcome.error().description << "\n";
+    });
   });
   const int status = QApplication::exec();
   signalWatch.cancel();
