@@ -20,6 +20,7 @@
 
 #include "app/build_info.h"
 #include "app/composition.h"
+#include "app/telemetry_wiring.h"
 #include "app/url_delivery.h"
 #include "dispatch/main_loop.h"
 #include "platform/bundle/app_identity.h"
@@ -95,6 +96,12 @@ int runAgent(const std::vector<std::string>& urls, const wendrix::InstancePaths&
   options.identity = identity;
   options.appSecret = WENDRIX_APP_SECRET;
   options.logUrl = WENDRIX_LOG_URL;
+  // Runs once the agent is gone (declared before it): the telemetry stores
+  // what the agent logged to its end, then stops its threads, before static
+  // objects are destroyed.
+  struct TelemetryShutdown {
+    ~TelemetryShutdown() { wendrix::shutDownTelemetry(); }
+  } telemetryShutdown;
   auto agent = wendrix::Agent::make(*loop.value(), application, options);
   if (!agent.ok()) {
     std::fprintf(stderr, "wendrix: cannot open the X display \"%s\": %s\n", display,
