@@ -21,7 +21,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include "base/base64.h"
 #include "platform/defaults/file_user_defaults.h"
 #include "storage/defaults_storage.h"
 #include "support/temp_dir.h"
@@ -103,6 +105,7 @@ class Process {
     return status_;
   }
   bool running() { return !waitForExit(0ms); }
+  pid_t pid() const { return pid_; }
   void terminate() { ::kill(pid_, SIGTERM); }
 
  private:
@@ -160,9 +163,67 @@ class AgentTest : public ::testing::Test {
     return DefaultsStorage(defaults.value(), std::nullopt).loadLayouts();
   }
 
+  // How many logs in the telemetry store of the temporary data home hold
+  // `text` (an event's name).
+  int storedLogsWith(const std::string& text) {
+    const auto file =
+        home.path() / "data" / "app.Wendrix" / "com.zodoradud.daraveved" / "Logs.sqlite";
+    sqlite3* db = nullptr;
+    int found = 0;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* rows = nullptr;
+      if (sqlite3_prepare_v2(db, "SELECT \"log\" FROM \"logs\"", -1, &rows, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(rows) == SQLITE_ROW) {
+          const auto* log = reinterpret_cast<const char*>(sqlite3_column_text(rows, 0));
+          const auto bytes = base::base64Decode(log ? log : "");
+          if (bytes && std::string(bytes->begin(), bytes->end()).find(text) != std::string::npos)
+            ++found;
+        }
+      }
+      sqlite3_finalize(rows);
+    }
+    sqlite3_close(db);
+    return found;
+  }
+
+  std::filesystem::path socketPath() const {
+    return home.path() / "runtime" / "app.Wendrix" / "agent.socket";
+  }
+
   support::TempDir home{"wendrix-agent"};
   std::vector<std::string> env;
 };
+
+TEST_F(AgentTest, QuitFromTheTrayMenuEndsTheAgentAtOnceAndKeepsItsData) {
+  auto agent = wendrix("wendrix:save?name=Kept");
+  ASSERT_TRUE(eventually([&] { return savedLayouts().size() == 1; })) << "no layout was saved";
+  Desktop desktop(XSession::shared().display());
+  ASSERT_TRUE(desktop.open());
+
+  // Without a tray the icon is a small window of its own.
+  std::optional<std::pair<int, int>> icon;
+  ASSERT_TRUE(eventually([&] {
+    return (icon = desktop.smallWindowOf(agent->pid(), 64)).has_value();
+  })) << "the status icon did not show";
+  desktop.click(icon->first, icon->second);
+  ASSERT_TRUE(eventually([&] { return desktop.popupShown(60); })) << "the menu did not open";
+  // Quit is the menu's last item.
+  desktop.key(XK_Up);
+  const auto chosen = Clock::now();
+  desktop.key(XK_Return);
+  const auto status = agent->waitForExit(10s);
+  const auto took = Clock::now() - chosen;
+  ASSERT_TRUE(status) << "the agent did not end";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(took, 500ms) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                         << " ms";
+#endif
+  EXPECT_FALSE(std::filesystem::exists(socketPath()));
+  ASSERT_EQ(savedLayouts().size(), 1u);
+  EXPECT_EQ(savedLayouts()[0].name, "Kept");
+  EXPECT_GE(storedLogsWith("Layout_Saved"), 1);
+}
 
 TEST_F(AgentTest, URLsSaveAndRestoreRealWindowsThroughOneRunningAgent) {
   auto client = FixtureClient::start({"--gtk-id", "org.example.Fixture",  //
