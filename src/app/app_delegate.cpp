@@ -9,9 +9,11 @@
 #include "app/menus/main_menu_provider.h"
 #include "app/url_handler.h"
 #include "engine/windows_provider.h"
+#include "platform/defaults/file_user_defaults.h"
 #include "platform/window_level/window_level.h"
 #include "storage/defaults_storage.h"
 #include "telemetry/sdk/daraveved.h"
+#include "toolkit/alert.h"
 #include "toolkit/menu.h"
 #include "toolkit/status_item.h"
 #include "toolkit/window.h"
@@ -21,6 +23,21 @@ namespace wendrix {
 namespace {
 
 constexpr std::string_view kAppDelegateErrorDomain = "Wendrix.AppDelegate";
+
+constexpr const char* kStoreFailureMessage = "Wendrix cannot store your layouts";
+
+// Tells the user, once, that changes are not reaching the disk.
+void showStoreFailureAlert(toolkit::Application& application, const base::Error& error) {
+  auto alert = std::make_shared<toolkit::Alert>();
+  alert->setMessageText(kStoreFailureMessage);
+  alert->setInformativeText("Layouts and settings are kept in \"" +
+                            platform::FileUserDefaults::defaultPath().string() +
+                            "\", which cannot be written: " + error.description +
+                            ". Layouts saved or changed now are lost when Wendrix quits.");
+  alert->setStyle(toolkit::Alert::Style::critical);
+  alert->addButton("OK");
+  alert->runModal(application);
+}
 
 // Offering to move the program into the applications folder: a program
 // installed on Linux is where the package put it, so there is nothing to do.
@@ -64,6 +81,14 @@ AppDelegate::AppDelegate(AppDelegateContext context)
   statusItem_->setVisible(false);
 
   storage_ = DefaultsStorage::shared();
+  // The first write that fails in a run is shown; later ones are not.
+  storage_->setWriteFailureHandler(
+      [&application = application_, shown = false](const base::Error& error) mutable {
+        if (std::exchange(shown, true)) return;
+        // Not inside the write: its caller (a URL client, say) is answered first.
+        application.mainQueue().async(
+            [&application, error] { showStoreFailureAlert(application, error); });
+      });
   storage_->applyFirstRunDefaults();
 
   windowsProvider_ = WindowsProvider::shared();
@@ -89,6 +114,7 @@ AppDelegate::AppDelegate(AppDelegateContext context)
 }
 
 AppDelegate::~AppDelegate() {
+  storage_->setWriteFailureHandler({});
   dropPopover();
 }
 

@@ -60,8 +60,8 @@ TEST(DarAvevedShutdownTest, LogsHandedOverAtTheEndAreStoredAndTheEndIsClean) {
   // In memory where there is such a folder: each start writes the store
   // with a sync per transaction.
   const bool shm = std::filesystem::is_directory("/dev/shm");
-  support::ScopedEnvironment tmp{{"TMPDIR", shm ? std::optional<std::string>("/dev/shm")
-                                                : std::optional<std::string>()}};
+  support::ScopedEnvironment tmp{
+      {"TMPDIR", shm ? std::optional<std::string>("/dev/shm") : std::optional<std::string>()}};
   support::TempDir home{"wendrix-sdk-end"};
   support::ScopedEnvironment environment{{"XDG_DATA_HOME", (home.path() / "data").string()},
                                          {"XDG_CONFIG_HOME", (home.path() / "config").string()},
