@@ -26,8 +26,14 @@ constexpr std::string_view kAppDelegateErrorDomain = "Wendrix.AppDelegate";
 
 constexpr const char* kStoreFailureMessage = "Wendrix cannot store your layouts";
 
-// Tells the user, once, that changes are not reaching the disk.
+// Tells the user that changes are not reaching the disk: a sheet on a window
+// of its own, so that the agent goes on serving (a modal alert would hold
+// the main loop until answered).
 void showStoreFailureAlert(toolkit::Application& application, const base::Error& error) {
+  auto window =
+      std::make_shared<toolkit::Window>(application, toolkit::Rect{{380, 260}, {520, 170}});
+  window->setTitle("Wendrix");
+  window->orderFront();
   auto alert = std::make_shared<toolkit::Alert>();
   alert->setMessageText(kStoreFailureMessage);
   alert->setInformativeText("Layouts and settings are kept in \"" +
@@ -36,7 +42,7 @@ void showStoreFailureAlert(toolkit::Application& application, const base::Error&
                             ". Layouts saved or changed now are lost when Wendrix quits.");
   alert->setStyle(toolkit::Alert::Style::critical);
   alert->addButton("OK");
-  alert->runModal(application);
+  alert->beginSheetModal(*window, [window](toolkit::ModalResponse) { window->close(); });
 }
 
 // Offering to move the program into the applications folder: a program
