@@ -29,7 +29,8 @@ constexpr const char* kStoreFailureMessage = "Wendrix cannot store your layouts"
 // Tells the user that changes are not reaching the disk: a sheet on a window
 // of its own, so that the agent goes on serving (a modal alert would hold
 // the main loop until answered).
-void showStoreFailureAlert(toolkit::Application& application, const base::Error& error) {
+std::shared_ptr<toolkit::Window> showStoreFailureAlert(toolkit::Application& application,
+                                                       const base::Error& error) {
   auto window =
       std::make_shared<toolkit::Window>(application, toolkit::Rect{{380, 260}, {520, 170}});
   window->setTitle("Wendrix");
@@ -42,7 +43,11 @@ void showStoreFailureAlert(toolkit::Application& application, const base::Error&
                             ". Layouts saved or changed now are lost when Wendrix quits.");
   alert->setStyle(toolkit::Alert::Style::critical);
   alert->addButton("OK");
-  alert->beginSheetModal(*window, [window](toolkit::ModalResponse) { window->close(); });
+  alert->beginSheetModal(*window,
+                         [weak = std::weak_ptr<toolkit::Window>(window)](toolkit::ModalResponse) {
+                           if (auto shown = weak.lock()) shown->close();
+                         });
+  return window;
 }
 
 // Offering to move the program into the applications folder: a program
@@ -88,13 +93,16 @@ AppDelegate::AppDelegate(AppDelegateContext context)
 
   storage_ = DefaultsStorage::shared();
   // The first write that fails in a run is shown; later ones are not.
-  storage_->setWriteFailureHandler(
-      [&application = application_, shown = false](const base::Error& error) mutable {
-        if (std::exchange(shown, true)) return;
-        // Not inside the write: its caller (a URL client, say) is answered first.
-        application.mainQueue().async(
-            [&application, error] { showStoreFailureAlert(application, error); });
-      });
+  // The handler keeps the alert's window; it goes with the delegate.
+  storage_->setWriteFailureHandler([&application = application_, shown = false,
+                                    window = std::make_shared<std::shared_ptr<toolkit::Window>>()](
+                                       const base::Error& error) mutable {
+    if (std::exchange(shown, true)) return;
+    // Not inside the write: its caller (a URL client, say) is answered first.
+    application.mainQueue().async([&application, error, held = std::weak_ptr(window)] {
+      if (auto slot = held.lock()) *slot = showStoreFailureAlert(application, error);
+    });
+  });
   storage_->applyFirstRunDefaults();
 
   windowsProvider_ = WindowsProvider::shared();

@@ -256,6 +256,12 @@ base::Result<bool> sendURLsToInstance(const std::filesystem::path& socket,
     const ssize_t got = ::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
     if (got < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
+      if (errno == ECONNRESET && reply.empty()) {
+        return deliveryError(14,
+                             "the running instance closed the connection unanswered (it is "
+                             "busy or ending); it may still carry the URLs out");
+      }
+      if (errno == ECONNRESET) break;
       return systemError("cannot read the answer");
     }
     if (got == 0) break;

@@ -378,9 +378,9 @@ TEST_F(AgentTest, URLsSaveAndRestoreRealWindowsThroughOneRunningAgent) {
            desktop.shown(windows["beta.txt"]).minimized;
   }));
 
-  // A second start hands the URL to the agent and ends.
+  // A second start hands the URL to the agent and ends once it is restored.
   auto second = wendrix("wendrix:restore?name=Work");
-  const auto status = second->waitForExit(5s);
+  const auto status = second->waitForExit(30s);
   ASSERT_TRUE(status) << "the second start did not end";
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_TRUE(agent->running());
