@@ -9,9 +9,11 @@
 #include "app/menus/main_menu_provider.h"
 #include "app/url_handler.h"
 #include "engine/windows_provider.h"
+#include "platform/defaults/file_user_defaults.h"
 #include "platform/window_level/window_level.h"
 #include "storage/defaults_storage.h"
 #include "telemetry/sdk/daraveved.h"
+#include "toolkit/alert.h"
 #include "toolkit/menu.h"
 #include "toolkit/status_item.h"
 #include "toolkit/window.h"
@@ -21,6 +23,32 @@ namespace wendrix {
 namespace {
 
 constexpr std::string_view kAppDelegateErrorDomain = "Wendrix.AppDelegate";
+
+constexpr const char* kStoreFailureMessage = "Wendrix cannot store your layouts";
+
+// Tells the user that changes are not reaching the disk: a sheet on a window
+// of its own, so that the agent goes on serving (a modal alert would hold
+// the main loop until answered).
+std::shared_ptr<toolkit::Window> showStoreFailureAlert(toolkit::Application& application,
+                                                       const base::Error& error) {
+  auto window =
+      std::make_shared<toolkit::Window>(application, toolkit::Rect{{380, 260}, {520, 170}});
+  window->setTitle("Wendrix");
+  window->orderFront();
+  auto alert = std::make_shared<toolkit::Alert>();
+  alert->setMessageText(kStoreFailureMessage);
+  alert->setInformativeText("Layouts and settings are kept in \"" +
+                            platform::FileUserDefaults::defaultPath().string() +
+                            "\", which cannot be written: " + error.description +
+                            ". Layouts saved or changed now are lost when Wendrix quits.");
+  alert->setStyle(toolkit::Alert::Style::critical);
+  alert->addButton("OK");
+  alert->beginSheetModal(*window,
+                         [weak = std::weak_ptr<toolkit::Window>(window)](toolkit::ModalResponse) {
+                           if (auto shown = weak.lock()) shown->close();
+                         });
+  return window;
+}
 
 // Offering to move the program into the applications folder: a program
 // installed on Linux is where the package put it, so there is nothing to do.
@@ -64,6 +92,17 @@ AppDelegate::AppDelegate(AppDelegateContext context)
   statusItem_->setVisible(false);
 
   storage_ = DefaultsStorage::shared();
+  // The first write that fails in a run is shown; later ones are not.
+  // The handler keeps the alert's window; it goes with the delegate.
+  storage_->setWriteFailureHandler([&application = application_, shown = false,
+                                    window = std::make_shared<std::shared_ptr<toolkit::Window>>()](
+                                       const base::Error& error) mutable {
+    if (std::exchange(shown, true)) return;
+    // Not inside the write: its caller (a URL client, say) is answered first.
+    application.mainQueue().async([&application, error, held = std::weak_ptr(window)] {
+      if (auto slot = held.lock()) *slot = showStoreFailureAlert(application, error);
+    });
+  });
   storage_->applyFirstRunDefaults();
 
   windowsProvider_ = WindowsProvider::shared();
@@ -89,6 +128,7 @@ AppDelegate::AppDelegate(AppDelegateContext context)
 }
 
 AppDelegate::~AppDelegate() {
+  storage_->setWriteFailureHandler({});
   dropPopover();
 }
 
@@ -182,7 +222,17 @@ void AppDelegate::popoverDidClose(toolkit::Popover& closed) {
 }
 
 void AppDelegate::applicationOpenURLs(const std::vector<std::string>& urls) {
-  urlHandler_->handleURLs(urls);
+  urlHandler_->handleURLs(urls, std::exchange(urlsDone_, {}));
+}
+
+void AppDelegate::openURLs(const std::vector<std::string>& urls,
+                           std::function<void(const base::Status&)> done) {
+  urlsDone_ = std::move(done);
+  application_.openURLs(urls);
+  // Not handed to this delegate (it is not the application's).
+  if (auto missed = std::exchange(urlsDone_, {})) {
+    missed(base::Error(std::string(kAppDelegateErrorDomain), 2, "the URLs reached no handler"));
+  }
 }
 
 // The one place the status menu is bound to the status item.

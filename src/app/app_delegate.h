@@ -7,6 +7,7 @@
 // popover (the home view), which only its `statusAction` and `openPopover`
 // show.
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -95,6 +96,10 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
   void applicationDidFinishLaunching() override;
   // Passes the URLs, in order and unchanged, to the URL handler.
   void applicationOpenURLs(const std::vector<std::string>& urls) override;
+  // Opens the URLs through the application (as the desktop hands them over)
+  // and tells `done` once the URL handler has carried them all out.
+  void openURLs(const std::vector<std::string>& urls,
+                std::function<void(const base::Status&)> done);
   // Nothing is saved at termination: every change was written when made.
   void applicationWillTerminate() override {}
 
@@ -148,6 +153,8 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
   rx::DisposeBag disposeBag_;
   std::optional<dispatch::WallTime> timerStart_;
   std::optional<ShownPopover> popover_;
+  // Told how the URLs being opened through `openURLs` went.
+  std::function<void(const base::Status&)> urlsDone_;
 };
 
 }  // namespace wendrix

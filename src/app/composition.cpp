@@ -100,7 +100,11 @@ struct Agent::Parts {
   // The main queue as the telemetry services, which outlive the agent, hold it.
   std::shared_ptr<MainQueueRelay> telemetryMainQueue = std::make_shared<MainQueueRelay>(loop);
   bool launched = false;
-  std::vector<std::string> pendingURLs;
+  struct PendingURLs {
+    std::vector<std::string> urls;
+    std::function<void(const base::Status&)> done;
+  };
+  std::vector<PendingURLs> pendingURLs;
 };
 
 BundleIdAliases desktopAliases(const platform::DesktopEntryDirectories& directories) {
@@ -171,16 +175,20 @@ void Agent::finishLaunching() {
   if (parts_->launched) return;
   parts_->application.finishLaunching();
   parts_->launched = true;
-  openURLs(std::exchange(parts_->pendingURLs, {}));
+  for (auto& pending : std::exchange(parts_->pendingURLs, {}))
+    openURLs(std::move(pending.urls), std::move(pending.done));
 }
 
-void Agent::openURLs(std::vector<std::string> urls) {
-  if (urls.empty()) return;
-  if (!parts_->launched) {
-    parts_->pendingURLs.insert(parts_->pendingURLs.end(), urls.begin(), urls.end());
+void Agent::openURLs(std::vector<std::string> urls, std::function<void(const base::Status&)> done) {
+  if (urls.empty()) {
+    if (done) done({});
     return;
   }
-  parts_->application.openURLs(urls);
+  if (!parts_->launched) {
+    parts_->pendingURLs.push_back({std::move(urls), std::move(done)});
+    return;
+  }
+  parts_->delegate->openURLs(urls, std::move(done));
 }
 
 }  // namespace wendrix

@@ -6,6 +6,7 @@
 // `WindowsProvider`, then the application delegate, which makes `Actions`,
 // the URL handler and the status item. Built once, torn down in reverse.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,8 +57,9 @@ class Agent {
   // Tells the application that launching has finished, then opens the URLs
   // that came before.
   void finishLaunching();
-  // Opens the URLs now, or once launching has finished.
-  void openURLs(std::vector<std::string> urls);
+  // Opens the URLs now, or once launching has finished; `done`, when given,
+  // is told once they are carried out (see URLHandler::handleURLs).
+  void openURLs(std::vector<std::string> urls, std::function<void(const base::Status&)> done = {});
 
   const std::shared_ptr<AppDelegate>& delegate() const;
 

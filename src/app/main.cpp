@@ -20,6 +20,7 @@
 
 #include "app/build_info.h"
 #include "app/composition.h"
+#include "app/telemetry_wiring.h"
 #include "app/url_delivery.h"
 #include "dispatch/main_loop.h"
 #include "platform/bundle/app_identity.h"
@@ -95,6 +96,12 @@ int runAgent(const std::vector<std::string>& urls, const wendrix::InstancePaths&
   options.identity = identity;
   options.appSecret = WENDRIX_APP_SECRET;
   options.logUrl = WENDRIX_LOG_URL;
+  // Runs once the agent is gone (declared before it): the telemetry stores
+  // what the agent logged to its end, then stops its threads, before static
+  // objects are destroyed.
+  struct TelemetryShutdown {
+    ~TelemetryShutdown() { wendrix::shutDownTelemetry(); }
+  } telemetryShutdown;
   auto agent = wendrix::Agent::make(*loop.value(), application, options);
   if (!agent.ok()) {
     std::fprintf(stderr, "wendrix: cannot open the X display \"%s\": %s\n", display,
@@ -106,7 +113,9 @@ int runAgent(const std::vector<std::string>& urls, const wendrix::InstancePaths&
   wendrix::Agent* running = agent.value().get();
   auto server = wendrix::URLServer::listen(
       *loop.value(), *loop.value(), paths.socket,
-      [running](std::vector<std::string> received) { running->openURLs(std::move(received)); },
+      [running](std::vector<std::string> received, wendrix::URLServer::Reply reply) {
+        running->openURLs(std::move(received), std::move(reply));
+      },
       std::cerr);
   if (!server.ok()) {
     std::cerr << "wendrix: URLs cannot reach this instance: " << server.error().description << "\n";
@@ -124,7 +133,9 @@ int runAgent(const std::vector<std::string>& urls, const wendrix::InstancePaths&
   }
   loop.value()->post([running, urls] {
     running->finishLaunching();
-    running->openURLs(urls);
+    running->openURLs(urls, [](const base::Status& outcome) {
+      if (!outcome) std::cerr << "wendrix: " << outcome.error().description << "\n";
+    });
   });
   const int status = QApplication::exec();
   signalWatch.cancel();

@@ -64,6 +64,11 @@ void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Que
   tlm::TLMCrashes::configureShared(std::move(crashes));
 }
 
+void shutDownTelemetry() {
+  tlm::TLMDarAveved::shutDown();
+  tlm::TLMCrashes::stopProcessQueues();
+}
+
 std::vector<tlm::TLMServiceClass> programTelemetryServices() {
   return {tlm::TLMAnalyticsService::serviceClass(), tlm::TLMCrashes::serviceClass()};
 }

@@ -56,6 +56,11 @@ void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Que
 // the program.
 std::vector<tlm::TLMServiceClass> programTelemetryServices();
 
+// At the program's end, once the agent is gone: the logs handed over reach
+// the store, nothing more is sent, and the SDK's and services' worker threads
+// end before static objects are destroyed.
+void shutDownTelemetry();
+
 // Connects the SDK's application-delegate forwarder and the SDK's
 // notification center (which the analytics session tracker observes) to the
 // application's signals for as long as it lives, and reports every view

@@ -8,10 +8,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
+#include <thread>
 
 #include "base/private_files.h"
 #include "base/utf8.h"
@@ -144,28 +146,70 @@ InstanceLock::~InstanceLock() {
 
 // --- the client -----------------------------------------------------------------
 
+namespace {
+
+// Connects without blocking: a full backlog answers EAGAIN at once, so the
+// connect is tried again until the deadline.
+base::Result<bool> connectWithin(int fd, const sockaddr_un& address,
+                                 const std::filesystem::path& socket, Clock::time_point deadline) {
+  for (;;) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+      return true;
+    }
+    if (errno == ENOENT || errno == ECONNREFUSED) return false;
+    if (errno != EAGAIN && errno != EINTR) {
+      return systemError("cannot connect to " + socket.string());
+    }
+    if (Clock::now() >= deadline) {
+      return deliveryError(13,
+                           "the running instance does not take connections (busy or "
+                           "stuck); the URLs were not delivered");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// An answer the agent left before it closed (it turns a client away before
+// reading its message).
+std::string pendingAnswer(int fd) {
+  std::string reply;
+  char buffer[256];
+  ssize_t got = 0;
+  while ((got = ::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT)) > 0 && reply.size() < 4096)
+    reply.append(buffer, static_cast<std::size_t>(got));
+  return reply;
+}
+
+base::Result<bool> readAnswer(const std::string& reply) {
+  if (reply == "OK\n") return true;
+  if (reply.starts_with("ERR ")) {
+    return deliveryError(10, "the running instance did not carry the URLs out: " +
+                                 reply.substr(4, reply.find('\n') - 4));
+  }
+  return deliveryError(11, "the running instance gave no answer; it may still carry the URLs out");
+}
+
+}  // namespace
+
 base::Result<bool> sendURLsToInstance(const std::filesystem::path& socket,
                                       const std::vector<std::string>& urls,
-                                      std::chrono::milliseconds timeout,
+                                      URLClientDeadlines deadlines,
                                       const URLMessageLimits& limits) {
   auto message = makeURLMessage(urls, limits);
   if (!message.ok()) return message.error();
   const auto address = socketAddress(socket);
   if (!address) return deliveryError(8, "socket path too long: " + socket.string());
 
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return systemError("cannot make a socket");
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof(*address)) != 0) {
-    if (errno == ENOENT || errno == ECONNREFUSED) return false;
-    return systemError("cannot connect to " + socket.string());
-  }
+  auto connected = connectWithin(fd, *address, socket, Clock::now() + deadlines.connect);
+  if (!connected.ok() || !connected.value()) return connected;
 
-  const auto deadline = Clock::now() + timeout;
-  auto waitFor = [&](short events) -> bool {
+  auto waitFor = [&](short events, Clock::time_point deadline) -> bool {
     for (;;) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -177,43 +221,62 @@ base::Result<bool> sendURLsToInstance(const std::filesystem::path& socket,
     }
   };
 
+  const auto sendDeadline = Clock::now() + deadlines.send;
   std::string_view pending = *message;
   while (!pending.empty()) {
-    if (!waitFor(POLLOUT)) return deliveryError(9, "the running instance did not take the URLs");
+    if (!waitFor(POLLOUT, sendDeadline)) {
+      return deliveryError(9,
+                           "the running instance did not take the URLs in time; it may still "
+                           "carry them out");
+    }
     const ssize_t sent = ::send(fd, pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
+      if (errno == EPIPE || errno == ECONNRESET) {
+        // Turned away before the message was read: its answer says why.
+        if (const std::string reply = pendingAnswer(fd); reply.starts_with("ERR ")) {
+          return readAnswer(reply);
+        }
+      }
       return systemError("cannot send the URLs");
     }
     pending.remove_prefix(static_cast<std::size_t>(sent));
   }
   ::shutdown(fd, SHUT_WR);
 
+  const auto answerDeadline = Clock::now() + deadlines.answer;
   std::string reply;
   char buffer[256];
   for (;;) {
-    if (!waitFor(POLLIN)) return deliveryError(9, "the running instance did not answer");
+    if (!waitFor(POLLIN, answerDeadline)) {
+      return deliveryError(9,
+                           "the running instance did not answer in time; it may still carry "
+                           "the URLs out");
+    }
     const ssize_t got = ::recv(fd, buffer, sizeof(buffer), MSG_DONTWAIT);
     if (got < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
+      if (errno == ECONNRESET && reply.empty()) {
+        return deliveryError(14,
+                             "the running instance closed the connection unanswered (it is "
+                             "busy or ending); it may still carry the URLs out");
+      }
+      if (errno == ECONNRESET) break;
       return systemError("cannot read the answer");
     }
     if (got == 0) break;
     reply.append(buffer, static_cast<std::size_t>(got));
     if (reply.size() > 4096) break;
   }
-  if (reply == "OK\n") return true;
-  if (reply.starts_with("ERR ")) {
-    return deliveryError(
-        10, "the running instance refused the URLs: " + reply.substr(4, reply.find('\n') - 4));
-  }
-  return deliveryError(11, "the running instance gave no answer");
+  return readAnswer(reply);
 }
 
 // --- the server -----------------------------------------------------------------
 
 struct URLServer::Client {
   std::string received;
+  // Tells this client from a later one given the same descriptor.
+  std::uint64_t serial = 0;
   dispatch::WatchHandle watch;
   dispatch::TimerHandle deadline;
 };
@@ -285,10 +348,14 @@ void URLServer::acceptClients() {
     if (clients_.size() >= limits_.maxClients) {
       log_ << "wendrix: refused a URL client: " << clients_.size() << " clients already"
            << std::endl;
+      const std::string busy = "ERR busy: the agent is serving " + std::to_string(clients_.size()) +
+                               " clients already; try again\n";
+      (void)::send(fd, busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
       ::close(fd);
       continue;
     }
     auto client = std::make_unique<Client>();
+    client->serial = ++clientSerial_;
     client->watch =
         loop_.watch(fd, dispatch::MainLoop::kReadable, [this, fd](unsigned) { readFrom(fd); });
     std::weak_ptr<URLServer*> weak = self_;
@@ -326,9 +393,33 @@ void URLServer::readFrom(int fd) {
     refuse(fd, urls.error().description);
     return;
   }
-  finish(fd, "OK\n");
   // An empty message only asks whether the instance is there.
-  if (!urls->empty()) handler_(std::move(urls.value()));
+  if (urls->empty()) {
+    finish(fd, "OK\n");
+    return;
+  }
+  carryOut(fd, std::move(urls.value()));
+}
+
+void URLServer::carryOut(int fd, std::vector<std::string> urls) {
+  Client& client = *clients_.at(fd);
+  client.watch.cancel();
+  client.deadline.cancel();
+  client.received.clear();
+  std::weak_ptr<URLServer*> weak = self_;
+  handler_(std::move(urls), [weak, fd, serial = client.serial](const base::Status& outcome) {
+    auto self = weak.lock();
+    if (!self || !*self) return;
+    auto it = (*self)->clients_.find(fd);
+    if (it == (*self)->clients_.end() || it->second->serial != serial) return;
+    if (outcome.ok()) {
+      (*self)->finish(fd, "OK\n");
+    } else {
+      std::string reason = outcome.error().description;
+      std::replace(reason.begin(), reason.end(), '\n', ' ');
+      (*self)->finish(fd, "ERR " + reason + "\n");
+    }
+  });
 }
 
 void URLServer::refuse(int fd, const std::string& reason) {

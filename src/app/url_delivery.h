@@ -6,14 +6,17 @@
 // the URLs there and exits.
 //
 // A message is the URLs, each followed by "\n", ended by the client shutting
-// down its side (no URLs: a probe for the instance); the agent answers "OK\n"
-// or "ERR <reason>\n" and closes.
+// down its side (no URLs: a probe for the instance). The agent answers once
+// it has carried the URLs out: "OK\n" when every one succeeded, else
+// "ERR <reason>\n"; then it closes. A client beyond the limit is answered
+// "ERR busy: ...".
 // Messages that are too long, hold anything but URL lines, or do not end in
 // time are refused with a log line; every client is served without blocking,
 // so one that is silent or slow never holds up another.
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -82,18 +85,33 @@ class InstanceLock {
   int fd_ = -1;
 };
 
-// Sends `urls` to the instance listening at `socket`. True once it accepted
-// them, false when none listens there; an error when it refused them or did
-// not answer within `timeout`.
+// How long each step of a client may take.
+struct URLClientDeadlines {
+  // Until the instance takes the connection (its backlog may be full).
+  std::chrono::milliseconds connect = std::chrono::seconds(5);
+  // Until the whole message is sent.
+  std::chrono::milliseconds send = std::chrono::seconds(5);
+  // Until the answer, which comes once the URLs are carried out: long enough
+  // for a restore that runs into its own time limit.
+  std::chrono::milliseconds answer = std::chrono::seconds(45);
+};
+
+// Sends `urls` to the instance listening at `socket`. True once it carried
+// every one out, false when none listens there; an error with the reason when
+// it refused them, one failed, or a step ran past its deadline (after the
+// message went out, the error says that the URLs may still be carried out).
 base::Result<bool> sendURLsToInstance(const std::filesystem::path& socket,
                                       const std::vector<std::string>& urls,
-                                      std::chrono::milliseconds timeout = std::chrono::seconds(5),
+                                      URLClientDeadlines deadlines = {},
                                       const URLMessageLimits& limits = {});
 
 // Serves the socket on the main loop. Removes the socket file when destroyed.
 class URLServer {
  public:
-  using Handler = std::function<void(std::vector<std::string> urls)>;
+  // Tells the client how its URLs went; may be called later, from the main
+  // loop, also after the server is gone (then it does nothing).
+  using Reply = std::function<void(const base::Status& outcome)>;
+  using Handler = std::function<void(std::vector<std::string> urls, Reply reply)>;
 
   // Listens at `socket`, replacing a file left there (the caller holds the
   // instance lock). `timers` runs the clients' deadlines; `log` gets a line
@@ -116,6 +134,8 @@ class URLServer {
             Handler handler, std::ostream& log, URLMessageLimits limits);
   void acceptClients();
   void readFrom(int fd);
+  // Keeps the client until the handler replies.
+  void carryOut(int fd, std::vector<std::string> urls);
   // Answers (best effort) and closes the client.
   void finish(int fd, std::string_view reply);
   void refuse(int fd, const std::string& reason);
@@ -129,6 +149,7 @@ class URLServer {
   URLMessageLimits limits_;
   dispatch::WatchHandle watch_;
   std::map<int, std::unique_ptr<Client>> clients_;
+  std::uint64_t clientSerial_ = 0;
   // Tells pending deadline timers that the server is gone.
   std::shared_ptr<URLServer*> self_;
 };

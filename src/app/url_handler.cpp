@@ -47,6 +47,47 @@ bool consumePrefix(std::string_view& text, std::string_view prefix) {
   return true;
 }
 
+base::Error urlFailure(std::string text) {
+  return base::Error(std::string(kURLHandlerErrorDomain), 0, std::move(text));
+}
+
+void tell(const URLHandler::Done& done, const base::Status& outcome) {
+  if (done) done(outcome);
+}
+
+// The raw value of the last "name=" piece of a query, as parseQueryString
+// picks it.
+std::optional<std::string_view> rawName(std::string_view query) {
+  std::optional<std::string_view> found;
+  while (!query.empty()) {
+    const std::size_t end = query.find('&');
+    const std::string_view piece = query.substr(0, end);
+    const std::size_t equals = piece.find('=');
+    if (equals != std::string_view::npos && piece.find('=', equals + 1) == std::string_view::npos &&
+        piece.substr(0, equals) == "name") {
+      found = piece.substr(equals + 1);
+    }
+    if (end == std::string_view::npos) break;
+    query.remove_prefix(end + 1);
+  }
+  return found;
+}
+
+// A name whose escapes do not decode to UTF-8 text makes the command
+// malformed: sends one "Error" event and fails.
+bool malformedName(std::string_view query, std::string_view location,
+                   const URLHandler::Done& done) {
+  const auto raw = rawName(query);
+  if (!raw) return false;
+  std::string text(*raw);
+  std::replace(text.begin(), text.end(), '+', ' ');
+  if (percentDecode(text)) return false;
+  const base::Error error = urlFailure("The layout name is not valid percent-encoded UTF-8 text");
+  Track::errorWithLocation(error, location);
+  tell(done, error);
+  return true;
+}
+
 void sendHandled(std::string_view source) {
   tlm::TLMEventProperties properties;
   properties.setString(keys::kSource, source);
@@ -77,45 +118,80 @@ URLHandler::~URLHandler() {
   commands_.dispose();
 }
 
-void URLHandler::handleURLs(const std::vector<std::string>& urls) {
-  for (const std::string& url : urls)
-    handleURL(url);
-}
-
-void URLHandler::handleURL(std::string_view url) {
-  std::string_view rest = url;
-  if (!consumePrefix(rest, kScheme)) return;
-  if (consumePrefix(rest, kRestore)) {
-    restoreCommand(rest);
-  } else if (consumePrefix(rest, kHide)) {
-    hideCommand(rest);
-  } else if (consumePrefix(rest, kSave)) {
-    if (!rest.empty() && rest.front() == '?') rest.remove_prefix(1);
-    saveCommand(rest);
-  } else {
-    // Sent as it is: the description names no user data.
-    tlm::TLMEventProperties properties;
-    properties.setString(keys::kErrorDescription,
-                         makeURLHandlerError(URLHandlerError::CommandNotFound).description);
-    properties.setString(keys::kErrorLocation, error_location::kUrlhandlerHandleURL000);
-    tlm::TLMAnalytics::trackEvent(events::kError, properties);
+void URLHandler::handleURLs(const std::vector<std::string>& urls, Done done) {
+  if (urls.empty()) {
+    tell(done, {});
+    return;
+  }
+  struct Batch {
+    std::size_t left;
+    std::vector<std::optional<base::Error>> failures;
+    Done done;
+  };
+  auto batch = std::make_shared<Batch>(Batch{urls.size(), {}, std::move(done)});
+  batch->failures.resize(urls.size());
+  for (std::size_t i = 0; i < urls.size(); ++i) {
+    handleURL(urls[i], [batch, i, url = urls[i]](const base::Status& outcome) {
+      if (!outcome) {
+        batch->failures[i] = base::Error(outcome.error().domain, outcome.error().code,
+                                         url + ": " + outcome.error().description);
+      }
+      if (--batch->left > 0 || !batch->done) return;
+      for (const auto& failure : batch->failures) {
+        if (failure) {
+          batch->done(*failure);
+          return;
+        }
+      }
+      batch->done({});
+    });
   }
 }
 
-void URLHandler::restoreCommand(std::string_view query) {
-  layoutCommand(LayoutCommand::restore, query);
+void URLHandler::handleURL(std::string_view url, Done done) {
+  std::string_view rest = url;
+  if (!consumePrefix(rest, kScheme)) {
+    tell(done, urlFailure("not a wendrix: URL"));
+    return;
+  }
+  if (consumePrefix(rest, kRestore)) {
+    restoreCommand(rest, std::move(done));
+  } else if (consumePrefix(rest, kHide)) {
+    hideCommand(rest, std::move(done));
+  } else if (consumePrefix(rest, kSave)) {
+    if (!rest.empty() && rest.front() == '?') rest.remove_prefix(1);
+    saveCommand(rest, std::move(done));
+  } else {
+    // Sent as it is: the description names no user data.
+    const base::Error error = makeURLHandlerError(URLHandlerError::CommandNotFound);
+    tlm::TLMEventProperties properties;
+    properties.setString(keys::kErrorDescription, error.description);
+    properties.setString(keys::kErrorLocation, error_location::kUrlhandlerHandleURL000);
+    tlm::TLMAnalytics::trackEvent(events::kError, properties);
+    tell(done, error);
+  }
 }
 
-void URLHandler::hideCommand(std::string_view query) {
-  layoutCommand(LayoutCommand::hide, query);
+void URLHandler::restoreCommand(std::string_view query, Done done) {
+  layoutCommand(LayoutCommand::restore, query, std::move(done));
 }
 
-void URLHandler::layoutCommand(LayoutCommand command, std::string_view query) {
+void URLHandler::hideCommand(std::string_view query, Done done) {
+  layoutCommand(LayoutCommand::hide, query, std::move(done));
+}
+
+void URLHandler::layoutCommand(LayoutCommand command, std::string_view query, Done done) {
+  const bool restore = command == LayoutCommand::restore;
+  const std::string_view location =
+      restore ? error_location::kUrlhandlerRestore000 : error_location::kUrlhandlerClose000;
+  if (malformedName(query, location, done)) return;
   const std::map<std::string, std::string> parameters = parseQueryString(query);
   auto found = parameters.find("name");
-  if (found == parameters.end()) return;
+  if (found == parameters.end()) {
+    tell(done, urlFailure("no layout name (name=...) given"));
+    return;
+  }
   const std::string name = found->second;
-  const bool restore = command == LayoutCommand::restore;
 
   std::weak_ptr<Actions> weak = actions_;
   auto single = storage_->savedStream().take(1).asSingle().flatMap(
@@ -130,12 +206,12 @@ void URLHandler::layoutCommand(LayoutCommand command, std::string_view query) {
         if (!actions) return rx::Single<rx::Unit>::just({});
         return restore ? actions->restoreLayout(*layout) : actions->closeLayoutApps(*layout);
       });
-  run(std::move(single), restore ? "restore" : "close",
-      restore ? error_location::kUrlhandlerRestore000 : error_location::kUrlhandlerClose000,
-      {{name, std::string(placeholders::kName)}});
+  run(std::move(single), restore ? "restore" : "close", location,
+      {{name, std::string(placeholders::kName)}}, std::move(done));
 }
 
-void URLHandler::saveCommand(std::string_view query) {
+void URLHandler::saveCommand(std::string_view query, Done done) {
+  if (malformedName(query, error_location::kUrlhandlerSave000, done)) return;
   const std::map<std::string, std::string> parameters = parseQueryString(query);
   std::optional<std::string> name;
   if (auto found = parameters.find("name"); found != parameters.end()) {
@@ -152,11 +228,11 @@ void URLHandler::saveCommand(std::string_view query) {
     return actions->saveLayout(name);
   });
   run(std::move(single), "save", error_location::kUrlhandlerSave000,
-      {{name, std::string(placeholders::kName)}});
+      {{name, std::string(placeholders::kName)}}, std::move(done));
 }
 
 void URLHandler::run(rx::Single<rx::Unit> command, std::string_view source,
-                     std::string_view location, AnonymizingReplacements replacements) {
+                     std::string_view location, AnonymizingReplacements replacements, Done done) {
   struct Entry {
     std::optional<rx::CompositeDisposable::Key> key;
     bool ended = false;
@@ -168,14 +244,16 @@ void URLHandler::run(rx::Single<rx::Unit> command, std::string_view source,
     if (entry->key) commands.remove(*entry->key);
   };
   rx::Disposable subscription = command.subscribe(
-      [ended, source = std::string(source)](const rx::Unit&) {
+      [ended, done, source = std::string(source)](const rx::Unit&) {
         sendHandled(source);
         ended();
+        tell(done, {});
       },
-      [ended, location = std::string(location),
+      [ended, done, location = std::string(location),
        replacements = std::move(replacements)](const base::Error& error) {
         Track::errorWithLocation(error, location, replacements);
         ended();
+        tell(done, error);
       });
   if (!entry->ended) entry->key = commands_.insert(subscription);
 }

@@ -4,9 +4,11 @@
 //   wendrix:restore?name=<layout>   restores a saved layout
 //   wendrix:hide?name=<layout>      puts its applications away
 //   wendrix:save[?][name=<name>]    saves the current windows as a layout
-// Every outcome is a usage event; nothing is shown to the user.
+// Every outcome is a usage event; nothing is shown to the user. The caller
+// may ask to be told when a URL's command has ended and how.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,25 +51,33 @@ class URLHandler {
   URLHandler(const URLHandler&) = delete;
   URLHandler& operator=(const URLHandler&) = delete;
 
-  // Handles each URL in the given order.
-  void handleURLs(const std::vector<std::string>& urls);
-  // Parses one URL (its absolute string) and starts its command.
-  void handleURL(std::string_view url);
+  // Told once a command has ended: success, or why it failed. A URL that is
+  // ignored or dropped (another scheme, an unknown command, no layout name, a
+  // malformed name) fails.
+  using Done = std::function<void(const base::Status& outcome)>;
 
-  void restoreCommand(std::string_view query);
-  void hideCommand(std::string_view query);
+  // Handles each URL in the given order; `done`, when given, is told once
+  // every command has ended: success when all succeeded, else the first
+  // failure (in the order of `urls`), naming its URL.
+  void handleURLs(const std::vector<std::string>& urls, Done done = {});
+  // Parses one URL (its absolute string) and starts its command.
+  void handleURL(std::string_view url, Done done = {});
+
+  void restoreCommand(std::string_view query, Done done = {});
+  void hideCommand(std::string_view query, Done done = {});
 
   // Commands still running (diagnostics and tests).
   std::size_t runningCommands() const { return commands_.count(); }
 
  private:
   enum class LayoutCommand { restore, hide };
-  void layoutCommand(LayoutCommand command, std::string_view query);
-  void saveCommand(std::string_view query);
+  void layoutCommand(LayoutCommand command, std::string_view query, Done done);
+  void saveCommand(std::string_view query, Done done);
   // Subscribes to the command's Single until it ends; sends "URL_Handled"
-  // with `source` on success, the error at `location` otherwise.
+  // with `source` on success, the error at `location` otherwise; then tells
+  // `done`.
   void run(rx::Single<rx::Unit> command, std::string_view source, std::string_view location,
-           AnonymizingReplacements replacements);
+           AnonymizingReplacements replacements, Done done);
 
   std::shared_ptr<Actions> actions_;
   std::shared_ptr<LayoutStorage> storage_;

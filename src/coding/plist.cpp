@@ -272,11 +272,11 @@ base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data) {
     return makeError(ErrorCode::invalidInput, "<root>: not a property list");
   }
   // Refuse what libplist cannot take safely before it sees it: deep nesting
-  // (its reader and release recurse), shared objects that expand beyond
-  // kMaxPlistNodes (it copies them), and NUL characters in strings.
+  // (its reader and release recurse), shared objects that expand far beyond
+  // the data's size (it copies them), and NUL characters in strings.
   const bool binary = plist_is_binary(reinterpret_cast<const char*>(data.data()),
                                       static_cast<std::uint32_t>(data.size())) != 0;
-  if (binary ? !detail::binaryPlistWithinLimits(data, {kMaxDepth, kMaxPlistNodes})
+  if (binary ? !detail::binaryPlistWithinLimits(data, {kMaxDepth, maxPlistNodesFor(data.size())})
              : !detail::xmlPlistWithinLimits(data, kMaxDepth + 1)) {
     return makeError(ErrorCode::invalidInput,
                      "<root>: not a property list, too large, or nested too deep");

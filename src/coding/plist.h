@@ -30,13 +30,26 @@ enum class PlistFormat { binary, xml };
 // in the tree, so a small file could otherwise expand exponentially. Far above
 // what the program's own files hold.
 inline constexpr std::uint64_t kMaxPlistNodes = 2'000'000;
+// Below that, a binary property list may expand to this many objects per byte
+// of data, plus kPlistNodesAllowance: a file without shared objects holds
+// fewer objects than bytes, and one whose writer shares equal strings and
+// numbers stays within a few per byte. A small file cannot expand to
+// millions of values.
+inline constexpr std::uint64_t kMaxPlistNodesPerByte = 16;
+inline constexpr std::uint64_t kPlistNodesAllowance = 4096;
+
+// The most objects `size` bytes of property list may expand to.
+constexpr std::uint64_t maxPlistNodesFor(std::uint64_t size) {
+  const std::uint64_t relative = kPlistNodesAllowance + kMaxPlistNodesPerByte * size;
+  return relative < kMaxPlistNodes ? relative : kMaxPlistNodes;
+}
 
 base::Result<base::Bytes> encodePropertyList(const Value& value,
                                              PlistFormat format = PlistFormat::binary);
 
 // Binary ("bplist00") or XML, told apart by the first bytes. Fails on data
-// nested deeper than kMaxDepth, expanding beyond kMaxPlistNodes, or holding a
-// string or key with a NUL character.
+// nested deeper than kMaxDepth, expanding beyond maxPlistNodesFor(its size),
+// or holding a string or key with a NUL character.
 base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data);
 base::Result<Value> decodePropertyList(std::string_view data);
 

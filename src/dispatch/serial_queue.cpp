@@ -39,6 +39,10 @@ SerialQueue::SerialQueue(std::string label)
 }
 
 SerialQueue::~SerialQueue() {
+  stop();
+}
+
+void SerialQueue::stop() {
   std::vector<Task> timers;
   {
     std::lock_guard lock(state_->mutex);
@@ -47,6 +51,7 @@ SerialQueue::~SerialQueue() {
   }
   state_->wake.notify_one();
   timers.clear();
+  if (!worker_.joinable()) return;
   if (isCurrentThread())
     worker_.detach();
   else

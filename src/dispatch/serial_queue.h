@@ -36,6 +36,13 @@ class SerialQueue final : public Queue {
   // queue is being destroyed.
   bool sync(Task task);
 
+  // What destruction does, ahead of it: stops accepting work, cancels the
+  // pending timers, runs the tasks already queued and joins the worker (from
+  // one of the queue's own tasks: lets it end by itself). Idempotent. For a
+  // queue that lives to the end of the process, so that its thread has
+  // ended before static objects are destroyed.
+  void stop();
+
   bool isCurrentThread() const { return std::this_thread::get_id() == workerId_; }
   const std::string& label() const { return label_; }
 

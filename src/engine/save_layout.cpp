@@ -15,14 +15,19 @@ rx::Single<rx::Unit> Actions::saveLayout(std::optional<std::string> name) {
   const dispatch::WallTime start = clock_.now();
   std::string layoutName = name ? std::move(*name) : defaultLayoutName_(start);
   std::weak_ptr<Actions> weak = weak_from_this();
-  return windowsProvider_->appsWithWindowsStream().first().map(
+  // Ends once the layout is on disk, or with the reason it is not.
+  return windowsProvider_->appsWithWindowsStream().first().flatMap(
       [weak, layoutName = std::move(layoutName), start, clock = &clock_,
-       addons = addons_](const std::optional<ApplicationList>& apps) {
+       addons = addons_](const std::optional<ApplicationList>& apps) -> rx::Single<rx::Unit> {
         const Layout layout = Layout::initWithApps(
             layoutName, iapp::fromApplications(apps.value_or(ApplicationList{}), addons.get()));
-        if (auto self = weak.lock()) self->storage_->saveLayout(layout);
+        if (auto self = weak.lock()) {
+          if (auto stored = self->storage_->storeLayout(layout); !stored) {
+            return rx::Single<rx::Unit>::error(stored.error());
+          }
+        }
         Track::layoutSaved(start, *clock);
-        return rx::Unit{};
+        return rx::Single<rx::Unit>::just({});
       });
 }
 

@@ -131,6 +131,7 @@ EncoderValueStorage<std::vector<Layout>>& DefaultsStorage::layouts() {
         defaults_, std::string(defaults_keys::kSaved),
         decodedValueLoader<std::vector<Layout>>(
             {}, [this](std::string_view, const platform::UserDefaults&) { return loadLayouts(); }));
+    layouts_->setWriteFailureHandler([this](const base::Error& error) { writeFailed(error); });
   }
   return *layouts_;
 }
@@ -178,17 +179,64 @@ RawSettingStorage<bool>& DefaultsStorage::featureHideLayoutMenuItem() {
   return *featureHideLayoutMenuItem_;
 }
 
+void DefaultsStorage::setWriteFailureHandler(std::function<void(const base::Error&)> handler) {
+  writeFailureHandler_ = std::move(handler);
+}
+
+void DefaultsStorage::writeFailed(const base::Error& error) {
+  if (writeFailureHandler_) writeFailureHandler_(error);
+}
+
 bool DefaultsStorage::writeOrReport(std::string_view key, coding::Value value) {
   const base::Status written = defaults_->set(key, std::move(value));
-  if (!written) Track::error(written.error());
+  if (!written) {
+    Track::error(written.error());
+    writeFailed(written.error());
+  }
   return written.ok();
+}
+
+std::vector<Layout> DefaultsStorage::decodeLayouts(const base::Bytes& bytes) {
+  std::vector<Layout> layouts;
+  std::size_t undecodable = 0;
+  auto tree = coding::decodePropertyList(bytes);
+  const coding::Array* records = tree ? tree->getIf<coding::Array>() : nullptr;
+  if (!records) {
+    undecodable = 1;
+  } else {
+    for (const coding::Value& record : *records) {
+      auto layout = coding::decode<Layout>(record, coding::Format::propertyList);
+      if (layout) {
+        layouts.push_back(std::move(layout).value());
+      } else {
+        ++undecodable;
+      }
+    }
+  }
+  if (undecodable > 0 && !undecodableLayoutsReported_) {
+    undecodableLayoutsReported_ = true;
+    const std::string key(defaults_keys::kSaved);
+    if (records) {
+      std::fprintf(stderr,
+                   "wendrix: %zu saved layout(s) under \"%s\" cannot be read; the other %zu "
+                   "are kept, and the stored bytes go to \"%s.undecodable-backup\" before the "
+                   "next change\n",
+                   undecodable, key.c_str(), layouts.size(), key.c_str());
+    } else {
+      std::fprintf(stderr,
+                   "wendrix: the saved layouts under \"%s\" cannot be read; the stored bytes go "
+                   "to \"%s.undecodable-backup\" before the next change\n",
+                   key.c_str(), key.c_str());
+    }
+  }
+  return layouts;
 }
 
 std::vector<Layout> DefaultsStorage::loadLayouts() {
   const std::optional<coding::Value> current = defaults_->get(defaults_keys::kSaved);
   if (const base::Bytes* bytes = storedBytes(current)) {
     // Undecodable bytes stay where they are; no migration over them.
-    return coding::fromPropertyList<std::vector<Layout>>(*bytes).valueOr(std::vector<Layout>{});
+    return decodeLayouts(*bytes);
   }
 
   const std::optional<coding::Value> legacy = defaults_->get(defaults_keys::kLegacySaved);
@@ -212,11 +260,11 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
   return std::move(decoded).value();
 }
 
-void DefaultsStorage::saveLayout(const Layout& layout) {
+base::Status DefaultsStorage::storeLayout(const Layout& layout) {
   std::vector<Layout> list = loadLayouts();
   std::erase_if(list, [&](const Layout& l) { return l.name == layout.name; });
   list.push_back(layout);
-  layouts().setValue(list);
+  return layouts().store(list);
 }
 
 void DefaultsStorage::replaceLayout(std::string_view name, const Layout& layout) {

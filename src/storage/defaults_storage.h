@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,15 +95,24 @@ class DefaultsStorage : public LayoutStorage {
   RawSettingStorage<bool>& featureHideLayoutMenuItem();
 
   // The saved layouts. When the current key holds no bytes, moves layouts
-  // kept under the legacy key over to it.
+  // kept under the legacy key over to it. The list decodes record by record:
+  // a record that does not decode is left out (said once on standard error)
+  // and its bytes are kept under the backup key before the next write.
   std::vector<Layout> loadLayouts();
   // Drops every layout named like `layout` and appends `layout`.
-  void saveLayout(const Layout& layout);
+  void saveLayout(const Layout& layout) { (void)storeLayout(layout); }
+  // `saveLayout`, failing with the reason unless the new list reached the
+  // disk.
+  base::Status storeLayout(const Layout& layout);
   // Replaces the first layout named `name` in place (the new one may carry
   // another name); writes the list even when none matched.
   void replaceLayout(std::string_view name, const Layout& layout);
   // Drops every layout named `name`.
   void deleteLayout(std::string_view name);
+
+  // Called on the main thread with the store's error whenever it refuses to
+  // write the layouts or the application settings.
+  void setWriteFailureHandler(std::function<void(const base::Error&)> handler);
 
   // The stored per-application settings; empty when absent or undecodable.
   AppSettingsMap loadAppSettings();
@@ -117,6 +127,13 @@ class DefaultsStorage : public LayoutStorage {
 
  private:
   bool writeOrReport(std::string_view key, coding::Value value);
+  // The layouts of the stored bytes that decode; says once on standard
+  // error that others did not.
+  std::vector<Layout> decodeLayouts(const base::Bytes& bytes);
+  void writeFailed(const base::Error& error);
+
+  std::function<void(const base::Error&)> writeFailureHandler_;
+  bool undecodableLayoutsReported_ = false;
 
   std::shared_ptr<platform::UserDefaults> defaults_;
   std::optional<std::string> bundleVersion_;

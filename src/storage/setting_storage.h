@@ -136,20 +136,33 @@ class RawSettingStorage {
   // store that refuses the write, or a stored value that `prepareOverwrite`
   // keeps from being replaced, is reported, and the stream gets what the
   // store still holds.
-  void setValue(const T& value) {
+  void setValue(const T& value) { (void)store(value); }
+
+  // `setValue`, failing with the reason unless the value was stored.
+  base::Status store(const T& value) {
     auto encoded = encode(value);
     if (!encoded) {
       Track::errorWithLocation(
           encoded.error(), error_location::kStorageEncodeValue000,
           {{detail::describeValue(value), std::string(placeholders::kEncodedValue)}});
-      return;
+      return encoded.error();
     }
+    base::Status written = base::Error("Wendrix.SettingStorage", 3,
+                                       "the value stored under \"" + key_ + "\" could not be kept");
     if (prepareOverwrite(*defaults_)) {
-      const base::Status written =
-          *encoded ? defaults_->set(key_, std::move(**encoded)) : defaults_->remove(key_);
-      if (!written) Track::error(written.error());
+      written = *encoded ? defaults_->set(key_, std::move(**encoded)) : defaults_->remove(key_);
+      if (!written) {
+        Track::error(written.error());
+        if (writeFailed_) writeFailed_(written.error());
+      }
     }
     subject().onNext(load());
+    return written;
+  }
+
+  // Called with the store's error whenever it refuses a write.
+  void setWriteFailureHandler(std::function<void(const base::Error&)> handler) {
+    writeFailed_ = std::move(handler);
   }
 
   // Whether the store has any object under the key (a stored false counts).
@@ -174,6 +187,7 @@ class RawSettingStorage {
   std::shared_ptr<platform::UserDefaults> defaults_;
   std::string key_;
   SettingLoader<T> loader_;
+  std::function<void(const base::Error&)> writeFailed_;
   std::optional<rx::BehaviorSubject<T>> subject_;
   std::optional<rx::Observable<T>> valueStream_;
 };

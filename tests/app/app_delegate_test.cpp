@@ -17,6 +17,7 @@
 #include "telemetry/model/start_service_log.h"
 #include "telemetry/sdk/daraveved.h"
 #include "telemetry/sdk/test_services.h"
+#include "toolkit/alert.h"
 #include "toolkit/headless/driver.h"
 #include "toolkit/menu.h"
 #include "toolkit/popover.h"
@@ -335,6 +336,49 @@ TEST_F(AppDelegateTest, WithoutABundleNameOrIconTheDefaultsAndAnErrorEvent) {
   EXPECT_EQ(events[0].name, "Error");
   ASSERT_EQ(events[0].properties.size(), 2u);
   EXPECT_EQ(std::get<std::string>(events[0].properties[1].value), "appdelegate.buttonIcon_000");
+}
+
+// A store whose writes fail while `failing` is set, as on a full disk.
+class FullDiskDefaults final : public platform::UserDefaults {
+ public:
+  std::optional<coding::Value> get(std::string_view key) const override { return inner.get(key); }
+  base::Status set(std::string_view key, coding::Value value) override {
+    if (failing) return base::Error("platform.defaults", 28, "No space left on device");
+    return inner.set(key, std::move(value));
+  }
+  base::Status remove(std::string_view key) override { return inner.remove(key); }
+  std::vector<std::string> keys() const override { return inner.keys(); }
+  bool failing = false;
+  platform::MemoryUserDefaults inner;
+};
+
+TEST_F(AppDelegateTest, TheFirstFailedWriteOfARunIsShownOnce) {
+  auto full = std::make_shared<FullDiskDefaults>();
+  beforeDelegate = [&] { DefaultsStorage::configureShared(full, "7"); };
+  start({{"CFBundleName", "Wendrix"}});
+  desktop.launch(winsys::fake::AppSetup::withId("org.example.Editor"),
+                 {winsys::fake::WindowSetup::titled("Notes")});
+  application->finishLaunching();
+  queue.runUntilIdle();
+  full->failing = true;
+  std::vector<base::Status> outcomes;
+  for (const char* url : {"wendrix:save?name=One", "wendrix:save?name=Two"}) {
+    delegate->openURLs({url}, [&](const base::Status& s) { outcomes.push_back(s); });
+    queue.runUntilIdle();
+  }
+  ASSERT_EQ(outcomes.size(), 2u);
+  for (const auto& outcome : outcomes) {
+    ASSERT_FALSE(outcome.ok());
+    EXPECT_NE(outcome.error().description.find("No space left on device"), std::string::npos);
+  }
+  // A sheet, which does not hold the agent up, on a window of its own.
+  std::vector<std::string> shown;
+  for (toolkit::Window* window : application->windows()) {
+    if (auto* alert = dynamic_cast<toolkit::Alert*>(window->attachedSheet()))
+      shown.push_back(alert->messageText());
+  }
+  EXPECT_EQ(shown, std::vector<std::string>{"Wendrix cannot store your layouts"});
+  EXPECT_TRUE(application->modalAlertMessages().empty());
 }
 
 TEST_F(AppDelegateTest, OpenedURLsGoToTheHandlerInOrder) {

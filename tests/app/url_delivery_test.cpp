@@ -103,8 +103,13 @@ class URLServerTest : public ::testing::Test {
   void listen(URLMessageLimits limits = {}) {
     auto made = URLServer::listen(
         *loop, timers, paths.socket,
-        [this](std::vector<std::string> urls) {
+        [this](std::vector<std::string> urls, URLServer::Reply reply) {
           received.insert(received.end(), urls.begin(), urls.end());
+          if (holdReplies) {
+            replies.push_back(std::move(reply));
+          } else {
+            reply({});
+          }
         },
         log, limits);
     ASSERT_TRUE(made.ok()) << made.error();
@@ -140,6 +145,9 @@ class URLServerTest : public ::testing::Test {
   dispatch::ManualQueue timers;
   std::ostringstream log;
   std::vector<std::string> received;
+  // Kept to be answered by the test rather than at once.
+  bool holdReplies = false;
+  std::vector<URLServer::Reply> replies;
   std::unique_ptr<URLServer> server;
 };
 
@@ -200,7 +208,7 @@ TEST_F(URLServerTest, GarbageHugeAndSilentClientsDoNotStopTheNextURL) {
   EXPECT_EQ(logLines(), 3u);
 }
 
-TEST_F(URLServerTest, ClientsBeyondTheLimitAreTurnedAway) {
+TEST_F(URLServerTest, ClientsBeyondTheLimitAreToldTheAgentIsBusy) {
   listen({.maxClients = 1});
   RawClient first(paths.socket);
   loop->runUntil([&] { return server->clientCount() == 1; }, 5s);
@@ -208,14 +216,92 @@ TEST_F(URLServerTest, ClientsBeyondTheLimitAreTurnedAway) {
     RawClient client(paths.socket);
     return client.answer();
   });
-  EXPECT_EQ(second, "");
+  EXPECT_TRUE(second.starts_with("ERR busy: ")) << second;
+  // The sender reads that answer, not a broken pipe, also with a message
+  // larger than the socket's buffer.
+  auto sent = serveWhile([&] {
+    return sendURLsToInstance(paths.socket, std::vector<std::string>(60, std::string(1000, 'u')));
+  });
+  ASSERT_FALSE(sent.ok());
+  EXPECT_NE(sent.error().description.find("busy"), std::string::npos) << sent.error();
   EXPECT_EQ(server->clientCount(), 1u);
   EXPECT_NE(log.str().find("clients already"), std::string::npos);
 }
 
+TEST_F(URLServerTest, TheAnswerWaitsForTheURLsToBeCarriedOut) {
+  holdReplies = true;
+  listen();
+  auto pending = std::async(std::launch::async, [&] {
+    return sendURLsToInstance(paths.socket, {"wendrix:save?name=A"});
+  });
+  ASSERT_TRUE(loop->runUntil([&] { return replies.size() == 1; }, 5s));
+  // Not answered while the URL is being carried out.
+  loop->runUntil([] { return false; }, 50ms);
+  EXPECT_EQ(pending.wait_for(0s), std::future_status::timeout);
+  replies[0](base::Error("test", 1, "the layout could not be written"));
+  loop->runUntil([&] { return pending.wait_for(0s) == std::future_status::ready; }, 5s);
+  auto sent = pending.get();
+  ASSERT_FALSE(sent.ok());
+  EXPECT_NE(sent.error().description.find("the layout could not be written"), std::string::npos)
+      << sent.error();
+
+  // A reply after the server is gone does nothing.
+  auto late = std::async(std::launch::async,
+                         [&] { return sendURLsToInstance(paths.socket, {"wendrix:save?name=B"}); });
+  ASSERT_TRUE(loop->runUntil([&] { return replies.size() == 2; }, 5s));
+  server.reset();
+  replies[1]({});
+  const auto lost = late.get();
+  ASSERT_FALSE(lost.ok());
+  EXPECT_NE(lost.error().description.find("may still carry"), std::string::npos) << lost.error();
+}
+
+// A stopped agent: its socket listens, but nothing accepts or answers.
+TEST(URLClientTest, EveryStepEndsWithinItsDeadline) {
+  support::TempDir temp{"wendrix-stuck"};
+  const InstancePaths paths = InstancePaths::in(temp.path() / "app.Wendrix");
+  ASSERT_TRUE(paths.preparePrivateFolder().ok());
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, paths.socket.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  const URLClientDeadlines deadlines{.connect = 100ms, .send = 100ms, .answer = 100ms};
+
+  // The backlog has room: the message goes out, the answer never comes.
+  auto start = std::chrono::steady_clock::now();
+  auto unanswered = sendURLsToInstance(paths.socket, {"wendrix:save"}, deadlines);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  ASSERT_FALSE(unanswered.ok());
+  EXPECT_NE(unanswered.error().description.find("may still carry the URLs out"), std::string::npos)
+      << unanswered.error();
+
+  // Full: connecting itself times out, and nothing was delivered.
+  std::vector<int> waiting;
+  for (;;) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+      ASSERT_EQ(errno, EAGAIN);
+      ::close(fd);
+      break;
+    }
+    waiting.push_back(fd);
+  }
+  start = std::chrono::steady_clock::now();
+  auto refused = sendURLsToInstance(paths.socket, {"wendrix:save"}, deadlines);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.error().description.find("not delivered"), std::string::npos)
+      << refused.error();
+  for (int fd : waiting)
+    ::close(fd);
+  ::close(listener);
+}
+
 TEST_F(URLServerTest, ARefusedMessageIsAnErrorForTheSender) {
   listen({.maxURLs = 1});
-  auto sent = serveWhile([&] { return sendURLsToInstance(paths.socket, {"a", "b"}, 5s, {}); });
+  auto sent = serveWhile([&] { return sendURLsToInstance(paths.socket, {"a", "b"}, {}, {}); });
   ASSERT_FALSE(sent.ok());
   EXPECT_NE(sent.error().description.find("more than 1 URLs"), std::string::npos);
   EXPECT_TRUE(received.empty());

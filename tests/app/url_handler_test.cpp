@@ -25,12 +25,20 @@ class URLHandlerTest : public RestoreTest {
   }
 
   // Handles the URLs and runs virtual time until nothing is left to do.
-  void open(std::vector<std::string> urls) {
+  // Gives what the handler told its caller (none when it told nothing).
+  std::optional<base::Status> open(std::vector<std::string> urls) {
     analytics.backend().clear();
-    handler->handleURLs(urls);
+    std::optional<base::Status> outcome;
+    int told = 0;
+    handler->handleURLs(urls, [&](const base::Status& s) {
+      outcome = s;
+      ++told;
+    });
     queue.runUntilIdle();
     while (queue.runNextTimer())
       queue.runUntilIdle();
+    EXPECT_LE(told, 1);
+    return outcome;
   }
 
   // The Source of every "URL_Handled".
@@ -203,6 +211,54 @@ TEST_F(URLHandlerTest, SeveralURLsAreHandledInOrderEachOnItsOwn) {
   EXPECT_EQ(errors().size(), 1u);
   EXPECT_EQ(layoutNames(), (std::vector<std::string>{"Work", "After"}));
   EXPECT_EQ(framesOf(editor), std::vector<winsys::Rect>{frame(rect(10, 20))});
+}
+
+TEST_F(URLHandlerTest, TheCallerIsToldOnceEveryURLHasEndedAndWhetherAllSucceeded) {
+  editorWithLayout("Work");
+  struct Case {
+    std::vector<std::string> urls;
+    // Empty: success; else a piece of the failure's description.
+    std::string failure;
+  };
+  const std::vector<Case> cases = {
+      {{"wendrix:restore?name=Work", "wendrix:save?name=B"}, ""},
+      {{}, ""},
+      {{"wendrix:save?name=C", "wendrix:restore?name=Nope"}, "wendrix:restore?name=Nope: "},
+      // Ignored or dropped URLs fail too.
+      {{"other:restore?name=Work"}, "not a wendrix: URL"},
+      {{"wendrix:open?name=x"}, "error 3"},
+      {{"wendrix:restore?x=1"}, "no layout name"},
+      {{"wendrix:save?name=bad%FF%FEutf"}, "not valid percent-encoded"},
+      {{"wendrix:save?name=nul%00here"}, "wendrix:save?name=nul%00here: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.urls.empty() ? std::string("none") : c.urls.back());
+    const auto outcome = open(c.urls);
+    ASSERT_TRUE(outcome.has_value());
+    if (c.failure.empty()) {
+      EXPECT_TRUE(outcome->ok()) << outcome->error();
+    } else {
+      ASSERT_FALSE(outcome->ok());
+      EXPECT_NE(outcome->error().description.find(c.failure), std::string::npos)
+          << outcome->error();
+    }
+  }
+}
+
+TEST_F(URLHandlerTest, ANameThatCannotBeStoredSavesNothingAndSendsOneError) {
+  desktop.launch(AppSetup::withId(kEditor), {liveWindow("Notes")});
+  storage->saveLayout(layout("Last"));
+  for (const std::string url : {"wendrix:save?name=bad%FF%FEutf", "wendrix:save?name=nul%00here"}) {
+    SCOPED_TRACE(url);
+    open({url});
+    EXPECT_EQ(layoutNames(), std::vector<std::string>{"Last"});
+    EXPECT_TRUE(eventsNamed("Layout_Saved").empty());
+    EXPECT_TRUE(handled().empty());
+    EXPECT_FALSE(errors().empty());
+  }
+  // The malformed escape is one malformed command.
+  open({"wendrix:save?name=bad%FF%FEutf"});
+  EXPECT_EQ(errors().size(), 1u);
 }
 
 TEST_F(URLHandlerTest, CommandsWhoseActionsAreGoneSucceedWithoutActing) {

@@ -16,13 +16,16 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include "base/base64.h"
 #include "platform/defaults/file_user_defaults.h"
 #include "storage/defaults_storage.h"
 #include "support/temp_dir.h"
@@ -104,6 +107,7 @@ class Process {
     return status_;
   }
   bool running() { return !waitForExit(0ms); }
+  pid_t pid() const { return pid_; }
   void terminate() { ::kill(pid_, SIGTERM); }
   pid_t pid() const { return pid_; }
 
@@ -118,13 +122,14 @@ class AgentTest : public ::testing::Test {
     if (!XSession::shared().available()) {
       WENDRIX_NO_X_SERVER("No X session: " << XSession::shared().problem());
     }
-    for (const char* dir : {"config", "runtime", "data"})
+    for (const char* dir : {"config", "runtime", "data", "cache"})
       std::filesystem::create_directories(home.path() / dir);
     ::chmod((home.path() / "runtime").c_str(), 0700);
     env = {"DISPLAY=" + XSession::shared().display(),
            "XDG_CONFIG_HOME=" + (home.path() / "config").string(),
            "XDG_RUNTIME_DIR=" + (home.path() / "runtime").string(),
            "XDG_DATA_HOME=" + (home.path() / "data").string(),
+           "XDG_CACHE_HOME=" + (home.path() / "cache").string(),
            "XDG_CONFIG_DIRS=/nonexistent",
            "XDG_CURRENT_DESKTOP=",
            "QT_QPA_PLATFORM=xcb"};
@@ -162,9 +167,178 @@ class AgentTest : public ::testing::Test {
     return DefaultsStorage(defaults.value(), std::nullopt).loadLayouts();
   }
 
+  // How many logs in the telemetry store of the temporary data home hold
+  // `text` (an event's name).
+  int storedLogsWith(const std::string& text) {
+    const auto file =
+        home.path() / "data" / "app.Wendrix" / "com.zodoradud.daraveved" / "Logs.sqlite";
+    sqlite3* db = nullptr;
+    int found = 0;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+      sqlite3_stmt* rows = nullptr;
+      if (sqlite3_prepare_v2(db, "SELECT \"log\" FROM \"logs\"", -1, &rows, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(rows) == SQLITE_ROW) {
+          const auto* log = reinterpret_cast<const char*>(sqlite3_column_text(rows, 0));
+          const auto bytes = base::base64Decode(log ? log : "");
+          if (bytes && std::string(bytes->begin(), bytes->end()).find(text) != std::string::npos)
+            ++found;
+        }
+      }
+      sqlite3_finalize(rows);
+    }
+    sqlite3_close(db);
+    return found;
+  }
+
+  std::filesystem::path socketPath() const {
+    return home.path() / "runtime" / "app.Wendrix" / "agent.socket";
+  }
+
   support::TempDir home{"wendrix-agent"};
   std::vector<std::string> env;
 };
+
+std::string readAll(const std::string& file) {
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool exitedWith(const std::optional<int>& status, int code) {
+  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == code;
+}
+
+TEST_F(AgentTest, DamagedFilesDoNotStopTheAgentAndAFailedSaveFailsItsCommand) {
+  // A folder where the pending crash report should be, and a defaults file
+  // that is no property list.
+  const auto reports = home.path() / "cache" / "com.zodoradud.crashreporter.data" / "app.Wendrix";
+  std::filesystem::create_directories(reports / "live_report.tlcrash");
+  std::ofstream(reports / "live_report.tlcrash" / "inside") << "x";
+  const auto config = home.path() / "config" / "app.Wendrix";
+  std::filesystem::create_directories(config);
+  std::ofstream(config / "defaults.plist") << "not a property list";
+
+  auto agent = std::make_unique<Process>(std::vector<std::string>{WENDRIX_PROGRAM}, env, logFile());
+  // It listens once it has read what it reads at start.
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(socketPath()); }));
+  EXPECT_TRUE(agent->running());
+  // The crash service looks at it once launching has finished.
+  EXPECT_TRUE(eventually(
+      [&] { return std::filesystem::is_directory(reports / "live_report.tlcrash.unreadable"); }));
+  EXPECT_FALSE(std::filesystem::exists(reports / "live_report.tlcrash"));
+  const std::string said = readAll(logFile());
+  EXPECT_NE(said.find("live_report.tlcrash\" cannot be read"), std::string::npos) << said;
+  EXPECT_NE(said.find("defaults.plist\" cannot be read"), std::string::npos) << said;
+
+  // Acknowledged: on disk.
+  for (const char* name : {"First", "Second"}) {
+    auto save = wendrix(std::string("wendrix:save?name=") + name);
+    EXPECT_TRUE(exitedWith(save->waitForExit(10s), 0));
+  }
+  EXPECT_EQ(savedLayouts().size(), 2u);
+
+  // The store cannot be written any more: the command fails, with the reason.
+  std::filesystem::rename(config, home.path() / "config" / "moved");
+  std::ofstream(config) << "a file where the folder was";
+  auto third = wendrix("wendrix:save?name=Third");
+  EXPECT_TRUE(exitedWith(third->waitForExit(10s), 1));
+  EXPECT_NE(readAll(logFile()).find("wendrix:save?name=Third: "), std::string::npos)
+      << readAll(logFile());
+  // So does a name the store cannot hold.
+  std::filesystem::remove(config);
+  std::filesystem::rename(home.path() / "config" / "moved", config);
+  auto nul = wendrix("wendrix:save?name=a%00b");
+  EXPECT_TRUE(exitedWith(nul->waitForExit(10s), 1));
+  EXPECT_EQ(savedLayouts().size(), 2u);
+  EXPECT_TRUE(agent->running());
+}
+
+// Saves acknowledged to their clients survive the agent being killed at any
+// moment, and the defaults file always parses.
+TEST_F(AgentTest, EveryAcknowledgedSaveSurvivesAKill) {
+  constexpr int kRounds = 2;
+  constexpr int kClients = 6;
+  const auto file = home.path() / "config" / "app.Wendrix" / "defaults.plist";
+  std::set<std::string> acknowledged;
+  for (int round = 0; round < kRounds; ++round) {
+    auto agent =
+        std::make_unique<Process>(std::vector<std::string>{WENDRIX_PROGRAM}, env, logFile());
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(socketPath()); }));
+    std::vector<std::pair<std::string, std::unique_ptr<Process>>> clients;
+    for (int i = 0; i < kClients; ++i) {
+      const std::string name = "R" + std::to_string(round) + "-" + std::to_string(i);
+      clients.emplace_back(name, wendrix("wendrix:save?name=" + name));
+    }
+    // Killed as soon as a first save is acknowledged, with others in flight.
+    eventually(
+        [&] {
+          for (auto& [name, client] : clients)
+            if (exitedWith(client->waitForExit(0ms), 0)) return true;
+          return false;
+        },
+        10s);
+    ::kill(agent->pid(), SIGKILL);
+    agent->waitForExit(5s);
+    // A client that found no agent became one: it does not end by itself.
+    eventually(
+        [&] {
+          for (auto& [name, client] : clients)
+            if (client->running()) return false;
+          return true;
+        },
+        1500ms);
+    for (auto& [name, client] : clients) {
+      if (client->running()) {
+        client->terminate();
+        client->waitForExit(5s);
+      } else if (exitedWith(client->waitForExit(0ms), 0)) {
+        acknowledged.insert(name);
+      }
+    }
+    auto defaults = platform::FileUserDefaults::open(file);
+    ASSERT_TRUE(defaults.ok());
+    std::set<std::string> saved;
+    for (const Layout& layout : DefaultsStorage(defaults.value(), std::nullopt).loadLayouts())
+      saved.insert(layout.name);
+    for (const std::string& name : acknowledged)
+      EXPECT_TRUE(saved.count(name)) << name << " was acknowledged but is not saved";
+  }
+  EXPECT_FALSE(acknowledged.empty());
+  for (const auto& entry : std::filesystem::directory_iterator(file.parent_path()))
+    EXPECT_EQ(entry.path().string().find(".corrupt-"), std::string::npos) << entry.path();
+}
+
+TEST_F(AgentTest, QuitFromTheTrayMenuEndsTheAgentAtOnceAndKeepsItsData) {
+  auto agent = wendrix("wendrix:save?name=Kept");
+  ASSERT_TRUE(eventually([&] { return savedLayouts().size() == 1; })) << "no layout was saved";
+  Desktop desktop(XSession::shared().display());
+  ASSERT_TRUE(desktop.open());
+
+  // Without a tray the icon is a small window of its own.
+  std::optional<std::pair<int, int>> icon;
+  ASSERT_TRUE(eventually([&] {
+    return (icon = desktop.smallWindowOf(agent->pid(), 64)).has_value();
+  })) << "the status icon did not show";
+  desktop.click(icon->first, icon->second);
+  ASSERT_TRUE(eventually([&] { return desktop.popupShown(60); })) << "the menu did not open";
+  // Quit is the menu's last item.
+  desktop.key(XK_Up);
+  const auto chosen = Clock::now();
+  desktop.key(XK_Return);
+  const auto status = agent->waitForExit(10s);
+  const auto took = Clock::now() - chosen;
+  ASSERT_TRUE(status) << "the agent did not end";
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(took, 500ms) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                         << " ms";
+#endif
+  EXPECT_FALSE(std::filesystem::exists(socketPath()));
+  ASSERT_EQ(savedLayouts().size(), 1u);
+  EXPECT_EQ(savedLayouts()[0].name, "Kept");
+  EXPECT_GE(storedLogsWith("Layout_Saved"), 1);
+}
 
 TEST_F(AgentTest, URLsSaveAndRestoreRealWindowsThroughOneRunningAgent) {
   auto client = FixtureClient::start({"--gtk-id", "org.example.Fixture",  //
@@ -206,9 +380,9 @@ TEST_F(AgentTest, URLsSaveAndRestoreRealWindowsThroughOneRunningAgent) {
            desktop.shown(windows["beta.txt"]).minimized;
   }));
 
-  // A second start hands the URL to the agent and ends.
+  // A second start hands the URL to the agent and ends once it is restored.
   auto second = wendrix("wendrix:restore?name=Work");
-  const auto status = second->waitForExit(5s);
+  const auto status = second->waitForExit(30s);
   ASSERT_TRUE(status) << "the second start did not end";
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
   EXPECT_TRUE(agent->running());

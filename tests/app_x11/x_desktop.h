@@ -4,6 +4,8 @@
 // move them as a user would, through Xlib of their own. Include it last:
 // Xlib's macros (Status, Bool) break headers included after it.
 
+#include <sys/types.h>
+
 #include <map>
 #include <optional>
 #include <sstream>
@@ -16,6 +18,8 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 // clang-format on
 
 namespace wendrix::xlib_desktop {
@@ -79,7 +83,69 @@ class Desktop {
     XFlush(display_);
   }
 
+  // The centre of the first managed window of process `pid` no larger than
+  // `maxSide` on either side (a tray fallback button), if any.
+  std::optional<std::pair<int, int>> smallWindowOf(pid_t pid, int maxSide) {
+    for (Window w : clientList()) {
+      if (pidOf(w) != pid) continue;
+      const Shown s = shown(w);
+      if (s.frame.width > 0 && s.frame.width <= maxSide && s.frame.height <= maxSide)
+        return std::make_pair(s.frame.x + s.frame.width / 2, s.frame.y + s.frame.height / 2);
+    }
+    return std::nullopt;
+  }
+
+  // Whether a popup (a viewable override-redirect window taller than
+  // `minHeight`) is on screen.
+  bool popupShown(int minHeight) {
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    bool found = false;
+    if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
+      return false;
+    for (unsigned int i = 0; i < count && !found; ++i) {
+      XWindowAttributes a{};
+      if (XGetWindowAttributes(display_, children[i], &a) && a.map_state == IsViewable &&
+          a.override_redirect && a.height > minHeight)
+        found = true;
+    }
+    if (children) XFree(children);
+    return found;
+  }
+
+  // A click of the first button at (x, y), as a user's.
+  void click(int x, int y) {
+    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+    XSync(display_, False);
+  }
+
+  // Presses and releases the key.
+  void key(KeySym symbol) {
+    const KeyCode code = XKeysymToKeycode(display_, symbol);
+    XTestFakeKeyEvent(display_, code, True, CurrentTime);
+    XTestFakeKeyEvent(display_, code, False, CurrentTime);
+    XSync(display_, False);
+  }
+
  private:
+  pid_t pidOf(Window w) {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    pid_t pid = 0;
+    if (XGetWindowProperty(display_, w, XInternAtom(display_, "_NET_WM_PID", False), 0, 1, False,
+                           XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
+        data) {
+      if (format == 32 && count == 1) pid = static_cast<pid_t>(*reinterpret_cast<long*>(data));
+      XFree(data);
+    }
+    return pid;
+  }
+
   std::vector<Window> clientList() {
     std::vector<Window> out;
     Atom type = None;

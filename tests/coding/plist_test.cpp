@@ -227,6 +227,19 @@ TEST(PlistReadTest, SharedObjectsAreRefusedWhenTheirExpansionIsTooLarge) {
   ASSERT_FALSE(huge.ok());
   EXPECT_TRUE(isError(huge.error(), ErrorCode::invalidInput)) << huge.error();
 
+  // A million objects from 100 bytes: below the absolute cap, but far more
+  // than the data's size allows.
+  const std::string million = sharedChainPlist(19);
+  ASSERT_LT(million.size(), 200u);
+  auto expanding = decodePropertyList(million);
+  ASSERT_FALSE(expanding.ok());
+  EXPECT_TRUE(isError(expanding.error(), ErrorCode::invalidInput)) << expanding.error();
+
+  // A list of equal values, which a writer may share, reads.
+  auto equal = encodePropertyList(Value(Array(5'000, Value(Array{Value("same"), Value(1)}))));
+  ASSERT_TRUE(equal.ok());
+  EXPECT_TRUE(decodePropertyList(*equal).ok());
+
   // Sharing itself is fine while the tree stays small.
   auto small = decodePropertyList(sharedChainPlist(2));
   ASSERT_TRUE(small.ok()) << small.error();

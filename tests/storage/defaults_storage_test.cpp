@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -249,8 +250,9 @@ TEST_F(DefaultsStorageTest, UndecodableLayoutsAreKeptBeforeAWriteReplacesThem) {
     std::function<void(DefaultsStorage&)> write;
     Names written;
   } cases[] = {
-      {"save", [](DefaultsStorage& s) { s.saveLayout(layout("New")); }, {"New"}},
-      {"replace", [](DefaultsStorage& s) { s.replaceLayout("Work", layout("New")); }, {}},
+      // The good records stay.
+      {"save", [](DefaultsStorage& s) { s.saveLayout(layout("New")); }, {"Work", "New"}},
+      {"replace", [](DefaultsStorage& s) { s.replaceLayout("Work", layout("New")); }, {"New"}},
       {"delete", [](DefaultsStorage& s) { s.deleteLayout("Work"); }, {}},
       {"set", [](DefaultsStorage& s) { s.layouts().setValue({layout("New")}); }, {"New"}},
   };
@@ -281,6 +283,56 @@ TEST_F(DefaultsStorageTest, UndecodableLayoutsAreKeptBeforeAWriteReplacesThem) {
     EXPECT_NE(errors[1].description.find("\"" + backup + "-2\""), std::string::npos)
         << errors[1].description;
   }
+}
+
+TEST_F(DefaultsStorageTest, LayoutsDecodeRecordByRecordAndTheLossIsSaidOnce) {
+  put(keys::kSaved, plistWithABadRecord({layout("Work"), layout("Play"), layout("Odd")}));
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(names(storage_.loadLayouts()), (Names{"Work", "Play"}));
+  EXPECT_EQ(names(storage_.layouts().value()), (Names{"Work", "Play"}));
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  EXPECT_NE(said.find("app.wendrix.saved.undecodable-backup"), std::string::npos) << said;
+  // Reading sends no usage event.
+  EXPECT_TRUE(sentErrors(analytics_).empty());
+
+  // Bytes that are no list at all read as no layouts.
+  put(keys::kSaved, base::Bytes{'x', 'y'});
+  EXPECT_TRUE(storage_.loadLayouts().empty());
+}
+
+// Writes fail while `failing` is set.
+class FailingUserDefaults final : public platform::UserDefaults {
+ public:
+  std::optional<coding::Value> get(std::string_view key) const override { return inner.get(key); }
+  base::Status set(std::string_view key, coding::Value value) override {
+    if (failing) return base::Error("test", 28, "No space left on device");
+    return inner.set(key, std::move(value));
+  }
+  base::Status remove(std::string_view key) override { return inner.remove(key); }
+  std::vector<std::string> keys() const override { return inner.keys(); }
+  bool failing = false;
+  platform::MemoryUserDefaults inner;
+};
+
+TEST_F(DefaultsStorageTest, AWriteTheStoreRefusesFailsAndIsPassedOn) {
+  auto defaults = std::make_shared<FailingUserDefaults>();
+  DefaultsStorage storage(defaults, "1");
+  std::vector<std::string> told;
+  storage.setWriteFailureHandler([&](const base::Error& e) { told.push_back(e.description); });
+  ASSERT_TRUE(storage.storeLayout(layout("Work")).ok());
+
+  defaults->failing = true;
+  const base::Status stored = storage.storeLayout(layout("Play"));
+  ASSERT_FALSE(stored.ok());
+  EXPECT_EQ(stored.error().description, "No space left on device");
+  storage.saveAppSettings({{"org.example.edit", IAppSettings{}}});
+  EXPECT_EQ(told, (std::vector<std::string>(2, "No space left on device")));
+  EXPECT_EQ(names(storage.loadLayouts()), Names{"Work"});
+  // A value that cannot be encoded fails too, but is no store failure.
+  defaults->failing = false;
+  EXPECT_FALSE(storage.storeLayout(layout(std::string("a\0b", 3))).ok());
+  EXPECT_EQ(told.size(), 2u);
 }
 
 TEST_F(DefaultsStorageTest, UndecodableValueThatCannotBeKeptIsNotOverwritten) {

@@ -246,17 +246,75 @@ bool TLCrashReporter::hasPendingCrashReport() const {
   return std::filesystem::exists(crashReportPath(), ignored);
 }
 
-std::optional<std::vector<std::uint8_t>> TLCrashReporter::loadPendingCrashReportData(
-    ReporterError* error) const {
-  std::ifstream in(crashReportPath(), std::ios::binary);
-  if (!in) {
-    if (error != nullptr) {
-      error->error = fileSystemError(std::error_code(errno, std::generic_category()));
-      error->underlying.reset();
-    }
+namespace {
+
+// Reads a whole regular file; the errno of the failure otherwise (EISDIR for
+// a folder or anything else that is not a file).
+std::optional<std::vector<std::uint8_t>> readRegularFile(const std::filesystem::path& path,
+                                                         int* failure) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    *failure = errno;
     return std::nullopt;
   }
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+  std::vector<std::uint8_t> bytes;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    *failure = S_ISDIR(info.st_mode) ? EISDIR : (errno != 0 ? errno : EINVAL);
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      *failure = errno;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// Renames an unreadable report to a free "<name>.unreadable[-n]" beside it,
+// so that the next start does not meet it again.
+std::optional<std::filesystem::path> moveUnreadableAside(const std::filesystem::path& path) {
+  for (int n = 1; n < 100; ++n) {
+    std::filesystem::path aside = path;
+    aside += n == 1 ? ".unreadable" : ".unreadable-" + std::to_string(n);
+    std::error_code code;
+    if (std::filesystem::exists(std::filesystem::symlink_status(aside, code))) continue;
+    std::filesystem::rename(path, aside, code);
+    if (!code) return aside;
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> TLCrashReporter::loadPendingCrashReportData(
+    ReporterError* error) const {
+  const std::filesystem::path path = crashReportPath();
+  int failure = 0;
+  auto bytes = readRegularFile(path, &failure);
+  if (bytes) return bytes;
+  if (failure != ENOENT) {
+    // A report that exists but cannot be read would stop every start.
+    const auto aside = moveUnreadableAside(path);
+    std::fprintf(stderr, "The pending crash report \"%s\" cannot be read (%s); %s%s%s\n",
+                 path.c_str(), std::strerror(failure), aside ? "moved it to \"" : "",
+                 aside ? aside->c_str() : "it could not be moved aside either", aside ? "\"" : "");
+  }
+  if (error != nullptr) {
+    error->error = fileSystemError(std::error_code(failure, std::generic_category()));
+    error->underlying.reset();
+  }
+  return std::nullopt;
 }
 
 bool TLCrashReporter::purgePendingCrashReport(ReporterError* error) const {

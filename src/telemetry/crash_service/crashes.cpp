@@ -68,6 +68,10 @@ std::shared_ptr<dispatch::Queue> processMainQueue() {
   return queue;
 }
 
+void stopQueue(const std::shared_ptr<dispatch::Queue>& queue) {
+  static_cast<dispatch::SerialQueue*>(queue.get())->stop();
+}
+
 double secondsSince1970(Date date) {
   return std::chrono::duration<double>(date.time_since_epoch()).count();
 }
@@ -142,6 +146,13 @@ std::shared_ptr<TLMCrashes> TLMCrashes::sharedInstance() {
     }
     return make(std::move(environment));
   });
+}
+
+void TLMCrashes::stopProcessQueues() {
+  // The buffer queue last: the others may still hand it work, which it then
+  // runs before it ends.
+  for (const auto& queue : {processProcessingQueue(), processMainQueue(), processBufferQueue()})
+    stopQueue(queue);
 }
 
 void TLMCrashes::configureShared(TLMCrashesEnvironment environment) {

@@ -125,6 +125,13 @@ class TLMCrashes final : public TLMServiceAbstract,
                          public std::enable_shared_from_this<TLMCrashes> {
  public:
   static constexpr std::string_view kClassName = "TLMCrashes";
+
+  // At the program's end, after TLMDarAveved::shutDown: runs the work queued
+  // on the service's process-wide queues (crash-time buffer writes among it)
+  // and ends their threads, so that none runs while static objects are
+  // destroyed. Work handed to them later is dropped.
+  static void stopProcessQueues();
+
   static constexpr std::string_view kServiceName = "Crashes";
   static constexpr std::string_view kBufferGroupId = "CrashesBuffer";
   static constexpr std::int64_t kInitializationPriority = 999;

@@ -7,8 +7,10 @@
 #include <utility>
 
 #include "base/shared_slot.h"
+#include "dispatch/serial_queue.h"
 #include "telemetry/context/device_tracker.h"
 #include "telemetry/context/user_id_context.h"
+#include "telemetry/http/http_client.h"
 #include "telemetry/schema/string_formatting.h"
 #include "telemetry/sdk/app_delegate_forwarder.h"
 #include "telemetry/sdk/daraveved_instance.h"
@@ -100,6 +102,13 @@ bool TLMDarAveved::isDebuggerAttached() {
     return false;
   }();
   return attached;
+}
+
+void TLMDarAveved::shutDown() {
+  sharedInstance()->shutDown();
+  if (auto* retries = dynamic_cast<dispatch::SerialQueue*>(&TLMHttpClient::defaultRetryQueue())) {
+    retries->stop();
+  }
 }
 
 void TLMDarAveved::setLogUrl(std::string logUrl) {

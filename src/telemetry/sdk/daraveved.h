@@ -91,6 +91,12 @@ class TLMDarAveved {
   static std::string appSecret();
 
   // The process-wide instance, made on first use.
+  // At the program's end, before static objects are destroyed: sends
+  // nothing more, lets every log handed over so far reach the log store and
+  // stops the worker threads of the pipeline and of the HTTP retries. Logs
+  // handed over later are dropped.
+  static void shutDown();
+
   static std::shared_ptr<TLMDarAvevedInstance> sharedInstance();
   // Makes `instance` the shared one; none: made again on next use.
   static void setSharedForTesting(std::shared_ptr<TLMDarAvevedInstance> instance = nullptr);

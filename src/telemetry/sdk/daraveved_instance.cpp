@@ -12,6 +12,8 @@
 #include <utility>
 
 #include "base/uuid.h"
+#include "dispatch/serial_queue.h"
+#include "telemetry/channel/channel_group_default.h"
 #include "telemetry/context/device_tracker.h"
 #include "telemetry/context/session_context.h"
 #include "telemetry/context/user_id_context.h"
@@ -470,6 +472,19 @@ std::optional<std::string> TLMDarAvevedInstance::appSecret() const {
 std::optional<std::string> TLMDarAvevedInstance::defaultTransmissionTargetToken() const {
   std::lock_guard lock(monitor_);
   return defaultTransmissionTargetToken_;
+}
+
+void TLMDarAvevedInstance::shutDown() {
+  const auto group = channelGroup();
+  if (!group) return;
+  // No send starts from here; the units keep their logs stored.
+  group->pauseWithIdentifyingObject(std::make_shared<int>(0));
+  // The queue runs what is queued (logs being stored among it), then ends.
+  const auto* pipeline = dynamic_cast<const TLMChannelGroupDefault*>(group.get());
+  if (!pipeline) return;
+  if (auto* queue = dynamic_cast<dispatch::SerialQueue*>(pipeline->logsDispatchQueue().get())) {
+    queue->stop();
+  }
 }
 
 std::shared_ptr<TLMChannelGroupProtocol> TLMDarAvevedInstance::channelGroup() const {

@@ -108,6 +108,9 @@ class TLMDarAvevedInstance {
   void setMaxStorageSize(std::int64_t sizeInBytes, std::function<void(bool)> completionHandler);
   void setUserId(std::optional<std::string> userId);
 
+  // See TLMDarAveved::shutDown (the retry queue aside).
+  void shutDown();
+
   // Logs the not-configured error when it answers false.
   bool canBeUsed() const;
   bool isSdkConfigured() const { return sdkConfigured_.load(); }
