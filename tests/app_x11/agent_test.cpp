@@ -109,7 +109,6 @@ class Process {
   bool running() { return !waitForExit(0ms); }
   pid_t pid() const { return pid_; }
   void terminate() { ::kill(pid_, SIGTERM); }
-  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
