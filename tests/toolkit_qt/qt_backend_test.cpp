@@ -3,15 +3,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QGlyphRun>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPainterPath>
 #include <QPushButton>
-#include <QRawFont>
 #include <QTest>
-#include <QTextLayout>
 #include <QTimer>
 #include <cstdlib>
 #include <thread>
@@ -191,25 +187,6 @@ TEST_F(QtBackendTest, SheetIsAnsweredThroughItsDialog) {
   EXPECT_EQ(answers, (std::vector<ModalResponse>{kAlertSecondButtonReturn}));
   EXPECT_EQ(window->attachedSheet(), nullptr);
   EXPECT_EQ(backend.sheetWidget(*window), nullptr);
-}
-
-// "NEW:" items begin with U+1F31F: the font fallback finds a font that has it.
-TEST(QtFontTest, TheGlowingStarHasAGlyph) {
-  QTextLayout layout(QString::fromUtf8("\U0001F31F NEW: Hide layout windows"));
-  layout.beginLayout();
-  layout.createLine();
-  layout.endLayout();
-  bool found = false;
-  for (const QGlyphRun& run : layout.glyphRuns(0, 2)) {
-    for (quint32 glyph : run.glyphIndexes()) {
-      if (glyph == 0) continue;
-      const QPainterPath outline = run.rawFont().pathForGlyph(glyph);
-      const QImage image = run.rawFont().alphaMapForGlyph(glyph);
-      found = found || !outline.isEmpty() || !image.isNull();
-    }
-    EXPECT_FALSE(run.glyphIndexes().contains(0)) << run.rawFont().familyName().toStdString();
-  }
-  EXPECT_TRUE(found);
 }
 
 TEST_F(QtBackendTest, AnAlertsTextHasRoomAroundIt) {

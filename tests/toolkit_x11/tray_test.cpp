@@ -5,7 +5,12 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGlyphRun>
+#include <QImage>
+#include <QPainterPath>
+#include <QRawFont>
 #include <QSystemTrayIcon>
+#include <QTextLayout>
 #include <QWidget>
 #include <chrono>
 #include <cstdlib>
@@ -56,6 +61,35 @@ struct Trayer {
     ::waitpid(pid, nullptr, 0);
   }
 };
+
+// "NEW:" items begin with U+1F31F: the font fallback finds a font that has it.
+TEST(QtFontTest, TheGlowingStarHasAGlyph) {
+  auto& session = x11test::XSession::shared();
+  if (!session.available()) {
+    WENDRIX_NO_X_SERVER(session.problem());
+  }
+  ::setenv("DISPLAY", session.display().c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  int argc = 1;
+  char name[] = "test_toolkit_x11";
+  char* argv[] = {name, nullptr};
+  QApplication qtApp(argc, argv);
+  QTextLayout layout(QString::fromUtf8("\U0001F31F NEW: Hide layout windows"));
+  layout.beginLayout();
+  layout.createLine();
+  layout.endLayout();
+  bool found = false;
+  for (const QGlyphRun& run : layout.glyphRuns(0, 2)) {
+    for (quint32 glyph : run.glyphIndexes()) {
+      if (glyph == 0) continue;
+      const QPainterPath outline = run.rawFont().pathForGlyph(glyph);
+      const QImage image = run.rawFont().alphaMapForGlyph(glyph);
+      found = found || !outline.isEmpty() || !image.isNull();
+    }
+    EXPECT_FALSE(run.glyphIndexes().contains(0)) << run.rawFont().familyName().toStdString();
+  }
+  EXPECT_TRUE(found);
+}
 
 TEST(QtTrayTest, FallbackWindowUntilATrayAppears) {
   auto& session = x11test::XSession::shared();
