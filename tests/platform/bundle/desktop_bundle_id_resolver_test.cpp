@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -164,10 +165,15 @@ TEST(ProcessFactsTest, ReadsExecutableAndOwnLaunchedDesktopFile) {
     pid_t pid = 0;
     ASSERT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
     const std::string sleep = std::filesystem::canonical("/bin/sleep").string();
+    // The new program's path shows a moment before its environment does.
+    const auto started = [&](const ProcessFacts& f) {
+      std::ifstream environment("/proc/" + std::to_string(pid) + "/environ");
+      return f.executable == sleep && environment.peek() != std::ifstream::traits_type::eof();
+    };
     ProcessFacts facts;
-    for (int i = 0; i < 500 && facts.executable != sleep; ++i) {
+    for (int i = 0; i < 500 && !started(facts); ++i) {
+      ::usleep(2000);
       facts = readProcessFacts(pid);
-      if (facts.executable != sleep) ::usleep(2000);
     }
     EXPECT_EQ(facts.executable, sleep);
     EXPECT_EQ(facts.launchedDesktopFile, c.expected) << c.pidValue;
