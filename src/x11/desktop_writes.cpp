@@ -48,9 +48,10 @@ Promise<Rect> Desktop::setFrame(XWindow& w, Rect frame) {
   }
   // A new frame replaces one still being applied after de-iconifying.
   if (w.reapplying) w.pendingFrame = target;
-  if (w.frame_ == target && !w.written) {
+  if (w.frame_ == target && !w.written && properties_.frame(w.xid) == target) {
     // Nothing to move: a request would only risk the window manager's
-    // rounding.
+    // rounding. The server is asked, as the window may have moved since the
+    // last event was read.
     if (w.reapplying) finishReapply(w);
     resolver.fulfill(target);
     return promise;
