@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -138,6 +139,11 @@ struct Shared {
   bool stopping = false;
   bool invalidated = false;
   bool cancelActive = false;
+  // How long the worker sleeps when nothing wakes it. curl shortens the wait
+  // by itself while a transfer has a timer, and start(), cancelling and
+  // stopping wake it, so an idle worker sleeps until there is work. Only
+  // without a working wake-up does it look for work every second.
+  int idlePollMs = std::numeric_limits<int>::max();
 
   // The multi handle lives as long as both the transport and its worker.
   ~Shared() { curl_multi_cleanup(multi); }
@@ -274,7 +280,7 @@ void run(std::shared_ptr<Shared> shared) {
       active.erase(it);
       finish(std::move(transfer), code);
     }
-    curl_multi_poll(shared->multi, nullptr, 0, 1000, nullptr);
+    curl_multi_poll(shared->multi, nullptr, 0, shared->idlePollMs, nullptr);
   }
 }
 
@@ -289,6 +295,8 @@ class CurlTransport final : public TLMHttpTransport {
       curl_multi_setopt(shared_->multi, CURLMOPT_MAX_HOST_CONNECTIONS,
                         *configuration.maxConnectionsPerHost);
     }
+    // Tries the wake-up once: the worker's first wait then ends at once.
+    if (curl_multi_wakeup(shared_->multi) != CURLM_OK) shared_->idlePollMs = 1000;
     worker_ = std::thread(run, shared_);
   }
 

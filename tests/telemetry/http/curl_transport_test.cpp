@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
+#include <set>
+#include <string>
+#include <thread>
 
 #include "telemetry/http/http_client.h"
 #include "telemetry/http/http_transport.h"
@@ -26,6 +32,63 @@ Result perform(TLMHttpTransport& transport, TLMHttpRequest request) {
   });
   EXPECT_EQ(future.wait_for(20s), std::future_status::ready);
   return future.get();
+}
+
+std::set<std::string> threadIds() {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.insert(entry.path().filename().string());
+  return ids;
+}
+
+// A thread's scheduler state letter and its context switches, from
+// /proc/self/task/<id>/status.
+struct ThreadActivity {
+  char state = '?';
+  long switches = 0;
+};
+
+ThreadActivity threadActivity(const std::string& id) {
+  ThreadActivity activity;
+  std::ifstream status("/proc/self/task/" + id + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("State:") && line.size() > 7) activity.state = line[7];
+    if (line.find("ctxt_switches:") != std::string::npos)
+      activity.switches += std::stol(line.substr(line.find(':') + 1));
+  }
+  return activity;
+}
+
+// An idle worker sleeps until there is work: it neither wakes by itself nor
+// misses the request that ends its sleep, and stopping it is immediate.
+TEST(TLMCurlTransportTest, AnIdleWorkerSleepsUntilThereIsWork) {
+  tlmtest::LoopbackServer server;
+  server.script({{200, {}, "first"}, {200, {}, "second"}});
+  const auto before = threadIds();
+  auto transport = TLMMakeCurlTransport({});
+  std::vector<std::string> started;
+  for (const auto& id : threadIds())
+    if (!before.contains(id)) started.push_back(id);
+  ASSERT_EQ(started.size(), 1u);
+  const std::string worker = started.front();
+
+  ASSERT_FALSE(perform(*transport, {server.baseUrl() + "/a", "GET", {}, {}}).error);
+  // Waits for the worker to go back to sleep after the answer.
+  for (int i = 0; i < 2000 && threadActivity(worker).state != 'S'; ++i)
+    std::this_thread::sleep_for(1ms);
+  const long asleep = threadActivity(worker).switches;
+  // Longer than any periodic wake-up could stay away.
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(threadActivity(worker).switches, asleep);
+
+  auto result = perform(*transport, {server.baseUrl() + "/b", "GET", {}, {}});
+  ASSERT_FALSE(result.error) << *result.error;
+  EXPECT_EQ(result.body, "second");
+
+  const auto stopping = std::chrono::steady_clock::now();
+  transport.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping, 5s);
 }
 
 TEST(TLMCurlTransportTest, SendsTheRequestExactlyAndReadsTheAnswer) {
