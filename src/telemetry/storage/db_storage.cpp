@@ -1,5 +1,7 @@
 #include "telemetry/storage/db_storage.h"
 
+#include <sys/stat.h>
+
 #include <mutex>
 #include <system_error>
 #include <utility>
@@ -60,6 +62,61 @@ constexpr std::string_view kNotConfiguredMessage =
 
 }  // namespace
 
+// The connection units of work share, the statements kept for it, the page
+// limit applied to it and the identity of the file it opened.
+class TLMDBStorage::KeptConnection {
+ public:
+  KeptConnection(sqlite3* database, const fs::path& file) : database_(database) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0) {
+      device_ = info.st_dev;
+      inode_ = info.st_ino;
+    }
+  }
+  ~KeptConnection() {
+    for (auto& [query, statement] : statements_)
+      sqlite3_finalize(statement);
+    sqlite3_close(database_);
+  }
+  KeptConnection(const KeptConnection&) = delete;
+  KeptConnection& operator=(const KeptConnection&) = delete;
+
+  sqlite3* get() const { return database_; }
+
+  // Whether `file` is still the file this connection opened (not deleted or
+  // replaced meanwhile).
+  bool isOpenOn(const fs::path& file) const {
+    struct stat info {};
+    return inode_ != 0 && ::stat(file.c_str(), &info) == 0 && info.st_dev == device_ &&
+           info.st_ino == inode_;
+  }
+
+  // The kept statement of `query`, reset and without bindings; null when it
+  // cannot be prepared, with the code in `result`.
+  sqlite3_stmt* statement(std::string_view query, int* result) {
+    *result = SQLITE_OK;
+    if (auto it = statements_.find(query); it != statements_.end()) return it->second;
+    sqlite3_stmt* statement = nullptr;
+    *result = sqlite3_prepare_v3(database_, query.data(), static_cast<int>(query.size()),
+                                 SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    if (*result != SQLITE_OK) {
+      sqlite3_finalize(statement);
+      return nullptr;
+    }
+    statements_.emplace(std::string(query), statement);
+    return statement;
+  }
+
+  // The page limit in force on the connection; -1 until one was set.
+  std::int64_t maxPageCount = -1;
+
+ private:
+  sqlite3* database_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  std::map<std::string, sqlite3_stmt*, std::less<>> statements_;
+};
+
 TLMDBStorage::TLMDBStorage(TLMStorageSchema schema, std::uint64_t version, fs::path directory,
                            std::string filename)
     : schema_(std::move(schema)),
@@ -70,6 +127,23 @@ TLMDBStorage::TLMDBStorage(TLMStorageSchema schema, std::uint64_t version, fs::p
 
 TLMDBStorage::TLMDBStorage(std::uint64_t version, fs::path directory, std::string filename)
     : TLMDBStorage(TLMStorageSchema(), version, std::move(directory), std::move(filename)) {}
+
+TLMDBStorage::~TLMDBStorage() = default;
+
+TLMDBStorage::KeptConnection* TLMDBStorage::keptConnection(int* result) {
+  *result = SQLITE_OK;
+  if (connection_ && !connection_->isOpenOn(dbFileURL_)) closeKeptConnection();
+  if (!connection_) {
+    sqlite3* database = openDatabaseAtFileURL(dbFileURL_, result);
+    if (!database) return nullptr;
+    connection_ = std::make_unique<KeptConnection>(database, dbFileURL_);
+  }
+  return connection_.get();
+}
+
+void TLMDBStorage::closeKeptConnection() {
+  connection_.reset();
+}
 
 int TLMDBStorage::configureSQLite() {
   return kSQLiteConfigurationResult;
@@ -97,6 +171,8 @@ int TLMDBStorage::initialize() {
 }
 
 int TLMDBStorage::configureDatabase() {
+  // The configuration may change the schema or rebuild the file.
+  closeKeptConnection();
   std::error_code error;
   const bool existed = fs::exists(dbFileURL_, error);
   // The store holds user ids and event properties: its folder is private to
@@ -143,36 +219,80 @@ int TLMDBStorage::executeQueryUsingBlock(const QueryBlock& block) {
 
 int TLMDBStorage::executeQueryUsingBlock(const PageLimitedQueryBlock& block) {
   int result = SQLITE_OK;
-  Connection database(openDatabaseAtFileURL(dbFileURL_, &result));
-  if (!database) return result;
+  KeptConnection* connection = keptConnection(&result);
+  if (!connection) return result;
   if (pageSize_ == 0) {
     TLM_LOG_ERROR(kTLMLogTag, kNotConfiguredMessage);
     return SQLITE_ERROR;
   }
+  sqlite3* database = connection->get();
+  // Ends a unit that failed: what is still open is rolled back, and a
+  // corrupt database is opened afresh by the next unit.
+  const auto failed = [&](int code) {
+    if (!sqlite3_get_autocommit(database))
+      (void)executeKeptStatement("ROLLBACK", database, TLMStorageBindableArray());
+    if (isCorruption(code) || !sqlite3_get_autocommit(database)) closeKeptConnection();
+    return code;
+  };
   // Taking the write lock first makes the unit one step for other
   // connections and lets the statements below share one lock and one read of
   // the schema.
-  result = executeNonSelectionQuery("BEGIN IMMEDIATE", database.get(), TLMStorageBindableArray());
+  result = executeKeptStatement("BEGIN IMMEDIATE", database, TLMStorageBindableArray());
   if (result != SQLITE_OK) {
     if (!isCorruption(result)) TLM_LOG_ERROR(kTLMLogTag, "Failed to begin a transaction.");
-    return result;
+    return failed(result);
   }
-  std::int64_t maxPageCount = 0;
-  result = setMaxPageCount(maxSizeInBytes_ / pageSize_, database.get(), &maxPageCount);
-  if (isCorruption(result)) return result;  // closing the connection rolls back
-  if (result != SQLITE_OK) {
-    TLM_LOG_ERROR(kTLMLogTag, "Failed to open database with specified maximum size constraint.");
-    maxPageCount = getMaxPageCountInOpenedDatabase(database.get());
+  // The limit is set again until it is exactly the wanted one: SQLite keeps
+  // it at the file's size while the file is larger.
+  const std::int64_t wantedPageCount = maxSizeInBytes_ / pageSize_;
+  std::int64_t maxPageCount = connection->maxPageCount;
+  if (maxPageCount != wantedPageCount) {
+    result = setMaxPageCount(wantedPageCount, database, &maxPageCount);
+    if (isCorruption(result)) return failed(result);
+    if (result != SQLITE_OK) {
+      TLM_LOG_ERROR(kTLMLogTag, "Failed to open database with specified maximum size constraint.");
+      maxPageCount = getMaxPageCountInOpenedDatabase(database);
+      connection->maxPageCount = -1;
+    } else {
+      connection->maxPageCount = maxPageCount;
+    }
   }
-  result = block(database.get(), maxPageCount);
+  result = block(database, maxPageCount);
   // SQLite itself may have rolled the transaction back after some failures.
-  if (sqlite3_get_autocommit(database.get())) return result;
+  if (result != SQLITE_OK || sqlite3_get_autocommit(database)) {
+    return result == SQLITE_OK ? result : failed(result);
+  }
+  result = executeKeptStatement("COMMIT", database, TLMStorageBindableArray());
   if (result != SQLITE_OK) {
-    (void)executeNonSelectionQuery("ROLLBACK", database.get(), TLMStorageBindableArray());
+    TLM_LOG_ERROR(kTLMLogTag, "Failed to commit a transaction.");
+    return failed(result);
+  }
+  return result;
+}
+
+int TLMDBStorage::executeKeptStatement(std::string_view query, sqlite3* database,
+                                       const TLMStorageBindableArray& values) {
+  if (!connection_ || connection_->get() != database)
+    return executeNonSelectionQuery(query, database, values);
+  int result = SQLITE_OK;
+  sqlite3_stmt* statement = connection_->statement(query, &result);
+  if (!statement) {
+    TLM_LOG_ERROR(kTLMLogTag, "Failed to prepare SQLite statement, result=", result, "\n\t",
+                  sqlite3_errmsg(database));
     return result;
   }
-  result = executeNonSelectionQuery("COMMIT", database.get(), TLMStorageBindableArray());
-  if (result != SQLITE_OK) TLM_LOG_ERROR(kTLMLogTag, "Failed to commit a transaction.");
+  result = values.bindAllValuesWithStatement(statement, database);
+  if (result == SQLITE_OK) {
+    result = sqlite3_step(statement);
+    if (result == SQLITE_DONE) {
+      result = SQLITE_OK;
+    } else {
+      logStepFailure(result, database);
+    }
+  }
+  // A statement left unreset would keep its lock after the unit.
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
   return result;
 }
 
@@ -237,6 +357,7 @@ bool TLMDBStorage::createTable(std::string_view table, const TLMStorageColumnsSc
 }
 
 void TLMDBStorage::dropDatabase() {
+  closeKeptConnection();
   std::error_code error;
   const bool removed = fs::remove(dbFileURL_, error) && !error;
   if (removed) {
@@ -251,15 +372,16 @@ void TLMDBStorage::setMaxStorageSize(std::int64_t sizeInBytes,
                                      const std::function<void(bool)>& completionHandler) {
   const bool success = [&] {
     int openResult = SQLITE_OK;
-    Connection database(openDatabaseAtFileURL(dbFileURL_, &openResult));
+    KeptConnection* connection = keptConnection(&openResult);
     // An open failure was logged by the open step; the caller still gets its
     // answer below.
-    if (!database) return false;
+    if (!connection) return false;
+    sqlite3* database = connection->get();
     if (pageSize_ == 0) {
       TLM_LOG_ERROR(kTLMLogTag, kNotConfiguredMessage);
       return false;
     }
-    const std::int64_t currentPages = getPageCountInOpenedDatabase(database.get());
+    const std::int64_t currentPages = getPageCountInOpenedDatabase(database);
     TLM_LOG_DEBUG(kTLMLogTag, "Found ", currentPages, " pages in the database.");
     const std::int64_t wantedPages =
         sizeInBytes / pageSize_ + (sizeInBytes % pageSize_ != 0 ? 1 : 0);
@@ -270,8 +392,9 @@ void TLMDBStorage::setMaxStorageSize(std::int64_t sizeInBytes,
       return false;
     }
     std::int64_t maxPages = 0;
-    if (const int result = setMaxPageCount(wantedPages, database.get(), &maxPages);
-        result != SQLITE_OK) {
+    const int result = setMaxPageCount(wantedPages, database, &maxPages);
+    connection->maxPageCount = result == SQLITE_OK ? maxPages : -1;
+    if (result != SQLITE_OK) {
       TLM_LOG_ERROR(kTLMLogTag, "Could not change maximum database size to ", sizeInBytes,
                     " bytes. SQLite error code: ", result);
       return false;

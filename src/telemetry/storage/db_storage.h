@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -35,10 +36,13 @@ using TLMStorageSchema = std::map<std::string, TLMStorageColumnsSchema>;
 // one, bounds the file's size through SQLite's page limit and deletes and
 // rebuilds a file that is not a usable database.
 //
-// Every unit of work opens its own connection, runs as one transaction and
-// closes the connection afterwards. There is no locking in memory: the owner
-// runs all work on one serial queue. Failures are logged (tag "DarAveved")
-// and answered as SQLite result codes.
+// Every unit of work runs as one transaction on a connection kept open
+// between units, with the page limit applied and the statements run on every
+// unit prepared once. A unit that finds the file gone or replaced, or the
+// database corrupt, leaves the connection to be opened afresh. No lock is held
+// between units, so other connections may use the file meanwhile. There is no
+// locking in memory: the owner runs all work on one serial queue. Failures are
+// logged (tag "DarAveved") and answered as SQLite result codes.
 class TLMDBStorage {
  public:
   static constexpr std::int64_t kDefaultMaxSizeInBytes = 10485760;  // 10 MiB
@@ -53,7 +57,7 @@ class TLMDBStorage {
   TLMDBStorage(TLMStorageSchema schema, std::uint64_t version, std::filesystem::path directory,
                std::string filename);
   TLMDBStorage(std::uint64_t version, std::filesystem::path directory, std::string filename);
-  virtual ~TLMDBStorage() = default;
+  virtual ~TLMDBStorage();
   TLMDBStorage(const TLMDBStorage&) = delete;
   TLMDBStorage& operator=(const TLMDBStorage&) = delete;
 
@@ -66,8 +70,8 @@ class TLMDBStorage {
   // One configuration pass without the corruption retry.
   int configureDatabase();
 
-  // Opens a connection with the page limit applied, runs the block inside one
-  // immediate transaction and closes. The transaction is committed when the
+  // Runs the block inside one immediate transaction on the kept connection,
+  // with the page limit applied. The transaction is committed when the
   // block answers SQLITE_OK and rolled back otherwise, so a unit of work is
   // applied whole or not at all. Answers the block's code, the commit's
   // failure, or the failure that kept the block from running.
@@ -86,8 +90,8 @@ class TLMDBStorage {
   bool dropTable(std::string_view table);
   // True also when the table already existed.
   bool createTable(std::string_view table, const TLMStorageColumnsSchema& columns);
-  // Deletes the database file (SQLite discards a journal left beside a
-  // missing or empty database by itself).
+  // Closes the kept connection and deletes the database file (SQLite
+  // discards a journal left beside a missing or empty database by itself).
   void dropDatabase();
   // Bounds the file to `sizeInBytes` rounded up to whole pages, unless that
   // is less than it already holds. The handler, when given, always gets the
@@ -148,6 +152,13 @@ class TLMDBStorage {
   static TLMStorageValue columnValueFromStatement(sqlite3_stmt* statement, int index);
 
  protected:
+  // Runs `query` with `values` to completion on `database`, the connection a
+  // unit of work got, through a statement prepared at its first use and kept
+  // with the connection: for the few fixed statements run on every unit.
+  // Answers like the static executeNonSelectionQuery.
+  int executeKeptStatement(std::string_view query, sqlite3* database,
+                           const TLMStorageBindableArray& values);
+
   // Called once when the file was just created.
   virtual void customizeDatabase(sqlite3* database);
   // Called when the stored version is lower than the code's.
@@ -161,6 +172,13 @@ class TLMDBStorage {
   std::filesystem::path dbFileURL_;
   std::int64_t maxSizeInBytes_ = kDefaultMaxSizeInBytes;
   std::int64_t pageSize_ = 0;
+
+  class KeptConnection;
+  // The kept connection, opened when a unit of work needs it and none is open
+  // on the file as it is now; none on failure, with the code in `result`.
+  KeptConnection* keptConnection(int* result);
+  void closeKeptConnection();
+  std::unique_ptr<KeptConnection> connection_;
 };
 
 }  // namespace tlm

@@ -106,8 +106,16 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
   }
   const std::string text = base::base64Encode(*archive);
 
+  // The two inserts are fixed texts, so their statements are kept.
+  static const std::string kInsertWithToken =
+      logText("INSERT INTO \"", kTableName, "\" (\"", kGroupIdColumn, "\", \"", kLogColumn,
+              "\", \"", kTargetTokenColumn, "\", \"", kTargetKeyColumn, "\", \"", kPriorityColumn,
+              "\") SELECT ?, ?, ?, ?, ?");
+  static const std::string kInsert =
+      logText("INSERT INTO \"", kTableName, "\" (\"", kGroupIdColumn, "\", \"", kLogColumn,
+              "\", \"", kPriorityColumn, "\") SELECT ?, ?, ?");
   TLMStorageBindableArray values;
-  std::string insert;
+  std::string_view insert = kInsert;
   const auto tokens = log->transmissionTargetTokens();
   if (isCommonSchemaLog(*log) && !tokens.empty()) {
     const std::string& token = *tokens.begin();
@@ -119,17 +127,13 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
       TLM_LOG_ERROR(kTLMLogTag, "Failed to encrypt the target token; the log is not stored.");
       return false;
     }
-    insert = logText("INSERT INTO \"", kTableName, "\" (\"", kGroupIdColumn, "\", \"", kLogColumn,
-                     "\", \"", kTargetTokenColumn, "\", \"", kTargetKeyColumn, "\", \"",
-                     kPriorityColumn, "\") SELECT ?, ?, ?, ?, ?");
+    insert = kInsertWithToken;
     values.addString(groupId);
     values.addString(text);
     values.addString(*encryptedToken);
     values.addString(TLMUtility_StringFormatting::targetKeyFromTargetToken(token));
     values.addNumber(priority);
   } else {
-    insert = logText("INSERT INTO \"", kTableName, "\" (\"", kGroupIdColumn, "\", \"", kLogColumn,
-                     "\", \"", kPriorityColumn, "\") SELECT ?, ?, ?");
     values.addString(groupId);
     values.addString(text);
     values.addNumber(priority);
@@ -147,7 +151,7 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
                     " bytes.");
       return SQLITE_ERROR;
     }
-    const auto tryInsert = [&] { return executeNonSelectionQuery(insert, database, values); };
+    const auto tryInsert = [&] { return executeKeptStatement(insert, database, values); };
     // Whether SQLite answered a full file by ending the whole transaction;
     // evicting more would then only lose logs.
     const auto transactionEnded = [&] { return sqlite3_get_autocommit(database) != 0; };

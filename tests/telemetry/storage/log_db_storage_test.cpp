@@ -159,6 +159,27 @@ TEST_F(LogDBStorageTest, CorruptFileIsReplacedByAWorkingStore) {
             1);
 }
 
+// The store keeps its connection between saves, but no transaction or lock:
+// a saved log is in the file for everyone, and a file put in the place of
+// its own is the one the next save writes to.
+TEST_F(LogDBStorageTest, BetweenSavesTheFileIsFreeAndAReplacedOneIsFollowed) {
+  saveAll("Analytics", {"a"});
+  {
+    RawDatabase raw(file());
+    EXPECT_EQ(raw.number("SELECT COUNT(*) FROM logs"), 1);
+    raw.exec(
+        "BEGIN IMMEDIATE; INSERT INTO logs (groupId, log, priority) VALUES ('Other', 'x', 1);"
+        "COMMIT;");
+  }
+  const auto copy = dir.path() / "copy.sqlite";
+  std::filesystem::copy_file(file(), copy);
+  std::filesystem::rename(copy, file());
+
+  saveAll("Analytics", {"b"});
+  EXPECT_EQ(RawDatabase(file()).number("SELECT COUNT(*) FROM logs WHERE groupId = 'Analytics'"), 2);
+  EXPECT_EQ(load("Analytics", 10).sids, (std::vector<std::string>{"a", "b"}));
+}
+
 TEST_F(LogDBStorageTest, BatchesComeHighestPriorityFirstThenOldest) {
   ASSERT_TRUE(store->saveLog(makeLog("normal-1"), "Analytics", 1));
   ASSERT_TRUE(store->saveLog(makeLog("critical-1"), "Analytics", 0x102));  // priority byte 2
