@@ -1,4 +1,5 @@
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -236,6 +237,8 @@ void finish(std::unique_ptr<Transfer> transfer, CURLcode code) {
 }
 
 void run(std::shared_ptr<Shared> shared) {
+  // Named so that it can be told apart among the process's threads.
+  pthread_setname_np(pthread_self(), kTLMHttpWorkerThreadName);
   std::map<CURL*, std::unique_ptr<Transfer>> active;
   for (;;) {
     std::deque<std::unique_ptr<Transfer>> incoming;

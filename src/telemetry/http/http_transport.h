@@ -40,7 +40,9 @@ class TLMHttpTransport {
 
 using TLMHttpTransportFactory = std::function<std::unique_ptr<TLMHttpTransport>()>;
 
-// The real transport: libcurl's multi interface on one worker thread.
+// The real transport: libcurl's multi interface on one worker thread, named
+// as below, which sleeps while there is nothing to send.
+inline constexpr const char* kTLMHttpWorkerThreadName = "tlm-http";
 std::unique_ptr<TLMHttpTransport> TLMMakeCurlTransport(TLMHttpTransportConfiguration configuration);
 
 }  // namespace tlm

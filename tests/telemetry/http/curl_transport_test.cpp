@@ -34,19 +34,23 @@ Result perform(TLMHttpTransport& transport, TLMHttpRequest request) {
   return future.get();
 }
 
-std::set<std::string> threadIds() {
-  std::set<std::string> ids;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
-    ids.insert(entry.path().filename().string());
-  return ids;
-}
-
 // A thread's scheduler state letter and its context switches, from
 // /proc/self/task/<id>/status.
 struct ThreadActivity {
   char state = '?';
   long switches = 0;
 };
+
+// The ids of the process's threads named `name`.
+std::set<std::string> threadsNamed(const std::string& name) {
+  std::set<std::string> ids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string comm;
+    std::getline(std::ifstream(entry.path() / "comm"), comm);
+    if (comm == name) ids.insert(entry.path().filename().string());
+  }
+  return ids;
+}
 
 ThreadActivity threadActivity(const std::string& id) {
   ThreadActivity activity;
@@ -65,15 +69,13 @@ ThreadActivity threadActivity(const std::string& id) {
 TEST(TLMCurlTransportTest, AnIdleWorkerSleepsUntilThereIsWork) {
   tlmtest::LoopbackServer server;
   server.script({{200, {}, "first"}, {200, {}, "second"}});
-  const auto before = threadIds();
   auto transport = TLMMakeCurlTransport({});
-  std::vector<std::string> started;
-  for (const auto& id : threadIds())
-    if (!before.contains(id)) started.push_back(id);
-  ASSERT_EQ(started.size(), 1u);
-  const std::string worker = started.front();
-
+  // The worker has named itself once it answered.
   ASSERT_FALSE(perform(*transport, {server.baseUrl() + "/a", "GET", {}, {}}).error);
+  const auto workers = threadsNamed(kTLMHttpWorkerThreadName);
+  ASSERT_EQ(workers.size(), 1u);
+  const std::string worker = *workers.begin();
+
   // Waits for the worker to go back to sleep after the answer.
   for (int i = 0; i < 2000 && threadActivity(worker).state != 'S'; ++i)
     std::this_thread::sleep_for(1ms);
