@@ -62,18 +62,28 @@ struct Trayer {
   }
 };
 
-// "NEW:" items begin with U+1F31F: the font fallback finds a font that has it.
-TEST(QtFontTest, TheGlowingStarHasAGlyph) {
-  auto& session = x11test::XSession::shared();
-  if (!session.available()) {
-    WENDRIX_NO_X_SERVER(session.problem());
+// Qt on the session's X server (xcb), as the program runs.
+class QtOnXTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto& session = x11test::XSession::shared();
+    if (!session.available()) {
+      WENDRIX_NO_X_SERVER(session.problem());
+    }
+    ::setenv("DISPLAY", session.display().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    qtApp_ = std::make_unique<QApplication>(argc_, argv_);
   }
-  ::setenv("DISPLAY", session.display().c_str(), 1);
-  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  int argc = 1;
-  char name[] = "test_toolkit_x11";
-  char* argv[] = {name, nullptr};
-  QApplication qtApp(argc, argv);
+
+ private:
+  int argc_ = 1;
+  char name_[17] = "test_toolkit_x11";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> qtApp_;
+};
+
+// "NEW:" items begin with U+1F31F: the font fallback finds a font that has it.
+TEST_F(QtOnXTest, TheGlowingStarHasAGlyph) {
   QTextLayout layout(QString::fromUtf8("\U0001F31F NEW: Hide layout windows"));
   layout.beginLayout();
   layout.createLine();
@@ -91,18 +101,7 @@ TEST(QtFontTest, TheGlowingStarHasAGlyph) {
   EXPECT_TRUE(found);
 }
 
-TEST(QtTrayTest, FallbackWindowUntilATrayAppears) {
-  auto& session = x11test::XSession::shared();
-  if (!session.available()) {
-    WENDRIX_NO_X_SERVER(session.problem());
-  }
-  ::setenv("DISPLAY", session.display().c_str(), 1);
-  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  int argc = 1;
-  char name[] = "test_toolkit_x11";
-  char* argv[] = {name, nullptr};
-  QApplication qtApp(argc, argv);
-
+TEST_F(QtOnXTest, FallbackWindowUntilATrayAppears) {
   dispatch::ManualQueue queue;
   Application app(queue, {{}, {{"Menu Icon", WENDRIX_MENU_ICON}}, nullptr});
   QtBackend backend(app);
