@@ -1,6 +1,7 @@
 #include "app/url_delivery.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
