@@ -1,6 +1,7 @@
-// The Wendrix agent. `wendrix [URL...]` hands the URLs to the agent already
-// running in the user's session and exits, or becomes that agent: it shows
-// its status item and handles the URLs once started.
+// The Wendrix agent, executed by `wendrix [URL...]` (forwarder.cpp) when it
+// finds no agent to hand the URLs to. It hands them to an agent that started
+// meanwhile and exits, or becomes that agent: it shows its status item and
+// handles the URLs once started.
 
 #include <signal.h>
 #include <sys/signalfd.h>

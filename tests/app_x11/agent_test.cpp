@@ -25,6 +25,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <future>
+#include <nlohmann/json.hpp>
+
+#include "app/url_delivery.h"
 #include "base/base64.h"
 #include "platform/defaults/file_user_defaults.h"
 #include "storage/defaults_storage.h"
@@ -169,24 +173,57 @@ class AgentTest : public ::testing::Test {
   // How many logs in the telemetry store of the temporary data home hold
   // `text` (an event's name).
   int storedLogsWith(const std::string& text) {
+    int found = 0;
+    for (const std::string& log : storedLogs())
+      if (log.find(text) != std::string::npos) ++found;
+    return found;
+  }
+
+  // The logs in the telemetry store of the temporary data home, as archived.
+  std::vector<std::string> storedLogs() {
     const auto file =
         home.path() / "data" / "app.Wendrix" / "com.zodoradud.daraveved" / "Logs.sqlite";
     sqlite3* db = nullptr;
-    int found = 0;
+    std::vector<std::string> out;
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
       sqlite3_stmt* rows = nullptr;
       if (sqlite3_prepare_v2(db, "SELECT \"log\" FROM \"logs\"", -1, &rows, nullptr) == SQLITE_OK) {
         while (sqlite3_step(rows) == SQLITE_ROW) {
           const auto* log = reinterpret_cast<const char*>(sqlite3_column_text(rows, 0));
-          const auto bytes = base::base64Decode(log ? log : "");
-          if (bytes && std::string(bytes->begin(), bytes->end()).find(text) != std::string::npos)
-            ++found;
+          if (const auto bytes = base::base64Decode(log ? log : ""))
+            out.emplace_back(bytes->begin(), bytes->end());
         }
       }
       sqlite3_finalize(rows);
     }
     sqlite3_close(db);
-    return found;
+    return out;
+  }
+
+  // The seconds the stored logs holding `text` (an event's name) give as
+  // their "TimeInSec" property.
+  std::vector<double> storedSecondsOf(const std::string& text) {
+    std::vector<double> out;
+    for (const std::string& log : storedLogs()) {
+      if (log.find(text) == std::string::npos) continue;
+      const auto tree = nlohmann::json::from_cbor(log, true, false);
+      if (auto seconds = findNumber(tree, "TimeInSec")) out.push_back(*seconds);
+    }
+    return out;
+  }
+
+  // The value of the typed property `name` anywhere in `tree`.
+  static std::optional<double> findNumber(const nlohmann::json& tree, const std::string& name) {
+    if (tree.is_object() && tree.value("name", "") == name) {
+      auto it = tree.find("value");
+      if (it != tree.end() && it->is_number()) return it->get<double>();
+    }
+    if (tree.is_structured()) {
+      for (const auto& child : tree) {
+        if (auto found = findNumber(child, name)) return found;
+      }
+    }
+    return std::nullopt;
   }
 
   std::filesystem::path socketPath() const {
@@ -234,8 +271,11 @@ TEST_F(AgentTest, DamagedFilesDoNotStopTheAgentAndAFailedSaveFailsItsCommand) {
   const std::string said = readAll(logFile());
   EXPECT_NE(said.find("live_report.tlcrash\" cannot be read"), std::string::npos) << said;
   EXPECT_NE(said.find("defaults.plist\" cannot be read"), std::string::npos) << said;
+  // The crash service's start reads the buffers on the telemetry's queue.
   auto bufferAside = buffer;
-  EXPECT_TRUE(std::filesystem::is_directory(bufferAside += ".unreadable")) << said;
+  bufferAside += ".unreadable";
+  EXPECT_TRUE(eventually([&] { return std::filesystem::is_directory(bufferAside); }))
+      << readAll(logFile());
 
   // Acknowledged: on disk.
   for (const char* name : {"First", "Second"}) {
@@ -416,6 +456,89 @@ TEST_F(AgentTest, URLsSaveAndRestoreRealWindowsThroughOneRunningAgent) {
   EXPECT_TRUE(WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0);
   EXPECT_FALSE(std::filesystem::exists(home.path() / "runtime" / "app.Wendrix" / "agent.socket"));
 }
+
+// A restore ends when its windows are placed and its applications brought
+// forward: the seconds the agent gives for it stay within 1.5 times the time
+// until the last window is back plus the 100 ms each activation waits once
+// its application is frontmost (one after another). A placement or
+// activation that waited for its time-out (2 s, 3 s) would exceed it.
+class RestoreDurationTest : public AgentTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RestoreDurationTest, ARestoreEndsOnceItsWindowsArePlaced) {
+  const int count = GetParam();
+  // The windows of three applications, in a grid.
+  constexpr int kApps = 3;
+  std::vector<std::unique_ptr<FixtureClient>> clients;
+  for (int app = 0; app < kApps; ++app) {
+    std::vector<std::string> arguments{"--gtk-id", "org.example.App" + std::to_string(app)};
+    for (int i = app; i < count; i += kApps) {
+      const std::string geometry = "160x120+" + std::to_string(20 + (i % 6) * 200) + "+" +
+                                   std::to_string(20 + (i / 6) * 190);
+      arguments.insert(arguments.end(), {"--window", "W" + std::to_string(i), "--document",
+                                         "doc" + std::to_string(i), "--geometry", geometry});
+    }
+    clients.push_back(FixtureClient::start(arguments));
+    ASSERT_TRUE(clients.back()) << "fixture client " << app << " did not start";
+  }
+  Desktop desktop(XSession::shared().display());
+  ASSERT_TRUE(desktop.open());
+  // The first start becomes the agent and saves once it has started.
+  auto agent = wendrix("wendrix:save?name=Timed");
+  std::vector<Layout> layouts;
+  ASSERT_TRUE(eventually([&] {
+    layouts = savedLayouts();
+    return layouts.size() == 1;
+  })) << "no layout was saved";
+  std::map<std::string, Rect> frames;
+  for (const IApp& app : layouts[0].apps)
+    for (const IWindow& w : app.windows)
+      frames[w.doc.value_or("")] = w.rect;
+  auto windows = desktop.windowsByDocument();
+  ASSERT_EQ(frames.size(), static_cast<std::size_t>(count));
+  ASSERT_EQ(windows.size(), frames.size());
+  // The user moves every window away.
+  int step = 0;
+  for (const auto& [doc, w] : windows) {
+    desktop.move(w, 300 + (step % 7) * 10, 300 + (step % 5) * 10);
+    ++step;
+  }
+  ASSERT_TRUE(eventually([&] {
+    for (const auto& [doc, w] : windows)
+      if (sameFrame(desktop.shown(w).frame, frames[doc])) return false;
+    return true;
+  }));
+
+  const auto start = Clock::now();
+  auto restore = std::async(std::launch::async, [this] {
+    return sendURLsToInstance(socketPath(), {"wendrix:restore?name=Timed"});
+  });
+  const bool placed = eventually(
+      [&] {
+        for (const auto& [doc, w] : windows)
+          if (!sameFrame(desktop.shown(w).frame, frames[doc])) return false;
+        return true;
+      },
+      30s);
+  const std::chrono::duration<double> untilPlaced = Clock::now() - start;
+  ASSERT_TRUE(placed) << "the windows did not come back";
+  const auto restored = restore.get();
+  EXPECT_TRUE(restored.ok() && restored.value())
+      << (restored.ok() ? "no agent" : restored.error().description);
+
+  // Ended, the agent stores what it logged.
+  agent->terminate();
+  ASSERT_TRUE(exitedWith(agent->waitForExit(10s), 0));
+  const auto seconds = storedSecondsOf("Layout_Restored");
+  ASSERT_EQ(seconds.size(), 1u);
+  constexpr double kActivationGrace = 0.1;
+  EXPECT_LE(seconds[0], 1.5 * (untilPlaced.count() + kApps * kActivationGrace))
+      << count << " windows placed after " << untilPlaced.count() << " s; the agent took "
+      << seconds[0] << " s";
+  RecordProperty("placed_seconds", std::to_string(untilPlaced.count()));
+  RecordProperty("restore_seconds", std::to_string(seconds[0]));
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, RestoreDurationTest, ::testing::Values(6, 30));
 
 // The agent's pid: the only child of the tracer that started it.
 std::optional<pid_t> childOf(pid_t parent) {

@@ -289,21 +289,16 @@ void run(std::shared_ptr<Shared> shared) {
 
 class CurlTransport final : public TLMHttpTransport {
  public:
+  // curl and the worker start with the first request: a transport that
+  // sends nothing (a build that keeps its logs locally) costs no thread and
+  // leaves the TLS library unloaded.
   explicit CurlTransport(TLMHttpTransportConfiguration configuration)
       : shared_(std::make_shared<Shared>()) {
-    initCurlOnce();
     shared_->configuration = configuration;
-    shared_->multi = curl_multi_init();
-    if (configuration.maxConnectionsPerHost) {
-      curl_multi_setopt(shared_->multi, CURLMOPT_MAX_HOST_CONNECTIONS,
-                        *configuration.maxConnectionsPerHost);
-    }
-    // Tries the wake-up once: the worker's first wait then ends at once.
-    if (curl_multi_wakeup(shared_->multi) != CURLM_OK) shared_->idlePollMs = 1000;
-    worker_ = std::thread(run, shared_);
   }
 
   ~CurlTransport() override {
+    if (!worker_.joinable()) return;  // never started
     {
       std::lock_guard lock(shared_->mutex);
       shared_->stopping = true;
@@ -318,6 +313,7 @@ class CurlTransport final : public TLMHttpTransport {
   }
 
   void start(TLMHttpRequest request, Completion completion) override {
+    std::call_once(started_, [this] { startWorker(); });
     auto transfer = prepare(shared_->configuration, std::move(request), std::move(completion));
     {
       std::lock_guard lock(shared_->mutex);
@@ -333,16 +329,35 @@ class CurlTransport final : public TLMHttpTransport {
   }
 
   void invalidateAndCancel() override {
+    CURLM* multi = nullptr;
     {
       std::lock_guard lock(shared_->mutex);
       shared_->invalidated = true;
       shared_->cancelActive = true;
+      multi = shared_->multi;
     }
-    curl_multi_wakeup(shared_->multi);
+    if (multi) curl_multi_wakeup(multi);
   }
 
  private:
+  void startWorker() {
+    initCurlOnce();
+    CURLM* multi = curl_multi_init();
+    if (shared_->configuration.maxConnectionsPerHost) {
+      curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS,
+                        *shared_->configuration.maxConnectionsPerHost);
+    }
+    {
+      std::lock_guard lock(shared_->mutex);
+      shared_->multi = multi;
+      // Tries the wake-up once: the worker's first wait then ends at once.
+      if (curl_multi_wakeup(multi) != CURLM_OK) shared_->idlePollMs = 1000;
+    }
+    worker_ = std::thread(run, shared_);
+  }
+
   std::shared_ptr<Shared> shared_;
+  std::once_flag started_;
   std::thread worker_;
 };
 

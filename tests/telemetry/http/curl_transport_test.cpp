@@ -96,6 +96,24 @@ TEST(TLMCurlTransportTest, AnIdleWorkerSleepsUntilThereIsWork) {
   EXPECT_LT(std::chrono::steady_clock::now() - stopping, 5s);
 }
 
+// A transport that sends nothing has no worker (and invalidating it needs
+// none); the first request starts one.
+TEST(TLMCurlTransportTest, TheWorkerStartsWithTheFirstRequest) {
+  tlmtest::LoopbackServer server;
+  server.script({{200, {}, "first"}});
+  const std::size_t before = threadsNamed(kTLMHttpWorkerThreadName).size();
+  auto idle = TLMMakeCurlTransport({});
+  idle->invalidateAndCancel();
+  auto transport = TLMMakeCurlTransport({});
+  EXPECT_EQ(threadsNamed(kTLMHttpWorkerThreadName).size(), before);
+  idle.reset();
+
+  auto result = perform(*transport, {server.baseUrl() + "/a", "GET", {}, {}});
+  ASSERT_FALSE(result.error) << *result.error;
+  EXPECT_EQ(result.body, "first");
+  EXPECT_EQ(threadsNamed(kTLMHttpWorkerThreadName).size(), before + 1);
+}
+
 TEST(TLMCurlTransportTest, SendsTheRequestExactlyAndReadsTheAnswer) {
   tlmtest::LoopbackServer server;
   server.script(
