@@ -1,5 +1,5 @@
 #include "model/display_name.h"
-#include "url_literal.h"
+#include "support/url_literal.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include "model/json_coders.h"
 #include "model/layout.h"
 #include "model/shortcut.h"
-#include "url_literal.h"
+#include "support/url_literal.h"
 
 namespace wendrix {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "model/default_shortcuts.h"
 #include "model/layout.h"
-#include "url_literal.h"
+#include "support/url_literal.h"
 
 namespace wendrix {
 namespace {
