@@ -24,7 +24,9 @@
 namespace tlm {
 
 inline constexpr std::size_t kTLMCrashesBufferSlotCount = 60;
-inline constexpr std::string_view kTLMBufferFileExtension = "mscrasheslogbuffer";
+inline constexpr std::string_view kTLMBufferFileExtension = "tlmcrasheslogbuffer";
+// The extension earlier builds gave the buffer files; set-up removes them.
+inline constexpr std::string_view kTLMEarlierBufferFileExtension = "mscrasheslogbuffer";
 inline constexpr std::string_view kTLMTargetTokenFileExtension = "targettoken";
 
 struct TLMCrashesBufferSlot {
@@ -43,10 +45,10 @@ struct TLMCrashesBufferSlot {
 
 class TLMCrashesBuffer {
  public:
-  // Slot i gets the paths "<directory>/<i>.mscrasheslogbuffer" and
+  // Slot i gets the paths "<directory>/<i>.tlmcrasheslogbuffer" and
   // "<directory>/<i>.targettoken" and is emptied.
   static void setPaths(const std::string& directory);
-  // The token file of a buffer file: every "mscrasheslogbuffer" replaced.
+  // The token file of a buffer file: every "tlmcrasheslogbuffer" replaced.
   static std::string tokenPathForBufferPath(std::string bufferPath);
 
   // Puts a log into the first free slot, else over the oldest (the lowest

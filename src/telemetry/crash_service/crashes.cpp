@@ -600,6 +600,15 @@ void TLMCrashes::setupLogBuffer() {
   const auto full = TLMUtility::fullURLForPathComponent(directory);
   if (!full) return;
   TLMCrashesBuffer::setPaths(full->string());
+  // Buffers an earlier build wrote under the previous extension are
+  // crash-time copies, not user data: dropped unread.
+  bufferFileQueue_->async([directory] {
+    const auto entries = TLMUtility::contentsOfDirectory(directory);
+    if (!entries) return;
+    for (const fs::path& path : *entries)
+      if (path.extension() == "." + std::string(kTLMEarlierBufferFileExtension))
+        TLMUtility::deleteItemForPathComponent(directory + "/" + path.filename().string());
+  });
   for (std::size_t i = 0; i < kTLMCrashesBufferSlotCount; ++i) {
     std::string component =
         directory + "/" + std::to_string(i) + "." + std::string(kTLMBufferFileExtension);

@@ -114,7 +114,7 @@ struct TLMCrashesEnvironment {
 // Files, in the SDK's data directory: "crashes/<seconds since 2001>" report
 // copies (a second copy in the same second gets "-1", "-2", ...),
 // "crashes/TLCrashes.analyzer" while the pending report is decoded,
-// "crasheslogbuffer/<i>.mscrasheslogbuffer" and "<i>.targettoken".
+// "crasheslogbuffer/<i>.tlmcrasheslogbuffer" and "<i>.targettoken".
 // Settings: "AppDidReceiveMemoryWarning", "CrashesUserConfirmation".
 //
 // Thread-safe: the service's monitor guards its state; stored reports are

@@ -30,15 +30,24 @@ class CrashBufferTest : public CrashesFixture {
 };
 
 TEST_F(CrashBufferTest, SetUpMakesSixtyEmptyFilesAndKeepsExistingOnes) {
-  writeFile(bufferDir() / "7.mscrasheslogbuffer", "from the last crash");
+  writeFile(bufferDir() / "7.tlmcrasheslogbuffer", "from the last crash");
   makeService();
   const auto names = namesIn(bufferDir());
   EXPECT_EQ(names.size(), 60u);
-  EXPECT_EQ(readFile(bufferDir() / "7.mscrasheslogbuffer"), "from the last crash");
+  EXPECT_EQ(readFile(bufferDir() / "7.tlmcrasheslogbuffer"), "from the last crash");
   EXPECT_EQ(std::string(TLMCrashesBuffer::slot(59).filePath),
-            (bufferDir() / "59.mscrasheslogbuffer").string());
+            (bufferDir() / "59.tlmcrasheslogbuffer").string());
   EXPECT_EQ(std::string(TLMCrashesBuffer::slot(59).tokenFilePath),
             (bufferDir() / "59.targettoken").string());
+}
+
+TEST_F(CrashBufferTest, SetUpRemovesBufferFilesOfTheEarlierExtension) {
+  writeFile(bufferDir() / "4.mscrasheslogbuffer", "left by an earlier build");
+  writeFile(bufferDir() / "4.tlmcrasheslogbuffer", "from the last crash");
+  makeService();
+  EXPECT_FALSE(std::filesystem::exists(bufferDir() / "4.mscrasheslogbuffer"));
+  EXPECT_EQ(readFile(bufferDir() / "4.tlmcrasheslogbuffer"), "from the last crash");
+  EXPECT_EQ(namesIn(bufferDir()).size(), 60u);
 }
 
 TEST_F(CrashBufferTest, TheSixtyFirstLogReplacesTheOldestLowestIndexFirst) {
@@ -94,15 +103,15 @@ TEST_F(CrashBufferTest, TheCrashCallbackWritesEverySlotAndTokensOnlyWhereThereAr
   reporter->simulateCrash();
 
   EXPECT_TRUE(TLMCrashesBuffer::wasWrittenAtCrash());
-  EXPECT_FALSE(readFile(bufferDir() / "0.mscrasheslogbuffer").empty());
-  EXPECT_FALSE(readFile(bufferDir() / "1.mscrasheslogbuffer").empty());
-  EXPECT_EQ(readFile(bufferDir() / "2.mscrasheslogbuffer"), "");
+  EXPECT_FALSE(readFile(bufferDir() / "0.tlmcrasheslogbuffer").empty());
+  EXPECT_FALSE(readFile(bufferDir() / "1.tlmcrasheslogbuffer").empty());
+  EXPECT_EQ(readFile(bufferDir() / "2.tlmcrasheslogbuffer"), "");
   EXPECT_EQ(readFile(bufferDir() / "0.targettoken"), TLMCrashesBuffer::slot(0).encryptedToken);
   EXPECT_FALSE(std::filesystem::exists(bufferDir() / "1.targettoken"));
 
   // Stored after the crash callback ran: its file goes.
   service->didCompleteEnqueueingLog(channel, eventLog("plain"), "b");
-  EXPECT_FALSE(std::filesystem::exists(bufferDir() / "1.mscrasheslogbuffer"));
+  EXPECT_FALSE(std::filesystem::exists(bufferDir() / "1.tlmcrasheslogbuffer"));
   EXPECT_TRUE(logs.has(TLMLogLevel::Verbose, "Deleted crash buffer file: ", kTLMCrashesLogTag));
 }
 
@@ -114,7 +123,7 @@ TEST_F(CrashBufferTest, TheNextStartReplaysTheBufferedLogs) {
   service->didPrepareLog(channel, withToken, "a", 1);
   service->didPrepareLog(channel, eventLog("second"), "b", 1);
   reporter->simulateCrash();
-  writeFile(bufferDir() / "5.mscrasheslogbuffer", "not an archive");
+  writeFile(bufferDir() / "5.tlmcrasheslogbuffer", "not an archive");
   TLMCrashesBuffer::resetForTesting();
 
   service = restart();
@@ -127,10 +136,10 @@ TEST_F(CrashBufferTest, TheNextStartReplaysTheBufferedLogs) {
   EXPECT_EQ(replayed[1].log->sid, "second");
   EXPECT_TRUE(replayed[1].log->transmissionTargetTokens().empty());
   EXPECT_FALSE(std::filesystem::exists(bufferDir() / "0.targettoken"));
-  EXPECT_EQ(readFile(bufferDir() / "0.mscrasheslogbuffer"), "");
-  EXPECT_EQ(readFile(bufferDir() / "1.mscrasheslogbuffer"), "");
+  EXPECT_EQ(readFile(bufferDir() / "0.tlmcrasheslogbuffer"), "");
+  EXPECT_EQ(readFile(bufferDir() / "1.tlmcrasheslogbuffer"), "");
   // An undecodable file is reported and left as it is.
-  EXPECT_EQ(readFile(bufferDir() / "5.mscrasheslogbuffer"), "not an archive");
+  EXPECT_EQ(readFile(bufferDir() / "5.tlmcrasheslogbuffer"), "not an archive");
   EXPECT_TRUE(logs.has(TLMLogLevel::Error,
                        "Deserialization failed for log: The log deserialized to NULL."));
 

@@ -136,10 +136,10 @@ class CrashesFixture : public ::testing::Test {
 
   // A report file of process `pid` with the report id ending in `idByte`.
   static base::Bytes reportBytes(std::uint32_t pid = 4242, std::uint8_t idByte = 0xC8) {
-    auto spec = tlcrash::test::fullReport();
-    spec.process->id = pid;
-    spec.reportInfo->uuid->back() = idByte;
-    return tlcrash::test::reportFile(spec);
+    auto setup = tlcrash::test::fullReport();
+    setup.process->id = pid;
+    setup.reportInfo->uuid->back() = idByte;
+    return tlcrash::test::reportFile(setup);
   }
   // Report files put straight into the crashes folder.
   void storeReport(const std::string& name, const base::Bytes& bytes) {

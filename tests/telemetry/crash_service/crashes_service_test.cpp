@@ -177,7 +177,7 @@ TEST_F(CrashesServiceTest, DisablingDeletesCrashFilesAndEmptiesTheBuffer) {
   TLMWrapperException wrapper;
   wrapper.processId = 1;
   TLMWrapperExceptionManager::saveWrapperException(wrapper);
-  writeFile(bufferDir() / "3.mscrasheslogbuffer", "archived log");
+  writeFile(bufferDir() / "3.tlmcrasheslogbuffer", "archived log");
   memoryPressure->warn();
   ASSERT_TRUE(sdk.settings().objectForKey("AppDidReceiveMemoryWarning"));
   ASSERT_EQ(memoryPressure->observerCount(), 1u);
@@ -186,8 +186,8 @@ TEST_F(CrashesServiceTest, DisablingDeletesCrashFilesAndEmptiesTheBuffer) {
 
   EXPECT_FALSE(std::filesystem::exists(crashesDir()));
   EXPECT_FALSE(std::filesystem::exists(dataDir() / "crasheswrapperexceptions"));
-  EXPECT_TRUE(std::filesystem::exists(bufferDir() / "3.mscrasheslogbuffer"));
-  EXPECT_EQ(readFile(bufferDir() / "3.mscrasheslogbuffer"), "");
+  EXPECT_TRUE(std::filesystem::exists(bufferDir() / "3.tlmcrasheslogbuffer"));
+  EXPECT_EQ(readFile(bufferDir() / "3.tlmcrasheslogbuffer"), "");
   EXPECT_FALSE(sdk.settings().objectForKey("AppDidReceiveMemoryWarning"));
   EXPECT_EQ(memoryPressure->observerCount(), 0u);
   EXPECT_EQ(reporter->purgeCount(), 1);
