@@ -7,8 +7,8 @@
 #include <semaphore>
 #include <utility>
 
-#include "crashcapture/decoder/crash_report.h"
-#include "crashcapture/formatter/text_formatter.h"
+#include "crashcapture/report/decoder/crash_report.h"
+#include "crashcapture/report/formatter/text_formatter.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/crash_service/crashes.h"
 #include "telemetry/crash_service/wrapper_exceptions.h"

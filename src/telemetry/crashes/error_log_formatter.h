@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 #include "telemetry/core/date_text.h"
 #include "telemetry/crashes/error_logs.h"
 #include "telemetry/crashes/error_records.h"

@@ -1,4 +1,4 @@
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/decoder/report_decoding.h"
+#include "crashcapture/report/decoder/report_decoding.h"
 #include "crashcapture/report/tlcrash.pb-c.h"
 #include "crashcapture/report_builder.h"
 

@@ -1,4 +1,4 @@
-#include "crashcapture/formatter/text_formatter.h"
+#include "crashcapture/report/formatter/text_formatter.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 #include "crashcapture/report/tlcrash.pb-c.h"
 #include "crashcapture/report_builder.h"
 

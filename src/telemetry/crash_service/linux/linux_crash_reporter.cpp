@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "crashcapture/reporter/uncaught_exception.h"
+#include "crashcapture/capture/reporter/terminate_bridge.h"
 #include "platform/bundle/app_identity.h"
 #include "platform/exceptions/uncaught_exception.h"
 

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "crashcapture/reporter/crash_reporter.h"
+#include "crashcapture/capture/reporter/tlcrash_reporter.h"
 #include "telemetry/crash_service/crash_reporter.h"
 
 namespace tlm {
