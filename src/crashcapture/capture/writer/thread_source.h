@@ -8,8 +8,8 @@
 
 #include <cstddef>
 
-#include "crashcapture/readers/core/thread_state.h"
 #include "crashcapture/platform/mach_types.h"
+#include "crashcapture/readers/core/thread_state.h"
 
 namespace tlcrash {
 

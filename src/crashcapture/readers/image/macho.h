@@ -9,11 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crashcapture/platform/mach_types.h"
+#include "crashcapture/platform/task.h"
 #include "crashcapture/readers/core/crash_error.h"
 #include "crashcapture/readers/core/memory.h"
 #include "crashcapture/readers/image/mobject.h"
-#include "crashcapture/platform/mach_types.h"
-#include "crashcapture/platform/task.h"
 
 namespace tlcrash {
 

@@ -15,9 +15,9 @@
 
 #include "base/bytes.h"
 #include "base/result.h"
+#include "crashcapture/platform/log_sink.h"
 #include "crashcapture/report/decoder/crash_report.h"
 #include "crashcapture/report/formatter/report_formatter.h"
-#include "crashcapture/platform/log_sink.h"
 
 namespace tlcrash {
 
