@@ -7,8 +7,8 @@
 
 #include <csignal>
 
-#include "telemetry/crash_service/crashes_fixture.h"
-#include "telemetry/crash_service/wrapper_crashes_helper.h"
+#include "telemetry/crashes/crashes_fixture.h"
+#include "telemetry/crashes/wrapper_crashes_helper.h"
 
 namespace tlm::testing {
 namespace {

@@ -21,12 +21,12 @@
 #include "support/telemetry_fake_pipeline.h"
 #include "support/telemetry_log_capture.h"
 #include "support/temp_dir.h"
-#include "telemetry/crash_service/application_forwarder.h"
-#include "telemetry/crash_service/crash_buffer.h"
-#include "telemetry/crash_service/crashes.h"
-#include "telemetry/crash_service/cxx_exception_capture.h"
-#include "telemetry/crash_service/fake/fake_crash_reporter.h"
-#include "telemetry/crash_service/wrapper_exceptions.h"
+#include "telemetry/crashes/application_forwarder.h"
+#include "telemetry/crashes/crash_buffer.h"
+#include "telemetry/crashes/crashes.h"
+#include "telemetry/crashes/cxx_exception_capture.h"
+#include "telemetry/crashes/fake/fake_crash_reporter.h"
+#include "telemetry/crashes/wrapper_exceptions.h"
 #include "telemetry/util/utility.h"
 
 namespace tlm::testing {

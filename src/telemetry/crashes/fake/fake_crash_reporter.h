@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/exceptions/uncaught_exception.h"
-#include "telemetry/crash_service/crash_reporter.h"
+#include "telemetry/crashes/crash_reporter_interface.h"
 
 namespace tlm {
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "support/scoped_app_identity.h"
-#include "telemetry/crash_service/crashes_fixture.h"
+#include "telemetry/crashes/crashes_fixture.h"
 
 namespace tlm::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/cxx_exception_capture.h"
+#include "telemetry/crashes/cxx_exception_capture.h"
 
 #include <cxxabi.h>
 #include <pthread.h>

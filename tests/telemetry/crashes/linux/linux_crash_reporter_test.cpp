@@ -3,7 +3,7 @@
 // signals, the crash callback runs only after a report was written, and the
 // reporter's uncaught-exception handler becomes the process's when asked.
 
-#include "telemetry/crash_service/linux/linux_crash_reporter.h"
+#include "telemetry/crashes/linux/linux_crash_reporter.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <typeinfo>
 
-#include "telemetry/crash_service/cxx_exception_capture.h"
+#include "telemetry/crashes/cxx_exception_capture.h"
 
 namespace {
 

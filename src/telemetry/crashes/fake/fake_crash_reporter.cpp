@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/fake/fake_crash_reporter.h"
+#include "telemetry/crashes/fake/fake_crash_reporter.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "telemetry/crash_service/crashes_fixture.h"
+#include "telemetry/crashes/crashes_fixture.h"
 
 namespace tlm::testing {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "telemetry/crash_service/crashes.h"
+#include "telemetry/crashes/crashes.h"
 
 namespace tlm {
 

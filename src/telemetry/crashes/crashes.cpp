@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/crashes.h"
+#include "telemetry/crashes/crashes.h"
 
 #include <unistd.h>
 
@@ -13,11 +13,11 @@
 #include "dispatch/serial_queue.h"
 #include "telemetry/core/archive.h"
 #include "telemetry/core/logger.h"
-#include "telemetry/crash_service/application_forwarder.h"
-#include "telemetry/crash_service/crash_buffer.h"
-#include "telemetry/crash_service/cxx_exception_capture.h"
-#include "telemetry/crash_service/wrapper_crashes_helper.h"
-#include "telemetry/crash_service/wrapper_exceptions.h"
+#include "telemetry/crashes/application_forwarder.h"
+#include "telemetry/crashes/crash_buffer.h"
+#include "telemetry/crashes/cxx_exception_capture.h"
+#include "telemetry/crashes/wrapper_crashes_helper.h"
+#include "telemetry/crashes/wrapper_exceptions.h"
 #include "telemetry/model/property_validation.h"
 #include "telemetry/sdk/daraveved.h"
 #include "telemetry/util/utility.h"

@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/crash_buffer.h"
+#include "telemetry/crashes/crash_buffer.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "crashcapture/capture/reporter/tlcrash_reporter.h"
-#include "telemetry/crash_service/crash_reporter.h"
+#include "telemetry/crashes/crash_reporter_interface.h"
 
 namespace tlm {
 

@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/memory_pressure.h"
+#include "telemetry/crashes/memory_pressure.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "telemetry/crash_service/crashes_fixture.h"
+#include "telemetry/crashes/crashes_fixture.h"
 
 namespace tlm::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/linux/linux_crash_reporter.h"
+#include "telemetry/crashes/linux/linux_crash_reporter.h"
 
 #include <utility>
 

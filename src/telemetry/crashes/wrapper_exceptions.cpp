@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/wrapper_exceptions.h"
+#include "telemetry/crashes/wrapper_exceptions.h"
 
 #include <map>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/wrapper_crashes_helper.h"
+#include "telemetry/crashes/wrapper_crashes_helper.h"
 
 #include <mutex>
 #include <utility>

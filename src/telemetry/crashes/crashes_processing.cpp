@@ -10,8 +10,8 @@
 #include "crashcapture/report/decoder/crash_report.h"
 #include "crashcapture/report/formatter/text_formatter.h"
 #include "telemetry/core/logger.h"
-#include "telemetry/crash_service/crashes.h"
-#include "telemetry/crash_service/wrapper_exceptions.h"
+#include "telemetry/crashes/crashes.h"
+#include "telemetry/crashes/wrapper_exceptions.h"
 #include "telemetry/util/utility.h"
 
 namespace tlm {

@@ -1,4 +1,4 @@
-#include "telemetry/crash_service/application_forwarder.h"
+#include "telemetry/crashes/application_forwarder.h"
 
 #include <mutex>
 #include <utility>
@@ -6,7 +6,7 @@
 #include "platform/bundle/app_identity.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/core/sdk_user_defaults.h"
-#include "telemetry/crash_service/crashes.h"
+#include "telemetry/crashes/crashes.h"
 #include "telemetry/crashes/error_log_formatter.h"
 
 namespace tlm {
