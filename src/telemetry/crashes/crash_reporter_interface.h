@@ -20,7 +20,7 @@ namespace tlm {
 // How the reporter catches a crash. Immutable once made.
 struct TLMCrashReporterConfig {
   // 0: signal handlers for the six fatal signals; 1: the "Mach exception
-  // server" type, which on Linux arms the same six signals (there is no Mach).
+  // server" type, whose crash path arms the same six signals.
   std::uint32_t signalHandlerType = 0;
   // Symbol sources the report writer consults (bit 1 the symbol table, bit 2
   // the object-runtime metadata); 0 none.

@@ -48,7 +48,7 @@ std::atomic<bool>& processingScheduled() {
   return scheduled;
 }
 
-// A queue that stands in for a global queue of the platform. Never
+// A process-wide serial queue of the service. Never
 // destroyed: its thread ends with the process.
 std::shared_ptr<dispatch::Queue> globalQueue(const char* label) {
   return std::shared_ptr<dispatch::Queue>(new dispatch::SerialQueue(label),

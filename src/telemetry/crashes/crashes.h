@@ -81,7 +81,7 @@ struct TLMCrashesEnvironment {
   // The default-priority global queue that processes stored reports.
   std::shared_ptr<dispatch::Queue> processingQueue;
   // The main queue: delegate callbacks and the confirmation handler. None: a
-  // serial queue of the SDK stands in for it.
+  // serial queue of the SDK.
   std::shared_ptr<dispatch::Queue> mainQueue;
   // Whether the caller is on the main queue's thread (the process's first
   // thread when none).
@@ -271,6 +271,12 @@ class TLMCrashes final : public TLMServiceAbstract,
     std::shared_ptr<TLMErrorReport> report;
     std::filesystem::path file;
   };
+  // A stored report with its crash log, made once.
+  struct Decoded {
+    std::filesystem::path file;
+    tlcrash::TLCrashReport report;
+    std::shared_ptr<TLMAppleErrorLog> log;
+  };
 
   std::shared_ptr<TLMSessionContext> sessionContext() const;
   std::shared_ptr<TLMUserIdContext> userIdContext() const;
@@ -305,6 +311,9 @@ class TLMCrashes final : public TLMServiceAbstract,
   std::shared_ptr<TLMChannelUnitProtocol> bufferChannelUnit_;
   std::shared_ptr<void> memoryPressureToken_;
   std::vector<std::filesystem::path> crashFiles_;
+  // The previous run's report as handleLatestCrashReport decoded it, under
+  // the copy's file name; processing takes it instead of decoding the copy.
+  std::optional<Decoded> latestDecoded_;
   std::optional<TLMCrashesDelegate> delegate_;
   std::shared_ptr<ICrashReporter> crashReporter_;
   bool reporterConfigured_ = false;

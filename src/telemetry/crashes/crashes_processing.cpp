@@ -89,9 +89,10 @@ void TLMCrashes::handleLatestCrashReport() {
     component = directory + "/" + name + "-" + std::to_string(suffix);
   TLMUtility::createFileAtPathComponent(component, *data, /*atomically=*/true,
                                         /*forceOverwrite=*/false);
-  lastSessionCrashReport_ =
-      TLMErrorLogFormatter::errorReportFromCrashReport(*report, formatterSources());
+  auto log = TLMErrorLogFormatter::errorLogFromCrashReport(*report, formatterSources());
+  lastSessionCrashReport_ = TLMErrorLogFormatter::errorReportFromLog(*log, formatterSources());
   TLMWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport({lastSessionCrashReport_});
+  latestDecoded_ = Decoded{fs::path(component).filename(), std::move(*report), std::move(log)};
   finish();
 }
 
@@ -132,45 +133,54 @@ void TLMCrashes::processCrashReports() {
     TLMWrapperExceptionManager::deleteAllWrapperExceptions();
     return;
   }
-  struct Decoded {
-    fs::path file;
-    tlcrash::TLCrashReport report;
-    std::shared_ptr<TLMErrorReport> errorReport;
-  };
+  std::optional<Decoded> latest;
+  {
+    std::lock_guard lock(monitor());
+    latest = std::exchange(latestDecoded_, std::nullopt);
+  }
   std::vector<Decoded> decoded;
+  std::vector<std::shared_ptr<TLMErrorReport>> errorReports;
   const std::string directory = TLMCrashesUtil::crashesDir();
   // Decoding and formatting run outside the monitor: the formatter asks the
-  // SDK for its install id, under the SDK's own lock.
+  // SDK for its install id, under the SDK's own lock. The copy of the
+  // previous run's report was decoded and formatted at start already.
   for (const fs::path& file : crashFiles()) {
-    const auto data =
-        TLMUtility::loadDataForPathComponent(directory + "/" + file.filename().string());
-    if (!data || data->empty()) continue;
-    auto report = tlcrash::TLCrashReport::makeWithData(*data);
-    if (!report) {
-      TLM_LOG_WARNING(kTLMCrashesLogTag,
-                      "Crash report found but couldn't parse it, discard the crash report: ",
-                      report.error().description);
-      continue;
+    if (latest && file.filename() == latest->file) {
+      decoded.push_back({file, std::move(latest->report), std::move(latest->log)});
+      latest.reset();
+    } else {
+      const auto data =
+          TLMUtility::loadDataForPathComponent(directory + "/" + file.filename().string());
+      if (!data || data->empty()) continue;
+      auto report = tlcrash::TLCrashReport::makeWithData(*data);
+      if (!report) {
+        TLM_LOG_WARNING(kTLMCrashesLogTag,
+                        "Crash report found but couldn't parse it, discard the crash report: ",
+                        report.error().description);
+        continue;
+      }
+      auto log = TLMErrorLogFormatter::errorLogFromCrashReport(*report, formatterSources());
+      decoded.push_back({file, std::move(*report), std::move(log)});
     }
-    auto errorReport =
-        TLMErrorLogFormatter::errorReportFromCrashReport(*report, formatterSources());
-    decoded.push_back({file, std::move(*report), std::move(errorReport)});
+    errorReports.push_back(
+        TLMErrorLogFormatter::errorReportFromLog(*decoded.back().log, formatterSources()));
   }
-  std::vector<std::shared_ptr<TLMErrorReport>> errorReports;
-  for (const auto& entry : decoded)
-    errorReports.push_back(entry.errorReport);
   TLMWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport(errorReports);
 
   const bool automatic = isAutomaticProcessingEnabled();
   std::vector<Pending> pending;
-  for (const auto& entry : decoded) {
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    auto& entry = decoded[i];
+    const auto& errorReport = errorReports[i];
     TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Crash reports found");
-    auto log = TLMErrorLogFormatter::errorLogFromCrashReport(entry.report, formatterSources());
-    if (automatic && !shouldProcessErrorReport(entry.errorReport)) {
+    // The wrapper exception correlated just now joins the log.
+    auto log = std::move(entry.log);
+    TLMErrorLogFormatter::addWrapperExceptionTo(*log, entry.report, formatterSources());
+    if (automatic && !shouldProcessErrorReport(errorReport)) {
       TLM_LOG_DEBUG(kTLMCrashesLogTag,
                     "shouldProcessErrorReport returned NO, discard the crash report: ",
                     debugDescription(entry.report));
-      if (const auto& incident = entry.errorReport->incidentIdentifier())
+      if (const auto& incident = errorReport->incidentIdentifier())
         TLMWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*incident);
       deleteCrashReportWithFileURL(entry.file);
       removeCrashFile(entry.file);
@@ -187,7 +197,7 @@ void TLMCrashes::processCrashReports() {
                     "processing: ",
                     debugDescription(entry.report));
     }
-    pending.push_back({std::move(log), entry.errorReport, entry.file});
+    pending.push_back({std::move(log), errorReport, entry.file});
   }
   {
     std::lock_guard lock(monitor());
@@ -399,6 +409,7 @@ void TLMCrashes::deleteAllFromCrashesDirectory() {
   TLMUtility::deleteItemForPathComponent(TLMCrashesUtil::crashesDir());
   std::lock_guard lock(monitor());
   crashFiles_.clear();
+  latestDecoded_.reset();
 }
 
 void TLMCrashes::deleteCrashReportWithFileURL(const fs::path& file) {

@@ -299,6 +299,23 @@ TEST_F(CrashProcessingTest, TwoCrashesCopiedInTheSameSecondAreBothKept) {
   EXPECT_THAT(sentTypes(), ElementsAre("appleError/2", "appleError/2"));
 }
 
+TEST_F(CrashProcessingTest, ThePendingReportIsDecodedOnceAtStartAndSentFromThat) {
+  pendingReport = reportBytes();
+  const auto service = start();
+  const auto lastSession = service->getLastSessionCrashReport();
+  ASSERT_TRUE(lastSession);
+  // Processing takes the report decoded at start, not the copy on disk.
+  writeFile(crashesDir() / "736250400", "tlcrash\x01 damaged");
+  process();
+  ASSERT_THAT(sentTypes(), ElementsAre("appleError/2"));
+  const auto crashLog = std::dynamic_pointer_cast<TLMAppleErrorLog>(sent()[0].log);
+  ASSERT_TRUE(crashLog);
+  EXPECT_EQ(crashLog->errorId, lastSession->incidentIdentifier());
+  EXPECT_FALSE(logs.has(
+      TLMLogLevel::Warning,
+      "Crash report found but couldn't parse it, discard the crash report: ", kTLMCrashesLogTag));
+}
+
 TEST_F(CrashProcessingTest, AStoredReportThatDoesNotDecodeStaysForTheNextStart) {
   writeFile(crashesDir() / "736250000", "tlcrash\x01 damaged");
   const auto service = start();

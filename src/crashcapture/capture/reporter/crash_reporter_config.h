@@ -6,9 +6,8 @@
 
 namespace tlcrash {
 
-// 0: signal handlers for the six fatal signals. 1: on macOS the Mach
-// exception server plus a SIGABRT handler; Linux has no Mach exceptions, so
-// there it arms the same six signal handlers as 0.
+// 0: signal handlers for the six fatal signals. 1: the Mach exception
+// server type; its crash path arms the same six signal handlers as 0.
 enum TLCrashReporterSignalHandlerType : unsigned {
   TLCrashReporterSignalHandlerTypeBSD = 0,
   TLCrashReporterSignalHandlerTypeMach = 1,

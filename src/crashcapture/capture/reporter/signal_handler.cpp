@@ -265,9 +265,10 @@ void TLCrashSignalHandler::resetHandlers() {
 
 }  // namespace tlcrash
 
-// Stands in for the C library's pthread_create in the whole program (the
-// executable exports it, so libraries' threads come here too) and hands over
-// to the next definition (the C library's, or a sanitizer's).
+// The whole program's pthread_create (the executable exports it, so
+// libraries' threads come here too): gives the new thread an alternate signal
+// stack and hands over to the next definition (the C library's, or a
+// sanitizer's).
 extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
                               void* (*routine)(void*), void* argument) noexcept {
   const auto next = tlcrash::nextThreadCreate();

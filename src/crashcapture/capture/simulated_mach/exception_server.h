@@ -3,7 +3,7 @@
 // The exception server: a receive port for exception requests, a notify
 // port, a port set holding both, and a detached thread that receives each
 // request, calls the callback with it and replies with the callback's result.
-// On Darwin the kernel sends the requests; here a SimMachKernel carries them.
+// A SimMachKernel carries the requests.
 
 #include <atomic>
 #include <condition_variable>

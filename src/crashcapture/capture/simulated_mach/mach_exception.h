@@ -128,7 +128,7 @@ inline constexpr std::uint8_t MACH_MSG_PORT_DESCRIPTOR = 0;
 
 // The exceptions the reporter's server registers for: bad access, bad
 // instruction, arithmetic, software and breakpoint, and guard exceptions
-// from Darwin 13 on (`darwin_major` 0 when the host's version is unknown).
+// from kernel major version 13 on (`darwin_major` 0 when the host's version is unknown).
 exception_mask_t tlcrash_mach_exception_server_mask(int darwin_major) noexcept;
 
 // The signal that reports a Mach exception.
