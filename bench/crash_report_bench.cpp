@@ -21,6 +21,7 @@
 #include "crashcapture/capture/reporter/log_writer_facts.h"
 #include "crashcapture/capture/reporter/process_images.h"
 #include "crashcapture/capture/writer/log_writer.h"
+#include "crashcapture/capture/writer_setup/log_writer_setup.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/linux/thread_suspender.h"
 #include "crashcapture/readers/core/output.h"

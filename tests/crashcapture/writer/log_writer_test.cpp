@@ -5,6 +5,7 @@
 // still decodes when the output's limit is reached).
 
 #include "crashcapture/capture/writer/log_writer.h"
+#include "crashcapture/capture/writer_setup/log_writer_setup.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>

@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "crashcapture/capture/writer_setup/log_writer_setup.h"
 #include "crashcapture/platform/linux/host_info.h"
 #include "crashcapture/platform/linux/process_info.h"
 

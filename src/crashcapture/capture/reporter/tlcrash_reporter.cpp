@@ -20,6 +20,7 @@
 #include "crashcapture/capture/reporter/signal_handler.h"
 #include "crashcapture/capture/reporter/terminate_bridge.h"
 #include "crashcapture/capture/writer/log_writer.h"
+#include "crashcapture/capture/writer_setup/log_writer_setup.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/linux/system_log.h"
 #include "crashcapture/platform/linux/thread_suspender.h"

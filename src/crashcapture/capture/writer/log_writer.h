@@ -125,22 +125,6 @@ struct tlcrash_log_writer_images {
   tlcrash_async_image_list* list;
 };
 
-// Fills the record from `facts` and publishes it with a full barrier. Not for
-// the crash path.
-void tlcrash_log_writer_init_with_facts(tlcrash_log_writer* writer,
-                                        const TLCrashLogWriterFacts& facts);
-
-// Records the uncaught exception: name, reason and the return addresses of
-// its call stack. A second exception is a programming error and aborts. Not
-// for the crash path.
-void tlcrash_log_writer_set_exception(tlcrash_log_writer* writer, const std::string& name,
-                                      const std::string& reason,
-                                      const std::vector<std::uint64_t>& returnAddresses);
-
-// Replaces the custom data; none removes it. Not for the crash path.
-void tlcrash_log_writer_set_custom_data(tlcrash_log_writer* writer,
-                                        const std::optional<std::vector<std::uint8_t>>& data);
-
 // Writes the report to `file`: stops the other threads of `threads`, writes
 // the header and the report (system, machine, application and process facts,
 // every thread with its frames, the images of `images`, the uncaught
@@ -166,8 +150,5 @@ tlcrash_error_t tlcrash_log_writer_write(tlcrash_log_writer* writer,
 
 // Nothing to do; success.
 tlcrash_error_t tlcrash_log_writer_close(tlcrash_log_writer* writer) noexcept;
-
-// Frees every copy the record holds. Not for the crash path.
-void tlcrash_log_writer_free(tlcrash_log_writer* writer);
 
 }  // namespace tlcrash
