@@ -27,8 +27,7 @@ bool isImageReadingEntry(const std::string& name) {
 // deleting destructor emitted beside it (never called for a stack object) and
 // the pure-virtual slot of its abstract base.
 bool isStackTaskEntry(const std::string& name) {
-  return name == "_ZTVN7tlcrash10CachedTaskE" || name == "_ZdlPvm" ||
-         name == "__cxa_pure_virtual";
+  return name == "_ZTVN7tlcrash10CachedTaskE" || name == "_ZdlPvm" || name == "__cxa_pure_virtual";
 }
 
 TEST(WriterAsyncSafetyTest, TheWriterCallsOnlyCrashPathFunctions) {
@@ -37,15 +36,14 @@ TEST(WriterAsyncSafetyTest, TheWriterCallsOnlyCrashPathFunctions) {
 #endif
   using namespace tlcrash::testing;
   std::set<std::string> checked;
-  for (const char* library : {TLCRASH_WRITER_LIBRARY, TLCRASH_ASYNC_LIBRARY,
-                              TLCRASH_DWARF_LIBRARY, TLCRASH_UNWIND_LIBRARY, TLCRASH_REPORT_LIBRARY})
+  for (const char* library : {TLCRASH_WRITER_LIBRARY, TLCRASH_ASYNC_LIBRARY, TLCRASH_DWARF_LIBRARY,
+                              TLCRASH_UNWIND_LIBRARY, TLCRASH_REPORT_LIBRARY})
     checked.merge(librarySymbols(library, "--defined-only"));
   const auto undefined = librarySymbols(TLCRASH_WRITER_LIBRARY, "-u");
   ASSERT_FALSE(undefined.empty()) << "nm gave no symbols for " << TLCRASH_WRITER_LIBRARY;
   for (const std::string& name : undefined) {
     if (checked.count(name) != 0) continue;
-    EXPECT_TRUE(isAsyncSignalSafeCall(name) || isImageReadingEntry(name) ||
-                isStackTaskEntry(name))
+    EXPECT_TRUE(isAsyncSignalSafeCall(name) || isImageReadingEntry(name) || isStackTaskEntry(name))
         << name;
   }
 }
