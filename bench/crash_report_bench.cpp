@@ -17,14 +17,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "crashcapture/async/output.h"
-#include "crashcapture/async/thread_capture.h"
+#include "crashcapture/capture/reporter/linux_thread_source.h"
+#include "crashcapture/capture/reporter/log_writer_facts.h"
+#include "crashcapture/capture/reporter/process_images.h"
+#include "crashcapture/capture/writer/log_writer.h"
+#include "crashcapture/capture/writer_setup/log_writer_setup.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/linux/thread_suspender.h"
-#include "crashcapture/reporter/linux_thread_source.h"
-#include "crashcapture/reporter/log_writer_facts.h"
-#include "crashcapture/reporter/process_images.h"
-#include "crashcapture/writer/log_writer.h"
+#include "crashcapture/readers/core/output.h"
+#include "crashcapture/readers/core/thread_capture.h"
 
 namespace {
 

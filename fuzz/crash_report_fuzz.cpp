@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "crashcapture/decoder/crash_report.h"
-#include "crashcapture/formatter/text_formatter.h"
+#include "crashcapture/report/decoder/crash_report.h"
+#include "crashcapture/report/formatter/text_formatter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tlcrash;

@@ -14,13 +14,13 @@
 #include <span>
 #include <vector>
 
-#include "crashcapture/async/dwarf_expression.h"
-#include "crashcapture/async/dwarf_memory.h"
-#include "crashcapture/async/dwarf_unwind.h"
-#include "crashcapture/async/memory.h"
-#include "crashcapture/async/thread_state.h"
 #include "crashcapture/platform/fake/fake_task.h"
 #include "crashcapture/platform/mach_types.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/dwarf/dwarf_expression.h"
+#include "crashcapture/readers/dwarf/dwarf_memory.h"
+#include "crashcapture/readers/dwarf/dwarf_unwind.h"
 
 namespace {
 

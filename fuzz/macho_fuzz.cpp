@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <span>
 
-#include "crashcapture/image/image_list.h"
-#include "crashcapture/image/macho.h"
-#include "crashcapture/image/macho_symbols.h"
-#include "crashcapture/image/objc.h"
-#include "crashcapture/image/symbol_lookup.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/image/image_list.h"
+#include "crashcapture/readers/image/macho.h"
+#include "crashcapture/readers/image/macho_symbols.h"
+#include "crashcapture/readers/image/objc.h"
+#include "crashcapture/readers/image/symbol_lookup.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "telemetry/analytics/analytics_category.h"
 #include "telemetry/analytics/analytics_service.h"
-#include "telemetry/crash_service/crashes.h"
-#include "telemetry/crash_service/linux/linux_crash_reporter.h"
+#include "telemetry/crashes/crashes.h"
+#include "telemetry/crashes/linux/linux_crash_reporter.h"
 #include "telemetry/http/http_client.h"
 #include "telemetry/http/netlink_reachability.h"
 #include "telemetry/sdk/app_delegate_forwarder.h"

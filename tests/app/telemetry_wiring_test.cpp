@@ -20,7 +20,7 @@
 #include "telemetry/analytics/analytics_category.h"
 #include "telemetry/analytics/analytics_logs.h"
 #include "telemetry/analytics/analytics_service.h"
-#include "telemetry/crash_service/crashes.h"
+#include "telemetry/crashes/crashes.h"
 #include "telemetry/http/http_client.h"
 #include "telemetry/sdk/daraveved.h"
 #include "telemetry/util/utility.h"

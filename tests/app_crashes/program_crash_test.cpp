@@ -144,7 +144,7 @@ TEST(ProgramCrashTest, ACrashIsSentAtTheNextStartWithTheLogsItInterrupted) {
   ASSERT_TRUE(fs::exists(reportFile));
   std::size_t buffered = 0;
   for (const auto& file : filesIn(sdkFolder / "crasheslogbuffer"))
-    if (file.extension() == ".mscrasheslogbuffer" && fs::file_size(file) > 0) ++buffered;
+    if (file.extension() == ".tlmcrasheslogbuffer" && fs::file_size(file) > 0) ++buffered;
   EXPECT_GE(buffered, kEvents.size());
 
   // A report knows its crash to the second and the crash log's session is
@@ -232,7 +232,7 @@ TEST(ProgramCrashTest, ACrashIsSentAtTheNextStartWithTheLogsItInterrupted) {
   for (const auto& file : filesIn(sdkFolder / "crashes"))
     ADD_FAILURE() << "left behind: " << file;
   for (const auto& file : filesIn(sdkFolder / "crasheslogbuffer")) {
-    if (file.extension() == ".mscrasheslogbuffer") {
+    if (file.extension() == ".tlmcrasheslogbuffer") {
       EXPECT_EQ(fs::file_size(file), 0u) << file;
     }
   }

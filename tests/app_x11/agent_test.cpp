@@ -257,7 +257,7 @@ TEST_F(AgentTest, DamagedFilesDoNotStopTheAgentAndAFailedSaveFailsItsCommand) {
   // A folder where a crash-time log buffer should be.
   const auto data = home.path() / "data" / "app.Wendrix";
   const auto buffer =
-      data / "com.zodoradud.daraveved" / "crasheslogbuffer" / "0.mscrasheslogbuffer";
+      data / "com.zodoradud.daraveved" / "crasheslogbuffer" / "0.tlmcrasheslogbuffer";
   std::filesystem::create_directories(buffer / "inside");
 
   auto agent = std::make_unique<Process>(std::vector<std::string>{WENDRIX_PROGRAM}, env, logFile());

@@ -31,10 +31,11 @@ inline std::set<std::string> librarySymbols(const std::string& library,
   return names;
 }
 
-// System calls and C library entries that are async-signal-safe, the C++
-// runtime's personality routine (no allocation: nothing here throws), the
-// sanitizers' instrumentation in sanitized builds, and the type-info tables
-// (data, not code) that the sanitizers' type checks refer to.
+// System calls and C library entries that are async-signal-safe (strlen too:
+// the optimizer makes it of a counting loop), the C++ runtime's personality
+// routine (no allocation: nothing here throws), the sanitizers'
+// instrumentation in sanitized builds, and the type-info tables (data, not
+// code) that the sanitizers' type checks refer to.
 inline bool isAsyncSignalSafeCall(const std::string& name) {
   static const std::set<std::string> kAllowed = {"write",
                                                  "close",
@@ -44,6 +45,7 @@ inline bool isAsyncSignalSafeCall(const std::string& name) {
                                                  "abort",
                                                  "memcpy",
                                                  "memset",
+                                                 "strlen",
                                                  "__errno_location",
                                                  "__stack_chk_fail",
                                                  "__gxx_personality_v0",

@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "crashcapture/async/error.h"
-#include "crashcapture/async/frame_error.h"
+#include "crashcapture/readers/core/crash_error.h"
+#include "crashcapture/readers/core/frame_error.h"
 
 namespace tlcrash {
 

@@ -215,11 +215,16 @@ std::shared_ptr<TLMAppleErrorLog> TLMErrorLogFormatter::errorLogFromCrashReport(
   log->binaries = extractBinaryImagesFromReport(report, is64bit);
 
   if (sources.deviceForTimestamp) log->device = sources.deviceForTimestamp(log->timestamp);
+  addWrapperExceptionTo(*log, report, sources);
+  return log;
+}
+
+void TLMErrorLogFormatter::addWrapperExceptionTo(TLMAppleErrorLog& log, const Report& report,
+                                                 const TLMErrorLogSources& sources) {
   if (const auto uuid = uuidRefToString(report.uuidRef()); uuid && sources.wrapperException) {
     if (const auto wrapper = sources.wrapperException(*uuid))
-      log->exception = wrapper->modelException;
+      log.exception = wrapper->modelException;
   }
-  return log;
 }
 
 std::shared_ptr<TLMErrorReport> TLMErrorLogFormatter::errorReportFromCrashReport(

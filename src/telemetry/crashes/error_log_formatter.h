@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 #include "telemetry/core/date_text.h"
 #include "telemetry/crashes/error_logs.h"
 #include "telemetry/crashes/error_records.h"
@@ -74,6 +74,10 @@ class TLMErrorLogFormatter {
       const Report& report, const TLMErrorLogSources& sources);
   static std::shared_ptr<TLMErrorReport> errorReportFromCrashReport(
       const Report& report, const TLMErrorLogSources& sources);
+  // Sets the log's exception to the wrapper exception saved under the
+  // report's UUID, when there is one; leaves it alone otherwise.
+  static void addWrapperExceptionTo(TLMAppleErrorLog& log, const Report& report,
+                                    const TLMErrorLogSources& sources);
   // The summary of a crash log; the device is looked up again for the log's
   // time, not taken from the log.
   static std::shared_ptr<TLMErrorReport> errorReportFromLog(const TLMAppleErrorLog& log,

@@ -9,9 +9,9 @@
 #include <functional>
 #include <vector>
 
-#include "crashcapture/async/elf_image.h"
 #include "crashcapture/error_printer.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/core/elf_image.h"
 
 namespace tlcrash {
 namespace {

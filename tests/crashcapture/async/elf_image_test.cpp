@@ -1,7 +1,7 @@
 // The ELF reader on small images laid out here in a fake address space, and
 // on damaged variants of them.
 
-#include "crashcapture/async/elf_image.h"
+#include "crashcapture/readers/core/elf_image.h"
 
 #include <elf.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "crashcapture/async/error.h"
+#include "crashcapture/readers/core/crash_error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "crashcapture/async/memory.h"
+#include "crashcapture/readers/core/memory.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>

@@ -1,4 +1,4 @@
-#include "crashcapture/async/output.h"
+#include "crashcapture/readers/core/output.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

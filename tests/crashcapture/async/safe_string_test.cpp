@@ -1,4 +1,4 @@
-#include "crashcapture/async/safe_string.h"
+#include "crashcapture/readers/core/safe_string.h"
 
 #include <gtest/gtest.h>
 

@@ -12,12 +12,12 @@
 #include <memory>
 #include <string>
 
-#include "crashcapture/async/memory.h"
-#include "crashcapture/async/output.h"
-#include "crashcapture/async/signal_names.h"
-#include "crashcapture/async/thread_capture.h"
 #include "crashcapture/error_printer.h"
 #include "crashcapture/platform/linux/self_task.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/core/output.h"
+#include "crashcapture/readers/core/signal_names.h"
+#include "crashcapture/readers/core/thread_capture.h"
 
 namespace tlcrash {
 namespace {

@@ -1,4 +1,4 @@
-#include "crashcapture/async/signal_names.h"
+#include "crashcapture/readers/core/signal_names.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "crashcapture/async/thread_capture.h"
+#include "crashcapture/readers/core/thread_capture.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

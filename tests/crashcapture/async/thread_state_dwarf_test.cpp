@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "crashcapture/async/thread_state.h"
+#include "crashcapture/readers/core/thread_state.h"
 
 namespace tlcrash {
 namespace {

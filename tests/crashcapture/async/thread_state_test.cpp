@@ -1,7 +1,7 @@
 // The register layouts of the thread state, and its translation from a
 // Linux signal context.
 
-#include "crashcapture/async/thread_state.h"
+#include "crashcapture/readers/core/thread_state.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/async/ucontext_state.h"
+#include "crashcapture/readers/core/ucontext_state.h"
 
 namespace tlcrash {
 namespace {

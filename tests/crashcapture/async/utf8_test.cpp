@@ -1,4 +1,4 @@
-#include "crashcapture/async/utf8.h"
+#include "crashcapture/readers/core/utf8_prefix.h"
 
 #include <gtest/gtest.h>
 

@@ -29,11 +29,11 @@
 #include <string>
 #include <vector>
 
+#include "crashcapture/capture/reporter/signal_handler.h"
+#include "crashcapture/capture/reporter/tlcrash_reporter.h"
 #include "crashcapture/child_process.h"
-#include "crashcapture/decoder/crash_report.h"
-#include "crashcapture/formatter/text_formatter.h"
-#include "crashcapture/reporter/crash_reporter.h"
-#include "crashcapture/reporter/signal_handler.h"
+#include "crashcapture/report/decoder/crash_report.h"
+#include "crashcapture/report/formatter/text_formatter.h"
 #include "support/temp_dir.h"
 
 namespace tlcrash {

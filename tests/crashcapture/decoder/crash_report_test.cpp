@@ -1,4 +1,4 @@
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/decoder/report_decoding.h"
+#include "crashcapture/report/decoder/report_decoding.h"
 #include "crashcapture/report/tlcrash.pb-c.h"
 #include "crashcapture/report_builder.h"
 
@@ -15,15 +15,15 @@ namespace tlcrash {
 namespace {
 
 using test::Bytes;
-using test::ReportSpec;
+using test::ReportSetup;
 using testing::ElementsAre;
 
 base::Result<TLCrashReport> decode(const Bytes& file) {
   return TLCrashReport::makeWithData(file);
 }
 
-base::Result<TLCrashReport> decode(const ReportSpec& spec) {
-  return decode(test::reportFile(spec));
+base::Result<TLCrashReport> decode(const ReportSetup& setup) {
+  return decode(test::reportFile(setup));
 }
 
 Bytes withHeader(std::string header, const Bytes& body) {
@@ -120,12 +120,12 @@ TEST(CrashReportTest, DecodesEverySectionOfAFullReport) {
 }
 
 TEST(CrashReportTest, OptionalSectionsAndFieldsStayAbsent) {
-  ReportSpec spec = test::minimalReport();
-  spec.system.timestamp = 0;
-  spec.process = test::ProcessSpec{.id = 7, .parentId = 1, .native = false};
-  spec.exception = test::ExceptionSpec{.name = "E", .reason = "R", .frames = {}};
-  spec.reportInfo = test::ReportInfoSpec{.userRequested = true, .uuid = std::nullopt};
-  const auto report = decode(spec);
+  ReportSetup setup = test::minimalReport();
+  setup.system.timestamp = 0;
+  setup.process = test::ProcessSetup{.id = 7, .parentId = 1, .native = false};
+  setup.exception = test::ExceptionSetup{.name = "E", .reason = "R", .frames = {}};
+  setup.reportInfo = test::ReportInfoSetup{.userRequested = true, .uuid = std::nullopt};
+  const auto report = decode(setup);
   ASSERT_TRUE(report.ok()) << report.error();
 
   EXPECT_FALSE(report->uuidRef());
@@ -145,8 +145,8 @@ TEST(CrashReportTest, OptionalSectionsAndFieldsStayAbsent) {
   EXPECT_FALSE(report->exceptionInfo()->stackFrames());  // no frames: none, not empty
   EXPECT_FALSE(report->customData());
 
-  spec.customData = Bytes{};
-  const auto withEmptyData = decode(spec);
+  setup.customData = Bytes{};
+  const auto withEmptyData = decode(setup);
   ASSERT_TRUE(withEmptyData.ok()) << withEmptyData.error();
   EXPECT_EQ(withEmptyData->customData(), Bytes{});
 }
@@ -164,9 +164,9 @@ TEST(CrashReportTest, WithoutAMachineProcessorTheArchitectureNamesTheProcessor) 
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.architecture);
-    ReportSpec spec = test::minimalReport();
-    spec.system.architecture = c.architecture;
-    const auto report = decode(spec);
+    ReportSetup setup = test::minimalReport();
+    setup.system.architecture = c.architecture;
+    const auto report = decode(setup);
     ASSERT_TRUE(report.ok()) << report.error();
     EXPECT_EQ(report->systemInfo().processorInfo(),
               TLCrashReportProcessorInfo(TLCrashReportProcessorTypeEncoding::TYPE_ENCODING_MACH,
@@ -174,11 +174,11 @@ TEST(CrashReportTest, WithoutAMachineProcessorTheArchitectureNamesTheProcessor) 
   }
 
   // A machine processor wins over the architecture, even an unknown one.
-  ReportSpec spec = test::minimalReport();
-  spec.system.architecture = TLCRASH__ARCHITECTURE__ARCHITECTURE_UNKNOWN;
-  spec.machine =
-      test::MachineSpec{.processor = {.encoding = std::nullopt, .type = 99, .subtype = 1}};
-  const auto report = decode(spec);
+  ReportSetup setup = test::minimalReport();
+  setup.system.architecture = TLCRASH__ARCHITECTURE__ARCHITECTURE_UNKNOWN;
+  setup.machine =
+      test::MachineSetup{.processor = {.encoding = std::nullopt, .type = 99, .subtype = 1}};
+  const auto report = decode(setup);
   ASSERT_TRUE(report.ok()) << report.error();
   EXPECT_EQ(
       report->systemInfo().processorInfo(),
@@ -188,12 +188,13 @@ TEST(CrashReportTest, WithoutAMachineProcessorTheArchitectureNamesTheProcessor) 
 TEST(CrashReportTest, Arm64EAddressesKeepOnlyTheirLow36Bits) {
   const std::uint64_t signedPc = 0x8E1F000123456789;
   const auto reportOn = [&](std::uint64_t type, std::uint64_t subtype) {
-    ReportSpec spec = test::minimalReport();
-    spec.machine = test::MachineSpec{.processor = {.type = type, .subtype = subtype}};
-    spec.threads[0].frames.push_back(
-        {.pc = signedPc, .symbol = test::SymbolSpec{.name = "f", .start = 0x8E1F000123456000}});
-    spec.exception = test::ExceptionSpec{.name = "E", .reason = "R", .frames = {{.pc = signedPc}}};
-    return decode(spec);
+    ReportSetup setup = test::minimalReport();
+    setup.machine = test::MachineSetup{.processor = {.type = type, .subtype = subtype}};
+    setup.threads[0].frames.push_back(
+        {.pc = signedPc, .symbol = test::SymbolSetup{.name = "f", .start = 0x8E1F000123456000}});
+    setup.exception =
+        test::ExceptionSetup{.name = "E", .reason = "R", .frames = {{.pc = signedPc}}};
+    return decode(setup);
   };
 
   const auto arm64e = reportOn(0x100000C, 2);
@@ -214,24 +215,24 @@ TEST(CrashReportTest, Arm64EAddressesKeepOnlyTheirLow36Bits) {
 }
 
 TEST(CrashReportTest, ReportTextIsRepairedToValidUtf8) {
-  ReportSpec spec = test::minimalReport();
-  spec.application.identifier = "app.\xFFWendrix";
-  spec.images[0].name = "/usr/bin/caf\xC3\xA9";
-  const auto report = decode(spec);
+  ReportSetup setup = test::minimalReport();
+  setup.application.identifier = "app.\xFFWendrix";
+  setup.images[0].name = "/usr/bin/caf\xC3\xA9";
+  const auto report = decode(setup);
   ASSERT_TRUE(report.ok()) << report.error();
   EXPECT_EQ(report->applicationInfo().applicationIdentifier(), "app.\xEF\xBF\xBDWendrix");
   EXPECT_EQ(report->images()[0].imageName(), "/usr/bin/caf\xC3\xA9");
 }
 
 TEST(CrashReportTest, ImageForAddressFindsTheFirstImageHoldingTheAddress) {
-  ReportSpec spec = test::minimalReport();
-  spec.images = {
+  ReportSetup setup = test::minimalReport();
+  setup.images = {
       {.base = 0x1000, .size = 0x1000, .name = "a"},
       {.base = 0x1800, .size = 0x1000, .name = "b"},  // overlaps a
       {.base = 0x4000, .size = 0, .name = "empty"},
       {.base = 0xFFFFFFFFFFFFF000, .size = 0x2000, .name = "top"},  // its end wraps around
   };
-  const auto report = decode(spec);
+  const auto report = decode(setup);
   ASSERT_TRUE(report.ok()) << report.error();
   struct Case {
     std::uint64_t address;
@@ -265,10 +266,10 @@ TEST(CrashReportTest, ImageForAddressFindsTheFirstImageHoldingTheAddress) {
 // Every way a file can be refused, each with its message.
 TEST(CrashReportTest, RefusesDamagedFilesWithOneDescriptiveError) {
   const Bytes body = test::ReportMessage(test::minimalReport()).body();
-  const auto change = [](std::function<void(ReportSpec&)> edit) {
-    ReportSpec spec = test::minimalReport();
-    edit(spec);
-    return test::reportFile(spec);
+  const auto change = [](std::function<void(ReportSetup&)> edit) {
+    ReportSetup setup = test::minimalReport();
+    edit(setup);
+    return test::reportFile(setup);
   };
   struct Case {
     const char* name;
@@ -296,36 +297,36 @@ TEST(CrashReportTest, RefusesDamagedFilesWithOneDescriptiveError) {
        unknown},
       {"a cut message",
        withHeader(std::string("tlcrash\x01", 8), Bytes(body.begin(), body.end() - 1)), unknown},
-      {"a 15-byte report uuid", change([](ReportSpec& s) {
-         s.reportInfo = test::ReportInfoSpec{.uuid = test::countingBytes(15)};
+      {"a 15-byte report uuid", change([](ReportSetup& s) {
+         s.reportInfo = test::ReportInfoSetup{.uuid = test::countingBytes(15)};
        }),
        uuid},
-      {"a 17-byte report uuid", change([](ReportSpec& s) {
-         s.reportInfo = test::ReportInfoSpec{.uuid = test::countingBytes(17)};
+      {"a 17-byte report uuid", change([](ReportSetup& s) {
+         s.reportInfo = test::ReportInfoSetup{.uuid = test::countingBytes(17)};
        }),
        uuid},
       {"an empty report uuid",
-       change([](ReportSpec& s) { s.reportInfo = test::ReportInfoSpec{.uuid = Bytes{}}; }), uuid},
-      {"the unknown architecture", change([](ReportSpec& s) {
+       change([](ReportSetup& s) { s.reportInfo = test::ReportInfoSetup{.uuid = Bytes{}}; }), uuid},
+      {"the unknown architecture", change([](ReportSetup& s) {
          s.system.architecture = TLCRASH__ARCHITECTURE__ARCHITECTURE_UNKNOWN;
        }),
        architecture},
       {"an architecture outside the enumeration",
-       change([](ReportSpec& s) { s.system.architecture = 42; }), architecture},
-      {"a negative architecture", change([](ReportSpec& s) { s.system.architecture = -1; }),
+       change([](ReportSetup& s) { s.system.architecture = 42; }), architecture},
+      {"a negative architecture", change([](ReportSetup& s) { s.system.architecture = -1; }),
        architecture},
-      {"256 Mach exception codes", change([](ReportSpec& s) {
+      {"256 Mach exception codes", change([](ReportSetup& s) {
          s.signal.machException =
-             test::MachExceptionSpec{.type = 1, .codes = std::vector<std::uint64_t>(256, 7)};
+             test::MachExceptionSetup{.type = 1, .codes = std::vector<std::uint64_t>(256, 7)};
        }),
        "Crash report includes too many Mach Exception codes"},
-      {"no thread", change([](ReportSpec& s) { s.threads.clear(); }),
+      {"no thread", change([](ReportSetup& s) { s.threads.clear(); }),
        "Crash report is missing thread state information"},
-      {"no image", change([](ReportSpec& s) { s.images.clear(); }),
+      {"no image", change([](ReportSetup& s) { s.images.clear(); }),
        "Crash report is missing binary image information"},
-      {"two faults: the first in building order decides", change([](ReportSpec& s) {
+      {"two faults: the first in building order decides", change([](ReportSetup& s) {
          s.images.clear();
-         s.reportInfo = test::ReportInfoSpec{.uuid = test::countingBytes(3)};
+         s.reportInfo = test::ReportInfoSetup{.uuid = test::countingBytes(3)};
        }),
        uuid},
   };
@@ -337,14 +338,14 @@ TEST(CrashReportTest, RefusesDamagedFilesWithOneDescriptiveError) {
   }
 
   // The limits themselves are accepted.
-  const auto at255 = decode(change([](ReportSpec& s) {
+  const auto at255 = decode(change([](ReportSetup& s) {
     s.signal.machException =
-        test::MachExceptionSpec{.type = 1, .codes = std::vector<std::uint64_t>(255, 7)};
+        test::MachExceptionSetup{.type = 1, .codes = std::vector<std::uint64_t>(255, 7)};
   }));
   ASSERT_TRUE(at255.ok()) << at255.error();
   EXPECT_EQ(at255->machExceptionInfo()->codes().size(), 255u);
-  EXPECT_TRUE(decode(change([](ReportSpec& s) {
-                s.reportInfo = test::ReportInfoSpec{.uuid = test::countingBytes(16)};
+  EXPECT_TRUE(decode(change([](ReportSetup& s) {
+                s.reportInfo = test::ReportInfoSetup{.uuid = test::countingBytes(16)};
               })).ok());
 }
 
@@ -352,10 +353,10 @@ TEST(CrashReportTest, RefusesDamagedFilesWithOneDescriptiveError) {
 // fields are missing) still ends the model with its own message.
 TEST(CrashReportTest, RefusesMessagesMissingARequiredPart) {
   using Message = Tlcrash__CrashReport;
-  ReportSpec withException = test::minimalReport();
-  withException.exception = test::ExceptionSpec{.name = "E", .reason = "R", .frames = {{.pc = 1}}};
+  ReportSetup withException = test::minimalReport();
+  withException.exception = test::ExceptionSetup{.name = "E", .reason = "R", .frames = {{.pc = 1}}};
   withException.threads[0].registers = {{"rip", 1}};
-  withException.threads[0].frames[0].symbol = test::SymbolSpec{.name = "f", .start = 0x401000};
+  withException.threads[0].frames[0].symbol = test::SymbolSetup{.name = "f", .start = 0x401000};
   struct Case {
     std::string message;
     std::function<void(Message&)> edit;
@@ -403,9 +404,9 @@ TEST(CrashReportTest, RefusesMessagesMissingARequiredPart) {
   }
 
   // A machine record without its processor falls back to the architecture.
-  ReportSpec spec = test::minimalReport();
-  spec.machine = test::MachineSpec{};
-  test::ReportMessage message(spec);
+  ReportSetup setup = test::minimalReport();
+  setup.machine = test::MachineSetup{};
+  test::ReportMessage message(setup);
   message.message().machine_info->processor = nullptr;
   const auto report = buildCrashReport(message.message());
   ASSERT_TRUE(report.ok()) << report.error();

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "crashcapture/decoder/crash_report.h"
-#include "crashcapture/formatter/text_formatter.h"
+#include "crashcapture/report/decoder/crash_report.h"
+#include "crashcapture/report/formatter/text_formatter.h"
 #include "crashcapture/report_builder.h"
 
 namespace tlcrash {

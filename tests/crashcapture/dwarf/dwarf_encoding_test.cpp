@@ -1,15 +1,15 @@
-#include "crashcapture/async/dwarf_encoding.h"
+#include "crashcapture/readers/dwarf/dwarf_encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "crashcapture/async/dwarf_memory.h"
-#include "crashcapture/async/memory.h"
 #include "crashcapture/dwarf/cfi_builder.h"
 #include "crashcapture/error_printer.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/dwarf/dwarf_memory.h"
 
 namespace tlcrash::async {
 namespace {

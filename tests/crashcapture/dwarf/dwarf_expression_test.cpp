@@ -1,17 +1,17 @@
-#include "crashcapture/async/dwarf_expression.h"
+#include "crashcapture/readers/dwarf/dwarf_expression.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "crashcapture/async/dwarf_memory.h"
-#include "crashcapture/async/memory.h"
-#include "crashcapture/async/thread_state.h"
 #include "crashcapture/dwarf/cfi_builder.h"
 #include "crashcapture/error_printer.h"
 #include "crashcapture/platform/fake/fake_task.h"
 #include "crashcapture/platform/mach_types.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/dwarf/dwarf_memory.h"
 
 namespace tlcrash::async {
 namespace {

@@ -13,20 +13,20 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/async/dwarf_cfa_state.h"
-#include "crashcapture/async/dwarf_encoding.h"
-#include "crashcapture/async/dwarf_entries.h"
-#include "crashcapture/async/dwarf_memory.h"
-#include "crashcapture/async/dwarf_unwind.h"
-#include "crashcapture/async/frame_error.h"
-#include "crashcapture/async/memory.h"
-#include "crashcapture/async/thread_state.h"
 #include "crashcapture/dwarf/cfi_builder.h"
 #include "crashcapture/error_printer.h"
-#include "crashcapture/image/macho.h"
-#include "crashcapture/image/mobject.h"
 #include "crashcapture/platform/fake/fake_macho.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/core/frame_error.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/dwarf/dwarf_cfa_state.h"
+#include "crashcapture/readers/dwarf/dwarf_encoding.h"
+#include "crashcapture/readers/dwarf/dwarf_entries.h"
+#include "crashcapture/readers/dwarf/dwarf_memory.h"
+#include "crashcapture/readers/dwarf/dwarf_unwind.h"
+#include "crashcapture/readers/image/macho.h"
+#include "crashcapture/readers/image/mobject.h"
 
 namespace tlcrash {
 namespace {

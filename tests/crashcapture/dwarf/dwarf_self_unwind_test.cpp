@@ -9,12 +9,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "crashcapture/async/dwarf_unwind.h"
-#include "crashcapture/async/frame_error.h"
-#include "crashcapture/async/memory.h"
-#include "crashcapture/async/thread_capture.h"
-#include "crashcapture/async/thread_state.h"
 #include "crashcapture/platform/linux/self_task.h"
+#include "crashcapture/readers/core/frame_error.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/core/thread_capture.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/dwarf/dwarf_unwind.h"
 
 #if defined(__x86_64__)
 

@@ -1,4 +1,4 @@
-#include "crashcapture/formatter/text_formatter.h"
+#include "crashcapture/report/formatter/text_formatter.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 #include "crashcapture/report/tlcrash.pb-c.h"
 #include "crashcapture/report_builder.h"
 
 namespace tlcrash {
 namespace {
 
-using test::ReportSpec;
+using test::ReportSetup;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::Not;
@@ -25,8 +25,8 @@ struct Formatted {
   std::vector<std::string> logged;
 };
 
-Formatted format(const ReportSpec& spec) {
-  const auto report = TLCrashReport::makeWithData(test::reportFile(spec));
+Formatted format(const ReportSetup& setup) {
+  const auto report = TLCrashReport::makeWithData(test::reportFile(setup));
   EXPECT_TRUE(report.ok()) << report.error();
   if (!report.ok()) return {};
   Formatted out;
@@ -64,16 +64,16 @@ std::vector<std::string> block(const std::string& text, const std::string& headi
   return out;
 }
 
-test::ProcessorSpec mach(std::uint64_t type, std::uint64_t subtype) {
+test::ProcessorSetup mach(std::uint64_t type, std::uint64_t subtype) {
   return {.encoding = TLCRASH__CRASH_REPORT__PROCESSOR__TYPE_ENCODING__TYPE_ENCODING_MACH,
           .type = type,
           .subtype = subtype};
 }
 
 TEST(TextFormatterTest, MissingSectionsPrintAsQuestionMarks) {
-  ReportSpec spec = test::minimalReport();
-  spec.system.timestamp = 0;
-  const std::string text = format(spec).text;
+  ReportSetup setup = test::minimalReport();
+  setup.system.timestamp = 0;
+  const std::string text = format(setup).text;
   EXPECT_THAT(lines(text), testing::IsSupersetOf({
                                "Incident Identifier: ???",
                                "Hardware Model:      ???",
@@ -86,8 +86,8 @@ TEST(TextFormatterTest, MissingSectionsPrintAsQuestionMarks) {
                                "OS Version:      Linux 6.1.0 (??\?)",
                            }));
   // A process record without names still gives its numbers.
-  spec.process = test::ProcessSpec{.id = 12, .parentId = 1};
-  const std::string withProcess = format(spec).text;
+  setup.process = test::ProcessSetup{.id = 12, .parentId = 1};
+  const std::string withProcess = format(setup).text;
   EXPECT_EQ(lineStartingWith(withProcess, "Process:"), "Process:         ??? [12]");
   EXPECT_EQ(lineStartingWith(withProcess, "Parent Process:"), "Parent Process:  ??? [1]");
 }
@@ -106,10 +106,10 @@ TEST(TextFormatterTest, OperatingSystemNames) {
   };
   for (const auto& [os, name] : cases) {
     SCOPED_TRACE(name);
-    ReportSpec spec = test::minimalReport();
-    spec.system.os = os;
-    spec.system.build = "b";
-    EXPECT_EQ(lineStartingWith(format(spec).text, "OS Version:"),
+    ReportSetup setup = test::minimalReport();
+    setup.system.os = os;
+    setup.system.build = "b";
+    EXPECT_EQ(lineStartingWith(format(setup).text, "OS Version:"),
               std::string("OS Version:      ") + name + " 6.1.0 (b)");
   }
 }
@@ -117,12 +117,12 @@ TEST(TextFormatterTest, OperatingSystemNames) {
 TEST(TextFormatterTest, TheFirstImageOfAKnownMachCodeTypeDecidesTheCodeTypeAndWidth) {
   struct Case {
     const char* name;
-    std::vector<std::optional<test::ProcessorSpec>> imageTypes;
-    std::optional<test::ProcessorSpec> machine;  // the system's processor
+    std::vector<std::optional<test::ProcessorSetup>> imageTypes;
+    std::optional<test::ProcessorSetup> machine;  // the system's processor
     const char* codeType;
     bool lp64;
   };
-  const test::ProcessorSpec notMach = {.encoding = std::nullopt, .type = 7, .subtype = 3};
+  const test::ProcessorSetup notMach = {.encoding = std::nullopt, .type = 7, .subtype = 3};
   const Case cases[] = {
       {"x86-64 image", {mach(0x1000007, 3)}, std::nullopt, "X86-64", true},
       {"arm64 image", {mach(0x100000C, 0)}, std::nullopt, "ARM-64", true},
@@ -148,17 +148,18 @@ TEST(TextFormatterTest, TheFirstImageOfAKnownMachCodeTypeDecidesTheCodeTypeAndWi
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ReportSpec spec = test::minimalReport();
-    spec.machine =
-        c.machine ? std::optional(test::MachineSpec{.processor = *c.machine}) : std::nullopt;
-    spec.images.clear();
+    ReportSetup setup = test::minimalReport();
+    setup.machine =
+        c.machine ? std::optional(test::MachineSetup{.processor = *c.machine}) : std::nullopt;
+    setup.images.clear();
     std::uint64_t base = 0x400000;
     for (const auto& type : c.imageTypes) {
-      spec.images.push_back({.base = base, .size = 0x2000, .name = "/usr/lib/i", .codeType = type});
+      setup.images.push_back(
+          {.base = base, .size = 0x2000, .name = "/usr/lib/i", .codeType = type});
       base += 0x10000;
     }
-    spec.threads[0].registers = {{"r0", 0x12}};
-    const std::string text = format(spec).text;
+    setup.threads[0].registers = {{"r0", 0x12}};
+    const std::string text = format(setup).text;
     EXPECT_EQ(lineStartingWith(text, "Code Type:"), std::string("Code Type:       ") + c.codeType);
     EXPECT_EQ(lineStartingWith(text, "Thread 0 crashed with"),
               std::string("Thread 0 crashed with ") + c.codeType + " Thread State:");
@@ -175,7 +176,7 @@ TEST(TextFormatterTest, TheFirstImageOfAKnownMachCodeTypeDecidesTheCodeTypeAndWi
 
 TEST(TextFormatterTest, ImageLinesNameTheArchitecture) {
   struct Case {
-    std::optional<test::ProcessorSpec> codeType;
+    std::optional<test::ProcessorSetup> codeType;
     const char* name;
   };
   const Case cases[] = {
@@ -191,29 +192,29 @@ TEST(TextFormatterTest, ImageLinesNameTheArchitecture) {
       {mach(0x100000C, 2), "arm64e"},
       {mach(0x100000C, 3), "arm64-unknown"},
       {mach(0x1000012, 0), "???"},
-      {test::ProcessorSpec{.encoding = 0, .type = 7, .subtype = 3}, "???"},
-      {test::ProcessorSpec{.encoding = -1, .type = 7, .subtype = 3}, "???"},
+      {test::ProcessorSetup{.encoding = 0, .type = 7, .subtype = 3}, "???"},
+      {test::ProcessorSetup{.encoding = -1, .type = 7, .subtype = 3}, "???"},
       {std::nullopt, "???"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ReportSpec spec = test::minimalReport();
-    spec.images[0].codeType = c.codeType;
-    EXPECT_THAT(block(format(spec).text, "Binary Images:")[0],
+    ReportSetup setup = test::minimalReport();
+    setup.images[0].codeType = c.codeType;
+    EXPECT_THAT(block(format(setup).text, "Binary Images:")[0],
                 HasSubstr(std::string(" wendrix ") + c.name + "  <??\?> /usr/bin/wendrix"));
   }
 }
 
 TEST(TextFormatterTest, ImageLinesAreSortedWithOneLinePerBaseAddress) {
-  ReportSpec spec = test::minimalReport();
-  spec.process = test::ProcessSpec{.path = "/usr/bin/wendrix"};
-  spec.images = {
+  ReportSetup setup = test::minimalReport();
+  setup.process = test::ProcessSetup{.path = "/usr/bin/wendrix"};
+  setup.images = {
       {.base = 0x7000, .size = 0x100, .name = "/lib/c.so", .uuid = test::countingBytes(2)},
       {.base = 0x400000, .size = 0x2000, .name = "/usr/bin/wendrix"},
       {.base = 0x7000, .size = 0x900, .name = "/lib/same-base.so"},
       {.base = 0, .size = 0, .name = "/lib/at-zero.so/"},
   };
-  EXPECT_THAT(block(format(spec).text, "Binary Images:"),
+  EXPECT_THAT(block(format(setup).text, "Binary Images:"),
               ElementsAre("                 0 -                  0  at-zero.so ???  <??\?> "
                           "/lib/at-zero.so/",
                           "            0x7000 -             0x70ff  c.so ???  <0001> /lib/c.so",
@@ -222,17 +223,17 @@ TEST(TextFormatterTest, ImageLinesAreSortedWithOneLinePerBaseAddress) {
 }
 
 TEST(TextFormatterTest, CrashedThreadsAndTheirRegisters) {
-  ReportSpec spec = test::minimalReport();
-  spec.machine = test::MachineSpec{.processor = mach(12, 9)};
-  spec.images[0].codeType = mach(12, 9);
-  spec.threads = {
+  ReportSetup setup = test::minimalReport();
+  setup.machine = test::MachineSetup{.processor = mach(12, 9)};
+  setup.images[0].codeType = mach(12, 9);
+  setup.threads = {
       {.number = 3, .crashed = true, .registers = {{"r0", 1}}},
       {.number = 4, .crashed = false, .registers = {{"r1", 2}}},
       {.number = 5,
        .crashed = true,
        .registers = {{"r10", 10}, {"r11", 11}, {"r12", 12}, {"sp", 13}, {"lr", 14}}},
   };
-  const std::string text = format(spec).text;
+  const std::string text = format(setup).text;
   // The first crashed thread is named; the last one's registers are shown.
   EXPECT_EQ(lineStartingWith(text, "Crashed Thread:"), "Crashed Thread:  3");
   EXPECT_THAT(lines(text),
@@ -244,28 +245,28 @@ TEST(TextFormatterTest, CrashedThreadsAndTheirRegisters) {
   EXPECT_THAT(text, Not(HasSubstr("Thread 3 crashed with")));
 
   // "r12" is ARM's alone; no thread crashed, no register block.
-  spec.machine = test::MachineSpec{.processor = mach(0x1000007, 3)};
-  for (auto& thread : spec.threads)
+  setup.machine = test::MachineSetup{.processor = mach(0x1000007, 3)};
+  for (auto& thread : setup.threads)
     thread.crashed = false;
-  const std::string none = format(spec).text;
+  const std::string none = format(setup).text;
   EXPECT_EQ(lineStartingWith(none, "Crashed Thread:"), "");
   EXPECT_THAT(none, Not(HasSubstr("Thread State:")));
-  spec.threads[2].crashed = true;
-  EXPECT_THAT(format(spec).text, HasSubstr("    r12: 0x0000000c"));
+  setup.threads[2].crashed = true;
+  EXPECT_THAT(format(setup).text, HasSubstr("    r12: 0x0000000c"));
 }
 
 TEST(TextFormatterTest, UncaughtExceptionAndItsBacktrace) {
-  ReportSpec spec = test::minimalReport();
-  spec.exception = test::ExceptionSpec{.name = "NSRangeException", .reason = "index 3 beyond"};
-  const std::string withoutFrames = format(spec).text;
+  ReportSetup setup = test::minimalReport();
+  setup.exception = test::ExceptionSetup{.name = "NSRangeException", .reason = "index 3 beyond"};
+  const std::string withoutFrames = format(setup).text;
   EXPECT_THAT(block(withoutFrames, "Application Specific Information:"),
               ElementsAre("*** Terminating app due to uncaught exception 'NSRangeException', "
                           "reason: 'index 3 beyond'"));
   EXPECT_THAT(withoutFrames, Not(HasSubstr("Last Exception Backtrace:")));
 
-  spec.exception->frames = {{.pc = 0x401010}, {.pc = 0x400000}};
+  setup.exception->frames = {{.pc = 0x401010}, {.pc = 0x400000}};
   EXPECT_THAT(
-      block(format(spec).text, "Last Exception Backtrace:"),
+      block(format(setup).text, "Last Exception Backtrace:"),
       ElementsAre("0   wendrix                             0x0000000000401010 0x400000 + 4112",
                   "1   wendrix                             0x0000000000400000 0x400000 + 0"));
 }
@@ -274,11 +275,11 @@ TEST(TextFormatterTest, FrameLinesAndWhatTheyLog) {
   struct Case {
     const char* name;
     int os;
-    test::FrameSpec frame;
+    test::FrameSetup frame;
     const char* line;
     std::vector<std::string> logged;
   };
-  const test::SymbolSpec underscored{.name = "_restore", .start = 0x401000};
+  const test::SymbolSetup underscored{.name = "_restore", .start = 0x401000};
   const Case cases[] = {
       {"an Apple system drops the symbol's underscore",
        TLCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__MAC_OS_X,
@@ -287,7 +288,7 @@ TEST(TextFormatterTest, FrameLinesAndWhatTheyLog) {
        {}},
       {"Linux keeps it",
        TLCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__LINUX,
-       {.pc = 0x401010, .symbol = test::SymbolSpec{.name = "_ZN1a1bEv", .start = 0x401000}},
+       {.pc = 0x401010, .symbol = test::SymbolSetup{.name = "_ZN1a1bEv", .start = 0x401000}},
        "0   wendrix                             0x0000000000401010 _ZN1a1bEv + 16",
        {}},
       {"another system keeps it and says so",
@@ -297,12 +298,12 @@ TEST(TextFormatterTest, FrameLinesAndWhatTheyLog) {
        {"[TLCrashReporter] Symbol \"_restore\" prefix rules are unknown for this OS!"}},
       {"a lone underscore stays",
        TLCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__OS_UNKNOWN,
-       {.pc = 0x401010, .symbol = test::SymbolSpec{.name = "_", .start = 0x401000}},
+       {.pc = 0x401010, .symbol = test::SymbolSetup{.name = "_", .start = 0x401000}},
        "0   wendrix                             0x0000000000401010 _ + 16",
        {}},
       {"a symbol starting after the address gives a negative offset",
        TLCRASH__CRASH_REPORT__SYSTEM_INFO__OPERATING_SYSTEM__LINUX,
-       {.pc = 0x401010, .symbol = test::SymbolSpec{.name = "f", .start = 0x401020}},
+       {.pc = 0x401010, .symbol = test::SymbolSetup{.name = "f", .start = 0x401020}},
        "0   wendrix                             0x0000000000401010 f + -16",
        {}},
       {"an address outside every image",
@@ -318,10 +319,10 @@ TEST(TextFormatterTest, FrameLinesAndWhatTheyLog) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ReportSpec spec = test::minimalReport();
-    spec.system.os = c.os;
-    spec.threads[0].frames = {c.frame};
-    const auto report = TLCrashReport::makeWithData(test::reportFile(spec));
+    ReportSetup setup = test::minimalReport();
+    setup.system.os = c.os;
+    setup.threads[0].frames = {c.frame};
+    const auto report = TLCrashReport::makeWithData(test::reportFile(setup));
     ASSERT_TRUE(report.ok()) << report.error();
     std::vector<std::string> logged;
     EXPECT_EQ(TLCrashReportTextFormatter::formatStackFrame(
@@ -333,9 +334,9 @@ TEST(TextFormatterTest, FrameLinesAndWhatTheyLog) {
 }
 
 TEST(TextFormatterTest, ImageNamesArePaddedByCharacterAndIndexesByWidth) {
-  ReportSpec spec = test::minimalReport();
-  spec.images[0].name = "/opt/caf\xC3\xA9";
-  const auto report = TLCrashReport::makeWithData(test::reportFile(spec));
+  ReportSetup setup = test::minimalReport();
+  setup.images[0].name = "/opt/caf\xC3\xA9";
+  const auto report = TLCrashReport::makeWithData(test::reportFile(setup));
   ASSERT_TRUE(report.ok()) << report.error();
   // "café" is 4 characters (5 bytes): 31 spaces fill its 35 columns.
   EXPECT_EQ(TLCrashReportTextFormatter::formatStackFrame(report->threads()[0].stackFrames()[0],
@@ -344,14 +345,14 @@ TEST(TextFormatterTest, ImageNamesArePaddedByCharacterAndIndexesByWidth) {
 }
 
 TEST(TextFormatterTest, HomeFoldersAreShownWithoutTheUsersName) {
-  ReportSpec spec = test::minimalReport();
-  spec.process = test::ProcessSpec{.path = "/home/alice/bin/wendrix"};
-  spec.images = {{.base = 0x400000, .size = 0x2000, .name = "/home/alice/bin/wendrix"},
-                 {.base = 0x500000, .size = 0x2000, .name = "/home/bob/lib/libx.so"},
-                 {.base = 0x600000, .size = 0x2000, .name = "/home/carol"}};
-  spec.threads[0].frames.push_back({.pc = 0x600010});
-  spec.exception = test::ExceptionSpec{.name = "E", .reason = "open(\"/home/alice/.config\")"};
-  const std::string text = format(spec).text;
+  ReportSetup setup = test::minimalReport();
+  setup.process = test::ProcessSetup{.path = "/home/alice/bin/wendrix"};
+  setup.images = {{.base = 0x400000, .size = 0x2000, .name = "/home/alice/bin/wendrix"},
+                  {.base = 0x500000, .size = 0x2000, .name = "/home/bob/lib/libx.so"},
+                  {.base = 0x600000, .size = 0x2000, .name = "/home/carol"}};
+  setup.threads[0].frames.push_back({.pc = 0x600010});
+  setup.exception = test::ExceptionSetup{.name = "E", .reason = "open(\"/home/alice/.config\")"};
+  const std::string text = format(setup).text;
   EXPECT_EQ(lineStartingWith(text, "Path:"), "Path:            /home/USER/bin/wendrix");
   EXPECT_THAT(block(text, "Binary Images:"),
               ElementsAre(HasSubstr(" +wendrix ???  <??\?> /home/USER/bin/wendrix"),
@@ -364,9 +365,9 @@ TEST(TextFormatterTest, HomeFoldersAreShownWithoutTheUsersName) {
 }
 
 TEST(TextFormatterTest, FormatReportEncodesTheTextLossily) {
-  ReportSpec spec = test::minimalReport();
-  spec.application.identifier = "app.Caf\xC3\xA9\xF0\x9F\x98\x80";
-  const auto report = TLCrashReport::makeWithData(test::reportFile(spec));
+  ReportSetup setup = test::minimalReport();
+  setup.application.identifier = "app.Caf\xC3\xA9\xF0\x9F\x98\x80";
+  const auto report = TLCrashReport::makeWithData(test::reportFile(setup));
   ASSERT_TRUE(report.ok()) << report.error();
   const std::string text = TLCrashReportTextFormatter::stringValueForCrashReport(*report, 0);
 
@@ -384,9 +385,9 @@ TEST(TextFormatterTest, FormatReportEncodesTheTextLossily) {
 }
 
 TEST(TextFormatterTest, FormatterLogsToItsSink) {
-  ReportSpec spec = test::minimalReport();
-  spec.threads[0].frames = {{.pc = 0x10}};
-  const auto report = TLCrashReport::makeWithData(test::reportFile(spec));
+  ReportSetup setup = test::minimalReport();
+  setup.threads[0].frames = {{.pc = 0x10}};
+  const auto report = TLCrashReport::makeWithData(test::reportFile(setup));
   ASSERT_TRUE(report.ok()) << report.error();
   std::vector<std::string> logged;
   const TLCrashReportTextFormatter formatter(

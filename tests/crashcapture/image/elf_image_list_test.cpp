@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "crashcapture/error_printer.h"
-#include "crashcapture/image/image_list.h"
-#include "crashcapture/image/linux/image_list_refresh.h"
-#include "crashcapture/image/symbol_lookup.h"
 #include "crashcapture/platform/linux/self_task.h"
+#include "crashcapture/readers/image/image_list.h"
+#include "crashcapture/readers/image/linux/image_list_refresh.h"
+#include "crashcapture/readers/image/symbol_lookup.h"
 #include "macho_builder.h"
 
 namespace tlcrash {

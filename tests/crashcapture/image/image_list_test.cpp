@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "crashcapture/image/image_list.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/image/image_list.h"
 #include "macho_builder.h"
 
 namespace tlcrash {

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/image/macho.h"
-#include "crashcapture/image/macho_symbols.h"
 #include "crashcapture/platform/fake/fake_macho.h"
 #include "crashcapture/platform/fake/fake_task.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/macho_format.h"
+#include "crashcapture/readers/image/macho.h"
+#include "crashcapture/readers/image/macho_symbols.h"
 
 namespace tlcrash {
 namespace {

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "crashcapture/image/macho.h"
-#include "crashcapture/image/macho_symbols.h"
 #include "crashcapture/platform/fake/fake_task.h"
 #include "crashcapture/platform/macho_format.h"
+#include "crashcapture/readers/image/macho.h"
+#include "crashcapture/readers/image/macho_symbols.h"
 #include "macho_builder.h"
 
 namespace tlcrash {

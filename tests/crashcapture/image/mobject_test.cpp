@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "crashcapture/image/mobject.h"
 #include "crashcapture/platform/fake/fake_task.h"
 #include "crashcapture/platform/linux/self_task.h"
+#include "crashcapture/readers/image/mobject.h"
 
 namespace tlcrash {
 namespace {

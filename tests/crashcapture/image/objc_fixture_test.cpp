@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/async/memory.h"
-#include "crashcapture/image/macho.h"
-#include "crashcapture/image/objc.h"
-#include "crashcapture/image/symbol_lookup.h"
 #include "crashcapture/platform/fake/fake_macho.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/image/macho.h"
+#include "crashcapture/readers/image/objc.h"
+#include "crashcapture/readers/image/symbol_lookup.h"
 
 namespace tlcrash {
 namespace {

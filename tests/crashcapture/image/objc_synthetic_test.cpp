@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "crashcapture/image/macho.h"
-#include "crashcapture/image/objc.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/image/macho.h"
+#include "crashcapture/readers/image/objc.h"
 #include "macho_builder.h"
 
 namespace tlcrash {

@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "crashcapture/image/macho.h"
-#include "crashcapture/image/objc.h"
-#include "crashcapture/image/symbol_lookup.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/image/macho.h"
+#include "crashcapture/readers/image/objc.h"
+#include "crashcapture/readers/image/symbol_lookup.h"
 #include "macho_builder.h"
 
 namespace tlcrash {

@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "crashcapture/mach/exception_ports.h"
-#include "crashcapture/mach/exception_server.h"
-#include "crashcapture/mach/mach_exception.h"
-#include "crashcapture/mach/sim_kernel.h"
+#include "crashcapture/capture/simulated_mach/exception_ports.h"
+#include "crashcapture/capture/simulated_mach/exception_server.h"
+#include "crashcapture/capture/simulated_mach/mach_exception.h"
+#include "crashcapture/capture/simulated_mach/sim_kernel.h"
 #include "crashcapture/platform/reporter_error.h"
 
 namespace tlcrash {

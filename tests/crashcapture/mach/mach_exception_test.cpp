@@ -5,7 +5,7 @@
 
 #include <csignal>
 
-#include "crashcapture/mach/mach_exception.h"
+#include "crashcapture/capture/simulated_mach/mach_exception.h"
 
 namespace tlcrash {
 namespace {

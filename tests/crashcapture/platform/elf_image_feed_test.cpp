@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/async/elf_image.h"
 #include "crashcapture/error_printer.h"
 #include "crashcapture/platform/linux/self_task.h"
+#include "crashcapture/readers/core/elf_image.h"
 
 namespace tlcrash {
 namespace {

@@ -1,4 +1,4 @@
-#include "crashcapture/reporter/async_list.h"
+#include "crashcapture/capture/reporter/async_list.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // live reports. Enabling changes process-wide state, so those tests run in
 // child processes.
 
-#include "crashcapture/reporter/crash_reporter.h"
+#include "crashcapture/capture/reporter/tlcrash_reporter.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "crashcapture/child_process.h"
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 #include "platform/bundle/app_identity.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"

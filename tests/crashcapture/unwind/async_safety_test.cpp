@@ -1,7 +1,7 @@
-// The unwinders run on the crash path: they may call only what is safe in a
-// signal handler, the checked crash-path library, and the crash-path entries
-// of the image library (the image list's reader side, Mach-O section
-// mapping, memory objects), never its allocating ones.
+// The DWARF readers and the unwinders run on the crash path: they may call
+// only what is safe in a signal handler, the checked core readers, and the
+// crash-path entries of the image library (the image list's reader side,
+// Mach-O section mapping, memory objects), never its allocating ones.
 
 #include "crashcapture/async_safety.h"
 
@@ -20,15 +20,19 @@ bool isImageCrashPathEntry(const std::string& name) {
   return false;
 }
 
-TEST(UnwindAsyncSafetyTest, TheLibraryCallsOnlyCrashPathFunctions) {
+TEST(UnwindAsyncSafetyTest, TheLibrariesCallOnlyCrashPathFunctions) {
   using namespace tlcrash::testing;
-  const auto undefined = librarySymbols(TLCRASH_UNWIND_LIBRARY, "-u");
-  const auto defined = librarySymbols(TLCRASH_UNWIND_LIBRARY, "--defined-only");
-  const auto async = librarySymbols(TLCRASH_ASYNC_LIBRARY, "--defined-only");
-  ASSERT_FALSE(undefined.empty()) << "nm gave no symbols for " << TLCRASH_UNWIND_LIBRARY;
-  for (const std::string& name : undefined) {
-    if (defined.count(name) != 0 || async.count(name) != 0) continue;
-    EXPECT_TRUE(isAsyncSignalSafeCall(name) || isImageCrashPathEntry(name)) << name;
+  const auto core = librarySymbols(TLCRASH_ASYNC_LIBRARY, "--defined-only");
+  const auto dwarf = librarySymbols(TLCRASH_DWARF_LIBRARY, "--defined-only");
+  for (const char* library : {TLCRASH_DWARF_LIBRARY, TLCRASH_UNWIND_LIBRARY}) {
+    const auto undefined = librarySymbols(library, "-u");
+    const auto defined = librarySymbols(library, "--defined-only");
+    ASSERT_FALSE(undefined.empty()) << "nm gave no symbols for " << library;
+    for (const std::string& name : undefined) {
+      if (defined.count(name) != 0 || core.count(name) != 0 || dwarf.count(name) != 0) continue;
+      EXPECT_TRUE(isAsyncSignalSafeCall(name) || isImageCrashPathEntry(name))
+          << library << ": " << name;
+    }
   }
 }
 

@@ -14,18 +14,18 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/async/frame_error.h"
-#include "crashcapture/async/memory.h"
-#include "crashcapture/async/thread_state.h"
 #include "crashcapture/dwarf/cfi_builder.h"
 #include "crashcapture/error_printer.h"
-#include "crashcapture/image/image_list.h"
-#include "crashcapture/image/macho.h"
-#include "crashcapture/image/mobject.h"
 #include "crashcapture/platform/fake/fake_macho.h"
 #include "crashcapture/platform/fake/fake_task.h"
-#include "crashcapture/unwind/compact_unwind.h"
-#include "crashcapture/unwind/frame_cursor.h"
+#include "crashcapture/readers/core/frame_error.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/image/image_list.h"
+#include "crashcapture/readers/image/macho.h"
+#include "crashcapture/readers/image/mobject.h"
+#include "crashcapture/readers/unwind/compact_unwind.h"
+#include "crashcapture/readers/unwind/frame_cursor.h"
 
 namespace tlcrash {
 namespace {

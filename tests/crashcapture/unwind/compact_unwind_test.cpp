@@ -3,7 +3,7 @@
 // second-level pages (with personality and LSDA tables present), applying
 // entries to frames of both layouts, and the frame reader on a small image.
 
-#include "crashcapture/unwind/compact_unwind.h"
+#include "crashcapture/readers/unwind/compact_unwind.h"
 
 #include <gtest/gtest.h>
 
@@ -14,15 +14,15 @@
 #include <utility>
 #include <vector>
 
-#include "crashcapture/async/frame_error.h"
-#include "crashcapture/async/memory.h"
-#include "crashcapture/async/thread_state.h"
 #include "crashcapture/dwarf/cfi_builder.h"
 #include "crashcapture/error_printer.h"
-#include "crashcapture/image/image_list.h"
 #include "crashcapture/image/macho_builder.h"
-#include "crashcapture/image/mobject.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/core/frame_error.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/image/image_list.h"
+#include "crashcapture/readers/image/mobject.h"
 
 namespace tlcrash {
 namespace {

@@ -14,17 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/async/frame_error.h"
-#include "crashcapture/async/thread_capture.h"
-#include "crashcapture/async/thread_state.h"
-#include "crashcapture/async/ucontext_state.h"
 #include "crashcapture/error_printer.h"
-#include "crashcapture/image/image_list.h"
-#include "crashcapture/image/linux/image_list_refresh.h"
-#include "crashcapture/image/symbol_lookup.h"
 #include "crashcapture/platform/linux/self_task.h"
-#include "crashcapture/unwind/dwarf_reader.h"
-#include "crashcapture/unwind/frame_cursor.h"
+#include "crashcapture/readers/core/frame_error.h"
+#include "crashcapture/readers/core/thread_capture.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/core/ucontext_state.h"
+#include "crashcapture/readers/dwarf/dwarf_reader.h"
+#include "crashcapture/readers/image/image_list.h"
+#include "crashcapture/readers/image/linux/image_list_refresh.h"
+#include "crashcapture/readers/image/symbol_lookup.h"
+#include "crashcapture/readers/unwind/frame_cursor.h"
 
 #if defined(__x86_64__)
 

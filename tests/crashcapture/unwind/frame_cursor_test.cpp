@@ -1,7 +1,7 @@
 // The frame cursor and the frame-pointer reader over synthetic stacks in a
 // fake task, for both register layouts.
 
-#include "crashcapture/unwind/frame_cursor.h"
+#include "crashcapture/readers/unwind/frame_cursor.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +9,12 @@
 #include <cstring>
 #include <vector>
 
-#include "crashcapture/async/frame_error.h"
-#include "crashcapture/async/thread_state.h"
 #include "crashcapture/dwarf/cfi_builder.h"
 #include "crashcapture/error_printer.h"
 #include "crashcapture/platform/fake/fake_task.h"
-#include "crashcapture/unwind/frame_ptr.h"
+#include "crashcapture/readers/core/frame_error.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/unwind/frame_ptr.h"
 
 namespace tlcrash {
 namespace {

@@ -19,21 +19,21 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/async/frame_error.h"
-#include "crashcapture/async/memory.h"
-#include "crashcapture/async/thread_capture.h"
-#include "crashcapture/async/thread_state.h"
-#include "crashcapture/async/ucontext_state.h"
 #include "crashcapture/error_printer.h"
-#include "crashcapture/image/image_list.h"
-#include "crashcapture/image/linux/image_list_refresh.h"
 #include "crashcapture/platform/fake/fake_macho.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/platform/macho_format.h"
-#include "crashcapture/unwind/compact_unwind.h"
-#include "crashcapture/unwind/dwarf_reader.h"
-#include "crashcapture/unwind/frame_cursor.h"
-#include "crashcapture/unwind/frame_ptr.h"
+#include "crashcapture/readers/core/frame_error.h"
+#include "crashcapture/readers/core/memory.h"
+#include "crashcapture/readers/core/thread_capture.h"
+#include "crashcapture/readers/core/thread_state.h"
+#include "crashcapture/readers/core/ucontext_state.h"
+#include "crashcapture/readers/dwarf/dwarf_reader.h"
+#include "crashcapture/readers/image/image_list.h"
+#include "crashcapture/readers/image/linux/image_list_refresh.h"
+#include "crashcapture/readers/unwind/compact_unwind.h"
+#include "crashcapture/readers/unwind/frame_cursor.h"
+#include "crashcapture/readers/unwind/frame_ptr.h"
 
 #if defined(__x86_64__)
 

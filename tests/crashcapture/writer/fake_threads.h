@@ -8,9 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "crashcapture/async/thread_state.h"
+#include "crashcapture/capture/writer/thread_source.h"
 #include "crashcapture/platform/fake/fake_task.h"
-#include "crashcapture/writer/thread_source.h"
+#include "crashcapture/readers/core/thread_state.h"
 
 namespace tlcrash::test {
 

@@ -1,7 +1,7 @@
 // The field encoder against hand-worked wire bytes, one row per type, and the
 // dry run that measures without writing.
 
-#include "crashcapture/writer/field_encoder.h"
+#include "crashcapture/capture/writer/field_encoder.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>

@@ -4,7 +4,8 @@
 // thread, the 512-frame cap, sections written only when set, a report that
 // still decodes when the output's limit is reached).
 
-#include "crashcapture/writer/log_writer.h"
+#include "crashcapture/capture/writer/log_writer.h"
+#include "crashcapture/capture/writer_setup/log_writer_setup.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -19,12 +20,12 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/decoder/crash_report.h"
-#include "crashcapture/formatter/text_formatter.h"
-#include "crashcapture/image/image_list.h"
 #include "crashcapture/image/macho_builder.h"
 #include "crashcapture/platform/fake/fake_macho.h"
 #include "crashcapture/platform/fake/fake_task.h"
+#include "crashcapture/readers/image/image_list.h"
+#include "crashcapture/report/decoder/crash_report.h"
+#include "crashcapture/report/formatter/text_formatter.h"
 #include "crashcapture/report/report_format.h"
 #include "crashcapture/report/tlcrash.pb-c.h"
 #include "fake_threads.h"

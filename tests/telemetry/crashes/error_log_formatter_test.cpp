@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/uuid.h"
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 #include "support/telemetry_devices.h"
 #include "support/telemetry_log_capture.h"
 

@@ -4,7 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "crashcapture/decoder/crash_report.h"
+#include "crashcapture/report/decoder/crash_report.h"
 #include "crashcapture/report_builder.h"
 #include "support/telemetry_devices.h"
 #include "support/telemetry_log_capture.h"

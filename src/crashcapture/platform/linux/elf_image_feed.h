@@ -13,8 +13,8 @@
 #include <functional>
 #include <string>
 
-#include "crashcapture/async/elf_image.h"
 #include "crashcapture/platform/task.h"
+#include "crashcapture/readers/core/elf_image.h"
 
 namespace tlcrash {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "crashcapture/async/utf8.h"
+#include "crashcapture/readers/core/utf8_prefix.h"
 
 namespace tlcrash {
 namespace {

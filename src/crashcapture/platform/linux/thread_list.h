@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "crashcapture/async/error.h"
 #include "crashcapture/platform/mach_types.h"
+#include "crashcapture/readers/core/crash_error.h"
 
 namespace tlcrash {
 

@@ -21,9 +21,9 @@
 #include <memory>
 #include <span>
 
-#include "crashcapture/async/error.h"
 #include "crashcapture/platform/mach_types.h"
 #include "crashcapture/platform/reporter_error.h"
+#include "crashcapture/readers/core/crash_error.h"
 
 namespace tlcrash {
 
