@@ -3,12 +3,24 @@
 #include <chrono>
 
 #include "base/home_paths.h"
+#include "platform/paths/paths.h"
 #include "telemetry/analytics/analytics.h"
 
 namespace wendrix {
 
 using tlm::TLMAnalytics;
 using tlm::TLMEventProperties;
+
+namespace {
+
+// `description` without the user's home folder or any user name.
+std::string anonymized(std::string_view description) {
+  const auto home = platform::paths::knownHomeDirectory();
+  return base::anonymizeHomePaths(
+      description, home ? std::optional<std::string_view>(home->native()) : std::nullopt);
+}
+
+}  // namespace
 
 void Track::error(const base::Error& error) {
   sendError(error.description, std::nullopt);
@@ -38,7 +50,7 @@ void Track::tooManyWindowsRestored(std::int64_t expected, std::int64_t actual,
 
 void Track::sendError(std::string_view description, std::optional<std::string_view> location) {
   TLMEventProperties properties;
-  properties.setString(keys::kErrorDescription, base::anonymizeHomePaths(description));
+  properties.setString(keys::kErrorDescription, anonymized(description));
   if (location) properties.setString(keys::kErrorLocation, *location);
   TLMAnalytics::trackEvent(events::kError, properties);
 }

@@ -1,10 +1,6 @@
 #include "base/home_paths.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <vector>
+#include <string>
 
 namespace base {
 namespace {
@@ -51,17 +47,6 @@ std::string replaceAt(std::string_view text, std::string_view prefix, bool withN
 
 }  // namespace
 
-std::optional<std::string> homeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home == '/') return std::string(home);
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-      found->pw_dir && *found->pw_dir == '/')
-    return std::string(found->pw_dir);
-  return std::nullopt;
-}
-
 std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_view> home) {
   std::string out(text);
   if (home) {
@@ -71,11 +56,6 @@ std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_
     if (folder.size() > 1 && folder.front() == '/') out = replaceAt(out, folder, false);
   }
   return replaceAt(out, kHomes, true);
-}
-
-std::string anonymizeHomePaths(std::string_view text) {
-  const std::optional<std::string> home = homeFolder();
-  return anonymizeHomePaths(text, home ? std::optional<std::string_view>(*home) : std::nullopt);
 }
 
 }  // namespace base
