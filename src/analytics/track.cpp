@@ -13,11 +13,13 @@ using tlm::TLMEventProperties;
 
 namespace {
 
-// `description` without the user's home folder or any user name.
+// `description` without the user's home folder, login name or any user name.
 std::string anonymized(std::string_view description) {
   const auto home = platform::paths::knownHomeDirectory();
+  const auto login = platform::paths::loginName();
   return base::anonymizeHomePaths(
-      description, home ? std::optional<std::string_view>(home->native()) : std::nullopt);
+      description, home ? std::optional<std::string_view>(home->native()) : std::nullopt,
+      login ? std::optional<std::string_view>(*login) : std::nullopt);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "base/home_paths.h"
 
+#include <algorithm>
 #include <string>
 
 namespace base {
@@ -16,9 +17,10 @@ bool endsName(char c) {
 }
 
 // Replaces every `prefix` + name (name: at least one character up to a name
-// end) by kReplacement, or every `prefix` itself at a name end when
+// end) by `replacement`, or every `prefix` itself at a name end when
 // `withName` is false.
-std::string replaceAt(std::string_view text, std::string_view prefix, bool withName) {
+std::string replaceAt(std::string_view text, std::string_view prefix, bool withName,
+                      std::string_view replacement = kReplacement) {
   std::string out;
   out.reserve(text.size());
   std::size_t pos = 0;
@@ -34,7 +36,7 @@ std::string replaceAt(std::string_view text, std::string_view prefix, bool withN
     const bool matches = named && (end == text.size() || endsName(text[end]));
     out.append(text.substr(pos, found - pos));
     if (matches) {
-      out.append(kReplacement);
+      out.append(replacement);
       pos = end;
     } else {
       out.append(text.substr(found, prefix.size()));
@@ -47,7 +49,8 @@ std::string replaceAt(std::string_view text, std::string_view prefix, bool withN
 
 }  // namespace
 
-std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_view> home) {
+std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_view> home,
+                               std::optional<std::string_view> login) {
   std::string out(text);
   if (home) {
     std::string_view folder = *home;
@@ -55,7 +58,14 @@ std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_
       folder.remove_suffix(1);
     if (folder.size() > 1 && folder.front() == '/') out = replaceAt(out, folder, false);
   }
-  return replaceAt(out, kHomes, true);
+  out = replaceAt(out, kHomes, true);
+  // A name holding a character that ends names could never be a whole element.
+  if (login && !login->empty() &&
+      std::none_of(login->begin(), login->end(), [](char c) { return endsName(c); })) {
+    const std::string element = "/" + std::string(*login);
+    out = replaceAt(out, element, false, "/USER");
+  }
+  return out;
 }
 
 }  // namespace base

@@ -8,15 +8,12 @@
 #include "addon_test_support.h"
 #include "coding/plist.h"
 #include "element_trees.h"
+#include "support/url_literal.h"
 
 namespace wendrix::testing {
 namespace {
 
 using winsys::fake::WindowSetup;
-
-base::Url url(const char* text) {
-  return *base::Url::parse(text);
-}
 
 std::string describe(const std::optional<SourcetreeState>& state) {
   if (!state) return "none";

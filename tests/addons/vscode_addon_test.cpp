@@ -14,16 +14,13 @@
 #include "element_trees.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
+#include "support/url_literal.h"
 
 namespace wendrix::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using winsys::fake::WindowSetup;
-
-base::Url url(const std::string& text) {
-  return *base::Url::parse(text);
-}
 
 std::string describe(const std::optional<VSCodeState>& state) {
   if (!state) return "none";

@@ -56,6 +56,18 @@ std::optional<fs::path> knownHomeDirectory() {
   return std::nullopt;
 }
 
+std::optional<std::string> loginName() {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_name && *found->pw_name) {
+    return std::string(found->pw_name);
+  }
+  if (const char* user = std::getenv("USER"); user && *user) return std::string(user);
+  return std::nullopt;
+}
+
 fs::path homeDirectory() {
   return knownHomeDirectory().value_or("/tmp");
 }

@@ -16,6 +16,9 @@ namespace platform::paths {
 // $HOME when absolute, else the home folder of the password database's
 // entry for the user (when absolute); none when neither is known.
 std::optional<std::filesystem::path> knownHomeDirectory();
+// The user's login name: the name of the user's password entry, else $USER;
+// none when neither is known.
+std::optional<std::string> loginName();
 // knownHomeDirectory(), else "/tmp".
 std::filesystem::path homeDirectory();
 

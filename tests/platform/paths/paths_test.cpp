@@ -55,6 +55,13 @@ TEST(PathsTest, ARelativeHomeGivesWayToThePasswordEntry) {
   }
 }
 
+TEST(PathsTest, TheLoginNameIsThePasswordEntrysName) {
+  const passwd* entry = ::getpwuid(::getuid());
+  ASSERT_NE(entry, nullptr);
+  ScopedEnvironment environment({{"USER", "someone-else"}});
+  EXPECT_EQ(loginName(), std::string(entry->pw_name));
+}
+
 TEST(PathsTest, TheRuntimeFolderHasNoDefault) {
   ScopedEnvironment environment({{"XDG_RUNTIME_DIR", "/run/user/1000"}});
   EXPECT_EQ(runtimeDirectory(), fs::path("/run/user/1000"));
