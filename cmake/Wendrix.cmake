@@ -158,7 +158,8 @@ endfunction()
 # wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...] [ENVIRONMENT_MODIFICATION <op>]
 #              [PCH_GROUP <group>] [TSAN_SKIP <reason>] [NO_UNITY <reason>])
 # A GoogleTest program `test_<name>` from every .cpp below the calling folder,
-# registered with CTest test by test. ENVIRONMENT_MODIFICATION is one change of
+# registered with CTest test by test, and once whole as `test_<name>.shuffled`
+# (see below). ENVIRONMENT_MODIFICATION is one change of
 # the tests' environment in the form of CTest's property of that name.
 # PCH_GROUP names the precompiled header it reuses, wendrix_test_pch_<group>
 # (see wendrix_test_pch), instead of the shared wendrix_test_pch.
@@ -209,6 +210,16 @@ function(wendrix_test name)
   endif()
   gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES ${props} ENVIRONMENT "TZ=UTC")
+  # The whole program once more in a random order (the seed is printed), so a
+  # test that leans on what an earlier one left behind fails. Labelled
+  # "shuffled": the test presets leave it out; the "shuffled" preset runs only it.
+  add_test(NAME ${target}.shuffled COMMAND ${target} --gtest_shuffle)
+  set(shuffled_labels shuffled ${ARG_LABELS})
+  set_tests_properties(${target}.shuffled PROPERTIES LABELS "${shuffled_labels}" ENVIRONMENT "TZ=UTC")
+  if(ARG_ENVIRONMENT_MODIFICATION)
+    set_tests_properties(${target}.shuffled PROPERTIES
+                         ENVIRONMENT_MODIFICATION "${ARG_ENVIRONMENT_MODIFICATION}")
+  endif()
 endfunction()
 
 # Adds every direct child folder of the calling folder that has a CMakeLists.txt

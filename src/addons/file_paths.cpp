@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "base/home_paths.h"
+#include "platform/paths/paths.h"
 
 namespace wendrix::addons {
 
@@ -56,8 +56,12 @@ std::string expandingTildeInPath(std::string_view path) {
       path.substr(1, slash == std::string_view::npos ? path.npos : slash - 1);
   const std::string_view rest =
       slash == std::string_view::npos ? std::string_view() : path.substr(slash);
-  std::optional<std::string> home =
-      user.empty() ? base::homeFolder() : homeOfUser(std::string(user));
+  std::optional<std::string> home;
+  if (!user.empty()) {
+    home = homeOfUser(std::string(user));
+  } else if (const auto own = platform::paths::knownHomeDirectory()) {
+    home = own->string();
+  }
   if (!home) return std::string(path);
   // "~" of a home folder "/" must not give "//x".
   if (home->size() > 1 && home->back() == '/') home->pop_back();

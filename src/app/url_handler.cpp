@@ -14,7 +14,6 @@
 #include "model/layout.h"
 #include "rx/observable.h"
 #include "storage/defaults_storage.h"
-#include "telemetry/analytics/analytics.h"
 #include "util/name_slug.h"
 #include "util/query_string.h"
 
@@ -88,12 +87,6 @@ bool malformedName(std::string_view query, std::string_view location,
   return true;
 }
 
-void sendHandled(std::string_view source) {
-  tlm::TLMEventProperties properties;
-  properties.setString(keys::kSource, source);
-  tlm::TLMAnalytics::trackEvent(events::kURLHandled, properties);
-}
-
 }  // namespace
 
 base::Error makeURLHandlerError(URLHandlerError code) {
@@ -164,10 +157,7 @@ void URLHandler::handleURL(std::string_view url, Done done) {
   } else {
     // Sent as it is: the description names no user data.
     const base::Error error = makeURLHandlerError(URLHandlerError::CommandNotFound);
-    tlm::TLMEventProperties properties;
-    properties.setString(keys::kErrorDescription, error.description);
-    properties.setString(keys::kErrorLocation, error_location::kUrlhandlerHandleURL000);
-    tlm::TLMAnalytics::trackEvent(events::kError, properties);
+    Track::errorWithLocationAsIs(error, error_location::kUrlhandlerHandleURL000);
     tell(done, error);
   }
 }
@@ -245,7 +235,7 @@ void URLHandler::run(rx::Single<rx::Unit> command, std::string_view source,
   };
   rx::Disposable subscription = command.subscribe(
       [ended, done, source = std::string(source)](const rx::Unit&) {
-        sendHandled(source);
+        Track::urlHandled(source);
         ended();
         tell(done, {});
       },

@@ -1,11 +1,7 @@
 #include "base/home_paths.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <vector>
+#include <string>
 
 namespace base {
 namespace {
@@ -53,28 +49,6 @@ std::string replaceAt(std::string_view text, std::string_view prefix, bool withN
 
 }  // namespace
 
-std::optional<std::string> homeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home == '/') return std::string(home);
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-      found->pw_dir && *found->pw_dir == '/')
-    return std::string(found->pw_dir);
-  return std::nullopt;
-}
-
-std::optional<std::string> loginName() {
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-      found->pw_name && *found->pw_name)
-    return std::string(found->pw_name);
-  if (const char* user = std::getenv("USER"); user && *user) return std::string(user);
-  return std::nullopt;
-}
-
 std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_view> home,
                                std::optional<std::string_view> login) {
   std::string out(text);
@@ -92,13 +66,6 @@ std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_
     out = replaceAt(out, element, false, "/USER");
   }
   return out;
-}
-
-std::string anonymizeHomePaths(std::string_view text) {
-  const std::optional<std::string> home = homeFolder();
-  const std::optional<std::string> login = loginName();
-  return anonymizeHomePaths(text, home ? std::optional<std::string_view>(*home) : std::nullopt,
-                            login ? std::optional<std::string_view>(*login) : std::nullopt);
 }
 
 }  // namespace base

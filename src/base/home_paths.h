@@ -1,17 +1,14 @@
 #pragma once
 
 // Keeps the user's home folder and name out of texts that leave the machine
-// (error descriptions in usage events, crash reports).
+// (error descriptions in usage events, crash reports). Text only: the caller
+// gives the home folder.
 
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace base {
-
-// The user's home folder: $HOME when it is an absolute path, else the
-// folder of the user's password entry; none when neither is known.
-std::optional<std::string> homeFolder();
 
 // `text` with every "/home/<name>" replaced by "/home/USER", the name running
 // up to a "/", the end, or a character no user name holds (white space,
@@ -24,12 +21,5 @@ std::optional<std::string> homeFolder();
 // unchanged.
 std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_view> home,
                                std::optional<std::string_view> login = std::nullopt);
-
-// The user's login name: the name of the user's password entry, else $USER;
-// none when neither is known.
-std::optional<std::string> loginName();
-
-// The same with the user's own home folder and login name.
-std::string anonymizeHomePaths(std::string_view text);
 
 }  // namespace base

@@ -13,7 +13,6 @@
 #include "platform/date_format/date_format.h"
 #include "platform/keyboard/keyboard.h"
 #include "platform/running_apps/running_applications.h"
-#include "platform/updater/linux/package_manager_updater.h"
 #include "platform/updater/updater.h"
 #include "platform/workspace/workspace.h"
 #include "rx/observable.h"
@@ -114,7 +113,7 @@ rx::Observable<bool> Actions::isLayoutNameAvailable(const std::string& name) {
 
 platform::Updater& Actions::updater() {
   if (!updater_ && makeUpdater_) updater_ = makeUpdater_();
-  if (!updater_) updater_ = std::make_shared<platform::PackageManagerUpdater>();
+  if (!updater_) updater_ = std::make_shared<platform::NoUpdater>();
   return *updater_;
 }
 

@@ -78,7 +78,7 @@ struct ActionsContext {
   // Makes the customization window's controller on demand; without one the
   // window cannot be opened.
   std::shared_ptr<CustomizationWindowFactory> customizationWindows;
-  // Makes the updater at its first use; the log-only updater when absent.
+  // Makes the updater at its first use; one with nothing to check when absent.
   std::function<std::shared_ptr<platform::Updater>()> makeUpdater;
   // The name of a layout saved without one; the user's medium date and short
   // time when absent.

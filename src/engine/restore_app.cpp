@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "analytics/vocabulary.h"
+#include "analytics/track.h"
 #include "engine/actions.h"
 #include "engine/addon_restore.h"
 #include "engine/capture.h"
@@ -19,7 +19,6 @@
 #include "rx/observable.h"
 #include "rx/scheduler.h"
 #include "rx/single.h"
-#include "telemetry/analytics/analytics.h"
 
 namespace wendrix {
 
@@ -38,7 +37,7 @@ rx::Single<MatchedWindows> Actions::restoreApp(const IApp& app) {
     if (saved.bundleId) {
       if (const AddonRestore* addon = self->addonRestores_->addonRestore(*saved.bundleId)) {
         return addon->restore(saved, self).doOn({.onSuccess = [](const MatchedWindows&) {
-          tlm::TLMAnalytics::trackEvent(events::kRestoredWithAddon);
+          Track::restoredWithAddon();
         }});
       }
     }

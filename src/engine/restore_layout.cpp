@@ -2,7 +2,6 @@
 // each bounded by the restore time limit and counted as a success, a time-out
 // or an error.
 
-#include <chrono>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -16,21 +15,12 @@
 #include "rx/event.h"
 #include "rx/scheduler.h"
 #include "rx/single.h"
-#include "telemetry/analytics/analytics.h"
 
 namespace wendrix {
 
 namespace {
 
 using rx::Unit;
-
-void sendRestored(std::string_view event, const RestoreStatistics& statistics,
-                  dispatch::WallTime start, const dispatch::Clock& clock) {
-  const std::chrono::duration<double> elapsed = clock.now() - start;
-  tlm::TLMEventProperties properties = statistics.eventProperties();
-  properties.setDouble(keys::kTimeInSec, elapsed.count());
-  tlm::TLMAnalytics::trackEvent(event, properties);
-}
 
 // The statistics of a restore, sent as `event` with the seconds from the
 // subscription to the result.
@@ -40,7 +30,7 @@ rx::Single<Unit> restoreAndSend(const rx::Single<RestoreStatistics>& restore,
   const dispatch::Clock* c = &clock;
   return restore.doOn({.onSubscribe = [start, c] { *start = c->now(); }})
       .map([start, c, event](const RestoreStatistics& statistics) {
-        sendRestored(event, statistics, *start, *c);
+        Track::restored(event, statistics, *start, *c);
         return Unit{};
       });
 }

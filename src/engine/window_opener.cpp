@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "analytics/vocabulary.h"
+#include "analytics/track.h"
 #include "engine/actions.h"
 #include "engine/actions_internal.h"
 #include "engine/windows_provider.h"
@@ -23,7 +23,6 @@
 #include "rx/scheduler.h"
 #include "rx/single.h"
 #include "storage/defaults_storage.h"
-#include "telemetry/analytics/analytics.h"
 
 namespace wendrix {
 
@@ -49,12 +48,7 @@ struct WindowCounters {
 void reportTooManyWindows(const Windows& windows, std::int64_t wanted, std::int64_t opened) {
   const auto actual = static_cast<std::int64_t>(windows.size());
   if (actual <= wanted || opened < 1) return;
-  tlm::TLMEventProperties properties;
-  properties.setInt64(keys::kExpected, wanted)
-      .setInt64(keys::kActual, actual)
-      .setInt64(keys::kOpened, opened)
-      .setString(keys::kErrorDescription, values::kTooManyWindowsRestored);
-  tlm::TLMAnalytics::trackEvent(events::kError, properties);
+  Track::tooManyWindowsRestored(wanted, actual, opened);
 }
 
 const AppSettingsMap kNoSettings;

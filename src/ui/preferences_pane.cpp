@@ -175,7 +175,7 @@ void GeneralPrefsViewController::onExportLayouts() {
       .subscribe(
           [weak](const Outcome& outcome) {
             if (outcome.second) {
-              tlm::TLMAnalytics::trackEvent(events::kDataExported);
+              Track::dataExported();
             } else if (outcome.first) {
               // A file was chosen and could not be written (the write
               // reported the cause as an "Error" event).
@@ -204,7 +204,7 @@ void GeneralPrefsViewController::onImportLayouts() {
       })
       .subscribe(
           [](const bool& imported) {
-            if (imported) tlm::TLMAnalytics::trackEvent(events::kDataImported);
+            if (imported) Track::dataImported();
           },
           [weak](const base::Error& error) {
             Track::errorWithLocation(error, error_location::kPrefsImport000);

@@ -99,15 +99,36 @@ TEST(TrackTest, EverySenderSendsItsNameAndPropertiesInOrder) {
        [] { Track::unsupportedMultipleWindows("Xcode"); },
        "UnsupportedMultipleWindows",
        {str("AppName", "Xcode")}},
-      {"restore statistics",
-       [] {
-         tlm::TLMAnalytics::trackEvent(
-             events::kLayoutRestored,
-             RestoreStatistics{4, 1, 2, 1}.eventProperties().setDouble(keys::kTimeInSec, 1.25));
+      {"restored",
+       [&] {
+         Track::restored(events::kLayoutRestored, RestoreStatistics{4, 1, 2, 1}, start, clock);
        },
        "Layout_Restored",
        {i64("TotalApps", 4), i64("SuccessApps", 1), i64("TimeoutApps", 2), i64("ErrorApps", 1),
-        dbl("TimeInSec", 1.25)}},
+        dbl("TimeInSec", 2.5)}},
+      {"errorWithLocationAsIs",
+       [] {
+         Track::errorWithLocationAsIs(base::Error{"d", 1, "/home/bob/x"},
+                                      error_location::kUrlhandlerHandleURL000);
+       },
+       "Error",
+       {str("ErrorDescription", "/home/bob/x"), str("ErrorLocation", "urlhandler.handleURL_000")}},
+      {"tooManyWindowsRestored",
+       [] { Track::tooManyWindowsRestored(1, 3, 2); },
+       "Error",
+       {i64("Expected", 1), i64("Actual", 3), i64("Opened", 2),
+        str("ErrorDescription", "Too many windows restored")}},
+      {"menuOpen after a close",
+       [] { Track::menuOpen(4.5); },
+       "Menu_Open",
+       {dbl("TimeClosedInSec", 4.5)}},
+      {"menuOpen the first time", [] { Track::menuOpen(std::nullopt); }, "Menu_Open", {}},
+      {"menuClose", [] { Track::menuClose(0.5); }, "Menu_Close", {dbl("TimeOpenInSec", 0.5)}},
+      {"newFeatureHighlight",
+       [] { Track::newFeatureHighlight(); },
+       "NewFeatureHighlight",
+       {str("FeatureName", "EditLayoutsWindow")}},
+      {"urlHandled", [] { Track::urlHandled("save"); }, "URL_Handled", {str("Source", "save")}},
   };
 
   for (const auto& c : cases) {
@@ -118,6 +139,22 @@ TEST(TrackTest, EverySenderSendsItsNameAndPropertiesInOrder) {
     EXPECT_EQ(events[0].name, c.name) << c.label;
     EXPECT_TRUE(events[0].withProperties) << c.label;
     EXPECT_EQ(events[0].properties, c.properties) << c.label;
+  }
+}
+
+TEST(TrackTest, SomeEventsLeaveWithoutProperties) {
+  const std::pair<std::function<void()>, const char*> cases[] = {
+      {[] { Track::restoredWithAddon(); }, "Restored_With_Addon"},
+      {[] { Track::dataExported(); }, "Data_Exported"},
+      {[] { Track::dataImported(); }, "Data_Imported"},
+  };
+  for (const auto& [send, name] : cases) {
+    tlm::ScopedRecordingAnalytics recording;
+    send();
+    const auto events = recording.events();
+    ASSERT_EQ(events.size(), 1u) << name;
+    EXPECT_EQ(events[0].name, name);
+    EXPECT_FALSE(events[0].withProperties) << name;
   }
 }
 

@@ -13,6 +13,7 @@
 #include "app/url_handler.h"
 #include "engine/actions_fixture.h"
 #include "platform/window_level/window_level.h"
+#include "support/fake_world.h"
 #include "support/telemetry_fake_pipeline.h"
 #include "telemetry/model/start_service_log.h"
 #include "telemetry/sdk/daraveved.h"
@@ -30,7 +31,15 @@
 namespace wendrix::testing {
 namespace {
 
-class AppDelegateTest : public ::testing::Test {
+// The fake telemetry SDK, made before the world's recorded analytics and
+// gone after them.
+struct WithFakeTelemetrySdk {
+  tlm::testing::ScopedFakeTelemetrySdk telemetry;
+};
+
+class AppDelegateTest : public ::testing::Test,
+                        protected WithFakeTelemetrySdk,
+                        protected FakeWorld {
  protected:
   void SetUp() override {
     DefaultsStorage::configureShared(defaults, "7");
@@ -54,11 +63,7 @@ class AppDelegateTest : public ::testing::Test {
     context.trust = &desktop.trust();
     context.telemetryServices = telemetryServices;
     context.debugOutput = &debugOutput;
-    context.actions.runningApplications = &desktop.runningApplications();
-    context.actions.bundles = &desktop.bundles();
-    context.actions.scheduler = &scheduler;
-    context.actions.clock = &queue.clock();
-    context.actions.makeUpdater = [] { return std::make_shared<platform::FakeUpdater>(); };
+    context.actions = desktopActionsContext();
     // The program's customization window, made as the agent makes it.
     CustomizationContext windowContext;
     windowContext.application = &*application;
@@ -75,14 +80,7 @@ class AppDelegateTest : public ::testing::Test {
   // Runs once the application exists, just before the delegate is made.
   std::function<void()> beforeDelegate;
   std::ostringstream debugOutput;
-  tlm::testing::ScopedFakeTelemetrySdk telemetry;
   std::vector<tlm::TLMServiceClass> telemetryServices;
-  tlm::ScopedRecordingAnalytics analytics;
-  dispatch::ManualQueue queue;
-  rx::QueueScheduler scheduler{queue};
-  winsys::fake::FakeDesktop desktop{queue};
-  std::shared_ptr<platform::MemoryUserDefaults> defaults =
-      std::make_shared<platform::MemoryUserDefaults>();
   std::optional<toolkit::Application> application;
   std::shared_ptr<CustomizationWindows> windows;
   std::shared_ptr<AppDelegate> delegate;

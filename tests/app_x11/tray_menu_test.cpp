@@ -163,7 +163,7 @@ TEST(AgentTrayMenuTest, RestoreLayoutChosenInTheTrayMenuPlacesRealWindows) {
            !sameFrame(desktop.shown(windows["beta.txt"]).frame, saved["beta.txt"]);
   }));
 
-  // A click on the status item opens its menu (in the stand-in window when
+  // A click on the status item opens its menu (in the fallback window when
   // the desktop has no tray); it lists the layout saved after launch.
   const auto& item = agent.value()->delegate()->statusItem();
   if (QWidget* fallback = backend.statusFallbackWidget(*item)) {

@@ -28,6 +28,7 @@
 
 #include "platform/defaults/file_user_defaults.h"
 #include "storage/defaults_storage.h"
+#include "support/program_process.h"
 #include "support/temp_dir.h"
 #include "support/x_server_required.h"
 #include "x11_session/x_session.h"
@@ -54,61 +55,10 @@ class SessionEnvironment : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new SessionEnvironment);
 
 bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s) {
-  const auto deadline = Clock::now() + timeout;
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
+  return support::eventually(done, timeout);
 }
 
-// A started program, in its own process group, killed when destroyed.
-class Process {
- public:
-  Process(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-          const std::string& logFile) {
-    const pid_t parent = ::getpid();
-    pid_ = ::fork();
-    if (pid_ != 0) return;
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    ::dup2(log, 1);
-    ::dup2(log, 2);
-    for (int fd = 3; fd < 1024; ++fd)
-      ::close(fd);
-    for (const auto& e : env)
-      ::putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> args;
-    for (const auto& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  ~Process() {
-    if (!status_ && pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  std::optional<int> waitForExit(std::chrono::milliseconds timeout) {
-    eventually(
-        [&] {
-          int status = 0;
-          if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-          return status_.has_value();
-        },
-        timeout);
-    return status_;
-  }
-  void terminate() { ::kill(pid_, SIGTERM); }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
+using support::Process;
 
 struct Frame {
   int x = 0, y = 0, width = 0, height = 0;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The actions over a fake desktop on virtual time, with an in-memory store, a
-// fake customization window and recorded usage events.
+// The actions in the fake world (support/fake_world.h), with a store, a
+// windows provider and a fake customization window.
 
 #include <gtest/gtest.h>
 
@@ -14,14 +14,8 @@
 
 #include "dispatch/manual_queue.h"
 #include "engine/actions.h"
-#include "engine/windows_provider.h"
-#include "platform/defaults/memory_user_defaults.h"
-#include "platform/updater/fake/fake_updater.h"
-#include "rx/scheduler.h"
-#include "storage/defaults_storage.h"
+#include "support/fake_world.h"
 #include "support/recorded_events.h"
-#include "telemetry/analytics/fake/recording_analytics_backend.h"
-#include "winsys/fake/fake_desktop.h"
 
 namespace wendrix::testing {
 
@@ -115,7 +109,7 @@ inline Layout layout(std::string name, std::vector<IApp> apps = {},
   return Layout{std::move(name), std::move(apps), alwaysCloseOtherApps};
 }
 
-class ActionsTest : public ::testing::Test {
+class ActionsTest : public ::testing::Test, protected FakeWorld {
  protected:
   void SetUp() override { start(); }
 
@@ -127,45 +121,24 @@ class ActionsTest : public ::testing::Test {
   }
 
   ActionsContext context() {
-    ActionsContext c;
+    ActionsContext c = desktopActionsContext();
     c.windowsProvider = provider;
     c.storage = storage;
-    c.runningApplications = &desktop.runningApplications();
-    c.bundles = &desktop.bundles();
-    c.scheduler = &scheduler;
-    c.clock = &queue.clock();
     c.customizationWindows = windows;
-    c.makeUpdater = [this] { return updater; };
     c.defaultLayoutName = [](dispatch::WallTime) { return std::string("May 1, 2024, 10:00 AM"); };
     return c;
   }
 
   void setCloseBehavior(CloseBehavior behavior) { storage->closeBehavior().setValue(behavior); }
 
-  std::vector<tlm::TLMRecordedEvent> eventsNamed(std::string_view name) const {
-    std::vector<tlm::TLMRecordedEvent> out;
-    for (auto& event : analytics.events()) {
-      if (event.name == name) out.push_back(event);
-    }
-    return out;
-  }
-
   template <class V>
   static std::optional<V> property(const tlm::TLMRecordedEvent& event, std::string_view key) {
     return eventProperty<V>(event, key);
   }
 
-  tlm::ScopedRecordingAnalytics analytics;
-  dispatch::ManualQueue queue;
-  rx::QueueScheduler scheduler{queue};
-  winsys::fake::FakeDesktop desktop{queue};
-  std::shared_ptr<platform::MemoryUserDefaults> defaults =
-      std::make_shared<platform::MemoryUserDefaults>();
-  std::shared_ptr<DefaultsStorage> storage = std::make_shared<DefaultsStorage>(defaults, "1");
-  std::shared_ptr<WindowsProvider> provider = std::make_shared<WindowsProvider>(
-      desktop.windowSystem(), desktop.trust(), desktop.bundles(), scheduler);
+  std::shared_ptr<DefaultsStorage> storage = makeStorage("1");
+  std::shared_ptr<WindowsProvider> provider = makeWindowsProvider();
   std::shared_ptr<FakeCustomizationWindows> windows = std::make_shared<FakeCustomizationWindows>();
-  std::shared_ptr<platform::FakeUpdater> updater = std::make_shared<platform::FakeUpdater>();
   std::shared_ptr<Actions> actions;
 };
 

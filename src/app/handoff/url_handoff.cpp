@@ -17,6 +17,7 @@
 
 #include "base/private_files.h"
 #include "base/utf8.h"
+#include "platform/paths/paths.h"
 
 namespace wendrix {
 namespace {
@@ -107,8 +108,7 @@ InstancePaths InstancePaths::in(const std::filesystem::path& folder) {
 }
 
 InstancePaths InstancePaths::fromEnvironment(std::string_view bundleId) {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime && runtime[0] == '/') return in(std::filesystem::path(runtime) / bundleId);
+  if (const auto runtime = platform::paths::runtimeDirectory()) return in(*runtime / bundleId);
   return in(std::filesystem::path("/tmp") /
             (std::string(bundleId) + "-" + std::to_string(::geteuid())));
 }

@@ -3,11 +3,10 @@
 #include <chrono>
 #include <utility>
 
-#include "analytics/vocabulary.h"
+#include "analytics/track.h"
 #include "engine/actions.h"
 #include "engine/windows_provider.h"
 #include "platform/window_level/window_level.h"
-#include "telemetry/analytics/analytics.h"
 
 namespace wendrix {
 
@@ -24,9 +23,7 @@ MainMenuDelegate::MainMenuDelegate(std::shared_ptr<Actions> actions, const dispa
 
 void MainMenuDelegate::menuWillOpen(toolkit::Menu&) {
   const dispatch::WallTime now = clock_.now();
-  tlm::TLMEventProperties properties;
-  if (lastClosed_) properties.setDouble(keys::kTimeClosedInSec, secondsBetween(*lastClosed_, now));
-  tlm::TLMAnalytics::trackEvent(events::kMenuOpen, properties);
+  Track::menuOpen(lastClosed_ ? std::optional(secondsBetween(*lastClosed_, now)) : std::nullopt);
 
   // A customization window pinned above other windows goes back among them.
   if (const auto& controller = actions_->openEditLayoutWindowController()) {
@@ -39,9 +36,7 @@ void MainMenuDelegate::menuWillOpen(toolkit::Menu&) {
 
 void MainMenuDelegate::menuDidClose(toolkit::Menu&) {
   const dispatch::WallTime now = clock_.now();
-  tlm::TLMEventProperties properties;
-  if (lastOpen_) properties.setDouble(keys::kTimeOpenInSec, secondsBetween(*lastOpen_, now));
-  tlm::TLMAnalytics::trackEvent(events::kMenuClose, properties);
+  Track::menuClose(lastOpen_ ? std::optional(secondsBetween(*lastOpen_, now)) : std::nullopt);
   lastClosed_ = now;
 }
 

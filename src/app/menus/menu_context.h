@@ -1,7 +1,7 @@
 #pragma once
 
 // What the status menus work with: the long-lived services of the agent and
-// the few desktop stand-ins their commands reach.
+// the few platform services their commands reach.
 
 #include <functional>
 #include <memory>

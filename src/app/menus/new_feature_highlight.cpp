@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "analytics/track.h"
 #include "analytics/vocabulary.h"
-#include "telemetry/analytics/analytics.h"
 
 namespace wendrix {
 
@@ -22,12 +22,6 @@ std::string withoutPrefix(std::string_view title) {
   }
 }
 
-void sendHighlightEvent() {
-  tlm::TLMEventProperties properties;
-  properties.setString(keys::kFeatureName, values::kEditLayoutsWindow);
-  tlm::TLMAnalytics::trackEvent(events::kNewFeatureHighlight, properties);
-}
-
 }  // namespace
 
 rx::Observable<rx::Unit> bindNewFeatureHighlight(rx::Observable<bool> flag,
@@ -38,7 +32,7 @@ rx::Observable<rx::Unit> bindNewFeatureHighlight(rx::Observable<bool> flag,
     if (used) {
       if (prefixed) item->setTitle(withoutPrefix(title));
     } else if (!prefixed) {
-      sendHighlightEvent();
+      Track::newFeatureHighlight();
       item->setTitle(std::string(kNewFeaturePrefix) + title);
     }
     return rx::Unit{};

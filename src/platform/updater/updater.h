@@ -18,4 +18,16 @@ class Updater {
   virtual void setAutomaticallyChecksForUpdates(bool check) = 0;
 };
 
+// An updater with nothing to check, for a program that chose none; the
+// automatic-checks choice lasts as long as the object.
+class NoUpdater final : public Updater {
+ public:
+  void checkForUpdates() override {}
+  bool automaticallyChecksForUpdates() const override { return automatic_; }
+  void setAutomaticallyChecksForUpdates(bool check) override { automatic_ = check; }
+
+ private:
+  bool automatic_ = false;
+};
+
 }  // namespace platform

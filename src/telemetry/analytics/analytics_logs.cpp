@@ -8,13 +8,14 @@
 #include "telemetry/core/archive.h"
 #include "telemetry/core/date_text.h"
 #include "telemetry/core/logger.h"
-#include "telemetry/model/model_util.h"
+#include "telemetry/model/field_table.h"
 #include "telemetry/schema/cs_extensions.h"
 
 namespace tlm {
 namespace {
 
-using model_detail::logInvalidField;
+using fields::field;
+using fields::requiredTraits;
 using Json = nlohmann::ordered_json;
 
 constexpr std::string_view kBaseType = "baseType";
@@ -112,38 +113,83 @@ void addTypedProperty(const TLMEventProperty& property, Json& metadata, Json& da
   }
 }
 
+// Typed properties: one {type, name, value} object each in JSON, one typed
+// property object each in the archive; not part of equality.
+struct TypedPropertiesCoder {
+  using T = std::optional<TLMEventProperties>;
+  static void toJson(const T& v, std::string_view key, Json& out) {
+    if (!v) return;
+    Json array = Json::array();
+    for (const auto& property : v->properties())
+      array.push_back(makeTypedProperty(property)->serializeToDictionary());
+    out[std::string(key)] = std::move(array);
+  }
+  static bool isSet(const T& v) { return v.has_value(); }
+  static bool isValid(const T&) { return true; }
+  static bool equal(const T&, const T&) { return true; }
+  static void encode(const T& v, std::string_view key, TLMKeyedArchiver& coder) {
+    if (!v) return;
+    std::vector<std::shared_ptr<const TLMArchivable>> objects;
+    for (const auto& property : v->properties())
+      objects.push_back(makeTypedProperty(property));
+    coder.encodeObjectArray(key, objects);
+  }
+  static void decode(T& v, std::string_view key, const TLMKeyedUnarchiver& coder) {
+    v.reset();
+    if (const auto objects = coder.decodeObjectArrayOf<TLMTypedProperty>(key)) {
+      v.emplace();
+      for (const auto& object : *objects) {
+        if (auto property = eventPropertyFrom(*object)) v->setProperty(std::move(*property));
+      }
+    }
+  }
+};
+
+const fields::Table& nameFields() {
+  using R = TLMLogWithNameAndProperties;
+  static const fields::Table table{
+      field<R, &R::name, fields::Text>("name", requiredTraits),
+  };
+  return table;
+}
+
+const fields::Table& eventFields() {
+  using R = TLMEventLog;
+  static const fields::Table table{
+      field<R, &R::eventId, fields::Text>("eventId", "id", requiredTraits),
+      field<R, &R::typedProperties, TypedPropertiesCoder>("typedProperties",
+                                                          fields::inJson | fields::coded),
+  };
+  return table;
+}
+
 }  // namespace
 
 // TLMLogWithNameAndProperties
 
 Json TLMLogWithNameAndProperties::serializeToDictionary() const {
   Json dict = TLMLogWithProperties::serializeToDictionary();
-  model_detail::putIfSet(dict, "name", name);
+  fields::addToJson(*this, nameFields(), dict);
   return dict;
 }
 
 bool TLMLogWithNameAndProperties::isValid() const {
-  if (!TLMLogWithProperties::isValid()) return false;
-  if (!name) {
-    logInvalidField(className(), "name");
-    return false;
-  }
-  return true;
+  return TLMLogWithProperties::isValid() && fields::areValid(*this, nameFields(), className());
 }
 
 bool TLMLogWithNameAndProperties::isEqual(const TLMAbstractLog& other) const {
   const auto* log = dynamic_cast<const TLMLogWithNameAndProperties*>(&other);
-  return log && TLMLogWithProperties::isEqual(other) && name == log->name;
+  return log && TLMLogWithProperties::isEqual(other) && fields::areEqual(*this, *log, nameFields());
 }
 
 void TLMLogWithNameAndProperties::encodeWithCoder(TLMKeyedArchiver& coder) const {
   TLMLogWithProperties::encodeWithCoder(coder);
-  coder.encodeString("name", name);
+  fields::encode(*this, nameFields(), coder);
 }
 
 void TLMLogWithNameAndProperties::initWithCoder(const TLMKeyedUnarchiver& coder) {
   TLMLogWithProperties::initWithCoder(coder);
-  name = coder.decodeString("name");
+  fields::decode(*this, nameFields(), coder);
 }
 
 // TLMEventLog
@@ -156,28 +202,19 @@ const std::map<std::string, std::int64_t, std::less<>>& TLMEventLog::metadataTyp
 
 Json TLMEventLog::serializeToDictionary() const {
   Json dict = TLMLogWithNameAndProperties::serializeToDictionary();
-  model_detail::putIfSet(dict, "id", eventId);
-  if (typedProperties) {
-    Json array = Json::array();
-    for (const auto& property : typedProperties->properties())
-      array.push_back(makeTypedProperty(property)->serializeToDictionary());
-    dict["typedProperties"] = std::move(array);
-  }
+  fields::addToJson(*this, eventFields(), dict);
   return dict;
 }
 
 bool TLMEventLog::isValid() const {
-  if (!TLMLogWithNameAndProperties::isValid()) return false;
-  if (!eventId) {
-    logInvalidField(className(), "eventId");
-    return false;
-  }
-  return true;
+  return TLMLogWithNameAndProperties::isValid() &&
+         fields::areValid(*this, eventFields(), className());
 }
 
 bool TLMEventLog::isEqual(const TLMAbstractLog& other) const {
   const auto* log = dynamic_cast<const TLMEventLog*>(&other);
-  return log && TLMLogWithNameAndProperties::isEqual(other) && eventId == log->eventId;
+  return log && TLMLogWithNameAndProperties::isEqual(other) &&
+         fields::areEqual(*this, *log, eventFields());
 }
 
 std::shared_ptr<TLMCommonSchemaLog> TLMEventLog::toCommonSchemaLogForTargetToken(
@@ -252,27 +289,12 @@ void TLMEventLog::setPropertiesAndMetadataForCSLog(TLMCommonSchemaLog& csLog) {
 
 void TLMEventLog::encodeWithCoder(TLMKeyedArchiver& coder) const {
   TLMLogWithNameAndProperties::encodeWithCoder(coder);
-  coder.encodeString("id", eventId);
-  if (typedProperties) {
-    std::vector<std::shared_ptr<const TLMArchivable>> objects;
-    for (const auto& property : typedProperties->properties())
-      objects.push_back(makeTypedProperty(property));
-    coder.encodeObjectArray("typedProperties", objects);
-  }
+  fields::encode(*this, eventFields(), coder);
 }
 
 void TLMEventLog::initWithCoder(const TLMKeyedUnarchiver& coder) {
   TLMLogWithNameAndProperties::initWithCoder(coder);
-  eventId = coder.decodeString("id");
-  typedProperties.reset();
-  if (const auto objects = coder.decodeObjectArrayOf<TLMTypedProperty>("typedProperties")) {
-    typedProperties.emplace();
-    for (const auto& object : *objects) {
-      if (auto property = eventPropertyFrom(*object)) {
-        typedProperties->setProperty(std::move(*property));
-      }
-    }
-  }
+  fields::decode(*this, eventFields(), coder);
 }
 
 // TLMPageLog, TLMStartSessionLog

@@ -103,7 +103,7 @@ std::shared_ptr<TLMTypedProperty> makeTypedProperty(const TLMEventProperty& prop
 std::optional<TLMEventProperty> eventPropertyFrom(const TLMTypedProperty& property);
 
 // Makes the analytics log classes decodable from archives and maps the
-// class names of older SDK versions to them. Callable again (harmless).
+// old archived class names ("TL" prefix) to them. Callable again (harmless).
 void registerAnalyticsArchiveClasses();
 
 }  // namespace tlm

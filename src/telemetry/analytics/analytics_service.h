@@ -80,7 +80,7 @@ class TLMAnalyticsService final : public TLMServiceAbstract,
   static constexpr std::uint64_t kFlagsNormal = 1;
   static constexpr std::uint64_t kFlagsCritical = 2;
 
-  // Moves the settings of older SDK versions and registers the log classes
+  // Moves settings from their old keys and registers the log classes
   // (with their older class names) for decoding.
   static std::shared_ptr<TLMAnalyticsService> make(TLMAnalyticsEnvironment environment = {});
   ~TLMAnalyticsService() override;

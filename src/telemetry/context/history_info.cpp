@@ -66,6 +66,7 @@ std::optional<std::vector<std::shared_ptr<TLMArchivable>>> loadArchivedArray(
   if (!value) return std::nullopt;
   const auto* bytes = value->getIf<base::Bytes>();
   if (!bytes) {
+    // Log text kept word for word as specified, class names included.
     TLM_LOG_ERROR(kTLMLogTag, "Unarchiving NSData failed with error: the setting ", key,
                   " holds no archive");
     return std::nullopt;

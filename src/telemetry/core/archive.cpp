@@ -179,12 +179,14 @@ std::optional<base::Bytes> toBytes(const Json& tree) {
   try {
     return Json::to_cbor(tree);
   } catch (const std::exception& e) {
+    // Log text kept word for word as specified, class names included.
     TLM_LOG_ERROR(kTLMLogTag, "Archiving NSData failed with error: ", e.what());
     return std::nullopt;
   }
 }
 
 void logUnarchiveFailure(std::string_view why) {
+  // Log text kept word for word as specified, class names included.
   TLM_LOG_ERROR(kTLMLogTag, "Unarchiving NSData failed with error: ", why);
 }
 

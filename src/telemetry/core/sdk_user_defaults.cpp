@@ -55,6 +55,7 @@ void TLMDarAvevedUserDefaults::migrateKeys(
     const std::map<std::string, TLMMigrationOldKey>& migratedKeys, std::string_view service) {
   const std::string doneKey = "310" + std::string(service) + "UserDefaultsMigratedKey";
   if (objectForKey(doneKey)) return;
+  // Log text kept word for word as specified, class names included.
   TLM_LOG_VERBOSE(kTLMLogTag, "Migrating the old NSDefaults keys to new ones.");
   for (const auto& [newKey, oldKey] : migratedKeys) {
     if (const auto* key = std::get_if<std::string>(&oldKey)) {

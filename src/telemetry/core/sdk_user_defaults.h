@@ -41,7 +41,7 @@ class TLMDarAvevedUserDefaults {
   void setObject(coding::Value value, std::string_view key);
   void removeObjectForKey(std::string_view key);
 
-  // Moves settings of older SDK versions to their new keys, once per
+  // Moves settings stored under old keys to their new keys, once per
   // service. `migratedKeys` maps each new full key (already prefixed) to its
   // old key, or to an old prefix whose keys all move under the new key.
   void migrateKeys(const std::map<std::string, TLMMigrationOldKey>& migratedKeys,

@@ -1,233 +1,181 @@
 #include "telemetry/crashes/error_records.h"
 
-#include "base/base64.h"
 #include "telemetry/crashes/error_logs.h"
-#include "telemetry/crashes/record_coding.h"
-#include "telemetry/model/model_util.h"
+#include "telemetry/model/field_table.h"
 
 namespace tlm {
 
-using crashes_detail::encodeRecords;
-using crashes_detail::putRecord;
-using crashes_detail::putRecords;
-using crashes_detail::sameRecord;
-using crashes_detail::sameRecords;
-using model_detail::logInvalidField;
-using model_detail::putIfSet;
+using fields::field;
+using fields::requiredTraits;
+
+namespace {
+
+// The members of each record, in the order of their JSON members and archive
+// keys; validity checks the required ones in the same order.
+const fields::Table& stackFrameFields() {
+  using R = TLMStackFrame;
+  static const fields::Table table{
+      field<R, &R::address, fields::Text>("address"),
+      field<R, &R::code, fields::Text>("code"),
+      field<R, &R::frameClassName, fields::Text>("className"),
+      field<R, &R::methodName, fields::Text>("methodName"),
+      field<R, &R::lineNumber, fields::Int>("lineNumber"),
+      field<R, &R::fileName, fields::Text>("fileName"),
+  };
+  return table;
+}
+
+const fields::Table& exceptionFields() {
+  using R = TLMException;
+  static const fields::Table table{
+      field<R, &R::type, fields::Text>("type", requiredTraits),
+      field<R, &R::message, fields::Text>("message"),
+      field<R, &R::stackTrace, fields::Text>("stackTrace"),
+      field<R, &R::frames, fields::Records<TLMStackFrame>>("frames", requiredTraits),
+      field<R, &R::innerExceptions, fields::Records<TLMException>>("innerExceptions"),
+      field<R, &R::wrapperSdkName, fields::Text>("wrapperSdkName"),
+  };
+  return table;
+}
+
+const fields::Table& threadFields() {
+  using R = TLMThread;
+  static const fields::Table table{
+      field<R, &R::threadId, fields::Int>("threadId", "id", requiredTraits),
+      field<R, &R::name, fields::Text>("name"),
+      field<R, &R::frames, fields::Records<TLMStackFrame>>("frames", requiredTraits),
+      field<R, &R::exception, fields::Record<TLMException>>("exception"),
+  };
+  return table;
+}
+
+const fields::Table& binaryFields() {
+  using R = TLMBinary;
+  static const fields::Table table{
+      field<R, &R::binaryId, fields::Text>("binaryId", "id", requiredTraits),
+      field<R, &R::startAddress, fields::Text>("startAddress", requiredTraits),
+      field<R, &R::endAddress, fields::Text>("endAddress", requiredTraits),
+      field<R, &R::name, fields::Text>("name", requiredTraits),
+      field<R, &R::path, fields::Text>("path", requiredTraits),
+      field<R, &R::architecture, fields::Text>("architecture"),
+      field<R, &R::primaryArchitectureId, fields::UInt>("primaryArchitectureId"),
+      field<R, &R::architectureVariantId, fields::UInt>("architectureVariantId"),
+  };
+  return table;
+}
+
+const fields::Table& wrapperExceptionFields() {
+  using R = TLMWrapperException;
+  static const fields::Table table{
+      field<R, &R::modelException, fields::Record<TLMException>>("modelException"),
+      field<R, &R::processId, fields::Int>("processId"),
+      field<R, &R::exceptionData, fields::Data>("exceptionData"),
+  };
+  return table;
+}
+
+}  // namespace
 
 // ---- TLMStackFrame ----
 
 nlohmann::ordered_json TLMStackFrame::serializeToDictionary() const {
-  nlohmann::ordered_json dict = nlohmann::ordered_json::object();
-  putIfSet(dict, "address", address);
-  putIfSet(dict, "code", code);
-  putIfSet(dict, "className", frameClassName);
-  putIfSet(dict, "methodName", methodName);
-  putIfSet(dict, "lineNumber", lineNumber);
-  putIfSet(dict, "fileName", fileName);
-  return dict;
+  return fields::toJson(*this, stackFrameFields());
 }
 
 bool TLMStackFrame::isEqual(const TLMStackFrame& other) const {
-  return address == other.address && code == other.code && frameClassName == other.frameClassName &&
-         methodName == other.methodName && lineNumber == other.lineNumber &&
-         fileName == other.fileName;
+  return fields::areEqual(*this, other, stackFrameFields());
 }
 
 void TLMStackFrame::encodeWithCoder(TLMKeyedArchiver& coder) const {
-  coder.encodeString("address", address);
-  coder.encodeString("code", code);
-  coder.encodeString("className", frameClassName);
-  coder.encodeString("methodName", methodName);
-  coder.encodeInt64("lineNumber", lineNumber);
-  coder.encodeString("fileName", fileName);
+  fields::encode(*this, stackFrameFields(), coder);
 }
 
 void TLMStackFrame::initWithCoder(const TLMKeyedUnarchiver& coder) {
-  address = coder.decodeString("address");
-  code = coder.decodeString("code");
-  frameClassName = coder.decodeString("className");
-  methodName = coder.decodeString("methodName");
-  lineNumber = coder.decodeInt64("lineNumber");
-  fileName = coder.decodeString("fileName");
+  fields::decode(*this, stackFrameFields(), coder);
 }
 
 // ---- TLMException ----
 
 nlohmann::ordered_json TLMException::serializeToDictionary() const {
-  nlohmann::ordered_json dict = nlohmann::ordered_json::object();
-  putIfSet(dict, "type", type);
-  putIfSet(dict, "message", message);
-  putIfSet(dict, "stackTrace", stackTrace);
-  putRecords(dict, "frames", frames);
-  putRecords(dict, "innerExceptions", innerExceptions);
-  putIfSet(dict, "wrapperSdkName", wrapperSdkName);
-  return dict;
+  return fields::toJson(*this, exceptionFields());
 }
 
 bool TLMException::isValid() const {
-  const char* failed = nullptr;
-  if (!type) {
-    failed = "type";
-  } else if (!frames || frames->empty()) {
-    failed = "frames";
-  }
-  if (failed) logInvalidField(className(), failed);
-  return failed == nullptr;
+  return fields::areValid(*this, exceptionFields(), className());
 }
 
 bool TLMException::isEqual(const TLMException& other) const {
-  return type == other.type && message == other.message && stackTrace == other.stackTrace &&
-         sameRecords(frames, other.frames) && sameRecords(innerExceptions, other.innerExceptions) &&
-         wrapperSdkName == other.wrapperSdkName;
+  return fields::areEqual(*this, other, exceptionFields());
 }
 
 void TLMException::encodeWithCoder(TLMKeyedArchiver& coder) const {
-  coder.encodeString("type", type);
-  coder.encodeString("message", message);
-  coder.encodeString("stackTrace", stackTrace);
-  encodeRecords(coder, "frames", frames);
-  encodeRecords(coder, "innerExceptions", innerExceptions);
-  coder.encodeString("wrapperSdkName", wrapperSdkName);
+  fields::encode(*this, exceptionFields(), coder);
 }
 
 void TLMException::initWithCoder(const TLMKeyedUnarchiver& coder) {
-  type = coder.decodeString("type");
-  message = coder.decodeString("message");
-  stackTrace = coder.decodeString("stackTrace");
-  frames = coder.decodeObjectArrayOf<TLMStackFrame>("frames");
-  innerExceptions = coder.decodeObjectArrayOf<TLMException>("innerExceptions");
-  wrapperSdkName = coder.decodeString("wrapperSdkName");
+  fields::decode(*this, exceptionFields(), coder);
 }
 
 // ---- TLMThread ----
 
 nlohmann::ordered_json TLMThread::serializeToDictionary() const {
-  nlohmann::ordered_json dict = nlohmann::ordered_json::object();
-  putIfSet(dict, "id", threadId);
-  putIfSet(dict, "name", name);
-  putRecords(dict, "frames", frames);
-  putRecord(dict, "exception", exception);
-  return dict;
+  return fields::toJson(*this, threadFields());
 }
 
 bool TLMThread::isValid() const {
-  const char* failed = nullptr;
-  if (!threadId) {
-    failed = "threadId";
-  } else if (!frames || frames->empty()) {
-    failed = "frames";
-  }
-  if (failed) logInvalidField(className(), failed);
-  return failed == nullptr;
+  return fields::areValid(*this, threadFields(), className());
 }
 
 bool TLMThread::isEqual(const TLMThread& other) const {
-  return threadId == other.threadId && name == other.name && sameRecords(frames, other.frames) &&
-         sameRecord(exception, other.exception);
+  return fields::areEqual(*this, other, threadFields());
 }
 
 void TLMThread::encodeWithCoder(TLMKeyedArchiver& coder) const {
-  coder.encodeInt64("id", threadId);
-  coder.encodeString("name", name);
-  encodeRecords(coder, "frames", frames);
-  coder.encodeObject("exception", exception.get());
+  fields::encode(*this, threadFields(), coder);
 }
 
 void TLMThread::initWithCoder(const TLMKeyedUnarchiver& coder) {
-  threadId = coder.decodeInt64("id");
-  name = coder.decodeString("name");
-  frames = coder.decodeObjectArrayOf<TLMStackFrame>("frames");
-  exception = coder.decodeObjectOf<TLMException>("exception");
+  fields::decode(*this, threadFields(), coder);
 }
 
 // ---- TLMBinary ----
 
 nlohmann::ordered_json TLMBinary::serializeToDictionary() const {
-  nlohmann::ordered_json dict = nlohmann::ordered_json::object();
-  putIfSet(dict, "id", binaryId);
-  putIfSet(dict, "startAddress", startAddress);
-  putIfSet(dict, "endAddress", endAddress);
-  putIfSet(dict, "name", name);
-  putIfSet(dict, "path", path);
-  putIfSet(dict, "architecture", architecture);
-  putIfSet(dict, "primaryArchitectureId", primaryArchitectureId);
-  putIfSet(dict, "architectureVariantId", architectureVariantId);
-  return dict;
+  return fields::toJson(*this, binaryFields());
 }
 
 bool TLMBinary::isValid() const {
-  const char* failed = nullptr;
-  if (!binaryId) {
-    failed = "binaryId";
-  } else if (!startAddress) {
-    failed = "startAddress";
-  } else if (!endAddress) {
-    failed = "endAddress";
-  } else if (!name) {
-    failed = "name";
-  } else if (!path) {
-    failed = "path";
-  }
-  if (failed) logInvalidField(className(), failed);
-  return failed == nullptr;
+  return fields::areValid(*this, binaryFields(), className());
 }
 
 bool TLMBinary::isEqual(const TLMBinary& other) const {
-  return binaryId == other.binaryId && startAddress == other.startAddress &&
-         endAddress == other.endAddress && name == other.name && path == other.path &&
-         architecture == other.architecture &&
-         primaryArchitectureId == other.primaryArchitectureId &&
-         architectureVariantId == other.architectureVariantId;
+  return fields::areEqual(*this, other, binaryFields());
 }
 
 void TLMBinary::encodeWithCoder(TLMKeyedArchiver& coder) const {
-  coder.encodeString("id", binaryId);
-  coder.encodeString("startAddress", startAddress);
-  coder.encodeString("endAddress", endAddress);
-  coder.encodeString("name", name);
-  coder.encodeString("path", path);
-  coder.encodeString("architecture", architecture);
-  coder.encodeUInt64("primaryArchitectureId", primaryArchitectureId);
-  coder.encodeUInt64("architectureVariantId", architectureVariantId);
+  fields::encode(*this, binaryFields(), coder);
 }
 
 void TLMBinary::initWithCoder(const TLMKeyedUnarchiver& coder) {
-  binaryId = coder.decodeString("id");
-  startAddress = coder.decodeString("startAddress");
-  endAddress = coder.decodeString("endAddress");
-  name = coder.decodeString("name");
-  path = coder.decodeString("path");
-  architecture = coder.decodeString("architecture");
-  primaryArchitectureId = coder.decodeUInt64("primaryArchitectureId");
-  architectureVariantId = coder.decodeUInt64("architectureVariantId");
+  fields::decode(*this, binaryFields(), coder);
 }
 
 // ---- TLMWrapperException ----
 
 nlohmann::ordered_json TLMWrapperException::serializeToDictionary() const {
-  nlohmann::ordered_json dict = nlohmann::ordered_json::object();
-  putRecord(dict, "modelException", modelException);
-  putIfSet(dict, "processId", processId);
-  if (exceptionData) dict["exceptionData"] = base::base64Encode(*exceptionData);
-  return dict;
+  return fields::toJson(*this, wrapperExceptionFields());
 }
 
 bool TLMWrapperException::isEqual(const TLMWrapperException& other) const {
-  return sameRecord(modelException, other.modelException) && processId == other.processId &&
-         exceptionData == other.exceptionData;
+  return fields::areEqual(*this, other, wrapperExceptionFields());
 }
 
 void TLMWrapperException::encodeWithCoder(TLMKeyedArchiver& coder) const {
-  coder.encodeObject("modelException", modelException.get());
-  coder.encodeInt64("processId", processId);
-  coder.encodeBytes("exceptionData", exceptionData);
+  fields::encode(*this, wrapperExceptionFields(), coder);
 }
 
 void TLMWrapperException::initWithCoder(const TLMKeyedUnarchiver& coder) {
-  modelException = coder.decodeObjectOf<TLMException>("modelException");
-  processId = coder.decodeInt64("processId");
-  exceptionData = coder.decodeBytes("exceptionData");
+  fields::decode(*this, wrapperExceptionFields(), coder);
 }
 
 // ---- archive classes ----

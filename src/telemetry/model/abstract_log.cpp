@@ -2,13 +2,43 @@
 
 #include "telemetry/core/json_text.h"
 #include "telemetry/model/custom_properties.h"
-#include "telemetry/model/model_util.h"
+#include "telemetry/model/field_table.h"
 #include "telemetry/model/start_service_log.h"
 #include "telemetry/model/typed_property.h"
 
 namespace tlm {
 
-using model_detail::putIfSet;
+using fields::field;
+using fields::requiredTraits;
+
+namespace {
+
+// The members every log has, in the order of their JSON members and archive
+// keys; validity checks the required ones in the same order. The tag is
+// compared by identity only.
+const fields::Table& abstractLogFields() {
+  using R = TLMAbstractLog;
+  static const fields::Table table{
+      field<R, &R::type, fields::Text>("type", requiredTraits),
+      field<R, &R::timestamp, fields::Time>("timestamp", requiredTraits),
+      field<R, &R::sid, fields::Text>("sid"),
+      field<R, &R::distributionGroupId, fields::Text>("distributionGroupId"),
+      field<R, &R::userId, fields::Text>("userId"),
+      field<R, &R::device, fields::ValidRecord<TLMDevice>>("device", requiredTraits),
+      field<R, &R::tag, fields::SameObject<void>>("tag", fields::compared),
+  };
+  return table;
+}
+
+const fields::Table& logWithPropertiesFields() {
+  using R = TLMLogWithProperties;
+  static const fields::Table table{
+      field<R, &R::properties, fields::NonEmptyTextMap>("properties"),
+  };
+  return table;
+}
+
+}  // namespace
 
 std::set<std::string> TLMAbstractLog::transmissionTargetTokens() const {
   std::lock_guard lock(tokensMutex_);
@@ -26,35 +56,15 @@ void TLMAbstractLog::addTransmissionTargetToken(const std::string& token) {
 }
 
 nlohmann::ordered_json TLMAbstractLog::serializeToDictionary() const {
-  nlohmann::ordered_json dict = nlohmann::ordered_json::object();
-  putIfSet(dict, "type", type);
-  putIfSet(dict, "timestamp", timestamp);
-  putIfSet(dict, "sid", sid);
-  putIfSet(dict, "distributionGroupId", distributionGroupId);
-  putIfSet(dict, "userId", userId);
-  if (device) dict["device"] = device->serializeToDictionary();
-  return dict;
+  return fields::toJson(*this, abstractLogFields());
 }
 
 bool TLMAbstractLog::isValid() const {
-  const char* failed = nullptr;
-  if (!type) {
-    failed = "type";
-  } else if (!timestamp) {
-    failed = "timestamp";
-  } else if (!device || !device->isValid()) {
-    failed = "device";
-  }
-  if (failed) model_detail::logInvalidField(className(), failed);
-  return failed == nullptr;
+  return fields::areValid(*this, abstractLogFields(), className());
 }
 
 bool TLMAbstractLog::isEqual(const TLMAbstractLog& other) const {
-  const bool sameDevice =
-      (!device && !other.device) || (device && other.device && device->isEqual(*other.device));
-  return tag == other.tag && type == other.type && timestamp == other.timestamp &&
-         sid == other.sid && distributionGroupId == other.distributionGroupId &&
-         userId == other.userId && sameDevice;
+  return fields::areEqual(*this, other, abstractLogFields());
 }
 
 std::optional<std::string> TLMAbstractLog::serializeLogWithPrettyPrinting(bool prettyPrint) const {
@@ -62,42 +72,33 @@ std::optional<std::string> TLMAbstractLog::serializeLogWithPrettyPrinting(bool p
 }
 
 void TLMAbstractLog::encodeWithCoder(TLMKeyedArchiver& coder) const {
-  coder.encodeString("type", type);
-  coder.encodeDate("timestamp", timestamp);
-  coder.encodeString("sid", sid);
-  coder.encodeString("distributionGroupId", distributionGroupId);
-  coder.encodeString("userId", userId);
-  coder.encodeObject("device", device.get());
+  fields::encode(*this, abstractLogFields(), coder);
 }
 
 void TLMAbstractLog::initWithCoder(const TLMKeyedUnarchiver& coder) {
-  type = coder.decodeString("type");
-  timestamp = coder.decodeDate("timestamp");
-  sid = coder.decodeString("sid");
-  distributionGroupId = coder.decodeString("distributionGroupId");
-  userId = coder.decodeString("userId");
-  device = coder.decodeObjectOf<TLMDevice>("device");
+  fields::decode(*this, abstractLogFields(), coder);
 }
 
 nlohmann::ordered_json TLMLogWithProperties::serializeToDictionary() const {
   nlohmann::ordered_json dict = TLMAbstractLog::serializeToDictionary();
-  if (properties && !properties->empty()) dict["properties"] = *properties;
+  fields::addToJson(*this, logWithPropertiesFields(), dict);
   return dict;
 }
 
 bool TLMLogWithProperties::isEqual(const TLMAbstractLog& other) const {
   const auto* log = dynamic_cast<const TLMLogWithProperties*>(&other);
-  return log && TLMAbstractLog::isEqual(other) && properties == log->properties;
+  return log && TLMAbstractLog::isEqual(other) &&
+         fields::areEqual(*this, *log, logWithPropertiesFields());
 }
 
 void TLMLogWithProperties::encodeWithCoder(TLMKeyedArchiver& coder) const {
   TLMAbstractLog::encodeWithCoder(coder);
-  coder.encodeStringMap("properties", properties);
+  fields::encode(*this, logWithPropertiesFields(), coder);
 }
 
 void TLMLogWithProperties::initWithCoder(const TLMKeyedUnarchiver& coder) {
   TLMAbstractLog::initWithCoder(coder);
-  properties = coder.decodeStringMap("properties");
+  fields::decode(*this, logWithPropertiesFields(), coder);
 }
 
 void registerLogModelArchiveClasses() {

@@ -1,57 +1,50 @@
 #include "telemetry/model/device.h"
 
-#include <array>
-#include <variant>
-
-#include "telemetry/model/model_util.h"
+#include "telemetry/model/field_table.h"
 
 namespace tlm {
 namespace {
 
-using model_detail::putIfSet;
+using fields::field;
+using fields::requiredTraits;
+using fields::Text;
 
-using WrapperField = std::optional<std::string> TLMWrapperSdk::*;
-
-constexpr std::array<std::pair<const char*, WrapperField>, 6> kWrapperFields = {{
-    {"wrapperSdkVersion", &TLMWrapperSdk::wrapperSdkVersion},
-    {"wrapperSdkName", &TLMWrapperSdk::wrapperSdkName},
-    {"wrapperRuntimeVersion", &TLMWrapperSdk::wrapperRuntimeVersion},
-    {"liveUpdateReleaseLabel", &TLMWrapperSdk::liveUpdateReleaseLabel},
-    {"liveUpdateDeploymentKey", &TLMWrapperSdk::liveUpdateDeploymentKey},
-    {"liveUpdatePackageHash", &TLMWrapperSdk::liveUpdatePackageHash},
-}};
-
-using TextMember = std::optional<std::string> TLMDevice::*;
-using NumberMember = std::optional<std::int64_t> TLMDevice::*;
-
-struct DeviceField {
-  const char* key;
-  std::variant<TextMember, NumberMember> member;
-  bool required;
-};
+const fields::Table& wrapperSdkFields() {
+  using R = TLMWrapperSdk;
+  static const fields::Table table{
+      field<R, &R::wrapperSdkVersion, Text>("wrapperSdkVersion"),
+      field<R, &R::wrapperSdkName, Text>("wrapperSdkName"),
+      field<R, &R::wrapperRuntimeVersion, Text>("wrapperRuntimeVersion"),
+      field<R, &R::liveUpdateReleaseLabel, Text>("liveUpdateReleaseLabel"),
+      field<R, &R::liveUpdateDeploymentKey, Text>("liveUpdateDeploymentKey"),
+      field<R, &R::liveUpdatePackageHash, Text>("liveUpdatePackageHash"),
+  };
+  return table;
+}
 
 // Declaration order: the order of JSON members, checks and comparisons.
-const std::array<DeviceField, 16> kDeviceFields = {{
-    {"sdkName", &TLMDevice::sdkName, true},
-    {"sdkVersion", &TLMDevice::sdkVersion, true},
-    {"model", &TLMDevice::model, false},
-    {"oemName", &TLMDevice::oemName, false},
-    {"osName", &TLMDevice::osName, true},
-    {"osVersion", &TLMDevice::osVersion, true},
-    {"osBuild", &TLMDevice::osBuild, false},
-    {"osApiLevel", &TLMDevice::osApiLevel, false},
-    {"locale", &TLMDevice::locale, true},
-    {"timeZoneOffset", &TLMDevice::timeZoneOffset, true},
-    {"screenSize", &TLMDevice::screenSize, false},
-    {"appVersion", &TLMDevice::appVersion, true},
-    {"carrierName", &TLMDevice::carrierName, false},
-    {"carrierCountry", &TLMDevice::carrierCountry, false},
-    {"appBuild", &TLMDevice::appBuild, true},
-    {"appNamespace", &TLMDevice::appNamespace, false},
-}};
-
-bool isSet(const TLMDevice& device, const DeviceField& field) {
-  return std::visit([&](auto member) { return (device.*member).has_value(); }, field.member);
+const fields::Table& deviceFields() {
+  using R = TLMDevice;
+  using fields::Int;
+  static const fields::Table table{
+      field<R, &R::sdkName, Text>("sdkName", requiredTraits),
+      field<R, &R::sdkVersion, Text>("sdkVersion", requiredTraits),
+      field<R, &R::model, Text>("model"),
+      field<R, &R::oemName, Text>("oemName"),
+      field<R, &R::osName, Text>("osName", requiredTraits),
+      field<R, &R::osVersion, Text>("osVersion", requiredTraits),
+      field<R, &R::osBuild, Text>("osBuild"),
+      field<R, &R::osApiLevel, Int>("osApiLevel"),
+      field<R, &R::locale, Text>("locale", requiredTraits),
+      field<R, &R::timeZoneOffset, Int>("timeZoneOffset", requiredTraits),
+      field<R, &R::screenSize, Text>("screenSize"),
+      field<R, &R::appVersion, Text>("appVersion", requiredTraits),
+      field<R, &R::carrierName, Text>("carrierName"),
+      field<R, &R::carrierCountry, Text>("carrierCountry"),
+      field<R, &R::appBuild, Text>("appBuild", requiredTraits),
+      field<R, &R::appNamespace, Text>("appNamespace"),
+  };
+  return table;
 }
 
 [[maybe_unused]] const bool kDeviceRegistered = [] {
@@ -76,79 +69,45 @@ TLMWrapperSdk::TLMWrapperSdk(std::optional<std::string> sdkVersion,
       liveUpdatePackageHash(std::move(packageHash)) {}
 
 nlohmann::ordered_json TLMWrapperSdk::serializeToDictionary() const {
-  nlohmann::ordered_json dict = nlohmann::ordered_json::object();
-  for (const auto& [key, member] : kWrapperFields)
-    putIfSet(dict, key, this->*member);
-  return dict;
+  return fields::toJson(*this, wrapperSdkFields());
 }
 
 bool TLMWrapperSdk::isEqual(const TLMWrapperSdk& other) const {
-  for (const auto& field : kWrapperFields) {
-    if (this->*field.second != other.*field.second) return false;
-  }
-  return true;
+  return fields::areEqual(*this, other, wrapperSdkFields());
 }
 
 void TLMWrapperSdk::encodeWithCoder(TLMKeyedArchiver& coder) const {
-  for (const auto& [key, member] : kWrapperFields)
-    coder.encodeString(key, this->*member);
+  fields::encode(*this, wrapperSdkFields(), coder);
 }
 
 void TLMWrapperSdk::initWithCoder(const TLMKeyedUnarchiver& coder) {
-  for (const auto& [key, member] : kWrapperFields)
-    this->*member = coder.decodeString(key);
+  fields::decode(*this, wrapperSdkFields(), coder);
 }
 
 nlohmann::ordered_json TLMDevice::serializeToDictionary() const {
   nlohmann::ordered_json dict = TLMWrapperSdk::serializeToDictionary();
-  for (const auto& field : kDeviceFields) {
-    std::visit([&](auto member) { putIfSet(dict, field.key, this->*member); }, field.member);
-  }
+  fields::addToJson(*this, deviceFields(), dict);
   return dict;
 }
 
 bool TLMDevice::isValid() const {
-  if (!TLMWrapperSdk::isValid()) return false;
-  for (const auto& field : kDeviceFields) {
-    if (field.required && !isSet(*this, field)) {
-      model_detail::logInvalidField(className(), field.key);
-      return false;
-    }
-  }
-  return true;
+  return TLMWrapperSdk::isValid() && fields::areValid(*this, deviceFields(), className());
 }
 
 bool TLMDevice::isEqual(const TLMWrapperSdk& other) const {
   const auto* device = dynamic_cast<const TLMDevice*>(&other);
-  if (!device || !TLMWrapperSdk::isEqual(other)) return false;
-  for (const auto& field : kDeviceFields) {
-    const bool same =
-        std::visit([&](auto member) { return this->*member == device->*member; }, field.member);
-    if (!same) return false;
-  }
-  return true;
+  return device && TLMWrapperSdk::isEqual(other) &&
+         fields::areEqual(*this, *device, deviceFields());
 }
 
 void TLMDevice::encodeWithCoder(TLMKeyedArchiver& coder) const {
   TLMWrapperSdk::encodeWithCoder(coder);
-  for (const auto& field : kDeviceFields) {
-    if (auto* text = std::get_if<TextMember>(&field.member)) {
-      coder.encodeString(field.key, this->**text);
-    } else {
-      coder.encodeInt64(field.key, this->*std::get<NumberMember>(field.member));
-    }
-  }
+  fields::encode(*this, deviceFields(), coder);
 }
 
 void TLMDevice::initWithCoder(const TLMKeyedUnarchiver& coder) {
   TLMWrapperSdk::initWithCoder(coder);
-  for (const auto& field : kDeviceFields) {
-    if (auto* text = std::get_if<TextMember>(&field.member)) {
-      this->** text = coder.decodeString(field.key);
-    } else {
-      this->*std::get<NumberMember>(field.member) = coder.decodeInt64(field.key);
-    }
-  }
+  fields::decode(*this, deviceFields(), coder);
 }
 
 }  // namespace tlm

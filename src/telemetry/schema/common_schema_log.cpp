@@ -17,7 +17,7 @@ using R = TLMCommonSchemaLog;
 
 // JSON order first; "time" is the base timestamp, which the base archives and
 // compares, and popSample and cV are never written to JSON.
-const std::vector<cs_detail::Field>& fields() {
+const std::vector<cs_detail::Field>& logFields() {
   static const std::vector<cs_detail::Field> table{
       field<R, &R::ver>("ver", inJson | coded | compared | required),
       field<R, &R::name>("name", inJson | coded | compared | required),
@@ -35,7 +35,7 @@ const std::vector<cs_detail::Field>& fields() {
 }  // namespace
 
 nlohmann::ordered_json TLMCommonSchemaLog::serializeToDictionary() const {
-  return cs_detail::fieldsToJson(*this, fields());
+  return fields::toJson(*this, logFields());
 }
 
 bool TLMCommonSchemaLog::isValid() const {
@@ -43,7 +43,7 @@ bool TLMCommonSchemaLog::isValid() const {
     model_detail::logInvalidField(className(), "timestamp");
     return false;
   }
-  for (const auto& f : fields()) {
+  for (const auto& f : logFields()) {
     if ((f.traits & required) && !f.isSet(*this)) {
       model_detail::logInvalidField(className(), f.property);
       return false;
@@ -54,7 +54,7 @@ bool TLMCommonSchemaLog::isValid() const {
 
 bool TLMCommonSchemaLog::isEqual(const TLMAbstractLog& other) const {
   const auto* log = dynamic_cast<const TLMCommonSchemaLog*>(&other);
-  return log && TLMAbstractLog::isEqual(other) && cs_detail::fieldsAreEqual(*this, other, fields());
+  return log && TLMAbstractLog::isEqual(other) && fields::areEqual(*this, other, logFields());
 }
 
 std::vector<std::string> TLMCommonSchemaLog::ticketKeys() const {
@@ -64,12 +64,12 @@ std::vector<std::string> TLMCommonSchemaLog::ticketKeys() const {
 
 void TLMCommonSchemaLog::encodeWithCoder(TLMKeyedArchiver& coder) const {
   TLMAbstractLog::encodeWithCoder(coder);
-  cs_detail::encodeFields(*this, fields(), coder);
+  fields::encode(*this, logFields(), coder);
 }
 
 void TLMCommonSchemaLog::initWithCoder(const TLMKeyedUnarchiver& coder) {
   TLMAbstractLog::initWithCoder(coder);
-  cs_detail::decodeFields(*this, fields(), coder);
+  fields::decode(*this, logFields(), coder);
 }
 
 void registerCommonSchemaArchiveClasses() {

@@ -96,7 +96,7 @@ const TLMCSFieldTable& TLMCSExtensions::fieldTable() const {
 }
 
 std::optional<nlohmann::ordered_json> TLMCSExtensions::serializeToDictionary() const {
-  return cs_detail::fieldsToJson(*this, fieldTable().fields);
+  return fields::toJson(*this, fieldTable().fields);
 }
 
 // ---- metadata extension ----

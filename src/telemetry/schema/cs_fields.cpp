@@ -3,7 +3,6 @@
 #include <typeinfo>
 
 #include "telemetry/core/json_text.h"
-#include "telemetry/model/model_util.h"
 
 namespace tlm {
 namespace cs_detail {
@@ -11,48 +10,6 @@ namespace cs_detail {
 namespace {
 constexpr int kMaxJsonDepth = 64;
 }  // namespace
-
-nlohmann::ordered_json fieldsToJson(const TLMArchivable& record, const std::vector<Field>& fields) {
-  nlohmann::ordered_json out = nlohmann::ordered_json::object();
-  for (const auto& f : fields) {
-    if (f.traits & inJson) f.toJson(record, f.key, out);
-  }
-  return out;
-}
-
-bool fieldsAreValid(const TLMArchivable& record, const std::vector<Field>& fields,
-                    std::string_view className) {
-  for (const auto& f : fields) {
-    const bool missing = (f.traits & required) && !f.isSet(record);
-    if (missing || !f.isValid(record)) {
-      model_detail::logInvalidField(className, f.property);
-      return false;
-    }
-  }
-  return true;
-}
-
-bool fieldsAreEqual(const TLMArchivable& a, const TLMArchivable& b,
-                    const std::vector<Field>& fields) {
-  for (const auto& f : fields) {
-    if ((f.traits & compared) && !f.equal(a, b)) return false;
-  }
-  return true;
-}
-
-void encodeFields(const TLMArchivable& record, const std::vector<Field>& fields,
-                  TLMKeyedArchiver& coder) {
-  for (const auto& f : fields) {
-    if (f.traits & coded) f.encode(record, f.key, coder);
-  }
-}
-
-void decodeFields(TLMArchivable& record, const std::vector<Field>& fields,
-                  const TLMKeyedUnarchiver& coder) {
-  for (const auto& f : fields) {
-    if (f.traits & coded) f.decode(record, f.key, coder);
-  }
-}
 
 bool sameContent(const std::optional<nlohmann::ordered_json>& a,
                  const std::optional<nlohmann::ordered_json>& b) {
@@ -93,26 +50,25 @@ std::optional<nlohmann::ordered_json> decodeJsonObject(const TLMKeyedUnarchiver&
 }  // namespace cs_detail
 
 std::optional<nlohmann::ordered_json> TLMCSRecord::serializeToDictionary() const {
-  auto dict = cs_detail::fieldsToJson(*this, fieldTable().fields);
+  auto dict = fields::toJson(*this, fieldTable().fields);
   if (dict.empty()) return std::nullopt;
   return dict;
 }
 
 bool TLMCSRecord::isValid() const {
-  return cs_detail::fieldsAreValid(*this, fieldTable().fields, className());
+  return fields::areValid(*this, fieldTable().fields, className());
 }
 
 bool TLMCSRecord::isEqual(const TLMCSModel& other) const {
-  return typeid(other) == typeid(*this) &&
-         cs_detail::fieldsAreEqual(*this, other, fieldTable().fields);
+  return typeid(other) == typeid(*this) && fields::areEqual(*this, other, fieldTable().fields);
 }
 
 void TLMCSRecord::encodeWithCoder(TLMKeyedArchiver& coder) const {
-  cs_detail::encodeFields(*this, fieldTable().fields, coder);
+  fields::encode(*this, fieldTable().fields, coder);
 }
 
 void TLMCSRecord::initWithCoder(const TLMKeyedUnarchiver& coder) {
-  cs_detail::decodeFields(*this, fieldTable().fields, coder);
+  fields::decode(*this, fieldTable().fields, coder);
 }
 
 }  // namespace tlm

@@ -1,8 +1,7 @@
 #pragma once
 
-// Member tables of the common-schema records: each entry says how one member
-// is written to JSON, checked, compared and archived, so every record gets
-// these four forms from one list instead of four hand-written methods.
+// Member tables of the common-schema records (see telemetry/model/field_table.h)
+// and the coders of their member types.
 
 #include <algorithm>
 #include <cctype>
@@ -18,30 +17,18 @@
 
 #include "telemetry/core/archive.h"
 #include "telemetry/core/date_text.h"
+#include "telemetry/model/field_table.h"
 #include "telemetry/schema/cs_record.h"
 
 namespace tlm {
 namespace cs_detail {
 
-enum Trait : unsigned {
-  inJson = 1u << 0,    // written to the JSON object
-  coded = 1u << 1,     // written to and read from the archive
-  compared = 1u << 2,  // part of equality
-  required = 1u << 3,  // must be set for the record to be valid
-  defaultTraits = inJson | coded | compared,
-};
-
-struct Field {
-  std::string_view property;  // name in validity messages
-  std::string_view key;       // JSON key and coding key
-  unsigned traits;
-  void (*toJson)(const TLMArchivable& record, std::string_view key, nlohmann::ordered_json& out);
-  bool (*isSet)(const TLMArchivable& record);
-  bool (*isValid)(const TLMArchivable& record);
-  bool (*equal)(const TLMArchivable& a, const TLMArchivable& b);
-  void (*encode)(const TLMArchivable& record, std::string_view key, TLMKeyedArchiver& coder);
-  void (*decode)(TLMArchivable& record, std::string_view key, const TLMKeyedUnarchiver& coder);
-};
+using fields::coded;
+using fields::compared;
+using fields::defaultTraits;
+using fields::Field;
+using fields::inJson;
+using fields::required;
 
 // How one member type takes part in the four forms.
 template <class T>
@@ -171,25 +158,7 @@ using MemberType = std::remove_cvref_t<decltype(std::declval<const R&>().*M)>;
 // The entry for member M of record R (M may be a member of a base of R).
 template <class R, auto M, class C = Codec<MemberType<R, M>>>
 Field field(std::string_view property, std::string_view key, unsigned traits = defaultTraits) {
-  return Field{
-      property,
-      key,
-      traits,
-      [](const TLMArchivable& r, std::string_view k, nlohmann::ordered_json& out) {
-        C::toJson(static_cast<const R&>(r).*M, k, out);
-      },
-      [](const TLMArchivable& r) { return C::isSet(static_cast<const R&>(r).*M); },
-      [](const TLMArchivable& r) { return C::isValid(static_cast<const R&>(r).*M); },
-      [](const TLMArchivable& a, const TLMArchivable& b) {
-        return C::equal(static_cast<const R&>(a).*M, static_cast<const R&>(b).*M);
-      },
-      [](const TLMArchivable& r, std::string_view k, TLMKeyedArchiver& c) {
-        C::encode(static_cast<const R&>(r).*M, k, c);
-      },
-      [](TLMArchivable& r, std::string_view k, const TLMKeyedUnarchiver& c) {
-        C::decode(static_cast<R&>(r).*M, k, c);
-      },
-  };
+  return fields::makeField<R, M, C>(property, key, traits);
 }
 
 // Property name and key are the same.
@@ -197,19 +166,6 @@ template <class R, auto M, class C = Codec<MemberType<R, M>>>
 Field field(std::string_view name, unsigned traits = defaultTraits) {
   return field<R, M, C>(name, name, traits);
 }
-
-// The four forms over a whole table.
-nlohmann::ordered_json fieldsToJson(const TLMArchivable& record, const std::vector<Field>& fields);
-// Checks required members and nested records in table order; the first
-// failure is logged with `className` and the member's property name.
-bool fieldsAreValid(const TLMArchivable& record, const std::vector<Field>& fields,
-                    std::string_view className);
-bool fieldsAreEqual(const TLMArchivable& a, const TLMArchivable& b,
-                    const std::vector<Field>& fields);
-void encodeFields(const TLMArchivable& record, const std::vector<Field>& fields,
-                  TLMKeyedArchiver& coder);
-void decodeFields(TLMArchivable& record, const std::vector<Field>& fields,
-                  const TLMKeyedUnarchiver& coder);
 
 // Equality of JSON dictionaries by content: member order does not count.
 bool sameContent(const std::optional<nlohmann::ordered_json>& a,

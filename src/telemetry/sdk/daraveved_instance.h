@@ -56,8 +56,8 @@ class TLMDarAvevedInstance {
  public:
   static constexpr std::int64_t kMinAllowedStorageSizeInBytes = 24576;
 
-  // Migrates the settings keys of older SDK versions and registers the old
-  // archived class names.
+  // Moves settings from their old keys to the current ones and registers
+  // the old archived class names as aliases.
   explicit TLMDarAvevedInstance(TLMDarAvevedDependencies dependencies);
   ~TLMDarAvevedInstance();
   TLMDarAvevedInstance(const TLMDarAvevedInstance&) = delete;

@@ -63,6 +63,7 @@ std::optional<base::Bytes> TLMEncrypter::encryptData(std::span<const std::uint8_
 std::optional<std::string> TLMEncrypter::decryptString(std::string_view base64) {
   const auto data = base::base64Decode(base64);
   if (!data) {
+    // Log text kept word for word as specified, class names included.
     TLM_LOG_WARNING(kTLMLogTag, "Conversion of encrypted string to NSData failed.");
     return std::nullopt;
   }
@@ -70,6 +71,7 @@ std::optional<std::string> TLMEncrypter::decryptString(std::string_view base64) 
   if (!decrypted) return std::nullopt;
   std::string text(decrypted->begin(), decrypted->end());
   if (!base::isValidUtf8(text)) {
+    // Log text kept word for word as specified, class names included.
     TLM_LOG_WARNING(kTLMLogTag, "Converting decrypted NSData to NSString failed.");
     return std::nullopt;
   }

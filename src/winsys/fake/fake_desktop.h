@@ -249,7 +249,7 @@ struct ActivationScript {
 
 // A scriptable desktop in memory, on the given (virtual-time) queue: running
 // applications with windows, the window-system layer over them, and the
-// platform stand-ins that act on them (workspace, keyboard, running
+// fake platform services that act on them (workspace, keyboard, running
 // applications, accessibility trust).
 //
 // Test-side mutations take effect at once and deliver their events to the
@@ -264,7 +264,7 @@ class FakeDesktop {
   FakeDesktop(const FakeDesktop&) = delete;
   FakeDesktop& operator=(const FakeDesktop&) = delete;
 
-  // The stand-ins the program is given.
+  // The fake services the program is given.
   WindowSystem& windowSystem();
   platform::FakeWorkspace& workspace() { return workspace_; }
   platform::RecordingKeyboard& keyboard() { return keyboard_; }

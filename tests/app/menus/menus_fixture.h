@@ -1,9 +1,8 @@
 #pragma once
 
-// The status menus over the real actions on a fake desktop, on virtual time:
-// an in-memory store, a headless application with its driver, a fake
-// customization window with a window whose level is recorded, and recorded
-// usage events.
+// The status menus over the real actions in the fake world
+// (support/fake_world.h): a store, a headless application with its driver and
+// a fake customization window with a window whose level is recorded.
 
 #include <gtest/gtest.h>
 
@@ -22,13 +21,11 @@
 #include "engine/customization_window.h"
 #include "engine/windows_provider.h"
 #include "model/layout.h"
-#include "platform/defaults/memory_user_defaults.h"
-#include "platform/updater/fake/fake_updater.h"
 #include "platform/window_level/window_level.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
+#include "support/fake_world.h"
 #include "support/recorded_events.h"
-#include "telemetry/analytics/fake/recording_analytics_backend.h"
 #include "toolkit/application.h"
 #include "toolkit/headless/driver.h"
 #include "toolkit/menu.h"
@@ -92,7 +89,7 @@ inline std::string nameAt(dispatch::WallTime time) {
   return "Layout at " + std::to_string(seconds.count());
 }
 
-class MenusTest : public ::testing::Test {
+class MenusTest : public ::testing::Test, protected FakeWorld {
  protected:
   void TearDown() override {
     menuSubscription.dispose();
@@ -113,17 +110,12 @@ class MenusTest : public ::testing::Test {
   }
 
   std::shared_ptr<Actions> makeActions() {
-    ActionsContext c;
+    ActionsContext c = desktopActionsContext();
     c.windowsProvider = windowsProvider;
     c.storage = storage;
-    c.runningApplications = &desktop.runningApplications();
-    c.bundles = &desktop.bundles();
-    c.scheduler = &scheduler;
-    c.clock = &queue.clock();
     c.workspace = &desktop.workspace();
     c.keyboard = &desktop.keyboard();
     c.customizationWindows = windows;
-    c.makeUpdater = [this] { return updater; };
     c.defaultLayoutName = nameAt;
     return Actions::make(c);
   }
@@ -155,13 +147,6 @@ class MenusTest : public ::testing::Test {
     return names;
   }
 
-  std::vector<tlm::TLMRecordedEvent> eventsNamed(std::string_view name) const {
-    std::vector<tlm::TLMRecordedEvent> out;
-    for (auto& event : analytics.events())
-      if (event.name == name) out.push_back(event);
-    return out;
-  }
-
   // The "ButtonName" of every "Button_Click" so far.
   std::vector<std::string> buttonClicks() const {
     std::vector<std::string> out;
@@ -185,17 +170,9 @@ class MenusTest : public ::testing::Test {
     return eventProperty<V>(event, key);
   }
 
-  tlm::ScopedRecordingAnalytics analytics;
-  dispatch::ManualQueue queue;
-  rx::QueueScheduler scheduler{queue};
-  winsys::fake::FakeDesktop desktop{queue};
-  std::shared_ptr<platform::MemoryUserDefaults> defaults =
-      std::make_shared<platform::MemoryUserDefaults>();
-  std::shared_ptr<DefaultsStorage> storage = std::make_shared<DefaultsStorage>(defaults, "1");
-  std::shared_ptr<WindowsProvider> windowsProvider = std::make_shared<WindowsProvider>(
-      desktop.windowSystem(), desktop.trust(), desktop.bundles(), scheduler);
+  std::shared_ptr<DefaultsStorage> storage = makeStorage("1");
+  std::shared_ptr<WindowsProvider> windowsProvider = makeWindowsProvider();
   std::shared_ptr<FakeCustomizationWindows> windows = std::make_shared<FakeCustomizationWindows>();
-  std::shared_ptr<platform::FakeUpdater> updater = std::make_shared<platform::FakeUpdater>();
   toolkit::Application application{queue, {}};
   toolkit::headless::Driver driver{application};
   std::shared_ptr<toolkit::StatusItem> statusItem = application.makeStatusItem();

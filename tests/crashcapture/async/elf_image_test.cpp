@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "crashcapture/error_printer.h"
+#include "crashcapture/found_symbol.h"
 #include "crashcapture/platform/fake/fake_task.h"
 
 namespace tlcrash {
@@ -139,17 +140,6 @@ std::vector<std::uint8_t> makeImage(const ImageOptions& o) {
   return image.bytes();
 }
 
-struct Found {
-  tlcrash_vm_address_t address = 0;
-  std::string name;
-};
-
-void remember(tlcrash_vm_address_t address, const char* name, void* context) {
-  auto* found = static_cast<Found*>(context);
-  found->address = address;
-  found->name = name;
-}
-
 class ElfImageTest : public ::testing::Test {
  protected:
   tlcrash_error_t load(const ImageOptions& options) {
@@ -203,9 +193,9 @@ TEST_F(ElfImageTest, FindsTheNearestFunctionAtOrBelowAnAddress) {
     ASSERT_EQ(load(table.options), tlcrash_error_t::success) << table.label;
     for (const Lookup& lookup : lookups) {
       SCOPED_TRACE(std::string(table.label) + " +" + std::to_string(lookup.offset));
-      Found found;
-      const tlcrash_error_t result =
-          tlcrash_async_elf_find_symbol_by_pc(&image_, kBase + lookup.offset, remember, &found);
+      FoundSymbol found;
+      const tlcrash_error_t result = tlcrash_async_elf_find_symbol_by_pc(
+          &image_, kBase + lookup.offset, rememberSymbol, &found);
       if (lookup.name == nullptr) {
         EXPECT_EQ(result, tlcrash_error_t::notFound);
       } else {
@@ -272,9 +262,9 @@ TEST_F(ElfImageTest, DamagedImagesAnswerErrors) {
     ASSERT_EQ(load(c.options), c.init);
     if (c.init != tlcrash_error_t::success) continue;
     EXPECT_EQ(image_.build_id_size, c.buildIdSize);
-    Found found;
+    FoundSymbol found;
     const tlcrash_error_t result =
-        tlcrash_async_elf_find_symbol_by_pc(&image_, kBase + 0x1010, remember, &found);
+        tlcrash_async_elf_find_symbol_by_pc(&image_, kBase + 0x1010, rememberSymbol, &found);
     EXPECT_EQ(result, c.lookup);
   }
 

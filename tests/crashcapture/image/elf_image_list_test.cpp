@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "crashcapture/error_printer.h"
+#include "crashcapture/found_symbol.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/readers/image/image_list.h"
 #include "crashcapture/readers/image/linux/image_list_refresh.h"
@@ -29,17 +30,6 @@ struct Listed {
 
 bool endsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-struct Found {
-  tlcrash_vm_address_t address = 0;
-  std::string name;
-};
-
-void remember(tlcrash_vm_address_t address, const char* name, void* context) {
-  auto* found = static_cast<Found*>(context);
-  found->address = address;
-  found->name = name;
 }
 
 class ElfImageListTest : public ::testing::Test {
@@ -70,15 +60,15 @@ class ElfImageListTest : public ::testing::Test {
   }
 
   // The symbol the list's image names for `address`.
-  Found symbolAt(const void* address, tlcrash_error_t* error) {
-    Found found;
+  FoundSymbol symbolAt(const void* address, tlcrash_error_t* error) {
+    FoundSymbol found;
     const auto pc = reinterpret_cast<tlcrash_vm_address_t>(address);
     tlcrash_async_image_list_set_reading(&list_, true);
     const tlcrash_async_image* image = tlcrash_async_image_list_image_for_address(&list_, pc);
     *error = image == nullptr
                  ? tlcrash_error_t::notFound
                  : tlcrash_async_find_image_symbol(image, TLCRASH_ASYNC_SYMBOL_STRATEGY_ALL,
-                                                   nullptr, pc, remember, &found);
+                                                   nullptr, pc, rememberSymbol, &found);
     tlcrash_async_image_list_set_reading(&list_, false);
     return found;
   }
@@ -103,7 +93,7 @@ TEST_F(ElfImageListTest, ARefreshListsTheProgramAndItsLibraries) {
 
   // libc's exported functions are named from its .dynsym, also from inside.
   tlcrash_error_t error = tlcrash_error_t::unknown;
-  Found found = symbolAt(libcFunction, &error);
+  FoundSymbol found = symbolAt(libcFunction, &error);
   EXPECT_EQ(error, tlcrash_error_t::success);
   EXPECT_EQ(found.name, "gnu_get_libc_version");
   EXPECT_EQ(found.address, reinterpret_cast<tlcrash_vm_address_t>(libcFunction));

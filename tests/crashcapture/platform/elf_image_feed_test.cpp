@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "crashcapture/error_printer.h"
+#include "crashcapture/found_symbol.h"
 #include "crashcapture/platform/linux/self_task.h"
 #include "crashcapture/readers/core/elf_image.h"
 
@@ -114,17 +115,6 @@ TEST(ElfImageFeedTest, FindsTheUnwindTablesOfTheProgramAndOfLibc) {
   }
 }
 
-struct Symbol {
-  tlcrash_vm_address_t address = 0;
-  std::string name;
-};
-
-void remember(tlcrash_vm_address_t address, const char* name, void* context) {
-  auto* symbol = static_cast<Symbol*>(context);
-  symbol->address = address;
-  symbol->name = name;
-}
-
 TEST(ElfImageFeedTest, NamesALibcFunctionFromItsDynamicSymbols) {
   SelfTask task;
   const auto images = loadedImages(task);
@@ -134,10 +124,11 @@ TEST(ElfImageFeedTest, NamesALibcFunctionFromItsDynamicSymbols) {
     ASSERT_NE(entry, nullptr);
     const auto* libc = imageContaining(images, entry);
     ASSERT_NE(libc, nullptr);
-    Symbol symbol;
-    ASSERT_EQ(tlcrash_async_elf_find_symbol_by_pc(
-                  &libc->image, reinterpret_cast<std::uintptr_t>(entry) + 1, remember, &symbol),
-              tlcrash_error_t::success);
+    FoundSymbol symbol;
+    ASSERT_EQ(
+        tlcrash_async_elf_find_symbol_by_pc(
+            &libc->image, reinterpret_cast<std::uintptr_t>(entry) + 1, rememberSymbol, &symbol),
+        tlcrash_error_t::success);
     EXPECT_EQ(symbol.address, reinterpret_cast<std::uintptr_t>(entry));
     // The name found may be an alias of the same function (such as __write).
     ASSERT_FALSE(symbol.name.empty());

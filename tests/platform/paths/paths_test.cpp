@@ -30,6 +30,7 @@ const HomeFolderCase kHomeFolders[] = {
 
 TEST(PathsTest, AnAbsoluteValueIsUsedAndARelativeOrMissingOneFallsBackToTheHomeFolder) {
   ScopedEnvironment home({{"HOME", "/home/probe"}});
+  EXPECT_EQ(knownHomeDirectory(), fs::path("/home/probe"));
   for (const auto& folder : kHomeFolders) {
     SCOPED_TRACE(folder.variable);
     ScopedEnvironment environment({{folder.variable, "/srv/elsewhere"}});
@@ -49,8 +50,16 @@ TEST(PathsTest, ARelativeHomeGivesWayToThePasswordEntry) {
   for (const char* home : {"relative/home", ""}) {
     ScopedEnvironment environment({{"HOME", home}, {"XDG_CONFIG_HOME", std::nullopt}});
     EXPECT_EQ(homeDirectory(), fs::path(entry->pw_dir));
+    EXPECT_EQ(knownHomeDirectory(), fs::path(entry->pw_dir));
     EXPECT_EQ(configHome(), fs::path(entry->pw_dir) / ".config");
   }
+}
+
+TEST(PathsTest, TheLoginNameIsThePasswordEntrysName) {
+  const passwd* entry = ::getpwuid(::getuid());
+  ASSERT_NE(entry, nullptr);
+  ScopedEnvironment environment({{"USER", "someone-else"}});
+  EXPECT_EQ(loginName(), std::string(entry->pw_name));
 }
 
 TEST(PathsTest, TheRuntimeFolderHasNoDefault) {
@@ -78,6 +87,39 @@ TEST(PathsTest, DataDirectoriesKeepTheAbsoluteEntriesInOrderElseTheDefaults) {
     SCOPED_TRACE(c.value.value_or("(unset)"));
     ScopedEnvironment environment({{"XDG_DATA_DIRS", c.value}});
     EXPECT_EQ(dataDirectories(), c.expected);
+  }
+}
+
+TEST(PathsTest, ConfigDirectoriesKeepTheAbsoluteEntriesInOrderElseTheDefault) {
+  const struct {
+    std::optional<std::string> value;
+    std::vector<fs::path> expected;
+  } cases[] = {
+      {"/opt/xdg:relative::/etc/other", {"/opt/xdg", "/etc/other"}},
+      {"relative", {"/etc/xdg"}},
+      {std::nullopt, {"/etc/xdg"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value.value_or("(unset)"));
+    ScopedEnvironment environment({{"XDG_CONFIG_DIRS", c.value}});
+    EXPECT_EQ(configDirectories(), c.expected);
+  }
+}
+
+TEST(PathsTest, CurrentDesktopsAreTheNamesInOrderWithoutEmptyOnes) {
+  const struct {
+    std::optional<std::string> value;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"ubuntu:GNOME", {"ubuntu", "GNOME"}},
+      {":KDE::", {"KDE"}},
+      {"", {}},
+      {std::nullopt, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value.value_or("(unset)"));
+    ScopedEnvironment environment({{"XDG_CURRENT_DESKTOP", c.value}});
+    EXPECT_EQ(currentDesktops(), c.expected);
   }
 }
 

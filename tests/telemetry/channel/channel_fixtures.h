@@ -208,7 +208,7 @@ class LogLines : public tlm::testing::LogCapture {
   }
 };
 
-// Reversible stand-in for the token encrypter.
+// Reversible fake of the token encrypter.
 class SealingEncrypter final : public TLMTargetTokenEncrypter {
  public:
   std::optional<std::string> encryptString(std::string_view text) override {

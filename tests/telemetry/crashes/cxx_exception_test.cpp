@@ -58,10 +58,18 @@ TEST(CXXExceptionHandlerManagerTest, TheLastRemovalRestoresThePreviousTerminateH
 TEST(CXXExceptionHandlerManagerTest, ATerminateHandlerInstalledOverOursStays) {
   const std::terminate_handler before = std::get_terminate();
   TLMCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(&noopHandler);
+  const std::terminate_handler ours = std::get_terminate();
   std::set_terminate(&otherTerminate);
   TLMCrashesUncaughtCXXExceptionHandlerManager::removeCXXExceptionHandler(&noopHandler);
   EXPECT_EQ(std::get_terminate(), &otherTerminate);
-  std::set_terminate(before);
+
+  // The manager still counts its handler as installed under the other one.
+  // Put ours back on top and let the manager take it away, so the process is
+  // left as the test found it.
+  std::set_terminate(ours);
+  TLMCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(&noopHandler);
+  TLMCrashesUncaughtCXXExceptionHandlerManager::removeCXXExceptionHandler(&noopHandler);
+  EXPECT_EQ(std::get_terminate(), before);
 }
 
 TEST(CXXThrowRecordTest, AThrowRecordsTheStackFromTheThrower) {

@@ -298,7 +298,7 @@ TEST_F(DarAvevedTest, InstallIdIsStoredOnceAndACorruptOneIsReplaced) {
 }
 
 TEST_F(DarAvevedTest, SettingsOfOlderVersionsMoveUnderTheirNewKeys) {
-  // As on a machine where an older SDK ran: no migration has been done yet.
+  // Settings still under their old keys: no migration has been done yet.
   sdk.settings().removeObjectForKey("310DarAvevedUserDefaultsMigratedKey");
   (void)sdk.defaults().set("TLInstallId", "1b4e28ba-2fa1-11d2-883f-0016d3cca427");
   (void)sdk.defaults().set("TLDarAvevedIsEnabled", false);

@@ -71,7 +71,7 @@ struct TestServiceClass {
   TLMServiceClass serviceClass;
 };
 
-// Stand-ins of the analytics and crash services: the names, priorities and
+// Fakes of the analytics and crash services: the names, priorities and
 // secret needs of the real ones.
 inline TestServiceClass testAnalytics() {
   return TestServiceClass({.name = "Analytics", .secretRequired = false}, "TLMAnalytics");

@@ -34,7 +34,7 @@ enum ReportField : std::uint32_t {
   customDataField = 10,
 };
 
-// The report's fixed values on this system (DESIGN.md section 8, decision 9).
+// The report's fixed values here: operating system LINUX, CPU in Mach numbering.
 constexpr std::uint32_t kOperatingSystemLinux = 5;
 constexpr std::uint32_t kArchitectureX86_64 = 1;
 constexpr std::uint32_t kTypeEncodingMach = 1;

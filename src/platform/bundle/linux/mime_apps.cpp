@@ -1,6 +1,7 @@
 #include "platform/bundle/linux/mime_apps.h"
 
 #include "platform/bundle/linux/desktop_applications.h"
+#include "platform/paths/paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -62,31 +63,17 @@ bool installed(const DesktopEntryDirectories& directories, const std::string& id
   return app.ok() && app->installed();
 }
 
-std::vector<std::string> absolutePaths(const char* list, std::vector<std::string> fallback) {
-  std::vector<std::string> paths;
-  for (const std::string& path : split(list ? list : "", ':')) {
-    if (path.front() == '/') paths.push_back(path);
-  }
-  return paths.empty() ? fallback : paths;
-}
-
 }  // namespace
 
 std::vector<std::string> mimeAppsListFilesFromEnvironment(
     const DesktopEntryDirectories& directories) {
-  std::vector<std::string> folders;
-  if (const char* configHome = std::getenv("XDG_CONFIG_HOME"); configHome && *configHome == '/') {
-    folders.emplace_back(configHome);
-  } else if (const char* home = std::getenv("HOME"); home && *home == '/') {
-    folders.push_back(std::string(home) + "/.config");
-  }
-  for (std::string& dir : absolutePaths(std::getenv("XDG_CONFIG_DIRS"), {"/etc/xdg"}))
-    folders.push_back(std::move(dir));
+  std::vector<std::string> folders{platform::paths::configHome().string()};
+  for (const auto& dir : platform::paths::configDirectories())
+    folders.push_back(dir.string());
   for (const std::string& dir : directories.applicationDirs())
     folders.push_back(dir);
 
-  const char* current = std::getenv("XDG_CURRENT_DESKTOP");
-  std::vector<std::string> desktops = split(current ? current : "", ':');
+  std::vector<std::string> desktops = platform::paths::currentDesktops();
   for (std::string& name : desktops) {
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
