@@ -156,7 +156,7 @@ function(wendrix_tsan_skip test reason)
 endfunction()
 
 # wendrix_test(<name> [DEPS <targets>...] [LABELS <labels>...] [ENVIRONMENT_MODIFICATION <op>]
-#              [PCH_GROUP <group>] [TSAN_SKIP <reason>])
+#              [PCH_GROUP <group>] [TSAN_SKIP <reason>] [NO_UNITY <reason>])
 # A GoogleTest program `test_<name>` from every .cpp below the calling folder,
 # registered with CTest test by test. ENVIRONMENT_MODIFICATION is one change of
 # the tests' environment in the form of CTest's property of that name.
@@ -165,8 +165,13 @@ endfunction()
 # TSAN_SKIP says why ThreadSanitizer cannot run the program (uninstrumented
 # libraries, threads suspended by signals): under the tsan preset it is not
 # built, and CTest lists it as skipped with that reason.
+# In a unity build (the default preset) the program's files are compiled in
+# batches, which halves their cost: helpers of the same name in two files of
+# one program clash there, so they live in a shared header or get names of
+# their own. NO_UNITY says why a program's files still compile one by one.
 function(wendrix_test name)
-  cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION;PCH_GROUP;TSAN_SKIP" "DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "ENVIRONMENT_MODIFICATION;PCH_GROUP;TSAN_SKIP;NO_UNITY" "DEPS;LABELS"
+                        ${ARGN})
   if(WENDRIX_TSAN AND ARG_TSAN_SKIP)
     wendrix_tsan_skip(test_${name} "${ARG_TSAN_SKIP}")
     return()
@@ -192,9 +197,9 @@ function(wendrix_test name)
     message(FATAL_ERROR "test_${name}: no precompiled header ${pch} (tests/support/CMakeLists.txt)")
   endif()
   target_precompile_headers(${target} REUSE_FROM ${pch})
-  # Test files each keep helpers and fixtures of the same names; they build one
-  # by one (the precompiled header already saves most of their parsing).
-  set_target_properties(${target} PROPERTIES UNITY_BUILD OFF)
+  if(ARG_NO_UNITY)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD OFF)
+  endif()
   set(props "")
   if(ARG_LABELS)
     set(props LABELS "${ARG_LABELS}")

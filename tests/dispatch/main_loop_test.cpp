@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 using SteadyClock = std::chrono::steady_clock;
 
 // Bounds every wait in these tests; reaching it means the loop hung.
-constexpr Duration kLimit = 10s;
+constexpr Duration kLoopLimit = 10s;
 
 std::unique_ptr<MainLoop> makeLoop() {
   auto loop = MainLoop::create();
@@ -44,7 +44,7 @@ TEST(MainLoopTest, RunsPostedTasksInFifoOrder) {
     loop->post([&order, i] { order.push_back(i); });
   loop->async([&] { loop->async([&] { order.push_back(99); }); });
   EXPECT_TRUE(order.empty());
-  EXPECT_TRUE(loop->runUntil([&] { return order.size() == 6; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return order.size() == 6; }, kLoopLimit));
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 99}));
 }
 
@@ -63,7 +63,7 @@ TEST(MainLoopTest, TaskPostedFromAnotherThreadRunsOnTheLoopThread) {
   });
   // The loop is usually already blocked in poll when the post arrives, so
   // this also shows that a post wakes it.
-  EXPECT_TRUE(loop->runUntil([&] { return done; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return done; }, kLoopLimit));
   poster.join();
   EXPECT_EQ(ranOn, std::this_thread::get_id());
   EXPECT_TRUE(ranOnLoop);
@@ -88,7 +88,7 @@ TEST(MainLoopTest, TimersFireInTimeOrderAndNeverEarly) {
   timer("a3", 10500us);  // due just after a wake-up for the others
   timer("b", 20ms);
   timer("now", -5ms);  // a past delay runs like async
-  EXPECT_TRUE(loop->runUntil([&] { return fired.size() == 6; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return fired.size() == 6; }, kLoopLimit));
 
   std::vector<std::string> names;
   for (const auto& f : fired) {
@@ -116,7 +116,7 @@ TEST(MainLoopTest, CancelledTimerNeverFiresEvenWhenDue) {
   bool end = false;
   loop->after(20ms, [&] { end = true; });
 
-  EXPECT_TRUE(loop->runUntil([&] { return end; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return end; }, kLoopLimit));
   EXPECT_EQ(fired, 0);
 }
 
@@ -141,7 +141,7 @@ TEST(MainLoopTest, QuitRunsWhatWasQueuedBeforeIt) {
   EXPECT_EQ(ran, (std::vector<std::string>{"a", "quit", "b"}));
 
   // The task queued after quit() waits for the next run.
-  EXPECT_TRUE(loop->runUntil([&] { return ran.size() == 4; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return ran.size() == 4; }, kLoopLimit));
   EXPECT_EQ(ran.back(), "after quit");
 }
 
@@ -170,14 +170,14 @@ TEST(MainLoopTest, WatchReportsReadableFd) {
   });
   EXPECT_TRUE(handle.active());
   std::thread writer([&] { pipe.write('x'); });
-  EXPECT_TRUE(loop->runUntil([&] { return received == "x"; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return received == "x"; }, kLoopLimit));
   writer.join();
   EXPECT_EQ(events, MainLoop::kReadable);
 
   // The writer hangs up: readable and hang-up together.
   ::close(pipe.fds[1]);
   pipe.fds[1] = -1;
-  EXPECT_TRUE(loop->runUntil([&] { return (events & MainLoop::kHangup) != 0; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return (events & MainLoop::kHangup) != 0; }, kLoopLimit));
 }
 
 TEST(MainLoopTest, CallbackMayRemoveItsOwnAndAnotherWatch) {
@@ -197,7 +197,7 @@ TEST(MainLoopTest, CallbackMayRemoveItsOwnAndAnotherWatch) {
   // Both fds stay readable; only the first callback of the pass may run.
   bool end = false;
   loop->after(20ms, [&] { end = true; });
-  EXPECT_TRUE(loop->runUntil([&] { return end; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return end; }, kLoopLimit));
   EXPECT_EQ(calls, 1);
   EXPECT_FALSE(handles[0].active());
 }
@@ -213,7 +213,7 @@ TEST(MainLoopTest, DroppedHandleStopsTheWatch) {
   }
   bool end = false;
   loop->after(10ms, [&] { end = true; });
-  EXPECT_TRUE(loop->runUntil([&] { return end; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return end; }, kLoopLimit));
   EXPECT_EQ(calls, 0);
 }
 
@@ -229,7 +229,7 @@ TEST(MainLoopTest, WatchOnClosedFdReportsErrorOnceAndIsRemoved) {
       loop->watch(fd, MainLoop::kReadable, [&](unsigned e) { events.push_back(e); });
   bool end = false;
   loop->after(20ms, [&] { end = true; });
-  EXPECT_TRUE(loop->runUntil([&] { return end; }, kLimit));
+  EXPECT_TRUE(loop->runUntil([&] { return end; }, kLoopLimit));
   EXPECT_EQ(events, (std::vector<unsigned>{MainLoop::kError}));
   EXPECT_FALSE(handle.active());
 }

@@ -14,8 +14,6 @@ using namespace std::chrono_literals;
 using winsys::fake::ActivationScript;
 using winsys::fake::WriteScript;
 
-const std::string kEditor = "org.example.Editor";
-
 class ApplyFramesTest : public RestoreTest {
  protected:
   std::shared_ptr<FakeApplication> editor = desktop.launch(AppSetup::withId(kEditor));

@@ -13,8 +13,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kEditor = "org.example.Editor";
-
 class RestoreAppTest : public RestoreTest {};
 
 TEST_F(RestoreAppTest, FindOrLaunchTellsWhetherItLaunched) {

@@ -21,6 +21,11 @@
 
 namespace wendrix::testing {
 
+// The application most restore tests work with.
+inline const std::string kEditor = "org.example.Editor";
+// The shortcut the tests give an application for a new window.
+inline const IShortcut kCommandN{45, kMaskCommand};
+
 using namespace std::chrono_literals;
 using winsys::fake::AppSetup;
 using winsys::fake::FakeApplication;

@@ -12,10 +12,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kEditor = "org.example.Editor";
 const std::string kTerminal = "org.example.Terminal";
 const std::string kChat = "org.example.Chat";
-const IShortcut kCommandN{45, kMaskCommand};
 
 class RestoreLayoutTest : public RestoreTest {};
 

@@ -12,9 +12,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kEditor = "org.example.Editor";
-const IShortcut kCommandN{45, kMaskCommand};
-
 TEST(NewWindowShortcutTest, UserSettingFirstThenBuiltInTable) {
   const IShortcut commandShiftN{45, kMaskCommand | kMaskShift};
   const AppSettingsMap settings = {

@@ -1,4 +1,5 @@
 #include "model/display_name.h"
+#include "url_literal.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +11,7 @@ namespace {
 using platform::Bundle;
 using platform::FakeBundleProvider;
 
-base::Url url(const char* text) {
-  return *base::Url::parse(text);
-}
+using testing::url;
 
 TEST(AppDisplayNameTest, EachBranch) {
   FakeBundleProvider bundles;

@@ -12,13 +12,12 @@
 #include "model/json_coders.h"
 #include "model/layout.h"
 #include "model/shortcut.h"
+#include "url_literal.h"
 
 namespace wendrix {
 namespace {
 
-base::Url url(const char* text) {
-  return *base::Url::parse(text);
-}
+using testing::url;
 
 IWindow window(std::string title, std::int64_t index, std::optional<std::string> doc = {},
                std::optional<base::Bytes> addonState = {}) {

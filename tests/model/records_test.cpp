@@ -4,13 +4,12 @@
 
 #include "model/default_shortcuts.h"
 #include "model/layout.h"
+#include "url_literal.h"
 
 namespace wendrix {
 namespace {
 
-base::Url url(const char* text) {
-  return *base::Url::parse(text);
-}
+using testing::url;
 
 TEST(RecordEqualityTest, WindowsDifferingOnlyInAddonStateAreEqual) {
   IWindow a{"T", Rect{1, 2, 3, 4}, 0, "doc", base::Bytes{1}};

@@ -15,11 +15,10 @@ namespace {
 using std::chrono::milliseconds;
 using testing::completed;
 using testing::failed;
+using testing::kBoom;
 using testing::next;
 using testing::Recorded;
 using testing::Recorder;
-
-const Error kBoom("test", 1, "boom");
 
 using Transform = std::function<Observable<int>(const Observable<int>&, Scheduler&)>;
 

@@ -14,6 +14,9 @@
 
 namespace wendrix::rx::testing {
 
+// The error the tests make streams fail with.
+inline const Error kBoom("test", 1, "boom");
+
 using std::chrono::milliseconds;
 
 template <class T>

@@ -15,12 +15,11 @@ namespace {
 using std::chrono::milliseconds;
 using testing::completed;
 using testing::failed;
+using testing::kBoom;
 using testing::next;
 using testing::Recorder;
 using testing::Subscription;
 using testing::Tracked;
-
-const Error kBoom("test", 1, "boom");
 
 struct ShareFixture : ::testing::Test {
   dispatch::ManualQueue queue;

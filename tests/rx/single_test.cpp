@@ -16,13 +16,13 @@ namespace {
 using std::chrono::milliseconds;
 using testing::completed;
 using testing::failed;
+using testing::kBoom;
 using testing::next;
 using testing::Recorded;
 using testing::Recorder;
 using testing::Subscription;
 using testing::Tracked;
 
-const Error kBoom("test", 1, "boom");
 const Error kBang("test", 2, "bang");
 
 struct SingleFixture : ::testing::Test {

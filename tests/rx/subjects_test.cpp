@@ -12,10 +12,9 @@ namespace {
 
 using testing::completed;
 using testing::failed;
+using testing::kBoom;
 using testing::next;
 using testing::Recorder;
-
-const Error kBoom("test", 1, "boom");
 
 TEST(PublishSubject, DeliversOnlyLaterEventsAndReplaysTheStopEvent) {
   dispatch::ManualQueue queue;

@@ -176,10 +176,10 @@ TEST_F(SettingStorageTest, CloseBehaviorStoresItsStringAndReadsOnlyExactCases) {
 }
 
 TEST_F(SettingStorageTest, DecodedValueLoaderGivesDefaultForAbsentForeignOrBadBytes) {
-  using Names = std::vector<std::string>;
-  const Names fallback{"default"};
-  const auto loader = decodedValueLoader<Names>(fallback);
-  const auto good = coding::toPropertyList(Names{"x", "y"});
+  using Strings = std::vector<std::string>;
+  const Strings fallback{"default"};
+  const auto loader = decodedValueLoader<Strings>(fallback);
+  const auto good = coding::toPropertyList(Strings{"x", "y"});
   ASSERT_TRUE(good.ok());
 
   EXPECT_EQ(loader(kKey, *defaults_), fallback);
@@ -188,7 +188,7 @@ TEST_F(SettingStorageTest, DecodedValueLoaderGivesDefaultForAbsentForeignOrBadBy
   EXPECT_TRUE(sentErrors(analytics_).empty());
 
   ASSERT_TRUE(defaults_->set(kKey, *good).ok());
-  EXPECT_EQ(loader(kKey, *defaults_), (Names{"x", "y"}));
+  EXPECT_EQ(loader(kKey, *defaults_), (Strings{"x", "y"}));
 
   ASSERT_TRUE(defaults_->set(kKey, base::Bytes{'j', 'u', 'n', 'k'}).ok());
   EXPECT_EQ(loader(kKey, *defaults_), fallback);
@@ -197,9 +197,9 @@ TEST_F(SettingStorageTest, DecodedValueLoaderGivesDefaultForAbsentForeignOrBadBy
   ASSERT_EQ(errors.size(), 2u);  // one per read
   EXPECT_EQ(errors[0].location, "storage.decodeValue_000");
 
-  const auto custom = decodedValueLoader<Names>(
-      fallback, [](std::string_view, const platform::UserDefaults&) { return Names{"custom"}; });
-  EXPECT_EQ(custom(kKey, *defaults_), Names{"custom"});
+  const auto custom = decodedValueLoader<Strings>(
+      fallback, [](std::string_view, const platform::UserDefaults&) { return Strings{"custom"}; });
+  EXPECT_EQ(custom(kKey, *defaults_), Strings{"custom"});
   EXPECT_EQ(sentErrors(analytics_).size(), 2u);
 }
 

@@ -15,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 using tlmtest::container;
 
-struct Answer {
+struct LoopbackAnswer {
   std::string batchId;
   std::optional<TLMHttpResponse> response;
   std::optional<base::Error> error;
@@ -26,8 +26,8 @@ class TLMIngestionLoopbackTest : public ::testing::Test {
  protected:
   ~TLMIngestionLoopbackTest() override { TLMTicketCache::sharedInstance().clearCache(); }
 
-  Answer sendAndWait(TLMIngestionProtocol& ingestion, const TLMLogContainer& batch) {
-    auto done = std::make_shared<std::promise<Answer>>();
+  LoopbackAnswer sendAndWait(TLMIngestionProtocol& ingestion, const TLMLogContainer& batch) {
+    auto done = std::make_shared<std::promise<LoopbackAnswer>>();
     auto future = done->get_future();
     ingestion.sendAsync(&batch, [done](const std::string& batchId, const auto& response,
                                        const auto&, const auto& error) {

@@ -18,7 +18,7 @@ using platform::MemorySecretStore;
 using testing::LogCapture;
 using Call = MemorySecretStore::Call;
 
-base::Bytes bytesOf(std::string_view text) {
+base::Bytes secretOf(std::string_view text) {
   return base::Bytes(text.begin(), text.end());
 }
 
@@ -38,7 +38,7 @@ TEST_F(KeychainUtilTest, StoresReadsAndDeletesUnderTheSdkService) {
                "Stored a string with key='k', service='test.Wendrix.DarAveved' to keychain."));
   // Storing again replaces the item.
   ASSERT_TRUE(keychain_.storeString("v2", "k"));
-  EXPECT_EQ(store_->item("test.Wendrix.DarAveved", "k"), bytesOf("v2"));
+  EXPECT_EQ(store_->item("test.Wendrix.DarAveved", "k"), secretOf("v2"));
 
   platform::SecretStatus status = -1;
   EXPECT_EQ(keychain_.stringForKey("k", &status), "v2");
