@@ -13,7 +13,7 @@
 #include "engine/addon_restore.h"
 #include "engine/capture.h"
 #include "model/app.h"
-#include "platform/icons/image.h"
+#include "platform/icons/bitmap_image.h"
 
 namespace wendrix {
 

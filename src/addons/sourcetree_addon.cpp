@@ -1,7 +1,7 @@
 #include "addons/sourcetree_addon.h"
 
+#include "addons/addon_window_opener.h"
 #include "addons/file_paths.h"
-#include "addons/window_opener.h"
 #include "analytics/track.h"
 #include "model/shortcut.h"
 
@@ -65,12 +65,12 @@ std::optional<AddonDisplay> SourcetreeAddon::display(const SourcetreeState& stat
   return std::nullopt;
 }
 
-rx::Single<MatchedWindows> SourcetreeAddon::restore(const IApp& app,
-                                                    const std::shared_ptr<Actions>& actions) const {
+rx::Single<MatchedWindows> SourcetreeAddon::restore(
+    const IApp& app, const std::shared_ptr<AppLauncher>& launcher) const {
   using Opener = WindowOpener<SourcetreeState>;
   using State = std::optional<SourcetreeState>;
-  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<SourcetreeAddon>(), actions, app] {
-    auto opener = Opener::make(addon, actions, app);
+  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<SourcetreeAddon>(), launcher, app] {
+    auto opener = Opener::make(addon, launcher, app);
     opener->dropRepeatedStates(
         [name = app.bundleId.value_or("Sourcetree")](const IWindow&, const SourcetreeState& state) {
           Track::unsupportedMultipleWindows(name, rawValue(state.windowType()));

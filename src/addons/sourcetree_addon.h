@@ -11,7 +11,7 @@
 #include "addons/typed_addon.h"
 #include "base/url.h"
 #include "coding/codable.h"
-#include "engine/actions.h"
+#include "engine/app_launcher.h"
 
 namespace wendrix {
 
@@ -61,7 +61,7 @@ class SourcetreeAddon final : public TypedAddon<SourcetreeState> {
   // paired by state, repositories opened by folder, the browser by Command-0, then the leftovers
   // tidied.
   rx::Single<MatchedWindows> restore(const IApp& app,
-                                     const std::shared_ptr<Actions>& actions) const override;
+                                     const std::shared_ptr<AppLauncher>& launcher) const override;
 
   static std::optional<SourcetreeState> stateOfElement(const winsys::UIElementPtr& window);
 };

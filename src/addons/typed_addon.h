@@ -79,7 +79,7 @@ class TypedAddon : public Addon {
 
   // Reopens nothing and pairs nothing: succeeds at once with no pairs.
   rx::Single<std::vector<MatchedWindow<winsys::WindowPtr>>> restore(
-      const IApp&, const std::shared_ptr<Actions>&) const override {
+      const IApp&, const std::shared_ptr<AppLauncher>&) const override {
     return rx::Single<std::vector<MatchedWindow<winsys::WindowPtr>>>::just({});
   }
 

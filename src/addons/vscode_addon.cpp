@@ -1,8 +1,8 @@
 #include "addons/vscode_addon.h"
 
+#include "addons/addon_window_opener.h"
 #include "addons/file_paths.h"
 #include "addons/vscode_menu_reader.h"
-#include "addons/window_opener.h"
 #include "analytics/track.h"
 
 namespace wendrix {
@@ -94,12 +94,12 @@ std::optional<AddonDisplay> VSCodeAddon::display(const VSCodeState& state) const
   return std::nullopt;
 }
 
-rx::Single<MatchedWindows> VSCodeAddon::restore(const IApp& app,
-                                                const std::shared_ptr<Actions>& actions) const {
+rx::Single<MatchedWindows> VSCodeAddon::restore(
+    const IApp& app, const std::shared_ptr<AppLauncher>& launcher) const {
   using Opener = WindowOpener<VSCodeState>;
   using State = std::optional<VSCodeState>;
-  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<VSCodeAddon>(), actions, app] {
-    auto opener = Opener::make(addon, actions, app);
+  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<VSCodeAddon>(), launcher, app] {
+    auto opener = Opener::make(addon, launcher, app);
     opener->includeTitleChanges();
     opener->dropRepeatedStates(
         [name = app.bundleId.value_or("VSCode")](const IWindow&, const VSCodeState& state) {

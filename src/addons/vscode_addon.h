@@ -16,7 +16,7 @@
 #include "addons/typed_addon.h"
 #include "base/url.h"
 #include "coding/codable.h"
-#include "engine/actions.h"
+#include "engine/app_launcher.h"
 
 namespace wendrix {
 
@@ -78,7 +78,7 @@ class VSCodeAddon final : public TypedAddon<VSCodeState> {
   // open windows paired with any saved one, the rest opened by "New Window" and paired by document,
   // then the leftovers tidied.
   rx::Single<MatchedWindows> restore(const IApp& app,
-                                     const std::shared_ptr<Actions>& actions) const override;
+                                     const std::shared_ptr<AppLauncher>& launcher) const override;
 
   // A workspace file beside the path of `url` whose last component ends in a
   // blank and a parenthesised suffix: the component up to the match, plus

@@ -2,8 +2,8 @@
 
 #include <unordered_set>
 
+#include "addons/addon_window_opener.h"
 #include "addons/file_paths.h"
-#include "addons/window_opener.h"
 #include "analytics/track.h"
 #include "model/shortcut.h"
 
@@ -174,11 +174,11 @@ std::optional<IShortcut> xcodeShortcut(const std::optional<XcodeAddonState>& sta
 }  // namespace
 
 rx::Single<MatchedWindows> XcodeAddon::restore(const IApp& app,
-                                               const std::shared_ptr<Actions>& actions) const {
+                                               const std::shared_ptr<AppLauncher>& launcher) const {
   using Opener = WindowOpener<XcodeAddonState>;
   using State = std::optional<XcodeAddonState>;
-  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<XcodeAddon>(), actions, app] {
-    auto opener = Opener::make(addon, actions, app);
+  return rx::Single<MatchedWindows>::deferred([addon = sharedAs<XcodeAddon>(), launcher, app] {
+    auto opener = Opener::make(addon, launcher, app);
     opener->dropRepeatedStates(
         [name = app.bundleId.value_or("Xcode")](const IWindow&, const XcodeAddonState& state) {
           Track::unsupportedMultipleWindows(name, rawValue(state.windowType()));

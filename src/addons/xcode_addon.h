@@ -13,7 +13,7 @@
 
 #include "addons/typed_addon.h"
 #include "coding/codable.h"
-#include "engine/actions.h"
+#include "engine/app_launcher.h"
 #include "winsys/ui_element.h"
 
 namespace wendrix {
@@ -89,7 +89,7 @@ class XcodeAddon final : public TypedAddon<XcodeAddonState> {
   // paired by state and then with saved windows without one, projects opened by path, the other
   // kinds by their keystrokes, then the leftovers tidied.
   rx::Single<MatchedWindows> restore(const IApp& app,
-                                     const std::shared_ptr<Actions>& actions) const override;
+                                     const std::shared_ptr<AppLauncher>& launcher) const override;
 
   // The kind of window whose accessibility element is `window`; none without
   // an element.

@@ -6,7 +6,6 @@
 #include "analytics/track.h"
 #include "analytics/vocabulary.h"
 #include "base/utf8.h"
-#include "engine/actions_internal.h"
 #include "engine/addon_restore.h"
 #include "engine/capture.h"
 #include "engine/windows_provider.h"
@@ -42,43 +41,76 @@ bool isBlank(std::string_view text) {
 }  // namespace
 
 std::shared_ptr<Actions> Actions::make(ActionsContext context) {
-  std::shared_ptr<Actions> actions(new Actions(std::move(context)));
-  actions->startActivationQueue();
-  return actions;
+  return std::shared_ptr<Actions>(new Actions(std::move(context)));
 }
 
 Actions::Actions(ActionsContext context)
     : windowsProvider_(std::move(context.windowsProvider)),
       storage_(std::move(context.storage)),
-      activation_(std::make_unique<ActivationQueueState>(
+      runningApplications_(*context.runningApplications),
+      clock_(*context.clock),
+      addons_(context.addons ? std::move(context.addons)
+                             : std::make_shared<const EmptyAddonRegistry>()),
+      activationQueue_(ActivationQueue::make(
           windowsProvider_->notifier()
               .observable<winsys::FrontmostApplicationChangedEvent>()
               .compactMap([](const winsys::FrontmostApplicationChangedEvent& e) {
                 return e.application ? e.application->bundleIdentifier() : std::nullopt;
-              }))),
-      runningApplications_(*context.runningApplications),
-      bundles_(*context.bundles),
-      scheduler_(*context.scheduler),
-      clock_(*context.clock),
-      addons_(context.addons ? std::move(context.addons)
-                             : std::make_shared<const EmptyAddonRegistry>()),
-      addonRestores_(context.addonRestores ? std::move(context.addonRestores)
-                                           : std::make_shared<const EmptyAddonRestoreRegistry>()),
-      workspace_(context.workspace),
-      keyboard_(context.keyboard),
-      mainThread_(std::this_thread::get_id()),
+              }),
+          runningApplications_, *context.scheduler)),
       customizationWindows_(std::move(context.customizationWindows)),
       makeUpdater_(std::move(context.makeUpdater)),
-      defaultLayoutName_(
-          context.defaultLayoutName
-              ? std::move(context.defaultLayoutName)
-              : [](dispatch::WallTime t) { return platform::mediumDateShortTime(t); }),
-      aliases_(context.aliases ? std::move(context.aliases)
-                               : std::make_shared<const BundleIdAliases>()) {}
+      defaultLayoutName_(context.defaultLayoutName ? std::move(context.defaultLayoutName)
+                                                   : [](dispatch::WallTime t) {
+                                                       return platform::mediumDateShortTime(t);
+                                                     }) {
+  auto aliases =
+      context.aliases ? std::move(context.aliases) : std::make_shared<const BundleIdAliases>();
+  launcher_ = std::make_shared<AppLauncher>(AppLauncherContext{
+      .windowsProvider = windowsProvider_,
+      .storage = storage_,
+      .scheduler = context.scheduler,
+      .workspace = context.workspace,
+      .keyboard = context.keyboard,
+      .aliases = aliases,
+  });
+  closer_ = std::make_shared<AppCloser>(windowsProvider_, storage_, *context.bundles, aliases);
+  placer_ = std::make_shared<WindowPlacer>(activationQueue_);
+  restorer_ = std::make_shared<LayoutRestorer>(LayoutRestorerContext{
+      .launcher = launcher_,
+      .placer = placer_,
+      .closer = closer_,
+      .addonRestores = context.addonRestores ? std::move(context.addonRestores)
+                                             : std::make_shared<const EmptyAddonRestoreRegistry>(),
+      .bundles = context.bundles,
+      .scheduler = context.scheduler,
+      .clock = context.clock,
+  });
+}
 
 Actions::~Actions() = default;
 
 // --- layouts ------------------------------------------------------------------
+
+rx::Single<rx::Unit> Actions::saveLayout(std::optional<std::string> name) {
+  const dispatch::WallTime start = clock_.now();
+  std::string layoutName = name ? std::move(*name) : defaultLayoutName_(start);
+  std::weak_ptr<Actions> weak = weak_from_this();
+  // Ends once the layout is on disk, or with the reason it is not.
+  return windowsProvider_->appsWithWindowsStream().first().flatMap(
+      [weak, layoutName = std::move(layoutName), start, clock = &clock_,
+       addons = addons_](const std::optional<ApplicationList>& apps) -> rx::Single<rx::Unit> {
+        const Layout layout = Layout::initWithApps(
+            layoutName, iapp::fromApplications(apps.value_or(ApplicationList{}), addons.get()));
+        if (auto self = weak.lock()) {
+          if (auto stored = self->storage_->storeLayout(layout); !stored) {
+            return rx::Single<rx::Unit>::error(stored.error());
+          }
+        }
+        Track::layoutSaved(start, *clock);
+        return rx::Single<rx::Unit>::just({});
+      });
+}
 
 void Actions::addWindowToLayout(const winsys::Window& window, const Layout& layout) {
   const winsys::ApplicationPtr application = window.application();
@@ -107,6 +139,18 @@ rx::Observable<bool> Actions::isLayoutNameAvailable(const std::string& name) {
     }
     return true;
   });
+}
+
+rx::Single<rx::Unit> Actions::closeLayoutApps(const Layout& layout) {
+  return closer_->closeLayoutApps(layout);
+}
+
+rx::Single<rx::Unit> Actions::restoreLayout(const Layout& layout) {
+  return restorer_->restoreLayout(layout);
+}
+
+rx::Single<rx::Unit> Actions::restoreApps(std::vector<IApp> apps) {
+  return restorer_->restoreApps(std::move(apps));
 }
 
 // --- program windows ------------------------------------------------------------

@@ -1,30 +1,40 @@
-// The activation queue of `Actions`: one application is brought to the front
-// at a time, in the order asked.
+#include "engine/activation_queue.h"
 
+#include <optional>
 #include <utility>
 #include <vector>
 
-#include "engine/actions.h"
-#include "engine/actions_internal.h"
 #include "platform/running_apps/running_applications.h"
 #include "rx/scheduler.h"
-#include "winsys/events.h"
 
 namespace wendrix {
 
-rx::Single<rx::Unit> Actions::activateApp(std::string bundleIdentifier,
-                                          std::int32_t processIdentifier) {
+std::shared_ptr<ActivationQueue> ActivationQueue::make(rx::Observable<std::string> activeApps,
+                                                       platform::RunningApplications& running,
+                                                       rx::Scheduler& scheduler) {
+  std::shared_ptr<ActivationQueue> queue(
+      new ActivationQueue(std::move(activeApps), running, scheduler));
+  queue->start();
+  return queue;
+}
+
+ActivationQueue::ActivationQueue(rx::Observable<std::string> activeApps,
+                                 platform::RunningApplications& running, rx::Scheduler& scheduler)
+    : activeApp_(std::move(activeApps)), running_(running), scheduler_(scheduler) {}
+
+rx::Single<rx::Unit> ActivationQueue::activateApp(std::string bundleIdentifier,
+                                                  std::int32_t processIdentifier) {
   using Units = rx::Observable<rx::Unit>;
   const auto toUnit = [](const auto&) { return rx::Unit{}; };
   const rx::Single<rx::Unit> done =
       Units::merge({
-                       activation_->cancelAppActivationSubject.asObservable()
+                       cancelAppActivationSubject_.asObservable()
                            .filter([processIdentifier](std::int32_t pid) {
                              return pid == processIdentifier;
                            })
                            .map(toUnit),
                        Units::just(rx::Unit{}).delay(kActivationTimeout, scheduler_),
-                       activation_->activeApp
+                       activeApp_
                            .filter([bundleIdentifier](const std::string& id) {
                              return id == bundleIdentifier;
                            })
@@ -33,15 +43,15 @@ rx::Single<rx::Unit> Actions::activateApp(std::string bundleIdentifier,
                    })
           .take(1)
           .asSingle();
-  activation_->activateAppSubject.onNext(
+  activateAppSubject_.onNext(
       ActivationQueueItem{processIdentifier, std::move(bundleIdentifier), done});
   return done;
 }
 
-void Actions::startActivationQueue() {
-  std::weak_ptr<Actions> weak = weak_from_this();
-  platform::RunningApplications* running = &runningApplications_;
-  activation_->activateAppSubject.asObservable()
+void ActivationQueue::start() {
+  std::weak_ptr<ActivationQueue> weak = weak_from_this();
+  platform::RunningApplications* running = &running_;
+  activateAppSubject_.asObservable()
       .concatMap([weak, running](const ActivationQueueItem& item) {
         const std::optional<bool> active = running->isActive(item.pid);
         if (active && !*active) {
@@ -50,11 +60,11 @@ void Actions::startActivationQueue() {
           return item.done.asObservable();
         }
         // Gone, or in front already: every wait on this process ends now.
-        if (auto self = weak.lock()) self->activation_->cancelAppActivationSubject.onNext(item.pid);
+        if (auto self = weak.lock()) self->cancelAppActivationSubject_.onNext(item.pid);
         return rx::Observable<rx::Unit>::empty();
       })
       .subscribe()
-      .disposed(activation_->disposeBag);
+      .disposed(disposeBag_);
 }
 
 }  // namespace wendrix

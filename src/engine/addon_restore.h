@@ -16,15 +16,15 @@
 
 namespace wendrix {
 
-class Actions;
+class AppLauncher;
 
 class AddonRestore {
  public:
   virtual ~AddonRestore() = default;
-  // Reopens `app`'s saved windows with the help of `actions` and gives the
+  // Reopens `app`'s saved windows with the help of `launcher` and gives the
   // pairs found. Nothing runs before the Single is subscribed.
   virtual rx::Single<std::vector<MatchedWindow<winsys::WindowPtr>>> restore(
-      const IApp& app, const std::shared_ptr<Actions>& actions) const = 0;
+      const IApp& app, const std::shared_ptr<AppLauncher>& launcher) const = 0;
 };
 
 // Restoring addons by application bundle identifier.

@@ -11,7 +11,7 @@
 
 #include "base/bytes.h"
 #include "model/app.h"
-#include "model/window.h"
+#include "model/saved_window.h"
 #include "platform/bundle/bundle.h"
 #include "winsys/window_system.h"
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/window.h"
+#include "model/saved_window.h"
 #include "winsys/window_system.h"
 
 namespace wendrix {
@@ -24,6 +24,9 @@ struct MatchedWindow {
   W window;
   IWindow target;
 };
+
+// Running windows paired with saved ones.
+using MatchedWindows = std::vector<MatchedWindow<winsys::WindowPtr>>;
 
 class DisplayMatching {
  public:

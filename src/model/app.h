@@ -10,7 +10,7 @@
 #include "base/url.h"
 #include "coding/reader.h"
 #include "coding/value.h"
-#include "model/window.h"
+#include "model/saved_window.h"
 
 namespace wendrix {
 

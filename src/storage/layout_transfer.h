@@ -30,7 +30,7 @@
 #include "coding/value.h"
 #include "model/layout.h"
 #include "platform/bundle/bundle.h"
-#include "platform/panels/file_panels.h"
+#include "platform/panels/system_file_panels.h"
 #include "rx/single.h"
 #include "storage/defaults_storage.h"
 

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "base/url.h"
-#include "platform/panels/file_panels.h"
+#include "platform/panels/system_file_panels.h"
 #include "toolkit/window.h"
 
 namespace toolkit {

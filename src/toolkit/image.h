@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/icons/image.h"
+#include "platform/icons/bitmap_image.h"
 #include "toolkit/geometry.h"
 
 namespace toolkit {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/panels/file_panels.h"
+#include "platform/panels/system_file_panels.h"
 #include "platform/window_level/window_level.h"
 #include "toolkit/geometry.h"
 #include "toolkit/image.h"

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "engine/customization_window.h"
+#include "engine/customization_navigation.h"
 #include "rx/disposable.h"
 #include "toolkit/containers.h"
 #include "toolkit/window.h"

@@ -77,7 +77,7 @@ void LayoutDetailsViewController::closeOtherApps() {
     auto apps = anonymizingReplacementsForApps(layout_->apps, *context_.bundles);
     replacements.insert(replacements.end(), apps.begin(), apps.end());
   }
-  keepWindowFloating(actions->closeOtherApps(*layout_))
+  keepWindowFloating(actions->closer().closeOtherApps(*layout_))
       .subscribe(
           [](const std::vector<winsys::ApplicationPtr>& closed) {
             Track::closedOtherApps(static_cast<std::int64_t>(closed.size()));
@@ -164,7 +164,7 @@ void LayoutDetailsViewController::closeApps(CommandSender sender) {
   if (context_.bundles)
     replacements = anonymizingReplacementsForApplications(apps, *context_.bundles);
   const auto count = static_cast<std::int64_t>(apps.size());
-  keepWindowFloating(actions->applyCloseBehavior(std::move(apps)))
+  keepWindowFloating(actions->closer().applyCloseBehavior(std::move(apps)))
       .subscribe([count](const rx::Unit&) { Track::closedLayoutApps(count); },
                  [replacements](const base::Error& error) {
                    Track::errorWithLocation(error, "details.closeApps_000", replacements);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/customization_window.h"
+#include "engine/customization_navigation.h"
 #include "model/layout.h"
 #include "rx/disposable.h"
 #include "rx/observable.h"

@@ -7,8 +7,8 @@
 
 #include "base/url.h"
 #include "model/app.h"
+#include "platform/icons/bitmap_image.h"
 #include "platform/icons/icon_provider.h"
-#include "platform/icons/image.h"
 
 namespace wendrix {
 

@@ -8,8 +8,8 @@
 
 #include "base/result.h"
 #include "base/url.h"
-#include "winsys/geometry.h"
 #include "winsys/promise.h"
+#include "winsys/screen_geometry.h"
 #include "winsys/ui_element.h"
 
 namespace wendrix::winsys {

@@ -27,7 +27,8 @@ Desktop::Desktop(std::shared_ptr<xconn::Connection> connection,
       properties_(*conn_),
       resolver_(resolver),
       bundles_(bundles),
-      options_(std::move(options)) {}
+      options_(std::move(options)),
+      events_(std::make_shared<DesktopEvents>(loop_)) {}
 
 Desktop::~Desktop() {
   if (started_) conn_->removeListener(this);
@@ -39,15 +40,15 @@ Promise<winsys::StatePtr> Desktop::initialize(winsys::EventNotifier& notifier) {
     return Promise<winsys::StatePtr>::error(
         queue(), WindowSystemError::make(WindowSystemErrorCode::notTrusted));
   }
-  notifier_ = &notifier;
+  events_->setNotifier(notifier);
   if (!started_) {
     started_ = true;
     conn_->addListener(this);
     conn_->selectInput(conn_->root(), PropertyChangeMask);
-    loading_ = true;
+    events_->setLoading(true);
     syncClientList();
     syncActive();
-    loading_ = false;
+    events_->setLoading(false);
     conn_->flush();
   }
   return Promise<winsys::StatePtr>::value(queue(), std::make_shared<LiveState>(weak_from_this()));
@@ -74,13 +75,6 @@ WindowPtr Desktop::mainWindowOf(const XApplication& app) const {
   return nullptr;
 }
 
-void Desktop::emitDeferred() {
-  auto pending = std::move(deferred_);
-  deferred_.clear();
-  for (auto& emitOne : pending)
-    emitOne();
-}
-
 std::shared_ptr<XWindow> Desktop::find(::Window xid) const {
   auto it = windows_.find(xid);
   return it == windows_.end() ? nullptr : it->second;
@@ -89,7 +83,7 @@ std::shared_ptr<XWindow> Desktop::find(::Window xid) const {
 // --- events ---------------------------------------------------------------------
 
 void Desktop::onEvent(const XEvent& event) {
-  emitDeferred();
+  events_->emitDeferred();
   switch (event.type) {
     case PropertyNotify: {
       const XPropertyEvent& p = event.xproperty;
@@ -123,12 +117,12 @@ void Desktop::onEvent(const XEvent& event) {
 }
 
 void Desktop::onWindowGone(::Window window) {
-  emitDeferred();
+  events_->emitDeferred();
   if (find(window)) removeWindow(window);
 }
 
 void Desktop::onBroken() {
-  emitDeferred();
+  events_->emitDeferred();
   for (const auto& [xid, w] : windows_) {
     w->frameWaits.settleAll(base::Result<Rect>(refused()));
     w->minimizedWaits.settleAll(base::Result<bool>(refused()));
@@ -197,7 +191,7 @@ void Desktop::addWindow(::Window xid, WindowFacts facts) {
   window->app = app;
   windows_[xid] = window;
   app->windows.push_back(window);
-  emit<winsys::WindowCreatedEvent>(WindowPtr(window));
+  events_->emit<winsys::WindowCreatedEvent>(WindowPtr(window));
   // The window manager may name a window active before listing it.
   if (xid == active_) app->lastActive = xid;
   updateFocus(*app);
@@ -244,7 +238,7 @@ std::shared_ptr<XApplication> Desktop::applicationFor(const platform::WindowOwne
     app->pids.push_back(hints.pid);
     watchProcess(*app, hints.pid);
   }
-  if (launched) emit<winsys::ApplicationLaunchedEvent>(ApplicationPtr(app));
+  if (launched) events_->emit<winsys::ApplicationLaunchedEvent>(ApplicationPtr(app));
   return app;
 }
 
@@ -259,7 +253,7 @@ void Desktop::watchProcess(XApplication& app, std::int32_t pid) {
 }
 
 void Desktop::processExited(XApplication& app, std::int32_t pid) {
-  emitDeferred();
+  events_->emitDeferred();
   auto keep = app.shared_from_this();
   std::erase_if(app.processes, [&](auto& p) { return p->pid() == pid; });
   // The application's process identifier becomes that of a process still there.
@@ -274,7 +268,7 @@ void Desktop::terminateIfIdle(XApplication& app) {
   app.running = false;
   std::erase(apps_, keep);
   app.hideWaits.settleAll(base::Result<bool>(gone()));
-  emit<winsys::ApplicationTerminatedEvent>(ApplicationPtr(keep));
+  events_->emit<winsys::ApplicationTerminatedEvent>(ApplicationPtr(keep));
   if (frontmost_ == keep) setFrontmost(nullptr);
 }
 
@@ -290,10 +284,10 @@ void Desktop::removeWindow(::Window xid) {
   window->minimizedWaits.settleAll(base::Result<bool>(gone()));
   auto app = window->app.lock();
   if (app) std::erase(app->windows, window);
-  emit<winsys::WindowDestroyedEvent>(WindowPtr(window));
+  events_->emit<winsys::WindowDestroyedEvent>(WindowPtr(window));
   if (!app) return;
   std::erase(app->hiddenByUs, xid);
-  settleHide(*app);
+  writer_.settleHide(*app);
   updateFocus(*app);
   terminateIfIdle(*app);
 }
@@ -304,7 +298,7 @@ void Desktop::refreshTitle(XWindow& w) {
   std::string title = properties_.title(w.xid);
   if (title == w.title_) return;
   w.title_ = std::move(title);
-  emit<winsys::WindowTitleChangedEvent>(WindowPtr(w.shared_from_this()));
+  events_->emit<winsys::WindowTitleChangedEvent>(WindowPtr(w.shared_from_this()));
 }
 
 void Desktop::refreshFrame(XWindow& w) {
@@ -313,10 +307,10 @@ void Desktop::refreshFrame(XWindow& w) {
   const Rect before = w.frame();
   w.frame_ = *frame;
   if (w.written == w.frame_) w.written.reset();
-  if (correctPlacement(w)) return;
-  if (w.reapplying && w.pendingFrame == w.frame_) finishReapply(w);
+  if (writer_.correctPlacement(w)) return;
+  if (w.reapplying && w.pendingFrame == w.frame_) writer_.finishReapply(w);
   if (w.frame() != before) {
-    emit<winsys::WindowFrameChangedEvent>(WindowPtr(w.shared_from_this()));
+    events_->emit<winsys::WindowFrameChangedEvent>(WindowPtr(w.shared_from_this()));
   }
   w.frameWaits.settleIf([&](const Rect& target) { return target == w.frame_; },
                         base::Result<Rect>(w.frame_));
@@ -332,13 +326,13 @@ void Desktop::refreshMinimized(XWindow& w) {
     w.reapplyTimer.cancel();
   }
   auto self = w.shared_from_this();
-  emit<winsys::WindowMinimizedChangedEvent>(WindowPtr(self));
+  events_->emit<winsys::WindowMinimizedChangedEvent>(WindowPtr(self));
   auto app = w.app.lock();
-  if (!minimized && w.pendingFrame) reapplyFrame(w);
-  if (!minimized && app && app->hidden && !app->hiding) unhide(*app, false);
-  settleMinimized(w);
+  if (!minimized && w.pendingFrame) writer_.reapplyFrame(w);
+  if (!minimized && app && app->hidden && !app->hiding) writer_.unhide(*app, false);
+  writer_.settleMinimized(w);
   if (app) {
-    settleHide(*app);
+    writer_.settleHide(*app);
     updateFocus(*app);
   }
 }
@@ -354,7 +348,7 @@ void Desktop::syncActive() {
   if (newApp) {
     newApp->lastActive = active;
     // Activating a hidden application shows it.
-    if (newApp->hidden && !newApp->hiding) unhide(*newApp, false);
+    if (newApp->hidden && !newApp->hiding) writer_.unhide(*newApp, false);
   }
   if (oldApp) updateFocus(*oldApp);
   if (newApp && newApp != oldApp) updateFocus(*newApp);
@@ -367,7 +361,7 @@ void Desktop::updateFocus(XApplication& app) {
   const ::Window mainId = main ? static_cast<XWindow&>(*main).xid : None;
   if (mainId != app.lastMain) {
     app.lastMain = mainId;
-    emit<winsys::ApplicationMainWindowChangedEvent>(ApplicationPtr(self));
+    events_->emit<winsys::ApplicationMainWindowChangedEvent>(ApplicationPtr(self));
   }
   ::Window focused = None;
   for (const auto& w : app.windows) {
@@ -375,14 +369,14 @@ void Desktop::updateFocus(XApplication& app) {
   }
   if (focused != app.lastFocused) {
     app.lastFocused = focused;
-    emit<winsys::ApplicationFocusedWindowChangedEvent>(ApplicationPtr(self));
+    events_->emit<winsys::ApplicationFocusedWindowChangedEvent>(ApplicationPtr(self));
   }
 }
 
 void Desktop::setFrontmost(std::shared_ptr<XApplication> app) {
   if (app == frontmost_) return;
   frontmost_ = std::move(app);
-  emit<winsys::FrontmostApplicationChangedEvent>(ApplicationPtr(frontmost_));
+  events_->emit<winsys::FrontmostApplicationChangedEvent>(ApplicationPtr(frontmost_));
 }
 
 }  // namespace wendrix::x11::detail

@@ -13,7 +13,8 @@
 // that. An event a write call causes itself is queued on the loop before its
 // request goes out, so it precedes what the reply brings.
 //
-// desktop.cpp follows the server; desktop_writes.cpp makes the changes.
+// Desktop follows the server; its DesktopWriter makes the changes and
+// DesktopEvents sends the notifications.
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,8 @@
 #include "platform/xconn/connection.h"
 #include "winsys/event_notifier.h"
 #include "winsys/events.h"
+#include "x11/desktop_events.h"
+#include "x11/desktop_writer.h"
 #include "x11/model.h"
 #include "x11/window_properties.h"
 #include "x11/x11_window_system.h"
@@ -48,12 +51,8 @@ class Desktop final : public xconn::ConnectionListener,
   std::vector<std::int32_t> processesOf(std::int32_t pid) const;
   winsys::WindowPtr mainWindowOf(const XApplication& app) const;
 
-  // Writes (desktop_writes.cpp).
-  winsys::Promise<winsys::Rect> setFrame(XWindow& w, winsys::Rect frame);
-  winsys::Promise<bool> setMinimized(XWindow& w, bool minimized);
-  base::Status close(XWindow& w);
-  winsys::Promise<bool> setHidden(XApplication& app, bool hidden);
-  void quit(XApplication& app);
+  // The writes.
+  DesktopWriter& writer() { return writer_; }
 
   // What the connection reports.
   void onEvent(const XEvent& event) override;
@@ -61,26 +60,13 @@ class Desktop final : public xconn::ConnectionListener,
   void onBroken() override;
 
  private:
-  template <class E, class S>
-  void emit(S subject) {
-    if (notifier_ && !loading_) notifier_->notify(E(std::move(subject)));
-  }
-  // From inside a write call, where the caller's code must not be re-entered:
-  // the event goes out from the loop soon, and before anything the server or
-  // a process reports from now on (a drain of the connection may be queued on
-  // the loop already).
-  template <class E, class S>
-  void emitLater(S subject) {
-    deferred_.push_back([this, subject = std::move(subject)] { emit<E>(subject); });
-    queue().async([weak = weak_from_this()] {
-      if (auto self = weak.lock()) self->emitDeferred();
-    });
-  }
-  void emitDeferred();
+  // The writer follows the state it waits on, and sends the events of its
+  // own changes.
+  friend class DesktopWriter;
 
   std::shared_ptr<XWindow> find(::Window xid) const;
 
-  // Following the server (desktop.cpp).
+  // Following the server.
   void syncClientList();
   void addWindows(const std::vector<::Window>& xids);
   void addWindow(::Window xid, WindowFacts facts);
@@ -96,18 +82,6 @@ class Desktop final : public xconn::ConnectionListener,
   void updateFocus(XApplication& app);
   void setFrontmost(std::shared_ptr<XApplication> app);
 
-  // Settling writes (desktop_writes.cpp).
-  void sendMoveResize(XWindow& w, const winsys::Rect& r);
-  // Whether the frame just read is the written one shifted by the client's
-  // border; if so the offset is learnt and the frame written again.
-  bool correctPlacement(XWindow& w);
-  void reapplyFrame(XWindow& w);
-  void finishReapply(XWindow& w);
-  void settleMinimized(XWindow& w);
-  bool allHiddenIconic(const XApplication& app) const;
-  void settleHide(XApplication& app);
-  void unhide(XApplication& app, bool later);
-
   std::shared_ptr<xconn::Connection> conn_;
   dispatch::MainLoop& loop_;
   Display* display_;
@@ -116,16 +90,15 @@ class Desktop final : public xconn::ConnectionListener,
   const platform::BundleIdResolver& resolver_;
   const platform::BundleProvider* bundles_;
   X11WindowSystemOptions options_;
-  winsys::EventNotifier* notifier_ = nullptr;
+  std::shared_ptr<DesktopEvents> events_;
+  DesktopWriter writer_{*this};
   bool started_ = false;
-  bool loading_ = false;
   std::map<::Window, std::shared_ptr<XWindow>> windows_;
   std::vector<::Window> ignored_;
   std::vector<std::shared_ptr<XApplication>> apps_;
   std::shared_ptr<XApplication> frontmost_;
   ::Window active_ = None;
   std::uint64_t nextIdentity_ = 1;
-  std::vector<std::function<void()>> deferred_;
 };
 
 }  // namespace wendrix::x11::detail

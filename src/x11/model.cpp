@@ -29,19 +29,19 @@ ApplicationPtr XWindow::application() const {
 Promise<Rect> XWindow::setFrame(Rect frame) {
   auto desktop = desktop_.lock();
   if (!desktop) return Promise<Rect>::error(queue_, gone());
-  return desktop->setFrame(*this, frame);
+  return desktop->writer().setFrame(*this, frame);
 }
 
 Promise<bool> XWindow::setMinimized(bool value) {
   auto desktop = desktop_.lock();
   if (!desktop) return Promise<bool>::error(queue_, gone());
-  return desktop->setMinimized(*this, value);
+  return desktop->writer().setMinimized(*this, value);
 }
 
 base::Status XWindow::close() {
   auto desktop = desktop_.lock();
   if (!desktop) return gone();
-  return desktop->close(*this);
+  return desktop->writer().close(*this);
 }
 
 winsys::UIElementPtr XWindow::uiElement() const {
@@ -56,11 +56,11 @@ WindowPtr XApplication::mainWindow() const {
 Promise<bool> XApplication::setHidden(bool value) {
   auto desktop = desktop_.lock();
   if (!desktop) return Promise<bool>::error(queue_, gone());
-  return desktop->setHidden(*this, value);
+  return desktop->writer().setHidden(*this, value);
 }
 
 void XApplication::quit() {
-  if (auto desktop = desktop_.lock()) desktop->quit(*this);
+  if (auto desktop = desktop_.lock()) desktop->writer().quit(*this);
 }
 
 std::vector<ApplicationPtr> LiveState::runningApplications() const {

@@ -12,7 +12,7 @@
 
 #include "platform/bundle/bundle_id_resolver.h"
 #include "platform/xconn/connection.h"
-#include "winsys/geometry.h"
+#include "winsys/screen_geometry.h"
 
 namespace wendrix::x11 {
 namespace xconn = ::platform::xconn;

@@ -123,7 +123,7 @@ TEST_F(AddonRestoreTest, SourcetreePairsOpensByFolderAndKeystrokeAndTidies) {
                                   saved<SourcetreeState>("beta again", repo("/src/beta"), 3)});
   record.bundleURL = appURL;
 
-  auto outcome = run(actions->restoreApp(record));
+  auto outcome = run(actions->restorer().restoreApp(record));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_EQ(outcome->at, 2s);
@@ -159,7 +159,7 @@ TEST_F(AddonRestoreTest, WindowAfterItsTenSecondWaitIsNotPairedAndIsClosed) {
                         saved<SourcetreeState>("browser", SourcetreeState::browser(), 1)});
   record.bundleURL = appURL;
 
-  auto outcome = run(actions->restoreApp(record));
+  auto outcome = run(actions->restorer().restoreApp(record));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_EQ(outcome->at, 15s);
@@ -229,7 +229,7 @@ TEST_F(AddonRestoreTest, XcodePairsStatelessWindowsOpensProjectsAndPostsKeystrok
                    saved<XcodeAddonState>("docs 2", XcodeAddonState::documentation(), 4)});
   record.bundleURL = appURL;
 
-  auto outcome = run(actions->restoreApp(record));
+  auto outcome = run(actions->restorer().restoreApp(record));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_EQ(outcome->at, 3s);
@@ -256,7 +256,7 @@ TEST_F(AddonRestoreTest, XcodePairsStatelessWindowsOpensProjectsAndPostsKeystrok
 
 TEST_F(AddonRestoreTest, ApplicationThatCannotBeLaunchedFailsTheRestore) {
   // Neither running nor installed.
-  auto outcome = run(actions->restoreApp(
+  auto outcome = run(actions->restorer().restoreApp(
       app(kXcode, {saved<XcodeAddonState>("docs", XcodeAddonState::documentation(), 0)})));
 
   ASSERT_TRUE(outcome->settled());
@@ -306,7 +306,7 @@ TEST_F(EditorRestoreTest, RetitledWindowCountsAsNewAndTheRestOpenByNewWindow) {
                               saved<VSCodeState>("a again", VSCodeState::url(alphaURL()), 2)});
   record.bundleURL = appURL;
 
-  auto outcome = watch(actions->restoreApp(record), queue);
+  auto outcome = watch(actions->restorer().restoreApp(record), queue);
   queue.advance(2s);
   ASSERT_EQ(editor->windows().size(), 1u);
   desktop.setTitle(editor->windows()[0], "main.c \u2014 alpha");
@@ -329,7 +329,7 @@ TEST_F(EditorRestoreTest, TidyingKeepsTheWindowPairedByDisplayAndClosesTheStray)
   IApp record = app(kEditor, {saved<VSCodeState>("gone", VSCodeState::recent("~/gone"), 0)});
   record.bundleURL = appURL;
 
-  auto outcome = run(actions->restoreApp(record));
+  auto outcome = run(actions->restorer().restoreApp(record));
 
   ASSERT_TRUE(outcome->succeeded());
   ASSERT_EQ(outcome->result->value().size(), 1u);

@@ -69,7 +69,7 @@ TEST_F(BundleAliasesTest, EachAliasGetsItsTablesNewWindowKeystroke) {
     desktop.launch(AppSetup::withId(c.bundleId).withPid(++pid), {liveWindow("one")});
     desktop.scriptNewWindow(pid, NewWindowScript::opening(1));
     IApp saved = app(c.bundleId, {savedWindow("one", rect(0, 0)), savedWindow("two", rect(50, 0))});
-    auto outcome = run(actions->openAppWindows(saved, 2));
+    auto outcome = run(actions->launcher().openAppWindows(saved, 2));
     EXPECT_TRUE(outcome->succeeded());
     ASSERT_GT(desktop.keyboard().posted().size(), before);
     const auto& key = desktop.keyboard().posted()[before];
@@ -82,7 +82,7 @@ TEST_F(BundleAliasesTest, TheFileManagerHasItsWindowsClosedInsteadOfQuitting) {
   setCloseBehavior(CloseBehavior::quit);
   auto files = desktop.launch(AppSetup::withId(kFiles), {liveWindow("Home")});
   auto chrome = desktop.launch(AppSetup::withId("google-chrome"), {liveWindow("Tab")});
-  auto done = run(actions->applyCloseBehavior({files, chrome}));
+  auto done = run(actions->closer().applyCloseBehavior({files, chrome}));
   EXPECT_TRUE(done->succeeded());
   EXPECT_EQ(files->quitRequests(), 0);
   EXPECT_TRUE(files->windows().empty());

@@ -22,7 +22,8 @@ class ActivationQueueTest : public ActionsTest {
   }
 
   rx::Single<rx::Unit> activate(const std::shared_ptr<winsys::fake::FakeApplication>& app) {
-    return actions->activateApp(*app->bundleIdentifier(), app->processIdentifier());
+    return actions->activationQueue().activateApp(*app->bundleIdentifier(),
+                                                  app->processIdentifier());
   }
 
   std::size_t requests() { return desktop.runningApplications().activations().size(); }

@@ -53,7 +53,7 @@ TEST_F(ApplyFramesTest, FailedWritesNeverFailTheRestoreAndOnlySomeAreReported) {
     if (c.frameError) window->scriptFrameWrites(WriteScript::rejected(*c.frameError));
     if (c.minimizeError) window->scriptMinimizedWrites(WriteScript::rejected(*c.minimizeError));
 
-    auto outcome = run(actions->restoreWindows({{window, target}}, app(kEditor)));
+    auto outcome = run(actions->placer().restoreWindows({{window, target}}, app(kEditor)));
 
     ASSERT_TRUE(outcome->succeeded());
     EXPECT_EQ(window->frame(), c.frame);
@@ -67,7 +67,7 @@ TEST_F(ApplyFramesTest, FrameIsWrittenBeforeTheWindowLeavesTheMinimizedState) {
   auto window = desktop.addWindow(editor, liveWindow("w").asMinimized());
   window->scriptFrameWrites(WriteScript::after(1s));
 
-  auto outcome = watch(actions->setWindowFrame(window, frame(rect(1, 1))), queue);
+  auto outcome = watch(actions->placer().setWindowFrame(window, frame(rect(1, 1))), queue);
   queue.advance(999ms);
   EXPECT_EQ(window->minimizedWrites(), 0);
   queue.advance(1ms);
@@ -100,7 +100,7 @@ TEST_F(ApplyFramesTest, SinglePairWithoutDocumentTakesTheSavedMainWindowFrame) {
     IApp record = app(kEditor, c.targets);
     record.mainWindow = savedWindow("main", main);
 
-    run(actions->restoreWindows(pairs, record));
+    run(actions->placer().restoreWindows(pairs, record));
 
     for (std::size_t i = 0; i < pairs.size(); ++i)
       EXPECT_EQ(pairs[i].window->frame(), c.frames[i]);
@@ -149,7 +149,7 @@ TEST_F(ApplyFramesTest, ActivationIsAwaitedOnlyForPlacedWindowsOfAnIdentifiedApp
     const auto before = desktop.runningApplications().activations().size();
     const auto start = queue.elapsed();
 
-    auto outcome = run(actions->restoreWindows(c.pairs, c.record));
+    auto outcome = run(actions->placer().restoreWindows(c.pairs, c.record));
 
     ASSERT_TRUE(outcome->succeeded());
     EXPECT_EQ(outcome->at - start, c.done);

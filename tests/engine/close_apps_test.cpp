@@ -26,7 +26,7 @@ class CloseAppsTest : public ActionsTest {
 
   std::shared_ptr<Outcome<rx::Unit>> apply(std::vector<AppPtr> apps) {
     std::vector<winsys::ApplicationPtr> list(apps.begin(), apps.end());
-    auto outcome = watch(actions->applyCloseBehavior(list), queue);
+    auto outcome = watch(actions->closer().applyCloseBehavior(list), queue);
     queue.runUntilIdle();
     return outcome;
   }
@@ -165,7 +165,7 @@ TEST_F(CloseAppsTest, FailuresAreReportedWithEveryGivenApplicationAnonymized) {
 }
 
 TEST_F(CloseAppsTest, AnEmptyListSucceedsAtOnceAndReportsNothing) {
-  auto done = watch(actions->applyCloseBehavior({}), queue);
+  auto done = watch(actions->closer().applyCloseBehavior({}), queue);
   EXPECT_TRUE(done->succeeded());
   EXPECT_TRUE(analytics.events().empty());
 }
@@ -210,7 +210,8 @@ TEST_F(CloseAppsTest, OtherAppsAreClosedAndGivenBackWithoutAnEvent) {
   auto inLayout = launch("org.example.In");
   auto outside = launch("org.example.Out");
 
-  auto done = watch(actions->closeOtherApps(layout("Work", {app("org.example.In")})), queue);
+  auto done =
+      watch(actions->closer().closeOtherApps(layout("Work", {app("org.example.In")})), queue);
   queue.runUntilIdle();
 
   ASSERT_TRUE(done->succeeded());
@@ -226,14 +227,14 @@ TEST_F(CloseAppsTest, AutoCloseActsOnlyForLayoutsThatAskForIt) {
   auto outside = launch("org.example.Out");
 
   for (const std::optional<bool> flag : {std::optional<bool>(), std::optional<bool>(false)}) {
-    auto done = watch(actions->autoCloseOtherApps(layout("Work", {}, flag)), queue);
+    auto done = watch(actions->closer().autoCloseOtherApps(layout("Work", {}, flag)), queue);
     queue.runUntilIdle();
     EXPECT_TRUE(done->succeeded());
   }
   EXPECT_FALSE(outside->isHidden());
   EXPECT_TRUE(closedApps().empty());
 
-  auto done = watch(actions->autoCloseOtherApps(layout("Work", {}, true)), queue);
+  auto done = watch(actions->closer().autoCloseOtherApps(layout("Work", {}, true)), queue);
   queue.runUntilIdle();
   EXPECT_TRUE(done->succeeded());
   EXPECT_TRUE(outside->isHidden());
@@ -244,7 +245,7 @@ TEST_F(CloseAppsTest, OnceTheActionsAreGoneTheKeptAppsAreGivenAndNothingIsClosed
   setCloseBehavior(CloseBehavior::hide);
   auto outside = launch("org.example.Out");
 
-  const auto pending = actions->closeOtherApps(layout("Work"));
+  const auto pending = actions->closer().closeOtherApps(layout("Work"));
   actions.reset();
   auto done = watch(pending, queue);
   queue.runUntilIdle();

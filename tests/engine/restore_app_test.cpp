@@ -20,13 +20,13 @@ TEST_F(RestoreAppTest, FindOrLaunchTellsWhetherItLaunched) {
   desktop.workspace().install(kEditor, editorURL);
   desktop.scriptLaunch(editorURL, LaunchScript::launching(AppSetup::withId(kEditor), {}, 2s));
 
-  auto launched = run(actions->findOrLaunchApp(app(kEditor)));
+  auto launched = run(actions->launcher().findOrLaunchApp(app(kEditor)));
   ASSERT_TRUE(launched->succeeded());
   EXPECT_TRUE(launched->result->value().launched);
   EXPECT_EQ(launched->at, 2s);
   EXPECT_TRUE(sameApplication(launched->result->value().application, running(kEditor)));
 
-  auto found = run(actions->findOrLaunchApp(app(kEditor)));
+  auto found = run(actions->launcher().findOrLaunchApp(app(kEditor)));
   ASSERT_TRUE(found->succeeded());
   EXPECT_FALSE(found->result->value().launched);
   EXPECT_TRUE(sameApplication(found->result->value().application, running(kEditor)));
@@ -43,8 +43,8 @@ TEST_F(RestoreAppTest, OpeningDocumentsMakesOneRequestAlsoWithoutDocuments) {
   IApp record = app(kEditor);
   record.bundleURL = stale;
 
-  auto none = run(actions->openURLsWithApp(record, {}));
-  auto two = run(actions->openURLsWithApp(
+  auto none = run(actions->launcher().openURLsWithApp(record, {}));
+  auto two = run(actions->launcher().openURLsWithApp(
       record, {base::Url::fromFilePath("/docs/a.txt"), base::Url::fromFilePath("/docs/b.txt")}));
 
   ASSERT_TRUE(none->succeeded());
@@ -87,7 +87,8 @@ TEST_F(RestoreAppTest, CompletionFromAnotherThreadIsHandedToTheMainQueue) {
   std::optional<std::thread::id> deliveredOn;
 
   auto outcome = watch(
-      actions->launchApp(app(kEditor))
+      actions->launcher()
+          .launchApp(app(kEditor))
           .doOn({.onSuccess = [&](const auto&) { deliveredOn = std::this_thread::get_id(); }}),
       queue);
   EXPECT_FALSE(outcome->settled());
@@ -101,8 +102,8 @@ TEST_F(RestoreAppTest, CompletionFromAnotherThreadIsHandedToTheMainQueue) {
 TEST_F(RestoreAppTest, StepsEndQuietlyOnceTheActionsAreGone) {
   const base::Url editorURL = url("file:///apps/editor.desktop");
   desktop.workspace().install(kEditor, editorURL);
-  const auto restore = actions->restoreApp(app(kEditor, {savedWindow("w", {})}));
-  const auto launch = actions->launchApp(app(kEditor));
+  const auto restore = actions->restorer().restoreApp(app(kEditor, {savedWindow("w", {})}));
+  const auto launch = actions->launcher().launchApp(app(kEditor));
   actions.reset();
 
   auto restored = run(restore);

@@ -39,7 +39,7 @@ class FakeAddonRestores final : public AddonRestoreRegistry {
   class Addon final : public AddonRestore {
    public:
     rx::Single<MatchedWindows> restore(const IApp& app,
-                                       const std::shared_ptr<Actions>&) const override {
+                                       const std::shared_ptr<AppLauncher>&) const override {
       restored.push_back(app);
       return result;
     }

@@ -1,6 +1,6 @@
 // Opening missing windows with the "New Window" keystroke.
 
-#include "engine/window_opener.h"
+#include "engine/new_window_shortcut.h"
 
 #include <string>
 #include <vector>
@@ -64,7 +64,7 @@ TEST_F(WindowOpenerTest, RunningApplicationGetsOneKeystrokePerNewWindowWithoutDe
   desktop.scriptNewWindow(800, NewWindowScript::opening(1, 1s));
   setShortcut(kEditor, kCommandN);
 
-  auto outcome = watch(actions->openAppWindows(editorRecord(3), 3), queue);
+  auto outcome = watch(actions->launcher().openAppWindows(editorRecord(3), 3), queue);
   queue.runUntilIdle();
   // Not launched by this restore: the first keystroke goes out at once.
   EXPECT_EQ(desktop.keyboard().posted(),
@@ -86,7 +86,7 @@ TEST_F(WindowOpenerTest, KeystrokeWithoutNewWindowEndsWithTheIncompleteListAfter
   launchEditor(1);
   setShortcut(kEditor, kCommandN);
 
-  auto outcome = run(actions->openAppWindows(editorRecord(2), 2));
+  auto outcome = run(actions->launcher().openAppWindows(editorRecord(2), 2));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_EQ(outcome->at, 20s);
@@ -98,7 +98,7 @@ TEST_F(WindowOpenerTest, WindowClosedWhileWaitingEndsTheWaitWithoutAnotherKeystr
   auto editor = launchEditor(2);
   setShortcut(kEditor, kCommandN);
 
-  auto outcome = watch(actions->openAppWindows(editorRecord(3), 3), queue);
+  auto outcome = watch(actions->launcher().openAppWindows(editorRecord(3), 3), queue);
   queue.runUntilIdle();
   EXPECT_EQ(keyDowns(), 1u);
   queue.advance(5s);
@@ -115,7 +115,7 @@ TEST_F(WindowOpenerTest, WithoutKeystrokeTheWindowsThereAreTheResult) {
   launchEditor(1);
   setShortcut(kEditor, std::nullopt);
 
-  auto outcome = watch(actions->openAppWindows(editorRecord(3), 3), queue);
+  auto outcome = watch(actions->launcher().openAppWindows(editorRecord(3), 3), queue);
   queue.runUntilIdle();
 
   ASSERT_TRUE(outcome->succeeded());
@@ -133,7 +133,7 @@ TEST_F(WindowOpenerTest, ApplicationWithoutWindowsOrKeystrokeIsAskedToReopen) {
   IApp record = editorRecord(2);
   record.bundleURL = editorURL;
 
-  auto outcome = run(actions->openAppWindows(record, 2));
+  auto outcome = run(actions->launcher().openAppWindows(record, 2));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_EQ(outcome->result->value().size(), 1u);
@@ -170,7 +170,7 @@ TEST_P(LaunchedProgramTest, WaitsForItsLateFirstWindow) {
   auto late = queue.after(
       5s, [&] { desktop.addWindow(desktop.applicationWithURL(editorURL), liveWindow("first")); });
 
-  auto outcome = watch(actions->openAppWindows(record, c.wanted), queue);
+  auto outcome = watch(actions->launcher().openAppWindows(record, c.wanted), queue);
   queue.runUntilIdle();
   queue.advance(4900ms);
   EXPECT_EQ(keyDowns(), 0u);
@@ -202,7 +202,7 @@ TEST_F(WindowOpenerTest, FailedReopenFailsTheWait) {
   IApp record = editorRecord(1);
   record.bundleURL = editorURL;
 
-  auto outcome = run(actions->openAppWindows(record, 1));
+  auto outcome = run(actions->launcher().openAppWindows(record, 1));
 
   ASSERT_TRUE(outcome->settled());
   ASSERT_FALSE(outcome->succeeded());
@@ -214,7 +214,7 @@ TEST_F(WindowOpenerTest, TooManyWindowsAreReportedOnlyAfterAKeystroke) {
   desktop.scriptNewWindow(800, NewWindowScript::opening(2, 1s).asOneBurst());
   setShortcut(kEditor, kCommandN);
 
-  auto outcome = run(actions->openAppWindows(editorRecord(2), 2));
+  auto outcome = run(actions->launcher().openAppWindows(editorRecord(2), 2));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_EQ(outcome->result->value().size(), 3u);
@@ -230,7 +230,7 @@ TEST_F(WindowOpenerTest, TooManyWindowsAreReportedOnlyAfterAKeystroke) {
 
   // More windows than wanted without any keystroke: nothing to report.
   analytics.backend().clear();
-  auto more = run(actions->openAppWindows(editorRecord(1), 1));
+  auto more = run(actions->launcher().openAppWindows(editorRecord(1), 1));
   ASSERT_TRUE(more->succeeded());
   EXPECT_EQ(more->result->value().size(), 3u);
   EXPECT_TRUE(eventsNamed("Error").empty());
@@ -241,7 +241,7 @@ TEST_F(WindowOpenerTest, KeyTheKeyboardCannotMakeIsSkipped) {
   desktop.keyboard().markUnmappable(45);
   setShortcut(kEditor, kCommandN);
 
-  auto outcome = run(actions->openAppWindows(editorRecord(2), 2));
+  auto outcome = run(actions->launcher().openAppWindows(editorRecord(2), 2));
 
   ASSERT_TRUE(outcome->succeeded());
   EXPECT_EQ(outcome->at, 20s);

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "dispatch/main_loop.h"
-#include "engine/customization_window.h"
+#include "engine/customization_navigation.h"
 #include "engine/windows_provider.h"
 #include "model/layout.h"
 #include "model/shortcut.h"

@@ -25,7 +25,7 @@
 #include "app/build_info.h"
 #include "app/composition.h"
 #include "dispatch/main_loop.h"
-#include "engine/customization_window.h"
+#include "engine/customization_navigation.h"
 #include "engine/windows_provider.h"
 #include "platform/defaults/memory_user_defaults.h"
 #include "platform/defaults/user_defaults.h"

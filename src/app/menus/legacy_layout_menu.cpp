@@ -202,8 +202,8 @@ std::shared_ptr<toolkit::MenuItem> LegacyLayoutMenu::appEntry(const IApp& app) {
 }
 
 void LegacyLayoutMenu::putAway(const ApplicationList& apps) {
-  commands_.run<rx::Unit>(context_.actions->applyCloseBehavior(apps).asObservable(), nullptr,
-                          nullptr);
+  commands_.run<rx::Unit>(context_.actions->closer().applyCloseBehavior(apps).asObservable(),
+                          nullptr, nullptr);
 }
 
 void LegacyLayoutMenu::closeUnusedAppsWithItem(toolkit::MenuItem& sender) {
@@ -262,9 +262,9 @@ void LegacyLayoutMenu::restoreAppWithItem(toolkit::MenuItem& sender) {
   const IApp* app = sender.represented<IApp>();
   if (!app) return;
   std::weak_ptr<Actions> actions = context_.actions;
-  auto restore = context_.actions->restoreApp(*app).flatMap(
+  auto restore = context_.actions->restorer().restoreApp(*app).flatMap(
       [actions, app = *app](const MatchedWindows& matched) {
-        if (auto a = actions.lock()) return a->restoreWindows(matched, app);
+        if (auto a = actions.lock()) return a->placer().restoreWindows(matched, app);
         return rx::Single<rx::Unit>::just({});
       });
   commands_.run<rx::Unit>(restore.asObservable(), nullptr,

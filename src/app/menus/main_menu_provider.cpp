@@ -207,7 +207,7 @@ void MainMenuProvider::closeUnusedAppsWithItem(toolkit::MenuItem& sender) {
   if (!apps) return;
   const auto count = static_cast<std::int64_t>(apps->size());
   commands_.run<rx::Unit>(
-      context_.actions->applyCloseBehavior(*apps).asObservable(),
+      context_.actions->closer().applyCloseBehavior(*apps).asObservable(),
       [count](const rx::Unit&) { Track::closedOtherApps(count); },
       [](const rx::Error& error) { Track::error(error); });
 }

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/icons/image.h"
+#include "platform/icons/bitmap_image.h"
 
 namespace platform {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/url.h"
-#include "platform/panels/file_panels.h"
+#include "platform/panels/system_file_panels.h"
 #include "toolkit/application.h"
 #include "toolkit/controls.h"
 #include "toolkit/file_panels.h"

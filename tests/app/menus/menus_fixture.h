@@ -18,7 +18,7 @@
 #include "app/menus/menu_context.h"
 #include "dispatch/manual_queue.h"
 #include "engine/actions.h"
-#include "engine/customization_window.h"
+#include "engine/customization_navigation.h"
 #include "engine/windows_provider.h"
 #include "model/layout.h"
 #include "platform/window_level/window_level.h"

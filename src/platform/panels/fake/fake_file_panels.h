@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/panels/file_panels.h"
+#include "platform/panels/system_file_panels.h"
 
 namespace platform {
 

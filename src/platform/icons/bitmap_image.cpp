@@ -1,4 +1,4 @@
-#include "platform/icons/image.h"
+#include "platform/icons/bitmap_image.h"
 
 #include <algorithm>
 #include <cstddef>

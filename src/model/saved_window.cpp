@@ -1,4 +1,4 @@
-#include "model/window.h"
+#include "model/saved_window.h"
 
 #include "coding/codable.h"
 

@@ -1,16 +1,14 @@
-// Putting applications away with the user's close behaviour: closing their
-// windows, quitting, hiding or minimizing them.
+#include "engine/app_closer.h"
 
 #include <algorithm>
 #include <utility>
 #include <vector>
 
 #include "analytics/track.h"
-#include "engine/actions.h"
-#include "engine/actions_internal.h"
 #include "engine/application_replacements.h"
 #include "engine/capture.h"
 #include "engine/windows_provider.h"
+#include "platform/bundle/bundle.h"
 #include "rx/single.h"
 #include "storage/defaults_storage.h"
 #include "winsys/promise_single.h"
@@ -54,18 +52,28 @@ rx::Single<base::Status> settled(winsys::Promise<T> write) {
 
 }  // namespace
 
-rx::Single<ApplicationList> Actions::currentAppsWithWindows() {
+AppCloser::AppCloser(std::shared_ptr<WindowsProvider> windowsProvider,
+                     std::shared_ptr<DefaultsStorage> storage,
+                     const platform::BundleProvider& bundles,
+                     std::shared_ptr<const BundleIdAliases> aliases)
+    : windowsProvider_(std::move(windowsProvider)),
+      storage_(std::move(storage)),
+      bundles_(bundles),
+      aliases_(std::move(aliases)) {}
+
+rx::Single<ApplicationList> AppCloser::currentAppsWithWindows() {
   return windowsProvider_->appsWithWindowsStream().take(1).asSingle();
 }
 
-rx::Single<ApplicationList> Actions::putAway(std::weak_ptr<Actions> weak, ApplicationList kept) {
+rx::Single<ApplicationList> AppCloser::putAway(std::weak_ptr<AppCloser> weak,
+                                               ApplicationList kept) {
   auto self = weak.lock();
   if (!self) return rx::Single<ApplicationList>::just(std::move(kept));
   return self->applyCloseBehavior(kept).map([kept](rx::Unit) { return kept; });
 }
 
-rx::Single<rx::Unit> Actions::closeLayoutApps(const Layout& layout) {
-  std::weak_ptr<Actions> weak = weak_from_this();
+rx::Single<rx::Unit> AppCloser::closeLayoutApps(const Layout& layout) {
+  std::weak_ptr<AppCloser> weak = weak_from_this();
   return currentAppsWithWindows()
       .flatMap([weak, layout](const ApplicationList& apps) {
         return putAway(weak, keep(apps, layout, true));
@@ -76,14 +84,14 @@ rx::Single<rx::Unit> Actions::closeLayoutApps(const Layout& layout) {
       });
 }
 
-rx::Single<ApplicationList> Actions::closeOtherApps(const Layout& layout) {
-  std::weak_ptr<Actions> weak = weak_from_this();
+rx::Single<ApplicationList> AppCloser::closeOtherApps(const Layout& layout) {
+  std::weak_ptr<AppCloser> weak = weak_from_this();
   return currentAppsWithWindows().flatMap([weak, layout](const ApplicationList& apps) {
     return putAway(weak, keep(apps, layout, false));
   });
 }
 
-rx::Single<rx::Unit> Actions::autoCloseOtherApps(const Layout& layout) {
+rx::Single<rx::Unit> AppCloser::autoCloseOtherApps(const Layout& layout) {
   if (!layout.alwaysCloseOtherApps.value_or(false)) return rx::Single<rx::Unit>::just({});
   return closeOtherApps(layout).map([](const ApplicationList& closed) {
     Track::closedAppsAutomatically(static_cast<std::int64_t>(closed.size()));
@@ -91,7 +99,7 @@ rx::Single<rx::Unit> Actions::autoCloseOtherApps(const Layout& layout) {
   });
 }
 
-rx::Single<Statuses> Actions::closeApplication(const ApplicationPtr& app) {
+rx::Single<Statuses> AppCloser::closeApplication(const ApplicationPtr& app) {
   return rx::Single<Statuses>::deferred(
       [storage = storage_, aliases = aliases_, app,
        ownId = bundles_.mainBundle().identifier()]() -> rx::Single<Statuses> {
@@ -127,7 +135,7 @@ rx::Single<Statuses> Actions::closeApplication(const ApplicationPtr& app) {
       });
 }
 
-rx::Single<rx::Unit> Actions::applyCloseBehavior(ApplicationList applications) {
+rx::Single<rx::Unit> AppCloser::applyCloseBehavior(ApplicationList applications) {
   std::vector<rx::Single<Statuses>> operations;
   operations.reserve(applications.size());
   for (const auto& app : applications)

@@ -1,6 +1,6 @@
 #pragma once
 
-// Opening an application's missing windows with its "New Window" keystroke.
+// The "New Window" keystroke that opens an application's missing windows.
 
 #include <optional>
 #include <string_view>

@@ -1,6 +1,4 @@
-// Restoring a layout or some of its applications: every application at once,
-// each bounded by the restore time limit and counted as a success, a time-out
-// or an error.
+#include "engine/layout_restorer.h"
 
 #include <memory>
 #include <utility>
@@ -9,8 +7,10 @@
 #include "analytics/record_replacements.h"
 #include "analytics/restore_statistics.h"
 #include "analytics/track.h"
-#include "engine/actions.h"
-#include "engine/actions_internal.h"
+#include "analytics/vocabulary.h"
+#include "engine/addon_restore.h"
+#include "engine/app_closer.h"
+#include "engine/app_launcher.h"
 #include "engine/display_matching.h"
 #include "rx/event.h"
 #include "rx/scheduler.h"
@@ -37,10 +37,19 @@ rx::Single<Unit> restoreAndSend(const rx::Single<RestoreStatistics>& restore,
 
 }  // namespace
 
-rx::Single<Unit> Actions::restoreLayout(const Layout& layout) {
-  std::weak_ptr<Actions> weak = weak_from_this();
+LayoutRestorer::LayoutRestorer(LayoutRestorerContext context)
+    : launcher_(std::move(context.launcher)),
+      placer_(std::move(context.placer)),
+      closer_(std::move(context.closer)),
+      addonRestores_(std::move(context.addonRestores)),
+      bundles_(*context.bundles),
+      scheduler_(*context.scheduler),
+      clock_(*context.clock) {}
+
+rx::Single<Unit> LayoutRestorer::restoreLayout(const Layout& layout) {
+  std::weak_ptr<LayoutRestorer> weak = weak_from_this();
   auto apps = std::make_shared<const std::vector<IApp>>(layout.apps);
-  return autoCloseOtherApps(layout).flatMap([weak, apps](Unit) {
+  return closer_->autoCloseOtherApps(layout).flatMap([weak, apps](Unit) {
     auto self = weak.lock();
     if (!self) return rx::Single<Unit>::just({});
     return restoreAndSend(self->restoreAppsWithStatistics(*apps), events::kLayoutRestored,
@@ -48,19 +57,40 @@ rx::Single<Unit> Actions::restoreLayout(const Layout& layout) {
   });
 }
 
-rx::Single<Unit> Actions::restoreApps(std::vector<IApp> apps) {
+rx::Single<Unit> LayoutRestorer::restoreApps(std::vector<IApp> apps) {
   return restoreAndSend(restoreAppsWithStatistics(apps), events::kAppRestored, clock_);
 }
 
-rx::Single<rx::Event<Unit>> Actions::restoreAppChain(const IApp& app) {
-  std::weak_ptr<Actions> weak = weak_from_this();
+rx::Single<MatchedWindows> LayoutRestorer::restoreApp(const IApp& app) {
+  std::weak_ptr<LayoutRestorer> weak = weak_from_this();
+  auto shared = std::make_shared<const IApp>(app);
+  return rx::Single<MatchedWindows>::deferred([weak, shared]() -> rx::Single<MatchedWindows> {
+    auto self = weak.lock();
+    if (!self) return rx::Single<MatchedWindows>::just({});
+    const IApp& saved = *shared;
+    if (saved.bundleId) {
+      if (const AddonRestore* addon = self->addonRestores_->addonRestore(*saved.bundleId)) {
+        return addon->restore(saved, self->launcher_).doOn({.onSuccess = [](const MatchedWindows&) {
+          Track::restoredWithAddon();
+        }});
+      }
+    }
+    return self->launcher_->openAppWindows(saved, static_cast<std::int64_t>(saved.windows.size()))
+        .map([shared](const std::vector<winsys::WindowPtr>& live) {
+          return DisplayMatching::match(shared->windows, live, DisplayMatching::documentKey);
+        });
+  });
+}
+
+rx::Single<rx::Event<Unit>> LayoutRestorer::restoreAppChain(const IApp& app) {
+  std::weak_ptr<LayoutRestorer> weak = weak_from_this();
   const AnonymizingReplacements replacements = anonymizingReplacements(app, bundles_);
   auto shared = std::make_shared<const IApp>(app);
   return restoreApp(app)
       .flatMap([weak, shared](const MatchedWindows& matched) {
         auto self = weak.lock();
         if (!self) return rx::Single<Unit>::just({});
-        return self->restoreWindows(matched, *shared);
+        return self->placer_->restoreWindows(matched, *shared);
       })
       .timeout(kRestoreTimeout, scheduler_)
       .doOn({.onError =
@@ -74,7 +104,8 @@ rx::Single<rx::Event<Unit>> Actions::restoreAppChain(const IApp& app) {
       .asSingle();
 }
 
-rx::Single<RestoreStatistics> Actions::restoreAppsWithStatistics(const std::vector<IApp>& apps) {
+rx::Single<RestoreStatistics> LayoutRestorer::restoreAppsWithStatistics(
+    const std::vector<IApp>& apps) {
   std::vector<rx::Single<rx::Event<Unit>>> chains;
   chains.reserve(apps.size());
   for (const auto& app : apps)

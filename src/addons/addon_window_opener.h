@@ -27,7 +27,7 @@
 
 #include "addons/typed_addon.h"
 #include "base/url.h"
-#include "engine/actions.h"
+#include "engine/app_launcher.h"
 #include "engine/capture.h"
 #include "engine/display_matching.h"
 #include "engine/restore_errors.h"
@@ -74,9 +74,9 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
   // windows in order, each with its state; a missing or undecodable state
   // counts as none, without a report.
   static std::shared_ptr<WindowOpener> make(std::shared_ptr<const TypedAddon<State>> addon,
-                                            std::shared_ptr<Actions> actions, IApp targetApp) {
+                                            std::shared_ptr<AppLauncher> launcher, IApp targetApp) {
     return std::shared_ptr<WindowOpener>(
-        new WindowOpener(std::move(addon), std::move(actions), std::move(targetApp)));
+        new WindowOpener(std::move(addon), std::move(launcher), std::move(targetApp)));
   }
 
   // Runs `steps` one after another, each made once the previous one
@@ -107,7 +107,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
   rx::Observable<winsys::ApplicationPtr> appStream() {
     if (!app_) {
       app_ = targetApp_.bundleId
-                 ? actions_->windowsProvider()->application(*targetApp_.bundleId).share(1)
+                 ? launcher_->windowsProvider()->application(*targetApp_.bundleId).share(1)
                  : rx::Observable<winsys::ApplicationPtr>::just(nullptr);
     }
     return *app_;
@@ -116,7 +116,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
   // Each window created in the target application, with its state.
   rx::Observable<NewWindowState> newWindowStates() {
     if (!newWindowStates_) {
-      newWindowStates_ = actions_->windowsProvider()
+      newWindowStates_ = launcher_->windowsProvider()
                              ->notifier()
                              .template observable<winsys::WindowCreatedEvent>()
                              .filter([target = targetApp_](const winsys::WindowCreatedEvent& e) {
@@ -140,7 +140,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
   // application that were created or retitled and are not paired yet. The
   // stream fails with NilWeakSelfError once the opener is gone.
   void includeTitleChanges() {
-    auto& notifier = actions_->windowsProvider()->notifier();
+    auto& notifier = launcher_->windowsProvider()->notifier();
     const auto windowOf = [](const auto& e) { return e.window; };
     std::weak_ptr<WindowOpener> weak = this->weak_from_this();
     newWindowStates_ =
@@ -225,7 +225,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
   Step openByShortcut(ShortcutFor shortcutFor) {
     return deferred([shortcutFor](WindowOpener& self) {
       std::weak_ptr<WindowOpener> weak = self.weak_from_this();
-      return self.actions_->findOrLaunchApp(self.targetApp_)
+      return self.launcher_->findOrLaunchApp(self.targetApp_)
           .flatMap([weak, shortcutFor](const FoundApp& found) -> Step {
             auto opener = weak.lock();
             if (!opener || !found.application) return Step::just({});
@@ -266,7 +266,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
             if (!opener) return Step::error(NilWeakSelfError{}.asError());
             const auto known = app ? app->knownWindows().size() : std::size_t{0};
             const auto wanted = static_cast<std::int64_t>(known + opener->pending_.size());
-            return opener->actions_->openAppWindows(opener->targetApp_, wanted)
+            return opener->launcher_->openAppWindows(opener->targetApp_, wanted)
                 .map([weak](const std::vector<winsys::WindowPtr>& windows) {
                   if (auto current = weak.lock()) current->pairByDisplay(windows);
                   return rx::Unit{};
@@ -299,9 +299,9 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
   }
 
  private:
-  WindowOpener(std::shared_ptr<const TypedAddon<State>> addon, std::shared_ptr<Actions> actions,
-               IApp targetApp)
-      : addon_(std::move(addon)), actions_(std::move(actions)), targetApp_(std::move(targetApp)) {
+  WindowOpener(std::shared_ptr<const TypedAddon<State>> addon,
+               std::shared_ptr<AppLauncher> launcher, IApp targetApp)
+      : addon_(std::move(addon)), launcher_(std::move(launcher)), targetApp_(std::move(targetApp)) {
     for (const auto& window : targetApp_.windows) {
       std::optional<State> state;
       if (window.addonState) {
@@ -393,7 +393,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
         .map([target](const NewWindowState& s) {
           return std::optional(Matched{s.window, target});
         })
-        .timeout(kAddonWindowWait, Wait::just(std::nullopt), actions_->scheduler())
+        .timeout(kAddonWindowWait, Wait::just(std::nullopt), launcher_->scheduler())
         .doOn({.onSuccess = [weak, target, state](const std::optional<Matched>& pair) {
           auto self = weak.lock();
           if (pair && self) self->addMatch(pair->window, target, state);
@@ -441,7 +441,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
 
   // One request handing all `urls` (also none) to the target application.
   Step openURLs(const std::vector<base::Url>& urls) {
-    return actions_->openURLsWithApp(targetApp_, urls)
+    return launcher_->openURLsWithApp(targetApp_, urls)
         .map([](const platform::LaunchedApplication&) { return rx::Unit{}; });
   }
 
@@ -450,7 +450,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
   Step postShortcuts(const std::vector<IShortcut>& shortcuts,
                      const winsys::ApplicationPtr& application) {
     for (const auto& shortcut : shortcuts)
-      actions_->postShortcut(shortcut, application).subscribe();
+      launcher_->postShortcut(shortcut, application).subscribe();
     return Step::just({});
   }
 
@@ -476,7 +476,7 @@ class WindowOpener : public std::enable_shared_from_this<WindowOpener<State>> {
   }
 
   std::shared_ptr<const TypedAddon<State>> addon_;
-  std::shared_ptr<Actions> actions_;
+  std::shared_ptr<AppLauncher> launcher_;
   IApp targetApp_;
   std::vector<Matched> matched_;
   std::vector<PendingWindow> pending_;

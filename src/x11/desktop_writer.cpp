@@ -1,6 +1,4 @@
-// The Desktop's writes: each request goes out at once, and its promise
-// settles when the server reports the change, or after the write time-out
-// with the state read then.
+#include "x11/desktop_writer.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -18,9 +16,9 @@ using winsys::Rect;
 using winsys::WindowSystemError;
 using winsys::WindowSystemErrorCode;
 
-Promise<Rect> Desktop::setFrame(XWindow& w, Rect frame) {
-  auto [promise, resolver] = Promise<Rect>::pending(queue());
-  if (!w.alive || conn_->broken()) {
+Promise<Rect> DesktopWriter::setFrame(XWindow& w, Rect frame) {
+  auto [promise, resolver] = Promise<Rect>::pending(desktop_.queue());
+  if (!w.alive || desktop_.conn_->broken()) {
     resolver.reject(gone());
     return promise;
   }
@@ -40,15 +38,16 @@ Promise<Rect> Desktop::setFrame(XWindow& w, Rect frame) {
     // iconic, so the frame is applied again when it is shown.
     const Rect before = w.frame();
     w.pendingFrame = target;
-    if (before != target) emitLater<winsys::WindowFrameChangedEvent>(w.shared_from_this());
+    if (before != target)
+      desktop_.events_->emitLater<winsys::WindowFrameChangedEvent>(w.shared_from_this());
     sendMoveResize(w, target);
-    conn_->flush();
+    desktop_.conn_->flush();
     resolver.fulfill(target);
     return promise;
   }
   // A new frame replaces one still being applied after de-iconifying.
   if (w.reapplying) w.pendingFrame = target;
-  if (w.frame_ == target && !w.written && properties_.frame(w.xid) == target) {
+  if (w.frame_ == target && !w.written && desktop_.properties_.frame(w.xid) == target) {
     // Nothing to move: a request would only risk the window manager's
     // rounding. The server is asked, as the window may have moved since the
     // last event was read.
@@ -57,9 +56,9 @@ Promise<Rect> Desktop::setFrame(XWindow& w, Rect frame) {
     return promise;
   }
   sendMoveResize(w, target);
-  conn_->flush();
-  w.frameWaits.add(queue(), options_.writeTimeout, target, resolver,
-                   [weak = weak_from_this(), win = w.weak_from_this()](auto& wait) {
+  desktop_.conn_->flush();
+  w.frameWaits.add(desktop_.queue(), desktop_.options_.writeTimeout, target, resolver,
+                   [weak = desktop_.weak_from_this(), win = w.weak_from_this()](auto& wait) {
                      auto self = weak.lock();
                      auto window = win.lock();
                      if (!self || !window) return;
@@ -75,9 +74,9 @@ Promise<Rect> Desktop::setFrame(XWindow& w, Rect frame) {
   return promise;
 }
 
-Promise<bool> Desktop::setMinimized(XWindow& w, bool minimized) {
-  auto [promise, resolver] = Promise<bool>::pending(queue());
-  if (!w.alive || conn_->broken()) {
+Promise<bool> DesktopWriter::setMinimized(XWindow& w, bool minimized) {
+  auto [promise, resolver] = Promise<bool>::pending(desktop_.queue());
+  if (!w.alive || desktop_.conn_->broken()) {
     resolver.reject(gone());
     return promise;
   }
@@ -87,15 +86,15 @@ Promise<bool> Desktop::setMinimized(XWindow& w, bool minimized) {
   }
   if (w.minimized != minimized) {
     if (minimized) {
-      XIconifyWindow(display_, w.xid, DefaultScreen(display_));
+      XIconifyWindow(desktop_.display_, w.xid, DefaultScreen(desktop_.display_));
     } else {
       // Mapping an iconic window asks the window manager to show it.
-      XMapWindow(display_, w.xid);
+      XMapWindow(desktop_.display_, w.xid);
     }
   }
-  conn_->flush();
-  w.minimizedWaits.add(queue(), options_.writeTimeout, minimized, resolver,
-                       [weak = weak_from_this(), win = w.weak_from_this()](auto& wait) {
+  desktop_.conn_->flush();
+  w.minimizedWaits.add(desktop_.queue(), desktop_.options_.writeTimeout, minimized, resolver,
+                       [weak = desktop_.weak_from_this(), win = w.weak_from_this()](auto& wait) {
                          auto self = weak.lock();
                          auto window = win.lock();
                          if (!self || !window) return;
@@ -110,17 +109,18 @@ Promise<bool> Desktop::setMinimized(XWindow& w, bool minimized) {
   return promise;
 }
 
-base::Status Desktop::close(XWindow& w) {
-  if (!w.alive || conn_->broken()) return gone();
+base::Status DesktopWriter::close(XWindow& w) {
+  if (!w.alive || desktop_.conn_->broken()) return gone();
   if (!w.closable) return WindowSystemError::make(WindowSystemErrorCode::cannotClose);
-  xconn::sendRootMessage(*conn_, w.xid, atoms_.netCloseWindow, {static_cast<long>(CurrentTime), 2});
-  conn_->flush();
+  xconn::sendRootMessage(*desktop_.conn_, w.xid, desktop_.atoms_.netCloseWindow,
+                         {static_cast<long>(CurrentTime), 2});
+  desktop_.conn_->flush();
   return {};
 }
 
-Promise<bool> Desktop::setHidden(XApplication& app, bool hidden) {
-  auto [promise, resolver] = Promise<bool>::pending(queue());
-  if (!app.running || conn_->broken()) {
+Promise<bool> DesktopWriter::setHidden(XApplication& app, bool hidden) {
+  auto [promise, resolver] = Promise<bool>::pending(desktop_.queue());
+  if (!app.running || desktop_.conn_->broken()) {
     resolver.reject(gone());
     return promise;
   }
@@ -137,20 +137,20 @@ Promise<bool> Desktop::setHidden(XApplication& app, bool hidden) {
     app.hidden = true;
     app.hiding = true;
     // Queued before anything the requests bring in, so it comes first.
-    emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
+    desktop_.events_->emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
     for (const auto& w : app.windows) {
       if (w->minimized) continue;
       app.hiddenByUs.push_back(w->xid);
-      XIconifyWindow(display_, w->xid, DefaultScreen(display_));
+      XIconifyWindow(desktop_.display_, w->xid, DefaultScreen(desktop_.display_));
     }
-    conn_->flush();
+    desktop_.conn_->flush();
   }
-  app.hideWaits.add(queue(), options_.writeTimeout, true, resolver,
-                    [weak = weak_from_this(), weakApp = app.weak_from_this()](auto& wait) {
+  app.hideWaits.add(desktop_.queue(), desktop_.options_.writeTimeout, true, resolver,
+                    [weak = desktop_.weak_from_this(), weakApp = app.weak_from_this()](auto& wait) {
                       auto self = weak.lock();
                       auto a = weakApp.lock();
                       if (!self || !a) return;
-                      if (self->allHiddenIconic(*a)) {
+                      if (self->writer_.allHiddenIconic(*a)) {
                         wait.resolver.fulfill(true);
                       } else {
                         wait.resolver.reject(refused());
@@ -162,24 +162,24 @@ Promise<bool> Desktop::setHidden(XApplication& app, bool hidden) {
   return promise;
 }
 
-void Desktop::quit(XApplication& app) {
+void DesktopWriter::quit(XApplication& app) {
   for (std::int32_t pid : app.pids) {
     if (pid > 0 && pid != ::getpid()) ::kill(pid, SIGTERM);
   }
 }
 
-void Desktop::sendMoveResize(XWindow& w, const Rect& r) {
+void DesktopWriter::sendMoveResize(XWindow& w, const Rect& r) {
   // Static gravity: x and y place the client area itself. Source: a pager.
   constexpr long kFlags =
       StaticGravity | (1L << 8) | (1L << 9) | (1L << 10) | (1L << 11) | (2L << 12);
   const long offset = w.placementOffset.value_or(0);
   w.written = r;
-  xconn::sendRootMessage(*conn_, w.xid, atoms_.netMoveresizeWindow,
+  xconn::sendRootMessage(*desktop_.conn_, w.xid, desktop_.atoms_.netMoveresizeWindow,
                          {kFlags, static_cast<long>(r.x) - offset, static_cast<long>(r.y) - offset,
                           static_cast<long>(r.width), static_cast<long>(r.height)});
 }
 
-bool Desktop::correctPlacement(XWindow& w) {
+bool DesktopWriter::correctPlacement(XWindow& w) {
   // X borders are small; a larger shift is the window manager's own choice.
   constexpr double kMaxBorder = 64;
   if (!w.written || w.placementOffset || w.minimized) return false;
@@ -192,24 +192,24 @@ bool Desktop::correctPlacement(XWindow& w) {
   }
   w.placementOffset = static_cast<int>(dx);
   sendMoveResize(w, target);
-  conn_->flush();
+  desktop_.conn_->flush();
   return true;
 }
 
 // Shown again with a frame written while minimized: unless the window has it
 // already, the frame is sent once more, and the window counts as shown only
 // once it has come back (or the time-out has passed).
-void Desktop::reapplyFrame(XWindow& w) {
-  refreshFrame(w);
+void DesktopWriter::reapplyFrame(XWindow& w) {
+  desktop_.refreshFrame(w);
   if (w.pendingFrame == w.frame_) {
     w.pendingFrame.reset();
     return;
   }
   sendMoveResize(w, *w.pendingFrame);
-  conn_->flush();
+  desktop_.conn_->flush();
   w.reapplying = true;
-  w.reapplyTimer =
-      queue().after(options_.writeTimeout, [weak = weak_from_this(), win = w.weak_from_this()] {
+  w.reapplyTimer = desktop_.queue().after(
+      desktop_.options_.writeTimeout, [weak = desktop_.weak_from_this(), win = w.weak_from_this()] {
         auto self = weak.lock();
         auto x = win.lock();
         if (!self || !x || !x->reapplying) return;
@@ -220,57 +220,58 @@ void Desktop::reapplyFrame(XWindow& w) {
           x->reapplying = false;
           x->pendingFrame.reset();
           if (x->frame() != before) {
-            self->emit<winsys::WindowFrameChangedEvent>(winsys::WindowPtr(x));
+            self->events_->emit<winsys::WindowFrameChangedEvent>(winsys::WindowPtr(x));
           }
-          self->settleMinimized(*x);
+          self->writer_.settleMinimized(*x);
         }
         self->conn_->flush();
       });
 }
 
-void Desktop::finishReapply(XWindow& w) {
+void DesktopWriter::finishReapply(XWindow& w) {
   w.reapplying = false;
   w.pendingFrame.reset();
   w.reapplyTimer.cancel();
   settleMinimized(w);
 }
 
-void Desktop::settleMinimized(XWindow& w) {
+void DesktopWriter::settleMinimized(XWindow& w) {
   w.minimizedWaits.settleIf(
       [&](bool target) { return target == w.minimized && !(!target && w.reapplying); },
       base::Result<bool>(w.minimized));
 }
 
-bool Desktop::allHiddenIconic(const XApplication& app) const {
+bool DesktopWriter::allHiddenIconic(const XApplication& app) const {
   for (::Window xid : app.hiddenByUs) {
-    auto w = find(xid);
+    auto w = desktop_.find(xid);
     if (w && !w->minimized) return false;
   }
   return true;
 }
 
-void Desktop::settleHide(XApplication& app) {
+void DesktopWriter::settleHide(XApplication& app) {
   if (!app.hiding || !allHiddenIconic(app)) return;
   app.hiding = false;
   app.hideWaits.settleAll(base::Result<bool>(true));
 }
 
 // Clears the hidden flag and shows the windows the hide iconified.
-void Desktop::unhide(XApplication& app, bool later) {
+void DesktopWriter::unhide(XApplication& app, bool later) {
   app.hidden = false;
   app.hiding = false;
   app.hideWaits.settleAll(base::Result<bool>(refused()));
   if (later) {
-    emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
+    desktop_.events_->emitLater<winsys::ApplicationIsHiddenChangedEvent>(app.shared_from_this());
   } else {
-    emit<winsys::ApplicationIsHiddenChangedEvent>(winsys::ApplicationPtr(app.shared_from_this()));
+    desktop_.events_->emit<winsys::ApplicationIsHiddenChangedEvent>(
+        winsys::ApplicationPtr(app.shared_from_this()));
   }
   for (::Window xid : app.hiddenByUs) {
-    auto w = find(xid);
-    if (w && w->minimized) XMapWindow(display_, xid);
+    auto w = desktop_.find(xid);
+    if (w && w->minimized) XMapWindow(desktop_.display_, xid);
   }
   app.hiddenByUs.clear();
-  conn_->flush();
+  desktop_.conn_->flush();
 }
 
 }  // namespace wendrix::x11::detail

@@ -1,13 +1,11 @@
-// Placing restored windows: each paired window gets its saved frame and is
-// taken out of the minimized state; then the application is queued to come
-// to the front.
+#include "engine/window_placer.h"
 
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "analytics/track.h"
-#include "engine/actions.h"
+#include "engine/activation_queue.h"
 #include "engine/capture.h"
 #include "engine/display_matching.h"
 #include "rx/single.h"
@@ -20,7 +18,10 @@ using rx::Unit;
 using winsys::Promise;
 using winsys::WindowPtr;
 
-rx::Single<Unit> Actions::restoreWindows(const MatchedWindows& matched, const IApp& app) {
+WindowPlacer::WindowPlacer(std::shared_ptr<ActivationQueue> activationQueue)
+    : activationQueue_(std::move(activationQueue)) {}
+
+rx::Single<Unit> WindowPlacer::restoreWindows(const MatchedWindows& matched, const IApp& app) {
   if (matched.empty()) return rx::Single<Unit>::just({});
   const WindowPtr& first = matched.front().window;
   const winsys::ApplicationPtr owner = first ? first->application() : nullptr;
@@ -47,16 +48,16 @@ rx::Single<Unit> Actions::restoreWindows(const MatchedWindows& matched, const IA
                              }));
   }
 
-  std::weak_ptr<Actions> weak = weak_from_this();
+  std::weak_ptr<WindowPlacer> weak = weak_from_this();
   return rx::zip(std::move(placements))
       .flatMap([weak, bundleId = app.bundleId, pid](const std::vector<Unit>&) {
         auto self = weak.lock();
         if (!self || !bundleId) return rx::Single<Unit>::just({});
-        return self->activateApp(*bundleId, pid);
+        return self->activationQueue_->activateApp(*bundleId, pid);
       });
 }
 
-rx::Single<Unit> Actions::setWindowFrame(const WindowPtr& window, winsys::Rect frame) {
+rx::Single<Unit> WindowPlacer::setWindowFrame(const WindowPtr& window, winsys::Rect frame) {
   // One handler per write: the frame, then leaving the minimized state. A
   // failed frame write is left as it is; a failed un-minimize is reported;
   // a cancellation of either write fails the placement.
