@@ -67,6 +67,27 @@ std::optional<std::pair<std::string_view, pid_t>> parseTemporary(std::string_vie
 
 }  // namespace
 
+Result<Bytes> readRegularFile(const std::filesystem::path& path) {
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) return fileError("cannot open", path, errno);
+  struct stat st {};
+  if (::fstat(file.get(), &st) != 0) return fileError("cannot read", path, errno);
+  if (!S_ISREG(st.st_mode))
+    return fileError("cannot read", path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+  Bytes data;
+  data.reserve(static_cast<std::size_t>(st.st_size));
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fileError("cannot read", path, errno);
+    }
+    if (n == 0) return data;
+    data.insert(data.end(), buffer, buffer + n);
+  }
+}
+
 Result<std::filesystem::path> moveAside(const std::filesystem::path& path,
                                         std::string_view suffix) {
   const std::string stem = path.string() + std::string(suffix);

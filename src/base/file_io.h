@@ -13,6 +13,7 @@
 #include <span>
 #include <string_view>
 
+#include "base/bytes.h"
 #include "base/result.h"
 
 namespace base {
@@ -64,6 +65,13 @@ inline Status writeFileAtomically(const std::filesystem::path& path, std::string
   return writeFileAtomically(
       path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), mode);
 }
+
+// The whole content of the regular file `path`. The file is opened without
+// blocking, so a FIFO or device put in its place cannot hold the caller; an
+// error (domain kFileErrorDomain, errno as code: ENOENT when nothing is there,
+// EISDIR for a folder, EINVAL for anything else that is no regular file)
+// otherwise.
+Result<Bytes> readRegularFile(const std::filesystem::path& path);
 
 // Renames `path` to the first free name of "<path><suffix>",
 // "<path><suffix>-1", "<path><suffix>-2", ... (up to 99), never replacing a

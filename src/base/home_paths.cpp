@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -20,9 +21,10 @@ bool endsName(char c) {
 }
 
 // Replaces every `prefix` + name (name: at least one character up to a name
-// end) by kReplacement, or every `prefix` itself at a name end when
+// end) by `replacement`, or every `prefix` itself at a name end when
 // `withName` is false.
-std::string replaceAt(std::string_view text, std::string_view prefix, bool withName) {
+std::string replaceAt(std::string_view text, std::string_view prefix, bool withName,
+                      std::string_view replacement = kReplacement) {
   std::string out;
   out.reserve(text.size());
   std::size_t pos = 0;
@@ -38,7 +40,7 @@ std::string replaceAt(std::string_view text, std::string_view prefix, bool withN
     const bool matches = named && (end == text.size() || endsName(text[end]));
     out.append(text.substr(pos, found - pos));
     if (matches) {
-      out.append(kReplacement);
+      out.append(replacement);
       pos = end;
     } else {
       out.append(text.substr(found, prefix.size()));
@@ -62,7 +64,19 @@ std::optional<std::string> homeFolder() {
   return std::nullopt;
 }
 
-std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_view> home) {
+std::optional<std::string> loginName() {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_name && *found->pw_name)
+    return std::string(found->pw_name);
+  if (const char* user = std::getenv("USER"); user && *user) return std::string(user);
+  return std::nullopt;
+}
+
+std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_view> home,
+                               std::optional<std::string_view> login) {
   std::string out(text);
   if (home) {
     std::string_view folder = *home;
@@ -70,12 +84,21 @@ std::string anonymizeHomePaths(std::string_view text, std::optional<std::string_
       folder.remove_suffix(1);
     if (folder.size() > 1 && folder.front() == '/') out = replaceAt(out, folder, false);
   }
-  return replaceAt(out, kHomes, true);
+  out = replaceAt(out, kHomes, true);
+  // A name holding a character that ends names could never be a whole element.
+  if (login && !login->empty() &&
+      std::none_of(login->begin(), login->end(), [](char c) { return endsName(c); })) {
+    const std::string element = "/" + std::string(*login);
+    out = replaceAt(out, element, false, "/USER");
+  }
+  return out;
 }
 
 std::string anonymizeHomePaths(std::string_view text) {
   const std::optional<std::string> home = homeFolder();
-  return anonymizeHomePaths(text, home ? std::optional<std::string_view>(*home) : std::nullopt);
+  const std::optional<std::string> login = loginName();
+  return anonymizeHomePaths(text, home ? std::optional<std::string_view>(*home) : std::nullopt,
+                            login ? std::optional<std::string_view>(*login) : std::nullopt);
 }
 
 }  // namespace base

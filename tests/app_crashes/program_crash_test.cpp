@@ -177,6 +177,14 @@ TEST(ProgramCrashTest, ACrashIsSentAtTheNextStartWithTheLogsItInterrupted) {
         return true;
       },
       60s);
+  // The crash files go once the crash log is handed to the channel, which may
+  // be after the server has it: run 2 ends only when they are gone.
+  const auto crashFilesGone = [&] {
+    return !fs::exists(reportFile) && filesIn(sdkFolder / "crashes").empty();
+  };
+  for (const auto deadline = std::chrono::steady_clock::now() + 30s;
+       arrived && !crashFilesGone() && std::chrono::steady_clock::now() < deadline;)
+    std::this_thread::sleep_for(20ms);
   ::close(release[1]);
   ASSERT_EQ(::waitpid(restarted, &status, 0), restarted);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;

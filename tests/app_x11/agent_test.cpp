@@ -217,6 +217,11 @@ TEST_F(AgentTest, DamagedFilesDoNotStopTheAgentAndAFailedSaveFailsItsCommand) {
   const auto config = home.path() / "config" / "app.Wendrix";
   std::filesystem::create_directories(config);
   std::ofstream(config / "defaults.plist") << "not a property list";
+  // A folder where a crash-time log buffer should be.
+  const auto data = home.path() / "data" / "app.Wendrix";
+  const auto buffer =
+      data / "com.zodoradud.daraveved" / "crasheslogbuffer" / "0.mscrasheslogbuffer";
+  std::filesystem::create_directories(buffer / "inside");
 
   auto agent = std::make_unique<Process>(std::vector<std::string>{WENDRIX_PROGRAM}, env, logFile());
   // It listens once it has read what it reads at start.
@@ -229,6 +234,8 @@ TEST_F(AgentTest, DamagedFilesDoNotStopTheAgentAndAFailedSaveFailsItsCommand) {
   const std::string said = readAll(logFile());
   EXPECT_NE(said.find("live_report.tlcrash\" cannot be read"), std::string::npos) << said;
   EXPECT_NE(said.find("defaults.plist\" cannot be read"), std::string::npos) << said;
+  auto bufferAside = buffer;
+  EXPECT_TRUE(std::filesystem::is_directory(bufferAside += ".unreadable")) << said;
 
   // Acknowledged: on disk.
   for (const char* name : {"First", "Second"}) {

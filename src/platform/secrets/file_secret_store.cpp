@@ -8,9 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "base/file_io.h"
 #include "base/utf8.h"
@@ -127,25 +125,22 @@ std::filesystem::path FileSecretStore::fileForService(std::string_view service) 
 SecretStatus FileSecretStore::load(std::string_view service, Items& items) const {
   items.clear();
   const auto path = fileForService(service);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec) || ec ? kSecretIO : kSecretSuccess;
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return kSecretIO;
-
-  const auto json = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  const auto bytes = base::readRegularFile(path);
+  if (!bytes && bytes.error().code == ENOENT) return kSecretSuccess;
+  // A file that cannot be read is damaged like one that does not parse.
+  const auto json = bytes
+                        ? nlohmann::json::parse(bytes.value().begin(), bytes.value().end(), nullptr,
+                                                /*allow_exceptions=*/false)
+                        : nlohmann::json();
   bool valid = json.is_object() && json.contains("items") && json["items"].is_object();
   if (valid) {
     for (const auto& [account, value] : json["items"].items()) {
-      const auto bytes = value.is_string() ? fromHex(value.get<std::string>()) : std::nullopt;
-      if (!bytes) {
+      const auto decoded = value.is_string() ? fromHex(value.get<std::string>()) : std::nullopt;
+      if (!decoded) {
         valid = false;
         break;
       }
-      items.emplace(account, *bytes);
+      items.emplace(account, *decoded);
     }
   }
   if (!valid) {

@@ -655,8 +655,9 @@ void TLMCrashes::processLogBufferAfterCrash() {
   for (const fs::path& path : *entries) {
     if (path.extension() != "." + std::string(kTLMBufferFileExtension)) continue;
     const std::string component = directory + "/" + path.filename().string();
-    const auto data = TLMUtility::loadDataForPathComponent(component);
-    if (data && !data->empty()) {
+    const auto data = TLMUtility::loadDataOrMoveAsideForPathComponent(component);
+    if (!data) continue;
+    if (!data->empty()) {
       const auto log = unarchiveKeyedDataOf<TLMAbstractLog>(data);
       if (!log) {
         TLM_LOG_ERROR(TLMDarAveved::kLogTag,

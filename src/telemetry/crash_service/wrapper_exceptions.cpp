@@ -96,8 +96,9 @@ std::shared_ptr<TLMWrapperException>
 TLMWrapperExceptionManager::loadWrapperExceptionWithBaseFilename(std::string_view baseFilename) {
   const std::string component = componentOf(baseFilename);
   if (!TLMUtility::fileExistsForPathComponent(component)) return nullptr;
-  auto exception =
-      unarchiveKeyedDataOf<TLMWrapperException>(TLMUtility::loadDataForPathComponent(component));
+  const auto data = TLMUtility::loadDataOrMoveAsideForPathComponent(component);
+  if (!data) return nullptr;
+  auto exception = unarchiveKeyedDataOf<TLMWrapperException>(data);
   if (!exception) {
     TLM_LOG_ERROR(kTLMCrashesLogTag, "Could not read exception data stored on disk with file name ",
                   baseFilename);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <mutex>
 #include <system_error>
 #include <utility>
@@ -134,8 +135,18 @@ TLMDBStorage::KeptConnection* TLMDBStorage::keptConnection(int* result) {
   *result = SQLITE_OK;
   if (connection_ && !connection_->isOpenOn(dbFileURL_)) closeKeptConnection();
   if (!connection_) {
+    if (opensLeftToSkip_ > 0) {
+      --opensLeftToSkip_;
+      *result = SQLITE_CANTOPEN;
+      return nullptr;
+    }
     sqlite3* database = openDatabaseAtFileURL(dbFileURL_, result);
-    if (!database) return nullptr;
+    if (!database) {
+      opensSkippedAfterFailure_ = std::min(opensSkippedAfterFailure_ * 2 + 1, kMaxOpensSkipped);
+      opensLeftToSkip_ = opensSkippedAfterFailure_;
+      return nullptr;
+    }
+    opensSkippedAfterFailure_ = 0;
     connection_ = std::make_unique<KeptConnection>(database, dbFileURL_);
   }
   return connection_.get();

@@ -176,9 +176,16 @@ class TLMDBStorage {
   class KeptConnection;
   // The kept connection, opened when a unit of work needs it and none is open
   // on the file as it is now; none on failure, with the code in `result`.
+  // After a failed open the next attempts back off: 1, 3, 7, ... up to
+  // kMaxOpensSkipped units of work fail at once without trying (and without
+  // logging) before the next open, so a store that cannot be opened does not
+  // flood the log; one successful open ends the back-off.
   KeptConnection* keptConnection(int* result);
   void closeKeptConnection();
   std::unique_ptr<KeptConnection> connection_;
+  static constexpr std::uint32_t kMaxOpensSkipped = 255;
+  std::uint32_t opensSkippedAfterFailure_ = 0;
+  std::uint32_t opensLeftToSkip_ = 0;
 };
 
 }  // namespace tlm

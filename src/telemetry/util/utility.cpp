@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -155,22 +156,24 @@ std::optional<base::Bytes> TLMUtility::loadDataForPathComponent(std::string_view
   std::lock_guard lock(directoryState().mutex);
   const auto path = resolve(component);
   if (!path) return std::nullopt;
-  // Opening without blocking, then checking what was opened, keeps a FIFO or
-  // a device put there from holding the caller.
-  base::UniqueFd file(::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  struct stat st {};
-  if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  base::Bytes data;
-  std::uint8_t buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    if (n == 0) return data;
-    data.insert(data.end(), buffer, buffer + n);
-  }
+  auto data = base::readRegularFile(*path);
+  if (!data) return std::nullopt;
+  return std::move(data).value();
+}
+
+std::optional<base::Bytes> TLMUtility::loadDataOrMoveAsideForPathComponent(
+    std::string_view component) {
+  std::lock_guard lock(directoryState().mutex);
+  const auto path = resolve(component);
+  if (!path) return std::nullopt;
+  auto data = base::readRegularFile(*path);
+  if (data) return std::move(data).value();
+  if (data.error().code == ENOENT) return std::nullopt;
+  const auto aside = base::moveAside(*path, ".unreadable");
+  std::fprintf(stderr, "%s; %s%s%s\n", data.error().description.c_str(),
+               aside ? "moved it to \"" : "it could not be moved aside either",
+               aside ? aside.value().c_str() : "", aside ? "\"" : "");
+  return std::nullopt;
 }
 
 std::optional<std::vector<fs::path>> TLMUtility::contentsOfDirectory(std::string_view component) {

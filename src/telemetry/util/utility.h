@@ -52,6 +52,11 @@ class TLMUtility {
   static std::optional<std::filesystem::path> createDirectoryForPathComponent(
       std::string_view component);
   static std::optional<base::Bytes> loadDataForPathComponent(std::string_view component);
+  // The same for a file read at start: one that is there but cannot be read
+  // (a folder, a FIFO, a read error) is moved aside to
+  // "<name>.unreadable[-n]", with one line on stderr, so that later starts do
+  // not meet it again.
+  static std::optional<base::Bytes> loadDataOrMoveAsideForPathComponent(std::string_view component);
   // The entries of a folder, sorted by name; none when it cannot be listed.
   static std::optional<std::vector<std::filesystem::path>> contentsOfDirectory(
       std::string_view component);

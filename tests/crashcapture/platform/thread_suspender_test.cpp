@@ -31,13 +31,15 @@ namespace {
 using testing::childSay;
 using testing::runInChild;
 
-volatile int gSpin = 1;
+// Read and written with the compiler's atomic built-ins, which stay inline at
+// every optimization level (a call would leave the spinning function).
+int gSpin = 1;
 
 // Spins without calling anything, so its instruction pointer stays inside it.
 extern "C" __attribute__((noinline, section("tlcrash_spin_text"))) void spinInKnownFunction(
     std::atomic<bool>* started) {
   started->store(true);
-  while (gSpin != 0)
+  while (__atomic_load_n(&gSpin, __ATOMIC_RELAXED) != 0)
     asm volatile("pause");
 }
 
@@ -136,7 +138,7 @@ TEST(ThreadSuspenderTest, SnapshotsASpinningThreadAndGivesUpOnOneThatBlocksTheSi
     if (elapsed < kBound) report += " early";
     if (elapsed > kBound + 2'000'000'000LL) report += " late";
 
-    gSpin = 0;
+    __atomic_store_n(&gSpin, 0, __ATOMIC_RELAXED);
     stopBlocker = true;
     spinner.join();
     blocker.join();

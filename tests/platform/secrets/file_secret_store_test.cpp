@@ -108,6 +108,28 @@ TEST_F(FileSecretStoreTest, CorruptFileIsMovedAsideNotOverwritten) {
   EXPECT_EQ(store.add("svc", "a", kValue), kSecretSuccess);
 }
 
+// A folder or a FIFO where the file should be neither blocks nor stops the
+// store: it is moved aside like a corrupt file, and the store works on.
+TEST_F(FileSecretStoreTest, SomethingThatIsNoFileIsMovedAside) {
+  for (const bool fifo : {false, true}) {
+    SCOPED_TRACE(fifo ? "fifo" : "folder");
+    const std::string service = fifo ? "fifo" : "folder";
+    FileSecretStore store(dir_);
+    const auto file = store.fileForService(service);
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    } else {
+      fs::create_directories(file / "inside");
+    }
+
+    base::Bytes read;
+    EXPECT_EQ(store.copy(service, "a", read), kSecretItemNotFound);
+    EXPECT_EQ(store.add(service, "a", kValue), kSecretSuccess);
+    EXPECT_EQ(store.copy(service, "a", read), kSecretSuccess);
+    EXPECT_TRUE(fs::is_regular_file(file));
+  }
+}
+
 std::string readFile(const fs::path& path) {
   std::ifstream in(path);
   return {std::istreambuf_iterator<char>(in), {}};

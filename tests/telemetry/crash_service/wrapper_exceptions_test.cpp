@@ -54,6 +54,13 @@ TEST_F(WrapperExceptionsTest, AnUndecodableFileIsLoggedAndDeleted) {
                        kTLMCrashesLogTag));
 }
 
+// Something that cannot be read is kept aside, so no later start meets it.
+TEST_F(WrapperExceptionsTest, AnUnreadableFileIsMovedAside) {
+  std::filesystem::create_directories(folder() / "last_saved_wrapper_exception" / "inside");
+  TLMWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport({reportOf("A", 5)});
+  EXPECT_THAT(namesIn(folder()), ElementsAre("last_saved_wrapper_exception.unreadable"));
+}
+
 TEST_F(WrapperExceptionsTest, SavingAfterDeletingEverythingMakesTheFolderAgain) {
   TLMWrapperExceptionManager::saveWrapperException(exceptionOf(1), "X");
   TLMWrapperExceptionManager::deleteAllWrapperExceptions();

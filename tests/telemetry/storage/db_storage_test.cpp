@@ -211,6 +211,35 @@ TEST_F(DBStorageTest, MaxStorageSizeAnswersEvenWhenTheDatabaseCannotBeOpened) {
   EXPECT_TRUE(logs.contains(TLMLogLevel::Error, "Failed to open database with result: "));
 }
 
+// A store that cannot be opened fails every unit of work, but tries (and
+// logs) ever more rarely; once it opens again the back-off ends.
+TEST_F(DBStorageTest, OpenFailuresBackOff) {
+  RecordingStorage storage(dir.path(), 1);
+  ASSERT_EQ(insertItem(storage, "before"), SQLITE_OK);
+  const auto kept = dir.path() / "kept.sqlite";
+  std::filesystem::rename(file(), kept);
+  std::filesystem::create_directory(file());  // a folder where the file was
+
+  const auto failures = [&] {
+    std::size_t count = 0;
+    for (const auto& message : logs.at(TLMLogLevel::Error))
+      if (message.starts_with("Failed to open database with result: ")) ++count;
+    return count;
+  };
+  for (int unit = 0; unit < 300; ++unit)
+    EXPECT_NE(insertItem(storage, "x"), SQLITE_OK);
+  // Tries at units 1, 3, 7, 15, 31, 63, 127 and 255 of 300.
+  EXPECT_EQ(failures(), 8u);
+
+  std::filesystem::remove(file());
+  std::filesystem::rename(kept, file());
+  int unit = 0;
+  while (insertItem(storage, "x") != SQLITE_OK && unit < 300)
+    ++unit;
+  EXPECT_LT(unit, 256);
+  EXPECT_EQ(insertItem(storage, "y"), SQLITE_OK);
+}
+
 TEST_F(DBStorageTest, UnconfiguredStorageRunsNoWork) {
   RecordingStorage storage(dir.path(), 1);
   storage.setPageSize(0);
