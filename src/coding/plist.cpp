@@ -13,6 +13,7 @@
 
 #include "base/utf8.h"
 #include "coding/coding_error.h"
+#include "coding/plist_binary_writer.h"
 #include "coding/plist_depth.h"
 
 namespace coding {
@@ -210,8 +211,13 @@ base::Result<Value> fromNode(plist_t node, const std::string& path, int depth) {
       Array array;
       std::uint32_t size = plist_array_get_size(node);
       array.reserve(size);
+      // By iterator: reading element i by index walks the list to it.
+      plist_array_iter iter = nullptr;
+      plist_array_new_iter(node, &iter);
+      std::unique_ptr<void, decltype(&std::free)> iterOwner(iter, &std::free);
       for (std::uint32_t i = 0; i < size; ++i) {
-        plist_t item = plist_array_get_item(node, i);
+        plist_t item = nullptr;
+        if (iter) plist_array_next_item(node, iter, &item);
         if (!item) return failAt(indexPath(path, i), ErrorCode::invalidInput, "missing element");
         auto element = fromNode(item, indexPath(path, i), depth + 1);
         if (!element) return element.error();
@@ -248,6 +254,7 @@ base::Result<Value> fromNode(plist_t node, const std::string& path, int depth) {
 }  // namespace
 
 base::Result<base::Bytes> encodePropertyList(const Value& value, PlistFormat format) {
+  if (format == PlistFormat::binary) return detail::writeBinaryPropertyList(value);
   auto root = toNode(value, "", 0, WriteOptions{format == PlistFormat::xml});
   if (!root) return root.error();
   char* out = nullptr;

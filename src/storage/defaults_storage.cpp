@@ -105,6 +105,19 @@ rx::Observable<std::vector<Layout>> DefaultsStorage::savedStream() {
   return layouts().valueStream();
 }
 
+rx::Observable<std::shared_ptr<const SavedLayouts>> DefaultsStorage::savedLayoutsStream() {
+  if (!savedLayoutsStream_) {
+    savedLayoutsStream_.emplace(layouts()
+                                    .subject()
+                                    .asObservable()
+                                    .map([](const std::vector<Layout>& layouts) {
+                                      return std::make_shared<const SavedLayouts>(layouts);
+                                    })
+                                    .share(1));
+  }
+  return *savedLayoutsStream_;
+}
+
 rx::Observable<std::vector<Layout>> DefaultsStorage::layoutListStream() {
   if (!layoutListStream_) {
     layoutListStream_.emplace(layouts().valueStream().distinctUntilChanged(sameNames).share(1));
@@ -125,12 +138,39 @@ rx::Observable<AppSettingsMap> DefaultsStorage::appSettingsStream() {
 // The storages' loaders capture `this`: the storages are owned by this
 // object and never outlive it.
 
+// The saved layouts' storage: tells its owner what it encodes, and asks it
+// whether the stored bytes must be kept before they are replaced.
+class DefaultsStorage::LayoutsStorage final : public EncoderValueStorage<std::vector<Layout>> {
+ public:
+  LayoutsStorage(DefaultsStorage& owner, std::shared_ptr<platform::UserDefaults> defaults)
+      : EncoderValueStorage(std::move(defaults), std::string(defaults_keys::kSaved),
+                            [&owner](std::string_view, const platform::UserDefaults&) {
+                              return owner.loadLayouts();
+                            }),
+        owner_(owner) {}
+
+  base::Result<std::optional<coding::Value>> encode(
+      const std::vector<Layout>& value) const override {
+    auto encoded = EncoderValueStorage::encode(value);
+    if (encoded && *encoded) {
+      if (const base::Bytes* bytes = (*encoded)->getIf<base::Bytes>())
+        owner_.encodedLayouts(value, *bytes);
+    }
+    return encoded;
+  }
+
+ protected:
+  bool prepareOverwrite(platform::UserDefaults& defaults) override {
+    return owner_.keepUndecodableLayouts(defaults);
+  }
+
+ private:
+  DefaultsStorage& owner_;
+};
+
 EncoderValueStorage<std::vector<Layout>>& DefaultsStorage::layouts() {
   if (!layouts_) {
-    layouts_ = std::make_unique<EncoderValueStorage<std::vector<Layout>>>(
-        defaults_, std::string(defaults_keys::kSaved),
-        decodedValueLoader<std::vector<Layout>>(
-            {}, [this](std::string_view, const platform::UserDefaults&) { return loadLayouts(); }));
+    layouts_ = std::make_unique<LayoutsStorage>(*this, defaults_);
     layouts_->setWriteFailureHandler([this](const base::Error& error) { writeFailed(error); });
   }
   return *layouts_;
@@ -196,7 +236,13 @@ bool DefaultsStorage::writeOrReport(std::string_view key, coding::Value value) {
   return written.ok();
 }
 
-std::vector<Layout> DefaultsStorage::decodeLayouts(const base::Bytes& bytes) {
+const std::vector<Layout>& DefaultsStorage::decodeLayouts(base::Bytes bytes) {
+  if (decoded_ && decoded_->bytes == bytes) return decoded_->layouts;
+  if (writing_ && !writing_->bytes.empty() && writing_->bytes == bytes) {
+    decoded_ = std::move(writing_);
+    writing_.reset();
+    return decoded_->layouts;
+  }
   std::vector<Layout> layouts;
   std::size_t undecodable = 0;
   auto tree = coding::decodePropertyList(bytes);
@@ -229,14 +275,49 @@ std::vector<Layout> DefaultsStorage::decodeLayouts(const base::Bytes& bytes) {
                    key.c_str(), key.c_str());
     }
   }
-  return layouts;
+  decoded_ = DecodedLayouts{std::move(bytes), std::move(layouts), undecodable};
+  return decoded_->layouts;
 }
 
+void DefaultsStorage::encodedLayouts(const std::vector<Layout>& list, const base::Bytes& bytes) {
+  if (writing_ && &writing_->layouts == &list) writing_->bytes = bytes;
+}
+
+bool DefaultsStorage::keepUndecodableLayouts(platform::UserDefaults& defaults) {
+  const std::optional<coding::Value> stored = defaults.get(defaults_keys::kSaved);
+  const base::Bytes* bytes = storedBytes(stored);
+  if (bytes && decoded_ && decoded_->undecodable == 0 && decoded_->bytes == *bytes) return true;
+  return keepUndecodableBeforeWrite<std::vector<Layout>>(defaults, defaults_keys::kSaved);
+}
+
+base::Status DefaultsStorage::storeReadBackList(std::vector<Layout> list) {
+  // The list is written from where it is kept: the read back after the
+  // write moves it on, once its bytes are found in the store (the write
+  // does not look at it after that).
+  writing_ = DecodedLayouts{{}, std::move(list), 0};
+  base::Status status = layouts().store(writing_->layouts);
+  writing_.reset();
+  return status;
+}
+
+namespace {
+
+// `layout` as the store reads it back; none when it does not come back.
+std::optional<Layout> readBackForm(const Layout& layout) {
+  auto bytes = coding::toPropertyList(layout, coding::PlistFormat::binary);
+  if (!bytes) return std::nullopt;
+  auto decoded = coding::fromPropertyList<Layout>(*bytes);
+  if (!decoded) return std::nullopt;
+  return std::move(decoded).value();
+}
+
+}  // namespace
+
 std::vector<Layout> DefaultsStorage::loadLayouts() {
-  const std::optional<coding::Value> current = defaults_->get(defaults_keys::kSaved);
-  if (const base::Bytes* bytes = storedBytes(current)) {
+  std::optional<coding::Value> current = defaults_->get(defaults_keys::kSaved);
+  if (base::Bytes* bytes = current ? current->getIf<base::Bytes>() : nullptr) {
     // Undecodable bytes stay where they are; no migration over them.
-    return decodeLayouts(*bytes);
+    return decodeLayouts(std::move(*bytes));
   }
 
   const std::optional<coding::Value> legacy = defaults_->get(defaults_keys::kLegacySaved);
@@ -260,24 +341,46 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
   return std::move(decoded).value();
 }
 
+// The list operations below change one layout of the list read back from
+// the store. The others are as the store reads them back already (a layout
+// read back reads back as itself), so only the changed one is decoded again,
+// alone, and the list read back after the write is known without decoding
+// it. A layout that does not come back so goes the general way: the whole
+// list is read back.
+
 base::Status DefaultsStorage::storeLayout(const Layout& layout) {
   std::vector<Layout> list = loadLayouts();
   std::erase_if(list, [&](const Layout& l) { return l.name == layout.name; });
-  list.push_back(layout);
-  return layouts().store(list);
+  std::optional<Layout> readBack = readBackForm(layout);
+  if (!readBack) {
+    list.push_back(layout);
+    return layouts().store(list);
+  }
+  list.push_back(std::move(*readBack));
+  return storeReadBackList(std::move(list));
 }
 
 void DefaultsStorage::replaceLayout(std::string_view name, const Layout& layout) {
   std::vector<Layout> list = loadLayouts();
   auto it = std::find_if(list.begin(), list.end(), [&](const Layout& l) { return l.name == name; });
-  if (it != list.end()) *it = layout;
-  layouts().setValue(list);
+  if (it == list.end()) {
+    (void)storeReadBackList(std::move(list));
+    return;
+  }
+  std::optional<Layout> readBack = readBackForm(layout);
+  if (!readBack) {
+    *it = layout;
+    layouts().setValue(list);
+    return;
+  }
+  *it = std::move(*readBack);
+  (void)storeReadBackList(std::move(list));
 }
 
 void DefaultsStorage::deleteLayout(std::string_view name) {
   std::vector<Layout> list = loadLayouts();
   std::erase_if(list, [&](const Layout& l) { return l.name == name; });
-  layouts().setValue(list);
+  (void)storeReadBackList(std::move(list));
 }
 
 AppSettingsMap DefaultsStorage::loadAppSettings() {

@@ -15,6 +15,7 @@
 #include "rx/observable.h"
 #include "rx/subjects.h"
 #include "storage/close_behavior_storage.h"
+#include "storage/saved_layouts.h"
 #include "storage/setting_storage.h"
 
 namespace wendrix {
@@ -80,6 +81,10 @@ class DefaultsStorage : public LayoutStorage {
   // The saved layouts at subscription and as read back after every write,
   // also when the list did not change.
   rx::Observable<std::vector<Layout>> savedStream() override;
+  // The same emissions as `savedStream`, each made once into one shared,
+  // indexed list, so that many subscribers cost no copy of the list each;
+  // shared with a replay of 1 while connected.
+  rx::Observable<std::shared_ptr<const SavedLayouts>> savedLayoutsStream();
   // The saved layouts, passed on only when the sequence of names changed;
   // shared with a replay of 1 while connected.
   rx::Observable<std::vector<Layout>> layoutListStream();
@@ -126,23 +131,46 @@ class DefaultsStorage : public LayoutStorage {
   void applyFirstRunDefaults();
 
  private:
+  class LayoutsStorage;
+  // Stored bytes of the layouts and what they read as.
+  struct DecodedLayouts {
+    base::Bytes bytes;
+    std::vector<Layout> layouts;
+    // Records left out because they do not decode (1 for bytes that are no
+    // list at all).
+    std::size_t undecodable = 0;
+  };
+
   bool writeOrReport(std::string_view key, coding::Value value);
+  // Writes `list`, whose layouts all are as the store reads them back, so
+  // that the list read back after the write needs no decoding.
+  base::Status storeReadBackList(std::vector<Layout> list);
+  // Called with every list the layouts' storage encoded and its bytes.
+  void encodedLayouts(const std::vector<Layout>& list, const base::Bytes& bytes);
+  // The layouts' overwrite check: stored bytes known to decode need none.
+  bool keepUndecodableLayouts(platform::UserDefaults& defaults);
   // The layouts of the stored bytes that decode; says once on standard
-  // error that others did not.
-  std::vector<Layout> decodeLayouts(const base::Bytes& bytes);
+  // error that others did not. Bytes decoded or written last are not decoded
+  // again.
+  const std::vector<Layout>& decodeLayouts(base::Bytes bytes);
   void writeFailed(const base::Error& error);
 
   std::function<void(const base::Error&)> writeFailureHandler_;
   bool undecodableLayoutsReported_ = false;
+  // The stored bytes last decoded, and the bytes of the list being written
+  // when its read-back form is known: the same bytes read back the same.
+  std::optional<DecodedLayouts> decoded_;
+  std::optional<DecodedLayouts> writing_;
 
   std::shared_ptr<platform::UserDefaults> defaults_;
   std::optional<std::string> bundleVersion_;
 
   std::optional<rx::Observable<std::vector<Layout>>> layoutListStream_;
+  std::optional<rx::Observable<std::shared_ptr<const SavedLayouts>>> savedLayoutsStream_;
   std::optional<rx::BehaviorSubject<AppSettingsMap>> appSettingsSubject_;
   std::optional<rx::Observable<AppSettingsMap>> appSettingsStream_;
 
-  std::unique_ptr<EncoderValueStorage<std::vector<Layout>>> layouts_;
+  std::unique_ptr<LayoutsStorage> layouts_;
   std::unique_ptr<CloseBehaviorStorage> closeBehavior_;
   std::unique_ptr<RawSettingStorage<std::optional<std::int64_t>>> userSince_;
   std::unique_ptr<RawSettingStorage<bool>> featureEditWindow_;

@@ -123,6 +123,31 @@ TEST(PlistWriteTest, ValuesThePropertyListCannotHoldFail) {
   EXPECT_FALSE(encodePropertyList(deep).ok());
 }
 
+// Counts and references of every width the binary form has, long and
+// non-ASCII text, and equal strings, which are written once.
+TEST(PlistWriteTest, LargeBinaryListsRoundTrip) {
+  const std::string longText(300, 'x');
+  const std::string unicode = "\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80 \xE6\x97\xA5\xE6\x9C\xAC";
+  for (const std::size_t count : {0u, 14u, 15u, 255u, 256u, 20000u}) {
+    SCOPED_TRACE(count);
+    Array list;
+    for (std::size_t i = 0; i < count; ++i) {
+      list.push_back(Dictionary{{"index", static_cast<std::int64_t>(i) - 7},
+                                {"name", "item " + std::to_string(i)},
+                                {"long", longText},
+                                {"unicode", unicode},
+                                {"blob", base::Bytes(i % 40, 0xAB)}});
+    }
+    const Value tree(std::move(list));
+    auto bytes = encodePropertyList(tree);
+    ASSERT_TRUE(bytes.ok()) << bytes.error();
+    auto back = decodePropertyList(*bytes);
+    ASSERT_TRUE(back.ok()) << back.error();
+    EXPECT_EQ(*back, tree);
+    EXPECT_LT(bytes->size(), 100 + count * (longText.size() / 2));
+  }
+}
+
 TEST(PlistWriteTest, InvalidUtf8IsRepaired) {
   auto back = decodePropertyList(*encodePropertyList(Value("a\xFF")));
   ASSERT_TRUE(back.ok());

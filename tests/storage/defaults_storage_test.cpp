@@ -187,6 +187,49 @@ TEST_F(DefaultsStorageTest, ListOperationsWriteAndEmitTheListReadBack) {
   b.dispose();
 }
 
+// The list emitted after a write is the list a fresh read gives, also for a
+// layout that does not read back as written (text that is not UTF-8 comes
+// back repaired) and after another writer changed the stored list.
+TEST_F(DefaultsStorageTest, EveryWriteEmitsWhatAFreshReadGives) {
+  std::vector<std::vector<Layout>> emitted;
+  auto sub = storage_.savedStream().subscribe([&](const auto& l) { emitted.push_back(l); });
+  const auto freshRead = [&] { return DefaultsStorage(defaults_, "1").loadLayouts(); };
+  const std::string bad = "Bad \xff title";
+  struct Step {
+    const char* what;
+    std::function<void()> run;
+    bool emits = true;
+  };
+  const Step steps[] = {
+      {"save", [&] { storage_.saveLayout(layout("A")); }},
+      {"save unrepaired text",
+       [&] { storage_.saveLayout(layout("B", {app("x", {window(bad)})})); }},
+      {"another writer",
+       [&] {
+         put(keys::kSaved, plistOf({layout("P"), layout("B"), layout("Q")}));
+       },
+       false},
+      {"save after it", [&] { storage_.saveLayout(layout("C")); }},
+      {"replace with unrepaired text",
+       [&] { storage_.replaceLayout("P", layout(bad, {app("y", {window(bad)})})); }},
+      {"delete", [&] { storage_.deleteLayout("B"); }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    const std::size_t before = emitted.size();
+    step.run();
+    EXPECT_EQ(emitted.size(), before + (step.emits ? 1 : 0));
+    if (step.emits) {
+      EXPECT_EQ(coding::encode(emitted.back()), coding::encode(freshRead()));
+    }
+    EXPECT_EQ(coding::encode(storage_.loadLayouts()), coding::encode(freshRead()));
+  }
+  const std::string repaired = "Bad \xef\xbf\xbd title";
+  EXPECT_EQ(names(freshRead()), (Names{repaired, "Q", "C"}));
+  EXPECT_EQ(freshRead()[0].apps[0].windows[0].title, repaired);
+  sub.dispose();
+}
+
 TEST_F(DefaultsStorageTest, ReplaceAndDeleteFollowTheirNameRules) {
   storage_.layouts().setValue({layout("X"), layout("Y"), layout("X")});
   storage_.replaceLayout("X", layout("Z"));  // the first match only
@@ -196,6 +239,26 @@ TEST_F(DefaultsStorageTest, ReplaceAndDeleteFollowTheirNameRules) {
   EXPECT_EQ(names(storage_.loadLayouts()), Names{"x"});
   EXPECT_EQ(layoutNamed(storage_.loadLayouts(), "X"), std::nullopt);
   EXPECT_EQ(layoutNamed(storage_.loadLayouts(), "x")->name, "x");
+}
+
+TEST_F(DefaultsStorageTest, IndexedLayoutsAreOneSharedListPerWrite) {
+  storage_.layouts().setValue({layout("X", {app("first")}), layout("x"), layout("X")});
+  std::vector<std::shared_ptr<const SavedLayouts>> first, second;
+  auto a = storage_.savedLayoutsStream().subscribe([&](const auto& s) { first.push_back(s); });
+  auto b = storage_.savedLayoutsStream().subscribe([&](const auto& s) { second.push_back(s); });
+  storage_.deleteLayout("x");
+
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(first, second);  // the same objects, not copies
+  EXPECT_EQ(names(first[0]->layouts()), (Names{"X", "x", "X"}));
+  EXPECT_EQ(names(first[1]->layouts()), (Names{"X", "X"}));
+  // By exact name, the first of a name.
+  EXPECT_EQ(first[0]->find("X"), &first[0]->layouts()[0]);
+  EXPECT_EQ(first[0]->find("x"), &first[0]->layouts()[1]);
+  EXPECT_EQ(first[1]->find("x"), nullptr);
+  EXPECT_EQ(first[1]->find(""), nullptr);
+  a.dispose();
+  b.dispose();
 }
 
 TEST_F(DefaultsStorageTest, LayoutListPassesOnlyChangesOfTheNameSequence) {

@@ -73,22 +73,22 @@ void LayoutMenu::bind() {
 rx::Observable<rx::Unit> LayoutMenu::reactiveStream() {
   if (!reactive_) {
     std::weak_ptr<LayoutMenu> weak = weak_from_this();
-    reactive_ = context_.storage->savedStream()
-                    .map([name = layout_.name, weak](const std::vector<Layout>& layouts) {
-                      std::optional<Layout> found = layoutNamed(layouts, name);
-                      if (found) {
-                        if (auto self = weak.lock()) {
-                          self->layout_ = std::move(*found);
-                          self->refreshMenu();
-                        }
-                      }
-                      return rx::Unit{};
-                    })
-                    .doOn({.onDispose = [name = layout_.name] {
+    reactive_ =
+        context_.storage->savedLayoutsStream()
+            .map([name = layout_.name, weak](const std::shared_ptr<const SavedLayouts>& saved) {
+              if (const Layout* found = saved->find(name)) {
+                if (auto self = weak.lock()) {
+                  self->layout_ = *found;
+                  self->refreshMenu();
+                }
+              }
+              return rx::Unit{};
+            })
+            .doOn({.onDispose = [name = layout_.name] {
 #ifndef NDEBUG
-                      std::printf("layout menu of %s: stopped following the store\n", name.c_str());
+              std::printf("layout menu of %s: stopped following the store\n", name.c_str());
 #endif
-                    }});
+            }});
   }
   return *reactive_;
 }

@@ -116,11 +116,11 @@ rx::Observable<MenuPtr> MainMenuProvider::mainMenuStream() {
         auto self = weak.lock();
         if (!self) return rx::Observable<MenuPtr>::just(std::make_shared<toolkit::Menu>());
         if (granted) {
-          return self->context_.storage->savedStream().map(
-              [weak](const std::vector<Layout>& layouts) {
+          return self->context_.storage->savedLayoutsStream().map(
+              [weak](const std::shared_ptr<const SavedLayouts>& saved) {
                 auto provider = weak.lock();
                 if (!provider) return std::make_shared<toolkit::Menu>();
-                provider->rebuildMenu(layouts, true);
+                provider->rebuildMenu(saved->layouts(), true);
                 return provider->mainMenu_;
               });
         }

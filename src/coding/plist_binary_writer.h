@@ -1,0 +1,15 @@
+#pragma once
+
+// The binary property-list writer: one pass over the value tree, straight to
+// bytes ("bplist00"), writing equal strings once. Same rules as
+// encodePropertyList (see plist.h).
+
+#include "base/bytes.h"
+#include "base/result.h"
+#include "coding/value.h"
+
+namespace coding::detail {
+
+base::Result<base::Bytes> writeBinaryPropertyList(const Value& value);
+
+}  // namespace coding::detail
