@@ -1,7 +1,9 @@
 // The end of a program that used the SDK's real pipeline (its own serial
 // queue, the SQLite log store, curl): logs handed over just before the end
 // reach the store, and the pipeline's threads have ended before static
-// objects are destroyed. Each run is a child process that ends with exit().
+// objects are destroyed. Each run is a fresh process (this program, running
+// only the disabled test below) that ends with exit(): a forked copy would
+// inherit what earlier tests left running.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -56,6 +58,16 @@ int storedLogs(const std::filesystem::path& dataHome) {
   std::exit(0);
 }
 
+constexpr const char* kLogsVariable = "WENDRIX_SDK_END_LOGS";
+
+// The program of one run, started by the test below.
+TEST(DarAvevedShutdownTest, DISABLED_Program) {
+  const char* logs = std::getenv(kLogsVariable);
+  if (logs == nullptr) GTEST_SKIP() << "started by LogsHandedOverAtTheEndAreStoredAndTheEndIsClean";
+  support::ScopedAppIdentity identity;
+  runProgram(std::atoi(logs));
+}
+
 TEST(DarAvevedShutdownTest, LogsHandedOverAtTheEndAreStoredAndTheEndIsClean) {
   // In memory where there is such a folder: each start writes the store
   // with a sync per transaction.
@@ -73,7 +85,13 @@ TEST(DarAvevedShutdownTest, LogsHandedOverAtTheEndAreStoredAndTheEndIsClean) {
   for (int end = 0; end < kEnds; ++end) {
     SCOPED_TRACE(end);
     const pid_t child = ::fork();
-    if (child == 0) runProgram(kLogs);
+    if (child == 0) {
+      ::setenv(kLogsVariable, std::to_string(kLogs).c_str(), 1);
+      ::execl("/proc/self/exe", "test_telemetry_sdk",
+              "--gtest_filter=DarAvevedShutdownTest.DISABLED_Program",
+              "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
     ASSERT_GT(child, 0);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
