@@ -62,8 +62,10 @@ Promise<Rect> DesktopWriter::setFrame(XWindow& w, Rect frame) {
                      auto self = weak.lock();
                      auto window = win.lock();
                      if (!self || !window) return;
+                     // `written` stays: a window manager slower than the
+                     // time-out may still place the window, shifted by the
+                     // client's border, and the frame is corrected then.
                      self->refreshFrame(*window);
-                     window->written.reset();
                      if (window->frame() == wait.target) {
                        wait.resolver.fulfill(wait.target);
                      } else {
@@ -214,7 +216,6 @@ void DesktopWriter::reapplyFrame(XWindow& w) {
         auto x = win.lock();
         if (!self || !x || !x->reapplying) return;
         self->refreshFrame(*x);
-        x->written.reset();
         if (x->reapplying) {
           const Rect before = x->frame();
           x->reapplying = false;

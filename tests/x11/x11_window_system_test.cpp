@@ -388,6 +388,26 @@ TEST_F(X11WindowSystemTest, FramesRoundTripExactly) {
   EXPECT_FALSE(notifier_.all<winsys::WindowFrameChangedEvent>().empty());
 }
 
+// A window manager slower than the write time-out still gets the frame
+// corrected for the client's border once it places the window.
+TEST_F(X11WindowSystemTest, AFramePlacedAfterTheTimeOutIsStillExact) {
+  system_ = std::make_unique<X11WindowSystem>(
+      connection_, resolver_, nullptr,
+      X11WindowSystemOptions{.selfBundleIdentifier = "", .writeTimeout = 0s});
+  initialize();
+  for (const char* border : {"1", "5"}) {
+    launch({"--class", "fixture.Fixture", "--window", border, "--border", border});
+  }
+  auto app = waitForWindows("org.example.Fixture", 2);
+  ASSERT_TRUE(app);
+  for (const auto& window : app->knownWindows()) {
+    SCOPED_TRACE("border " + window->title());
+    const Rect target{211, 163, 320, 240};
+    (void)await(window->setFrame(target));
+    EXPECT_TRUE(waitUntil([&] { return serverFrame(window) == target; })) << serverFrame(window);
+  }
+}
+
 TEST_F(X11WindowSystemTest, FrameWrittenWhileMinimizedHoldsAfterRestoring) {
   initialize();
   launch({"--class", "fixture.Fixture", "--window", "One"});
