@@ -1,7 +1,5 @@
 #include "telemetry/crashes/crashes.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <mutex>
 #include <utility>
@@ -10,8 +8,6 @@
 #include "base/uuid.h"
 #include "dispatch/serial_queue.h"
 #include "telemetry/core/logger.h"
-#include "telemetry/crashes/application_forwarder.h"
-#include "telemetry/crashes/crash_buffer.h"
 #include "telemetry/crashes/cxx_exception_capture.h"
 #include "telemetry/crashes/wrapper_crashes_helper.h"
 #include "telemetry/crashes/wrapper_exceptions.h"
@@ -92,6 +88,9 @@ TLMCrashes::TLMCrashes(TLMCrashesEnvironment environment)
                        {"TLBinary", "TLMBinary"},
                        {"TLErrorAttachmentLog", "TLMErrorAttachmentLog"},
                        {"TLErrorReport", "TLMErrorReport"}});
+  reporterSetup_ =
+      std::make_unique<TLMCrashReporterSetup>(monitor(), environment_.makeCrashReporter);
+  memoryWarnings_ = std::make_unique<TLMCrashesMemoryWarnings>(monitor(), settings());
   bufferSlots_ = std::make_unique<TLMCrashesBufferSlots>(
       *this,
       environment_.targetTokenEncrypter ? environment_.targetTokenEncrypter
@@ -246,7 +245,7 @@ void TLMCrashes::startWithChannelGroup(std::shared_ptr<TLMChannelGroupProtocol> 
                                             std::move(transmissionTargetToken), fromApplication);
   if (channelGroup) channelGroup->addDelegate(shared_from_this());
   bufferSlots_->replayAfterCrash();
-  processMemoryWarningInLastSession();
+  if (isEnabled()) memoryWarnings_->takeLastSession();
   TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Started crash service.");
 }
 
@@ -268,20 +267,23 @@ void TLMCrashes::applyEnabledState(bool isEnabled) {
       enableUncaughtExceptionHandler = setupDelegate->shouldEnableUncaughtExceptionHandler();
     if (setupDelegate && setupDelegate->willSetUpCrashHandlers)
       setupDelegate->willSetUpCrashHandlers();
-    configureCrashReporterWithUncaughtExceptionHandlerEnabled(enableUncaughtExceptionHandler);
+    reporterSetup_->configure(
+        enableUncaughtExceptionHandler, [this] { return isDebuggerAttached(); },
+        &TLMCrashes::uncaughtCXXExceptionHandler);
     if (setupDelegate && setupDelegate->didSetUpCrashHandlers)
       setupDelegate->didSetUpCrashHandlers();
 
     const auto source = environment_.memoryPressure ? environment_.memoryPressure
                                                     : TLMManualMemoryPressureSource::shared();
-    memoryPressureToken_ = source->observe([weak = weak_from_this()] {
-      if (const auto service = weak.lock()) service->didReceiveMemoryWarning();
+    memoryWarnings_->watch(*source, [weak = weak_from_this()] {
+      if (const auto service = weak.lock()) service->memoryWarnings_->record();
     });
 
     // Switched on now (the new state is stored after this): a crash of the
     // time it was off is not reported.
-    if (!TLMServiceAbstract::isEnabled() && crashReporter_)
-      static_cast<void>(crashReporter_->purgePendingCrashReport());
+    if (const auto reporter = reporterSetup_->reporter();
+        reporter && !TLMServiceAbstract::isEnabled())
+      static_cast<void>(reporter->purgePendingCrashReport());
     processing_->handleStoredReports();
     if (isDebuggerAttached()) {
       TLM_LOG_INFO(kTLMCrashesLogTag,
@@ -293,94 +295,14 @@ void TLMCrashes::applyEnabledState(bool isEnabled) {
     return;
   }
 
-  memoryPressureToken_.reset();
+  memoryWarnings_->stopWatching();
   TLM_LOG_DEBUG(kTLMCrashesLogTag, "Cleaning up all crash files.");
   TLMWrapperExceptionManager::deleteAllWrapperExceptions();
   processing_->discardAll();
   bufferSlots_->emptyFiles();
   clearContextHistoryAndKeepCurrentSession();
-  settings()->removeObjectForKey(kAppDidReceiveMemoryWarningKey);
+  memoryWarnings_->forget();
   TLM_LOG_INFO(kTLMCrashesLogTag, "Crashes service has been disabled.");
-}
-
-void TLMCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(
-    bool enableUncaughtExceptionHandler) {
-  std::lock_guard lock(monitor());
-  if (reporterConfigured_) {
-    TLM_LOG_DEBUG(kTLMCrashesLogTag, "Already configured TLCrashReporter.");
-    return;
-  }
-  reporterConfigured_ = true;
-  if (enableUncaughtExceptionHandler) {
-    TLM_LOG_DEBUG(kTLMCrashesLogTag, "EnableUncaughtExceptionHandler is set to YES");
-  } else {
-    TLM_LOG_DEBUG(kTLMCrashesLogTag,
-                  "EnableUncaughtExceptionHandler is set to NO, we're running in a Xamarin "
-                  "runtime.");
-  }
-  TLMCrashReporterConfig config;
-  config.signalHandlerType = 0;
-  if (enableMachExceptionHandler_) {
-    config.signalHandlerType = 1;
-    TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Enabled Mach exception handler.");
-  }
-  config.symbolicationStrategy = 0;
-  config.shouldRegisterUncaughtExceptionHandler = enableUncaughtExceptionHandler;
-  if (environment_.makeCrashReporter) crashReporter_ = environment_.makeCrashReporter(config);
-
-  if (isDebuggerAttached()) {
-    TLM_LOG_WARNING(kTLMCrashesLogTag,
-                    "Detecting crashes is NOT enabled due to running the app with a debugger "
-                    "attached.");
-    return;
-  }
-
-  const platform::UncaughtExceptionHandler previous = platform::getUncaughtExceptionHandler();
-  if (crashReporter_) {
-    crashReporter_->setCrashCallbacks({0, nullptr, &TLMCrashesBuffer::writeAtCrash});
-    if (const base::Status enabled = crashReporter_->enableCrashReporter(); !enabled) {
-      TLM_LOG_ERROR(kTLMCrashesLogTag,
-                    "Could not enable crash reporter: ", enabled.error().description);
-    }
-  } else {
-    TLM_LOG_ERROR(kTLMCrashesLogTag,
-                  "Could not enable crash reporter: There is no crash reporter in this process.");
-  }
-
-  const platform::UncaughtExceptionHandler current = platform::getUncaughtExceptionHandler();
-  if (current && current != previous) {
-    exceptionHandler_ = current;
-    TLM_LOG_DEBUG(kTLMCrashesLogTag, "Exception handler successfully initialized.");
-  } else if (enableUncaughtExceptionHandler || !current) {
-    TLM_LOG_ERROR(kTLMCrashesLogTag,
-                  "Exception handler could not be set. Make sure there is no other exception "
-                  "handler set up!");
-  } else {
-    exceptionHandler_ = current;
-    TLM_LOG_DEBUG(kTLMCrashesLogTag,
-                  "Exception handler successfully initialized but it has not been registered due "
-                  "to the wrapper SDK.");
-  }
-  TLMCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(
-      &TLMCrashes::uncaughtCXXExceptionHandler);
-  TLMApplicationForwarder::registerForwarding();
-}
-
-void TLMCrashes::didReceiveMemoryWarning() {
-  settings()->setObject(true, kAppDidReceiveMemoryWarningKey);
-}
-
-void TLMCrashes::processMemoryWarningInLastSession() {
-  std::lock_guard lock(monitor());
-  if (!isEnabled()) return;
-  const auto stored = settings()->objectForKey(kAppDidReceiveMemoryWarningKey);
-  const bool* flag = stored ? stored->getIf<bool>() : nullptr;
-  didReceiveMemoryWarningInLastSession_ = flag && *flag;
-  if (didReceiveMemoryWarningInLastSession_) {
-    TLM_LOG_DEBUG(kTLMCrashesLogTag,
-                  "The application received a low memory warning in the last session.");
-  }
-  settings()->removeObjectForKey(kAppDidReceiveMemoryWarningKey);
 }
 
 void TLMCrashes::clearContextHistoryAndKeepCurrentSession() {
@@ -397,8 +319,7 @@ bool TLMCrashes::didCrashInLastSession() const {
 }
 
 bool TLMCrashes::didReceiveMemoryWarningInLastSession() const {
-  std::lock_guard lock(monitor());
-  return didReceiveMemoryWarningInLastSession_;
+  return memoryWarnings_->receivedInLastSession();
 }
 
 std::shared_ptr<TLMErrorReport> TLMCrashes::getLastSessionCrashReport() const {
@@ -406,13 +327,11 @@ std::shared_ptr<TLMErrorReport> TLMCrashes::getLastSessionCrashReport() const {
 }
 
 bool TLMCrashes::isMachExceptionHandlerEnabled() const {
-  std::lock_guard lock(monitor());
-  return enableMachExceptionHandler_;
+  return reporterSetup_->isMachExceptionHandlerEnabled();
 }
 
 void TLMCrashes::setEnableMachExceptionHandler(bool enabled) {
-  std::lock_guard lock(monitor());
-  enableMachExceptionHandler_ = enabled;
+  reporterSetup_->setEnableMachExceptionHandler(enabled);
 }
 
 bool TLMCrashes::isAutomaticProcessingEnabled() const {
@@ -436,13 +355,11 @@ void TLMCrashes::setUserConfirmationHandler(TLMUserConfirmationHandler handler) 
 }
 
 std::shared_ptr<ICrashReporter> TLMCrashes::crashReporter() const {
-  std::lock_guard lock(monitor());
-  return crashReporter_;
+  return reporterSetup_->reporter();
 }
 
 platform::UncaughtExceptionHandler TLMCrashes::exceptionHandler() const {
-  std::lock_guard lock(monitor());
-  return exceptionHandler_;
+  return reporterSetup_->exceptionHandler();
 }
 
 std::shared_ptr<TLMChannelUnitProtocol> TLMCrashes::bufferChannelUnit() const {

@@ -28,7 +28,9 @@
 #include "telemetry/crashes/error_records.h"
 #include "telemetry/crashes/error_report.h"
 #include "telemetry/crashes/memory_pressure.h"
+#include "telemetry/crashes/memory_warnings.h"
 #include "telemetry/crashes/report_processing.h"
+#include "telemetry/crashes/reporter_setup.h"
 #include "telemetry/crashes/user_confirmation.h"
 #include "telemetry/sdk/service_abstract.h"
 #include "telemetry/sdk/service_class.h"
@@ -90,9 +92,10 @@ struct TLMCrashesEnvironment {
 // processed on the processing queue, decoded and formatted outside the
 // monitor. Make it with `make` (it is shared with the channel group).
 //
-// A facade: the crash-time buffer (TLMCrashesBufferSlots), stored reports
-// (TLMCrashReportProcessing) and the user's confirmation
-// (TLMCrashesUserConfirmation) are parts it owns and that share its monitor.
+// A facade: arming the reporter (TLMCrashReporterSetup), the crash-time
+// buffer (TLMCrashesBufferSlots), stored reports (TLMCrashReportProcessing),
+// the user's confirmation (TLMCrashesUserConfirmation) and memory warnings
+// (TLMCrashesMemoryWarnings) are parts it owns and that share its monitor.
 class TLMCrashes final : public TLMServiceAbstract,
                          public TLMChannelDelegate,
                          public std::enable_shared_from_this<TLMCrashes> {
@@ -108,7 +111,8 @@ class TLMCrashes final : public TLMServiceAbstract,
   static constexpr std::string_view kServiceName = "Crashes";
   static constexpr std::string_view kBufferGroupId = TLMCrashesBufferSlots::kGroupId;
   static constexpr std::int64_t kInitializationPriority = 999;
-  static constexpr std::string_view kAppDidReceiveMemoryWarningKey = "AppDidReceiveMemoryWarning";
+  static constexpr std::string_view kAppDidReceiveMemoryWarningKey =
+      TLMCrashesMemoryWarnings::kSettingKey;
   static constexpr std::string_view kUserConfirmationKey = TLMCrashesUserConfirmation::kSettingKey;
   static constexpr std::string_view kAnalyzerFileName = TLMCrashReportProcessing::kAnalyzerFileName;
   static constexpr std::size_t kMaxAttachmentSize = TLMCrashReportProcessing::kMaxAttachmentSize;
@@ -180,13 +184,6 @@ class TLMCrashes final : public TLMServiceAbstract,
   platform::UncaughtExceptionHandler exceptionHandler() const;
   std::shared_ptr<TLMChannelUnitProtocol> bufferChannelUnit() const;
 
-  // Makes (once) and enables the crash reporter; then C++ exception capture
-  // and the application forwarding.
-  void configureCrashReporterWithUncaughtExceptionHandlerEnabled(
-      bool enableUncaughtExceptionHandler);
-  // Memory-pressure handler: remembers the warning for the next run.
-  void didReceiveMemoryWarning();
-  void processMemoryWarningInLastSession();
   void clearContextHistoryAndKeepCurrentSession();
 
   // Handled errors: a handled-error log with validated properties, then its
@@ -237,18 +234,14 @@ class TLMCrashes final : public TLMServiceAbstract,
   std::shared_ptr<dispatch::Queue> mainQueue_;
   const dispatch::Clock& clock_;
   const Date appStartTime_;
+  std::unique_ptr<TLMCrashReporterSetup> reporterSetup_;
+  std::unique_ptr<TLMCrashesMemoryWarnings> memoryWarnings_;
   std::unique_ptr<TLMCrashesBufferSlots> bufferSlots_;
   std::unique_ptr<TLMCrashesUserConfirmation> userConfirmation_;
   std::unique_ptr<TLMCrashReportProcessing> processing_;
 
   // Guarded by the service's monitor.
   bool didCrashInLastSession_ = false;
-  bool didReceiveMemoryWarningInLastSession_ = false;
-  bool enableMachExceptionHandler_ = true;
-  std::shared_ptr<void> memoryPressureToken_;
-  std::shared_ptr<ICrashReporter> crashReporter_;
-  bool reporterConfigured_ = false;
-  platform::UncaughtExceptionHandler exceptionHandler_ = nullptr;
 };
 
 }  // namespace tlm
