@@ -1,9 +1,5 @@
 #include "telemetry/crashes/crashes.h"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <utility>
@@ -11,10 +7,7 @@
 #include "base/shared_slot.h"
 #include "base/uuid.h"
 #include "dispatch/serial_queue.h"
-#include "telemetry/core/archive.h"
 #include "telemetry/core/logger.h"
-#include "telemetry/crashes/application_forwarder.h"
-#include "telemetry/crashes/crash_buffer.h"
 #include "telemetry/crashes/cxx_exception_capture.h"
 #include "telemetry/crashes/wrapper_crashes_helper.h"
 #include "telemetry/crashes/wrapper_exceptions.h"
@@ -42,12 +35,6 @@ SharedEnvironment& sharedEnvironment() {
   return shared;
 }
 
-// Processing of stored reports is scheduled once per process.
-std::atomic<bool>& processingScheduled() {
-  static std::atomic<bool> scheduled{false};
-  return scheduled;
-}
-
 // A process-wide serial queue of the service. Never
 // destroyed: its thread ends with the process.
 std::shared_ptr<dispatch::Queue> globalQueue(const char* label) {
@@ -72,18 +59,11 @@ void stopQueue(const std::shared_ptr<dispatch::Queue>& queue) {
   static_cast<dispatch::SerialQueue*>(queue.get())->stop();
 }
 
-double secondsSince1970(Date date) {
-  return std::chrono::duration<double>(date.time_since_epoch()).count();
-}
-
 }  // namespace
 
 TLMCrashes::TLMCrashes(TLMCrashesEnvironment environment)
     : TLMServiceAbstract(environment.settings),
       environment_(std::move(environment)),
-      targetTokenEncrypter_(environment_.targetTokenEncrypter),
-      bufferFileQueue_(environment_.bufferFileQueue ? environment_.bufferFileQueue
-                                                    : processBufferQueue()),
       processingQueue_(environment_.processingQueue ? environment_.processingQueue
                                                     : processProcessingQueue()),
       mainQueue_(environment_.mainQueue ? environment_.mainQueue : processMainQueue()),
@@ -108,7 +88,17 @@ TLMCrashes::TLMCrashes(TLMCrashesEnvironment environment)
                        {"TLBinary", "TLMBinary"},
                        {"TLErrorAttachmentLog", "TLMErrorAttachmentLog"},
                        {"TLErrorReport", "TLMErrorReport"}});
-  if (!targetTokenEncrypter_) targetTokenEncrypter_ = TLMEncrypter::makeDefault();
+  reporterSetup_ =
+      std::make_unique<TLMCrashReporterSetup>(monitor(), environment_.makeCrashReporter);
+  memoryWarnings_ = std::make_unique<TLMCrashesMemoryWarnings>(monitor(), settings());
+  bufferSlots_ = std::make_unique<TLMCrashesBufferSlots>(
+      *this,
+      environment_.targetTokenEncrypter ? environment_.targetTokenEncrypter
+                                        : TLMEncrypter::makeDefault(),
+      environment_.bufferFileQueue ? environment_.bufferFileQueue : processBufferQueue(), clock_);
+  userConfirmation_ = std::make_unique<TLMCrashesUserConfirmation>(
+      monitor(), settings(), mainQueue_, environment_.isMainThread);
+  processing_ = std::make_unique<TLMCrashReportProcessing>(*this);
   if (environment_.formatterSources) {
     formatterSources_ = *environment_.formatterSources;
   } else {
@@ -130,7 +120,7 @@ TLMCrashes::TLMCrashes(TLMCrashesEnvironment environment)
 
 std::shared_ptr<TLMCrashes> TLMCrashes::make(TLMCrashesEnvironment environment) {
   std::shared_ptr<TLMCrashes> service(new TLMCrashes(std::move(environment)));
-  service->setupLogBuffer();
+  service->bufferSlots_->setUp();
   return service;
 }
 
@@ -166,7 +156,7 @@ void TLMCrashes::configureShared(TLMCrashesEnvironment environment) {
 
 void TLMCrashes::resetSharedInstance() {
   sharedSlot().exchange(nullptr);
-  processingScheduled().store(false);
+  TLMCrashReportProcessing::allowProcessingAgain();
 }
 
 void TLMCrashes::setSharedForTesting(std::shared_ptr<TLMCrashes> service) {
@@ -198,10 +188,7 @@ void TLMCrashes::generateTestCrash() {
                     "be ignored.");
     return;
   }
-  const bool debugger = service->environment_.isDebuggerAttached
-                            ? service->environment_.isDebuggerAttached()
-                            : TLMDarAveved::isDebuggerAttached();
-  if (debugger) {
+  if (service->isDebuggerAttached()) {
     TLM_LOG_WARNING(kTLMCrashesLogTag,
                     "The debugger is attached. The following crash cannot be detected by the SDK!");
   }
@@ -226,10 +213,7 @@ void TLMCrashes::disableMachExceptionHandler() {
 
 void TLMCrashes::applicationDidReportException(const std::exception& exception) {
   const auto service = sharedInstance();
-  const bool debugger = service->environment_.isDebuggerAttached
-                            ? service->environment_.isDebuggerAttached()
-                            : TLMDarAveved::isDebuggerAttached();
-  if (debugger) return;
+  if (service->isDebuggerAttached()) return;
   const platform::UncaughtExceptionHandler handler = service->exceptionHandler();
   if (!handler) return;
   std::vector<std::uint64_t> frames;
@@ -260,15 +244,15 @@ void TLMCrashes::startWithChannelGroup(std::shared_ptr<TLMChannelGroupProtocol> 
   TLMServiceAbstract::startWithChannelGroup(channelGroup, std::move(appSecret),
                                             std::move(transmissionTargetToken), fromApplication);
   if (channelGroup) channelGroup->addDelegate(shared_from_this());
-  processLogBufferAfterCrash();
-  processMemoryWarningInLastSession();
+  bufferSlots_->replayAfterCrash();
+  if (isEnabled()) memoryWarnings_->takeLastSession();
   TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Started crash service.");
 }
 
 void TLMCrashes::updateConfigurationWithAppSecret(
     std::optional<std::string> appSecret, std::optional<std::string> transmissionTargetToken) {
   std::lock_guard lock(monitor());
-  processLogBufferAfterCrash();
+  bufferSlots_->replayAfterCrash();
   TLMServiceAbstract::updateConfigurationWithAppSecret(std::move(appSecret),
                                                        std::move(transmissionTargetToken));
 }
@@ -283,35 +267,25 @@ void TLMCrashes::applyEnabledState(bool isEnabled) {
       enableUncaughtExceptionHandler = setupDelegate->shouldEnableUncaughtExceptionHandler();
     if (setupDelegate && setupDelegate->willSetUpCrashHandlers)
       setupDelegate->willSetUpCrashHandlers();
-    configureCrashReporterWithUncaughtExceptionHandlerEnabled(enableUncaughtExceptionHandler);
+    reporterSetup_->configure(
+        enableUncaughtExceptionHandler, [this] { return isDebuggerAttached(); },
+        &TLMCrashes::uncaughtCXXExceptionHandler);
     if (setupDelegate && setupDelegate->didSetUpCrashHandlers)
       setupDelegate->didSetUpCrashHandlers();
 
     const auto source = environment_.memoryPressure ? environment_.memoryPressure
                                                     : TLMManualMemoryPressureSource::shared();
-    memoryPressureToken_ = source->observe([weak = weak_from_this()] {
-      if (const auto service = weak.lock()) service->didReceiveMemoryWarning();
+    memoryWarnings_->watch(*source, [weak = weak_from_this()] {
+      if (const auto service = weak.lock()) service->memoryWarnings_->record();
     });
 
     // Switched on now (the new state is stored after this): a crash of the
     // time it was off is not reported.
-    if (!TLMServiceAbstract::isEnabled() && crashReporter_)
-      static_cast<void>(crashReporter_->purgePendingCrashReport());
-    if (crashReporter_ && crashReporter_->hasPendingCrashReport()) {
-      didCrashInLastSession_ = true;
-      TLM_LOG_DEBUG(kTLMCrashesLogTag, "The application crashed in the last session.");
-      handleLatestCrashReport();
-    }
-    crashFiles_ = persistedCrashReports();
-    if (!crashFiles_.empty()) {
-      startDelayedCrashProcessing();
-    } else {
-      delayedProcessingSemaphore_.release();
-      clearContextHistoryAndKeepCurrentSession();
-    }
-    const bool debugger = environment_.isDebuggerAttached ? environment_.isDebuggerAttached()
-                                                          : TLMDarAveved::isDebuggerAttached();
-    if (debugger) {
+    if (const auto reporter = reporterSetup_->reporter();
+        reporter && !TLMServiceAbstract::isEnabled())
+      static_cast<void>(reporter->purgePendingCrashReport());
+    processing_->handleStoredReports();
+    if (isDebuggerAttached()) {
       TLM_LOG_INFO(kTLMCrashesLogTag,
                    "Crashes service has been enabled but the service cannot detect crashes due "
                    "to running the application with a debugger attached.");
@@ -321,99 +295,14 @@ void TLMCrashes::applyEnabledState(bool isEnabled) {
     return;
   }
 
-  memoryPressureToken_.reset();
+  memoryWarnings_->stopWatching();
   TLM_LOG_DEBUG(kTLMCrashesLogTag, "Cleaning up all crash files.");
   TLMWrapperExceptionManager::deleteAllWrapperExceptions();
-  deleteAllFromCrashesDirectory();
-  emptyLogBufferFiles();
-  removeAnalyzerFile();
-  if (crashReporter_) static_cast<void>(crashReporter_->purgePendingCrashReport());
-  clearUnprocessedReports();
+  processing_->discardAll();
+  bufferSlots_->emptyFiles();
   clearContextHistoryAndKeepCurrentSession();
-  settings()->removeObjectForKey(kAppDidReceiveMemoryWarningKey);
+  memoryWarnings_->forget();
   TLM_LOG_INFO(kTLMCrashesLogTag, "Crashes service has been disabled.");
-}
-
-void TLMCrashes::configureCrashReporterWithUncaughtExceptionHandlerEnabled(
-    bool enableUncaughtExceptionHandler) {
-  std::lock_guard lock(monitor());
-  if (reporterConfigured_) {
-    TLM_LOG_DEBUG(kTLMCrashesLogTag, "Already configured TLCrashReporter.");
-    return;
-  }
-  reporterConfigured_ = true;
-  if (enableUncaughtExceptionHandler) {
-    TLM_LOG_DEBUG(kTLMCrashesLogTag, "EnableUncaughtExceptionHandler is set to YES");
-  } else {
-    TLM_LOG_DEBUG(kTLMCrashesLogTag,
-                  "EnableUncaughtExceptionHandler is set to NO, we're running in a Xamarin "
-                  "runtime.");
-  }
-  TLMCrashReporterConfig config;
-  config.signalHandlerType = 0;
-  if (enableMachExceptionHandler_) {
-    config.signalHandlerType = 1;
-    TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Enabled Mach exception handler.");
-  }
-  config.symbolicationStrategy = 0;
-  config.shouldRegisterUncaughtExceptionHandler = enableUncaughtExceptionHandler;
-  if (environment_.makeCrashReporter) crashReporter_ = environment_.makeCrashReporter(config);
-
-  const bool debugger = environment_.isDebuggerAttached ? environment_.isDebuggerAttached()
-                                                        : TLMDarAveved::isDebuggerAttached();
-  if (debugger) {
-    TLM_LOG_WARNING(kTLMCrashesLogTag,
-                    "Detecting crashes is NOT enabled due to running the app with a debugger "
-                    "attached.");
-    return;
-  }
-
-  const platform::UncaughtExceptionHandler previous = platform::getUncaughtExceptionHandler();
-  if (crashReporter_) {
-    crashReporter_->setCrashCallbacks({0, nullptr, &TLMCrashesBuffer::writeAtCrash});
-    if (const base::Status enabled = crashReporter_->enableCrashReporter(); !enabled) {
-      TLM_LOG_ERROR(kTLMCrashesLogTag,
-                    "Could not enable crash reporter: ", enabled.error().description);
-    }
-  } else {
-    TLM_LOG_ERROR(kTLMCrashesLogTag,
-                  "Could not enable crash reporter: There is no crash reporter in this process.");
-  }
-
-  const platform::UncaughtExceptionHandler current = platform::getUncaughtExceptionHandler();
-  if (current && current != previous) {
-    exceptionHandler_ = current;
-    TLM_LOG_DEBUG(kTLMCrashesLogTag, "Exception handler successfully initialized.");
-  } else if (enableUncaughtExceptionHandler || !current) {
-    TLM_LOG_ERROR(kTLMCrashesLogTag,
-                  "Exception handler could not be set. Make sure there is no other exception "
-                  "handler set up!");
-  } else {
-    exceptionHandler_ = current;
-    TLM_LOG_DEBUG(kTLMCrashesLogTag,
-                  "Exception handler successfully initialized but it has not been registered due "
-                  "to the wrapper SDK.");
-  }
-  TLMCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(
-      &TLMCrashes::uncaughtCXXExceptionHandler);
-  TLMApplicationForwarder::registerForwarding();
-}
-
-void TLMCrashes::didReceiveMemoryWarning() {
-  settings()->setObject(true, kAppDidReceiveMemoryWarningKey);
-}
-
-void TLMCrashes::processMemoryWarningInLastSession() {
-  std::lock_guard lock(monitor());
-  if (!isEnabled()) return;
-  const auto stored = settings()->objectForKey(kAppDidReceiveMemoryWarningKey);
-  const bool* flag = stored ? stored->getIf<bool>() : nullptr;
-  didReceiveMemoryWarningInLastSession_ = flag && *flag;
-  if (didReceiveMemoryWarningInLastSession_) {
-    TLM_LOG_DEBUG(kTLMCrashesLogTag,
-                  "The application received a low memory warning in the last session.");
-  }
-  settings()->removeObjectForKey(kAppDidReceiveMemoryWarningKey);
 }
 
 void TLMCrashes::clearContextHistoryAndKeepCurrentSession() {
@@ -430,68 +319,51 @@ bool TLMCrashes::didCrashInLastSession() const {
 }
 
 bool TLMCrashes::didReceiveMemoryWarningInLastSession() const {
-  std::lock_guard lock(monitor());
-  return didReceiveMemoryWarningInLastSession_;
+  return memoryWarnings_->receivedInLastSession();
 }
 
 std::shared_ptr<TLMErrorReport> TLMCrashes::getLastSessionCrashReport() const {
-  std::lock_guard lock(monitor());
-  return lastSessionCrashReport_;
+  return processing_->lastSessionCrashReport();
 }
 
 bool TLMCrashes::isMachExceptionHandlerEnabled() const {
-  std::lock_guard lock(monitor());
-  return enableMachExceptionHandler_;
+  return reporterSetup_->isMachExceptionHandlerEnabled();
 }
 
 void TLMCrashes::setEnableMachExceptionHandler(bool enabled) {
-  std::lock_guard lock(monitor());
-  enableMachExceptionHandler_ = enabled;
+  reporterSetup_->setEnableMachExceptionHandler(enabled);
 }
 
 bool TLMCrashes::isAutomaticProcessingEnabled() const {
-  std::lock_guard lock(monitor());
-  return automaticProcessingEnabled_;
+  return processing_->isAutomaticProcessingEnabled();
 }
 
 void TLMCrashes::setAutomaticProcessingEnabled(bool enabled) {
-  std::lock_guard lock(monitor());
-  automaticProcessingEnabled_ = enabled;
+  processing_->setAutomaticProcessingEnabled(enabled);
 }
 
 void TLMCrashes::setDelegate(std::optional<TLMCrashesDelegate> delegate) {
-  std::lock_guard lock(monitor());
-  delegate_ = std::move(delegate);
+  processing_->setDelegate(std::move(delegate));
 }
 
 TLMUserConfirmationHandler TLMCrashes::userConfirmationHandler() const {
-  std::lock_guard lock(monitor());
-  return userConfirmationHandler_;
+  return userConfirmation_->handler();
 }
 
 void TLMCrashes::setUserConfirmationHandler(TLMUserConfirmationHandler handler) {
-  std::lock_guard lock(monitor());
-  userConfirmationHandler_ = std::move(handler);
+  userConfirmation_->setHandler(std::move(handler));
 }
 
 std::shared_ptr<ICrashReporter> TLMCrashes::crashReporter() const {
-  std::lock_guard lock(monitor());
-  return crashReporter_;
+  return reporterSetup_->reporter();
 }
 
 platform::UncaughtExceptionHandler TLMCrashes::exceptionHandler() const {
-  std::lock_guard lock(monitor());
-  return exceptionHandler_;
+  return reporterSetup_->exceptionHandler();
 }
 
 std::shared_ptr<TLMChannelUnitProtocol> TLMCrashes::bufferChannelUnit() const {
-  std::lock_guard lock(monitor());
-  return bufferChannelUnit_;
-}
-
-std::vector<fs::path> TLMCrashes::crashFiles() const {
-  std::lock_guard lock(monitor());
-  return crashFiles_;
+  return bufferSlots_->channelUnit();
 }
 
 std::shared_ptr<TLMSessionContext> TLMCrashes::sessionContext() const {
@@ -513,6 +385,11 @@ const TLMErrorLogSources& TLMCrashes::formatterSources() const {
   return formatterSources_;
 }
 
+bool TLMCrashes::isDebuggerAttached() const {
+  return environment_.isDebuggerAttached ? environment_.isDebuggerAttached()
+                                         : TLMDarAveved::isDebuggerAttached();
+}
+
 // ---- handled errors
 
 std::optional<std::string> TLMCrashes::trackModelException(
@@ -529,7 +406,7 @@ std::optional<std::string> TLMCrashes::trackModelException(
     log->properties = validateProperties(*properties, "ErrorLog: " + *log->errorId, *log->type);
   }
   if (const auto unit = channelUnit()) unit->enqueueItem(log, kFlagsNormal);
-  if (!attachments.empty()) sendErrorAttachments(attachments, *log->errorId);
+  if (!attachments.empty()) processing_->sendErrorAttachments(attachments, *log->errorId);
   return log->errorId;
 }
 
@@ -540,173 +417,61 @@ std::shared_ptr<TLMErrorReport> TLMCrashes::buildHandledErrorReportWithErrorID(
                                           deviceTracker()->device(), 0);
 }
 
-// ---- send callbacks
+// ---- stored reports
 
-template <class Member, class Call>
-void TLMCrashes::notifyDelegate(const TLMLogPtr& log, Member member, Call call) {
-  const auto crashLog = std::dynamic_pointer_cast<TLMAppleErrorLog>(log);
-  if (!crashLog) return;
-  std::optional<TLMCrashesDelegate> delegate;
-  {
-    std::lock_guard lock(monitor());
-    delegate = delegate_;
-  }
-  if (!delegate || !((*delegate).*member)) return;
-  auto report = TLMErrorLogFormatter::errorReportFromLog(*crashLog, formatterSources());
-  mainQueue_->async([self = shared_from_this(), delegate = std::move(delegate),
-                     report = std::move(report), call] { call(*self, *delegate, report); });
+std::vector<fs::path> TLMCrashes::persistedCrashReports() const {
+  return processing_->persistedCrashReports();
 }
 
-void TLMCrashes::willSendLog(TLMChannelProtocol&, const TLMLogPtr& log) {
-  notifyDelegate(log, &TLMCrashesDelegate::willSendErrorReport,
-                 [](TLMCrashes& self, const TLMCrashesDelegate& delegate,
-                    const std::shared_ptr<TLMErrorReport>& report) {
-                   delegate.willSendErrorReport(self, report);
-                 });
+std::vector<fs::path> TLMCrashes::crashFiles() const {
+  return processing_->crashFiles();
 }
 
-void TLMCrashes::didSucceedSendingLog(TLMChannelProtocol&, const TLMLogPtr& log) {
-  notifyDelegate(log, &TLMCrashesDelegate::didSucceedSendingErrorReport,
-                 [](TLMCrashes& self, const TLMCrashesDelegate& delegate,
-                    const std::shared_ptr<TLMErrorReport>& report) {
-                   delegate.didSucceedSendingErrorReport(self, report);
-                 });
+bool TLMCrashes::shouldAlwaysSend() const {
+  return userConfirmation_->alwaysSend();
 }
 
-void TLMCrashes::didFailSendingLog(TLMChannelProtocol&, const TLMLogPtr& log,
-                                   const std::optional<base::Error>& error) {
-  notifyDelegate(log, &TLMCrashesDelegate::didFailSendingErrorReport,
-                 [error](TLMCrashes& self, const TLMCrashesDelegate& delegate,
-                         const std::shared_ptr<TLMErrorReport>& report) {
-                   delegate.didFailSendingErrorReport(self, report, error);
-                 });
+void TLMCrashes::notifyWithUserConfirmation(TLMUserConfirmation confirmation) {
+  processing_->notifyWithUserConfirmation(confirmation);
 }
 
-void TLMCrashes::startDelayedCrashProcessing() {
-  if (processingScheduled().exchange(true)) return;
-  processingQueue_->after(std::chrono::seconds(1), [weak = weak_from_this()] {
-    const auto service = weak.lock();
-    if (!service) return;
-    service->startCrashProcessing();
-    service->delayedProcessingSemaphore_.release();
-  });
+void TLMCrashes::sendErrorAttachments(const TLMErrorAttachments& attachments,
+                                      const std::string& incidentIdentifier) {
+  processing_->sendErrorAttachments(attachments, incidentIdentifier);
 }
 
-// ---- crash-time buffer
-
-void TLMCrashes::setupLogBuffer() {
-  std::lock_guard lock(monitor());
-  const std::string directory = TLMCrashesUtil::logBufferDir();
-  const auto full = TLMUtility::fullURLForPathComponent(directory);
-  if (!full) return;
-  TLMCrashesBuffer::setPaths(full->string());
-  // Buffers an earlier build wrote under the previous extension are
-  // crash-time copies, not user data: dropped unread.
-  bufferFileQueue_->async([directory] {
-    const auto entries = TLMUtility::contentsOfDirectory(directory);
-    if (!entries) return;
-    for (const fs::path& path : *entries)
-      if (path.extension() == "." + std::string(kTLMEarlierBufferFileExtension))
-        TLMUtility::deleteItemForPathComponent(directory + "/" + path.filename().string());
-  });
-  for (std::size_t i = 0; i < kTLMCrashesBufferSlotCount; ++i) {
-    std::string component =
-        directory + "/" + std::to_string(i) + "." + std::string(kTLMBufferFileExtension);
-    // A file that exists keeps what the previous run's crash wrote into it.
-    bufferFileQueue_->async([component = std::move(component)] {
-      TLMUtility::createFileAtPathComponent(component, {}, /*atomically=*/false,
-                                            /*forceOverwrite=*/false);
-    });
-  }
+std::vector<std::shared_ptr<TLMErrorReport>> TLMCrashes::unprocessedCrashReports() {
+  return processing_->unprocessedCrashReports();
 }
+
+bool TLMCrashes::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
+    const std::vector<std::string>& incidentIdentifiers) {
+  return processing_->sendCrashReportsOrAwaitUserConfirmationForFilteredIds(incidentIdentifiers);
+}
+
+// ---- channel callbacks
 
 void TLMCrashes::didPrepareLog(TLMChannelProtocol&, const TLMLogPtr& log,
                                const std::string& internalId, std::uint64_t) {
-  if (!log || !isEnabled()) return;
-  if (dynamic_cast<const TLMAppleErrorLog*>(log.get()) ||
-      dynamic_cast<const TLMErrorAttachmentLog*>(log.get()))
-    return;
-  std::lock_guard lock(monitor());
-  const auto archive = archiveKeyedData(*log);
-  if (!archive || archive->empty()) return;
-  std::string token;
-  if (const auto tokens = log->transmissionTargetTokens(); !tokens.empty())
-    token = targetTokenEncrypter_->encryptString(*tokens.begin()).value_or("");
-  TLM_LOG_VERBOSE(kTLMCrashesLogTag,
-                  "Storing a log to Crashes Buffer: (sid: ", log->sid.value_or("(null)"),
-                  ", type: ", log->type.value_or("(null)"), ")");
-  TLMCrashesBuffer::store(*archive, std::move(token), internalId, secondsSince1970(clock_.now()));
+  bufferSlots_->store(log, internalId);
 }
 
 void TLMCrashes::didCompleteEnqueueingLog(TLMChannelProtocol&, const TLMLogPtr& log,
                                           const std::string& internalId) {
-  std::lock_guard lock(monitor());
-  for (const std::size_t index : TLMCrashesBuffer::remove(internalId)) {
-    if (!TLMCrashesBuffer::wasWrittenAtCrash()) continue;
-    const std::string path = TLMCrashesBuffer::slot(index).filePath;
-    ::unlink(path.c_str());
-    TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Deleted a log from Crashes Buffer (sid: ",
-                    log && log->sid ? *log->sid : "(null)",
-                    ", type: ", log && log->type ? *log->type : "(null)", ")");
-    TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Deleted crash buffer file: ", path, ".");
-  }
+  bufferSlots_->remove(log, internalId);
 }
 
-void TLMCrashes::processLogBufferAfterCrash() {
-  std::lock_guard lock(monitor());
-  const auto group = channelGroup();
-  if (!group) return;
-  bufferChannelUnit_ = group->addChannelUnitWithConfiguration(
-      TLMChannelUnitConfiguration(std::string(kBufferGroupId), 2, 1, 50, 1));
-  const std::string directory = TLMCrashesUtil::logBufferDir();
-  const auto entries = TLMUtility::contentsOfDirectory(directory);
-  if (!entries) return;
-  for (const fs::path& path : *entries) {
-    if (path.extension() != "." + std::string(kTLMBufferFileExtension)) continue;
-    const std::string component = directory + "/" + path.filename().string();
-    const auto data = TLMUtility::loadDataOrMoveAsideForPathComponent(component);
-    if (!data) continue;
-    if (!data->empty()) {
-      const auto log = unarchiveKeyedDataOf<TLMAbstractLog>(data);
-      if (!log) {
-        TLM_LOG_ERROR(TLMDarAveved::kLogTag,
-                      "Deserialization failed for log: The log deserialized to NULL.");
-        continue;
-      }
-      const std::string tokenComponent = TLMCrashesBuffer::tokenPathForBufferPath(component);
-      if (const auto tokenData = TLMUtility::loadDataForPathComponent(tokenComponent)) {
-        const std::string encrypted(tokenData->begin(), tokenData->end());
-        if (const auto token = targetTokenEncrypter_->decryptString(encrypted)) {
-          log->addTransmissionTargetToken(*token);
-        } else {
-          TLM_LOG_ERROR(TLMDarAveved::kLogTag, "Failed to decrypt the target token.");
-        }
-        TLMUtility::deleteItemForPathComponent(tokenComponent);
-      }
-      TLM_LOG_DEBUG(kTLMCrashesLogTag,
-                    "Re-enqueueing buffered log, type: ", log->type.value_or("(null)"), ".");
-      bufferChannelUnit_->enqueueItem(log, kFlagsNormal);
-    }
-    TLMUtility::createFileAtPathComponent(component, {}, /*atomically=*/false,
-                                          /*forceOverwrite=*/true);
-  }
+void TLMCrashes::willSendLog(TLMChannelProtocol&, const TLMLogPtr& log) {
+  processing_->willSend(log);
 }
 
-void TLMCrashes::emptyLogBufferFiles() {
-  const std::string directory = TLMCrashesUtil::logBufferDir();
-  const auto entries = TLMUtility::contentsOfDirectory(directory);
-  if (!entries) {
-    TLM_LOG_ERROR(kTLMCrashesLogTag, "Couldn't get files in the directory \"", directory, "\"");
-    return;
-  }
-  for (const fs::path& path : *entries) {
-    if (path.extension() != "." + std::string(kTLMBufferFileExtension)) continue;
-    std::error_code ec;
-    const auto size = fs::file_size(path, ec);
-    if (ec || size == 0) continue;
-    TLMUtility::createFileAtPathComponent(directory + "/" + path.filename().string(), {},
-                                          /*atomically=*/false, /*forceOverwrite=*/true);
-  }
+void TLMCrashes::didSucceedSendingLog(TLMChannelProtocol&, const TLMLogPtr& log) {
+  processing_->didSucceedSending(log);
+}
+
+void TLMCrashes::didFailSendingLog(TLMChannelProtocol&, const TLMLogPtr& log,
+                                   const std::optional<base::Error>& error) {
+  processing_->didFailSending(log, error);
 }
 
 }  // namespace tlm

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <semaphore>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "telemetry/context/device_tracker.h"
 #include "telemetry/context/session_context.h"
 #include "telemetry/context/user_id_context.h"
+#include "telemetry/crashes/buffer_slots.h"
 #include "telemetry/crashes/crash_reporter_interface.h"
 #include "telemetry/crashes/cxx_exception_capture.h"
 #include "telemetry/crashes/error_log_formatter.h"
@@ -28,44 +28,15 @@
 #include "telemetry/crashes/error_records.h"
 #include "telemetry/crashes/error_report.h"
 #include "telemetry/crashes/memory_pressure.h"
+#include "telemetry/crashes/memory_warnings.h"
+#include "telemetry/crashes/report_processing.h"
+#include "telemetry/crashes/reporter_setup.h"
+#include "telemetry/crashes/user_confirmation.h"
 #include "telemetry/sdk/service_abstract.h"
 #include "telemetry/sdk/service_class.h"
 #include "telemetry/security/encrypter.h"
 
 namespace tlm {
-
-class TLMCrashes;
-
-using TLMErrorAttachments = std::vector<std::shared_ptr<TLMErrorAttachmentLog>>;
-
-// What the application may decide and hear about crash reports. Each member
-// is optional; an empty one counts as not implemented.
-struct TLMCrashesDelegate {
-  // Per stored report; false drops it. Not implemented: processed.
-  std::function<bool(TLMCrashes&, const std::shared_ptr<TLMErrorReport>&)> shouldProcessErrorReport;
-  // Per report being sent.
-  std::function<TLMErrorAttachments(TLMCrashes&, const std::shared_ptr<TLMErrorReport>&)>
-      attachmentsWithCrashes;
-  std::function<void(TLMCrashes&, const std::shared_ptr<TLMErrorReport>&)> willSendErrorReport;
-  std::function<void(TLMCrashes&, const std::shared_ptr<TLMErrorReport>&)>
-      didSucceedSendingErrorReport;
-  std::function<void(TLMCrashes&, const std::shared_ptr<TLMErrorReport>&,
-                     const std::optional<base::Error>&)>
-      didFailSendingErrorReport;
-};
-
-// The user's answer to "send the crash reports?".
-enum class TLMUserConfirmation : std::uint32_t {
-  DontSend = 0,
-  Send = 1,
-  Always = 2,
-};
-
-// Asked (on the main thread) with the reports waiting to be sent; true means
-// the application asks the user and answers later with
-// `notifyWithUserConfirmation`.
-using TLMUserConfirmationHandler =
-    std::function<bool(const std::vector<std::shared_ptr<TLMErrorReport>>&)>;
 
 // What the service works with; each member left empty takes the process's own.
 struct TLMCrashesEnvironment {
@@ -120,6 +91,11 @@ struct TLMCrashesEnvironment {
 // Thread-safe: the service's monitor guards its state; stored reports are
 // processed on the processing queue, decoded and formatted outside the
 // monitor. Make it with `make` (it is shared with the channel group).
+//
+// A facade: arming the reporter (TLMCrashReporterSetup), the crash-time
+// buffer (TLMCrashesBufferSlots), stored reports (TLMCrashReportProcessing),
+// the user's confirmation (TLMCrashesUserConfirmation) and memory warnings
+// (TLMCrashesMemoryWarnings) are parts it owns and that share its monitor.
 class TLMCrashes final : public TLMServiceAbstract,
                          public TLMChannelDelegate,
                          public std::enable_shared_from_this<TLMCrashes> {
@@ -133,14 +109,15 @@ class TLMCrashes final : public TLMServiceAbstract,
   static void stopProcessQueues();
 
   static constexpr std::string_view kServiceName = "Crashes";
-  static constexpr std::string_view kBufferGroupId = "CrashesBuffer";
+  static constexpr std::string_view kBufferGroupId = TLMCrashesBufferSlots::kGroupId;
   static constexpr std::int64_t kInitializationPriority = 999;
-  static constexpr std::string_view kAppDidReceiveMemoryWarningKey = "AppDidReceiveMemoryWarning";
-  static constexpr std::string_view kUserConfirmationKey = "CrashesUserConfirmation";
-  static constexpr std::string_view kAnalyzerFileName = "TLCrashes.analyzer";
-  static constexpr std::size_t kMaxAttachmentSize = 7340032;
-  static constexpr std::uint64_t kFlagsNormal = 1;
-  static constexpr std::uint64_t kFlagsCritical = 2;
+  static constexpr std::string_view kAppDidReceiveMemoryWarningKey =
+      TLMCrashesMemoryWarnings::kSettingKey;
+  static constexpr std::string_view kUserConfirmationKey = TLMCrashesUserConfirmation::kSettingKey;
+  static constexpr std::string_view kAnalyzerFileName = TLMCrashReportProcessing::kAnalyzerFileName;
+  static constexpr std::size_t kMaxAttachmentSize = TLMCrashReportProcessing::kMaxAttachmentSize;
+  static constexpr std::uint64_t kFlagsNormal = kTLMCrashesFlagsNormal;
+  static constexpr std::uint64_t kFlagsCritical = kTLMCrashesFlagsCritical;
 
   // Moves the settings of older SDK versions, registers the older archive
   // class names and sets up the crash-time buffer.
@@ -207,13 +184,6 @@ class TLMCrashes final : public TLMServiceAbstract,
   platform::UncaughtExceptionHandler exceptionHandler() const;
   std::shared_ptr<TLMChannelUnitProtocol> bufferChannelUnit() const;
 
-  // Makes (once) and enables the crash reporter; then C++ exception capture
-  // and the application forwarding.
-  void configureCrashReporterWithUncaughtExceptionHandlerEnabled(
-      bool enableUncaughtExceptionHandler);
-  // Memory-pressure handler: remembers the warning for the next run.
-  void didReceiveMemoryWarning();
-  void processMemoryWarningInLastSession();
   void clearContextHistoryAndKeepCurrentSession();
 
   // Handled errors: a handled-error log with validated properties, then its
@@ -224,34 +194,18 @@ class TLMCrashes final : public TLMServiceAbstract,
       const TLMErrorAttachments& attachments);
   std::shared_ptr<TLMErrorReport> buildHandledErrorReportWithErrorID(const std::string& errorId);
 
-  // The crash-time buffer.
-  void setupLogBuffer();
-  void processLogBufferAfterCrash();
-  void emptyLogBufferFiles();
-
   // Stored reports.
-  void handleLatestCrashReport();
   std::vector<std::filesystem::path> persistedCrashReports() const;
-  void startDelayedCrashProcessing();
-  void startCrashProcessing();
-  void processCrashReports();
-  bool shouldProcessErrorReport(const std::shared_ptr<TLMErrorReport>& report);
+  std::vector<std::filesystem::path> crashFiles() const;
   // Answers whether "always send" is stored.
-  bool sendCrashReportsOrAwaitUserConfirmation();
-  bool userPromptedForConfirmation();
   bool shouldAlwaysSend() const;
   void notifyWithUserConfirmation(TLMUserConfirmation confirmation);
-  void handleUserConfirmation(TLMUserConfirmation confirmation);
   void sendErrorAttachments(const TLMErrorAttachments& attachments,
                             const std::string& incidentIdentifier);
-  static bool validatePropertiesForAttachment(const TLMErrorAttachmentLog& attachment);
   // Waits until stored reports have been processed (or needed none).
   std::vector<std::shared_ptr<TLMErrorReport>> unprocessedCrashReports();
   bool sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
       const std::vector<std::string>& incidentIdentifiers);
-  void deleteAllFromCrashesDirectory();
-  void clearUnprocessedReports();
-  std::vector<std::filesystem::path> crashFiles() const;
 
   // TLMChannelDelegate.
   void didPrepareLog(TLMChannelProtocol& channel, const TLMLogPtr& log,
@@ -264,63 +218,30 @@ class TLMCrashes final : public TLMServiceAbstract,
                          const std::optional<base::Error>& error) override;
 
  private:
-  explicit TLMCrashes(TLMCrashesEnvironment environment);
+  friend class TLMCrashReportProcessing;
 
-  struct Pending {
-    std::shared_ptr<TLMAppleErrorLog> log;
-    std::shared_ptr<TLMErrorReport> report;
-    std::filesystem::path file;
-  };
-  // A stored report with its crash log, made once.
-  struct Decoded {
-    std::filesystem::path file;
-    tlcrash::TLCrashReport report;
-    std::shared_ptr<TLMAppleErrorLog> log;
-  };
+  explicit TLMCrashes(TLMCrashesEnvironment environment);
 
   std::shared_ptr<TLMSessionContext> sessionContext() const;
   std::shared_ptr<TLMUserIdContext> userIdContext() const;
   std::shared_ptr<TLMDeviceTracker> deviceTracker() const;
   const TLMErrorLogSources& formatterSources() const;
-  std::string analyzerComponent() const;
-  void createAnalyzerFile();
-  void removeAnalyzerFile();
-  void deleteCrashReportWithFileURL(const std::filesystem::path& file);
-  void removeCrashFile(const std::filesystem::path& file);
-  // Runs `call` with the error report of a crash log on the main queue, when
-  // `member` of the delegate is implemented.
-  template <class Member, class Call>
-  void notifyDelegate(const TLMLogPtr& log, Member member, Call call);
+  bool isDebuggerAttached() const;
 
   const TLMCrashesEnvironment environment_;
   TLMErrorLogSources formatterSources_;
-  std::shared_ptr<TLMEncrypter> targetTokenEncrypter_;
-  std::shared_ptr<dispatch::Queue> bufferFileQueue_;
   std::shared_ptr<dispatch::Queue> processingQueue_;
   std::shared_ptr<dispatch::Queue> mainQueue_;
   const dispatch::Clock& clock_;
   const Date appStartTime_;
-  std::counting_semaphore<> delayedProcessingSemaphore_{0};
+  std::unique_ptr<TLMCrashReporterSetup> reporterSetup_;
+  std::unique_ptr<TLMCrashesMemoryWarnings> memoryWarnings_;
+  std::unique_ptr<TLMCrashesBufferSlots> bufferSlots_;
+  std::unique_ptr<TLMCrashesUserConfirmation> userConfirmation_;
+  std::unique_ptr<TLMCrashReportProcessing> processing_;
 
   // Guarded by the service's monitor.
   bool didCrashInLastSession_ = false;
-  bool didReceiveMemoryWarningInLastSession_ = false;
-  bool enableMachExceptionHandler_ = true;
-  bool automaticProcessingEnabled_ = true;
-  std::shared_ptr<TLMErrorReport> lastSessionCrashReport_;
-  std::shared_ptr<TLMChannelUnitProtocol> bufferChannelUnit_;
-  std::shared_ptr<void> memoryPressureToken_;
-  std::vector<std::filesystem::path> crashFiles_;
-  // The previous run's report as handleLatestCrashReport decoded it, under
-  // the copy's file name; processing takes it instead of decoding the copy.
-  std::optional<Decoded> latestDecoded_;
-  std::optional<TLMCrashesDelegate> delegate_;
-  std::shared_ptr<ICrashReporter> crashReporter_;
-  bool reporterConfigured_ = false;
-  platform::UncaughtExceptionHandler exceptionHandler_ = nullptr;
-  // None until processing has run in this process.
-  std::optional<std::vector<Pending>> unprocessed_;
-  TLMUserConfirmationHandler userConfirmationHandler_;
 };
 
 }  // namespace tlm

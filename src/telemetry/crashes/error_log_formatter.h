@@ -32,6 +32,9 @@ namespace tlm {
 
 // Log tag of the crash service, under which the formatter logs too.
 inline constexpr std::string_view kTLMCrashesLogTag = "DarAvevedCrashes";
+// Persistence flags of the logs the crash service enqueues.
+inline constexpr std::uint64_t kTLMCrashesFlagsNormal = 1;
+inline constexpr std::uint64_t kTLMCrashesFlagsCritical = 2;
 
 // What the formatter reads from the running SDK. An empty function stands for
 // "none".

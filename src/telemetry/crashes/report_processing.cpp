@@ -1,16 +1,15 @@
-// The crash service's road for stored crash reports: copying the pending
-// report out of the reporter, listing, decoding, filtering, confirmation and
-// sending.
+#include "telemetry/crashes/report_processing.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <semaphore>
+#include <mutex>
 #include <utility>
 
-#include "crashcapture/report/decoder/crash_report.h"
 #include "crashcapture/report/formatter/text_formatter.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/crashes/crashes.h"
+#include "telemetry/crashes/error_log_formatter.h"
 #include "telemetry/crashes/wrapper_exceptions.h"
 #include "telemetry/util/utility.h"
 
@@ -35,37 +34,119 @@ std::string debugDescription(const tlcrash::TLCrashReport& report) {
   return tlcrash::TLCrashReportTextFormatter::stringValueForCrashReport(report, 0);
 }
 
+// Processing of stored reports is scheduled once per process.
+std::atomic<bool>& processingScheduled() {
+  static std::atomic<bool> scheduled{false};
+  return scheduled;
+}
+
+bool validatePropertiesForAttachment(const TLMErrorAttachmentLog& attachment) {
+  const auto present = [](const std::optional<std::string>& text) {
+    return text && !text->empty();
+  };
+  return present(attachment.errorId) && present(attachment.attachmentId) && attachment.data &&
+         !attachment.data->empty() && present(attachment.contentType);
+}
+
 }  // namespace
 
-std::string TLMCrashes::analyzerComponent() const {
+TLMCrashReportProcessing::TLMCrashReportProcessing(TLMCrashes& service) : service_(service) {}
+
+void TLMCrashReportProcessing::allowProcessingAgain() {
+  processingScheduled().store(false);
+}
+
+// ---- settings
+
+void TLMCrashReportProcessing::setDelegate(std::optional<TLMCrashesDelegate> delegate) {
+  std::lock_guard lock(service_.monitor());
+  delegate_ = std::move(delegate);
+}
+
+std::optional<TLMCrashesDelegate> TLMCrashReportProcessing::delegate() const {
+  std::lock_guard lock(service_.monitor());
+  return delegate_;
+}
+
+bool TLMCrashReportProcessing::isAutomaticProcessingEnabled() const {
+  std::lock_guard lock(service_.monitor());
+  return automaticProcessingEnabled_;
+}
+
+void TLMCrashReportProcessing::setAutomaticProcessingEnabled(bool enabled) {
+  std::lock_guard lock(service_.monitor());
+  automaticProcessingEnabled_ = enabled;
+}
+
+std::shared_ptr<TLMErrorReport> TLMCrashReportProcessing::lastSessionCrashReport() const {
+  std::lock_guard lock(service_.monitor());
+  return lastSessionCrashReport_;
+}
+
+std::vector<fs::path> TLMCrashReportProcessing::crashFiles() const {
+  std::lock_guard lock(service_.monitor());
+  return crashFiles_;
+}
+
+// ---- enabling and disabling
+
+void TLMCrashReportProcessing::handleStoredReports() {
+  std::lock_guard lock(service_.monitor());
+  const auto reporter = service_.crashReporter();
+  if (reporter && reporter->hasPendingCrashReport()) {
+    service_.didCrashInLastSession_ = true;
+    TLM_LOG_DEBUG(kTLMCrashesLogTag, "The application crashed in the last session.");
+    handleLatestCrashReport();
+  }
+  crashFiles_ = persistedCrashReports();
+  if (!crashFiles_.empty()) {
+    startDelayedCrashProcessing();
+  } else {
+    delayedProcessingSemaphore_.release();
+    service_.clearContextHistoryAndKeepCurrentSession();
+  }
+}
+
+void TLMCrashReportProcessing::discardAll() {
+  deleteAllFromCrashesDirectory();
+  removeAnalyzerFile();
+  if (const auto reporter = service_.crashReporter())
+    static_cast<void>(reporter->purgePendingCrashReport());
+  clearUnprocessedReports();
+}
+
+// ---- the previous run's report
+
+std::string TLMCrashReportProcessing::analyzerComponent() const {
   return TLMCrashesUtil::crashesDir() + "/" + std::string(kAnalyzerFileName);
 }
 
-void TLMCrashes::createAnalyzerFile() {
+void TLMCrashReportProcessing::createAnalyzerFile() {
   if (!TLMUtility::createFileAtPathComponent(analyzerComponent(), {}, /*atomically=*/false,
                                              /*forceOverwrite=*/false)) {
     TLM_LOG_ERROR(kTLMCrashesLogTag, "Couldn't create crash analyzer file.");
   }
 }
 
-void TLMCrashes::removeAnalyzerFile() {
+void TLMCrashReportProcessing::removeAnalyzerFile() {
   TLMUtility::deleteItemForPathComponent(analyzerComponent());
 }
 
-void TLMCrashes::handleLatestCrashReport() {
-  std::lock_guard lock(monitor());
-  const auto finish = [this] {
+void TLMCrashReportProcessing::handleLatestCrashReport() {
+  std::lock_guard lock(service_.monitor());
+  const auto reporter = service_.crashReporter();
+  const auto finish = [this, &reporter] {
     removeAnalyzerFile();
-    if (crashReporter_) static_cast<void>(crashReporter_->purgePendingCrashReport());
+    if (reporter) static_cast<void>(reporter->purgePendingCrashReport());
   };
-  if (!crashReporter_) return;
+  if (!reporter) return;
   if (TLMUtility::fileExistsForPathComponent(analyzerComponent())) {
     TLM_LOG_ERROR(kTLMCrashesLogTag, "Error on loading the crash report, it will be purged.");
     finish();
     return;
   }
   createAnalyzerFile();
-  const auto data = crashReporter_->loadPendingCrashReportData();
+  const auto data = reporter->loadPendingCrashReportData();
   if (!data) {
     TLM_LOG_ERROR(kTLMCrashesLogTag, "Couldn't load crash report: ", data.error().description);
     finish();
@@ -80,7 +161,8 @@ void TLMCrashes::handleLatestCrashReport() {
   // Named by the time of the copy; a second copy in the same second (a
   // crash loop at start-up) gets a suffix rather than being lost.
   const double seconds =
-      std::chrono::duration<double>(clock_.now().time_since_epoch()).count() - kReferenceDateOffset;
+      std::chrono::duration<double>(service_.clock_.now().time_since_epoch()).count() -
+      kReferenceDateOffset;
   char name[64];
   std::snprintf(name, sizeof name, "%.0f", seconds);
   const std::string directory = TLMCrashesUtil::crashesDir();
@@ -89,14 +171,17 @@ void TLMCrashes::handleLatestCrashReport() {
     component = directory + "/" + name + "-" + std::to_string(suffix);
   TLMUtility::createFileAtPathComponent(component, *data, /*atomically=*/true,
                                         /*forceOverwrite=*/false);
-  auto log = TLMErrorLogFormatter::errorLogFromCrashReport(*report, formatterSources());
-  lastSessionCrashReport_ = TLMErrorLogFormatter::errorReportFromLog(*log, formatterSources());
+  const auto& sources = service_.formatterSources();
+  auto log = TLMErrorLogFormatter::errorLogFromCrashReport(*report, sources);
+  lastSessionCrashReport_ = TLMErrorLogFormatter::errorReportFromLog(*log, sources);
   TLMWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport({lastSessionCrashReport_});
   latestDecoded_ = Decoded{fs::path(component).filename(), std::move(*report), std::move(log)};
   finish();
 }
 
-std::vector<fs::path> TLMCrashes::persistedCrashReports() const {
+// ---- stored reports
+
+std::vector<fs::path> TLMCrashReportProcessing::persistedCrashReports() const {
   std::vector<fs::path> reports;
   const auto entries = TLMUtility::contentsOfDirectory(TLMCrashesUtil::crashesDir());
   if (!entries) {
@@ -114,9 +199,19 @@ std::vector<fs::path> TLMCrashes::persistedCrashReports() const {
   return reports;
 }
 
-void TLMCrashes::startCrashProcessing() {
+void TLMCrashReportProcessing::startDelayedCrashProcessing() {
+  if (processingScheduled().exchange(true)) return;
+  service_.processingQueue_->after(std::chrono::seconds(1), [weak = service_.weak_from_this()] {
+    const auto service = weak.lock();
+    if (!service) return;
+    service->processing_->startCrashProcessing();
+    service->processing_->delayedProcessingSemaphore_.release();
+  });
+}
+
+void TLMCrashReportProcessing::startCrashProcessing() {
   TLM_LOG_DEBUG(kTLMCrashesLogTag, "Start delayed CrashManager processing");
-  const platform::UncaughtExceptionHandler kept = exceptionHandler();
+  const platform::UncaughtExceptionHandler kept = service_.exceptionHandler();
   if (kept && platform::getUncaughtExceptionHandler() != kept) {
     TLM_LOG_WARNING(kTLMCrashesLogTag,
                     "Another exception handler was added. If this invokes any kind of exit() "
@@ -126,8 +221,8 @@ void TLMCrashes::startCrashProcessing() {
   processCrashReports();
 }
 
-void TLMCrashes::processCrashReports() {
-  if (!isEnabled()) {
+void TLMCrashReportProcessing::processCrashReports() {
+  if (!service_.isEnabled()) {
     TLM_LOG_DEBUG(kTLMCrashesLogTag, "Crashes service is disabled; discard all crash reports");
     deleteAllFromCrashesDirectory();
     TLMWrapperExceptionManager::deleteAllWrapperExceptions();
@@ -135,9 +230,10 @@ void TLMCrashes::processCrashReports() {
   }
   std::optional<Decoded> latest;
   {
-    std::lock_guard lock(monitor());
+    std::lock_guard lock(service_.monitor());
     latest = std::exchange(latestDecoded_, std::nullopt);
   }
+  const auto& sources = service_.formatterSources();
   std::vector<Decoded> decoded;
   std::vector<std::shared_ptr<TLMErrorReport>> errorReports;
   const std::string directory = TLMCrashesUtil::crashesDir();
@@ -159,11 +255,10 @@ void TLMCrashes::processCrashReports() {
                         report.error().description);
         continue;
       }
-      auto log = TLMErrorLogFormatter::errorLogFromCrashReport(*report, formatterSources());
+      auto log = TLMErrorLogFormatter::errorLogFromCrashReport(*report, sources);
       decoded.push_back({file, std::move(*report), std::move(log)});
     }
-    errorReports.push_back(
-        TLMErrorLogFormatter::errorReportFromLog(*decoded.back().log, formatterSources()));
+    errorReports.push_back(TLMErrorLogFormatter::errorReportFromLog(*decoded.back().log, sources));
   }
   TLMWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport(errorReports);
 
@@ -175,14 +270,14 @@ void TLMCrashes::processCrashReports() {
     TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Crash reports found");
     // The wrapper exception correlated just now joins the log.
     auto log = std::move(entry.log);
-    TLMErrorLogFormatter::addWrapperExceptionTo(*log, entry.report, formatterSources());
+    TLMErrorLogFormatter::addWrapperExceptionTo(*log, entry.report, sources);
     if (automatic && !shouldProcessErrorReport(errorReport)) {
       TLM_LOG_DEBUG(kTLMCrashesLogTag,
                     "shouldProcessErrorReport returned NO, discard the crash report: ",
                     debugDescription(entry.report));
       if (const auto& incident = errorReport->incidentIdentifier())
         TLMWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*incident);
-      deleteCrashReportWithFileURL(entry.file);
+      TLMUtility::deleteFileAtURL(entry.file);
       removeCrashFile(entry.file);
       continue;
     }
@@ -200,39 +295,36 @@ void TLMCrashes::processCrashReports() {
     pending.push_back({std::move(log), errorReport, entry.file});
   }
   {
-    std::lock_guard lock(monitor());
+    std::lock_guard lock(service_.monitor());
     unprocessed_ = std::move(pending);
   }
   if (automatic) sendCrashReportsOrAwaitUserConfirmation();
 }
 
-bool TLMCrashes::shouldProcessErrorReport(const std::shared_ptr<TLMErrorReport>& report) {
-  std::optional<TLMCrashesDelegate> delegate;
-  {
-    std::lock_guard lock(monitor());
-    delegate = delegate_;
-  }
+bool TLMCrashReportProcessing::shouldProcessErrorReport(
+    const std::shared_ptr<TLMErrorReport>& report) {
+  const auto delegate = this->delegate();
   if (delegate && delegate->shouldProcessErrorReport)
-    return delegate->shouldProcessErrorReport(*this, report);
+    return delegate->shouldProcessErrorReport(service_, report);
   return true;
 }
 
-bool TLMCrashes::shouldAlwaysSend() const {
-  const auto stored = settings()->objectForKey(kUserConfirmationKey);
-  const bool* flag = stored ? stored->getIf<bool>() : nullptr;
-  return flag && *flag;
-}
+// ---- confirmation and sending
 
-bool TLMCrashes::sendCrashReportsOrAwaitUserConfirmation() {
-  const bool alwaysSend = shouldAlwaysSend();
+bool TLMCrashReportProcessing::sendCrashReportsOrAwaitUserConfirmation() {
+  TLMCrashesUserConfirmation& confirmation = *service_.userConfirmation_;
+  const bool alwaysSend = confirmation.alwaysSend();
   bool nothingWaits = false;
   bool automatic = false;
-  TLMUserConfirmationHandler handler;
+  std::vector<std::shared_ptr<TLMErrorReport>> reports;
   {
-    std::lock_guard lock(monitor());
+    std::lock_guard lock(service_.monitor());
     nothingWaits = !unprocessed_ || unprocessed_->empty();
     automatic = automaticProcessingEnabled_;
-    handler = userConfirmationHandler_;
+    if (unprocessed_) {
+      for (const auto& entry : *unprocessed_)
+        reports.push_back(entry.report);
+    }
   }
   if (nothingWaits) return alwaysSend;
   if (alwaysSend) {
@@ -241,7 +333,7 @@ bool TLMCrashes::sendCrashReportsOrAwaitUserConfirmation() {
                   "sending logs");
     handleUserConfirmation(TLMUserConfirmation::Send);
   } else if (automatic) {
-    if (handler && userPromptedForConfirmation()) return alwaysSend;
+    if (confirmation.askUser(reports)) return alwaysSend;
     TLM_LOG_DEBUG(kTLMCrashesLogTag,
                   "The user confirmation handler is not implemented or returned NO, continue "
                   "sending logs");
@@ -254,36 +346,10 @@ bool TLMCrashes::sendCrashReportsOrAwaitUserConfirmation() {
   return alwaysSend;
 }
 
-bool TLMCrashes::userPromptedForConfirmation() {
-  TLMUserConfirmationHandler handler;
-  std::vector<std::shared_ptr<TLMErrorReport>> reports;
+void TLMCrashReportProcessing::notifyWithUserConfirmation(TLMUserConfirmation confirmation) {
   {
-    std::lock_guard lock(monitor());
-    handler = userConfirmationHandler_;
-    if (unprocessed_) {
-      for (const auto& entry : *unprocessed_)
-        reports.push_back(entry.report);
-    }
-  }
-  if (!handler) return false;
-  const bool onMain =
-      environment_.isMainThread ? environment_.isMainThread() : ::gettid() == ::getpid();
-  if (onMain) return handler(reports);
-  // The handler runs on the main queue while this thread waits for it.
-  auto done = std::make_shared<std::binary_semaphore>(0);
-  auto answer = std::make_shared<bool>(false);
-  mainQueue_->async([handler, reports, done, answer] {
-    *answer = handler(reports);
-    done->release();
-  });
-  done->acquire();
-  return *answer;
-}
-
-void TLMCrashes::notifyWithUserConfirmation(TLMUserConfirmation confirmation) {
-  {
-    std::lock_guard lock(monitor());
-    if (!userConfirmationHandler_ && !unprocessed_) {
+    std::lock_guard lock(service_.monitor());
+    if (!service_.userConfirmation_->handler() && !unprocessed_) {
       TLM_LOG_ERROR(kTLMCrashesLogTag,
                     "Incorrect usage of notifyWithUserConfirmation: it should only be called from "
                     "userConfirmationHandler. For more information refer to the documentation.");
@@ -293,34 +359,33 @@ void TLMCrashes::notifyWithUserConfirmation(TLMUserConfirmation confirmation) {
   handleUserConfirmation(confirmation);
 }
 
-void TLMCrashes::handleUserConfirmation(TLMUserConfirmation confirmation) {
+void TLMCrashReportProcessing::handleUserConfirmation(TLMUserConfirmation confirmation) {
   std::vector<Pending> pending;
   std::optional<TLMCrashesDelegate> delegate;
   {
-    std::lock_guard lock(monitor());
+    std::lock_guard lock(service_.monitor());
     if (unprocessed_) pending = *unprocessed_;
     delegate = delegate_;
   }
   if (confirmation == TLMUserConfirmation::DontSend) {
     for (const auto& entry : pending) {
-      deleteCrashReportWithFileURL(entry.file);
+      TLMUtility::deleteFileAtURL(entry.file);
       if (const auto& incident = entry.report->incidentIdentifier())
         TLMWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*incident);
       removeCrashFile(entry.file);
     }
     clearUnprocessedReports();
-    clearContextHistoryAndKeepCurrentSession();
+    service_.clearContextHistoryAndKeepCurrentSession();
     return;
   }
-  if (confirmation == TLMUserConfirmation::Always)
-    settings()->setObject(true, kUserConfirmationKey);
+  if (confirmation == TLMUserConfirmation::Always) service_.userConfirmation_->storeAlwaysSend();
 
-  const auto session = sessionContext();
-  const auto users = userIdContext();
+  const auto session = service_.sessionContext();
+  const auto users = service_.userIdContext();
   for (const auto& entry : pending) {
     TLMErrorAttachments attachments;
     if (delegate && delegate->attachmentsWithCrashes) {
-      attachments = delegate->attachmentsWithCrashes(*this, entry.report);
+      attachments = delegate->attachmentsWithCrashes(service_, entry.report);
     } else {
       TLM_LOG_DEBUG(kTLMCrashesLogTag, "attachmentsWithCrashes is not implemented");
     }
@@ -328,27 +393,20 @@ void TLMCrashes::handleUserConfirmation(TLMUserConfirmation confirmation) {
       entry.log->sid = session->sessionIdAt(*entry.log->timestamp);
       entry.log->userId = users->userIdAt(*entry.log->timestamp);
     }
-    if (const auto unit = channelUnit()) unit->enqueueItem(entry.log, kFlagsCritical);
+    if (const auto unit = service_.channelUnit())
+      unit->enqueueItem(entry.log, kTLMCrashesFlagsCritical);
     const std::string incident = entry.report->incidentIdentifier().value_or("");
     sendErrorAttachments(attachments, incident);
-    deleteCrashReportWithFileURL(entry.file);
+    TLMUtility::deleteFileAtURL(entry.file);
     TLMWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(incident);
     removeCrashFile(entry.file);
   }
   clearUnprocessedReports();
-  clearContextHistoryAndKeepCurrentSession();
+  service_.clearContextHistoryAndKeepCurrentSession();
 }
 
-bool TLMCrashes::validatePropertiesForAttachment(const TLMErrorAttachmentLog& attachment) {
-  const auto present = [](const std::optional<std::string>& text) {
-    return text && !text->empty();
-  };
-  return present(attachment.errorId) && present(attachment.attachmentId) && attachment.data &&
-         !attachment.data->empty() && present(attachment.contentType);
-}
-
-void TLMCrashes::sendErrorAttachments(const TLMErrorAttachments& attachments,
-                                      const std::string& incidentIdentifier) {
+void TLMCrashReportProcessing::sendErrorAttachments(const TLMErrorAttachments& attachments,
+                                                    const std::string& incidentIdentifier) {
   for (const auto& attachment : attachments) {
     if (!attachment) continue;
     attachment->errorId = incidentIdentifier;
@@ -363,14 +421,15 @@ void TLMCrashes::sendErrorAttachments(const TLMErrorAttachments& attachments,
                     ", fileName=", attachment->filename.value_or("(null)"), ".");
       continue;
     }
-    if (const auto unit = channelUnit()) unit->enqueueItem(attachment, kFlagsNormal);
+    if (const auto unit = service_.channelUnit())
+      unit->enqueueItem(attachment, kTLMCrashesFlagsNormal);
   }
 }
 
-std::vector<std::shared_ptr<TLMErrorReport>> TLMCrashes::unprocessedCrashReports() {
+std::vector<std::shared_ptr<TLMErrorReport>> TLMCrashReportProcessing::unprocessedCrashReports() {
   delayedProcessingSemaphore_.acquire();
   delayedProcessingSemaphore_.release();
-  std::lock_guard lock(monitor());
+  std::lock_guard lock(service_.monitor());
   std::vector<std::shared_ptr<TLMErrorReport>> reports;
   if (unprocessed_) {
     for (const auto& entry : *unprocessed_)
@@ -379,11 +438,11 @@ std::vector<std::shared_ptr<TLMErrorReport>> TLMCrashes::unprocessedCrashReports
   return reports;
 }
 
-bool TLMCrashes::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
+bool TLMCrashReportProcessing::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
     const std::vector<std::string>& incidentIdentifiers) {
   std::vector<Pending> dropped;
   {
-    std::lock_guard lock(monitor());
+    std::lock_guard lock(service_.monitor());
     if (unprocessed_) {
       auto& entries = *unprocessed_;
       const auto keep = [&](const Pending& entry) {
@@ -399,31 +458,68 @@ bool TLMCrashes::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
   for (const auto& entry : dropped) {
     if (const auto& incident = entry.report->incidentIdentifier())
       TLMWrapperExceptionManager::deleteWrapperExceptionWithUUIDString(*incident);
-    deleteCrashReportWithFileURL(entry.file);
+    TLMUtility::deleteFileAtURL(entry.file);
     removeCrashFile(entry.file);
   }
   return sendCrashReportsOrAwaitUserConfirmation();
 }
 
-void TLMCrashes::deleteAllFromCrashesDirectory() {
+// ---- bookkeeping
+
+void TLMCrashReportProcessing::deleteAllFromCrashesDirectory() {
   TLMUtility::deleteItemForPathComponent(TLMCrashesUtil::crashesDir());
-  std::lock_guard lock(monitor());
+  std::lock_guard lock(service_.monitor());
   crashFiles_.clear();
   latestDecoded_.reset();
 }
 
-void TLMCrashes::deleteCrashReportWithFileURL(const fs::path& file) {
-  TLMUtility::deleteFileAtURL(file);
-}
-
-void TLMCrashes::removeCrashFile(const fs::path& file) {
-  std::lock_guard lock(monitor());
+void TLMCrashReportProcessing::removeCrashFile(const fs::path& file) {
+  std::lock_guard lock(service_.monitor());
   std::erase(crashFiles_, file);
 }
 
-void TLMCrashes::clearUnprocessedReports() {
-  std::lock_guard lock(monitor());
+void TLMCrashReportProcessing::clearUnprocessedReports() {
+  std::lock_guard lock(service_.monitor());
   if (unprocessed_) unprocessed_->clear();
+}
+
+// ---- send callbacks
+
+template <class Member, class Call>
+void TLMCrashReportProcessing::notifyDelegate(const TLMLogPtr& log, Member member, Call call) {
+  const auto crashLog = std::dynamic_pointer_cast<TLMAppleErrorLog>(log);
+  if (!crashLog) return;
+  auto delegate = this->delegate();
+  if (!delegate || !((*delegate).*member)) return;
+  auto report = TLMErrorLogFormatter::errorReportFromLog(*crashLog, service_.formatterSources());
+  service_.mainQueue_->async([self = service_.shared_from_this(), delegate = std::move(delegate),
+                              report = std::move(report),
+                              call] { call(*self, *delegate, report); });
+}
+
+void TLMCrashReportProcessing::willSend(const TLMLogPtr& log) {
+  notifyDelegate(log, &TLMCrashesDelegate::willSendErrorReport,
+                 [](TLMCrashes& self, const TLMCrashesDelegate& delegate,
+                    const std::shared_ptr<TLMErrorReport>& report) {
+                   delegate.willSendErrorReport(self, report);
+                 });
+}
+
+void TLMCrashReportProcessing::didSucceedSending(const TLMLogPtr& log) {
+  notifyDelegate(log, &TLMCrashesDelegate::didSucceedSendingErrorReport,
+                 [](TLMCrashes& self, const TLMCrashesDelegate& delegate,
+                    const std::shared_ptr<TLMErrorReport>& report) {
+                   delegate.didSucceedSendingErrorReport(self, report);
+                 });
+}
+
+void TLMCrashReportProcessing::didFailSending(const TLMLogPtr& log,
+                                              const std::optional<base::Error>& error) {
+  notifyDelegate(log, &TLMCrashesDelegate::didFailSendingErrorReport,
+                 [error](TLMCrashes& self, const TLMCrashesDelegate& delegate,
+                         const std::shared_ptr<TLMErrorReport>& report) {
+                   delegate.didFailSendingErrorReport(self, report, error);
+                 });
 }
 
 }  // namespace tlm
