@@ -24,7 +24,8 @@ LayoutDetailsViewController::LayoutDetailsViewController(CustomizationContext co
     : context_(std::move(context)),
       state_(std::make_shared<LayoutDetailsState>()),
       appList_(std::make_shared<LayoutAppList>(context_, state_)),
-      commands_(std::make_shared<LayoutDetailsCommands>(context_, state_, appList_)) {}
+      commands_(std::make_shared<LayoutDetailsCommands>(context_, state_, appList_)),
+      menus_(std::make_shared<LayoutDetailsMenus>(context_, state_, appList_, commands_)) {}
 
 std::shared_ptr<LayoutDetailsViewController> LayoutDetailsViewController::self() {
   return std::static_pointer_cast<LayoutDetailsViewController>(shared_from_this());
@@ -107,34 +108,10 @@ void LayoutDetailsViewController::loadView() {
   });
 
   // The menus.
-  layoutMenu_ = std::make_shared<toolkit::Menu>();
-  layoutMenu_->addItem(toolkit::MenuItem::make("Restore Layout", [weak](auto&) {
-    if (auto s = weak.lock()) s->restoreLayout();
-  }));
-  layoutMenu_->addItem(toolkit::MenuItem::make("Close Other Apps", [weak](auto&) {
-    if (auto s = weak.lock()) s->closeOtherApps();
-  }));
-  layoutMenu_->addItem(toolkit::MenuItem::separator());
-  layoutMenu_->addItem(toolkit::MenuItem::make("Delete Layout...", [weak](auto&) {
+  menus_->loadMenus([weak] {
     if (auto s = weak.lock()) s->deleteLayout();
-  }));
-  appMenu_ = std::make_shared<toolkit::Menu>();
-  appMenu_->setAutoenablesItems(false);
-  appMenuItemRestore_ = toolkit::MenuItem::make("Restore", [weak](auto&) {
-    if (auto s = weak.lock()) s->restoreApps(CommandSender::menuItem);
   });
-  appMenuItemClose_ = toolkit::MenuItem::make("Close", [weak](auto&) {
-    if (auto s = weak.lock()) s->closeApps(CommandSender::menuItem);
-  });
-  appMenuItemRemove_ = toolkit::MenuItem::make("Remove from Layout", [weak](auto&) {
-    if (auto s = weak.lock()) s->removeApps(CommandSender::menuItem);
-  });
-  appMenu_->addItem(appMenuItemRestore_);
-  appMenu_->addItem(appMenuItemClose_);
-  appMenu_->addItem(toolkit::MenuItem::separator());
-  appMenu_->addItem(appMenuItemRemove_);
-  appMenu_->setDelegate(std::static_pointer_cast<toolkit::MenuDelegate>(self()));
-  appList_->outlineView()->setMenu(appMenu_);
+  appList_->outlineView()->setMenu(menus_->appMenu());
 
   const std::vector<std::shared_ptr<toolkit::View>> subviews{
       layoutIconButton_,    layoutNameField_,   restoreButton_,
@@ -233,25 +210,7 @@ void LayoutDetailsViewController::showOtherApps() {
   }
 }
 
-void LayoutDetailsViewController::updateAppMenuItems() {
-  const bool selection = appList_->hasSelection();
-  if (appMenuItemClose_) appMenuItemClose_->setEnabled(appList_->canCloseApps());
-  if (appMenuItemRemove_) appMenuItemRemove_->setEnabled(selection);
-  if (appMenuItemRestore_) appMenuItemRestore_->setEnabled(selection);
-}
-
-void LayoutDetailsViewController::enableAppMenuItems() {
-  for (auto* item : {appMenuItemClose_.get(), appMenuItemRemove_.get(), appMenuItemRestore_.get()})
-    if (item) item->setEnabled(true);
-}
-
-// --- menus -------------------------------------------------------------------
-
-void LayoutDetailsViewController::openLayoutMenu(const toolkit::View& sender) {
-  if (!layoutMenu_) return;
-  const auto bounds = sender.bounds();
-  layoutMenu_->popUp(nullptr, {bounds.midX(), bounds.midY()}, &sender);
-}
+// --- segments ----------------------------------------------------------------
 
 void LayoutDetailsViewController::appAction(const toolkit::SegmentedControl& sender) {
   const auto& segments = appList_->segments();
@@ -272,39 +231,6 @@ void LayoutDetailsViewController::appAction(const toolkit::SegmentedControl& sen
     default:
       break;
   }
-}
-
-std::shared_ptr<toolkit::MenuItem> LayoutDetailsViewController::addAppMenuItem(
-    const winsys::ApplicationPtr& application, bool replacement) {
-  std::optional<std::string> name;
-  if (context_.bundles)
-    name = appDisplayName(*context_.bundles, application->bundleURL(),
-                          application->bundleIdentifier());
-  if (!name) name = application->bundleIdentifier();
-  std::string title = name.value_or("");
-  if (replacement) title += " (Replace)";
-  std::weak_ptr<LayoutDetailsViewController> weak = self();
-  auto item = toolkit::MenuItem::make(std::move(title), [weak](toolkit::MenuItem& sender) {
-    if (auto s = weak.lock()) s->addApp(sender);
-  });
-  if (context_.icons) {
-    if (auto icon = iconForFileURL(*context_.icons, application->bundleURL()))
-      item->setImage(toolkit::Image::fromPixels(std::move(*icon)).withSize({16, 16}));
-  }
-  item->setRepresentedObject(application);
-  return item;
-}
-
-void LayoutDetailsViewController::showAddAppMenu(const toolkit::View& sender) {
-  const auto& state = *state_;
-  if (state.openApps.empty() && state.otherApps.empty()) return;
-  addAppMenu_ = std::make_shared<toolkit::Menu>();
-  for (const auto& application : state.openApps)
-    addAppMenu_->addItem(addAppMenuItem(application, true));
-  for (const auto& application : state.otherApps)
-    addAppMenu_->addItem(addAppMenuItem(application, false));
-  const auto bounds = sender.bounds();
-  addAppMenu_->popUp(nullptr, {bounds.midX(), bounds.midY()}, &sender);
 }
 
 }  // namespace wendrix

@@ -23,6 +23,7 @@
 #include "ui/customization_context.h"
 #include "ui/layout_details_app_list.h"
 #include "ui/layout_details_commands.h"
+#include "ui/layout_details_menus.h"
 #include "ui/layout_details_state.h"
 #include "ui/layout_list.h"
 #include "winsys/window_system.h"
@@ -31,9 +32,8 @@ namespace wendrix {
 
 // The pane itself lays out the views and feeds the shown layout and the
 // running applications to its parts: the app list with its segments, the
-// commands, and the menus here.
-class LayoutDetailsViewController final : public toolkit::ViewController,
-                                          public toolkit::MenuDelegate {
+// commands and the menus.
+class LayoutDetailsViewController final : public toolkit::ViewController {
  public:
   explicit LayoutDetailsViewController(CustomizationContext context);
 
@@ -60,25 +60,25 @@ class LayoutDetailsViewController final : public toolkit::ViewController,
   toolkit::StackView* appStackView() const { return appStackView_.get(); }
   toolkit::Button* closeOtherAppsButton() const { return closeOtherAppsButton_.get(); }
   toolkit::SegmentedControl* outlineSegmentedControl() const { return appList_->segments().get(); }
-  const std::shared_ptr<toolkit::Menu>& layoutMenu() const { return layoutMenu_; }
-  const std::shared_ptr<toolkit::Menu>& appMenu() const { return appMenu_; }
-  toolkit::MenuItem* appMenuItemRestore() const { return appMenuItemRestore_.get(); }
-  toolkit::MenuItem* appMenuItemClose() const { return appMenuItemClose_.get(); }
-  toolkit::MenuItem* appMenuItemRemove() const { return appMenuItemRemove_.get(); }
+  const std::shared_ptr<toolkit::Menu>& layoutMenu() const { return menus_->layoutMenu(); }
+  const std::shared_ptr<toolkit::Menu>& appMenu() const { return menus_->appMenu(); }
+  toolkit::MenuItem* appMenuItemRestore() const { return menus_->appMenuItemRestore(); }
+  toolkit::MenuItem* appMenuItemClose() const { return menus_->appMenuItemClose(); }
+  toolkit::MenuItem* appMenuItemRemove() const { return menus_->appMenuItemRemove(); }
   // The add-application menu last popped up, or null.
-  const std::shared_ptr<toolkit::Menu>& addAppMenu() const { return addAppMenu_; }
+  const std::shared_ptr<toolkit::Menu>& addAppMenu() const { return menus_->addAppMenu(); }
 
   // The commands; the pane's parts do the work.
   void toggleAutoClose(const toolkit::Button& sender) {
     commands_->toggleAutoClose(sender.state() == toolkit::ControlState::on);
   }
   void closeOtherApps() { commands_->closeOtherApps(); }
-  void openLayoutMenu(const toolkit::View& sender);
+  void openLayoutMenu(const toolkit::View& sender) { menus_->openLayoutMenu(sender); }
   void restoreLayout() { commands_->restoreLayout(); }
   void deleteLayout() { commands_->deleteLayout(isViewLoaded() ? view()->window() : nullptr); }
   void appAction(const toolkit::SegmentedControl& sender);
   void addEmoji() { commands_->addEmoji(); }
-  void showAddAppMenu(const toolkit::View& sender);
+  void showAddAppMenu(const toolkit::View& sender) { menus_->showAddAppMenu(sender); }
   void addApp(const toolkit::MenuItem& sender) { commands_->addApp(sender); }
   void removeApps(CommandSender sender) { commands_->removeApps(sender); }
   void restoreApps(CommandSender sender) { commands_->restoreApps(sender); }
@@ -87,12 +87,8 @@ class LayoutDetailsViewController final : public toolkit::ViewController,
 
   void showOtherApps();
   void updateAppActions() { appList_->updateSegments(); }
-  void updateAppMenuItems();
-  void enableAppMenuItems();
-
-  // MenuDelegate of the application context menu.
-  void menuWillOpen(toolkit::Menu&) override { updateAppMenuItems(); }
-  void menuDidClose(toolkit::Menu&) override { enableAppMenuItems(); }
+  void updateAppMenuItems() { menus_->updateAppMenuItems(); }
+  void enableAppMenuItems() { menus_->enableAppMenuItems(); }
 
  protected:
   void loadView() override;
@@ -103,8 +99,6 @@ class LayoutDetailsViewController final : public toolkit::ViewController,
   void showLayout(const std::optional<Layout>& layout);
   void sortRunningApps(const std::optional<Layout>& layout,
                        const std::vector<winsys::ApplicationPtr>& running);
-  std::shared_ptr<toolkit::MenuItem> addAppMenuItem(const winsys::ApplicationPtr& application,
-                                                    bool replacement);
 
   CustomizationContext context_;
   rx::DisposeBag disposeBag_;
@@ -112,6 +106,7 @@ class LayoutDetailsViewController final : public toolkit::ViewController,
   std::shared_ptr<LayoutDetailsState> state_;
   std::shared_ptr<LayoutAppList> appList_;
   std::shared_ptr<LayoutDetailsCommands> commands_;
+  std::shared_ptr<LayoutDetailsMenus> menus_;
 
   std::shared_ptr<toolkit::Button> layoutIconButton_;
   std::shared_ptr<toolkit::Button> autoCloseCheckbox_;
@@ -120,12 +115,6 @@ class LayoutDetailsViewController final : public toolkit::ViewController,
   std::shared_ptr<toolkit::Button> layoutMenuButton_;
   std::shared_ptr<toolkit::StackView> appStackView_;
   std::shared_ptr<toolkit::Button> closeOtherAppsButton_;
-  std::shared_ptr<toolkit::Menu> layoutMenu_;
-  std::shared_ptr<toolkit::Menu> appMenu_;
-  std::shared_ptr<toolkit::MenuItem> appMenuItemRestore_;
-  std::shared_ptr<toolkit::MenuItem> appMenuItemClose_;
-  std::shared_ptr<toolkit::MenuItem> appMenuItemRemove_;
-  std::shared_ptr<toolkit::Menu> addAppMenu_;
 };
 
 }  // namespace wendrix
