@@ -20,48 +20,15 @@ using toolkit::Button;
 using toolkit::OutlineItem;
 using toolkit::OutlineView;
 
-std::array<bool, 4> segmentStates(std::size_t selectedRows, bool someSelectedRunning,
-                                  std::size_t openApps, std::size_t otherApps) {
-  const bool close = selectedRows > 0 ? someSelectedRunning : openApps > 0;
-  return {close, selectedRows > 0, selectedRows > 0, openApps + otherApps > 0};
-}
-
-std::string appRowTitle(const std::string& name, std::size_t windowCount) {
-  if (windowCount < 2) return name;
-  return name + " (" + std::to_string(windowCount) + ")";
-}
-
-std::vector<winsys::ApplicationPtr> closeTargets(
-    const std::vector<IApp>& selected, const std::vector<winsys::ApplicationPtr>& openApps) {
-  if (selected.empty()) return openApps;
-  std::vector<winsys::ApplicationPtr> targets;
-  for (const auto& application : openApps) {
-    for (const auto& app : selected) {
-      if (!iapp::matchesApplication(app, *application)) continue;
-      targets.push_back(application);
-      break;
-    }
-  }
-  return targets;
-}
-
 LayoutDetailsViewController::LayoutDetailsViewController(CustomizationContext context)
-    : context_(std::move(context)) {}
+    : context_(std::move(context)),
+      state_(std::make_shared<LayoutDetailsState>()),
+      appList_(std::make_shared<LayoutAppList>(context_, state_)),
+      commands_(std::make_shared<LayoutDetailsCommands>(context_, state_, appList_)),
+      menus_(std::make_shared<LayoutDetailsMenus>(context_, state_, appList_, commands_)) {}
 
 std::shared_ptr<LayoutDetailsViewController> LayoutDetailsViewController::self() {
   return std::static_pointer_cast<LayoutDetailsViewController>(shared_from_this());
-}
-
-std::vector<IApp> LayoutDetailsViewController::selectedApps() const {
-  std::vector<IApp> apps;
-  if (!outlineView_) return apps;
-  // Read from the rows as last loaded, never from `layoutApps_` by index:
-  // the layout may have changed since.
-  for (std::size_t row : outlineView_->selectedRowIndexes()) {
-    const OutlineItem* item = outlineView_->itemAtRow(static_cast<int>(row));
-    if (const auto* app = item ? std::any_cast<IApp>(item) : nullptr) apps.push_back(*app);
-  }
-  return apps;
 }
 
 // --- views -------------------------------------------------------------------
@@ -82,6 +49,7 @@ void LayoutDetailsViewController::loadView() {
   auto view = std::make_shared<toolkit::View>(toolkit::Rect{{0, 0}, {kPaneWidth, kPaneHeight}});
   view->setIdentifier("layoutDetails");
   std::weak_ptr<LayoutDetailsViewController> weak = self();
+  commands_->setWindowOwner(weak);
 
   layoutIconButton_ = makeButton("", {{kMargin, kMargin}, {30, 26}});
   layoutIconButton_->setIdentifier("emojiButton");
@@ -118,27 +86,12 @@ void LayoutDetailsViewController::loadView() {
   auto frame = std::make_shared<WindowLookAlike>(
       toolkit::Rect{{kMargin, 84}, {kPaneWidth - 2 * kMargin, 292}});
   frame->setIdentifier("appsFrame");
-  outlineView_ = std::make_shared<MenuOutlineView>(
-      toolkit::Rect{{1, 22}, {kPaneWidth - 2 * kMargin - 2, 269}});
-  outlineView_->setIdentifier("appList");
-  outlineView_->setAllowsMultipleSelection(true);
-  outlineView_->setRowHeight(26);
-  const double cellWidth = outlineView_->frame().size.width;
-  outlineView_->registerCell(AppCellView::kIdentifier,
-                             [cellWidth] { return std::make_shared<AppCellView>(cellWidth, 26); });
-  outlineView_->setDataSource(std::static_pointer_cast<toolkit::OutlineViewDataSource>(self()));
-  outlineView_->setDelegate(std::static_pointer_cast<toolkit::OutlineViewDelegate>(self()));
-  frame->addSubview(outlineView_);
-
-  segments_ = std::make_shared<toolkit::SegmentedControl>(toolkit::Rect{{kMargin, 386}, {260, 26}});
-  segments_->setIdentifier("appActions");
-  segments_->setSegmentCount(4);
-  const char* labels[] = {"Close", "Restore", "Remove", "Add..."};
-  for (std::size_t i = 0; i < 4; ++i)
-    segments_->setLabel(labels[i], i);
-  segments_->setAction([weak](toolkit::SegmentedControl& sender) {
-    if (auto s = weak.lock()) s->appAction(sender);
-  });
+  appList_->loadViews(toolkit::Rect{{1, 22}, {kPaneWidth - 2 * kMargin - 2, 269}},
+                      toolkit::Rect{{kMargin, 386}, {260, 26}},
+                      [weak](const toolkit::SegmentedControl& sender) {
+                        if (auto s = weak.lock()) s->appAction(sender);
+                      });
+  frame->addSubview(appList_->outlineView());
 
   auto othersLabel = std::make_shared<toolkit::TextField>(toolkit::Rect{{kMargin, 434}, {150, 20}});
   othersLabel->setStringValue("Other running apps:");
@@ -155,41 +108,16 @@ void LayoutDetailsViewController::loadView() {
   });
 
   // The menus.
-  layoutMenu_ = std::make_shared<toolkit::Menu>();
-  layoutMenu_->addItem(toolkit::MenuItem::make("Restore Layout", [weak](auto&) {
-    if (auto s = weak.lock()) s->restoreLayout();
-  }));
-  layoutMenu_->addItem(toolkit::MenuItem::make("Close Other Apps", [weak](auto&) {
-    if (auto s = weak.lock()) s->closeOtherApps();
-  }));
-  layoutMenu_->addItem(toolkit::MenuItem::separator());
-  layoutMenu_->addItem(toolkit::MenuItem::make("Delete Layout...", [weak](auto&) {
+  menus_->loadMenus([weak] {
     if (auto s = weak.lock()) s->deleteLayout();
-  }));
-  appMenu_ = std::make_shared<toolkit::Menu>();
-  appMenu_->setAutoenablesItems(false);
-  appMenuItemRestore_ = toolkit::MenuItem::make("Restore", [weak](auto&) {
-    if (auto s = weak.lock()) s->restoreApps(CommandSender::menuItem);
   });
-  appMenuItemClose_ = toolkit::MenuItem::make("Close", [weak](auto&) {
-    if (auto s = weak.lock()) s->closeApps(CommandSender::menuItem);
-  });
-  appMenuItemRemove_ = toolkit::MenuItem::make("Remove from Layout", [weak](auto&) {
-    if (auto s = weak.lock()) s->removeApps(CommandSender::menuItem);
-  });
-  appMenu_->addItem(appMenuItemRestore_);
-  appMenu_->addItem(appMenuItemClose_);
-  appMenu_->addItem(toolkit::MenuItem::separator());
-  appMenu_->addItem(appMenuItemRemove_);
-  appMenu_->setDelegate(std::static_pointer_cast<toolkit::MenuDelegate>(self()));
-  outlineView_->setMenu(appMenu_);
+  appList_->outlineView()->setMenu(menus_->appMenu());
 
   const std::vector<std::shared_ptr<toolkit::View>> subviews{
-      layoutIconButton_,  layoutNameField_,
-      restoreButton_,     layoutMenuButton_,
-      autoCloseCheckbox_, frame,
-      segments_,          othersLabel,
-      appStackView_,      closeOtherAppsButton_};
+      layoutIconButton_,    layoutNameField_,   restoreButton_,
+      layoutMenuButton_,    autoCloseCheckbox_, frame,
+      appList_->segments(), othersLabel,        appStackView_,
+      closeOtherAppsButton_};
   for (const auto& sub : subviews)
     view->addSubview(sub);
   setView(view);
@@ -198,7 +126,8 @@ void LayoutDetailsViewController::loadView() {
 void LayoutDetailsViewController::viewDidLoad() {
   layoutIconButton_->setImage(toolkit::Image::symbol("face-smile").withSize({16, 16}));
   layoutIconButton_->setTitle("");
-  layoutNameField_->setDelegate(std::static_pointer_cast<toolkit::TextFieldDelegate>(self()));
+  commands_->setNameField(layoutNameField_);
+  layoutNameField_->setDelegate(std::static_pointer_cast<toolkit::TextFieldDelegate>(commands_));
 
   std::weak_ptr<LayoutDetailsViewController> weak = self();
   using OptionalLayout = std::optional<Layout>;
@@ -230,8 +159,8 @@ void LayoutDetailsViewController::viewDidLoad() {
 }
 
 void LayoutDetailsViewController::showLayout(const std::optional<Layout>& layout) {
-  layout_ = layout;
-  layoutApps_ = layout ? layout->apps : std::vector<IApp>{};
+  state_->layout = layout;
+  state_->layoutApps = layout ? layout->apps : std::vector<IApp>{};
   if (layoutNameField_) layoutNameField_->setStringValue(layout ? layout->name : "");
   if (autoCloseCheckbox_) {
     const bool on = layout && layout->alwaysCloseOtherApps.value_or(false);
@@ -255,9 +184,9 @@ void LayoutDetailsViewController::sortRunningApps(
     }
     (belongs ? open : other).push_back(application);
   }
-  openApps_ = std::move(open);
-  otherApps_ = std::move(other);
-  if (outlineView_) outlineView_->reloadData();
+  state_->openApps = std::move(open);
+  state_->otherApps = std::move(other);
+  if (auto& outline = appList_->outlineView()) outline->reloadData();
   showOtherApps();
   updateAppActions();
 }
@@ -268,9 +197,10 @@ void LayoutDetailsViewController::showOtherApps() {
     appStackView_->removeArrangedSubview(*view);
     view->removeFromSuperview();
   }
-  if (closeOtherAppsButton_) closeOtherAppsButton_->setEnabled(!otherApps_.empty());
-  if (otherApps_.empty()) return;
-  for (const auto& application : otherApps_) {
+  const auto& otherApps = state_->otherApps;
+  if (closeOtherAppsButton_) closeOtherAppsButton_->setEnabled(!otherApps.empty());
+  if (otherApps.empty()) return;
+  for (const auto& application : otherApps) {
     if (!context_.icons) break;
     auto icon = iconForFileURL(*context_.icons, application->bundleURL());
     if (!icon) continue;
@@ -280,104 +210,27 @@ void LayoutDetailsViewController::showOtherApps() {
   }
 }
 
-bool LayoutDetailsViewController::isRunning(const IApp& app) const {
-  for (const auto& application : openApps_)
-    if (iapp::matchesApplication(app, *application)) return true;
-  return false;
-}
+// --- segments ----------------------------------------------------------------
 
-bool LayoutDetailsViewController::canCloseApps() const {
-  const auto selected = selectedApps();
-  if (selected.empty()) return !openApps_.empty();
-  for (const auto& app : selected)
-    if (isRunning(app)) return true;
-  return false;
-}
-
-void LayoutDetailsViewController::updateAppActions() {
-  if (!segments_) return;
-  if (!outlineView_) {
-    for (std::size_t i = 0; i < 3; ++i)
-      segments_->setEnabled(false, i);
-    segments_->setEnabled(!openApps_.empty() || !otherApps_.empty(), 3);
-    return;
+void LayoutDetailsViewController::appAction(const toolkit::SegmentedControl& sender) {
+  const auto& segments = appList_->segments();
+  if (!segments) return;
+  switch (segments->selectedSegment()) {
+    case 0:
+      closeApps(CommandSender::control);
+      break;
+    case 1:
+      restoreApps(CommandSender::control);
+      break;
+    case 2:
+      removeApps(CommandSender::control);
+      break;
+    case 3:
+      showAddAppMenu(sender);
+      break;
+    default:
+      break;
   }
-  const auto selected = selectedApps();
-  bool someRunning = false;
-  for (const auto& app : selected)
-    someRunning = someRunning || isRunning(app);
-  const auto states =
-      segmentStates(selected.size(), someRunning, openApps_.size(), otherApps_.size());
-  for (std::size_t i = 0; i < states.size(); ++i)
-    segments_->setEnabled(states[i], i);
-}
-
-void LayoutDetailsViewController::updateAppMenuItems() {
-  const bool selection = outlineView_ && !outlineView_->selectedRowIndexes().empty();
-  if (appMenuItemClose_) appMenuItemClose_->setEnabled(canCloseApps());
-  if (appMenuItemRemove_) appMenuItemRemove_->setEnabled(selection);
-  if (appMenuItemRestore_) appMenuItemRestore_->setEnabled(selection);
-}
-
-void LayoutDetailsViewController::enableAppMenuItems() {
-  for (auto* item : {appMenuItemClose_.get(), appMenuItemRemove_.get(), appMenuItemRestore_.get()})
-    if (item) item->setEnabled(true);
-}
-
-// --- outline -------------------------------------------------------------------
-
-std::size_t LayoutDetailsViewController::numberOfChildren(OutlineView&, const OutlineItem*) {
-  return layoutApps_.size();
-}
-
-OutlineItem LayoutDetailsViewController::child(OutlineView&, std::size_t index,
-                                               const OutlineItem*) {
-  return index < layoutApps_.size() ? OutlineItem(layoutApps_[index]) : OutlineItem();
-}
-
-std::shared_ptr<toolkit::View> LayoutDetailsViewController::viewFor(OutlineView& view,
-                                                                    const OutlineItem& item) {
-  const auto* app = std::any_cast<IApp>(&item);
-  return app ? appRow(view, *app) : nullptr;
-}
-
-std::shared_ptr<toolkit::View> LayoutDetailsViewController::appRow(OutlineView& view,
-                                                                   const IApp& app) {
-  auto cell = std::dynamic_pointer_cast<AppCellView>(view.makeView(AppCellView::kIdentifier));
-  if (!cell) return nullptr;
-  std::optional<std::string> name;
-  if (context_.bundles) name = appDisplayName(*context_.bundles, app);
-  // Never a blank row: the identifier, else the program's file name.
-  if (!name || name->empty()) name = app.bundleId;
-  if ((!name || name->empty()) && app.bundleURL) name = lastPathComponent(*app.bundleURL);
-  cell->textField()->setStringValue(appRowTitle(name.value_or(""), app.windows.size()));
-  cell->textField()->setTextColor(isRunning(app) ? toolkit::Color::label
-                                                 : toolkit::Color::secondaryLabel);
-  std::optional<platform::Image> icon;
-  if (context_.icons) icon = appIcon(*context_.icons, app);
-  cell->imageView()->setImage(
-      icon ? std::optional(toolkit::Image::fromPixels(std::move(*icon)).withSize({16, 16}))
-           : std::nullopt);
-
-  auto* displays = cell->addonDisplays();
-  for (auto sub : displays->arrangedSubviews()) {
-    displays->removeArrangedSubview(*sub);
-    sub->removeFromSuperview();
-  }
-  const Addon* addon =
-      app.bundleId && context_.addons ? context_.addons->addonFor(*app.bundleId) : nullptr;
-  if (!addon) return cell;
-  for (const auto& display : addon->displays(app)) {
-    if (!display.title && !display.image) continue;
-    auto button = std::make_shared<Button>(Button::Type::toggle, toolkit::Rect{{0, 0}, {0, 20}});
-    button->setBezelStyle(Button::BezelStyle::recessed);
-    button->setState(toolkit::ControlState::on);
-    button->setTitle(display.title.value_or(""));
-    if (display.image) button->setImage(toolkit::Image::fromPixels(*display.image));
-    button->setEnabled(false);
-    displays->addArrangedSubview(button);
-  }
-  return cell;
 }
 
 }  // namespace wendrix

@@ -21,54 +21,37 @@
 #include "toolkit/menu.h"
 #include "toolkit/outline_view.h"
 #include "ui/customization_context.h"
+#include "ui/layout_details_app_list.h"
+#include "ui/layout_details_commands.h"
+#include "ui/layout_details_menus.h"
+#include "ui/layout_details_state.h"
 #include "ui/layout_list.h"
 #include "winsys/window_system.h"
 
 namespace wendrix {
 
-// The commands of the segmented control, in segment order.
-enum class AppSegment : std::size_t { close = 0, restore = 1, remove = 2, add = 3 };
-
-// The enabled state of the four segments: close needs a running selected app,
-// or, with no selection, a running app of the layout; restore and remove a
-// selection; add an application to add.
-std::array<bool, 4> segmentStates(std::size_t selectedRows, bool someSelectedRunning,
-                                  std::size_t openApps, std::size_t otherApps);
-
-// "Mail" for fewer than two saved windows, else "Mail (3)".
-std::string appRowTitle(const std::string& name, std::size_t windowCount);
-
-// The running applications a close command puts away: with no selection all
-// of `openApps`, else those matching a selected app, in `openApps` order.
-std::vector<winsys::ApplicationPtr> closeTargets(
-    const std::vector<IApp>& selected, const std::vector<winsys::ApplicationPtr>& openApps);
-
-// Who sent a command: the context menu or a control of the pane.
-enum class CommandSender { control, menuItem };
-
-class LayoutDetailsViewController final : public toolkit::ViewController,
-                                          public toolkit::OutlineViewDataSource,
-                                          public toolkit::OutlineViewDelegate,
-                                          public toolkit::TextFieldDelegate,
-                                          public toolkit::MenuDelegate {
+// The pane itself lays out the views and feeds the shown layout and the
+// running applications to its parts: the app list with its segments, the
+// commands and the menus.
+class LayoutDetailsViewController final : public toolkit::ViewController {
  public:
   explicit LayoutDetailsViewController(CustomizationContext context);
 
   // Input: the layout to show, or none.
   const rx::PublishSubject<std::optional<Layout>>& layoutSubject() const { return layoutSubject_; }
   // Output: each rename the user commits in the name field.
-  rx::Observable<LayoutRename> renameStream() { return renameSubject_.asObservable(); }
+  rx::Observable<LayoutRename> renameStream() { return commands_->renameStream(); }
 
   // What the pane shows.
-  const std::optional<Layout>& layout() const { return layout_; }
-  const std::vector<IApp>& layoutApps() const { return layoutApps_; }
-  const std::vector<winsys::ApplicationPtr>& openApps() const { return openApps_; }
-  const std::vector<winsys::ApplicationPtr>& otherApps() const { return otherApps_; }
+  const std::optional<Layout>& layout() const { return state_->layout; }
+  const std::vector<IApp>& layoutApps() const { return state_->layoutApps; }
+  const std::vector<winsys::ApplicationPtr>& openApps() const { return state_->openApps; }
+  const std::vector<winsys::ApplicationPtr>& otherApps() const { return state_->otherApps; }
   // The saved apps of the selected rows, in row order.
-  std::vector<IApp> selectedApps() const;
+  std::vector<IApp> selectedApps() const { return appList_->selectedApps(); }
 
   // The views, for the backends and the tests.
-  toolkit::OutlineView* outlineView() const { return outlineView_.get(); }
+  toolkit::OutlineView* outlineView() const { return appList_->outlineView().get(); }
   toolkit::TextField* layoutNameField() const { return layoutNameField_.get(); }
   toolkit::Button* layoutIconButton() const { return layoutIconButton_.get(); }
   toolkit::Button* autoCloseCheckbox() const { return autoCloseCheckbox_.get(); }
@@ -76,51 +59,36 @@ class LayoutDetailsViewController final : public toolkit::ViewController,
   toolkit::Button* layoutMenuButton() const { return layoutMenuButton_.get(); }
   toolkit::StackView* appStackView() const { return appStackView_.get(); }
   toolkit::Button* closeOtherAppsButton() const { return closeOtherAppsButton_.get(); }
-  toolkit::SegmentedControl* outlineSegmentedControl() const { return segments_.get(); }
-  const std::shared_ptr<toolkit::Menu>& layoutMenu() const { return layoutMenu_; }
-  const std::shared_ptr<toolkit::Menu>& appMenu() const { return appMenu_; }
-  toolkit::MenuItem* appMenuItemRestore() const { return appMenuItemRestore_.get(); }
-  toolkit::MenuItem* appMenuItemClose() const { return appMenuItemClose_.get(); }
-  toolkit::MenuItem* appMenuItemRemove() const { return appMenuItemRemove_.get(); }
+  toolkit::SegmentedControl* outlineSegmentedControl() const { return appList_->segments().get(); }
+  const std::shared_ptr<toolkit::Menu>& layoutMenu() const { return menus_->layoutMenu(); }
+  const std::shared_ptr<toolkit::Menu>& appMenu() const { return menus_->appMenu(); }
+  toolkit::MenuItem* appMenuItemRestore() const { return menus_->appMenuItemRestore(); }
+  toolkit::MenuItem* appMenuItemClose() const { return menus_->appMenuItemClose(); }
+  toolkit::MenuItem* appMenuItemRemove() const { return menus_->appMenuItemRemove(); }
   // The add-application menu last popped up, or null.
-  const std::shared_ptr<toolkit::Menu>& addAppMenu() const { return addAppMenu_; }
+  const std::shared_ptr<toolkit::Menu>& addAppMenu() const { return menus_->addAppMenu(); }
 
-  // The commands (layout_details_actions.cpp).
-  void toggleAutoClose(const toolkit::Button& sender);
-  void closeOtherApps();
-  void openLayoutMenu(const toolkit::View& sender);
-  void restoreLayout();
-  void deleteLayout();
+  // The commands; the pane's parts do the work.
+  void toggleAutoClose(const toolkit::Button& sender) {
+    commands_->toggleAutoClose(sender.state() == toolkit::ControlState::on);
+  }
+  void closeOtherApps() { commands_->closeOtherApps(); }
+  void openLayoutMenu(const toolkit::View& sender) { menus_->openLayoutMenu(sender); }
+  void restoreLayout() { commands_->restoreLayout(); }
+  void deleteLayout() { commands_->deleteLayout(isViewLoaded() ? view()->window() : nullptr); }
   void appAction(const toolkit::SegmentedControl& sender);
-  void addEmoji();
-  void showAddAppMenu(const toolkit::View& sender);
-  void addApp(const toolkit::MenuItem& sender);
-  void removeApps(CommandSender sender);
-  void restoreApps(CommandSender sender);
-  void closeApps(CommandSender sender);
-  void renameLayout();
+  void addEmoji() { commands_->addEmoji(); }
+  void showAddAppMenu(const toolkit::View& sender) { menus_->showAddAppMenu(sender); }
+  void addApp(const toolkit::MenuItem& sender) { commands_->addApp(sender); }
+  void removeApps(CommandSender sender) { commands_->removeApps(sender); }
+  void restoreApps(CommandSender sender) { commands_->restoreApps(sender); }
+  void closeApps(CommandSender sender) { commands_->closeApps(sender); }
+  void renameLayout() { commands_->renameLayout(); }
 
   void showOtherApps();
-  void updateAppActions();
-  void updateAppMenuItems();
-  void enableAppMenuItems();
-
-  // OutlineViewDataSource / OutlineViewDelegate.
-  std::size_t numberOfChildren(toolkit::OutlineView& view,
-                               const toolkit::OutlineItem* item) override;
-  toolkit::OutlineItem child(toolkit::OutlineView& view, std::size_t index,
-                             const toolkit::OutlineItem* item) override;
-  std::shared_ptr<toolkit::View> viewFor(toolkit::OutlineView& view,
-                                         const toolkit::OutlineItem& item) override;
-  std::optional<double> heightOfRow(toolkit::OutlineView&, const toolkit::OutlineItem&) override {
-    return 26;
-  }
-  void selectionDidChange(toolkit::OutlineView&) override { updateAppActions(); }
-  // TextFieldDelegate: the end of editing the name renames the layout.
-  void controlTextDidEndEditing(toolkit::TextField&) override { renameLayout(); }
-  // MenuDelegate of the application context menu.
-  void menuWillOpen(toolkit::Menu&) override { updateAppMenuItems(); }
-  void menuDidClose(toolkit::Menu&) override { enableAppMenuItems(); }
+  void updateAppActions() { appList_->updateSegments(); }
+  void updateAppMenuItems() { menus_->updateAppMenuItems(); }
+  void enableAppMenuItems() { menus_->enableAppMenuItems(); }
 
  protected:
   void loadView() override;
@@ -131,25 +99,15 @@ class LayoutDetailsViewController final : public toolkit::ViewController,
   void showLayout(const std::optional<Layout>& layout);
   void sortRunningApps(const std::optional<Layout>& layout,
                        const std::vector<winsys::ApplicationPtr>& running);
-  std::shared_ptr<toolkit::View> appRow(toolkit::OutlineView& view, const IApp& app);
-  bool isRunning(const IApp& app) const;
-  bool canCloseApps() const;
-  std::shared_ptr<toolkit::MenuItem> addAppMenuItem(const winsys::ApplicationPtr& application,
-                                                    bool replacement);
-  // Keeps the window above the others while `single` runs.
-  template <class T>
-  rx::Single<T> keepWindowFloating(rx::Single<T> single);
 
   CustomizationContext context_;
   rx::DisposeBag disposeBag_;
   rx::PublishSubject<std::optional<Layout>> layoutSubject_;
-  rx::PublishSubject<LayoutRename> renameSubject_;
-  std::optional<Layout> layout_;
-  std::vector<IApp> layoutApps_;
-  std::vector<winsys::ApplicationPtr> openApps_;
-  std::vector<winsys::ApplicationPtr> otherApps_;
+  std::shared_ptr<LayoutDetailsState> state_;
+  std::shared_ptr<LayoutAppList> appList_;
+  std::shared_ptr<LayoutDetailsCommands> commands_;
+  std::shared_ptr<LayoutDetailsMenus> menus_;
 
-  std::shared_ptr<toolkit::OutlineView> outlineView_;
   std::shared_ptr<toolkit::Button> layoutIconButton_;
   std::shared_ptr<toolkit::Button> autoCloseCheckbox_;
   std::shared_ptr<toolkit::TextField> layoutNameField_;
@@ -157,13 +115,6 @@ class LayoutDetailsViewController final : public toolkit::ViewController,
   std::shared_ptr<toolkit::Button> layoutMenuButton_;
   std::shared_ptr<toolkit::StackView> appStackView_;
   std::shared_ptr<toolkit::Button> closeOtherAppsButton_;
-  std::shared_ptr<toolkit::SegmentedControl> segments_;
-  std::shared_ptr<toolkit::Menu> layoutMenu_;
-  std::shared_ptr<toolkit::Menu> appMenu_;
-  std::shared_ptr<toolkit::MenuItem> appMenuItemRestore_;
-  std::shared_ptr<toolkit::MenuItem> appMenuItemClose_;
-  std::shared_ptr<toolkit::MenuItem> appMenuItemRemove_;
-  std::shared_ptr<toolkit::Menu> addAppMenu_;
 };
 
 }  // namespace wendrix

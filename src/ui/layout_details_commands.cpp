@@ -1,6 +1,6 @@
-// What the controls of the layout details do. Every command sends its
-// "Button_Click" event first and then checks what it needs.
+#include "ui/layout_details_commands.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "addons/addon_manager.h"
@@ -14,7 +14,6 @@
 #include "storage/defaults_storage.h"
 #include "toolkit/alert.h"
 #include "toolkit/application.h"
-#include "ui/layout_details.h"
 #include "util/app_icons.h"
 #include "util/window_level_reset.h"
 
@@ -37,12 +36,18 @@ Layout withApps(const Layout& layout, std::vector<IApp> apps) {
 
 }  // namespace
 
+LayoutDetailsCommands::LayoutDetailsCommands(CustomizationContext context,
+                                             std::shared_ptr<const LayoutDetailsState> state,
+                                             std::shared_ptr<const LayoutAppList> list)
+    : context_(std::move(context)), state_(std::move(state)), list_(std::move(list)) {}
+
 template <class T>
-rx::Single<T> LayoutDetailsViewController::keepWindowFloating(rx::Single<T> single) {
+rx::Single<T> LayoutDetailsCommands::keepWindowFloating(rx::Single<T> single) {
   // The window the pane is in floats while the operation runs and returns to
   // the normal level shortly after it ends, however it ends.
-  if (!window()) return single;
-  std::weak_ptr<platform::WindowOwner> owner = self();
+  auto strongOwner = owner_.lock();
+  if (!strongOwner || !strongOwner->window()) return single;
+  std::weak_ptr<platform::WindowOwner> owner = owner_;
   auto flag = std::make_shared<FlagBox>();
   dispatch::Queue* queue = &context_.application->mainQueue();
   auto reset = [owner, flag, queue] { resetWindowLevelOnce(owner, *flag, *queue); };
@@ -57,27 +62,26 @@ rx::Single<T> LayoutDetailsViewController::keepWindowFloating(rx::Single<T> sing
       .asSingle();
 }
 
-void LayoutDetailsViewController::toggleAutoClose(const toolkit::Button& sender) {
+void LayoutDetailsCommands::toggleAutoClose(bool on) {
   Track::buttonClick(ButtonName::autoClose, ButtonClickSource::button);
   auto actions = context_.actions.lock();
-  if (!layout_ || !actions) return;
-  const bool on = sender.state() == toolkit::ControlState::on;
-  Layout changed = *layout_;
+  if (!state_->layout || !actions) return;
+  Layout changed = *state_->layout;
   changed.alwaysCloseOtherApps = on;
-  actions->storage()->replaceLayout(layout_->name, changed);
+  actions->storage()->replaceLayout(state_->layout->name, changed);
   Track::toggleAutoCloseApps(on);
 }
 
-void LayoutDetailsViewController::closeOtherApps() {
+void LayoutDetailsCommands::closeOtherApps() {
   Track::buttonClick(ButtonName::closeOtherApps, ButtonClickSource::button);
   auto actions = context_.actions.lock();
-  if (!layout_ || !actions) return;
-  AnonymizingReplacements replacements{{layout_->name, "LAYOUT_NAME"}};
+  if (!state_->layout || !actions) return;
+  AnonymizingReplacements replacements{{state_->layout->name, "LAYOUT_NAME"}};
   if (context_.bundles) {
-    auto apps = anonymizingReplacementsForApps(layout_->apps, *context_.bundles);
+    auto apps = anonymizingReplacementsForApps(state_->layout->apps, *context_.bundles);
     replacements.insert(replacements.end(), apps.begin(), apps.end());
   }
-  keepWindowFloating(actions->closer().closeOtherApps(*layout_))
+  keepWindowFloating(actions->closer().closeOtherApps(*state_->layout))
       .subscribe(
           [](const std::vector<winsys::ApplicationPtr>& closed) {
             Track::closedOtherApps(static_cast<std::int64_t>(closed.size()));
@@ -88,22 +92,16 @@ void LayoutDetailsViewController::closeOtherApps() {
       .disposed(disposeBag_);
 }
 
-void LayoutDetailsViewController::openLayoutMenu(const toolkit::View& sender) {
-  if (!layoutMenu_) return;
-  const auto bounds = sender.bounds();
-  layoutMenu_->popUp(nullptr, {bounds.midX(), bounds.midY()}, &sender);
-}
-
-void LayoutDetailsViewController::restoreLayout() {
+void LayoutDetailsCommands::restoreLayout() {
   Track::buttonClick(ButtonName::layoutRestore, ButtonClickSource::button);
   auto actions = context_.actions.lock();
-  if (!layout_ || !actions) return;
-  AnonymizingReplacements replacements{{layout_->name, "LAYOUT_NAME"}};
+  if (!state_->layout || !actions) return;
+  AnonymizingReplacements replacements{{state_->layout->name, "LAYOUT_NAME"}};
   if (context_.bundles) {
-    auto apps = anonymizingReplacementsForApps(layout_->apps, *context_.bundles);
+    auto apps = anonymizingReplacementsForApps(state_->layout->apps, *context_.bundles);
     replacements.insert(replacements.end(), apps.begin(), apps.end());
   }
-  keepWindowFloating(actions->restoreLayout(*layout_))
+  keepWindowFloating(actions->restoreLayout(*state_->layout))
       .subscribe({},
                  [replacements](const base::Error& error) {
                    Track::errorWithLocation(error, "details.restoreLayout_000", replacements);
@@ -111,53 +109,34 @@ void LayoutDetailsViewController::restoreLayout() {
       .disposed(disposeBag_);
 }
 
-void LayoutDetailsViewController::deleteLayout() {
+void LayoutDetailsCommands::deleteLayout(toolkit::Window* window) {
   Track::buttonClick(ButtonName::layoutDelete, ButtonClickSource::button);
-  toolkit::Window* window = isViewLoaded() ? view()->window() : nullptr;
-  if (!window || !layout_) return;
+  if (!window || !state_->layout) return;
   auto alert = std::make_shared<toolkit::Alert>();
-  alert->setMessageText("Delete layout?\n\"" + layout_->name + "\"");
+  alert->setMessageText("Delete layout?\n\"" + state_->layout->name + "\"");
   alert->addButton("Delete");
   alert->addButton("Cancel");
-  std::weak_ptr<LayoutDetailsViewController> weak = self();
-  alert->beginSheetModal(*window, [weak, name = layout_->name](toolkit::ModalResponse response) {
-    if (response != toolkit::kAlertFirstButtonReturn) return;
-    auto s = weak.lock();
-    if (s && s->context_.storage) s->context_.storage->deleteLayout(name);
-  });
+  std::weak_ptr<LayoutDetailsCommands> weak = weak_from_this();
+  alert->beginSheetModal(*window,
+                         [weak, name = state_->layout->name](toolkit::ModalResponse response) {
+                           if (response != toolkit::kAlertFirstButtonReturn) return;
+                           auto s = weak.lock();
+                           if (s && s->context_.storage) s->context_.storage->deleteLayout(name);
+                         });
 }
 
-void LayoutDetailsViewController::appAction(const toolkit::SegmentedControl& sender) {
-  if (!segments_) return;
-  switch (segments_->selectedSegment()) {
-    case 0:
-      closeApps(CommandSender::control);
-      break;
-    case 1:
-      restoreApps(CommandSender::control);
-      break;
-    case 2:
-      removeApps(CommandSender::control);
-      break;
-    case 3:
-      showAddAppMenu(sender);
-      break;
-    default:
-      break;
-  }
-}
-
-void LayoutDetailsViewController::addEmoji() {
+void LayoutDetailsCommands::addEmoji() {
   context_.application->orderFrontCharacterPalette();
-  if (!layoutNameField_) return;
-  if (auto* window = layoutNameField_->window()) window->makeFirstResponder(layoutNameField_.get());
+  auto field = nameField_.lock();
+  if (!field) return;
+  if (auto* window = field->window()) window->makeFirstResponder(field.get());
   // The chosen character goes in front of the name.
-  layoutNameField_->setSelectedRange(0, 0);
+  field->setSelectedRange(0, 0);
 }
 
-void LayoutDetailsViewController::closeApps(CommandSender sender) {
+void LayoutDetailsCommands::closeApps(CommandSender sender) {
   Track::buttonClick(ButtonName::closeLayoutApps, sourceOf(sender));
-  auto apps = closeTargets(selectedApps(), openApps_);
+  auto apps = closeTargets(list_->selectedApps(), state_->openApps);
   auto actions = context_.actions.lock();
   if (!actions) return;
   AnonymizingReplacements replacements;
@@ -172,11 +151,11 @@ void LayoutDetailsViewController::closeApps(CommandSender sender) {
       .disposed(disposeBag_);
 }
 
-void LayoutDetailsViewController::restoreApps(CommandSender sender) {
+void LayoutDetailsCommands::restoreApps(CommandSender sender) {
   Track::buttonClick(ButtonName::appRestore, sourceOf(sender));
   auto actions = context_.actions.lock();
   if (!actions) return;
-  auto selected = selectedApps();
+  auto selected = list_->selectedApps();
   AnonymizingReplacements replacements;
   if (context_.bundles) replacements = anonymizingReplacementsForApps(selected, *context_.bundles);
   keepWindowFloating(actions->restoreApps(std::move(selected)))
@@ -187,83 +166,53 @@ void LayoutDetailsViewController::restoreApps(CommandSender sender) {
       .disposed(disposeBag_);
 }
 
-void LayoutDetailsViewController::removeApps(CommandSender sender) {
+void LayoutDetailsCommands::removeApps(CommandSender sender) {
   Track::buttonClick(ButtonName::appDelete, sourceOf(sender));
   auto actions = context_.actions.lock();
-  if (!layout_ || !actions) return;
-  const auto selected = selectedApps();
+  if (!state_->layout || !actions) return;
+  const auto selected = list_->selectedApps();
   std::vector<IApp> remaining;
-  for (const auto& app : layout_->apps) {
+  for (const auto& app : state_->layout->apps) {
     if (std::find(selected.begin(), selected.end(), app) == selected.end())
       remaining.push_back(app);
   }
   // Stored anew: the layout moves to the end of the saved list.
-  actions->storage()->saveLayout(withApps(*layout_, std::move(remaining)));
+  actions->storage()->saveLayout(withApps(*state_->layout, std::move(remaining)));
 }
 
-std::shared_ptr<toolkit::MenuItem> LayoutDetailsViewController::addAppMenuItem(
-    const winsys::ApplicationPtr& application, bool replacement) {
-  std::optional<std::string> name;
-  if (context_.bundles)
-    name = appDisplayName(*context_.bundles, application->bundleURL(),
-                          application->bundleIdentifier());
-  if (!name) name = application->bundleIdentifier();
-  std::string title = name.value_or("");
-  if (replacement) title += " (Replace)";
-  std::weak_ptr<LayoutDetailsViewController> weak = self();
-  auto item = toolkit::MenuItem::make(std::move(title), [weak](toolkit::MenuItem& sender) {
-    if (auto s = weak.lock()) s->addApp(sender);
-  });
-  if (context_.icons) {
-    if (auto icon = iconForFileURL(*context_.icons, application->bundleURL()))
-      item->setImage(toolkit::Image::fromPixels(std::move(*icon)).withSize({16, 16}));
-  }
-  item->setRepresentedObject(application);
-  return item;
-}
-
-void LayoutDetailsViewController::showAddAppMenu(const toolkit::View& sender) {
-  if (openApps_.empty() && otherApps_.empty()) return;
-  addAppMenu_ = std::make_shared<toolkit::Menu>();
-  for (const auto& application : openApps_)
-    addAppMenu_->addItem(addAppMenuItem(application, true));
-  for (const auto& application : otherApps_)
-    addAppMenu_->addItem(addAppMenuItem(application, false));
-  const auto bounds = sender.bounds();
-  addAppMenu_->popUp(nullptr, {bounds.midX(), bounds.midY()}, &sender);
-}
-
-void LayoutDetailsViewController::addApp(const toolkit::MenuItem& sender) {
+void LayoutDetailsCommands::addApp(const toolkit::MenuItem& sender) {
   Track::buttonClick(ButtonName::layoutAdd, ButtonClickSource::button);
   const auto* application = sender.represented<winsys::ApplicationPtr>();
   auto actions = context_.actions.lock();
-  if (!layout_ || !application || !*application || !actions) return;
+  if (!state_->layout || !application || !*application || !actions) return;
   const IApp captured = iapp::fromApplication(**application, context_.addons.get());
   actions->storage()->replaceLayout(
-      layout_->name, withApps(*layout_, replaceOrAppendApp(layout_->apps, captured)));
+      state_->layout->name,
+      withApps(*state_->layout, replaceOrAppendApp(state_->layout->apps, captured)));
 }
 
-void LayoutDetailsViewController::renameLayout() {
+void LayoutDetailsCommands::renameLayout() {
   Track::buttonClick(ButtonName::layoutRename, ButtonClickSource::mainWindow);
-  if (!layoutNameField_) return;
-  const std::string newName = layoutNameField_->stringValue();
+  auto field = nameField_.lock();
+  if (!field) return;
+  const std::string newName = field->stringValue();
   auto actions = context_.actions.lock();
-  if (!layout_ || !actions) return;
-  const Layout current = *layout_;
+  if (!state_->layout || !actions) return;
+  const Layout current = *state_->layout;
 
   AnonymizingReplacements replacements{{newName, "LAYOUT_NEW_NAME"}, {current.name, "LAYOUT_NAME"}};
   if (context_.bundles) {
     auto apps = anonymizingReplacementsForApps(current.apps, *context_.bundles);
     replacements.insert(replacements.end(), apps.begin(), apps.end());
   }
-  std::weak_ptr<LayoutDetailsViewController> weak = self();
+  std::weak_ptr<LayoutDetailsCommands> weak = weak_from_this();
   std::weak_ptr<Actions> weakActions = actions;
   actions->isLayoutNameAvailable(newName)
       .subscribe(
           [weak, weakActions, current, newName](bool available) {
             auto s = weak.lock();
             if (!available) {
-              if (s && s->layoutNameField_) s->layoutNameField_->setStringValue(current.name);
+              if (auto f = s ? s->nameField_.lock() : nullptr) f->setStringValue(current.name);
               return;
             }
             if (newName == current.name) return;
