@@ -1,4 +1,5 @@
-// The program's crash path, for real: a child process runs the program's
+// The program's crash path, for real: a child process (this test program run
+// anew, so that it inherits no threads or locks of the test) runs the program's
 // telemetry start-up (the SDK with the analytics and crash services, its home
 // in a temporary folder, its logs going to a loopback server), tracks a few
 // events while the SDK's logs queue is held, so that they wait in the
@@ -6,6 +7,7 @@
 // server receives the crash log with the crashed thread's frames and the
 // loaded binaries, and the buffered events; the report files are gone.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -15,11 +17,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -119,6 +123,45 @@ std::uint64_t hexAddress(const Json& value) {
   return std::stoull(value.get<std::string>(), nullptr, 16);
 }
 
+constexpr const char* kModeVariable = "WENDRIX_PROGRAM_CRASH_MODE";
+constexpr const char* kHomeVariable = "WENDRIX_PROGRAM_CRASH_HOME";
+constexpr const char* kUrlVariable = "WENDRIX_PROGRAM_CRASH_URL";
+constexpr const char* kReleaseVariable = "WENDRIX_PROGRAM_CRASH_RELEASE";
+
+// The program of one run, started by the test below: "crash" crashes with
+// logs in flight; "restart" starts and lives until the release pipe closes.
+TEST(ProgramCrashTest, DISABLED_Program) {
+  const char* mode = std::getenv(kModeVariable);
+  if (mode == nullptr) GTEST_SKIP() << "started by ACrashIsSentAtTheNextStart...";
+  const fs::path home = std::getenv(kHomeVariable);
+  const std::string url = std::getenv(kUrlVariable);
+  if (std::string_view(mode) == "crash") {
+    crashWithLogsInFlight(home, url);
+    ::_exit(0);
+  }
+  startProgramTelemetry(home, url);
+  const int release = std::atoi(std::getenv(kReleaseVariable));
+  char byte;
+  while (::read(release, &byte, 1) > 0) {
+  }
+  ::_exit(0);
+}
+
+// Starts the program of one run in a fresh process, ended by SIGALRM after a
+// minute.
+pid_t startRun(const char* mode, const fs::path& home, const std::string& url, int release = -1) {
+  const pid_t child = ::fork();
+  if (child != 0) return child;
+  ::setenv(kModeVariable, mode, 1);
+  ::setenv(kHomeVariable, home.c_str(), 1);
+  ::setenv(kUrlVariable, url.c_str(), 1);
+  ::setenv(kReleaseVariable, std::to_string(release).c_str(), 1);
+  ::alarm(60);
+  ::execl("/proc/self/exe", "test_app_crashes", "--gtest_filter=ProgramCrashTest.DISABLED_Program",
+          "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
+  ::_exit(127);
+}
+
 TEST(ProgramCrashTest, ACrashIsSentAtTheNextStartWithTheLogsItInterrupted) {
   if (!hasDefaultRoute()) GTEST_SKIP() << "the program sends only while there is a default route";
   support::TempDir home{"wendrix-program-crash"};
@@ -130,12 +173,7 @@ TEST(ProgramCrashTest, ACrashIsSentAtTheNextStartWithTheLogsItInterrupted) {
       home.path() / "data" / identity.bundleIdentifier / "com.zodoradud.daraveved";
 
   // Run 1 crashes (or is ended by SIGALRM after a minute).
-  const pid_t crashed = ::fork();
-  if (crashed == 0) {
-    ::alarm(60);
-    crashWithLogsInFlight(home.path(), server.baseUrl());
-    ::_exit(0);
-  }
+  const pid_t crashed = startRun("crash", home.path(), server.baseUrl());
   ASSERT_GT(crashed, 0);
   int status = 0;
   ASSERT_EQ(::waitpid(crashed, &status, 0), crashed);
@@ -156,16 +194,9 @@ TEST(ProgramCrashTest, ACrashIsSentAtTheNextStartWithTheLogsItInterrupted) {
   // Run 2 lives until the server has what it waits for.
   int release[2];
   ASSERT_EQ(::pipe(release), 0);
-  const pid_t restarted = ::fork();
-  if (restarted == 0) {
-    ::close(release[1]);
-    ::alarm(60);
-    startProgramTelemetry(home.path(), server.baseUrl());
-    char byte;
-    while (::read(release[0], &byte, 1) > 0) {
-    }
-    ::_exit(0);
-  }
+  // The write end is not inherited, so the pipe closes when the test closes it.
+  ASSERT_EQ(::fcntl(release[1], F_SETFD, FD_CLOEXEC), 0);
+  const pid_t restarted = startRun("restart", home.path(), server.baseUrl(), release[0]);
   ASSERT_GT(restarted, 0);
   ::close(release[0]);
   const bool arrived = server.waitUntil(
