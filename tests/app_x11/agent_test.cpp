@@ -429,6 +429,10 @@ TEST_P(RestoreDurationTest, ARestoreEndsOnceItsWindowsArePlaced) {
   }
   Desktop desktop(XSession::shared().display());
   ASSERT_TRUE(desktop.open());
+  // Every window is shown before the save, which takes what is there.
+  ASSERT_TRUE(eventually([&] {
+    return desktop.windowsByDocument().size() == static_cast<std::size_t>(count);
+  })) << "the fixture windows did not all show";
   // The first start becomes the agent and saves once it has started.
   auto agent = wendrix("wendrix:save?name=Timed");
   std::vector<Layout> layouts;
