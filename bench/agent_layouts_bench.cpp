@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "desk_layout.h"
 #include "platform/defaults/file_user_defaults.h"
 #include "storage/defaults_storage.h"
 #include "x11_session/x_session.h"
@@ -35,25 +36,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMany = 1000;
 
-Layout deskLayout(const std::string& name) {
-  Layout layout{name, {}, false};
-  for (int a = 0; a < 4; ++a) {
-    IApp app;
-    app.bundleId = "org.example.Application" + std::to_string(a);
-    app.bundleURL = base::Url::fromFilePath("/usr/share/applications/org.example.Application" +
-                                            std::to_string(a) + ".desktop");
-    for (int w = 0; w < 3; ++w) {
-      IWindow window;
-      window.title = "Document " + std::to_string(w) + " - Application " + std::to_string(a);
-      window.rect = Rect{a * 40.0 + w, w * 30.0, 1200, 800};
-      window.index = w;
-      app.windows.push_back(window);
-    }
-    app.mainWindow = app.windows.front();
-    layout.apps.push_back(app);
-  }
-  return layout;
-}
+using bench::deskLayout;
 
 // Starts `argv` with `env` added; output goes to `log`.
 pid_t start(const std::vector<std::string>& argv, const std::vector<std::string>& env,

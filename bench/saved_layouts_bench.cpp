@@ -23,6 +23,7 @@
 
 #include "app/menus/main_menu_provider.h"
 #include "app/menus/menu_context.h"
+#include "desk_layout.h"
 #include "dispatch/manual_queue.h"
 #include "engine/actions.h"
 #include "engine/windows_provider.h"
@@ -62,26 +63,7 @@ double residentMb() {
   return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1e6;
 }
 
-// A layout as a desk of four applications with three windows each saves it.
-Layout deskLayout(const std::string& name) {
-  Layout layout{name, {}, false};
-  for (int a = 0; a < 4; ++a) {
-    IApp app;
-    app.bundleId = "org.example.Application" + std::to_string(a);
-    app.bundleURL = base::Url::fromFilePath("/usr/share/applications/org.example.Application" +
-                                            std::to_string(a) + ".desktop");
-    for (int w = 0; w < 3; ++w) {
-      IWindow window;
-      window.title = "Document " + std::to_string(w) + " - Application " + std::to_string(a);
-      window.rect = Rect{a * 40.0 + w, w * 30.0, 1200, 800};
-      window.index = w;
-      app.windows.push_back(window);
-    }
-    app.mainWindow = app.windows.front();
-    layout.apps.push_back(app);
-  }
-  return layout;
-}
+using bench::deskLayout;
 
 // A private folder with a defaults file holding `count` saved layouts.
 struct DefaultsFile {
