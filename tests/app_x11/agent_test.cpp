@@ -59,8 +59,10 @@ class SessionEnvironment : public ::testing::Environment {
 [[maybe_unused]] const auto* const registered =
     ::testing::AddGlobalTestEnvironment(new SessionEnvironment);
 
-// Polls `done` until it holds or `timeout` passes.
-bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+// Polls `done` until it holds or `timeout` passes. An agent's first start
+// in the sanitizer build, with the other test programs running beside it,
+// can take more than ten seconds.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 30s) {
   return support::eventually(done, timeout);
 }
 
