@@ -17,6 +17,7 @@
 #include "base/uuid.h"
 #include "engine/restore_fixture.h"
 #include "platform/defaults/user_defaults.h"
+#include "platform/device/fake/fake_device_probe.h"
 #include "support/scoped_app_identity.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
@@ -26,6 +27,7 @@
 #include "telemetry/context/user_id_context.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/core/sdk_user_defaults.h"
+#include "telemetry/http/linux/curl_transport.h"
 #include "telemetry/ingestion/loopback_server.h"
 #include "telemetry/sdk/daraveved.h"
 #include "telemetry/sdk/daraveved_instance.h"
@@ -61,10 +63,11 @@ class LayoutEventsLoopbackTest : public RestoreTest {
   void SetUp() override {
     RestoreTest::SetUp();
     resetTelemetry();
+    tlm::TLMDeviceTracker::configureShared(std::make_shared<platform::FakeDeviceProbe>());
     // The real service, not the fixture's recorder, takes the program's events.
     tlm::TLMAnalytics::setBackend(nullptr);
     tlm::TLMDarAveved::setSharedForTesting(std::make_shared<tlm::TLMDarAvevedInstance>(
-        tlm::TLMDarAvevedDependencies::standard(logsQueue)));
+        tlm::TLMDarAvevedDependencies::standard(logsQueue, tlm::TLMCurlTransportFactory())));
     tlm::TLMDarAveved::setLogUrl(server.baseUrl());
     tlm::TLMDarAveved::start("secret-1", {tlm::TLMAnalyticsService::serviceClass()});
   }

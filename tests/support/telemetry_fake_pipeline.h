@@ -263,6 +263,7 @@ class ScopedFakeTelemetrySdk {
     TLMAppDelegateForwarder::setSharedForTesting();
     TLMDelegateForwarder::resetTraceBufferForTesting();
     TLMDependencyConfiguration::setHttpClient(nullptr);
+    TLMDependencyConfiguration::setHttpTransportFactory(nullptr);
     TLMSessionContext::setSharedForTesting();
     TLMUserIdContext::setSharedForTesting();
     TLMDeviceTracker::setSharedForTesting();

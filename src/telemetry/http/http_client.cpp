@@ -201,7 +201,7 @@ struct TLMHttpClient::Impl : std::enable_shared_from_this<TLMHttpClient::Impl> {
     if (enabled == value) return;
     enabled = value;
     if (enabled) {
-      if (!transport) transport = transportFactory();
+      if (!transport && transportFactory) transport = transportFactory();
       resume(outbox);
       // Started once the lock is released: a notifier may report at once.
       outbox.post([self = shared_from_this()] { self->startNotifier(); });
@@ -229,33 +229,19 @@ struct TLMHttpClient::Impl : std::enable_shared_from_this<TLMHttpClient::Impl> {
   }
 };
 
-TLMHttpClient::TLMHttpClient(dispatch::Queue& retryQueue)
-    : TLMHttpClient(retryQueue, std::nullopt, nullptr) {}
-
-TLMHttpClient::TLMHttpClient(dispatch::Queue& retryQueue,
-                             std::optional<long> maxHttpConnectionsPerHost,
+TLMHttpClient::TLMHttpClient(dispatch::Queue& retryQueue, TLMHttpTransportFactory transportFactory,
                              std::shared_ptr<TLMReachability> reachability)
-    : TLMHttpClient(Dependencies{&retryQueue,
-                                 std::move(reachability),
-                                 [maxHttpConnectionsPerHost] {
-                                   TLMHttpTransportConfiguration configuration;
-                                   configuration.maxConnectionsPerHost = maxHttpConnectionsPerHost;
-                                   return TLMMakeCurlTransport(configuration);
-                                 },
-                                 {},
-                                 {}}) {}
+    : TLMHttpClient(Dependencies{
+          &retryQueue, std::move(reachability), std::move(transportFactory), {}, {}}) {}
 
 TLMHttpClient::TLMHttpClient(Dependencies dependencies) : impl_(std::make_shared<Impl>()) {
   impl_->retryQueue = dependencies.retryQueue;
   impl_->reachability = dependencies.reachability ? std::move(dependencies.reachability)
                                                   : std::make_shared<TLMAlwaysReachable>();
-  impl_->transportFactory =
-      dependencies.transportFactory ? std::move(dependencies.transportFactory) : [] {
-        return TLMMakeCurlTransport(TLMHttpTransportConfiguration{});
-      };
+  impl_->transportFactory = std::move(dependencies.transportFactory);
   impl_->random = dependencies.random ? std::move(dependencies.random) : TLMDefaultRandomSource();
   impl_->compressor = std::move(dependencies.compressor);
-  impl_->transport = impl_->transportFactory();
+  if (impl_->transportFactory) impl_->transport = impl_->transportFactory();
   impl_->startNotifier();
 }
 
@@ -351,6 +337,29 @@ std::shared_ptr<TLMHttpClientProtocol> TLMDependencyConfiguration::httpClient() 
 
 void TLMDependencyConfiguration::setHttpClient(std::shared_ptr<TLMHttpClientProtocol> client) {
   httpClientSlot().exchange(std::move(client));
+}
+
+namespace {
+struct TransportSlot {
+  std::mutex mutex;
+  TLMHttpTransportFactory factory;
+};
+TransportSlot& transportSlot() {
+  static TransportSlot slot;
+  return slot;
+}
+}  // namespace
+
+TLMHttpTransportFactory TLMDependencyConfiguration::httpTransportFactory() {
+  TransportSlot& slot = transportSlot();
+  std::lock_guard lock(slot.mutex);
+  return slot.factory;
+}
+
+void TLMDependencyConfiguration::setHttpTransportFactory(TLMHttpTransportFactory factory) {
+  TransportSlot& slot = transportSlot();
+  std::lock_guard lock(slot.mutex);
+  slot.factory = std::move(factory);
 }
 
 }  // namespace tlm

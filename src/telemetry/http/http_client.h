@@ -57,16 +57,17 @@ class TLMHttpClient final : public TLMHttpClientProtocol {
     dispatch::Queue* retryQueue = nullptr;
     // Always reachable when empty.
     std::shared_ptr<TLMReachability> reachability;
-    // Makes the transport, again after each re-enable. Curl when empty.
+    // Makes the transport, again after each re-enable. None: there is no
+    // transport, and calls wait unsent.
     TLMHttpTransportFactory transportFactory;
     TLMRandomSource random;
     TLMHttpCall::Compressor compressor;
   };
 
-  // Curl transport without a connection limit, always reachable.
-  explicit TLMHttpClient(dispatch::Queue& retryQueue);
-  TLMHttpClient(dispatch::Queue& retryQueue, std::optional<long> maxHttpConnectionsPerHost,
-                std::shared_ptr<TLMReachability> reachability);
+  // Transports from `transportFactory`; always reachable when `reachability`
+  // is none.
+  TLMHttpClient(dispatch::Queue& retryQueue, TLMHttpTransportFactory transportFactory,
+                std::shared_ptr<TLMReachability> reachability = nullptr);
   explicit TLMHttpClient(Dependencies dependencies);
   ~TLMHttpClient() override;
   TLMHttpClient(const TLMHttpClient&) = delete;
@@ -97,12 +98,17 @@ class TLMHttpClient final : public TLMHttpClientProtocol {
   std::shared_ptr<Impl> impl_;
 };
 
-// The process-wide HTTP client injected for the SDK's channel group, if any.
+// What the program injects into the SDK: the process-wide HTTP client of the
+// SDK's channel group, if any, and the transport of the HTTP clients the SDK
+// makes itself (none: they send nothing).
 class TLMDependencyConfiguration {
  public:
   static std::shared_ptr<TLMHttpClientProtocol> httpClient();
   // Pass nullptr to reset.
   static void setHttpClient(std::shared_ptr<TLMHttpClientProtocol> client);
+  static TLMHttpTransportFactory httpTransportFactory();
+  // Pass nullptr to reset.
+  static void setHttpTransportFactory(TLMHttpTransportFactory factory);
 };
 
 }  // namespace tlm

@@ -38,11 +38,7 @@ class TLMHttpTransport {
   virtual void invalidateAndCancel() = 0;
 };
 
+// Makes a transport; the program's is curl's (linux/curl_transport.h).
 using TLMHttpTransportFactory = std::function<std::unique_ptr<TLMHttpTransport>()>;
-
-// The real transport: libcurl's multi interface on one worker thread, named
-// as below, which sleeps while there is nothing to send.
-inline constexpr const char* kTLMHttpWorkerThreadName = "tlm-http";
-std::unique_ptr<TLMHttpTransport> TLMMakeCurlTransport(TLMHttpTransportConfiguration configuration);
 
 }  // namespace tlm

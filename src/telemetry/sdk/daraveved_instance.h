@@ -34,12 +34,15 @@ struct TLMDarAvevedDependencies {
   // The channel group over an HTTP client, the install id and a log URL.
   MakeChannelGroup makeChannelGroup;
 
-  // The real pipeline: HTTP clients on curl that take the network as always
-  // there, with retry timers on TLMHttpClient::defaultRetryQueue(); the
-  // channel group with the log store "Logs.sqlite" in the SDK's data
-  // directory, target tokens encrypted with the default encrypter, and its
-  // units on `logsQueue` (a serial queue of its own when none).
-  static TLMDarAvevedDependencies standard(std::shared_ptr<dispatch::Queue> logsQueue = nullptr);
+  // The real pipeline: HTTP clients on `transport` (none: the one the
+  // program configured, TLMDependencyConfiguration::httpTransportFactory, at
+  // the time a client is made) that take the network as always there, with
+  // retry timers on TLMHttpClient::defaultRetryQueue(); the channel group with
+  // the log store "Logs.sqlite" in the SDK's data directory, target tokens
+  // encrypted with the default encrypter, and its units on `logsQueue` (a
+  // serial queue of its own when none).
+  static TLMDarAvevedDependencies standard(std::shared_ptr<dispatch::Queue> logsQueue = nullptr,
+                                           TLMHttpTransportFactory transport = nullptr);
 };
 
 // The SDK's process-wide object behind the class operations of TLMDarAveved:

@@ -34,10 +34,12 @@ class OwnedTargetTokenEncrypter final : public TLMTargetTokenEncrypter {
 }  // namespace
 
 TLMDarAvevedDependencies TLMDarAvevedDependencies::standard(
-    std::shared_ptr<dispatch::Queue> logsQueue) {
+    std::shared_ptr<dispatch::Queue> logsQueue, TLMHttpTransportFactory transport) {
   TLMDarAvevedDependencies dependencies;
-  dependencies.makeHttpClient = [] {
-    return std::make_shared<TLMHttpClient>(TLMHttpClient::defaultRetryQueue());
+  dependencies.makeHttpClient = [transport = std::move(transport)] {
+    return std::make_shared<TLMHttpClient>(
+        TLMHttpClient::defaultRetryQueue(),
+        transport ? transport : TLMDependencyConfiguration::httpTransportFactory());
   };
   dependencies.makeChannelGroup =
       [logsQueue = std::move(logsQueue)](

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "telemetry/http/http_client.h"
-#include "telemetry/http/http_transport.h"
+#include "telemetry/http/linux/curl_transport.h"
 #include "telemetry/ingestion/loopback_server.h"
 #include "telemetry/ingestion/thread_queue.h"
 
@@ -246,7 +246,7 @@ TEST(TLMCurlTransportTest, InvalidateCancelsRequestsInFlightAndRefusesNewOnes) {
 TEST(TLMCurlTransportTest, ClientAnswersAConnectionClosedWithoutReply) {
   tlmtest::ClosingServer closing;
   tlmtest::ThreadQueue timers;
-  TLMHttpClient client(timers);
+  TLMHttpClient client(timers, TLMCurlTransportFactory());
   std::promise<std::optional<base::Error>> done;
   client.sendAsync(closing.baseUrl() + "/logs", "POST", {}, std::string("{}"),
                    [&done](const auto&, const auto&, const auto& error) { done.set_value(error); });

@@ -1,4 +1,4 @@
-#include "telemetry/http/netlink_reachability.h"
+#include "telemetry/http/linux/netlink_reachability.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>

@@ -2,6 +2,7 @@
 
 #include <future>
 
+#include "telemetry/http/linux/curl_transport.h"
 #include "telemetry/ingestion/collector_ingestion.h"
 #include "telemetry/ingestion/dar_aveved_ingestion.h"
 #include "telemetry/ingestion/loopback_server.h"
@@ -39,7 +40,8 @@ class TLMIngestionLoopbackTest : public ::testing::Test {
 
   tlmtest::LoopbackServer server_;
   tlmtest::ThreadQueue timers_;
-  std::shared_ptr<TLMHttpClient> client_ = std::make_shared<TLMHttpClient>(timers_);
+  std::shared_ptr<TLMHttpClient> client_ =
+      std::make_shared<TLMHttpClient>(timers_, TLMCurlTransportFactory());
 };
 
 TEST_F(TLMIngestionLoopbackTest, OwnEndpointRequestIsExact) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/defaults/user_defaults.h"
+#include "platform/device/fake/fake_device_probe.h"
 #include "support/scoped_app_identity.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
@@ -20,6 +21,7 @@
 #include "telemetry/context/user_id_context.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/core/sdk_user_defaults.h"
+#include "telemetry/http/linux/curl_transport.h"
 #include "telemetry/ingestion/loopback_server.h"
 #include "telemetry/sdk/daraveved.h"
 #include "telemetry/sdk/daraveved_instance.h"
@@ -56,9 +58,10 @@ class Launch {
     TLMSessionContext::setSharedForTesting();
     TLMUserIdContext::setSharedForTesting();
     TLMDeviceTracker::setSharedForTesting();
+    TLMDeviceTracker::configureShared(std::make_shared<platform::FakeDeviceProbe>());
     TLMUtility::resetDirectoryForTesting();
-    TLMDarAveved::setSharedForTesting(
-        std::make_shared<TLMDarAvevedInstance>(TLMDarAvevedDependencies::standard(queue)));
+    TLMDarAveved::setSharedForTesting(std::make_shared<TLMDarAvevedInstance>(
+        TLMDarAvevedDependencies::standard(queue, TLMCurlTransportFactory())));
   }
   ~Launch() {
     TLMDarAveved::setSharedForTesting();

@@ -16,9 +16,12 @@
 #include <optional>
 #include <string>
 
+#include "platform/device/fake/fake_device_probe.h"
 #include "support/scoped_app_identity.h"
 #include "support/scoped_environment.h"
 #include "support/temp_dir.h"
+#include "telemetry/context/device_tracker.h"
+#include "telemetry/http/linux/curl_transport.h"
 #include "telemetry/sdk/daraveved.h"
 #include "telemetry/sdk/daraveved_instance.h"
 #include "telemetry/sdk/test_services.h"
@@ -46,8 +49,9 @@ int storedLogs(const std::filesystem::path& dataHome) {
 // Starts the SDK, hands it `logs` logs, shuts it down and leaves through
 // exit(), which destroys static objects.
 [[noreturn]] void runProgram(int logs) {
-  TLMDarAveved::setSharedForTesting(
-      std::make_shared<TLMDarAvevedInstance>(TLMDarAvevedDependencies::standard()));
+  TLMDeviceTracker::configureShared(std::make_shared<platform::FakeDeviceProbe>());
+  TLMDarAveved::setSharedForTesting(std::make_shared<TLMDarAvevedInstance>(
+      TLMDarAvevedDependencies::standard(nullptr, TLMCurlTransportFactory())));
   // Nothing listens there: sends fail at once and the logs stay stored.
   TLMDarAveved::setLogUrl("http://127.0.0.1:1");
   testing::TestServiceClass probe{{.name = "Probe", .withUnit = false}, "TLMProbe"};

@@ -1,3 +1,5 @@
+#include "telemetry/http/linux/curl_transport.h"
+
 #include <curl/curl.h>
 #include <pthread.h>
 
@@ -10,8 +12,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#include "telemetry/http/http_transport.h"
 
 namespace tlm {
 
@@ -366,6 +366,10 @@ class CurlTransport final : public TLMHttpTransport {
 std::unique_ptr<TLMHttpTransport> TLMMakeCurlTransport(
     TLMHttpTransportConfiguration configuration) {
   return std::make_unique<CurlTransport>(configuration);
+}
+
+TLMHttpTransportFactory TLMCurlTransportFactory(TLMHttpTransportConfiguration configuration) {
+  return [configuration] { return TLMMakeCurlTransport(configuration); };
 }
 
 }  // namespace tlm
