@@ -9,12 +9,15 @@
 #include <typeinfo>
 #include <vector>
 
+#include "platform/device/linux/linux_device_probe.h"
 #include "telemetry/analytics/analytics_category.h"
 #include "telemetry/analytics/analytics_service.h"
+#include "telemetry/context/device_tracker.h"
 #include "telemetry/crashes/crashes.h"
 #include "telemetry/crashes/linux/linux_crash_reporter.h"
 #include "telemetry/http/http_client.h"
-#include "telemetry/http/netlink_reachability.h"
+#include "telemetry/http/linux/curl_transport.h"
+#include "telemetry/http/linux/netlink_reachability.h"
 #include "telemetry/sdk/app_delegate_forwarder.h"
 #include "telemetry/sdk/daraveved.h"
 #include "telemetry/util/notification_center.h"
@@ -47,6 +50,8 @@ void MainQueueRelay::detach() {
 
 void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Queue> mainQueue,
                         std::ostream& notices) {
+  tlm::TLMDeviceTracker::configureShared(std::make_shared<platform::LinuxDeviceProbe>());
+  tlm::TLMDependencyConfiguration::setHttpTransportFactory(tlm::TLMCurlTransportFactory());
   if (logUrl.empty()) {
     tlm::TLMDarAveved::setIngestionDisabled(true);
     notices << "wendrix: this build has no log URL: usage and error logs are kept locally in "
@@ -55,9 +60,9 @@ void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Que
     tlm::TLMDarAveved::setIngestionDisabled(false);
     tlm::TLMDarAveved::setLogUrl(logUrl);
   }
-  tlm::TLMDependencyConfiguration::setHttpClient(
-      std::make_shared<tlm::TLMHttpClient>(tlm::TLMHttpClient::defaultRetryQueue(), std::nullopt,
-                                           std::make_shared<tlm::TLMNetlinkReachability>()));
+  tlm::TLMDependencyConfiguration::setHttpClient(std::make_shared<tlm::TLMHttpClient>(
+      tlm::TLMHttpClient::defaultRetryQueue(), tlm::TLMCurlTransportFactory(),
+      std::make_shared<tlm::TLMNetlinkReachability>()));
   tlm::TLMCrashesEnvironment crashes;
   crashes.makeCrashReporter = tlm::TLMLinuxCrashReporter::factory();
   crashes.mainQueue = std::move(mainQueue);

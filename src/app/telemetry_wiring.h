@@ -40,14 +40,15 @@ class MainQueueRelay final : public dispatch::Queue {
   dispatch::Queue* queue_;
 };
 
-// Points the SDK at `logUrl` and gives it an HTTP client that follows the
-// network (netlink routes), so that sending paused after failed calls or a
-// lost network resumes when the network comes back. With no `logUrl` (a
-// build given none) the SDK runs as usual but its ingestion stays disabled:
-// logs are kept in the local store, nothing is looked up or sent, and one
-// line on `notices` says so. The crash service gets the crash capture
-// library's reporter and `mainQueue` for its delegate calls and the
-// confirmation handler. Before the SDK starts.
+// Gives the SDK the program's device probe and curl as the transport of the
+// HTTP clients it makes. Points the SDK at `logUrl` and gives it an HTTP
+// client that follows the network (netlink routes), so that sending paused
+// after failed calls or a lost network resumes when the network comes back.
+// With no `logUrl` (a build given none) the SDK runs as usual but its
+// ingestion stays disabled: logs are kept in the local store, nothing is
+// looked up or sent, and one line on `notices` says so. The crash service
+// gets the crash capture library's reporter and `mainQueue` for its delegate
+// calls and the confirmation handler. Before the SDK starts.
 void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Queue> mainQueue,
                         std::ostream& notices = std::cerr);
 

@@ -38,6 +38,20 @@ class DeviceProbe {
   virtual std::optional<ScreenSize> mainScreenSize() const = 0;
 };
 
+// A probe that reads nothing: every fact is none, local time is UTC. What the
+// telemetry's device record holds when the program named no probe.
+class NoDeviceProbe final : public DeviceProbe {
+ public:
+  std::optional<std::string> model() const override { return std::nullopt; }
+  std::optional<std::string> manufacturer() const override { return std::nullopt; }
+  std::optional<std::string> osName() const override { return std::nullopt; }
+  std::optional<std::string> osRelease() const override { return std::nullopt; }
+  std::optional<std::string> preferredLanguage() const override { return std::nullopt; }
+  std::optional<std::string> currentLocale() const override { return std::nullopt; }
+  std::int64_t utcOffsetSeconds(std::chrono::system_clock::time_point) const override { return 0; }
+  std::optional<ScreenSize> mainScreenSize() const override { return std::nullopt; }
+};
+
 // The parts of a locale name. Language is lower case (2-3 letters), script
 // title case (4 letters, empty when none), country upper case (2 letters or
 // 3 digits, empty when none).

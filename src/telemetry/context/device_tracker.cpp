@@ -6,7 +6,6 @@
 
 #include "base/shared_slot.h"
 #include "platform/bundle/app_identity.h"
-#include "platform/device/linux/linux_device_probe.h"
 #include "telemetry/core/logger.h"
 #include "telemetry/util/utility.h"
 
@@ -33,6 +32,16 @@ SharedState& state() {
 base::SharedSlot<TLMDeviceTracker>& deviceTrackerSlot() {
   static base::SharedSlot<TLMDeviceTracker> slot;
   return slot;
+}
+
+// The probe the shared tracker is made with; guarded by its mutex.
+struct SharedProbe {
+  std::mutex mutex;
+  std::shared_ptr<const platform::DeviceProbe> probe;
+};
+SharedProbe& sharedProbe() {
+  static SharedProbe shared;
+  return shared;
 }
 
 bool earlier(const std::shared_ptr<TLMDeviceHistoryInfo>& entry, Date time) {
@@ -65,13 +74,33 @@ TLMDeviceTracker::TLMDeviceTracker(std::shared_ptr<TLMDarAvevedUserDefaults> set
 
 std::shared_ptr<TLMDeviceTracker> TLMDeviceTracker::sharedInstance() {
   return deviceTrackerSlot().getOrMake([] {
-    return std::make_shared<TLMDeviceTracker>(TLMDarAvevedUserDefaults::shared(),
-                                              std::make_shared<platform::LinuxDeviceProbe>(),
+    std::shared_ptr<const platform::DeviceProbe> probe;
+    {
+      SharedProbe& shared = sharedProbe();
+      std::lock_guard lock(shared.mutex);
+      probe = shared.probe;
+    }
+    if (!probe) probe = std::make_shared<platform::NoDeviceProbe>();
+    return std::make_shared<TLMDeviceTracker>(TLMDarAvevedUserDefaults::shared(), std::move(probe),
                                               dispatch::SystemClock::instance());
   });
 }
 
+void TLMDeviceTracker::configureShared(std::shared_ptr<const platform::DeviceProbe> probe) {
+  {
+    SharedProbe& shared = sharedProbe();
+    std::lock_guard lock(shared.mutex);
+    shared.probe = std::move(probe);
+  }
+  deviceTrackerSlot().exchange(nullptr);
+}
+
 void TLMDeviceTracker::setSharedForTesting(std::shared_ptr<TLMDeviceTracker> tracker) {
+  if (!tracker) {
+    SharedProbe& shared = sharedProbe();
+    std::lock_guard lock(shared.mutex);
+    shared.probe.reset();
+  }
   deviceTrackerSlot().exchange(std::move(tracker));
   std::lock_guard stateLock(state().mutex);
   state().wrapperSdk.reset();

@@ -45,10 +45,15 @@ class TLMDeviceTracker {
                    TLMApplicationInfo application = TLMApplicationInfo::mainBundle());
 
   // The process's tracker over the shared settings store, the system clock
-  // and the Linux probe, made on first use.
+  // and the probe given to `configureShared` (platform::NoDeviceProbe when
+  // none was), made on first use.
   static std::shared_ptr<TLMDeviceTracker> sharedInstance();
-  // Makes `tracker` the shared one (none: made again on next use) and clears
-  // wrapper SDK, country code and the up-to-date flag.
+  // The probe the shared tracker reads (the program's real one); forgets a
+  // tracker made before. Before the SDK starts.
+  static void configureShared(std::shared_ptr<const platform::DeviceProbe> probe);
+  // Makes `tracker` the shared one (none: made again on next use, and the
+  // configured probe is forgotten) and clears wrapper SDK, country code and
+  // the up-to-date flag.
   static void setSharedForTesting(std::shared_ptr<TLMDeviceTracker> tracker = nullptr);
   // The next `device` call builds the record again.
   static void refreshDeviceNextTime();

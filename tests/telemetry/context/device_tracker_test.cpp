@@ -4,6 +4,7 @@
 
 #include "context_fixture.h"
 #include "platform/device/fake/fake_device_probe.h"
+#include "platform/device/linux/linux_device_probe.h"
 #include "support/scoped_app_identity.h"
 #include "support/telemetry_log_capture.h"
 
@@ -221,6 +222,7 @@ TEST_F(DeviceTrackerTest, ResetSharedInstanceClearsSharedState) {
   platform::UserDefaults::setSharedForTesting(std::make_shared<platform::MemoryUserDefaults>());
   TLMDarAvevedUserDefaults::setSharedForTesting();
 
+  TLMDeviceTracker::configureShared(std::make_shared<platform::LinuxDeviceProbe>());
   auto shared = TLMDeviceTracker::sharedInstance();
   EXPECT_EQ(TLMDeviceTracker::sharedInstance(), shared);
   shared->setCountryCode("DE");
@@ -229,6 +231,7 @@ TEST_F(DeviceTrackerTest, ResetSharedInstanceClearsSharedState) {
   EXPECT_EQ(shared->device()->carrierCountry, "DE");
 
   TLMDeviceTracker::setSharedForTesting();
+  TLMDeviceTracker::configureShared(std::make_shared<platform::LinuxDeviceProbe>());
   auto fresh = TLMDeviceTracker::sharedInstance();
   EXPECT_NE(fresh, shared);
   EXPECT_FALSE(fresh->countryCode());
@@ -242,6 +245,28 @@ TEST_F(DeviceTrackerTest, ResetSharedInstanceClearsSharedState) {
   EXPECT_EQ(device->appVersion, "1.2.3");
   EXPECT_EQ(device->appBuild, "42");
   EXPECT_EQ(device->osName, "Linux");
+
+  TLMDeviceTracker::setSharedForTesting();
+  TLMDarAvevedUserDefaults::setSharedForTesting();
+  platform::UserDefaults::setSharedForTesting(nullptr);
+}
+
+// The shared tracker reads the probe the program configured, and reads
+// nothing once that is forgotten.
+TEST_F(DeviceTrackerTest, SharedInstanceReadsTheConfiguredProbe) {
+  const support::ScopedAppIdentity identity;
+  platform::UserDefaults::setSharedForTesting(std::make_shared<platform::MemoryUserDefaults>());
+  TLMDarAvevedUserDefaults::setSharedForTesting();
+
+  const auto before = TLMDeviceTracker::sharedInstance();
+  TLMDeviceTracker::configureShared(probe);
+  EXPECT_NE(TLMDeviceTracker::sharedInstance(), before);
+  EXPECT_EQ(TLMDeviceTracker::sharedInstance()->device()->model, "Fake Model 1");
+
+  TLMDeviceTracker::setSharedForTesting();
+  const auto unconfigured = TLMDeviceTracker::sharedInstance()->device();
+  EXPECT_EQ(unconfigured->model, "Unknown");
+  EXPECT_EQ(unconfigured->screenSize, "0x0");
 
   TLMDeviceTracker::setSharedForTesting();
   TLMDarAvevedUserDefaults::setSharedForTesting();
