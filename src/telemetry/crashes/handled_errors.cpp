@@ -34,10 +34,10 @@ std::optional<std::string> TLMHandledErrors::trackModelException(
 
 std::shared_ptr<TLMErrorReport> TLMHandledErrors::buildHandledErrorReportWithErrorID(
     const std::string& errorId) const {
-  return std::make_shared<TLMErrorReport>(
-      errorId, std::string(), std::nullopt, std::nullopt, std::nullopt,
-      dependencies_.appStartTime(), dependencies_.clock().now(),
-      dependencies_.deviceTracker()->device(), 0);
+  return std::make_shared<TLMErrorReport>(errorId, std::string(), std::nullopt, std::nullopt,
+                                          std::nullopt, dependencies_.appStartTime(),
+                                          dependencies_.clock().now(),
+                                          dependencies_.deviceTracker()->device(), 0);
 }
 
 }  // namespace tlm

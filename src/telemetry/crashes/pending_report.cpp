@@ -119,8 +119,8 @@ void TLMPendingCrashReport::copyLatest() {
   auto log = TLMErrorLogFormatter::errorLogFromCrashReport(*report, sources);
   lastSessionCrashReport_ = TLMErrorLogFormatter::errorReportFromLog(*log, sources);
   TLMWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport({lastSessionCrashReport_});
-  decoded_ = TLMDecodedCrashReport{std::filesystem::path(component).filename(),
-                                   std::move(*report), std::move(log)};
+  decoded_ = TLMDecodedCrashReport{std::filesystem::path(component).filename(), std::move(*report),
+                                   std::move(log)};
   finish();
 }
 
