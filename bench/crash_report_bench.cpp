@@ -18,8 +18,8 @@
 #include <string>
 
 #include "crashcapture/capture/reporter/linux_thread_source.h"
-#include "crashcapture/capture/reporter/log_writer_facts.h"
-#include "crashcapture/capture/reporter/process_images.h"
+#include "crashcapture/capture/reporter_setup/log_writer_facts.h"
+#include "crashcapture/capture/reporter_setup/process_images.h"
 #include "crashcapture/capture/writer/log_writer.h"
 #include "crashcapture/capture/writer_setup/log_writer_setup.h"
 #include "crashcapture/platform/linux/self_task.h"

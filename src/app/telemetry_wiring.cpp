@@ -66,12 +66,12 @@ void configureTelemetry(const std::string& logUrl, std::shared_ptr<dispatch::Que
   tlm::TLMCrashesEnvironment crashes;
   crashes.makeCrashReporter = tlm::TLMLinuxCrashReporter::factory();
   crashes.mainQueue = std::move(mainQueue);
-  tlm::TLMCrashes::configureShared(std::move(crashes));
+  tlm::TLMCrashesShared::configure(std::move(crashes));
 }
 
 void shutDownTelemetry() {
   tlm::TLMDarAveved::shutDown();
-  tlm::TLMCrashes::stopProcessQueues();
+  tlm::TLMCrashesShared::stopProcessQueues();
 }
 
 std::vector<tlm::TLMServiceClass> programTelemetryServices() {

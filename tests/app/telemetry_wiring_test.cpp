@@ -155,8 +155,8 @@ TEST(TelemetryWiringDestination, OnlyABuildGivenALogUrlLetsTheSdkSend) {
       EXPECT_EQ(sdk.group()->logUrl(), c.logUrl);
     }
     tlm::TLMDependencyConfiguration::setHttpClient(nullptr);
-    tlm::TLMCrashes::configureShared({});
-    tlm::TLMCrashes::setSharedForTesting();
+    tlm::TLMCrashesShared::configure({});
+    tlm::TLMCrashesShared::setForTesting();
   }
   tlm::TLMUtility::resetDirectoryForTesting();
 }

@@ -147,4 +147,7 @@ class TLMErrorAttachmentLog : public TLMAbstractLog {
   void initWithCoder(const TLMKeyedUnarchiver& coder) override;
 };
 
+// The attachments of one error report.
+using TLMErrorAttachments = std::vector<std::shared_ptr<TLMErrorAttachmentLog>>;
+
 }  // namespace tlm

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
+#include <chrono>
 #include <mutex>
 #include <utility>
 
@@ -17,9 +17,6 @@ namespace tlm {
 namespace fs = std::filesystem;
 
 namespace {
-
-// Seconds between 1970 and the reference date 2001-01-01.
-constexpr double kReferenceDateOffset = 978307200.0;
 
 constexpr std::string_view kIgnoredSuffixes[] = {".DS_Store", ".analyzer", ".plist",
                                                  ".data",     ".meta",     ".desc"};
@@ -50,23 +47,24 @@ bool validatePropertiesForAttachment(const TLMErrorAttachmentLog& attachment) {
 
 }  // namespace
 
-TLMCrashReportProcessing::TLMCrashReportProcessing(TLMCrashes& service) : service_(service) {}
+TLMCrashReportProcessing::TLMCrashReportProcessing(TLMCrashes& service,
+                                                   const TLMCrashesDependencies& dependencies,
+                                                   const TLMCrashReporterSetup& reporterSetup,
+                                                   TLMCrashesUserConfirmation& userConfirmation,
+                                                   const TLMCrashesCallbacks& callbacks,
+                                                   TLMPendingCrashReport& pendingReport)
+    : service_(service),
+      dependencies_(dependencies),
+      reporterSetup_(reporterSetup),
+      userConfirmation_(userConfirmation),
+      callbacks_(callbacks),
+      pendingReport_(pendingReport) {}
 
 void TLMCrashReportProcessing::allowProcessingAgain() {
   processingScheduled().store(false);
 }
 
 // ---- settings
-
-void TLMCrashReportProcessing::setDelegate(std::optional<TLMCrashesDelegate> delegate) {
-  std::lock_guard lock(service_.monitor());
-  delegate_ = std::move(delegate);
-}
-
-std::optional<TLMCrashesDelegate> TLMCrashReportProcessing::delegate() const {
-  std::lock_guard lock(service_.monitor());
-  return delegate_;
-}
 
 bool TLMCrashReportProcessing::isAutomaticProcessingEnabled() const {
   std::lock_guard lock(service_.monitor());
@@ -78,11 +76,6 @@ void TLMCrashReportProcessing::setAutomaticProcessingEnabled(bool enabled) {
   automaticProcessingEnabled_ = enabled;
 }
 
-std::shared_ptr<TLMErrorReport> TLMCrashReportProcessing::lastSessionCrashReport() const {
-  std::lock_guard lock(service_.monitor());
-  return lastSessionCrashReport_;
-}
-
 std::vector<fs::path> TLMCrashReportProcessing::crashFiles() const {
   std::lock_guard lock(service_.monitor());
   return crashFiles_;
@@ -92,91 +85,20 @@ std::vector<fs::path> TLMCrashReportProcessing::crashFiles() const {
 
 void TLMCrashReportProcessing::handleStoredReports() {
   std::lock_guard lock(service_.monitor());
-  const auto reporter = service_.crashReporter();
-  if (reporter && reporter->hasPendingCrashReport()) {
-    service_.didCrashInLastSession_ = true;
-    TLM_LOG_DEBUG(kTLMCrashesLogTag, "The application crashed in the last session.");
-    handleLatestCrashReport();
-  }
+  pendingReport_.takeFromReporter();
   crashFiles_ = persistedCrashReports();
   if (!crashFiles_.empty()) {
     startDelayedCrashProcessing();
   } else {
     delayedProcessingSemaphore_.release();
-    service_.clearContextHistoryAndKeepCurrentSession();
+    dependencies_.clearContextHistoryAndKeepCurrentSession();
   }
 }
 
 void TLMCrashReportProcessing::discardAll() {
   deleteAllFromCrashesDirectory();
-  removeAnalyzerFile();
-  if (const auto reporter = service_.crashReporter())
-    static_cast<void>(reporter->purgePendingCrashReport());
+  pendingReport_.discard();
   clearUnprocessedReports();
-}
-
-// ---- the previous run's report
-
-std::string TLMCrashReportProcessing::analyzerComponent() const {
-  return TLMCrashesUtil::crashesDir() + "/" + std::string(kAnalyzerFileName);
-}
-
-void TLMCrashReportProcessing::createAnalyzerFile() {
-  if (!TLMUtility::createFileAtPathComponent(analyzerComponent(), {}, /*atomically=*/false,
-                                             /*forceOverwrite=*/false)) {
-    TLM_LOG_ERROR(kTLMCrashesLogTag, "Couldn't create crash analyzer file.");
-  }
-}
-
-void TLMCrashReportProcessing::removeAnalyzerFile() {
-  TLMUtility::deleteItemForPathComponent(analyzerComponent());
-}
-
-void TLMCrashReportProcessing::handleLatestCrashReport() {
-  std::lock_guard lock(service_.monitor());
-  const auto reporter = service_.crashReporter();
-  const auto finish = [this, &reporter] {
-    removeAnalyzerFile();
-    if (reporter) static_cast<void>(reporter->purgePendingCrashReport());
-  };
-  if (!reporter) return;
-  if (TLMUtility::fileExistsForPathComponent(analyzerComponent())) {
-    TLM_LOG_ERROR(kTLMCrashesLogTag, "Error on loading the crash report, it will be purged.");
-    finish();
-    return;
-  }
-  createAnalyzerFile();
-  const auto data = reporter->loadPendingCrashReportData();
-  if (!data) {
-    TLM_LOG_ERROR(kTLMCrashesLogTag, "Couldn't load crash report: ", data.error().description);
-    finish();
-    return;
-  }
-  const auto report = tlcrash::TLCrashReport::makeWithData(*data);
-  if (!report) {
-    TLM_LOG_WARNING(kTLMCrashesLogTag, "Couldn't parse crash report: ", report.error().description);
-    finish();
-    return;
-  }
-  // Named by the time of the copy; a second copy in the same second (a
-  // crash loop at start-up) gets a suffix rather than being lost.
-  const double seconds =
-      std::chrono::duration<double>(service_.clock_.now().time_since_epoch()).count() -
-      kReferenceDateOffset;
-  char name[64];
-  std::snprintf(name, sizeof name, "%.0f", seconds);
-  const std::string directory = TLMCrashesUtil::crashesDir();
-  std::string component = directory + "/" + name;
-  for (int suffix = 1; TLMUtility::fileExistsForPathComponent(component); ++suffix)
-    component = directory + "/" + name + "-" + std::to_string(suffix);
-  TLMUtility::createFileAtPathComponent(component, *data, /*atomically=*/true,
-                                        /*forceOverwrite=*/false);
-  const auto& sources = service_.formatterSources();
-  auto log = TLMErrorLogFormatter::errorLogFromCrashReport(*report, sources);
-  lastSessionCrashReport_ = TLMErrorLogFormatter::errorReportFromLog(*log, sources);
-  TLMWrapperExceptionManager::correlateLastSavedWrapperExceptionToReport({lastSessionCrashReport_});
-  latestDecoded_ = Decoded{fs::path(component).filename(), std::move(*report), std::move(log)};
-  finish();
 }
 
 // ---- stored reports
@@ -201,17 +123,18 @@ std::vector<fs::path> TLMCrashReportProcessing::persistedCrashReports() const {
 
 void TLMCrashReportProcessing::startDelayedCrashProcessing() {
   if (processingScheduled().exchange(true)) return;
-  service_.processingQueue_->after(std::chrono::seconds(1), [weak = service_.weak_from_this()] {
-    const auto service = weak.lock();
-    if (!service) return;
-    service->processing_->startCrashProcessing();
-    service->processing_->delayedProcessingSemaphore_.release();
-  });
+  dependencies_.processingQueue()->after(
+      std::chrono::seconds(1), [weak = service_.weak_from_this()] {
+        const auto service = weak.lock();
+        if (!service) return;
+        service->processing().startCrashProcessing();
+        service->processing().delayedProcessingSemaphore_.release();
+      });
 }
 
 void TLMCrashReportProcessing::startCrashProcessing() {
   TLM_LOG_DEBUG(kTLMCrashesLogTag, "Start delayed CrashManager processing");
-  const platform::UncaughtExceptionHandler kept = service_.exceptionHandler();
+  const platform::UncaughtExceptionHandler kept = reporterSetup_.exceptionHandler();
   if (kept && platform::getUncaughtExceptionHandler() != kept) {
     TLM_LOG_WARNING(kTLMCrashesLogTag,
                     "Another exception handler was added. If this invokes any kind of exit() "
@@ -228,13 +151,9 @@ void TLMCrashReportProcessing::processCrashReports() {
     TLMWrapperExceptionManager::deleteAllWrapperExceptions();
     return;
   }
-  std::optional<Decoded> latest;
-  {
-    std::lock_guard lock(service_.monitor());
-    latest = std::exchange(latestDecoded_, std::nullopt);
-  }
-  const auto& sources = service_.formatterSources();
-  std::vector<Decoded> decoded;
+  std::optional<TLMDecodedCrashReport> latest = pendingReport_.takeDecoded();
+  const auto& sources = dependencies_.formatterSources();
+  std::vector<TLMDecodedCrashReport> decoded;
   std::vector<std::shared_ptr<TLMErrorReport>> errorReports;
   const std::string directory = TLMCrashesUtil::crashesDir();
   // Decoding and formatting run outside the monitor: the formatter asks the
@@ -303,7 +222,7 @@ void TLMCrashReportProcessing::processCrashReports() {
 
 bool TLMCrashReportProcessing::shouldProcessErrorReport(
     const std::shared_ptr<TLMErrorReport>& report) {
-  const auto delegate = this->delegate();
+  const auto delegate = callbacks_.delegate();
   if (delegate && delegate->shouldProcessErrorReport)
     return delegate->shouldProcessErrorReport(service_, report);
   return true;
@@ -312,7 +231,7 @@ bool TLMCrashReportProcessing::shouldProcessErrorReport(
 // ---- confirmation and sending
 
 bool TLMCrashReportProcessing::sendCrashReportsOrAwaitUserConfirmation() {
-  TLMCrashesUserConfirmation& confirmation = *service_.userConfirmation_;
+  TLMCrashesUserConfirmation& confirmation = userConfirmation_;
   const bool alwaysSend = confirmation.alwaysSend();
   bool nothingWaits = false;
   bool automatic = false;
@@ -349,7 +268,7 @@ bool TLMCrashReportProcessing::sendCrashReportsOrAwaitUserConfirmation() {
 void TLMCrashReportProcessing::notifyWithUserConfirmation(TLMUserConfirmation confirmation) {
   {
     std::lock_guard lock(service_.monitor());
-    if (!service_.userConfirmation_->handler() && !unprocessed_) {
+    if (!userConfirmation_.handler() && !unprocessed_) {
       TLM_LOG_ERROR(kTLMCrashesLogTag,
                     "Incorrect usage of notifyWithUserConfirmation: it should only be called from "
                     "userConfirmationHandler. For more information refer to the documentation.");
@@ -365,7 +284,7 @@ void TLMCrashReportProcessing::handleUserConfirmation(TLMUserConfirmation confir
   {
     std::lock_guard lock(service_.monitor());
     if (unprocessed_) pending = *unprocessed_;
-    delegate = delegate_;
+    delegate = callbacks_.delegate();
   }
   if (confirmation == TLMUserConfirmation::DontSend) {
     for (const auto& entry : pending) {
@@ -375,13 +294,13 @@ void TLMCrashReportProcessing::handleUserConfirmation(TLMUserConfirmation confir
       removeCrashFile(entry.file);
     }
     clearUnprocessedReports();
-    service_.clearContextHistoryAndKeepCurrentSession();
+    dependencies_.clearContextHistoryAndKeepCurrentSession();
     return;
   }
-  if (confirmation == TLMUserConfirmation::Always) service_.userConfirmation_->storeAlwaysSend();
+  if (confirmation == TLMUserConfirmation::Always) userConfirmation_.storeAlwaysSend();
 
-  const auto session = service_.sessionContext();
-  const auto users = service_.userIdContext();
+  const auto session = dependencies_.sessionContext();
+  const auto users = dependencies_.userIdContext();
   for (const auto& entry : pending) {
     TLMErrorAttachments attachments;
     if (delegate && delegate->attachmentsWithCrashes) {
@@ -402,7 +321,7 @@ void TLMCrashReportProcessing::handleUserConfirmation(TLMUserConfirmation confir
     removeCrashFile(entry.file);
   }
   clearUnprocessedReports();
-  service_.clearContextHistoryAndKeepCurrentSession();
+  dependencies_.clearContextHistoryAndKeepCurrentSession();
 }
 
 void TLMCrashReportProcessing::sendErrorAttachments(const TLMErrorAttachments& attachments,
@@ -470,7 +389,7 @@ void TLMCrashReportProcessing::deleteAllFromCrashesDirectory() {
   TLMUtility::deleteItemForPathComponent(TLMCrashesUtil::crashesDir());
   std::lock_guard lock(service_.monitor());
   crashFiles_.clear();
-  latestDecoded_.reset();
+  pendingReport_.forgetDecoded();
 }
 
 void TLMCrashReportProcessing::removeCrashFile(const fs::path& file) {
@@ -481,45 +400,6 @@ void TLMCrashReportProcessing::removeCrashFile(const fs::path& file) {
 void TLMCrashReportProcessing::clearUnprocessedReports() {
   std::lock_guard lock(service_.monitor());
   if (unprocessed_) unprocessed_->clear();
-}
-
-// ---- send callbacks
-
-template <class Member, class Call>
-void TLMCrashReportProcessing::notifyDelegate(const TLMLogPtr& log, Member member, Call call) {
-  const auto crashLog = std::dynamic_pointer_cast<TLMAppleErrorLog>(log);
-  if (!crashLog) return;
-  auto delegate = this->delegate();
-  if (!delegate || !((*delegate).*member)) return;
-  auto report = TLMErrorLogFormatter::errorReportFromLog(*crashLog, service_.formatterSources());
-  service_.mainQueue_->async([self = service_.shared_from_this(), delegate = std::move(delegate),
-                              report = std::move(report),
-                              call] { call(*self, *delegate, report); });
-}
-
-void TLMCrashReportProcessing::willSend(const TLMLogPtr& log) {
-  notifyDelegate(log, &TLMCrashesDelegate::willSendErrorReport,
-                 [](TLMCrashes& self, const TLMCrashesDelegate& delegate,
-                    const std::shared_ptr<TLMErrorReport>& report) {
-                   delegate.willSendErrorReport(self, report);
-                 });
-}
-
-void TLMCrashReportProcessing::didSucceedSending(const TLMLogPtr& log) {
-  notifyDelegate(log, &TLMCrashesDelegate::didSucceedSendingErrorReport,
-                 [](TLMCrashes& self, const TLMCrashesDelegate& delegate,
-                    const std::shared_ptr<TLMErrorReport>& report) {
-                   delegate.didSucceedSendingErrorReport(self, report);
-                 });
-}
-
-void TLMCrashReportProcessing::didFailSending(const TLMLogPtr& log,
-                                              const std::optional<base::Error>& error) {
-  notifyDelegate(log, &TLMCrashesDelegate::didFailSendingErrorReport,
-                 [error](TLMCrashes& self, const TLMCrashesDelegate& delegate,
-                         const std::shared_ptr<TLMErrorReport>& report) {
-                   delegate.didFailSendingErrorReport(self, report, error);
-                 });
 }
 
 }  // namespace tlm

@@ -31,39 +31,40 @@ TLMWrapperCrashesHelper::getCrashHandlerSetupDelegate() {
 }
 
 void TLMWrapperCrashesHelper::setAutomaticProcessing(bool automaticProcessing) {
-  TLMCrashes::sharedInstance()->setAutomaticProcessingEnabled(automaticProcessing);
+  TLMCrashes::sharedInstance()->processing().setAutomaticProcessingEnabled(automaticProcessing);
 }
 
 bool TLMWrapperCrashesHelper::automaticProcessing() {
-  return TLMCrashes::sharedInstance()->isAutomaticProcessingEnabled();
+  return TLMCrashes::sharedInstance()->processing().isAutomaticProcessingEnabled();
 }
 
 std::vector<std::shared_ptr<TLMErrorReport>> TLMWrapperCrashesHelper::unprocessedCrashReports() {
-  return TLMCrashes::sharedInstance()->unprocessedCrashReports();
+  return TLMCrashes::sharedInstance()->processing().unprocessedCrashReports();
 }
 
 bool TLMWrapperCrashesHelper::sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
     const std::vector<std::string>& incidentIdentifiers) {
-  return TLMCrashes::sharedInstance()->sendCrashReportsOrAwaitUserConfirmationForFilteredIds(
-      incidentIdentifiers);
+  return TLMCrashes::sharedInstance()
+      ->processing()
+      .sendCrashReportsOrAwaitUserConfirmationForFilteredIds(incidentIdentifiers);
 }
 
 void TLMWrapperCrashesHelper::sendErrorAttachments(const TLMErrorAttachments& attachments,
                                                    const std::string& incidentIdentifier) {
-  TLMCrashes::sharedInstance()->sendErrorAttachments(attachments, incidentIdentifier);
+  TLMCrashes::sharedInstance()->processing().sendErrorAttachments(attachments, incidentIdentifier);
 }
 
 std::optional<std::string> TLMWrapperCrashesHelper::trackModelException(
     std::shared_ptr<TLMException> exception,
     const std::optional<std::map<std::string, std::string>>& properties,
     const TLMErrorAttachments& attachments) {
-  return TLMCrashes::sharedInstance()->trackModelException(std::move(exception), properties,
-                                                           attachments);
+  return TLMCrashes::sharedInstance()->handledErrors().trackModelException(std::move(exception),
+                                                                           properties, attachments);
 }
 
 std::shared_ptr<TLMErrorReport> TLMWrapperCrashesHelper::buildHandledErrorReportWithErrorID(
     const std::string& errorId) {
-  return TLMCrashes::sharedInstance()->buildHandledErrorReportWithErrorID(errorId);
+  return TLMCrashes::sharedInstance()->handledErrors().buildHandledErrorReportWithErrorID(errorId);
 }
 
 }  // namespace tlm

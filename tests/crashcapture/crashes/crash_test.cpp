@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/capture/reporter/signal_handler.h"
-#include "crashcapture/capture/reporter/tlcrash_reporter.h"
+#include "crashcapture/capture/reporter_setup/signal_handler.h"
+#include "crashcapture/capture/reporter_setup/tlcrash_reporter.h"
 #include "crashcapture/child_process.h"
 #include "crashcapture/report/decoder/crash_report.h"
 #include "crashcapture/report/formatter/text_formatter.h"

@@ -3,7 +3,7 @@
 // live reports. Enabling changes process-wide state, so those tests run in
 // child processes.
 
-#include "crashcapture/capture/reporter/tlcrash_reporter.h"
+#include "crashcapture/capture/reporter_setup/tlcrash_reporter.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The signal handler with real signals. Every test runs in a child process:
 // handlers, once installed, stay for the life of the process.
 
-#include "crashcapture/capture/reporter/signal_handler.h"
+#include "crashcapture/capture/reporter_setup/signal_handler.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -56,13 +56,14 @@ TEST_F(CrashBufferTest, TheSixtyFirstLogReplacesTheOldestLowestIndexFirst) {
   // Slots 0..59 filled at t, except slots 4 and 9, filled one second earlier.
   for (int i = 0; i < 60; ++i) {
     if (i == 4) clock.advance(std::chrono::seconds(-1));
-    service->didPrepareLog(channel, eventLog("s" + std::to_string(i)), "id" + std::to_string(i), 1);
+    service->callbacks().didPrepareLog(channel, eventLog("s" + std::to_string(i)),
+                                       "id" + std::to_string(i), 1);
     if (i == 4) clock.advance(std::chrono::seconds(1));
     if (i == 8) clock.advance(std::chrono::seconds(-1));
     if (i == 9) clock.advance(std::chrono::seconds(1));
   }
-  service->didPrepareLog(channel, eventLog("late"), "id60", 1);
-  service->didPrepareLog(channel, eventLog("later"), "id61", 1);
+  service->callbacks().didPrepareLog(channel, eventLog("late"), "id60", 1);
+  service->callbacks().didPrepareLog(channel, eventLog("later"), "id61", 1);
 
   const auto ids = bufferedIds();
   EXPECT_EQ(ids[4], "id60");
@@ -77,12 +78,12 @@ TEST_F(CrashBufferTest, TheSixtyFirstLogReplacesTheOldestLowestIndexFirst) {
 TEST_F(CrashBufferTest, CrashLogsAttachmentsAndLogsWhileDisabledAreNotBuffered) {
   const auto service = start();
   auto& channel = *unit("Crashes");
-  service->didPrepareLog(channel, std::make_shared<TLMAppleErrorLog>(), "crash", 2);
-  service->didPrepareLog(channel, TLMErrorAttachmentLog::attachmentWithText("t", "t.txt"), "att",
-                         1);
-  service->didPrepareLog(channel, std::make_shared<TLMHandledErrorLog>(), "handled", 1);
+  service->callbacks().didPrepareLog(channel, std::make_shared<TLMAppleErrorLog>(), "crash", 2);
+  service->callbacks().didPrepareLog(
+      channel, TLMErrorAttachmentLog::attachmentWithText("t", "t.txt"), "att", 1);
+  service->callbacks().didPrepareLog(channel, std::make_shared<TLMHandledErrorLog>(), "handled", 1);
   TLMCrashes::serviceClass().setEnabled(false);
-  service->didPrepareLog(channel, eventLog("off"), "off", 1);
+  service->callbacks().didPrepareLog(channel, eventLog("off"), "off", 1);
 
   auto ids = bufferedIds();
   std::erase(ids, "");
@@ -94,10 +95,10 @@ TEST_F(CrashBufferTest, TheCrashCallbackWritesEverySlotAndTokensOnlyWhereThereAr
   auto& channel = *unit("Crashes");
   auto withToken = eventLog("with token");
   withToken->addTransmissionTargetToken("target-token-1");
-  service->didPrepareLog(channel, withToken, "a", 1);
-  service->didPrepareLog(channel, eventLog("plain"), "b", 1);
-  service->didPrepareLog(channel, eventLog("stored"), "c", 1);
-  service->didCompleteEnqueueingLog(channel, eventLog("stored"), "c");
+  service->callbacks().didPrepareLog(channel, withToken, "a", 1);
+  service->callbacks().didPrepareLog(channel, eventLog("plain"), "b", 1);
+  service->callbacks().didPrepareLog(channel, eventLog("stored"), "c", 1);
+  service->callbacks().didCompleteEnqueueingLog(channel, eventLog("stored"), "c");
   writeFile(bufferDir() / "1.targettoken", "stale token of an earlier crash");
 
   reporter->simulateCrash();
@@ -110,7 +111,7 @@ TEST_F(CrashBufferTest, TheCrashCallbackWritesEverySlotAndTokensOnlyWhereThereAr
   EXPECT_FALSE(std::filesystem::exists(bufferDir() / "1.targettoken"));
 
   // Stored after the crash callback ran: its file goes.
-  service->didCompleteEnqueueingLog(channel, eventLog("plain"), "b");
+  service->callbacks().didCompleteEnqueueingLog(channel, eventLog("plain"), "b");
   EXPECT_FALSE(std::filesystem::exists(bufferDir() / "1.tlmcrasheslogbuffer"));
   EXPECT_TRUE(logs.has(TLMLogLevel::Verbose, "Deleted crash buffer file: ", kTLMCrashesLogTag));
 }
@@ -120,8 +121,8 @@ TEST_F(CrashBufferTest, TheNextStartReplaysTheBufferedLogs) {
   auto& channel = *unit("Crashes");
   auto withToken = eventLog("first");
   withToken->addTransmissionTargetToken("target-token-1");
-  service->didPrepareLog(channel, withToken, "a", 1);
-  service->didPrepareLog(channel, eventLog("second"), "b", 1);
+  service->callbacks().didPrepareLog(channel, withToken, "a", 1);
+  service->callbacks().didPrepareLog(channel, eventLog("second"), "b", 1);
   reporter->simulateCrash();
   writeFile(bufferDir() / "5.tlmcrasheslogbuffer", "not an archive");
   TLMCrashesBuffer::resetForTesting();
@@ -148,11 +149,11 @@ TEST_F(CrashBufferTest, TheNextStartReplaysTheBufferedLogs) {
   service->updateConfigurationWithAppSecret("secret", std::nullopt);
   const auto units = sdk.group()->unitGroupIds();
   EXPECT_EQ(std::count(units.begin(), units.end(), "CrashesBuffer"), 2);
-  EXPECT_THAT(
-      service->bufferChannelUnit()
-          ? std::dynamic_pointer_cast<FakeChannelUnit>(service->bufferChannelUnit())->enqueued()
-          : std::vector<FakeChannelUnit::Enqueued>{},
-      IsEmpty());
+  EXPECT_THAT(service->bufferSlots().channelUnit()
+                  ? std::dynamic_pointer_cast<FakeChannelUnit>(service->bufferSlots().channelUnit())
+                        ->enqueued()
+                  : std::vector<FakeChannelUnit::Enqueued>{},
+              IsEmpty());
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ TEST_F(CrashProcessingTest, OnlyNonEmptyRegularFilesWithoutReservedSuffixesAreRe
   std::filesystem::create_directories(crashesDir() / "folder");
 
   std::vector<std::string> names;
-  for (const auto& path : service->persistedCrashReports())
+  for (const auto& path : service->processing().persistedCrashReports())
     names.push_back(path.filename().string());
   EXPECT_THAT(names, ElementsAre("736250000", "e.tlcrash"));
 }
@@ -54,7 +54,7 @@ TEST_F(CrashProcessingTest, StoredReportsAreSentOneSecondAfterStartAndDeleted) {
   delegate.attachmentsWithCrashes = [&](TLMCrashes&, const std::shared_ptr<TLMErrorReport>&) {
     return TLMErrorAttachments{attachment};
   };
-  service->setDelegate(delegate);
+  service->callbacks().setDelegate(delegate);
 
   EXPECT_THAT(sent(), IsEmpty());
   process();
@@ -65,8 +65,8 @@ TEST_F(CrashProcessingTest, StoredReportsAreSentOneSecondAfterStartAndDeleted) {
   EXPECT_EQ(crashLog->errorId, "6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
   EXPECT_EQ(attachment->errorId, crashLog->errorId);
   EXPECT_THAT(namesIn(crashesDir()), IsEmpty());
-  EXPECT_THAT(service->crashFiles(), IsEmpty());
-  EXPECT_THAT(service->unprocessedCrashReports(), IsEmpty());
+  EXPECT_THAT(service->processing().crashFiles(), IsEmpty());
+  EXPECT_THAT(service->processing().unprocessedCrashReports(), IsEmpty());
 }
 
 TEST_F(CrashProcessingTest, TheCrashLogCarriesTheSessionAndUserOfTheCrashTime) {
@@ -108,7 +108,7 @@ TEST_F(CrashProcessingTest, ADelegateThatRefusesEveryReportDropsThemAll) {
     asked.push_back(std::to_string(report->appProcessIdentifier()));
     return false;
   };
-  service->setDelegate(delegate);
+  service->callbacks().setDelegate(delegate);
 
   process();
 
@@ -116,7 +116,7 @@ TEST_F(CrashProcessingTest, ADelegateThatRefusesEveryReportDropsThemAll) {
   EXPECT_THAT(sent(), IsEmpty());
   EXPECT_THAT(namesIn(crashesDir()), IsEmpty());
   EXPECT_THAT(namesIn(dataDir() / "crasheswrapperexceptions"), IsEmpty());
-  EXPECT_THAT(service->crashFiles(), IsEmpty());
+  EXPECT_THAT(service->processing().crashFiles(), IsEmpty());
 }
 
 struct ConfirmationCase {
@@ -139,7 +139,7 @@ TEST_P(UserConfirmationTest, NothingIsSentBeforeTheAnswer) {
   storeReport("736250000", reportBytes());
   const auto service = start();
   std::vector<std::size_t> asked;
-  service->setUserConfirmationHandler(
+  service->userConfirmation().setHandler(
       [&](const std::vector<std::shared_ptr<TLMErrorReport>>& reports) {
         asked.push_back(reports.size());
         return true;
@@ -150,10 +150,10 @@ TEST_P(UserConfirmationTest, NothingIsSentBeforeTheAnswer) {
   EXPECT_THAT(sent(), IsEmpty());
   EXPECT_EQ(namesIn(crashesDir()).size(), 1u);
 
-  service->notifyWithUserConfirmation(c.answer);
+  service->processing().notifyWithUserConfirmation(c.answer);
   EXPECT_EQ(sentTypes(), c.sent);
   EXPECT_EQ(!namesIn(crashesDir()).empty(), c.filesLeft);
-  EXPECT_EQ(service->shouldAlwaysSend(), c.alwaysStored);
+  EXPECT_EQ(service->userConfirmation().alwaysSend(), c.alwaysStored);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -169,7 +169,7 @@ TEST_F(CrashProcessingTest, AfterAlwaysLaterRunsSendWithoutAsking) {
   storeReport("736250000", reportBytes());
   const auto service = start();
   bool asked = false;
-  service->setUserConfirmationHandler([&](const auto&) { return asked = true; });
+  service->userConfirmation().setHandler([&](const auto&) { return asked = true; });
   process();
   EXPECT_FALSE(asked);
   EXPECT_THAT(sentTypes(), ElementsAre("appleError/2"));
@@ -211,7 +211,7 @@ TEST_F(CrashProcessingTest, TheHandlerIsAskedOnTheMainQueueFromAnotherThread) {
   storeReport("736250000", reportBytes());
   const auto service = start();
   std::thread::id askedOn;
-  service->setUserConfirmationHandler([&](const auto&) {
+  service->userConfirmation().setHandler([&](const auto&) {
     askedOn = std::this_thread::get_id();
     return false;
   });
@@ -230,7 +230,7 @@ TEST_F(CrashProcessingTest, TheHandlerIsAskedOnTheMainQueueFromAnotherThread) {
 
 TEST_F(CrashProcessingTest, AnAnswerWithoutAQuestionIsAUsageError) {
   const auto service = makeService();
-  service->notifyWithUserConfirmation(TLMUserConfirmation::Send);
+  service->processing().notifyWithUserConfirmation(TLMUserConfirmation::Send);
   EXPECT_TRUE(logs.has(TLMLogLevel::Error,
                        "Incorrect usage of notifyWithUserConfirmation:", kTLMCrashesLogTag));
 }
@@ -255,7 +255,7 @@ TEST_P(AttachmentLimitTest, OnlyCompleteAttachmentsUpToSevenMebibytesAreSent) {
   const auto service = start();
   auto attachment = TLMErrorAttachmentLog::attachmentWithBinary(base::Bytes(c.size, 0x5A),
                                                                 "dump.bin", c.contentType);
-  service->sendErrorAttachments({attachment}, "INCIDENT");
+  service->processing().sendErrorAttachments({attachment}, "INCIDENT");
   EXPECT_EQ(sent().size(), c.sent ? 1u : 0u);
   if (c.message) {
     EXPECT_TRUE(logs.has(TLMLogLevel::Error, c.message, kTLMCrashesLogTag));
@@ -279,7 +279,7 @@ TEST_F(CrashProcessingTest, APendingReportThatCrashedTheDecoderIsPurgedUndecoded
   const auto service = start();
   EXPECT_EQ(reporter->purgeCount(), 1);
   EXPECT_THAT(namesIn(crashesDir()), IsEmpty());
-  EXPECT_EQ(service->getLastSessionCrashReport(), nullptr);
+  EXPECT_EQ(service->pendingReport().lastSessionCrashReport(), nullptr);
   EXPECT_TRUE(logs.has(TLMLogLevel::Error, "Error on loading the crash report, it will be purged.",
                        kTLMCrashesLogTag));
 
@@ -302,7 +302,7 @@ TEST_F(CrashProcessingTest, TwoCrashesCopiedInTheSameSecondAreBothKept) {
 TEST_F(CrashProcessingTest, ThePendingReportIsDecodedOnceAtStartAndSentFromThat) {
   pendingReport = reportBytes();
   const auto service = start();
-  const auto lastSession = service->getLastSessionCrashReport();
+  const auto lastSession = service->pendingReport().lastSessionCrashReport();
   ASSERT_TRUE(lastSession);
   // Processing takes the report decoded at start, not the copy on disk.
   writeFile(crashesDir() / "736250400", "tlcrash\x01 damaged");
@@ -331,22 +331,22 @@ TEST_F(CrashProcessingTest, AWrapperProcessesByHandKeepingTheReportsItNames) {
   storeReport("736250000", reportBytes(4242, 0x01));
   storeReport("736250001", reportBytes(4343, 0x02));
   auto service = makeService();
-  service->setAutomaticProcessingEnabled(false);
+  service->processing().setAutomaticProcessingEnabled(false);
   TLMDarAveved::start("secret", {TLMCrashes::serviceClass()});
   process();
   EXPECT_THAT(sent(), IsEmpty());
 
-  const auto reports = service->unprocessedCrashReports();
+  const auto reports = service->processing().unprocessedCrashReports();
   ASSERT_EQ(reports.size(), 2u);
   const std::string kept = *reports[1]->incidentIdentifier();
-  EXPECT_FALSE(service->sendCrashReportsOrAwaitUserConfirmationForFilteredIds({kept}));
+  EXPECT_FALSE(service->processing().sendCrashReportsOrAwaitUserConfirmationForFilteredIds({kept}));
   EXPECT_THAT(namesIn(crashesDir()), ElementsAre("736250001"));
   EXPECT_THAT(sent(), IsEmpty());
   EXPECT_TRUE(logs.has(TLMLogLevel::Debug,
                        "Automatic crash processing is disabled and \"AlwaysSend\" is false.",
                        kTLMCrashesLogTag));
 
-  service->notifyWithUserConfirmation(TLMUserConfirmation::Send);
+  service->processing().notifyWithUserConfirmation(TLMUserConfirmation::Send);
   ASSERT_EQ(sent().size(), 1u);
   EXPECT_EQ(std::dynamic_pointer_cast<TLMAppleErrorLog>(sent()[0].log)->errorId, kept);
 }

@@ -39,12 +39,12 @@ class CrashesFixture : public ::testing::Test {
   }
   ~CrashesFixture() override {
     TLMCrashesUncaughtCXXExceptionHandlerManager::removeCXXExceptionHandler(
-        &TLMCrashes::uncaughtCXXExceptionHandler);
+        &TLMCrashesExceptionRouting::uncaughtCXXExceptionHandler);
     resetProcessState();
   }
 
   static void resetProcessState() {
-    TLMCrashes::resetSharedInstance();
+    TLMCrashesShared::reset();
     TLMUtility::resetDirectoryForTesting();
     TLMCrashesUtil::resetDirectory();
     TLMCrashesBuffer::resetForTesting();
@@ -57,7 +57,7 @@ class CrashesFixture : public ::testing::Test {
   // The service of the next "launch": a new reporter (keeping the pending
   // report, as the file would stay), the fixture's queues and fakes.
   std::shared_ptr<TLMCrashes> makeService() {
-    TLMCrashes::resetSharedInstance();
+    TLMCrashesShared::reset();
     TLMCrashesUtil::resetDirectory();
     platform::setUncaughtExceptionHandler(nullptr);
     TLMCrashesEnvironment environment;
@@ -89,7 +89,7 @@ class CrashesFixture : public ::testing::Test {
     environment.formatterSources = sources;
     auto service = TLMCrashes::make(std::move(environment));
     bufferQueue->runUntilIdle();
-    TLMCrashes::setSharedForTesting(service);
+    TLMCrashesShared::setForTesting(service);
     return service;
   }
 
@@ -103,7 +103,7 @@ class CrashesFixture : public ::testing::Test {
   // A new SDK instance (same settings) and a new service, as at the next launch.
   std::shared_ptr<TLMCrashes> restart() {
     TLMCrashesUncaughtCXXExceptionHandlerManager::removeCXXExceptionHandler(
-        &TLMCrashes::uncaughtCXXExceptionHandler);
+        &TLMCrashesExceptionRouting::uncaughtCXXExceptionHandler);
     sdk.restart();
     return start();
   }

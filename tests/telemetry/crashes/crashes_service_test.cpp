@@ -20,7 +20,7 @@ using CrashesServiceTest = CrashesFixture;
 
 bool hasDelegate(const FakeChannelGroup& group, const std::shared_ptr<TLMCrashes>& service) {
   for (const auto& delegate : group.delegates())
-    if (delegate.get() == static_cast<TLMChannelDelegate*>(service.get())) return true;
+    if (delegate.get() == &service->callbacks()) return true;
   return false;
 }
 
@@ -34,7 +34,8 @@ TEST_F(CrashesServiceTest, StartArmsTheReporterAndJoinsThePipeline) {
   EXPECT_TRUE(reporter->isEnabled());
   EXPECT_EQ(reporter->callbacks().version, 0);
   EXPECT_EQ(reporter->callbacks().handleSignal, &TLMCrashesBuffer::writeAtCrash);
-  EXPECT_EQ(service->exceptionHandler(), &FakeCrashReporter::uncaughtExceptionHandler);
+  EXPECT_EQ(service->reporterSetup().exceptionHandler(),
+            &FakeCrashReporter::uncaughtExceptionHandler);
   EXPECT_GE(TLMCrashesUncaughtCXXExceptionHandlerManager::countCXXExceptionHandler(), 1u);
 
   const auto group = sdk.group();
@@ -54,7 +55,7 @@ TEST_F(CrashesServiceTest, StartArmsTheReporterAndJoinsThePipeline) {
                        kTLMCrashesLogTag));
   EXPECT_TRUE(logs.has(TLMLogLevel::Verbose, "Started crash service.", kTLMCrashesLogTag));
   // Nothing stored: processing is not needed, and waiting for it returns.
-  EXPECT_THAT(service->unprocessedCrashReports(), IsEmpty());
+  EXPECT_THAT(service->processing().unprocessedCrashReports(), IsEmpty());
 }
 
 TEST_F(CrashesServiceTest, WithADebuggerTheReporterIsMadeButNotEnabled) {
@@ -66,7 +67,7 @@ TEST_F(CrashesServiceTest, WithADebuggerTheReporterIsMadeButNotEnabled) {
   ASSERT_TRUE(reporter);
   EXPECT_FALSE(reporter->isEnabled());
   EXPECT_EQ(reporter->callbacks().handleSignal, nullptr);
-  EXPECT_EQ(service->exceptionHandler(), nullptr);
+  EXPECT_EQ(service->reporterSetup().exceptionHandler(), nullptr);
   EXPECT_EQ(TLMCrashesUncaughtCXXExceptionHandlerManager::countCXXExceptionHandler(),
             handlersBefore);
   EXPECT_TRUE(logs.has(TLMLogLevel::Warning,
@@ -117,7 +118,7 @@ TEST_F(CrashesServiceTest, AWrapperKeepsItsOwnUncaughtExceptionHandler) {
 
   EXPECT_THAT(calls, ElementsAre("should", "will", "did"));
   EXPECT_FALSE(reporter->config().shouldRegisterUncaughtExceptionHandler);
-  EXPECT_EQ(service->exceptionHandler(), wrapperHandler);
+  EXPECT_EQ(service->reporterSetup().exceptionHandler(), wrapperHandler);
   EXPECT_TRUE(logs.has(TLMLogLevel::Debug,
                        "EnableUncaughtExceptionHandler is set to NO, we're running in a Xamarin "
                        "runtime.",
@@ -142,7 +143,7 @@ TEST_F(CrashesServiceTest, ThePendingReportIsCopiedOutAndPurged) {
   ASSERT_TRUE(TLMCrashes::lastSessionCrashReport());
   EXPECT_EQ(TLMCrashes::lastSessionCrashReport()->incidentIdentifier(),
             "6BA7B810-9DAD-11D1-80B4-00C04FD430C8");
-  EXPECT_EQ(service->crashFiles().size(), 1u);
+  EXPECT_EQ(service->processing().crashFiles().size(), 1u);
   EXPECT_TRUE(logs.has(TLMLogLevel::Debug, "The application crashed in the last session.",
                        kTLMCrashesLogTag));
 }
@@ -157,7 +158,7 @@ TEST_F(CrashesServiceTest, SwitchingOnAfterACrashWhileOffPurgesThatReport) {
 
   ASSERT_TRUE(reporter);
   EXPECT_EQ(reporter->purgeCount(), 1);
-  EXPECT_FALSE(service->didCrashInLastSession());
+  EXPECT_FALSE(service->pendingReport().didCrashInLastSession());
   EXPECT_THAT(namesIn(crashesDir()), IsEmpty());
 }
 
@@ -191,7 +192,7 @@ TEST_F(CrashesServiceTest, DisablingDeletesCrashFilesAndEmptiesTheBuffer) {
   EXPECT_FALSE(sdk.settings().objectForKey("AppDidReceiveMemoryWarning"));
   EXPECT_EQ(memoryPressure->observerCount(), 0u);
   EXPECT_EQ(reporter->purgeCount(), 1);
-  EXPECT_THAT(service->crashFiles(), IsEmpty());
+  EXPECT_THAT(service->processing().crashFiles(), IsEmpty());
   EXPECT_TRUE(logs.has(TLMLogLevel::Info, "Crashes service has been disabled.", kTLMCrashesLogTag));
 }
 
@@ -215,10 +216,10 @@ TEST_F(CrashesServiceTest, HandledErrorsAreSentWithTheirAttachments) {
   auto exception = std::make_shared<TLMException>();
   exception->type = "LayoutError";
 
-  const auto bare =
-      service->trackModelException(exception, std::map<std::string, std::string>{}, {});
+  const auto bare = service->handledErrors().trackModelException(
+      exception, std::map<std::string, std::string>{}, {});
   auto attachment = TLMErrorAttachmentLog::attachmentWithText("details", "details.txt");
-  const auto withProperties = service->trackModelException(
+  const auto withProperties = service->handledErrors().trackModelException(
       exception, std::map<std::string, std::string>{{"", "dropped"}, {"layout", "Work"}},
       {attachment});
 
@@ -238,7 +239,8 @@ TEST_F(CrashesServiceTest, HandledErrorsAreSentWithTheirAttachments) {
   EXPECT_EQ(enqueued[2].flags, 1u);
 
   TLMCrashes::serviceClass().setEnabled(false);
-  EXPECT_EQ(service->trackModelException(exception, std::nullopt, {}), std::nullopt);
+  EXPECT_EQ(service->handledErrors().trackModelException(exception, std::nullopt, {}),
+            std::nullopt);
   EXPECT_EQ(unit("Crashes")->enqueued().size(), 3u);
 }
 
@@ -255,17 +257,17 @@ TEST_F(CrashesServiceTest, SendCallbacksReachTheDelegateOnTheMainQueueForCrashLo
     calls.push_back("failed " + report->incidentIdentifier().value_or("?") + " " +
                     (error ? error->description : "-"));
   };
-  service->setDelegate(delegate);
+  service->callbacks().setDelegate(delegate);
   auto crashLog = std::make_shared<TLMAppleErrorLog>();
   crashLog->errorId = "E1";
   auto handled = std::make_shared<TLMHandledErrorLog>();
   handled->errorId = "E2";
   auto& channel = *unit("Crashes");
 
-  service->willSendLog(channel, crashLog);
-  service->willSendLog(channel, handled);
-  service->didSucceedSendingLog(channel, crashLog);  // not implemented
-  service->didFailSendingLog(channel, crashLog, base::Error("d", 1, "offline"));
+  service->callbacks().willSendLog(channel, crashLog);
+  service->callbacks().willSendLog(channel, handled);
+  service->callbacks().didSucceedSendingLog(channel, crashLog);  // not implemented
+  service->callbacks().didFailSendingLog(channel, crashLog, base::Error("d", 1, "offline"));
   EXPECT_THAT(calls, IsEmpty());  // not before the main queue runs
   mainQueue->runUntilIdle();
 

@@ -118,7 +118,7 @@ void escape(Thrown thrown) noexcept {
 void armAsTheService() {
   platform::setUncaughtExceptionHandler(&FakeCrashReporter::uncaughtExceptionHandler);
   TLMCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(
-      &TLMCrashes::uncaughtCXXExceptionHandler);
+      &TLMCrashesExceptionRouting::uncaughtCXXExceptionHandler);
 }
 
 class CXXExceptionCaptureDeathTest : public ::testing::Test {
@@ -160,7 +160,7 @@ TEST_F(CXXExceptionCaptureDeathTest, WithoutAnUncaughtExceptionHandlerTheProcess
   EXPECT_DEATH(
       {
         TLMCrashesUncaughtCXXExceptionHandlerManager::addCXXExceptionHandler(
-            &TLMCrashes::uncaughtCXXExceptionHandler);
+            &TLMCrashesExceptionRouting::uncaughtCXXExceptionHandler);
         escape(std::logic_error("no reporter"));
       },
       "");

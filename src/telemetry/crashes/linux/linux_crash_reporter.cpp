@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "crashcapture/capture/reporter/terminate_bridge.h"
+#include "crashcapture/capture/reporter_setup/terminate_bridge.h"
 #include "platform/bundle/app_identity.h"
 #include "platform/exceptions/uncaught_exception.h"
 

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "crashcapture/capture/reporter/tlcrash_reporter.h"
+#include "crashcapture/capture/reporter_setup/tlcrash_reporter.h"
 #include "telemetry/crashes/crash_reporter_interface.h"
 
 namespace tlm {

@@ -1,4 +1,4 @@
-#include "crashcapture/capture/reporter/signal_handler.h"
+#include "crashcapture/capture/reporter_setup/signal_handler.h"
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -9,97 +9,17 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "crashcapture/capture/reporter/async_list.h"
-
 namespace tlcrash {
 namespace {
 
-struct CallbackEntry {
-  TLCrashSignalHandlerCallbackFunc callback;
-  void* context;
-};
-
-struct PreviousAction {
-  int signo;
-  struct sigaction action;
-};
-
 // The lists the handler walks: process-wide, made before main runs; their
 // destructors free every node at exit.
-struct SharedContext {
-  async_list<CallbackEntry> callbacks;
-  async_list<PreviousAction> previousActions;
-};
-SharedContext gShared;
+TLCrashSignalChain gSignalChain;
 
 // Serialises registration (never taken on the signal path).
 std::mutex& registrationMutex() {
   static std::mutex mutex;
   return mutex;
-}
-
-using CallbackNode = async_list<CallbackEntry>::node;
-
-// Calls the entry after `previous` (the head when null) with a next handle
-// when that entry has a successor.
-bool callChain(const CallbackNode* previous, int signo, siginfo_t* info, ucontext_t* uap) noexcept {
-  gShared.callbacks.set_reading(true);
-  const CallbackNode* entry = gShared.callbacks.next(previous);
-  bool handled = false;
-  if (entry != nullptr) {
-    const CallbackNode* successor = gShared.callbacks.next(entry);
-    auto* next =
-        successor == nullptr
-            ? nullptr
-            : reinterpret_cast<TLCrashSignalHandlerCallback*>(const_cast<CallbackNode*>(entry));
-    const CallbackEntry value = entry->value();
-    handled = value.callback(signo, info, uap, value.context, next);
-  }
-  gShared.callbacks.set_reading(false);
-  return handled;
-}
-
-// Hands the signal to the action that was installed before ours, after the
-// rest of the chain had its turn.
-bool forwardingCallback(int signo, siginfo_t* info, ucontext_t* uap, void*,
-                        TLCrashSignalHandlerCallback* next) {
-  if (next != nullptr && tlcrash_signal_handler_callback_next(next, signo, info, uap)) return true;
-
-  bool found = false;
-  struct sigaction previous {};
-  gShared.previousActions.set_reading(true);
-  for (auto* node = gShared.previousActions.next(nullptr); node != nullptr;
-       node = gShared.previousActions.next(node)) {
-    if (node->value().signo == signo) {
-      previous = node->value().action;
-      found = true;
-      break;
-    }
-  }
-  gShared.previousActions.set_reading(false);
-  if (!found) return false;
-
-  if ((previous.sa_flags & SA_SIGINFO) != 0) {
-    previous.sa_sigaction(signo, info, uap);
-    return true;
-  }
-  if (previous.sa_handler == SIG_IGN) return true;
-  if (previous.sa_handler != SIG_DFL) {
-    previous.sa_handler(signo);
-    return true;
-  }
-  return false;
-}
-
-void handleSignal(int signo, siginfo_t* info, void* uap) {
-  if (callChain(nullptr, signo, info, static_cast<ucontext_t*>(uap))) return;
-  // Nobody handled it: end the process by this signal. The default action is
-  // set first, else the re-raised signal would come back here for ever.
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  ::sigaction(signo, &fallback, nullptr);
-  ::raise(signo);
 }
 
 // An alternate signal stack of the calling thread, for the thread's
@@ -174,12 +94,6 @@ ThreadCreateFunction nextThreadCreate() {
 
 }  // namespace
 
-bool tlcrash_signal_handler_callback_next(TLCrashSignalHandlerCallback* next, int signo,
-                                          siginfo_t* info, ucontext_t* uap) noexcept {
-  if (next == nullptr) return false;
-  return callChain(reinterpret_cast<const CallbackNode*>(next), signo, info, uap);
-}
-
 TLCrashSignalHandler* TLCrashSignalHandler::sharedHandler() {
   static TLCrashSignalHandler* const shared = []() -> TLCrashSignalHandler* {
     void* memory = std::malloc(kAlternateStackSize);
@@ -198,7 +112,7 @@ bool TLCrashSignalHandler::registerHandlerForSignal(int signo,
                                                     TLCrashSignalHandlerCallbackFunc callback,
                                                     void* context, ReporterError* error) {
   if (!registerHandlerWithSignal(signo, error)) return false;
-  if (!gShared.callbacks.prepend(CallbackEntry{callback, context})) {
+  if (!gSignalChain.callbacks.prepend(TLCrashSignalCallbackEntry{callback, context})) {
     tlcrash_populate_posix_error(error, ENOMEM, "Failed to register signal handler");
     return false;
   }
@@ -213,28 +127,30 @@ bool TLCrashSignalHandler::registerHandlerWithSignal(int signo, ReporterError* e
     return false;
   }
 
-  if (!gShared.callbacks.append(CallbackEntry{forwardingCallback, nullptr})) {
+  tlcrash_signal_chain_use(&gSignalChain);
+  if (!gSignalChain.callbacks.append(
+          TLCrashSignalCallbackEntry{tlcrash_signal_forwarding_callback, nullptr})) {
     tlcrash_populate_posix_error(error, ENOMEM, "Failed to register signal handler");
     return false;
   }
 
   bool installed = false;
-  gShared.previousActions.set_reading(true);
-  for (auto* node = gShared.previousActions.next(nullptr); node != nullptr;
-       node = gShared.previousActions.next(node)) {
+  gSignalChain.previousActions.set_reading(true);
+  for (auto* node = gSignalChain.previousActions.next(nullptr); node != nullptr;
+       node = gSignalChain.previousActions.next(node)) {
     if (node->value().signo == signo) {
       installed = true;
       break;
     }
   }
-  gShared.previousActions.set_reading(false);
+  gSignalChain.previousActions.set_reading(false);
   if (installed) return true;
 
   struct sigaction action {};
-  action.sa_sigaction = handleSignal;
+  action.sa_sigaction = tlcrash_signal_handler_handle;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  PreviousAction previous{};
+  TLCrashSignalPreviousAction previous{};
   previous.signo = signo;
   if (::sigaction(signo, &action, &previous.action) != 0) {
     tlcrash_populate_posix_error(error, errno, "Failed to register signal handler");
@@ -244,11 +160,11 @@ bool TLCrashSignalHandler::registerHandlerWithSignal(int signo, ReporterError* e
   // as the previous action; forwarding to it would recurse without end, so
   // it counts as the default action.
   if ((previous.action.sa_flags & SA_SIGINFO) != 0 &&
-      previous.action.sa_sigaction == handleSignal) {
+      previous.action.sa_sigaction == tlcrash_signal_handler_handle) {
     previous.action = {};
     previous.action.sa_handler = SIG_DFL;
   }
-  if (!gShared.previousActions.append(previous)) {
+  if (!gSignalChain.previousActions.append(previous)) {
     tlcrash_populate_posix_error(error, ENOMEM, "Failed to register signal handler");
     return false;
   }
@@ -257,9 +173,10 @@ bool TLCrashSignalHandler::registerHandlerWithSignal(int signo, ReporterError* e
 
 void TLCrashSignalHandler::resetHandlers() {
   // Entries are removed one at a time from the front until the lists are empty.
-  while (gShared.previousActions.remove_if([](const PreviousAction&) { return true; })) {
+  while (gSignalChain.previousActions.remove_if(
+      [](const TLCrashSignalPreviousAction&) { return true; })) {
   }
-  while (gShared.callbacks.remove_if([](const CallbackEntry&) { return true; })) {
+  while (gSignalChain.callbacks.remove_if([](const TLCrashSignalCallbackEntry&) { return true; })) {
   }
 }
 

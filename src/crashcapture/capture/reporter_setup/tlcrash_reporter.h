@@ -22,17 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "crashcapture/capture/reporter/crash_reporter_config.h"
+#include "crashcapture/capture/reporter/crash_callback.h"
+#include "crashcapture/capture/reporter_setup/crash_reporter_config.h"
 #include "crashcapture/platform/mach_types.h"
 #include "crashcapture/platform/reporter_error.h"
 #include "platform/bundle/app_identity.h"
 
 namespace tlcrash {
-
-// Called on the crashed thread, inside the signal handler, after the report
-// has been written. It may only do what is async-signal-safe.
-using TLCrashReporterPostCrashSignalCallback = void (*)(siginfo_t* info, ucontext_t* uap,
-                                                        void* context);
 
 struct TLCrashReporterCallbacks {
   std::uint16_t version = 0;  // must be 0

@@ -1,4 +1,4 @@
-#include "crashcapture/capture/reporter/terminate_bridge.h"
+#include "crashcapture/capture/reporter_setup/terminate_bridge.h"
 
 #include <cxxabi.h>
 #include <execinfo.h>

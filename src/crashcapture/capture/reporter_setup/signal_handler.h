@@ -1,11 +1,12 @@
 #pragma once
 
 // The process-wide registry of the crash reporter's POSIX signal handling.
-// One handler per registered signal runs on an alternate signal stack and
-// walks a chain of callbacks, the latest registered first. The chain ends in
-// a forwarding callback that hands the signal to the action installed before
-// ours. When no callback handles the signal, the handler re-raises it with
-// the default action, so the process ends by that signal.
+// One handler per registered signal (reporter/signal_chain.h) runs on an
+// alternate signal stack and walks a chain of callbacks, the latest
+// registered first. The chain ends in a forwarding callback that hands the
+// signal to the action installed before ours. When no callback handles the
+// signal, the handler re-raises it with the default action, so the process
+// ends by that signal.
 //
 // Every thread the program starts with pthread_create (its own and its
 // libraries') gets an alternate stack of its own for its lifetime: this
@@ -16,24 +17,10 @@
 
 #include <cstddef>
 
+#include "crashcapture/capture/reporter/signal_chain.h"
 #include "crashcapture/platform/reporter_error.h"
 
 namespace tlcrash {
-
-// The rest of the callback chain, handed to each callback. Opaque.
-struct TLCrashSignalHandlerCallback;
-
-// A callback of the chain: answers whether it handled the signal. `next` is
-// null for the last entry. Runs inside the signal handler.
-using TLCrashSignalHandlerCallbackFunc = bool (*)(int signo, siginfo_t* info, ucontext_t* uap,
-                                                  void* context,
-                                                  TLCrashSignalHandlerCallback* next);
-
-// Calls the entry after `next` and answers what it answers; false when `next`
-// is null. A callback calls this to pass the signal on.
-// Signal path: async-signal-safe.
-bool tlcrash_signal_handler_callback_next(TLCrashSignalHandlerCallback* next, int signo,
-                                          siginfo_t* info, ucontext_t* uap) noexcept;
 
 class TLCrashSignalHandler {
  public:

@@ -1,4 +1,4 @@
-#include "crashcapture/capture/reporter/log_writer_facts.h"
+#include "crashcapture/capture/reporter_setup/log_writer_facts.h"
 
 #include <random>
 

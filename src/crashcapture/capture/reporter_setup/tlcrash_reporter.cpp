@@ -1,4 +1,4 @@
-#include "crashcapture/capture/reporter/tlcrash_reporter.h"
+#include "crashcapture/capture/reporter_setup/tlcrash_reporter.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,10 +15,10 @@
 #include <system_error>
 
 #include "crashcapture/capture/reporter/linux_thread_source.h"
-#include "crashcapture/capture/reporter/log_writer_facts.h"
-#include "crashcapture/capture/reporter/process_images.h"
-#include "crashcapture/capture/reporter/signal_handler.h"
-#include "crashcapture/capture/reporter/terminate_bridge.h"
+#include "crashcapture/capture/reporter_setup/log_writer_facts.h"
+#include "crashcapture/capture/reporter_setup/process_images.h"
+#include "crashcapture/capture/reporter_setup/signal_handler.h"
+#include "crashcapture/capture/reporter_setup/terminate_bridge.h"
 #include "crashcapture/capture/writer/log_writer.h"
 #include "crashcapture/capture/writer_setup/log_writer_setup.h"
 #include "crashcapture/platform/linux/self_task.h"
@@ -27,7 +27,6 @@
 #include "crashcapture/readers/core/crash_error.h"
 #include "crashcapture/readers/core/output.h"
 #include "crashcapture/readers/core/thread_capture.h"
-#include "crashcapture/readers/core/ucontext_state.h"
 #include "platform/paths/paths.h"
 
 namespace tlcrash {
@@ -37,10 +36,6 @@ constexpr const char* kDataFolderName = "com.zodoradud.crashreporter.data";
 constexpr const char* kQueuedFolderName = "queued_reports";
 constexpr const char* kReportFileName = "live_report.tlcrash";
 constexpr const char* kLiveReportTemplate = "live_crash_report.XXXXXX";
-constexpr off_t kReportSizeLimit = 0x40000;
-
-// The signals a crash arrives by, in the order they are armed.
-constexpr int kFatalSignals[] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGTRAP};
 
 [[noreturn]] void fail(const char* message) {
   std::fprintf(stderr, "%s\n", message);
@@ -66,97 +61,11 @@ CrashPlatform& crashPlatform() {
 }
 
 // Filled before any handler is armed; only read on the crash path.
-struct CrashHandlerContext {
-  tlcrash_log_writer writer;
-  char* reportPath;
-  CrashPlatform* platform;
-};
-CrashHandlerContext gCrashHandlerContext{};
-void* gCrashCallbackContext = nullptr;
-TLCrashReporterPostCrashSignalCallback gCrashSignalCallback = nullptr;
+TLCrashHandlerContext gCrashHandlerContext{};
 
 std::mutex gEnableMutex;
 bool gProcessEnabled = false;
 std::atomic<int> gUncaughtExceptionOnce{0};
-// The first crashing thread; any other thread that crashes meanwhile waits
-// for the process to end instead of writing over its report.
-std::atomic<tlcrash_thread_t> gCrashingThread{0};
-
-// Writes a report to `path` (crash path). internal when the file cannot be
-// opened or closed; otherwise the writer's result.
-tlcrash_error_t writeReportFile(tlcrash_log_writer* writer, CrashPlatform& platform,
-                                const char* path, tlcrash_thread_t crashed,
-                                const tlcrash_async_thread_state* crashedState,
-                                const tlcrash_log_writer_crash_info* crash) noexcept {
-  const int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return tlcrash_error_t::internal;
-  tlcrash_async_file file;
-  tlcrash_async_file_init(&file, fd, kReportSizeLimit);
-  const tlcrash_error_t result =
-      tlcrash_log_writer_write(writer, crashed, platform.threads, platform.task,
-                               platform.images.images(), &file, crashedState, crash);
-  const bool writerClosed = tlcrash_log_writer_close(writer) == tlcrash_error_t::success;
-  const bool fileClosed = tlcrash_async_file_close(&file);
-  if (!writerClosed || !fileClosed) return tlcrash_error_t::internal;
-  return result;
-}
-
-// The fault address of a signal the kernel raised for a fault; 0 otherwise,
-// where si_addr holds no address (for abort(), the sender's pid).
-std::uint64_t faultAddress(int signo, const siginfo_t* info) noexcept {
-  if (info->si_code <= 0) return 0;
-  switch (signo) {
-    case SIGSEGV:
-    case SIGBUS:
-    case SIGILL:
-    case SIGFPE:
-    case SIGTRAP:
-      return reinterpret_cast<std::uintptr_t>(info->si_addr);
-    default:
-      return 0;
-  }
-}
-
-void resetFatalSignals() noexcept {
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  for (const int fatal : kFatalSignals)
-    ::sigaction(fatal, &fallback, nullptr);
-}
-
-// The fatal signals go back to their default action only once the report and
-// the callback are done, not before the write: a second thread that faults
-// meanwhile would otherwise end the process before the report is written.
-// It waits instead, in its handler, until the re-raised signal ends the
-// process. A fault inside the crash path itself still ends the process: the
-// same signal is blocked while its handler runs (the kernel then takes the
-// default action), and another one finds its own thread already crashing.
-bool crashSignalCallback(int signo, siginfo_t* info, ucontext_t* uap, void* context,
-                         TLCrashSignalHandlerCallback*) {
-  const tlcrash_thread_t self = tlcrash_async_thread_self();
-  tlcrash_thread_t crashing = 0;
-  if (!gCrashingThread.compare_exchange_strong(crashing, self)) {
-    if (crashing == self) {
-      resetFatalSignals();
-      return false;
-    }
-    for (;;)
-      ::pause();
-  }
-
-  auto* handlerContext = static_cast<CrashHandlerContext*>(context);
-  tlcrash_async_thread_state state;
-  tlcrash_async_thread_state_ucontext_init(&state, uap);
-  const tlcrash_log_writer_crash_info crash{
-      signo, info->si_code, faultAddress(signo, info), false, 0, nullptr, 0};
-  const tlcrash_error_t result = writeReportFile(&handlerContext->writer, *handlerContext->platform,
-                                                 handlerContext->reportPath, self, &state, &crash);
-  if (result == tlcrash_error_t::success && gCrashSignalCallback != nullptr)
-    gCrashSignalCallback(info, uap, gCrashCallbackContext);
-  resetFatalSignals();
-  return false;
-}
 
 void uncaughtExceptionHandler(const TLCrashUncaughtException& exception) {
   int expected = 0;
@@ -375,7 +284,9 @@ bool TLCrashReporter::enableCrashReporter(ReporterError* error) {
   // Custom data set before enabling lives in the record that init clears.
   tlcrash_log_writer_set_custom_data(&gCrashHandlerContext.writer, std::nullopt);
   gCrashHandlerContext.reportPath = ::strdup(crashReportPath().c_str());
-  gCrashHandlerContext.platform = &platform;
+  gCrashHandlerContext.threads = &platform.threads;
+  gCrashHandlerContext.task = &platform.task;
+  gCrashHandlerContext.images = platform.images.images();
   tlcrash_log_writer_init(&gCrashHandlerContext.writer, applicationIdentifier_, applicationVersion_,
                           applicationMarketingVersion_,
                           mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), false);
@@ -393,9 +304,9 @@ bool TLCrashReporter::enableCrashReporter(ReporterError* error) {
         return giveUp();
       }
       bool armed = false;
-      for (const int signo : kFatalSignals) {
-        if (!handler->registerHandlerForSignal(signo, crashSignalCallback, &gCrashHandlerContext,
-                                               error))
+      for (const int signo : kTLCrashFatalSignals) {
+        if (!handler->registerHandlerForSignal(signo, tlcrash_crash_signal_callback,
+                                               &gCrashHandlerContext, error))
           return armed ? false : giveUp();
         armed = true;
       }
@@ -416,8 +327,8 @@ bool TLCrashReporter::enableCrashReporter(ReporterError* error) {
 void TLCrashReporter::setCrashCallbacks(const TLCrashReporterCallbacks& callbacks) {
   if (enabled_) fail("TLCrashReporterException: The crash reporter has alread been enabled");
   if (callbacks.version != 0) fail("callbacks->version == 0");
-  gCrashCallbackContext = callbacks.context;
-  gCrashSignalCallback = callbacks.handleSignal;
+  gCrashHandlerContext.postCrashContext = callbacks.context;
+  gCrashHandlerContext.postCrash = callbacks.handleSignal;
 }
 
 void TLCrashReporter::setCustomData(std::optional<std::vector<std::uint8_t>> data) {
@@ -456,7 +367,7 @@ std::optional<std::vector<std::uint8_t>> TLCrashReporter::generateLiveReport(
                           applicationMarketingVersion_,
                           mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), true);
   tlcrash_async_file file;
-  tlcrash_async_file_init(&file, fd, kReportSizeLimit);
+  tlcrash_async_file_init(&file, fd, kTLCrashReportSizeLimit);
   if (customData_) tlcrash_log_writer_set_custom_data(&writer, customData_);
 
   const tlcrash_log_writer_crash_info crash{SIGTRAP, TRAP_TRACE, returnAddress, false, 0,
