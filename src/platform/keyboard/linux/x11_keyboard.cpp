@@ -28,16 +28,46 @@ base::Error cannotMake(const std::string& why) {
   return base::Error("Wendrix.KeyboardError", 1, "The keystroke cannot be made: " + why + ".");
 }
 
+// Whether the server's keyboard focus is `target` or one of its
+// subwindows (toolkits focus a child of their top-level window). Keys made
+// with XTest go where the focus is, which the window manager may move only
+// after it named `target` active.
+bool focusWithin(xconn::Connection& connection, ::Window target) {
+  bool within = false;
+  connection.run([&](Display* d) {
+    ::Window focus = None;
+    int revert = 0;
+    XGetInputFocus(d, &focus, &revert);
+    for (int depth = 0; focus != None && focus != PointerRoot && depth < 64; ++depth) {
+      if (focus == target) {
+        within = true;
+        return;
+      }
+      ::Window root = None;
+      ::Window parent = None;
+      ::Window* children = nullptr;
+      unsigned count = 0;
+      if (!XQueryTree(d, focus, &root, &parent, &children, &count)) return;
+      if (children) XFree(children);
+      if (parent == root) return;
+      focus = parent;
+    }
+  });
+  return within;
+}
+
 // Asks the window manager to activate `target` and waits, at most `wait`,
-// until it is the active window.
+// until it is the active window and holds the keyboard focus.
 bool activateAndWait(xconn::Connection& connection, ::Window target, ::Window active,
                      std::chrono::milliseconds wait) {
   const long kPager = 2;
-  xconn::sendRootMessage(connection, target, connection.atoms().netActiveWindow,
-                         {kPager, 0, static_cast<long>(active)});
-  connection.flush();
+  if (active != target) {
+    xconn::sendRootMessage(connection, target, connection.atoms().netActiveWindow,
+                           {kPager, 0, static_cast<long>(active)});
+    connection.flush();
+  }
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  while (xconn::activeWindow(connection) != target) {
+  while (xconn::activeWindow(connection) != target || !focusWithin(connection, target)) {
     if (connection.broken() || std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -118,7 +148,7 @@ base::Status X11Keyboard::post(const Keystroke& keystroke) {
         target =
             std::find(windows.begin(), windows.end(), active) != windows.end() ? active : target;
       }
-      viaXTest = target == active || activateAndWait(connection, target, active, activationWait_);
+      viaXTest = activateAndWait(connection, target, active, activationWait_);
       if (viaXTest) {
         xtestDown_ = posted;
         lastProcess_ = keystroke.processIdentifier;
