@@ -13,6 +13,17 @@ char* copyString(const std::optional<std::string>& text) {
   return text ? ::strdup(text->c_str()) : nullptr;
 }
 
+// The crash time in whole seconds, read at crash time from the clock the
+// rest of the program stamps its records with. time() reads a coarser clock
+// that may lag a tick behind, which could date a crash before a session
+// begun a moment earlier.
+std::time_t wallClockSeconds(std::time_t* out) {
+  timespec now{};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return static_cast<std::time_t>(-1);
+  if (out) *out = now.tv_sec;
+  return now.tv_sec;
+}
+
 }  // namespace
 
 void tlcrash_log_writer_init_with_facts(tlcrash_log_writer* writer,
@@ -40,7 +51,7 @@ void tlcrash_log_writer_init_with_facts(tlcrash_log_writer* writer,
   writer->process_info.start_time = facts.startTime;
   // Published last: a writer that reads the clock with acquire sees the
   // whole record.
-  std::atomic_ref(writer->clock).store(&std::time, std::memory_order_release);
+  std::atomic_ref(writer->clock).store(&wallClockSeconds, std::memory_order_release);
 }
 
 void tlcrash_log_writer_set_exception(tlcrash_log_writer* writer, const std::string& name,
