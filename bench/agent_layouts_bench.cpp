@@ -3,6 +3,9 @@
 // restore of a layout that does not exist), the CPU time of one save command,
 // and its resident memory after that save against before it. CPU time is the
 // sum of the run times of all the agent's threads (/proc/<pid>/task/*/schedstat).
+// Measured twice: for a new user, whose layout menus carry the new-feature
+// marker (each marked item sends a usage event), and for one who has used the
+// features.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -102,7 +105,9 @@ struct Figures {
 // A private home with `count` saved layouts, where the agent runs.
 class AgentHome {
  public:
-  explicit AgentHome(std::size_t count) {
+  // `featuresUsed`: the user has opened the edit window and hidden a layout,
+  // so no menu item carries the new-feature marker.
+  AgentHome(std::size_t count, bool featuresUsed) : featuresUsed_(featuresUsed) {
     char pattern[] = "/tmp/wendrix-agent-bench-XXXXXX";
     home_ = ::mkdtemp(pattern);
     for (const char* dir : {"config", "runtime", "data", "cache"})
@@ -134,7 +139,12 @@ class AgentHome {
       auto store =
           platform::FileUserDefaults::open(home_ / "config" / "app.Wendrix" / "defaults.plist");
       if (!store) return std::nullopt;
-      DefaultsStorage(*store, std::nullopt).layouts().setValue(layouts_);
+      DefaultsStorage storage(*store, std::nullopt);
+      storage.layouts().setValue(layouts_);
+      if (featuresUsed_) {
+        storage.featureEditWindow().setValue(true);
+        storage.featureHideLayoutMenuItem().setValue(true);
+      }
     }
     const pid_t agent = start({WENDRIX_PROGRAM}, env_, home_ / "agent.log");
     // Commands go to it once it listens.
@@ -172,15 +182,19 @@ class AgentHome {
   fs::path home_;
   std::vector<std::string> env_;
   std::vector<Layout> layouts_;
+  bool featuresUsed_;
 };
 
+// state.range(0): 1 when the new-feature markers are off. While they are on,
+// every layout menu of a rebuild sends a usage event, which is stored.
 void BM_AgentWithThousandLayouts(benchmark::State& state) {
   if (!x11test::XSession::shared().available()) {
     state.SkipWithError(("no X session: " + x11test::XSession::shared().problem()).c_str());
     return;
   }
-  AgentHome one(1);
-  AgentHome many(kMany);
+  const bool featuresUsed = state.range(0) == 1;
+  AgentHome one(1, featuresUsed);
+  AgentHome many(kMany, featuresUsed);
   Figures small;
   Figures large;
   for (auto _ : state) {
@@ -208,7 +222,12 @@ void BM_AgentWithThousandLayouts(benchmark::State& state) {
   state.counters["save_thousand_vs_one"] = large.saveCpu / small.saveCpu;
   state.counters["rss_after_vs_before"] = large.rssAfter / large.rssBefore;
 }
-BENCHMARK(BM_AgentWithThousandLayouts)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_AgentWithThousandLayouts)
+    ->ArgName("features_used")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 
