@@ -67,7 +67,7 @@ TEST_F(CustomizationWindowTest, SelectionsRouteBetweenTheListsAndTheTabs) {
 
   // About from elsewhere (the popover's entry) selects its row, sends no
   // second event from the list and shows tab 3.
-  actions->showAbout(ButtonClickSource::other);
+  opener->showAbout(ButtonClickSource::other);
   EXPECT_EQ(tab(), CustomizationSplitViewController::kAboutTab);
   EXPECT_EQ(navigationList().selectedRowIndexes(), Ids{1});
   EXPECT_TRUE(layoutList().selectedRowIndexes().empty());
