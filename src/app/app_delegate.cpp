@@ -119,11 +119,14 @@ AppDelegate::AppDelegate(AppDelegateContext context)
   menuContext.bundles = actionsContext.bundles;
   menuContext.clock = actionsContext.clock;
   menuContext.defaultLayoutName = actionsContext.defaultLayoutName;
+  customizationWindow_ = std::make_shared<CustomizationWindowOpener>(
+      std::move(context.customizationWindows), *actionsContext.runningApplications);
   actions_ = Actions::make(std::move(actionsContext));
 
   urlHandler_ = std::make_shared<URLHandler>(actions_, storage_);
 
   menuContext.actions = actions_;
+  menuContext.customizationWindow = customizationWindow_;
   menuProvider_ = MainMenuProvider::make(std::move(menuContext));
 }
 
@@ -192,6 +195,7 @@ std::optional<ShownPopover> AppDelegate::makePopover() {
   if (!button) return std::nullopt;
   auto home = std::make_shared<HomeViewController>(application_);
   home->setActions(actions_);
+  home->setCustomizationWindow(customizationWindow_);
   home->setDelegate(std::weak_ptr<HomeViewControllerDelegate>(shared_from_this()));
   return showPopover(application_, *button, std::move(home), true);
 }

@@ -21,6 +21,7 @@
 #include "telemetry/sdk/service_class.h"
 #include "toolkit/application.h"
 #include "toolkit/popover.h"
+#include "ui/customization_window_opener.h"
 #include "ui/home_view.h"
 
 namespace toolkit {
@@ -48,6 +49,9 @@ struct AppDelegateContext {
   // What `Actions` works with besides the windows provider and the storage,
   // which the delegate takes from their shared instances.
   ActionsContext actions;
+  // Makes the customization window's controller on demand; without one the
+  // window cannot be opened.
+  std::shared_ptr<CustomizationWindowFactory> customizationWindows;
   // Asked, with the system's prompt, from the status menu; must outlive the
   // delegate.
   winsys::AccessibilityTrust* trust = nullptr;
@@ -86,8 +90,9 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
   static constexpr const char* kDefaultToolTip = "Wendrix";
 
   // Builds, in this order: the status item; the shared storage, with its
-  // first-run step; the shared windows provider, warmed up; the actions; the
-  // URL handler; the main menu provider, which builds the first menu.
+  // first-run step; the shared windows provider, warmed up; the customization
+  // window's opener; the actions; the URL handler; the main menu provider,
+  // which builds the first menu.
   explicit AppDelegate(AppDelegateContext context);
   ~AppDelegate() override;
   AppDelegate(const AppDelegate&) = delete;
@@ -119,6 +124,9 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
 
   const std::shared_ptr<toolkit::StatusItem>& statusItem() const { return statusItem_; }
   const std::shared_ptr<Actions>& actions() const { return actions_; }
+  const std::shared_ptr<CustomizationWindowOpener>& customizationWindow() const {
+    return customizationWindow_;
+  }
   const std::shared_ptr<URLHandler>& urlHandler() const { return urlHandler_; }
   const std::shared_ptr<MainMenuProvider>& menuProvider() const { return menuProvider_; }
   // The popover while it is shown, else null; its anchor window likewise.
@@ -148,6 +156,7 @@ class AppDelegate final : public toolkit::ApplicationDelegate,
   std::shared_ptr<DefaultsStorage> storage_;
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<Actions> actions_;
+  std::shared_ptr<CustomizationWindowOpener> customizationWindow_;
   std::shared_ptr<URLHandler> urlHandler_;
   std::shared_ptr<MainMenuProvider> menuProvider_;
   rx::DisposeBag disposeBag_;

@@ -147,7 +147,7 @@ base::Result<std::unique_ptr<Agent>> Agent::make(dispatch::MainLoop& loop,
   windowContext.addons = AddonManager::shared();
   windowContext.loginItem = &parts->loginItem;
   parts->customizationWindows = std::make_shared<CustomizationWindows>(std::move(windowContext));
-  actions.customizationWindows = parts->customizationWindows;
+  context.customizationWindows = parts->customizationWindows;
   configureTelemetry(options.logUrl, parts->telemetryMainQueue);
   parts->delegate = std::make_shared<AppDelegate>(std::move(context));
   parts->customizationWindows->setActions(parts->delegate->actions());

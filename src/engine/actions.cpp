@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "analytics/track.h"
-#include "analytics/vocabulary.h"
 #include "base/utf8.h"
 #include "engine/addon_restore.h"
 #include "engine/capture.h"
@@ -58,7 +57,6 @@ Actions::Actions(ActionsContext context)
                 return e.application ? e.application->bundleIdentifier() : std::nullopt;
               }),
           runningApplications_, *context.scheduler)),
-      customizationWindows_(std::move(context.customizationWindows)),
       makeUpdater_(std::move(context.makeUpdater)),
       defaultLayoutName_(context.defaultLayoutName ? std::move(context.defaultLayoutName)
                                                    : [](dispatch::WallTime t) {
@@ -153,7 +151,7 @@ rx::Single<rx::Unit> Actions::restoreApps(std::vector<IApp> apps) {
   return restorer_->restoreApps(std::move(apps));
 }
 
-// --- program windows ------------------------------------------------------------
+// --- updates ------------------------------------------------------------------
 
 platform::Updater& Actions::updater() {
   if (!updater_ && makeUpdater_) updater_ = makeUpdater_();
@@ -163,56 +161,6 @@ platform::Updater& Actions::updater() {
 
 void Actions::checkForUpdates() {
   updater().checkForUpdates();
-}
-
-void Actions::showPreferences(ButtonClickSource source) {
-  openCustomizationPane(source, ButtonName::preferences, NavigationOption::Preferences);
-}
-
-void Actions::showAbout(ButtonClickSource source) {
-  openCustomizationPane(source, ButtonName::about, NavigationOption::About);
-}
-
-void Actions::openCustomizationPane(ButtonClickSource source, ButtonName button,
-                                    NavigationOption entry) {
-  Track::buttonClick(button, source);
-  const auto controller = customizationWindowController();
-  if (!controller) return;
-  controller->select(NavigationSelection::navigation(entry));
-  if (!controller->isWindowVisible()) controller->showWindow();
-  controller->setWindowDelegate(weak_from_this());
-  controller->makeKeyAndOrderFront();
-  activateProgram();
-}
-
-std::shared_ptr<CustomizationWindowController> Actions::openEditWindow(
-    const std::optional<Layout>& layout) {
-  Track::openEditWindow(layout ? EditWindowSource::layoutEditMenuItem
-                               : EditWindowSource::editMenuItem);
-  const auto controller = customizationWindowController();
-  if (!controller) return nullptr;
-  controller->select(layout ? NavigationSelection::layout(*layout) : NavigationSelection::none());
-  if (!controller->isWindowVisible()) controller->showWindow();
-  controller->setWindowDelegate(weak_from_this());
-  activateProgram();
-  return controller;
-}
-
-std::shared_ptr<CustomizationWindowController> Actions::customizationWindowController() {
-  if (openEditLayoutWindowController_) return openEditLayoutWindowController_;
-  if (!customizationWindows_) return nullptr;
-  auto controller = customizationWindows_->makeController();
-  if (controller) openEditLayoutWindowController_ = controller;
-  return controller;
-}
-
-void Actions::windowWillClose() {
-  openEditLayoutWindowController_.reset();
-}
-
-void Actions::activateProgram() {
-  runningApplications_.activate(runningApplications_.current().processIdentifier,
-                                platform::activateIgnoringOtherApps);
 }
 
 }  // namespace wendrix

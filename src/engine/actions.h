@@ -2,9 +2,8 @@
 
 // The one object through which menus, URL commands and the customization
 // window ask for work on layouts and windows: saving, adding a window to a
-// layout, the layout-name check, the update check and the customization
-// window here; restoring, launching, closing, placing windows and bringing
-// applications to the front in its parts (LayoutRestorer, AppLauncher,
+// layout, the layout-name check and the update check here; restoring, launching, closing, placing
+// windows and bringing applications to the front in its parts (LayoutRestorer, AppLauncher,
 // AppCloser, WindowPlacer, ActivationQueue).
 
 #include <cstdint>
@@ -18,7 +17,6 @@
 #include "engine/activation_queue.h"
 #include "engine/app_closer.h"
 #include "engine/app_launcher.h"
-#include "engine/customization_navigation.h"
 #include "engine/layout_restorer.h"
 #include "engine/window_placer.h"
 #include "model/bundle_aliases.h"
@@ -52,8 +50,6 @@ class AddonRegistry;
 class AddonRestoreRegistry;
 class DefaultsStorage;
 class WindowsProvider;
-enum class ButtonClickSource;
-enum class ButtonName;
 
 // What `Actions` works with. The references must outlive the actions and
 // every stream they returned (in the program all of them live for the whole
@@ -76,9 +72,6 @@ struct ActionsContext {
   platform::Workspace* workspace = nullptr;
   // Posting "New Window" keystrokes; without one no keystroke is posted.
   platform::Keyboard* keyboard = nullptr;
-  // Makes the customization window's controller on demand; without one the
-  // window cannot be opened.
-  std::shared_ptr<CustomizationWindowFactory> customizationWindows;
   // Makes the updater at its first use; one with nothing to check when absent.
   std::function<std::shared_ptr<platform::Updater>()> makeUpdater;
   // The name of a layout saved without one; the user's medium date and short
@@ -93,12 +86,11 @@ struct ActionsContext {
 // it, or the part doing the work, weakly, so work still under way when it
 // goes ends as each operation says (an empty result, nothing stored, or
 // NilWeakSelfError). The parts live as long as the actions.
-class Actions final : public CustomizationWindowDelegate,
-                      public std::enable_shared_from_this<Actions> {
+class Actions final : public std::enable_shared_from_this<Actions> {
  public:
   // Makes the actions and starts the activation queue.
   static std::shared_ptr<Actions> make(ActionsContext context);
-  ~Actions() override;
+  ~Actions();
   Actions(const Actions&) = delete;
   Actions& operator=(const Actions&) = delete;
 
@@ -132,31 +124,14 @@ class Actions final : public CustomizationWindowDelegate,
   // Restores these applications of a layout (LayoutRestorer).
   rx::Single<rx::Unit> restoreApps(std::vector<IApp> apps);
 
-  // --- program windows ----------------------------------------------------
+  // --- updates --------------------------------------------------------------
 
   void checkForUpdates();
   // The program's updater, made at its first use.
   platform::Updater& updater();
-  void showPreferences(ButtonClickSource source);
-  void showAbout(ButtonClickSource source);
-  // Opens the customization window on `layout`, or as it was without one;
-  // gives its controller, nullptr when it cannot be made.
-  std::shared_ptr<CustomizationWindowController> openEditWindow(
-      const std::optional<Layout>& layout);
-  // The open window's controller, or a new one.
-  std::shared_ptr<CustomizationWindowController> customizationWindowController();
-  // The controller of the customization window while one is open, else null;
-  // makes none.
-  const std::shared_ptr<CustomizationWindowController>& openEditLayoutWindowController() const {
-    return openEditLayoutWindowController_;
-  }
-  // The customization window is closing: the next opening makes a new one.
-  void windowWillClose() override;
 
  private:
   explicit Actions(ActionsContext context);
-  void openCustomizationPane(ButtonClickSource source, ButtonName button, NavigationOption entry);
-  void activateProgram();
 
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<DefaultsStorage> storage_;
@@ -169,8 +144,6 @@ class Actions final : public CustomizationWindowDelegate,
   std::shared_ptr<WindowPlacer> placer_;
   std::shared_ptr<LayoutRestorer> restorer_;
   std::shared_ptr<platform::Updater> updater_;
-  std::shared_ptr<CustomizationWindowController> openEditLayoutWindowController_;
-  std::shared_ptr<CustomizationWindowFactory> customizationWindows_;
   std::function<std::shared_ptr<platform::Updater>()> makeUpdater_;
   std::function<std::string(dispatch::WallTime)> defaultLayoutName_;
 };

@@ -80,7 +80,8 @@ void CustomizationSplitViewController::viewDidLoad() {
       .disposed(disposeBag_);
 
   std::weak_ptr<LayoutListViewController> weakList = list_;
-  details_->renameStream()
+  details_->commands()
+      .renameStream()
       .subscribe(
           [weakList](const LayoutRename& rename) {
             auto list = weakList.lock();

@@ -2,16 +2,16 @@
 
 // The customization window: a sidebar of layouts and entries beside a tab
 // view (placeholder, layout details, preferences, About), the controller
-// with its pin toolbar item through which the actions ask it to show an
-// entry, and the factory that builds it all for the actions.
+// with its pin toolbar item through which the window's opener asks it to
+// show an entry, and the factory that builds it all for the opener.
 
 #include <memory>
 
-#include "engine/customization_navigation.h"
 #include "rx/disposable.h"
 #include "toolkit/containers.h"
 #include "toolkit/window.h"
 #include "ui/customization_context.h"
+#include "ui/customization_navigation.h"
 #include "ui/layout_details.h"
 #include "ui/layout_list.h"
 
@@ -88,7 +88,7 @@ class CustomizationWindowController final
   // The pin item, or null.
   const toolkit::ToolbarItem* pinToolbarItem() const;
 
-  // toolkit::WindowDelegate: tells the actions the window is closing.
+  // toolkit::WindowDelegate: tells the delegate the window is closing.
   void windowWillClose() override;
 
  private:
@@ -103,8 +103,8 @@ class CustomizationWindowController final
 
 }  // namespace ui
 
-// Makes the customization window for the actions. The actions are made
-// after the factory they are given, so they are handed over once made; a
+// Makes the customization window for its opener. The actions are made after
+// the factory, so they are handed over once made; a
 // context without store or windows provider takes the actions' ones.
 class CustomizationWindows final : public CustomizationWindowFactory {
  public:

@@ -7,6 +7,7 @@
 #include "engine/actions.h"
 #include "toolkit/application.h"
 #include "toolkit/controls.h"
+#include "ui/customization_window_opener.h"
 #include "ui/item_views.h"
 
 namespace wendrix {
@@ -69,7 +70,7 @@ void HomeViewController::openEllipsisMenu(const toolkit::View& sender) {
 }
 
 void HomeViewController::openPreferences() {
-  if (actions_) actions_->showPreferences(ButtonClickSource::other);
+  if (customizationWindow_) customizationWindow_->showPreferences(ButtonClickSource::other);
 }
 
 void HomeViewController::checkForUpdates() {
@@ -77,7 +78,7 @@ void HomeViewController::checkForUpdates() {
 }
 
 void HomeViewController::openAbout() {
-  if (actions_) actions_->showAbout(ButtonClickSource::other);
+  if (customizationWindow_) customizationWindow_->showAbout(ButtonClickSource::other);
 }
 
 void HomeViewController::quitApp() {

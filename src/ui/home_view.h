@@ -21,6 +21,7 @@ class Button;
 namespace wendrix {
 
 class Actions;
+class CustomizationWindowOpener;
 
 // What the popover's owner adopts; nothing is asked of it.
 class HomeViewControllerDelegate {
@@ -42,9 +43,12 @@ class HomeViewController final : public toolkit::ViewController {
   toolkit::Button* ellipsisButton() const { return ellipsisButton_.get(); }
 
   // Set by the popover's owner before it is shown; the commands that need
-  // the actions do nothing without.
+  // the actions, or the customization window, do nothing without.
   void setActions(std::shared_ptr<Actions> actions) { actions_ = std::move(actions); }
   const std::shared_ptr<Actions>& actions() const { return actions_; }
+  void setCustomizationWindow(std::shared_ptr<CustomizationWindowOpener> opener) {
+    customizationWindow_ = std::move(opener);
+  }
   void setDelegate(std::weak_ptr<HomeViewControllerDelegate> delegate) {
     delegate_ = std::move(delegate);
   }
@@ -68,6 +72,7 @@ class HomeViewController final : public toolkit::ViewController {
   std::shared_ptr<toolkit::MenuItem> debugMenuItem_;
   std::shared_ptr<toolkit::Button> ellipsisButton_;
   std::shared_ptr<Actions> actions_;
+  std::shared_ptr<CustomizationWindowOpener> customizationWindow_;
   std::weak_ptr<HomeViewControllerDelegate> delegate_;
 };
 

@@ -54,7 +54,7 @@ void LayoutDetailsViewController::loadView() {
   layoutIconButton_ = makeButton("", {{kMargin, kMargin}, {30, 26}});
   layoutIconButton_->setIdentifier("emojiButton");
   layoutIconButton_->setAction([weak](Button&) {
-    if (auto s = weak.lock()) s->addEmoji();
+    if (auto s = weak.lock()) s->commands_->addEmoji();
   });
   layoutNameField_ = std::make_shared<toolkit::TextField>(toolkit::Rect{{54, kMargin}, {300, 26}});
   layoutNameField_->setIdentifier("layoutName");
@@ -66,20 +66,21 @@ void LayoutDetailsViewController::loadView() {
   restoreButton_ = makeButton("Restore", {{kPaneWidth - kMargin - 132, kMargin}, {90, 26}});
   restoreButton_->setIdentifier("restoreLayout");
   restoreButton_->setAction([weak](Button&) {
-    if (auto s = weak.lock()) s->restoreLayout();
+    if (auto s = weak.lock()) s->commands_->restoreLayout();
   });
   layoutMenuButton_ = makeButton("", {{kPaneWidth - kMargin - 36, kMargin}, {36, 26}});
   layoutMenuButton_->setIdentifier("layoutMenuButton");
   layoutMenuButton_->setImage(toolkit::Image::symbol("view-more").withSize({16, 16}));
   layoutMenuButton_->setAction([weak](Button& sender) {
-    if (auto s = weak.lock()) s->openLayoutMenu(sender);
+    if (auto s = weak.lock()) s->menus_->openLayoutMenu(sender);
   });
   autoCloseCheckbox_ =
       std::make_shared<Button>(Button::Type::checkbox, toolkit::Rect{{54, 50}, {400, 22}});
   autoCloseCheckbox_->setIdentifier("autoClose");
   autoCloseCheckbox_->setTitle("Close other apps when restoring this layout");
   autoCloseCheckbox_->setAction([weak](Button& sender) {
-    if (auto s = weak.lock()) s->toggleAutoClose(sender);
+    if (auto s = weak.lock())
+      s->commands_->toggleAutoClose(sender.state() == toolkit::ControlState::on);
   });
 
   // The applications, in a miniature window.
@@ -104,7 +105,7 @@ void LayoutDetailsViewController::loadView() {
       makeButton("Close Other Apps", {{kPaneWidth - kMargin - 150, 430}, {150, 26}});
   closeOtherAppsButton_->setIdentifier("closeOtherApps");
   closeOtherAppsButton_->setAction([weak](Button&) {
-    if (auto s = weak.lock()) s->closeOtherApps();
+    if (auto s = weak.lock()) s->commands_->closeOtherApps();
   });
 
   // The menus.
@@ -188,7 +189,7 @@ void LayoutDetailsViewController::sortRunningApps(
   state_->otherApps = std::move(other);
   if (auto& outline = appList_->outlineView()) outline->reloadData();
   showOtherApps();
-  updateAppActions();
+  appList_->updateSegments();
 }
 
 void LayoutDetailsViewController::showOtherApps() {
@@ -217,16 +218,16 @@ void LayoutDetailsViewController::appAction(const toolkit::SegmentedControl& sen
   if (!segments) return;
   switch (segments->selectedSegment()) {
     case 0:
-      closeApps(CommandSender::control);
+      commands_->closeApps(CommandSender::control);
       break;
     case 1:
-      restoreApps(CommandSender::control);
+      commands_->restoreApps(CommandSender::control);
       break;
     case 2:
-      removeApps(CommandSender::control);
+      commands_->removeApps(CommandSender::control);
       break;
     case 3:
-      showAddAppMenu(sender);
+      menus_->showAddAppMenu(sender);
       break;
     default:
       break;

@@ -5,11 +5,8 @@
 // with their addons' displays), the other running applications, and the
 // commands on them.
 
-#include <array>
-#include <cstddef>
 #include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include "model/layout.h"
@@ -39,19 +36,15 @@ class LayoutDetailsViewController final : public toolkit::ViewController {
 
   // Input: the layout to show, or none.
   const rx::PublishSubject<std::optional<Layout>>& layoutSubject() const { return layoutSubject_; }
-  // Output: each rename the user commits in the name field.
-  rx::Observable<LayoutRename> renameStream() { return commands_->renameStream(); }
 
-  // What the pane shows.
-  const std::optional<Layout>& layout() const { return state_->layout; }
-  const std::vector<IApp>& layoutApps() const { return state_->layoutApps; }
-  const std::vector<winsys::ApplicationPtr>& openApps() const { return state_->openApps; }
-  const std::vector<winsys::ApplicationPtr>& otherApps() const { return state_->otherApps; }
-  // The saved apps of the selected rows, in row order.
-  std::vector<IApp> selectedApps() const { return appList_->selectedApps(); }
+  // The pane's parts: what it shows, the app list with its segments, the
+  // commands (with the stream of renames) and the menus.
+  const LayoutDetailsState& state() const { return *state_; }
+  const LayoutAppList& appList() const { return *appList_; }
+  LayoutDetailsCommands& commands() const { return *commands_; }
+  const LayoutDetailsMenus& menus() const { return *menus_; }
 
-  // The views, for the backends and the tests.
-  toolkit::OutlineView* outlineView() const { return appList_->outlineView().get(); }
+  // The pane's own views, for the backends and the tests.
   toolkit::TextField* layoutNameField() const { return layoutNameField_.get(); }
   toolkit::Button* layoutIconButton() const { return layoutIconButton_.get(); }
   toolkit::Button* autoCloseCheckbox() const { return autoCloseCheckbox_.get(); }
@@ -59,36 +52,9 @@ class LayoutDetailsViewController final : public toolkit::ViewController {
   toolkit::Button* layoutMenuButton() const { return layoutMenuButton_.get(); }
   toolkit::StackView* appStackView() const { return appStackView_.get(); }
   toolkit::Button* closeOtherAppsButton() const { return closeOtherAppsButton_.get(); }
-  toolkit::SegmentedControl* outlineSegmentedControl() const { return appList_->segments().get(); }
-  const std::shared_ptr<toolkit::Menu>& layoutMenu() const { return menus_->layoutMenu(); }
-  const std::shared_ptr<toolkit::Menu>& appMenu() const { return menus_->appMenu(); }
-  toolkit::MenuItem* appMenuItemRestore() const { return menus_->appMenuItemRestore(); }
-  toolkit::MenuItem* appMenuItemClose() const { return menus_->appMenuItemClose(); }
-  toolkit::MenuItem* appMenuItemRemove() const { return menus_->appMenuItemRemove(); }
-  // The add-application menu last popped up, or null.
-  const std::shared_ptr<toolkit::Menu>& addAppMenu() const { return menus_->addAppMenu(); }
 
-  // The commands; the pane's parts do the work.
-  void toggleAutoClose(const toolkit::Button& sender) {
-    commands_->toggleAutoClose(sender.state() == toolkit::ControlState::on);
-  }
-  void closeOtherApps() { commands_->closeOtherApps(); }
-  void openLayoutMenu(const toolkit::View& sender) { menus_->openLayoutMenu(sender); }
-  void restoreLayout() { commands_->restoreLayout(); }
+  // Asks in a sheet on the pane's window, then deletes the layout.
   void deleteLayout() { commands_->deleteLayout(isViewLoaded() ? view()->window() : nullptr); }
-  void appAction(const toolkit::SegmentedControl& sender);
-  void addEmoji() { commands_->addEmoji(); }
-  void showAddAppMenu(const toolkit::View& sender) { menus_->showAddAppMenu(sender); }
-  void addApp(const toolkit::MenuItem& sender) { commands_->addApp(sender); }
-  void removeApps(CommandSender sender) { commands_->removeApps(sender); }
-  void restoreApps(CommandSender sender) { commands_->restoreApps(sender); }
-  void closeApps(CommandSender sender) { commands_->closeApps(sender); }
-  void renameLayout() { commands_->renameLayout(); }
-
-  void showOtherApps();
-  void updateAppActions() { appList_->updateSegments(); }
-  void updateAppMenuItems() { menus_->updateAppMenuItems(); }
-  void enableAppMenuItems() { menus_->enableAppMenuItems(); }
 
  protected:
   void loadView() override;
@@ -96,6 +62,9 @@ class LayoutDetailsViewController final : public toolkit::ViewController {
 
  private:
   std::shared_ptr<LayoutDetailsViewController> self();
+  // A click on a segment of the app list.
+  void appAction(const toolkit::SegmentedControl& sender);
+  void showOtherApps();
   void showLayout(const std::optional<Layout>& layout);
   void sortRunningApps(const std::optional<Layout>& layout,
                        const std::vector<winsys::ApplicationPtr>& running);

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/customization_navigation.h"
 #include "model/layout.h"
 #include "rx/disposable.h"
 #include "rx/observable.h"
@@ -19,6 +18,7 @@
 #include "toolkit/menu.h"
 #include "toolkit/outline_view.h"
 #include "ui/customization_context.h"
+#include "ui/customization_navigation.h"
 
 namespace wendrix {
 

@@ -69,7 +69,7 @@ class AppDelegateTest : public ::testing::Test,
     windowContext.application = &*application;
     windowContext.bundles = &desktop.bundles();
     windows = std::make_shared<CustomizationWindows>(windowContext);
-    context.actions.customizationWindows = windows;
+    context.customizationWindows = windows;
     if (beforeDelegate) beforeDelegate();
     delegate = std::make_shared<AppDelegate>(std::move(context));
     windows->setActions(delegate->actions());

@@ -1,7 +1,7 @@
 #pragma once
 
-// The actions in the fake world (support/fake_world.h), with a store, a
-// windows provider and a fake customization window.
+// The actions in the fake world (support/fake_world.h), with a store and a
+// windows provider.
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "dispatch/manual_queue.h"
@@ -18,55 +17,6 @@
 #include "support/recorded_events.h"
 
 namespace wendrix::testing {
-
-// A customization window in memory: it records what it was asked to do.
-class FakeCustomizationWindow final : public CustomizationWindowController {
- public:
-  void select(const NavigationSelection& selection) override {
-    if (selection.isNone()) {
-      selections.push_back("none");
-    } else if (const Layout* layout = selection.layout()) {
-      selections.push_back("layout " + layout->name);
-    } else {
-      selections.push_back(*selection.navigation() == NavigationOption::About ? "About"
-                                                                              : "Preferences");
-    }
-  }
-  bool isWindowVisible() const override { return visible; }
-  void showWindow() override {
-    visible = true;
-    ++shows;
-  }
-  void setWindowDelegate(std::weak_ptr<CustomizationWindowDelegate> d) override {
-    delegate = std::move(d);
-  }
-  void makeKeyAndOrderFront() override { ++frontOrders; }
-  void setWindowLevel(int) override {}
-
-  // The user closes the window.
-  void close() {
-    visible = false;
-    if (auto d = delegate.lock()) d->windowWillClose();
-  }
-
-  std::vector<std::string> selections;
-  bool visible = false;
-  int shows = 0;
-  int frontOrders = 0;
-  std::weak_ptr<CustomizationWindowDelegate> delegate;
-};
-
-class FakeCustomizationWindows final : public CustomizationWindowFactory {
- public:
-  std::shared_ptr<CustomizationWindowController> makeController() override {
-    if (failing) return nullptr;
-    made.push_back(std::make_shared<FakeCustomizationWindow>());
-    return made.back();
-  }
-
-  bool failing = false;
-  std::vector<std::shared_ptr<FakeCustomizationWindow>> made;
-};
 
 // The outcome of one subscription to a Single: its result and the virtual
 // time it came at.
@@ -124,7 +74,6 @@ class ActionsTest : public ::testing::Test, protected FakeWorld {
     ActionsContext c = desktopActionsContext();
     c.windowsProvider = provider;
     c.storage = storage;
-    c.customizationWindows = windows;
     c.defaultLayoutName = [](dispatch::WallTime) { return std::string("May 1, 2024, 10:00 AM"); };
     return c;
   }
@@ -138,7 +87,6 @@ class ActionsTest : public ::testing::Test, protected FakeWorld {
 
   std::shared_ptr<DefaultsStorage> storage = makeStorage("1");
   std::shared_ptr<WindowsProvider> provider = makeWindowsProvider();
-  std::shared_ptr<FakeCustomizationWindows> windows = std::make_shared<FakeCustomizationWindows>();
   std::shared_ptr<Actions> actions;
 };
 

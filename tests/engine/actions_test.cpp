@@ -79,60 +79,6 @@ TEST_F(ActionsTest, AddingAWindowOfAnotherAppAppendsThatApp) {
   EXPECT_EQ(apps[1].mainWindow->title, "Pic");
 }
 
-TEST_F(ActionsTest, OpeningAPaneOfAVisibleWindowOnlySelectsBringsItForwardAndActivates) {
-  actions->showPreferences(ButtonClickSource::menu);
-  ASSERT_EQ(windows->made.size(), 1u);
-  auto window = windows->made[0];
-  EXPECT_EQ(window->shows, 1);
-
-  actions->showAbout(ButtonClickSource::other);
-
-  EXPECT_EQ(windows->made.size(), 1u);
-  EXPECT_EQ(window->selections, (std::vector<std::string>{"Preferences", "About"}));
-  EXPECT_EQ(window->shows, 1);
-  EXPECT_EQ(window->frontOrders, 2);
-  const auto& activations = desktop.runningApplications().activations();
-  ASSERT_EQ(activations.size(), 2u);
-  EXPECT_EQ(activations[1].processIdentifier,
-            desktop.runningApplications().current().processIdentifier);
-  EXPECT_EQ(activations[1].options, platform::activateIgnoringOtherApps);
-  const auto clicks = eventsNamed("Button_Click");
-  ASSERT_EQ(clicks.size(), 2u);
-  EXPECT_EQ(property<std::string>(clicks[1], "ButtonName"), "About");
-  EXPECT_EQ(property<std::string>(clicks[1], "ButtonSource"), "Other");
-}
-
-TEST_F(ActionsTest, AfterTheWindowClosedTheNextOpeningMakesANewController) {
-  auto first = actions->openEditWindow(layout("Work"));
-  ASSERT_EQ(windows->made.size(), 1u);
-  EXPECT_EQ(windows->made[0]->selections, std::vector<std::string>{"layout Work"});
-  EXPECT_EQ(windows->made[0]->frontOrders, 0);
-  EXPECT_EQ(actions->openEditWindow(std::nullopt), first);
-
-  windows->made[0]->close();
-  auto second = actions->openEditWindow(std::nullopt);
-
-  ASSERT_EQ(windows->made.size(), 2u);
-  EXPECT_EQ(second, windows->made[1]);
-  EXPECT_EQ(windows->made[1]->selections, std::vector<std::string>{"none"});
-  EXPECT_TRUE(windows->made[1]->visible);
-  const auto opened = eventsNamed("OpenEditWindow");
-  ASSERT_EQ(opened.size(), 3u);
-  EXPECT_EQ(property<std::string>(opened[0], "Source"), "LayoutEditMenuItem");
-  EXPECT_EQ(property<std::string>(opened[2], "Source"), "EditMenuItem");
-}
-
-TEST_F(ActionsTest, WithoutAControllerNothingOpensButTheClickIsCounted) {
-  windows->failing = true;
-
-  EXPECT_EQ(actions->openEditWindow(std::nullopt), nullptr);
-  actions->showAbout(ButtonClickSource::menu);
-
-  EXPECT_TRUE(desktop.runningApplications().activations().empty());
-  EXPECT_EQ(eventsNamed("OpenEditWindow").size(), 1u);
-  EXPECT_EQ(eventsNamed("Button_Click").size(), 1u);
-}
-
 TEST_F(ActionsTest, TheUpdaterIsMadeAtItsFirstUse) {
   int made = 0;
   auto c = context();

@@ -37,7 +37,7 @@ class FakeWorld {
 
   // The actions' collaborators that come from the desktop: running
   // applications, bundles, scheduler, clock and the updater. The fixture adds
-  // the rest (storage, windows provider, customization windows, ...).
+  // the rest (storage, windows provider, ...).
   ActionsContext desktopActionsContext() {
     ActionsContext c;
     c.runningApplications = &desktop.runningApplications();

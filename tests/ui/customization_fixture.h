@@ -1,7 +1,8 @@
 #pragma once
 
-// The customization window over the fake desktop on virtual time: the real
-// actions open it through the window factory, and the driver plays the user.
+// The customization window over the fake desktop on virtual time: the opener
+// opens it through the window factory, the real actions do the work, and the
+// driver plays the user.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "toolkit/application.h"
 #include "toolkit/headless/driver.h"
 #include "ui/customization_window.h"
+#include "ui/customization_window_opener.h"
 
 namespace wendrix::testing {
 
@@ -32,7 +34,7 @@ class CustomizationTest : public ActionsTest {
     auto actionsContext = context();
     configure(c, actionsContext);
     factory = std::make_shared<CustomizationWindows>(c);
-    actionsContext.customizationWindows = factory;
+    opener = std::make_shared<CustomizationWindowOpener>(factory, desktop.runningApplications());
     actions = Actions::make(actionsContext);
     factory->setActions(actions);
   }
@@ -49,7 +51,7 @@ class CustomizationTest : public ActionsTest {
   // Opens the window from the menu's "Edit Layouts..." (or a layout's "Edit...").
   ui::CustomizationWindowController& open(std::optional<Layout> layout = std::nullopt) {
     controller = std::dynamic_pointer_cast<ui::CustomizationWindowController>(
-        actions->openEditWindow(layout));
+        opener->openEditWindow(layout));
     EXPECT_TRUE(controller);
     queue.runUntilIdle();
     return *controller;
@@ -81,6 +83,7 @@ class CustomizationTest : public ActionsTest {
   toolkit::headless::Driver driver{application};
   platform::FakeIconProvider icons;
   std::shared_ptr<CustomizationWindows> factory;
+  std::shared_ptr<CustomizationWindowOpener> opener;
   std::shared_ptr<ui::CustomizationWindowController> controller;
 };
 

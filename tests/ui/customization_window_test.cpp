@@ -48,8 +48,8 @@ TEST_F(CustomizationWindowTest, SelectionsRouteBetweenTheListsAndTheTabs) {
   // A layout's "Edit..." opens on it: tab 1 with the details showing it.
   EXPECT_EQ(tab(), CustomizationSplitViewController::kDetailsTab);
   EXPECT_EQ(layoutList().selectedRowIndexes(), Ids{1});
-  ASSERT_TRUE(details().layout());
-  EXPECT_EQ(details().layout()->name, "Home");
+  ASSERT_TRUE(details().state().layout);
+  EXPECT_EQ(details().state().layout->name, "Home");
 
   // The user picks Preferences: the layout list lets go, tab 2 shows.
   ASSERT_TRUE(driver.clickRow(navigationList(), 0));
@@ -61,13 +61,13 @@ TEST_F(CustomizationWindowTest, SelectionsRouteBetweenTheListsAndTheTabs) {
   ASSERT_TRUE(driver.clickRow(layoutList(), 0));
   EXPECT_EQ(tab(), CustomizationSplitViewController::kDetailsTab);
   EXPECT_TRUE(navigationList().selectedRowIndexes().empty());
-  EXPECT_EQ(details().layout()->name, "Work");
-  EXPECT_EQ(toolkit::headless::Driver::rowTexts(*details().outlineView()),
+  EXPECT_EQ(details().state().layout->name, "Work");
+  EXPECT_EQ(toolkit::headless::Driver::rowTexts(*details().appList().outlineView()),
             (std::vector<std::string>{"Mail"}));
 
   // About from elsewhere (the popover's entry) selects its row, sends no
   // second event from the list and shows tab 3.
-  actions->showAbout(ButtonClickSource::other);
+  opener->showAbout(ButtonClickSource::other);
   EXPECT_EQ(tab(), CustomizationSplitViewController::kAboutTab);
   EXPECT_EQ(navigationList().selectedRowIndexes(), Ids{1});
   EXPECT_TRUE(layoutList().selectedRowIndexes().empty());
@@ -112,8 +112,8 @@ TEST_F(CustomizationWindowTest, RenameKeepsTheLayoutSelectedUnderItsNewName) {
   EXPECT_EQ(savedNames(), (std::vector<std::string>{"B ", "C"}));
   EXPECT_EQ(layoutList().selectedRowIndexes(), Ids{0});
   EXPECT_EQ(tab(), CustomizationSplitViewController::kDetailsTab);
-  EXPECT_EQ(details().layout()->name, "B ");
-  EXPECT_EQ(details().layout()->apps.size(), 1u);
+  EXPECT_EQ(details().state().layout->name, "B ");
+  EXPECT_EQ(details().state().layout->apps.size(), 1u);
   // The rename record was used up.
   EXPECT_TRUE(sidebar().layoutListManager()->renames.empty());
   EXPECT_EQ(clicks(), (std::vector<std::string>{"LayoutRename/MainWindow"}));

@@ -20,7 +20,10 @@ class HomeViewTest : public CustomizationTest {
   // The home view in a popover under an anchor, as the delegate shows it.
   HomeViewController& show(bool withActions) {
     home = std::make_shared<HomeViewController>(application);
-    if (withActions) home->setActions(actions);
+    if (withActions) {
+      home->setActions(actions);
+      home->setCustomizationWindow(opener);
+    }
     popover = std::make_shared<toolkit::Popover>(application);
     popover->setContentViewController(home);
     popover->show(anchor->bounds(), *anchor, toolkit::RectEdge::maxY);
@@ -68,7 +71,7 @@ TEST_F(HomeViewTest, PreferencesAndAboutOpenTheirPanesAndQuitEnds) {
   ASSERT_TRUE(choose("Preferences..."));
   queue.runUntilIdle();
   controller = std::dynamic_pointer_cast<ui::CustomizationWindowController>(
-      actions->openEditLayoutWindowController());
+      opener->openEditLayoutWindowController());
   ASSERT_TRUE(controller);
   EXPECT_TRUE(window().isVisible());
   EXPECT_EQ(tab(), CustomizationSplitViewController::kPreferencesTab);
@@ -88,7 +91,7 @@ TEST_F(HomeViewTest, WithoutActionsTheCommandsDoNothing) {
   for (const char* title : {"Preferences...", "Check For Updates", "About Wendrix", "Quit Wendrix"})
     ASSERT_TRUE(choose(title)) << title;
   queue.runUntilIdle();
-  EXPECT_FALSE(actions->openEditLayoutWindowController());
+  EXPECT_FALSE(opener->openEditLayoutWindowController());
   EXPECT_TRUE(application.windows().empty());
   EXPECT_FALSE(application.isTerminated());
   EXPECT_TRUE(clicks().empty());

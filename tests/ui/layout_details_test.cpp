@@ -62,7 +62,7 @@ class LayoutDetailsTest : public CustomizationTest {
     return w;
   }
   std::array<bool, 4> segments() {
-    auto& s = *details().outlineSegmentedControl();
+    auto& s = *details().appList().segments();
     return {s.isEnabled(0), s.isEnabled(1), s.isEnabled(2), s.isEnabled(3)};
   }
   Layout saved(const std::string& name) { return *layoutNamed(storage->loadLayouts(), name); }
@@ -74,26 +74,26 @@ TEST_F(LayoutDetailsTest, ShowsTheLayoutAndTheRunningApplications) {
   auto& d = details();
   EXPECT_EQ(d.layoutNameField()->stringValue(), "Work");
   EXPECT_EQ(d.autoCloseCheckbox()->state(), toolkit::ControlState::off);
-  EXPECT_EQ(toolkit::headless::Driver::rowTexts(*d.outlineView()),
+  EXPECT_EQ(toolkit::headless::Driver::rowTexts(*d.appList().outlineView()),
             (std::vector<std::string>{"Mail (2)", "Notes", "Calc"}));
   auto color = [&](int row) {
-    return static_cast<toolkit::TableCellView*>(d.outlineView()->viewAtRow(row))
+    return static_cast<toolkit::TableCellView*>(d.appList().outlineView()->viewAtRow(row))
         ->textField()
         ->textColor();
   };
   EXPECT_EQ(color(0), toolkit::Color::label);
   EXPECT_EQ(color(2), toolkit::Color::secondaryLabel);
-  EXPECT_EQ(d.openApps().size(), 2u);
-  ASSERT_EQ(d.otherApps().size(), 1u);
+  EXPECT_EQ(d.state().openApps.size(), 2u);
+  ASSERT_EQ(d.state().otherApps.size(), 1u);
   // Term's icon in the strip; the button closes it.
   EXPECT_EQ(d.appStackView()->arrangedSubviews().size(), 1u);
   EXPECT_TRUE(d.closeOtherAppsButton()->isEnabled());
   EXPECT_EQ(segments(), (std::array<bool, 4>{true, false, false, true}));
 
   // Calc alone is selected: it does not run, so close is off.
-  ASSERT_TRUE(driver.clickRow(*d.outlineView(), 2));
+  ASSERT_TRUE(driver.clickRow(*d.appList().outlineView(), 2));
   EXPECT_EQ(segments(), (std::array<bool, 4>{false, true, true, true}));
-  ASSERT_TRUE(driver.clickRow(*d.outlineView(), 0, true));
+  ASSERT_TRUE(driver.clickRow(*d.appList().outlineView(), 0, true));
   EXPECT_EQ(segments(), (std::array<bool, 4>{true, true, true, true}));
 }
 
@@ -110,7 +110,7 @@ TEST_F(LayoutDetailsTest, TogglingAutoCloseStoresFalseNotNil) {
 
 TEST_F(LayoutDetailsTest, CloseAppsClosesTheRunningOnesOfTheSelection) {
   // No selection: every running application of the layout.
-  ASSERT_TRUE(driver.clickSegment(*details().outlineSegmentedControl(), 0));
+  ASSERT_TRUE(driver.clickSegment(*details().appList().segments(), 0));
   queue.runUntilIdle();
   EXPECT_EQ(mail->quitRequests() + notes->quitRequests(), 2);
   EXPECT_EQ(term->quitRequests(), 0);
@@ -121,12 +121,12 @@ TEST_F(LayoutDetailsTest, CloseAppsClosesTheRunningOnesOfTheSelection) {
 }
 
 TEST_F(LayoutDetailsTest, CloseFromTheContextMenuIsARightClick) {
-  auto& list = *details().outlineView();
+  auto& list = *details().appList().outlineView();
   ASSERT_TRUE(driver.clickRow(list, 1));
   auto menu = driver.rightClickRow(list, 1);
-  ASSERT_EQ(menu, details().appMenu());
+  ASSERT_EQ(menu, details().menus().appMenu());
   // Opening the menu enables its items by the selection.
-  EXPECT_TRUE(details().appMenuItemClose()->isEnabled());
+  EXPECT_TRUE(details().menus().appMenuItemClose()->isEnabled());
   ASSERT_TRUE(driver.chooseMenuItem(*menu, {"Close"}));
   queue.runUntilIdle();
   EXPECT_EQ(notes->quitRequests(), 1);
@@ -135,11 +135,11 @@ TEST_F(LayoutDetailsTest, CloseFromTheContextMenuIsARightClick) {
 }
 
 TEST_F(LayoutDetailsTest, RemoveAppsStoresTheRestAtTheEnd) {
-  ASSERT_TRUE(driver.clickRow(*details().outlineView(), 0));
-  ASSERT_TRUE(driver.clickSegment(*details().outlineSegmentedControl(), 2));
+  ASSERT_TRUE(driver.clickRow(*details().appList().outlineView(), 0));
+  ASSERT_TRUE(driver.clickSegment(*details().appList().segments(), 2));
   EXPECT_EQ(savedNames(), (std::vector<std::string>{"Other", "Work"}));
   EXPECT_EQ(saved("Work").apps, (std::vector<IApp>{app("Notes"), app("Calc")}));
-  EXPECT_EQ(toolkit::headless::Driver::rowTexts(*details().outlineView()),
+  EXPECT_EQ(toolkit::headless::Driver::rowTexts(*details().appList().outlineView()),
             (std::vector<std::string>{"Notes", "Calc"}));
   EXPECT_EQ(clicks(), (std::vector<std::string>{"AppDelete/Button"}));
 }
@@ -148,24 +148,24 @@ TEST_F(LayoutDetailsTest, RowsStayOnTheirSnapshotWhileTheLayoutShrinks) {
   // The last row is selected when the layout loses two applications under
   // the window: the selection past the new end is dropped, nothing reads
   // past the list, and the commands act on what the rows show.
-  ASSERT_TRUE(driver.clickRow(*details().outlineView(), 2));
+  ASSERT_TRUE(driver.clickRow(*details().appList().outlineView(), 2));
   storage->replaceLayout("Work", layout("Work", {app("Mail")}));
-  EXPECT_EQ(details().outlineView()->numberOfRows(), 1u);
-  EXPECT_TRUE(details().selectedApps().empty());
+  EXPECT_EQ(details().appList().outlineView()->numberOfRows(), 1u);
+  EXPECT_TRUE(details().appList().selectedApps().empty());
   EXPECT_EQ(segments(), (std::array<bool, 4>{true, false, false, true}));
-  ASSERT_TRUE(driver.clickRow(*details().outlineView(), 0));
-  EXPECT_EQ(details().selectedApps(), (std::vector<IApp>{app("Mail")}));
+  ASSERT_TRUE(driver.clickRow(*details().appList().outlineView(), 0));
+  EXPECT_EQ(details().appList().selectedApps(), (std::vector<IApp>{app("Mail")}));
 }
 
 TEST_F(LayoutDetailsTest, AddAppMenuOffersReplacementsThenOthers) {
-  ASSERT_TRUE(driver.clickSegment(*details().outlineSegmentedControl(), 3));
-  auto menu = details().addAppMenu();
+  ASSERT_TRUE(driver.clickSegment(*details().appList().segments(), 3));
+  auto menu = details().menus().addAppMenu();
   ASSERT_TRUE(menu);
   EXPECT_EQ(menu->dump(), "Mail (Replace)\nNotes (Replace)\nterm.desktop\n");
   EXPECT_TRUE(menu->itemAt(2)->image());
   EXPECT_FALSE(menu->itemAt(0)->image());
   ASSERT_TRUE(menu->lastPopUp());
-  EXPECT_EQ(menu->lastPopUp()->view, details().outlineSegmentedControl());
+  EXPECT_EQ(menu->lastPopUp()->view, details().appList().segments().get());
 
   menu->open();
   ASSERT_TRUE(driver.chooseMenuItem(*menu, {"term.desktop"}));
@@ -174,9 +174,9 @@ TEST_F(LayoutDetailsTest, AddAppMenuOffersReplacementsThenOthers) {
   EXPECT_EQ(apps[3].bundleId, "Term");
   EXPECT_EQ(apps[3].windows.size(), 1u);
   // Replacing keeps the place and takes the new capture.
-  ASSERT_TRUE(driver.clickSegment(*details().outlineSegmentedControl(), 3));
-  details().addAppMenu()->open();
-  ASSERT_TRUE(driver.chooseMenuItem(*details().addAppMenu(), {"Mail (Replace)"}));
+  ASSERT_TRUE(driver.clickSegment(*details().appList().segments(), 3));
+  details().menus().addAppMenu()->open();
+  ASSERT_TRUE(driver.chooseMenuItem(*details().menus().addAppMenu(), {"Mail (Replace)"}));
   apps = saved("Work").apps;
   ASSERT_EQ(apps.size(), 4u);
   EXPECT_EQ(apps[0].bundleId, "Mail");
@@ -207,8 +207,8 @@ TEST_F(LayoutDetailsTest, OperationsFloatTheWindowUntilShortlyAfterTheyEnd) {
 
 TEST_F(LayoutDetailsTest, TheWindowComesDownExactlyAfterTheResetDelay) {
   // Restoring Notes alone ends once its window is matched (no timers).
-  ASSERT_TRUE(driver.clickRow(*details().outlineView(), 1));
-  ASSERT_TRUE(driver.clickSegment(*details().outlineSegmentedControl(), 1));
+  ASSERT_TRUE(driver.clickRow(*details().appList().outlineView(), 1));
+  ASSERT_TRUE(driver.clickSegment(*details().appList().segments(), 1));
   EXPECT_EQ(window().level(), platform::kStatusWindowLevel);
   for (int ms = 0; ms < 30000 && eventsNamed("App_Restored").empty(); ++ms)
     queue.advance(std::chrono::milliseconds(1));

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "dispatch/main_loop.h"
-#include "engine/customization_navigation.h"
 #include "engine/windows_provider.h"
 #include "model/layout.h"
 #include "model/shortcut.h"
@@ -31,6 +30,7 @@
 #include "toolkit/qt/qt_backend.h"
 #include "toolkit/qt/qt_loop_host.h"
 #include "toolkit/qt/qt_text_metrics.h"
+#include "ui/customization_navigation.h"
 #include "ui/customization_window.h"
 #include "winsys/fake/fake_desktop.h"
 

@@ -25,7 +25,6 @@
 #include "app/build_info.h"
 #include "app/composition.h"
 #include "dispatch/main_loop.h"
-#include "engine/customization_navigation.h"
 #include "engine/windows_provider.h"
 #include "platform/defaults/memory_user_defaults.h"
 #include "platform/defaults/user_defaults.h"
@@ -43,6 +42,7 @@
 #include "ui/about_pane.h"
 #include "ui/alert_popover.h"
 #include "ui/customization_window.h"
+#include "ui/customization_window_opener.h"
 #include "winsys/fake/fake_desktop.h"
 
 namespace {
@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
   windowContext.application = &application;
   windowContext.bundles = &desktop.bundles();
   auto windows = std::make_shared<CustomizationWindows>(windowContext);
-  context.actions.customizationWindows = windows;
+  context.customizationWindows = windows;
   auto delegate = std::make_shared<AppDelegate>(std::move(context));
   windows->setActions(delegate->actions());
   application.setDelegate(delegate);
@@ -140,11 +140,11 @@ int main(int argc, char** argv) {
         if (!saveScreen(folder + "/popover-desktop.png")) ++failures;
         if (!save(backend.popoverWidget(*delegate->popover()), folder + "/popover.png")) ++failures;
         delegate->statusAction();
-        delegate->actions()->showAbout(ButtonClickSource::other);
+        delegate->customizationWindow()->showAbout(ButtonClickSource::other);
       },
       [&] {
         auto controller = std::dynamic_pointer_cast<ui::CustomizationWindowController>(
-            delegate->actions()->openEditLayoutWindowController());
+            delegate->customizationWindow()->openEditLayoutWindowController());
         if (!controller || !save(backend.widgetFor(*controller->window()), folder + "/about.png"))
           ++failures;
         auto* about = controller ? dynamic_cast<AboutViewController*>(
@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
       },
       [&] {
         auto controller = std::dynamic_pointer_cast<ui::CustomizationWindowController>(
-            delegate->actions()->openEditLayoutWindowController());
+            delegate->customizationWindow()->openEditLayoutWindowController());
         if (!controller ||
             !save(backend.sheetWidget(*controller->window()), folder + "/acknowledgements.png"))
           ++failures;

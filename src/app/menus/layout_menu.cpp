@@ -11,6 +11,7 @@
 #include "app/menus/new_feature_highlight.h"
 #include "engine/actions.h"
 #include "storage/defaults_storage.h"
+#include "ui/customization_window_opener.h"
 
 namespace wendrix {
 
@@ -112,7 +113,7 @@ void LayoutMenu::restoreLayoutWithItem(toolkit::MenuItem&) {
 
 void LayoutMenu::editLayout(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::layoutEdit, ButtonClickSource::menu);
-  context_.actions->openEditWindow(layout_);
+  context_.customizationWindow->openEditWindow(layout_);
 }
 
 void LayoutMenu::hideLayout(toolkit::MenuItem&) {

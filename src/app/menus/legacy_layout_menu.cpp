@@ -18,6 +18,7 @@
 #include "model/display_name.h"
 #include "storage/defaults_storage.h"
 #include "toolkit/application.h"
+#include "ui/customization_window_opener.h"
 
 namespace wendrix {
 
@@ -295,7 +296,7 @@ void LegacyLayoutMenu::toggleCloseUnusedAppsWhenRestoringWithItem(toolkit::MenuI
 
 void LegacyLayoutMenu::customizeItem(toolkit::MenuItem& sender) {
   if (const Layout* layout = sender.represented<Layout>())
-    context_.actions->openEditWindow(*layout);
+    context_.customizationWindow->openEditWindow(*layout);
 }
 
 }  // namespace wendrix

@@ -9,6 +9,7 @@
 namespace wendrix {
 
 class Actions;
+class CustomizationWindowOpener;
 
 // The status menu's delegate: reports how long the menu stayed closed
 // ("Menu_Open") and open ("Menu_Close"), drops a pinned customization window
@@ -17,7 +18,9 @@ class Actions;
 class MainMenuDelegate final : public toolkit::MenuDelegate {
  public:
   // `clock` must outlive the delegate.
-  MainMenuDelegate(std::shared_ptr<Actions> actions, const dispatch::Clock& clock);
+  MainMenuDelegate(std::shared_ptr<Actions> actions,
+                   std::shared_ptr<const CustomizationWindowOpener> customizationWindow,
+                   const dispatch::Clock& clock);
 
   void menuWillOpen(toolkit::Menu& menu) override;
   void menuDidClose(toolkit::Menu& menu) override;
@@ -29,6 +32,7 @@ class MainMenuDelegate final : public toolkit::MenuDelegate {
   std::optional<dispatch::WallTime> lastOpen_;
   std::optional<dispatch::WallTime> lastClosed_;
   std::shared_ptr<Actions> actions_;
+  std::shared_ptr<const CustomizationWindowOpener> customizationWindow_;
   const dispatch::Clock& clock_;
 };
 

@@ -10,6 +10,7 @@
 #include "engine/windows_provider.h"
 #include "storage/defaults_storage.h"
 #include "toolkit/application.h"
+#include "ui/customization_window_opener.h"
 #include "winsys/accessibility.h"
 #include "winsys/window_system.h"
 
@@ -25,8 +26,8 @@ std::shared_ptr<MainMenuProvider> MainMenuProvider::make(MenuContext context) {
 
 MainMenuProvider::MainMenuProvider(MenuContext context)
     : context_(std::move(context)),
-      mainMenuDelegate_(
-          std::make_shared<MainMenuDelegate>(context_.actions, context_.clockOrSystem())),
+      mainMenuDelegate_(std::make_shared<MainMenuDelegate>(
+          context_.actions, context_.customizationWindow, context_.clockOrSystem())),
       mainMenu_(std::make_shared<toolkit::Menu>()),
       saveMenuItem_(toolkit::MenuItem::make("Save windows layout...")),
       editLayoutsMenuItem_(toolkit::MenuItem::make("Edit Layouts...")),
@@ -156,7 +157,7 @@ void MainMenuProvider::save(bool withDialog) {
 void MainMenuProvider::openEditLayoutsWindow(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::customize, ButtonClickSource::menu);
   context_.storage->featureEditWindow().setValue(true);
-  context_.actions->openEditWindow(std::nullopt);
+  context_.customizationWindow->openEditWindow(std::nullopt);
 }
 
 void MainMenuProvider::promptAccessibility() {
@@ -165,7 +166,7 @@ void MainMenuProvider::promptAccessibility() {
 }
 
 void MainMenuProvider::openPreferencesWindowWithSender(toolkit::MenuItem&) {
-  context_.actions->showPreferences(ButtonClickSource::menu);
+  context_.customizationWindow->showPreferences(ButtonClickSource::menu);
 }
 
 void MainMenuProvider::checkForUpdatesWithItem(toolkit::MenuItem&) {
@@ -173,7 +174,7 @@ void MainMenuProvider::checkForUpdatesWithItem(toolkit::MenuItem&) {
 }
 
 void MainMenuProvider::showAbout(toolkit::MenuItem&) {
-  context_.actions->showAbout(ButtonClickSource::menu);
+  context_.customizationWindow->showAbout(ButtonClickSource::menu);
 }
 
 void MainMenuProvider::terminateSelf(toolkit::MenuItem&) {
@@ -199,7 +200,7 @@ void MainMenuProvider::restoreLayoutWithItem(toolkit::MenuItem& sender) {
 void MainMenuProvider::editLayout(toolkit::MenuItem& sender) {
   Track::buttonClick(ButtonName::layoutEdit, ButtonClickSource::menu);
   if (const Layout* layout = sender.represented<Layout>())
-    context_.actions->openEditWindow(*layout);
+    context_.customizationWindow->openEditWindow(*layout);
 }
 
 void MainMenuProvider::closeUnusedAppsWithItem(toolkit::MenuItem& sender) {

@@ -20,6 +20,7 @@ class BundleProvider;
 namespace wendrix {
 
 class Actions;
+class CustomizationWindowOpener;
 class DefaultsStorage;
 class WindowsProvider;
 
@@ -32,6 +33,8 @@ class AccessibilityTrust;
 struct MenuContext {
   std::shared_ptr<WindowsProvider> windowsProvider;
   std::shared_ptr<Actions> actions;
+  // Opens the customization window on a layout or a pane.
+  std::shared_ptr<CustomizationWindowOpener> customizationWindow;
   std::shared_ptr<DefaultsStorage> storage;
   // Runs the name dialog and ends the program.
   toolkit::Application* application = nullptr;

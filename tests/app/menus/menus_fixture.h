@@ -18,7 +18,6 @@
 #include "app/menus/menu_context.h"
 #include "dispatch/manual_queue.h"
 #include "engine/actions.h"
-#include "engine/customization_navigation.h"
 #include "engine/windows_provider.h"
 #include "model/layout.h"
 #include "platform/window_level/window_level.h"
@@ -30,6 +29,7 @@
 #include "toolkit/headless/driver.h"
 #include "toolkit/menu.h"
 #include "toolkit/status_item.h"
+#include "ui/customization_window_opener.h"
 #include "winsys/fake/fake_desktop.h"
 
 namespace wendrix::testing {
@@ -100,6 +100,7 @@ class MenusTest : public ::testing::Test, protected FakeWorld {
     MenuContext c;
     c.windowsProvider = windowsProvider;
     c.actions = actions;
+    c.customizationWindow = opener;
     c.storage = storage;
     c.application = &application;
     c.trust = &desktop.trust();
@@ -115,7 +116,6 @@ class MenusTest : public ::testing::Test, protected FakeWorld {
     c.storage = storage;
     c.workspace = &desktop.workspace();
     c.keyboard = &desktop.keyboard();
-    c.customizationWindows = windows;
     c.defaultLayoutName = nameAt;
     return Actions::make(c);
   }
@@ -173,6 +173,8 @@ class MenusTest : public ::testing::Test, protected FakeWorld {
   std::shared_ptr<DefaultsStorage> storage = makeStorage("1");
   std::shared_ptr<WindowsProvider> windowsProvider = makeWindowsProvider();
   std::shared_ptr<FakeCustomizationWindows> windows = std::make_shared<FakeCustomizationWindows>();
+  std::shared_ptr<CustomizationWindowOpener> opener =
+      std::make_shared<CustomizationWindowOpener>(windows, desktop.runningApplications());
   toolkit::Application application{queue, {}};
   toolkit::headless::Driver driver{application};
   std::shared_ptr<toolkit::StatusItem> statusItem = application.makeStatusItem();

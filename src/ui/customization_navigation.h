@@ -1,8 +1,8 @@
 #pragma once
 
-// What the engine needs of the customization window: a controller that shows
-// a chosen pane, made on demand by a factory, and told to report its
-// window's closing to a delegate.
+// The customization window as the program's menus and the popover see it: the
+// sidebar's selection, a controller that shows a chosen pane, made on demand
+// by a factory, and told to report its window's closing to a delegate.
 
 #include <memory>
 #include <utility>
