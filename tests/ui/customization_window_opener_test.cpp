@@ -12,60 +12,12 @@
 #include <vector>
 
 #include "analytics/vocabulary.h"
+#include "support/fake_customization_window.h"
 #include "support/fake_world.h"
 #include "support/recorded_events.h"
 
 namespace wendrix::testing {
 namespace {
-
-// A customization window in memory: it records what it was asked to do.
-class FakeCustomizationWindow final : public CustomizationWindowController {
- public:
-  void select(const NavigationSelection& selection) override {
-    if (selection.isNone()) {
-      selections.push_back("none");
-    } else if (const Layout* layout = selection.layout()) {
-      selections.push_back("layout " + layout->name);
-    } else {
-      selections.push_back(*selection.navigation() == NavigationOption::About ? "About"
-                                                                              : "Preferences");
-    }
-  }
-  bool isWindowVisible() const override { return visible; }
-  void showWindow() override {
-    visible = true;
-    ++shows;
-  }
-  void setWindowDelegate(std::weak_ptr<CustomizationWindowDelegate> d) override {
-    delegate = std::move(d);
-  }
-  void makeKeyAndOrderFront() override { ++frontOrders; }
-  void setWindowLevel(int) override {}
-
-  // The user closes the window.
-  void close() {
-    visible = false;
-    if (auto d = delegate.lock()) d->windowWillClose();
-  }
-
-  std::vector<std::string> selections;
-  bool visible = false;
-  int shows = 0;
-  int frontOrders = 0;
-  std::weak_ptr<CustomizationWindowDelegate> delegate;
-};
-
-class FakeCustomizationWindows final : public CustomizationWindowFactory {
- public:
-  std::shared_ptr<CustomizationWindowController> makeController() override {
-    if (failing) return nullptr;
-    made.push_back(std::make_shared<FakeCustomizationWindow>());
-    return made.back();
-  }
-
-  bool failing = false;
-  std::vector<std::shared_ptr<FakeCustomizationWindow>> made;
-};
 
 class CustomizationWindowOpenerTest : public ::testing::Test, protected FakeWorld {
  protected:

@@ -23,6 +23,7 @@
 #include "platform/window_level/window_level.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
+#include "support/fake_customization_window.h"
 #include "support/fake_world.h"
 #include "support/recorded_events.h"
 #include "toolkit/application.h"
@@ -35,40 +36,6 @@
 namespace wendrix::testing {
 
 using namespace std::chrono_literals;
-
-// The customization window's controller, with a window whose levels are
-// recorded.
-class FakeCustomizationWindow final : public CustomizationWindowController {
- public:
-  void select(const NavigationSelection& selection) override {
-    if (selection.isNone()) {
-      selections.push_back("none");
-    } else if (const Layout* layout = selection.layout()) {
-      selections.push_back("layout " + layout->name);
-    } else {
-      selections.push_back(*selection.navigation() == NavigationOption::About ? "About"
-                                                                              : "Preferences");
-    }
-  }
-  bool isWindowVisible() const override { return visible; }
-  void showWindow() override { visible = true; }
-  void setWindowDelegate(std::weak_ptr<CustomizationWindowDelegate>) override {}
-  void makeKeyAndOrderFront() override {}
-  void setWindowLevel(int level) override { levels.push_back(level); }
-
-  std::vector<std::string> selections;
-  std::vector<int> levels;
-  bool visible = false;
-};
-
-class FakeCustomizationWindows final : public CustomizationWindowFactory {
- public:
-  std::shared_ptr<CustomizationWindowController> makeController() override {
-    made.push_back(std::make_shared<FakeCustomizationWindow>());
-    return made.back();
-  }
-  std::vector<std::shared_ptr<FakeCustomizationWindow>> made;
-};
 
 inline IApp app(std::string bundleId, std::vector<IWindow> windows = {}) {
   IApp a;
