@@ -141,8 +141,12 @@ void Desktop::syncClientList() {
   }
   for (::Window xid : removed)
     removeWindow(xid);
+  // An ignored window that left the list forgets its event selection too: the
+  // server may give its id to a later window, whose events must be selected.
   std::erase_if(ignored_, [&](::Window xid) {
-    return std::find(list.begin(), list.end(), xid) == list.end();
+    const bool gone = std::find(list.begin(), list.end(), xid) == list.end();
+    if (gone) conn_->forgetWindow(xid);
+    return gone;
   });
   std::vector<::Window> added;
   for (::Window xid : list) {
