@@ -109,7 +109,11 @@ void Desktop::onEvent(const XEvent& event) {
       if (auto w = find(event.xconfigure.window)) refreshFrame(*w);
       return;
     case DestroyNotify:
-      if (find(event.xdestroywindow.window)) removeWindow(event.xdestroywindow.window);
+      if (find(event.xdestroywindow.window)) {
+        removeWindow(event.xdestroywindow.window);
+      } else {
+        forgetIgnored(event.xdestroywindow.window);
+      }
       return;
     default:
       return;
@@ -118,7 +122,15 @@ void Desktop::onEvent(const XEvent& event) {
 
 void Desktop::onWindowGone(::Window window) {
   events_->emitDeferred();
-  if (find(window)) removeWindow(window);
+  if (find(window)) {
+    removeWindow(window);
+  } else {
+    forgetIgnored(window);
+  }
+}
+
+void Desktop::forgetIgnored(::Window xid) {
+  if (std::erase(ignored_, xid) != 0) conn_->forgetWindow(xid);
 }
 
 void Desktop::onBroken() {
@@ -143,11 +155,12 @@ void Desktop::syncClientList() {
     removeWindow(xid);
   // An ignored window that left the list forgets its event selection too: the
   // server may give its id to a later window, whose events must be selected.
-  std::erase_if(ignored_, [&](::Window xid) {
-    const bool gone = std::find(list.begin(), list.end(), xid) == list.end();
-    if (gone) conn_->forgetWindow(xid);
-    return gone;
-  });
+  std::vector<::Window> unlisted;
+  for (::Window xid : ignored_) {
+    if (std::find(list.begin(), list.end(), xid) == list.end()) unlisted.push_back(xid);
+  }
+  for (::Window xid : unlisted)
+    forgetIgnored(xid);
   std::vector<::Window> added;
   for (::Window xid : list) {
     if (!windows_.count(xid) &&
@@ -175,8 +188,15 @@ void Desktop::addWindows(const std::vector<::Window>& xids) {
   for (std::size_t i = 0; i < xids.size(); ++i) {
     if (facts[i]) {
       addWindow(xids[i], std::move(*facts[i]));
-    } else {
+    } else if (properties_.frame(xids[i])) {
+      // A window of a kind not listed (a dock, a splash): it stays ignored
+      // until it is destroyed or leaves the list.
       ignored_.push_back(xids[i]);
+    } else {
+      // Gone while still listed: the window manager may list a new window
+      // under the same id before it updates the list, so it is read again
+      // at the next change of the list.
+      conn_->forgetWindow(xids[i]);
     }
   }
 }

@@ -75,6 +75,8 @@ class Desktop final : public xconn::ConnectionListener,
   void processExited(XApplication& app, std::int32_t pid);
   void terminateIfIdle(XApplication& app);
   void removeWindow(::Window xid);
+  // Drops `xid` from the ignored windows, with its event selection.
+  void forgetIgnored(::Window xid);
   void refreshTitle(XWindow& w);
   void refreshFrame(XWindow& w);
   void refreshMinimized(XWindow& w);
