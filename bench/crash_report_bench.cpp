@@ -17,13 +17,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "crashcapture/capture/reporter/linux_thread_source.h"
+#include "crashcapture/capture/reporter_setup/linux/linux_crash_platform.h"
 #include "crashcapture/capture/reporter_setup/log_writer_facts.h"
-#include "crashcapture/capture/reporter_setup/process_images.h"
 #include "crashcapture/capture/writer/log_writer.h"
 #include "crashcapture/capture/writer_setup/log_writer_setup.h"
-#include "crashcapture/platform/linux/self_task.h"
-#include "crashcapture/platform/linux/thread_suspender.h"
 #include "crashcapture/readers/core/output.h"
 #include "crashcapture/readers/core/thread_capture.h"
 
@@ -69,9 +66,8 @@ void* idle(void*) {
 
 struct WriteArgs {
   tlcrash_log_writer* writer;
-  LinuxThreadSource* threads;
-  const SelfTask* task;
-  ProcessImages* images;
+  TLCrashPlatform* platform;
+  tlcrash_log_writer_images images;
   const char* path;
 };
 
@@ -84,8 +80,8 @@ tlcrash_error_t writeReport(tlcrash_async_thread_state* state, void* context) {
   tlcrash_async_file_init(&file, fd, 0x40000);
   const tlcrash_log_writer_crash_info crash{SIGSEGV, 1, 0, false, 0, nullptr, 0};
   const tlcrash_error_t result =
-      tlcrash_log_writer_write(args->writer, tlcrash_async_thread_self(), *args->threads,
-                               *args->task, args->images->images(), &file, state, &crash);
+      tlcrash_log_writer_write(args->writer, tlcrash_async_thread_self(), args->platform->threads(),
+                               args->platform->task(), args->images, &file, state, &crash);
   tlcrash_async_file_close(&file);
   return result;
 }
@@ -97,20 +93,17 @@ void BM_CrashReportVersusFork(benchmark::State& state) {
   }
   const int images = loadImages();
 
-  SelfTask task;
-  ThreadSuspender suspender;
-  if (!suspender.arm(nullptr)) {
+  TLCrashPlatform& platform = linuxCrashPlatform();
+  if (!platform.armThreads(nullptr)) {
     state.SkipWithError("the thread suspender cannot be armed");
     return;
   }
-  LinuxThreadSource threads(suspender);
-  ProcessImages table(task);
-  table.refresh();
+  platform.refreshImages();
   tlcrash_log_writer writer;
-  tlcrash_log_writer_init(&writer, "app.Wendrix", "1", std::nullopt, 0, false);
+  tlcrash_log_writer_init(&writer, platform, "app.Wendrix", "1", std::nullopt, 0, false);
   char path[] = "/tmp/crash_report_bench.XXXXXX";
   ::close(::mkstemp(path));
-  WriteArgs args{&writer, &threads, &task, &table, path};
+  WriteArgs args{&writer, &platform, platform.images(), path};
 
   constexpr int kRounds = 200;
   for (auto _ : state) {

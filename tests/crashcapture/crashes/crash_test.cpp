@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "crashcapture/capture/reporter_setup/linux/linux_crash_platform.h"
 #include "crashcapture/capture/reporter_setup/signal_handler.h"
 #include "crashcapture/capture/reporter_setup/tlcrash_reporter.h"
 #include "crashcapture/child_process.h"
@@ -362,7 +363,8 @@ class CrashTest : public ::testing::TestWithParam<Crash> {
     const std::string copy = (home_.path() / "callback_copy").string();
     return testing::runInChild([&](int fd) {
       ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-      TLCrashReporter reporter(kIdentifier, "7", "1.0", TLCrashReporterConfig());
+      TLCrashReporter reporter(linuxCrashPlatform(), kIdentifier, "7", "1.0",
+                               TLCrashReporterConfig());
       std::strncpy(gCopyFrom, reporter.crashReportPath().c_str(), sizeof gCopyFrom - 1);
       std::strncpy(gCopyTo, copy.c_str(), sizeof gCopyTo - 1);
       gParentFd = fd;

@@ -1,7 +1,7 @@
-// The crash-time reporter library runs inside the signal handler: the
-// handler and its callback chain, the crash callback and the thread source.
-// It may call only what is safe there, the checked writer and readers, and
-// the thread suspender's crash-path entries. Its set-up (enabling,
+// The crash-time reporter libraries run inside the signal handler: the
+// handler and its callback chain, the crash callback, and the Linux thread
+// source (reporter/linux/). They may call only what is safe there, the
+// checked writer and readers, and the thread suspender's crash-path entries. Its set-up (enabling,
 // registration, the uncaught-exception bridge, thread start-up), which
 // allocates, lives in the reporter_setup library.
 
@@ -44,16 +44,18 @@ TEST(ReporterAsyncSafetyTest, TheCrashTimeReporterCallsOnlyCrashPathFunctions) {
 #endif
   using namespace tlcrash::testing;
   std::set<std::string> checked;
-  for (const char* library :
-       {TLCRASH_REPORTER_LIBRARY, TLCRASH_WRITER_LIBRARY, TLCRASH_ASYNC_LIBRARY})
+  for (const char* library : {TLCRASH_REPORTER_LIBRARY, TLCRASH_REPORTER_LINUX_LIBRARY,
+                              TLCRASH_WRITER_LIBRARY, TLCRASH_ASYNC_LIBRARY})
     checked.merge(librarySymbols(library, "--defined-only"));
-  const auto undefined = librarySymbols(TLCRASH_REPORTER_LIBRARY, "-u");
-  ASSERT_FALSE(undefined.empty()) << "nm gave no symbols for " << TLCRASH_REPORTER_LIBRARY;
-  for (const std::string& name : undefined) {
-    if (checked.count(name) != 0) continue;
-    EXPECT_TRUE(isAsyncSignalSafeCall(name) || isSignalPathCall(name) ||
-                isThreadSuspenderEntry(name) || isVtableEntry(name))
-        << name;
+  for (const char* library : {TLCRASH_REPORTER_LIBRARY, TLCRASH_REPORTER_LINUX_LIBRARY}) {
+    const auto undefined = librarySymbols(library, "-u");
+    ASSERT_FALSE(undefined.empty()) << "nm gave no symbols for " << library;
+    for (const std::string& name : undefined) {
+      if (checked.count(name) != 0) continue;
+      EXPECT_TRUE(isAsyncSignalSafeCall(name) || isSignalPathCall(name) ||
+                  isThreadSuspenderEntry(name) || isVtableEntry(name))
+          << library << ": " << name;
+    }
   }
 }
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "crashcapture/capture/reporter_setup/linux/linux_crash_platform.h"
 #include "crashcapture/child_process.h"
 #include "crashcapture/report/decoder/crash_report.h"
 #include "platform/bundle/app_identity.h"
@@ -41,7 +42,8 @@ class CrashReporterTest : public ::testing::Test {
 };
 
 TEST_F(CrashReporterTest, PathsLieUnderTheCacheFolderWithSlashesReplaced) {
-  TLCrashReporter reporter("com.example/app/x", "12", std::nullopt, TLCrashReporterConfig());
+  TLCrashReporter reporter(linuxCrashPlatform(), "com.example/app/x", "12", std::nullopt,
+                           TLCrashReporterConfig());
   const fs::path data = cache() / "com.zodoradud.crashreporter.data" / "com.example_app_x";
   EXPECT_EQ(reporter.crashReportDirectory(), data);
   EXPECT_EQ(reporter.queuedCrashReportDirectory(), data / "queued_reports");
@@ -50,7 +52,7 @@ TEST_F(CrashReporterTest, PathsLieUnderTheCacheFolderWithSlashesReplaced) {
 
 TEST_F(CrashReporterTest, ABundleWithoutIdentifierOrVersionFallsBackToTheProcessName) {
   platform::AppIdentity bundle;
-  TLCrashReporter reporter(bundle, TLCrashReporterConfig());
+  TLCrashReporter reporter(linuxCrashPlatform(), bundle, TLCrashReporterConfig());
   EXPECT_EQ(reporter.applicationIdentifier(), program_invocation_short_name);
   EXPECT_EQ(reporter.applicationVersion(), "");
 }
@@ -66,7 +68,8 @@ TEST_F(CrashReporterTest, TheConfigurationDefaultsAndTheStrategyMap) {
 }
 
 TEST_F(CrashReporterTest, APendingReportIsFoundLoadedAndPurged) {
-  TLCrashReporter reporter("app.Test", "1", std::nullopt, TLCrashReporterConfig());
+  TLCrashReporter reporter(linuxCrashPlatform(), "app.Test", "1", std::nullopt,
+                           TLCrashReporterConfig());
   ReporterError error;
   EXPECT_FALSE(reporter.hasPendingCrashReport());
   EXPECT_FALSE(reporter.loadPendingCrashReportData(&error).has_value());
@@ -86,8 +89,10 @@ TEST_F(CrashReporterTest, APendingReportIsFoundLoadedAndPurged) {
 
 TEST_F(CrashReporterTest, EnablingMakesTheFoldersAndSucceedsOncePerProcess) {
   const auto outcome = testing::runInChild([](int fd) {
-    TLCrashReporter first("app.First", "1", std::nullopt, TLCrashReporterConfig());
-    TLCrashReporter second("app.Second", "1", std::nullopt, TLCrashReporterConfig());
+    TLCrashReporter first(linuxCrashPlatform(), "app.First", "1", std::nullopt,
+                          TLCrashReporterConfig());
+    TLCrashReporter second(linuxCrashPlatform(), "app.Second", "1", std::nullopt,
+                           TLCrashReporterConfig());
     ReporterError error;
     if (!first.enableCrashReporter(&error)) testing::childSay(fd, "first failed;");
     struct stat info {};
@@ -111,7 +116,8 @@ TEST_F(CrashReporterTest, AFailedEnableCanBeRetried) {
   std::ofstream(cache()) << "a file where the folder should be";
   const std::string cacheFolder = cache().string();
   const auto outcome = testing::runInChild([&](int fd) {
-    TLCrashReporter reporter("app.Retry", "1", std::nullopt, TLCrashReporterConfig());
+    TLCrashReporter reporter(linuxCrashPlatform(), "app.Retry", "1", std::nullopt,
+                             TLCrashReporterConfig());
     ReporterError error;
     if (!reporter.enableCrashReporter(&error))
       testing::childSay(fd, "failed " + error.error.domain + ";");
@@ -122,7 +128,8 @@ TEST_F(CrashReporterTest, AFailedEnableCanBeRetried) {
 }
 
 TEST_F(CrashReporterTest, CallbacksOfAnotherVersionOrAfterEnablingEndTheProcess) {
-  TLCrashReporter reporter("app.Callbacks", "1", std::nullopt, TLCrashReporterConfig());
+  TLCrashReporter reporter(linuxCrashPlatform(), "app.Callbacks", "1", std::nullopt,
+                           TLCrashReporterConfig());
   TLCrashReporterCallbacks callbacks;
   callbacks.version = 1;
   EXPECT_DEATH(reporter.setCrashCallbacks(callbacks), "callbacks->version == 0");
@@ -169,7 +176,7 @@ void sendReport(int fd, const std::optional<Bytes>& report, const ReporterError&
 
 TEST_F(CrashReporterTest, ALiveReportOfTheCallingThread) {
   const auto outcome = testing::runInChild([](int fd) {
-    TLCrashReporter reporter("app.Live", "3", "3.0", TLCrashReporterConfig());
+    TLCrashReporter reporter(linuxCrashPlatform(), "app.Live", "3", "3.0", TLCrashReporterConfig());
     reporter.setCustomData(Bytes{7, 8});
     Waiter waiter;
     waiter.start();
@@ -204,7 +211,8 @@ TEST_F(CrashReporterTest, ALiveReportOfTheCallingThread) {
 
 TEST_F(CrashReporterTest, ALiveReportOfAnotherThreadLeavesTheCallerOut) {
   const auto outcome = testing::runInChild([](int fd) {
-    TLCrashReporter reporter("app.Live", "3", std::nullopt, TLCrashReporterConfig());
+    TLCrashReporter reporter(linuxCrashPlatform(), "app.Live", "3", std::nullopt,
+                             TLCrashReporterConfig());
     Waiter waiter;
     waiter.start();
     ReporterError error;
@@ -224,7 +232,8 @@ TEST_F(CrashReporterTest, ALiveReportOfAnotherThreadLeavesTheCallerOut) {
 
 TEST_F(CrashReporterTest, ALiveReportWithoutATemporaryFolderFails) {
   support::ScopedEnvironment noTemp{{"TMPDIR", (home_.path() / "missing").string()}};
-  TLCrashReporter reporter("app.Live", "3", std::nullopt, TLCrashReporterConfig());
+  TLCrashReporter reporter(linuxCrashPlatform(), "app.Live", "3", std::nullopt,
+                           TLCrashReporterConfig());
   ReporterError error;
   EXPECT_FALSE(reporter.generateLiveReport(&error).has_value());
   EXPECT_EQ(error.code(), 1);

@@ -3,8 +3,6 @@
 #include <random>
 
 #include "crashcapture/capture/writer_setup/log_writer_setup.h"
-#include "crashcapture/platform/linux/host_info.h"
-#include "crashcapture/platform/linux/process_info.h"
 
 namespace tlcrash {
 namespace {
@@ -24,7 +22,7 @@ std::array<std::uint8_t, 16> randomUuid() {
 
 }  // namespace
 
-tlcrash_error_t tlcrash_log_writer_init(tlcrash_log_writer* writer,
+tlcrash_error_t tlcrash_log_writer_init(tlcrash_log_writer* writer, TLCrashPlatform& platform,
                                         const std::string& applicationIdentifier,
                                         const std::string& applicationVersion,
                                         const std::optional<std::string>& marketingVersion,
@@ -37,29 +35,9 @@ tlcrash_error_t tlcrash_log_writer_init(tlcrash_log_writer* writer,
   facts.applicationVersion = applicationVersion;
   facts.applicationMarketingVersion = marketingVersion;
 
-  const auto process = TLCrashProcessInfo::currentProcessInfo();
-  if (process) {
-    if (const auto host = TLCrashHostInfo::currentHostInfo()) {
-      const TLCrashHostVersion version = host->darwinVersion();
-      facts.osVersion = std::to_string(version.major) + "." + std::to_string(version.minor);
-      if (version.revision > 0) facts.osVersion += "." + std::to_string(version.revision);
-      facts.osBuild = host->osBuild();
-      facts.model = host->model();
-      facts.cpuType = host->cpuType();
-      facts.cpuSubtype = host->cpuSubtype();
-      facts.processorCount = host->processorCount();
-      facts.logicalProcessorCount = host->logicalProcessorCount();
-    }
-    facts.processName = process->processName();
-    facts.processId = static_cast<std::uint32_t>(process->processID());
-    facts.processPath = process->processPath();
-    facts.startTime = static_cast<std::uint64_t>(process->startTime().tv_sec);
-    facts.parentProcessId = static_cast<std::uint32_t>(process->parentProcessID());
-    if (const auto parent = TLCrashProcessInfo::makeWithProcessID(process->parentProcessID()))
-      facts.parentProcessName = parent->processName();
-  }
+  const bool known = platform.systemFacts(&facts);
   tlcrash_log_writer_init_with_facts(writer, facts);
-  return process ? tlcrash_error_t::success : tlcrash_error_t::invalidArgument;
+  return known ? tlcrash_error_t::success : tlcrash_error_t::invalidArgument;
 }
 
 }  // namespace tlcrash

@@ -14,16 +14,11 @@
 #include <mutex>
 #include <system_error>
 
-#include "crashcapture/capture/reporter/linux_thread_source.h"
 #include "crashcapture/capture/reporter_setup/log_writer_facts.h"
-#include "crashcapture/capture/reporter_setup/process_images.h"
 #include "crashcapture/capture/reporter_setup/signal_handler.h"
 #include "crashcapture/capture/reporter_setup/terminate_bridge.h"
 #include "crashcapture/capture/writer/log_writer.h"
 #include "crashcapture/capture/writer_setup/log_writer_setup.h"
-#include "crashcapture/platform/linux/self_task.h"
-#include "crashcapture/platform/linux/system_log.h"
-#include "crashcapture/platform/linux/thread_suspender.h"
 #include "crashcapture/readers/core/crash_error.h"
 #include "crashcapture/readers/core/output.h"
 #include "crashcapture/readers/core/thread_capture.h"
@@ -42,22 +37,8 @@ constexpr const char* kLiveReportTemplate = "live_crash_report.XXXXXX";
   std::abort();
 }
 
-void logLine(const std::string& line) {
-  systemLog()("[TLCrashReporter] " + line);
-}
-
-// What the crash path reaches: the own process's memory, its threads and
-// images. Made once and kept for the life of the process.
-struct CrashPlatform {
-  SelfTask task;
-  ThreadSuspender suspender;
-  LinuxThreadSource threads{suspender};
-  ProcessImages images{task};
-};
-
-CrashPlatform& crashPlatform() {
-  static CrashPlatform* const platform = new CrashPlatform();
-  return *platform;
+void logLine(TLCrashPlatform& crashPlatform, const std::string& line) {
+  crashPlatform.log("[TLCrashReporter] " + line);
 }
 
 // Filled before any handler is armed; only read on the crash path.
@@ -75,19 +56,19 @@ void uncaughtExceptionHandler(const TLCrashUncaughtException& exception) {
   std::abort();
 }
 
-std::string identifierOrProcessName(const std::string& identifier) {
+std::string identifierOrProcessName(TLCrashPlatform& crashPlatform, const std::string& identifier) {
   if (!identifier.empty()) return identifier;
   const char* name = program_invocation_short_name;
   if (name == nullptr || *name == '\0')
     fail(
         "TLCrashReporterException: Can not determine process identifier or process "
         "name");
-  logLine(std::string("Warning -- bundle identifier, using process name ") + name);
+  logLine(crashPlatform, std::string("Warning -- bundle identifier, using process name ") + name);
   return name;
 }
 
-std::string versionOrEmpty(const std::string& version) {
-  if (version.empty()) logLine("Warning -- bundle version unavailable");
+std::string versionOrEmpty(TLCrashPlatform& crashPlatform, const std::string& version) {
+  if (version.empty()) logLine(crashPlatform, "Warning -- bundle version unavailable");
   return version;
 }
 
@@ -103,37 +84,35 @@ std::filesystem::path temporaryDirectory() {
 
 struct LiveReportWrite {
   tlcrash_log_writer* writer;
-  CrashPlatform* platform;
+  TLCrashPlatform* platform;
   tlcrash_async_file* file;
   const tlcrash_log_writer_crash_info* crash;
 };
 
 tlcrash_error_t writeFromCurrentThread(tlcrash_async_thread_state* state, void* context) {
   auto* write = static_cast<LiveReportWrite*>(context);
-  return tlcrash_log_writer_write(
-      write->writer, tlcrash_async_thread_self(), write->platform->threads, write->platform->task,
-      write->platform->images.images(), write->file, state, write->crash);
+  return tlcrash_log_writer_write(write->writer, tlcrash_async_thread_self(),
+                                  write->platform->threads(), write->platform->task(),
+                                  write->platform->images(), write->file, state, write->crash);
 }
 
 }  // namespace
 
-TLCrashReporter& TLCrashReporter::sharedReporter() {
-  static TLCrashReporter* const shared = new TLCrashReporter(
-      platform::AppIdentity::current(), TLCrashReporterConfig::defaultConfiguration());
-  return *shared;
-}
-
-TLCrashReporter::TLCrashReporter(const platform::AppIdentity& bundle, TLCrashReporterConfig config)
-    : TLCrashReporter(identifierOrProcessName(bundle.bundleIdentifier),
-                      versionOrEmpty(bundle.bundleVersion),
+TLCrashReporter::TLCrashReporter(TLCrashPlatform& crashPlatform,
+                                 const platform::AppIdentity& bundle, TLCrashReporterConfig config)
+    : TLCrashReporter(crashPlatform,
+                      identifierOrProcessName(crashPlatform, bundle.bundleIdentifier),
+                      versionOrEmpty(crashPlatform, bundle.bundleVersion),
                       bundle.shortVersion.empty() ? std::nullopt
                                                   : std::optional<std::string>(bundle.shortVersion),
                       config) {}
 
-TLCrashReporter::TLCrashReporter(std::string applicationIdentifier, std::string appVersion,
+TLCrashReporter::TLCrashReporter(TLCrashPlatform& crashPlatform, std::string applicationIdentifier,
+                                 std::string appVersion,
                                  std::optional<std::string> appMarketingVersion,
                                  TLCrashReporterConfig config)
-    : config_(config),
+    : crashPlatform_(crashPlatform),
+      config_(config),
       applicationIdentifier_(std::move(applicationIdentifier)),
       applicationVersion_(std::move(appVersion)),
       applicationMarketingVersion_(std::move(appMarketingVersion)) {
@@ -277,24 +256,24 @@ bool TLCrashReporter::enableCrashReporter(ReporterError* error) {
     return false;
   };
   if (!populateCrashReportDirectory(error)) return giveUp();
-  CrashPlatform& platform = crashPlatform();
-  if (!platform.suspender.arm(error)) return giveUp();
-  platform.images.refresh();
+  if (!crashPlatform_.armThreads(error)) return giveUp();
+  crashPlatform_.refreshImages();
 
   // Custom data set before enabling lives in the record that init clears.
   tlcrash_log_writer_set_custom_data(&gCrashHandlerContext.writer, std::nullopt);
   gCrashHandlerContext.reportPath = ::strdup(crashReportPath().c_str());
-  gCrashHandlerContext.threads = &platform.threads;
-  gCrashHandlerContext.task = &platform.task;
-  gCrashHandlerContext.images = platform.images.images();
-  tlcrash_log_writer_init(&gCrashHandlerContext.writer, applicationIdentifier_, applicationVersion_,
-                          applicationMarketingVersion_,
+  gCrashHandlerContext.threads = &crashPlatform_.threads();
+  gCrashHandlerContext.task = &crashPlatform_.task();
+  gCrashHandlerContext.images = crashPlatform_.images();
+  tlcrash_log_writer_init(&gCrashHandlerContext.writer, crashPlatform_, applicationIdentifier_,
+                          applicationVersion_, applicationMarketingVersion_,
                           mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), false);
   if (customData_) tlcrash_log_writer_set_custom_data(&gCrashHandlerContext.writer, customData_);
 
   switch (config_.signalHandlerType()) {
     case TLCrashReporterSignalHandlerTypeMach:
-      logLine("Mach exceptions do not exist on Linux; handling the fatal signals instead");
+      logLine(crashPlatform_,
+              "Mach exceptions do not exist on Linux; handling the fatal signals instead");
       [[fallthrough]];
     case TLCrashReporterSignalHandlerTypeBSD: {
       TLCrashSignalHandler* handler = TLCrashSignalHandler::sharedHandler();
@@ -357,13 +336,12 @@ std::optional<std::vector<std::uint8_t>> TLCrashReporter::generateLiveReport(
     return std::nullopt;
   }
 
-  CrashPlatform& platform = crashPlatform();
   // Without the suspender the other threads are written without frames.
-  platform.suspender.arm(nullptr);
-  platform.images.refresh();
+  crashPlatform_.armThreads(nullptr);
+  crashPlatform_.refreshImages();
 
   tlcrash_log_writer writer;
-  tlcrash_log_writer_init(&writer, applicationIdentifier_, applicationVersion_,
+  tlcrash_log_writer_init(&writer, crashPlatform_, applicationIdentifier_, applicationVersion_,
                           applicationMarketingVersion_,
                           mapToAsyncSymbolicationStrategy(config_.symbolicationStrategy()), true);
   tlcrash_async_file file;
@@ -374,11 +352,12 @@ std::optional<std::vector<std::uint8_t>> TLCrashReporter::generateLiveReport(
                                             nullptr, 0};
   tlcrash_error_t result;
   if (currentThread) {
-    LiveReportWrite write{&writer, &platform, &file, &crash};
+    LiveReportWrite write{&writer, &crashPlatform_, &file, &crash};
     result = tlcrash_async_thread_state_current(writeFromCurrentThread, &write);
   } else {
-    result = tlcrash_log_writer_write(&writer, thread, platform.threads, platform.task,
-                                      platform.images.images(), &file, nullptr, &crash);
+    result =
+        tlcrash_log_writer_write(&writer, thread, crashPlatform_.threads(), crashPlatform_.task(),
+                                 crashPlatform_.images(), &file, nullptr, &crash);
   }
   if (tlcrash_log_writer_close(&writer) != tlcrash_error_t::success &&
       result == tlcrash_error_t::success)
@@ -388,7 +367,8 @@ std::optional<std::vector<std::uint8_t>> TLCrashReporter::generateLiveReport(
 
   std::optional<std::vector<std::uint8_t>> data;
   if (result != tlcrash_error_t::success) {
-    logLine(std::string("Write failed with error ") + tlcrash_async_strerror(result));
+    logLine(crashPlatform_,
+            std::string("Write failed with error ") + tlcrash_async_strerror(result));
     tlcrash_populate_error(error, TLCrashReporterError::unknown,
                            "Failed to write the crash report to disk");
   } else {
@@ -402,7 +382,8 @@ std::optional<std::vector<std::uint8_t>> TLCrashReporter::generateLiveReport(
 
   tlcrash_log_writer_free(&writer);
   if (::unlink(path.c_str()) != 0)
-    logLine(std::string("Failure occured deleting live crash report: ") + std::strerror(errno));
+    logLine(crashPlatform_,
+            std::string("Failure occured deleting live crash report: ") + std::strerror(errno));
   return data;
 }
 

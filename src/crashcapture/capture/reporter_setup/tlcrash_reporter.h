@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "crashcapture/capture/reporter/crash_callback.h"
+#include "crashcapture/capture/reporter_setup/crash_platform.h"
 #include "crashcapture/capture/reporter_setup/crash_reporter_config.h"
 #include "crashcapture/platform/mach_types.h"
 #include "crashcapture/platform/reporter_error.h"
@@ -38,19 +39,18 @@ struct TLCrashReporterCallbacks {
 
 class TLCrashReporter {
  public:
-  // The process-wide reporter for the installed program identity, with the
-  // default configuration.
-  static TLCrashReporter& sharedReporter();
-
   // A reporter for the application `bundle` describes: its identifier (the
   // program's name when it has none, logging "[TLCrashReporter] Warning --
   // bundle identifier, using process name %s"), its version (empty when it
   // has none, logging "[TLCrashReporter] Warning -- bundle version
-  // unavailable") and its short version.
-  TLCrashReporter(const platform::AppIdentity& bundle, TLCrashReporterConfig config);
+  // unavailable") and its short version. `crashPlatform` (the process-wide
+  // one of linux/linux_crash_platform.h in the program) must outlive it.
+  TLCrashReporter(TLCrashPlatform& crashPlatform, const platform::AppIdentity& bundle,
+                  TLCrashReporterConfig config);
 
-  TLCrashReporter(std::string applicationIdentifier, std::string appVersion,
-                  std::optional<std::string> appMarketingVersion, TLCrashReporterConfig config);
+  TLCrashReporter(TLCrashPlatform& crashPlatform, std::string applicationIdentifier,
+                  std::string appVersion, std::optional<std::string> appMarketingVersion,
+                  TLCrashReporterConfig config);
 
   TLCrashReporter(const TLCrashReporter&) = delete;
   TLCrashReporter& operator=(const TLCrashReporter&) = delete;
@@ -102,6 +102,7 @@ class TLCrashReporter {
                                                               std::uint64_t returnAddress,
                                                               ReporterError* error);
 
+  TLCrashPlatform& crashPlatform_;
   TLCrashReporterConfig config_;
   bool enabled_ = false;
   std::string applicationIdentifier_;

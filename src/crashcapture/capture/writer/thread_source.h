@@ -2,8 +2,9 @@
 
 // The threads of the task a report describes, held still while the writer
 // walks them. The Linux implementation stops the other threads of the own
-// process with a signal (crashcapture/capture/reporter/linux_thread_source.h); tests
-// describe threads in a fake task.
+// process with a signal
+// (crashcapture/capture/reporter/linux/linux_thread_source.h); tests describe
+// threads in a fake task.
 // Crash path: every member is async-signal-safe in every implementation.
 
 #include <cstddef>

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "crashcapture/capture/reporter_setup/linux/linux_crash_platform.h"
 #include "crashcapture/capture/reporter_setup/terminate_bridge.h"
 #include "platform/bundle/app_identity.h"
 #include "platform/exceptions/uncaught_exception.h"
@@ -30,7 +31,8 @@ void forwardUncaughtException(const platform::UncaughtException& exception) {
 }  // namespace
 
 TLMLinuxCrashReporter::TLMLinuxCrashReporter(const TLMCrashReporterConfig& config)
-    : reporter_(platform::AppIdentity::current(), reporterConfig(config)) {}
+    : reporter_(tlcrash::linuxCrashPlatform(), platform::AppIdentity::current(),
+                reporterConfig(config)) {}
 
 TLMCrashReporterFactory TLMLinuxCrashReporter::factory() {
   return [](const TLMCrashReporterConfig& config) -> std::shared_ptr<ICrashReporter> {

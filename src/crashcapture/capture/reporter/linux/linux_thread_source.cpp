@@ -1,4 +1,4 @@
-#include "crashcapture/capture/reporter/linux_thread_source.h"
+#include "crashcapture/capture/reporter/linux/linux_thread_source.h"
 
 #include "crashcapture/readers/core/thread_capture.h"
 #include "crashcapture/readers/core/ucontext_state.h"

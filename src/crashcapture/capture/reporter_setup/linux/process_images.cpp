@@ -1,4 +1,4 @@
-#include "crashcapture/capture/reporter_setup/process_images.h"
+#include "crashcapture/capture/reporter_setup/linux/process_images.h"
 
 #include "crashcapture/platform/linux/elf_image_feed.h"
 #include "crashcapture/readers/image/linux/image_list_refresh.h"
