@@ -476,9 +476,12 @@ sqlite3* TLMDBStorage::openDatabaseAtFileURL(const fs::path& fileURL, int* resul
   // A write-ahead log makes each save durable with one sync of the log, where
   // a rollback journal creates, syncs and deletes a file per save (five times
   // the CPU and disk time). Where the file system cannot hold one, the
-  // rollback journal stays.
-  (void)sqlite3_exec(database, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr,
-                     nullptr, nullptr);
+  // rollback journal stays. The log is copied into the database every 100
+  // pages and kept under 1 MiB, so the store stays near its size limit.
+  (void)sqlite3_exec(database,
+                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                     "PRAGMA wal_autocheckpoint=100; PRAGMA journal_size_limit=1048576;",
+                     nullptr, nullptr, nullptr);
   return database;
 }
 
