@@ -17,6 +17,7 @@
 #include "dispatch/manual_queue.h"
 #include "engine/actions.h"
 #include "engine/windows_provider.h"
+#include "fake_actions.h"
 #include "platform/defaults/memory_user_defaults.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
@@ -93,16 +94,7 @@ struct World {
     storage->saveAppSettings(settings);
     provider->warmUp();
     queue.runUntilIdle();
-    ActionsContext c;
-    c.windowsProvider = provider;
-    c.storage = storage;
-    c.runningApplications = &desktop.runningApplications();
-    c.bundles = &desktop.bundles();
-    c.scheduler = &scheduler;
-    c.clock = &queue.clock();
-    c.workspace = &desktop.workspace();
-    c.keyboard = &desktop.keyboard();
-    actions = Actions::make(c);
+    actions = bench::fakeDesktopActions(provider, storage, desktop, scheduler, queue);
   }
 
   // Runs virtual time until `done` or nothing is left to run.

@@ -27,6 +27,7 @@
 #include "dispatch/manual_queue.h"
 #include "engine/actions.h"
 #include "engine/windows_provider.h"
+#include "fake_actions.h"
 #include "platform/defaults/file_user_defaults.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
@@ -103,16 +104,7 @@ struct Agent {
     provider = std::make_shared<WindowsProvider>(desktop.windowSystem(), desktop.trust(),
                                                  desktop.bundles(), scheduler);
     provider->warmUp();
-    ActionsContext c;
-    c.windowsProvider = provider;
-    c.storage = storage;
-    c.runningApplications = &desktop.runningApplications();
-    c.bundles = &desktop.bundles();
-    c.scheduler = &scheduler;
-    c.clock = &queue.clock();
-    c.workspace = &desktop.workspace();
-    c.keyboard = &desktop.keyboard();
-    actions = Actions::make(c);
+    actions = bench::fakeDesktopActions(provider, storage, desktop, scheduler, queue);
     MenuContext m;
     m.windowsProvider = provider;
     m.actions = actions;

@@ -62,6 +62,26 @@ rx::Single<T> LayoutDetailsCommands::keepWindowFloating(rx::Single<T> single) {
       .asSingle();
 }
 
+template <class T>
+void LayoutDetailsCommands::run(rx::Single<T> command, std::function<void(const T&)> done,
+                                std::string_view location, AnonymizingReplacements replacements) {
+  keepWindowFloating(std::move(command))
+      .subscribe(std::move(done),
+                 [location, replacements = std::move(replacements)](const base::Error& error) {
+                   Track::errorWithLocation(error, location, replacements);
+                 })
+      .disposed(disposeBag_);
+}
+
+AnonymizingReplacements LayoutDetailsCommands::layoutReplacements() const {
+  AnonymizingReplacements replacements{{state_->layout->name, "LAYOUT_NAME"}};
+  if (context_.bundles) {
+    auto apps = anonymizingReplacementsForApps(state_->layout->apps, *context_.bundles);
+    replacements.insert(replacements.end(), apps.begin(), apps.end());
+  }
+  return replacements;
+}
+
 void LayoutDetailsCommands::toggleAutoClose(bool on) {
   Track::buttonClick(ButtonName::autoClose, ButtonClickSource::button);
   auto actions = context_.actions.lock();
@@ -76,37 +96,20 @@ void LayoutDetailsCommands::closeOtherApps() {
   Track::buttonClick(ButtonName::closeOtherApps, ButtonClickSource::button);
   auto actions = context_.actions.lock();
   if (!state_->layout || !actions) return;
-  AnonymizingReplacements replacements{{state_->layout->name, "LAYOUT_NAME"}};
-  if (context_.bundles) {
-    auto apps = anonymizingReplacementsForApps(state_->layout->apps, *context_.bundles);
-    replacements.insert(replacements.end(), apps.begin(), apps.end());
-  }
-  keepWindowFloating(actions->closer().closeOtherApps(*state_->layout))
-      .subscribe(
-          [](const std::vector<winsys::ApplicationPtr>& closed) {
-            Track::closedOtherApps(static_cast<std::int64_t>(closed.size()));
-          },
-          [replacements](const base::Error& error) {
-            Track::errorWithLocation(error, "details.closeOtherApps_000", replacements);
-          })
-      .disposed(disposeBag_);
+  run<std::vector<winsys::ApplicationPtr>>(
+      actions->closer().closeOtherApps(*state_->layout),
+      [](const std::vector<winsys::ApplicationPtr>& closed) {
+        Track::closedOtherApps(static_cast<std::int64_t>(closed.size()));
+      },
+      "details.closeOtherApps_000", layoutReplacements());
 }
 
 void LayoutDetailsCommands::restoreLayout() {
   Track::buttonClick(ButtonName::layoutRestore, ButtonClickSource::button);
   auto actions = context_.actions.lock();
   if (!state_->layout || !actions) return;
-  AnonymizingReplacements replacements{{state_->layout->name, "LAYOUT_NAME"}};
-  if (context_.bundles) {
-    auto apps = anonymizingReplacementsForApps(state_->layout->apps, *context_.bundles);
-    replacements.insert(replacements.end(), apps.begin(), apps.end());
-  }
-  keepWindowFloating(actions->restoreLayout(*state_->layout))
-      .subscribe({},
-                 [replacements](const base::Error& error) {
-                   Track::errorWithLocation(error, "details.restoreLayout_000", replacements);
-                 })
-      .disposed(disposeBag_);
+  run<rx::Unit>(actions->restoreLayout(*state_->layout), {}, "details.restoreLayout_000",
+                layoutReplacements());
 }
 
 void LayoutDetailsCommands::deleteLayout(toolkit::Window* window) {
@@ -143,12 +146,10 @@ void LayoutDetailsCommands::closeApps(CommandSender sender) {
   if (context_.bundles)
     replacements = anonymizingReplacementsForApplications(apps, *context_.bundles);
   const auto count = static_cast<std::int64_t>(apps.size());
-  keepWindowFloating(actions->closer().applyCloseBehavior(std::move(apps)))
-      .subscribe([count](const rx::Unit&) { Track::closedLayoutApps(count); },
-                 [replacements](const base::Error& error) {
-                   Track::errorWithLocation(error, "details.closeApps_000", replacements);
-                 })
-      .disposed(disposeBag_);
+  run<rx::Unit>(
+      actions->closer().applyCloseBehavior(std::move(apps)),
+      [count](const rx::Unit&) { Track::closedLayoutApps(count); }, "details.closeApps_000",
+      std::move(replacements));
 }
 
 void LayoutDetailsCommands::restoreApps(CommandSender sender) {
@@ -158,12 +159,8 @@ void LayoutDetailsCommands::restoreApps(CommandSender sender) {
   auto selected = list_->selectedApps();
   AnonymizingReplacements replacements;
   if (context_.bundles) replacements = anonymizingReplacementsForApps(selected, *context_.bundles);
-  keepWindowFloating(actions->restoreApps(std::move(selected)))
-      .subscribe({},
-                 [replacements](const base::Error& error) {
-                   Track::errorWithLocation(error, "details.restoreApps_000", replacements);
-                 })
-      .disposed(disposeBag_);
+  run<rx::Unit>(actions->restoreApps(std::move(selected)), {}, "details.restoreApps_000",
+                std::move(replacements));
 }
 
 void LayoutDetailsCommands::removeApps(CommandSender sender) {

@@ -4,8 +4,11 @@
 // applications and on its name. Every command sends its "Button_Click" event
 // first and then checks what it needs.
 
+#include <functional>
 #include <memory>
+#include <string_view>
 
+#include "analytics/anonymizing.h"
 #include "platform/window_level/window_level.h"
 #include "rx/disposable.h"
 #include "rx/observable.h"
@@ -52,6 +55,13 @@ class LayoutDetailsCommands final : public toolkit::TextFieldDelegate,
   // Keeps the window above the others while `single` runs.
   template <class T>
   rx::Single<T> keepWindowFloating(rx::Single<T> single);
+  // Runs `command` with the window floating: `done` gets its value, and an
+  // error is tracked at `location` with `replacements` hidden.
+  template <class T>
+  void run(rx::Single<T> command, std::function<void(const T&)> done, std::string_view location,
+           AnonymizingReplacements replacements);
+  // The layout's name and its applications' names, hidden in error reports.
+  AnonymizingReplacements layoutReplacements() const;
 
   CustomizationContext context_;
   std::shared_ptr<const LayoutDetailsState> state_;
