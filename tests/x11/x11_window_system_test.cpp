@@ -559,7 +559,8 @@ TEST_F(X11WindowSystemTest, NewWindowKeystrokeOpensAWindow) {
     ASSERT_TRUE(app);
     EXPECT_EQ(app->knownWindows().back()->title(), "New Window " + std::to_string(expected - 1));
     if (delivery == platform::X11Keyboard::Delivery::xtest) {
-      EXPECT_EQ(running.isActive(client.pid()), true);
+      // The window manager activates the new window once it has mapped it.
+      EXPECT_TRUE(waitUntil([&] { return running.isActive(client.pid()) == true; }));
     }
   }
   EXPECT_EQ(application("org.example.Other")->knownWindows().size(), 1u);
