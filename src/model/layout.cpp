@@ -9,9 +9,11 @@ namespace wendrix {
 Layout Layout::initWithApps(std::string name, const std::vector<IApp>& apps) {
   Layout layout;
   layout.name = std::move(name);
+  std::vector<IApp> kept;
   for (const IApp& app : apps) {
-    if (!app.windows.empty()) layout.apps.push_back(app);
+    if (!app.windows.empty()) kept.push_back(app);
   }
+  layout.apps = std::move(kept);
   layout.alwaysCloseOtherApps = false;
   return layout;
 }
@@ -19,7 +21,7 @@ Layout Layout::initWithApps(std::string name, const std::vector<IApp>& apps) {
 coding::Value Layout::encode() const {
   coding::Dictionary d;
   coding::put(d, "name", name);
-  coding::put(d, "apps", apps);
+  coding::put(d, "apps", apps.items());
   coding::put(d, "alwaysCloseOtherApps", alwaysCloseOtherApps);
   return d;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "base/shared_vector.h"
 #include "coding/reader.h"
 #include "coding/value.h"
 #include "model/app.h"
@@ -15,7 +16,8 @@ namespace wendrix {
 // there is no equality of whole layouts.
 struct Layout {
   std::string name;
-  std::vector<IApp> apps;
+  // Shared by copies of the layout until one changes them.
+  base::SharedVector<IApp> apps;
   // Absent (never set), false or true; true closes the applications not in
   // the layout when it is restored.
   std::optional<bool> alwaysCloseOtherApps;

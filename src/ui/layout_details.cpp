@@ -161,7 +161,7 @@ void LayoutDetailsViewController::viewDidLoad() {
 
 void LayoutDetailsViewController::showLayout(const std::optional<Layout>& layout) {
   state_->layout = layout;
-  state_->layoutApps = layout ? layout->apps : std::vector<IApp>{};
+  state_->layoutApps = layout ? layout->apps.items() : std::vector<IApp>{};
   if (layoutNameField_) layoutNameField_->setStringValue(layout ? layout->name : "");
   if (autoCloseCheckbox_) {
     const bool on = layout && layout->alwaysCloseOtherApps.value_or(false);

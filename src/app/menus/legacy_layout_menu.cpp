@@ -281,7 +281,8 @@ void LegacyLayoutMenu::removeAppWithItem(toolkit::MenuItem& sender) {
   const auto* pair = sender.represented<LayoutAndApp>();
   if (!pair) return;
   Layout changed = pair->first;
-  std::erase_if(changed.apps, [&](const IApp& a) { return !isDifferentApp(a, pair->second); });
+  std::erase_if(changed.apps.edit(),
+                [&](const IApp& a) { return !isDifferentApp(a, pair->second); });
   context_.storage->replaceLayout(pair->first.name, changed);
 }
 

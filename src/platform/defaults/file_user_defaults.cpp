@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "base/file_io.h"
 #include "coding/plist.h"
@@ -153,6 +154,16 @@ std::optional<coding::Value> FileUserDefaults::get(std::string_view key) const {
   return value ? std::optional<coding::Value>(*value) : std::nullopt;
 }
 
+bool FileUserDefaults::read(std::string_view key,
+                            const std::function<void(const coding::Value&)>& visit) const {
+  std::lock_guard lock(mutex_);
+  (void)refreshLocked(false);
+  const coding::Value* value = values_.find(key);
+  if (!value) return false;
+  visit(*value);
+  return true;
+}
+
 std::vector<std::string> FileUserDefaults::keys() const {
   std::vector<std::string> out;
   for (const auto& entry : snapshot())
@@ -187,15 +198,33 @@ base::Status FileUserDefaults::change(std::string_view key, std::optional<coding
   // Apply the change to the file as it is now, so other writers' keys stay.
   if (auto status = refreshLocked(true); !status) return status;
 
-  coding::Dictionary next = values_;
+  coding::Value* existing = values_.find(key);
   if (value) {
-    next.set(std::string(key), std::move(*value));
+    // The file holds this value already.
+    if (existing && *existing == *value) return {};
+    // Changed in place rather than on a copy of every value (the store may
+    // hold megabytes); put back when the write fails.
+    std::optional<coding::Value> previous;
+    if (existing) {
+      previous = std::exchange(*existing, std::move(*value));
+    } else {
+      values_.set(std::string(key), std::move(*value));
+    }
+    if (auto status = writeLocked(values_); !status) {
+      if (previous) {
+        *values_.find(key) = std::move(*previous);
+      } else {
+        values_.erase(key);
+      }
+      return status;
+    }
   } else {
-    if (!next.contains(key)) return {};
+    if (!existing) return {};
+    coding::Dictionary next = values_;
     next.erase(key);
+    if (auto status = writeLocked(next); !status) return status;
+    values_ = std::move(next);
   }
-  if (auto status = writeLocked(next); !status) return status;
-  values_ = std::move(next);
   stamp_ = stampOf();
   return {};
 }

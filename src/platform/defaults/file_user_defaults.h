@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -33,6 +34,8 @@ class FileUserDefaults final : public UserDefaults {
   static base::Result<std::shared_ptr<FileUserDefaults>> open(std::filesystem::path path);
 
   std::optional<coding::Value> get(std::string_view key) const override;
+  bool read(std::string_view key,
+            const std::function<void(const coding::Value&)>& visit) const override;
   base::Status set(std::string_view key, coding::Value value) override;
   base::Status remove(std::string_view key) override;
   std::vector<std::string> keys() const override;

@@ -17,6 +17,14 @@ base::SharedSlot<UserDefaults>& standardSlot() {
 
 }  // namespace
 
+bool UserDefaults::read(std::string_view key,
+                        const std::function<void(const coding::Value&)>& visit) const {
+  const std::optional<coding::Value> value = get(key);
+  if (!value) return false;
+  visit(*value);
+  return true;
+}
+
 coding::Dictionary UserDefaults::snapshot() const {
   coding::Dictionary out;
   for (const auto& key : keys()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +22,11 @@ class UserDefaults {
   virtual ~UserDefaults() = default;
 
   virtual std::optional<coding::Value> get(std::string_view key) const = 0;
+  // Calls `visit` with the value under `key`, without copying it; false,
+  // without calling it, when the key is absent. `visit` must not use the
+  // store.
+  virtual bool read(std::string_view key,
+                    const std::function<void(const coding::Value&)>& visit) const;
   // Stores the value; a null value removes the key. Fails when the value
   // cannot be stored (for example a null inside an array) or, for a store
   // kept in a file, when it cannot be written; the store is then unchanged.

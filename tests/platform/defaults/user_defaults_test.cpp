@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -198,6 +199,10 @@ TEST(FileUserDefaultsTest, FailedWriteLeavesStoreUnchanged) {
   EXPECT_FALSE(store->set("bad", coding::Array{coding::Value()}));
   EXPECT_FALSE(store->contains("bad"));
   EXPECT_EQ(readFile(path), before);
+  // Nor over a key that holds a value: the old one stays.
+  EXPECT_FALSE(store->set("kept", coding::Array{coding::Value()}));
+  EXPECT_EQ(store->getString("kept"), "v");
+  EXPECT_EQ(readFile(path), before);
 
   // A folder that cannot be made (its parent is a file).
   std::ofstream(dir.path() / "file") << "x";
@@ -205,6 +210,38 @@ TEST(FileUserDefaultsTest, FailedWriteLeavesStoreUnchanged) {
   auto status = blocked->set("k", 1);
   EXPECT_FALSE(status);
   EXPECT_FALSE(blocked->contains("k"));
+}
+
+TEST(FileUserDefaultsTest, StoringTheValueAlreadyThereLeavesTheFileAlone) {
+  TempDir dir;
+  const fs::path path = dir.path() / "defaults.plist";
+  auto store = openStore(path);
+  ASSERT_TRUE(store->set("k", coding::Array{1, "x"}));
+  struct ::stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+  EXPECT_TRUE(store->set("k", coding::Array{1, "x"}));
+  struct ::stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);  // not replaced
+
+  // Another instance changed the file meanwhile: the write goes on.
+  auto other = openStore(path);
+  ASSERT_TRUE(other->set("k", 2));
+  EXPECT_TRUE(store->set("k", coding::Array{1, "x"}));
+  EXPECT_EQ(openStore(path)->get("k"), coding::Value(coding::Array{1, "x"}));
+}
+
+TEST(FileUserDefaultsTest, ReadVisitsTheValueInPlace) {
+  TempDir dir;
+  auto store = openStore(dir.path() / "defaults.plist");
+  ASSERT_TRUE(store->set("bytes", base::Bytes{1, 2, 3}));
+  std::size_t seen = 0;
+  EXPECT_TRUE(
+      store->read("bytes", [&](const coding::Value& v) { seen = v.getIf<base::Bytes>()->size(); }));
+  EXPECT_EQ(seen, 3u);
+  EXPECT_FALSE(store->read("missing", [&](const coding::Value&) { seen = 0; }));
+  EXPECT_EQ(seen, 3u);
 }
 
 TEST(FileUserDefaultsTest, DefaultPathIsTheIdentitysFolderUnderXdgConfigHome) {
