@@ -13,6 +13,7 @@
 #include "analytics/vocabulary.h"
 #include "base/shared_slot.h"
 #include "coding/plist.h"
+#include "coding/plist_array_edit.h"
 
 namespace wendrix {
 
@@ -151,6 +152,8 @@ class DefaultsStorage::LayoutsStorage final : public EncoderValueStorage<std::ve
 
   base::Result<std::optional<coding::Value>> encode(
       const std::vector<Layout>& value) const override {
+    if (std::optional<base::Bytes> edited = owner_.editedLayouts(value))
+      return std::optional<coding::Value>(coding::Value(std::move(*edited)));
     auto encoded = EncoderValueStorage::encode(value);
     if (encoded && *encoded) {
       if (const base::Bytes* bytes = (*encoded)->getIf<base::Bytes>())
@@ -236,13 +239,7 @@ bool DefaultsStorage::writeOrReport(std::string_view key, coding::Value value) {
   return written.ok();
 }
 
-const std::vector<Layout>& DefaultsStorage::decodeLayouts(base::Bytes bytes) {
-  if (decoded_ && decoded_->bytes == bytes) return decoded_->layouts;
-  if (writing_ && !writing_->bytes.empty() && writing_->bytes == bytes) {
-    decoded_ = std::move(writing_);
-    writing_.reset();
-    return decoded_->layouts;
-  }
+void DefaultsStorage::decodeLayouts(base::Bytes bytes) {
   std::vector<Layout> layouts;
   std::size_t undecodable = 0;
   auto tree = coding::decodePropertyList(bytes);
@@ -276,27 +273,63 @@ const std::vector<Layout>& DefaultsStorage::decodeLayouts(base::Bytes bytes) {
     }
   }
   decoded_ = DecodedLayouts{std::move(bytes), std::move(layouts), undecodable};
-  return decoded_->layouts;
+  compactSize_ = decoded_->bytes.size();
+  staleElements_ = 0;
 }
 
 void DefaultsStorage::encodedLayouts(const std::vector<Layout>& list, const base::Bytes& bytes) {
   if (writing_ && &writing_->layouts == &list) writing_->bytes = bytes;
+  compactSize_ = bytes.size();
+  staleElements_ = 0;
+}
+
+std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layout>& list) {
+  if (!writing_ || &writing_->layouts != &list || !editing_ || !decoded_) return std::nullopt;
+  Edit& edit = *editing_;
+  const std::size_t dropped = decoded_->layouts.size() - edit.kept;
+  // Written whole again once what the file holds unreferenced may outweigh
+  // the list.
+  if (staleElements_ + dropped > list.size() ||
+      decoded_->bytes.size() > 2 * compactSize_ + kEditSlackBytes) {
+    return std::nullopt;
+  }
+  std::vector<coding::PlistArrayElement> elements;
+  elements.reserve(edit.sources.size());
+  std::size_t next = 0;
+  for (const auto& source : edit.sources) {
+    if (source) {
+      elements.push_back({source, nullptr});
+    } else {
+      elements.push_back({std::nullopt, &edit.added[next++]});
+    }
+  }
+  auto bytes = coding::editBinaryPlistArray(decoded_->bytes, elements);
+  if (!bytes) return std::nullopt;
+  staleElements_ += dropped;
+  writing_->bytes = *bytes;
+  return std::move(bytes).value();
 }
 
 bool DefaultsStorage::keepUndecodableLayouts(platform::UserDefaults& defaults) {
-  const std::optional<coding::Value> stored = defaults.get(defaults_keys::kSaved);
-  const base::Bytes* bytes = storedBytes(stored);
-  if (bytes && decoded_ && decoded_->undecodable == 0 && decoded_->bytes == *bytes) return true;
+  bool known = false;
+  defaults.read(defaults_keys::kSaved, [&](const coding::Value& stored) {
+    const base::Bytes* bytes = stored.getIf<base::Bytes>();
+    known = bytes && decoded_ && decoded_->undecodable == 0 && decoded_->bytes == *bytes;
+  });
+  if (known) return true;
   return keepUndecodableBeforeWrite<std::vector<Layout>>(defaults, defaults_keys::kSaved);
 }
 
-base::Status DefaultsStorage::storeReadBackList(std::vector<Layout> list) {
+base::Status DefaultsStorage::storeReadBackList(std::vector<Layout> list,
+                                                std::optional<Edit> edit) {
   // The list is written from where it is kept: the read back after the
   // write moves it on, once its bytes are found in the store (the write
   // does not look at it after that).
   writing_ = DecodedLayouts{{}, std::move(list), 0};
+  editing_ = std::move(edit);
   base::Status status = layouts().store(writing_->layouts);
   writing_.reset();
+  editing_.reset();
   return status;
 }
 
@@ -314,10 +347,33 @@ std::optional<Layout> readBackForm(const Layout& layout) {
 }  // namespace
 
 std::vector<Layout> DefaultsStorage::loadLayouts() {
-  std::optional<coding::Value> current = defaults_->get(defaults_keys::kSaved);
-  if (base::Bytes* bytes = current ? current->getIf<base::Bytes>() : nullptr) {
+  // Bytes already decoded, or just written, are neither copied out of the
+  // store nor decoded again.
+  enum class Stored { none, decoded, written, fresh } stored = Stored::none;
+  base::Bytes fresh;
+  defaults_->read(defaults_keys::kSaved, [&](const coding::Value& value) {
+    const base::Bytes* bytes = value.getIf<base::Bytes>();
+    if (!bytes) return;
+    if (decoded_ && decoded_->bytes == *bytes) {
+      stored = Stored::decoded;
+    } else if (writing_ && !writing_->bytes.empty() && writing_->bytes == *bytes) {
+      stored = Stored::written;
+    } else {
+      stored = Stored::fresh;
+      fresh = *bytes;
+    }
+  });
+  decodedIsStored_ = stored != Stored::none;
+  if (stored == Stored::written) {
+    decoded_ = std::move(writing_);
+    writing_.reset();
+  } else if (stored == Stored::fresh) {
     // Undecodable bytes stay where they are; no migration over them.
-    return decodeLayouts(std::move(*bytes));
+    decodeLayouts(std::move(fresh));
+  }
+  if (stored != Stored::none) {
+    decodedIsStored_ = decoded_->undecodable == 0;
+    return decoded_->layouts;
   }
 
   const std::optional<coding::Value> legacy = defaults_->get(defaults_keys::kLegacySaved);
@@ -348,23 +404,45 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
 // it. A layout that does not come back so goes the general way: the whole
 // list is read back.
 
+// Each also says how the new list is made of the stored one, so that the
+// stored bytes are edited rather than written whole (see editedLayouts).
+
 base::Status DefaultsStorage::storeLayout(const Layout& layout) {
   std::vector<Layout> list = loadLayouts();
-  std::erase_if(list, [&](const Layout& l) { return l.name == layout.name; });
+  const bool editable = decodedIsStored_;
   std::optional<Layout> readBack = readBackForm(layout);
   if (!readBack) {
+    std::erase_if(list, [&](const Layout& l) { return l.name == layout.name; });
     list.push_back(layout);
     return layouts().store(list);
   }
-  list.push_back(std::move(*readBack));
-  return storeReadBackList(std::move(list));
+  Edit edit;
+  std::vector<Layout> next;
+  next.reserve(list.size() + 1);
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i].name == layout.name) continue;
+    edit.sources.emplace_back(i);
+    next.push_back(std::move(list[i]));
+  }
+  edit.kept = next.size();
+  edit.sources.emplace_back(std::nullopt);
+  edit.added.push_back(coding::encode(*readBack));
+  next.push_back(std::move(*readBack));
+  return storeReadBackList(std::move(next),
+                           editable ? std::optional(std::move(edit)) : std::nullopt);
 }
 
 void DefaultsStorage::replaceLayout(std::string_view name, const Layout& layout) {
   std::vector<Layout> list = loadLayouts();
+  const bool editable = decodedIsStored_;
   auto it = std::find_if(list.begin(), list.end(), [&](const Layout& l) { return l.name == name; });
+  Edit edit;
+  for (std::size_t i = 0; i < list.size(); ++i)
+    edit.sources.emplace_back(i);
+  edit.kept = list.size();
   if (it == list.end()) {
-    (void)storeReadBackList(std::move(list));
+    (void)storeReadBackList(std::move(list),
+                            editable ? std::optional(std::move(edit)) : std::nullopt);
     return;
   }
   std::optional<Layout> readBack = readBackForm(layout);
@@ -373,14 +451,29 @@ void DefaultsStorage::replaceLayout(std::string_view name, const Layout& layout)
     layouts().setValue(list);
     return;
   }
+  const auto at = static_cast<std::size_t>(it - list.begin());
+  edit.sources[at] = std::nullopt;
+  edit.kept = list.size() - 1;
+  edit.added.push_back(coding::encode(*readBack));
   *it = std::move(*readBack);
-  (void)storeReadBackList(std::move(list));
+  (void)storeReadBackList(std::move(list),
+                          editable ? std::optional(std::move(edit)) : std::nullopt);
 }
 
 void DefaultsStorage::deleteLayout(std::string_view name) {
   std::vector<Layout> list = loadLayouts();
-  std::erase_if(list, [&](const Layout& l) { return l.name == name; });
-  (void)storeReadBackList(std::move(list));
+  const bool editable = decodedIsStored_;
+  Edit edit;
+  std::vector<Layout> next;
+  next.reserve(list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (list[i].name == name) continue;
+    edit.sources.emplace_back(i);
+    next.push_back(std::move(list[i]));
+  }
+  edit.kept = next.size();
+  (void)storeReadBackList(std::move(next),
+                          editable ? std::optional(std::move(edit)) : std::nullopt);
 }
 
 AppSettingsMap DefaultsStorage::loadAppSettings() {

@@ -141,18 +141,37 @@ class DefaultsStorage : public LayoutStorage {
     std::size_t undecodable = 0;
   };
 
+  // How a list being written is made of the stored one, whose records are
+  // the stored bytes' elements one for one.
+  struct Edit {
+    // Per layout of the new list: its index in the stored list, or none for
+    // the next of `added`.
+    std::vector<std::optional<std::size_t>> sources;
+    // The new layouts' coded forms.
+    std::vector<coding::Value> added;
+    // How many stored layouts the new list keeps.
+    std::size_t kept = 0;
+  };
+  // Stored bytes may grow by this much, plus their size when written whole,
+  // before the list is written whole again.
+  static constexpr std::size_t kEditSlackBytes = 64 * 1024;
+
   bool writeOrReport(std::string_view key, coding::Value value);
   // Writes `list`, whose layouts all are as the store reads them back, so
-  // that the list read back after the write needs no decoding.
-  base::Status storeReadBackList(std::vector<Layout> list);
+  // that the list read back after the write needs no decoding; by editing
+  // the stored bytes when `edit` says how.
+  base::Status storeReadBackList(std::vector<Layout> list, std::optional<Edit> edit = std::nullopt);
   // Called with every list the layouts' storage encoded and its bytes.
   void encodedLayouts(const std::vector<Layout>& list, const base::Bytes& bytes);
+  // The bytes of `list`, being written, made by editing the stored bytes;
+  // none when it is to be encoded whole: no edit is known, or what the
+  // stored bytes hold unreferenced after edits may outweigh the list.
+  std::optional<base::Bytes> editedLayouts(const std::vector<Layout>& list);
   // The layouts' overwrite check: stored bytes known to decode need none.
   bool keepUndecodableLayouts(platform::UserDefaults& defaults);
-  // The layouts of the stored bytes that decode; says once on standard
-  // error that others did not. Bytes decoded or written last are not decoded
-  // again.
-  const std::vector<Layout>& decodeLayouts(base::Bytes bytes);
+  // Decodes the stored `bytes` into `decoded_`: the layouts that decode;
+  // says once on standard error that others did not.
+  void decodeLayouts(base::Bytes bytes);
   void writeFailed(const base::Error& error);
 
   std::function<void(const base::Error&)> writeFailureHandler_;
@@ -161,6 +180,13 @@ class DefaultsStorage : public LayoutStorage {
   // when its read-back form is known: the same bytes read back the same.
   std::optional<DecodedLayouts> decoded_;
   std::optional<DecodedLayouts> writing_;
+  std::optional<Edit> editing_;
+  // Whether the last loadLayouts gave the stored bytes' records one for one.
+  bool decodedIsStored_ = false;
+  // The stored bytes' size when last written or read whole, and how many
+  // layouts edits have dropped from them since.
+  std::size_t compactSize_ = 0;
+  std::size_t staleElements_ = 0;
 
   std::shared_ptr<platform::UserDefaults> defaults_;
   std::optional<std::string> bundleVersion_;

@@ -230,6 +230,36 @@ TEST_F(DefaultsStorageTest, EveryWriteEmitsWhatAFreshReadGives) {
   sub.dispose();
 }
 
+// A change of one layout edits the stored bytes (the earlier bytes stay as
+// they are at the start) rather than encoding every layout, and what the
+// edits leave unreferenced never grows past the list written whole.
+TEST_F(DefaultsStorageTest, ListChangesEditTheStoredBytesWithinBounds) {
+  std::vector<Layout> many;
+  for (int i = 0; i < 50; ++i)
+    many.push_back(layout("L" + std::to_string(i), {app("org.example.a"), app("org.example.b")}));
+  storage_.layouts().setValue(many);
+  (void)storage_.loadLayouts();
+  const base::Bytes before = *defaults_->getBytes(keys::kSaved);
+
+  storage_.saveLayout(layout("New", {app("org.example.c")}));
+  const base::Bytes after = *defaults_->getBytes(keys::kSaved);
+  ASSERT_GT(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + 64, after.begin()));
+  EXPECT_EQ(names(storedLayouts(keys::kSaved)).back(), "New");
+
+  std::size_t largest = 0;
+  for (int round = 0; round < 400; ++round) {
+    storage_.saveLayout(layout("L" + std::to_string(round % 50), {app("org.example.d")}));
+    if (round % 7 == 0) storage_.deleteLayout("L" + std::to_string((round * 3) % 50));
+    largest = std::max(largest, defaults_->getBytes(keys::kSaved)->size());
+  }
+  const auto stored = storedLayouts(keys::kSaved);
+  EXPECT_EQ(coding::encode(stored), coding::encode(storage_.loadLayouts()));
+  EXPECT_EQ(coding::encode(DefaultsStorage(defaults_, "1").loadLayouts()), coding::encode(stored));
+  const std::size_t whole = plistOf(stored).size();
+  EXPECT_LE(largest, 2 * std::max(whole, before.size()) + 64 * 1024 + 4096);
+}
+
 TEST_F(DefaultsStorageTest, ReplaceAndDeleteFollowTheirNameRules) {
   storage_.layouts().setValue({layout("X"), layout("Y"), layout("X")});
   storage_.replaceLayout("X", layout("Z"));  // the first match only

@@ -1,0 +1,252 @@
+#include "coding/plist_array_edit.h"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "coding/coding_error.h"
+#include "coding/plist.h"
+
+namespace coding {
+namespace {
+
+constexpr std::size_t kHeaderSize = 8;
+constexpr std::size_t kTrailerSize = 32;
+
+base::Error malformed(const std::string& what) {
+  return makeError(ErrorCode::invalidInput, "binary property list: " + what);
+}
+
+std::uint64_t readBigEndian(const std::uint8_t* at, int width) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < width; ++i)
+    v = (v << 8) | at[i];
+  return v;
+}
+
+void appendBigEndian(base::Bytes& out, std::uint64_t v, int width) {
+  for (int i = width - 1; i >= 0; --i)
+    out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+int widthOf(std::uint64_t v) {
+  if (v <= 0xff) return 1;
+  if (v <= 0xffff) return 2;
+  if (v <= 0xffffffff) return 4;
+  return 8;
+}
+
+bool validWidth(int width) {
+  return width == 1 || width == 2 || width == 4 || width == 8;
+}
+
+// The parts of a binary property list this edit needs.
+struct Document {
+  std::span<const std::uint8_t> bytes;
+  int offsetSize = 0;
+  int refSize = 0;
+  std::uint64_t objects = 0;
+  std::uint64_t top = 0;
+  std::uint64_t tableOffset = 0;
+
+  std::uint64_t offsetOf(std::uint64_t object) const {
+    return readBigEndian(bytes.data() + tableOffset + object * offsetSize, offsetSize);
+  }
+};
+
+base::Result<Document> readDocument(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kHeaderSize + kTrailerSize ||
+      std::memcmp(bytes.data(), "bplist00", kHeaderSize) != 0) {
+    return malformed("no header");
+  }
+  const std::uint8_t* trailer = bytes.data() + bytes.size() - kTrailerSize;
+  Document d;
+  d.bytes = bytes;
+  d.offsetSize = trailer[6];
+  d.refSize = trailer[7];
+  d.objects = readBigEndian(trailer + 8, 8);
+  d.top = readBigEndian(trailer + 16, 8);
+  d.tableOffset = readBigEndian(trailer + 24, 8);
+  const std::uint64_t end = bytes.size() - kTrailerSize;
+  if (!validWidth(d.offsetSize) || !validWidth(d.refSize) || d.objects == 0 || d.top >= d.objects ||
+      d.tableOffset < kHeaderSize || d.tableOffset > end ||
+      d.objects > (end - d.tableOffset) / static_cast<std::uint64_t>(d.offsetSize)) {
+    return malformed("bad trailer");
+  }
+  return d;
+}
+
+// Where an object's references are, and its length.
+struct Shape {
+  std::uint64_t length = 0;
+  std::uint64_t refsAt = 0;  // from the object's start
+  std::uint64_t refs = 0;
+};
+
+// The shape of the object at `at`, which must end by `limit`.
+base::Result<Shape> shapeAt(std::span<const std::uint8_t> bytes, std::uint64_t at,
+                            std::uint64_t limit, int refSize) {
+  if (at >= limit) return malformed("object out of range");
+  const std::uint8_t marker = bytes[at];
+  const int type = marker >> 4;
+  const int low = marker & 0x0f;
+  Shape s;
+  // A count in the low nibble, or after it as an integer object.
+  auto count = [&](std::uint64_t& header) -> base::Result<std::uint64_t> {
+    header = 1;
+    if (low != 0x0f) return static_cast<std::uint64_t>(low);
+    if (at + 1 >= limit || (bytes[at + 1] >> 4) != 0x1 || (bytes[at + 1] & 0x0f) > 3) {
+      return malformed("bad count");
+    }
+    const int width = 1 << (bytes[at + 1] & 0x0f);
+    if (at + 2 + static_cast<std::uint64_t>(width) > limit) return malformed("bad count");
+    header = 2 + static_cast<std::uint64_t>(width);
+    return readBigEndian(bytes.data() + at + 2, width);
+  };
+  std::uint64_t header = 1;
+  std::uint64_t units = 0;
+  std::uint64_t unitSize = 1;
+  switch (type) {
+    case 0x0:
+      if (low != 0x0 && low != 0x8 && low != 0x9 && low != 0xf) return malformed("bad marker");
+      break;
+    case 0x1:
+    case 0x2:
+      if (low > 4) return malformed("bad number");
+      units = std::uint64_t{1} << low;
+      break;
+    case 0x3:
+      if (low != 3) return malformed("bad date");
+      units = 8;
+      break;
+    case 0x8:
+      units = static_cast<std::uint64_t>(low) + 1;
+      break;
+    case 0x4:
+    case 0x5:
+    case 0x6:
+    case 0xa:
+    case 0xc:
+    case 0xd: {
+      auto n = count(header);
+      if (!n) return n.error();
+      units = *n;
+      if (type == 0x6) unitSize = 2;
+      if (type >= 0xa) {
+        unitSize = static_cast<std::uint64_t>(refSize);
+        s.refsAt = header;
+        s.refs = type == 0xd ? 2 * units : units;
+        units = s.refs;
+      }
+      break;
+    }
+    default:
+      return malformed("bad marker");
+  }
+  if (units > (limit - at - header) / unitSize) return malformed("object out of range");
+  s.length = header + units * unitSize;
+  return s;
+}
+
+// A count after a type marker, as the writer puts it.
+void appendMarker(base::Bytes& out, std::uint8_t type, std::uint64_t count) {
+  if (count < 0x0f) {
+    out.push_back(static_cast<std::uint8_t>(type | count));
+    return;
+  }
+  out.push_back(static_cast<std::uint8_t>(type | 0x0f));
+  const int width = widthOf(count);
+  out.push_back(static_cast<std::uint8_t>(0x10 | std::countr_zero(static_cast<unsigned>(width))));
+  appendBigEndian(out, count, width);
+}
+
+}  // namespace
+
+std::optional<std::size_t> binaryPlistArrayCount(std::span<const std::uint8_t> plist) {
+  auto doc = readDocument(plist);
+  if (!doc) return std::nullopt;
+  const std::uint64_t at = doc->offsetOf(doc->top);
+  auto shape = shapeAt(plist, at, doc->tableOffset, doc->refSize);
+  if (!shape || (plist[at] >> 4) != 0xa) return std::nullopt;
+  return static_cast<std::size_t>(shape->refs);
+}
+
+base::Result<base::Bytes> editBinaryPlistArray(std::span<const std::uint8_t> previous,
+                                               std::span<const PlistArrayElement> elements) {
+  auto doc = readDocument(previous);
+  if (!doc) return doc.error();
+  const std::uint64_t topAt = doc->offsetOf(doc->top);
+  auto topShape = shapeAt(previous, topAt, doc->tableOffset, doc->refSize);
+  if (!topShape) return topShape.error();
+  if ((previous[topAt] >> 4) != 0xa) return malformed("the top object is no array");
+  const std::uint8_t* topRefs = previous.data() + topAt + topShape->refsAt;
+
+  // The earlier objects as they are, then each new element's objects.
+  base::Bytes out(previous.begin(),
+                  previous.begin() + static_cast<std::ptrdiff_t>(doc->tableOffset));
+  std::vector<std::uint64_t> newOffsets;
+  std::vector<std::uint64_t> refs;
+  refs.reserve(elements.size());
+  const std::uint64_t refLimit = doc->refSize == 8 ? std::numeric_limits<std::uint64_t>::max()
+                                                   : (std::uint64_t{1} << (8 * doc->refSize)) - 1;
+  for (const PlistArrayElement& element : elements) {
+    if (element.previousIndex) {
+      if (*element.previousIndex >= topShape->refs) return malformed("element out of range");
+      refs.push_back(readBigEndian(topRefs + *element.previousIndex * doc->refSize, doc->refSize));
+      continue;
+    }
+    if (!element.value) return malformed("no element");
+    auto alone = encodePropertyList(*element.value, PlistFormat::binary);
+    if (!alone) return alone.error();
+    auto part = readDocument(*alone);
+    if (!part) return part.error();
+    const std::uint64_t base = doc->objects + newOffsets.size();
+    if (base + part->objects > refLimit) return malformed("too many objects for the references");
+    for (std::uint64_t i = 0; i < part->objects; ++i) {
+      const std::uint64_t at = part->offsetOf(i);
+      auto shape = shapeAt(*alone, at, part->tableOffset, part->refSize);
+      if (!shape) return shape.error();
+      newOffsets.push_back(out.size());
+      const std::uint8_t* object = alone->data() + at;
+      if (shape->refs == 0) {
+        out.insert(out.end(), object, object + shape->length);
+        continue;
+      }
+      out.insert(out.end(), object, object + shape->refsAt);
+      for (std::uint64_t r = 0; r < shape->refs; ++r) {
+        const std::uint64_t ref =
+            readBigEndian(object + shape->refsAt + r * part->refSize, part->refSize);
+        if (ref >= part->objects) return malformed("reference out of range");
+        appendBigEndian(out, base + ref, doc->refSize);
+      }
+    }
+    refs.push_back(base + part->top);
+  }
+
+  // The new top array, last.
+  const std::uint64_t objects = doc->objects + newOffsets.size() + 1;
+  if (objects - 1 > refLimit) return malformed("too many objects for the references");
+  newOffsets.push_back(out.size());
+  appendMarker(out, 0xa0, refs.size());
+  for (std::uint64_t ref : refs)
+    appendBigEndian(out, ref, doc->refSize);
+
+  const std::uint64_t tableOffset = out.size();
+  const int offsetSize = widthOf(tableOffset);
+  out.reserve(out.size() + objects * static_cast<std::uint64_t>(offsetSize) + kTrailerSize);
+  for (std::uint64_t i = 0; i < doc->objects; ++i)
+    appendBigEndian(out, doc->offsetOf(i), offsetSize);
+  for (std::uint64_t offset : newOffsets)
+    appendBigEndian(out, offset, offsetSize);
+  std::uint8_t trailer[kTrailerSize] = {};
+  trailer[6] = static_cast<std::uint8_t>(offsetSize);
+  trailer[7] = static_cast<std::uint8_t>(doc->refSize);
+  out.insert(out.end(), trailer, trailer + 8);
+  appendBigEndian(out, objects, 8);
+  appendBigEndian(out, objects - 1, 8);
+  appendBigEndian(out, tableOffset, 8);
+  return out;
+}
+
+}  // namespace coding
