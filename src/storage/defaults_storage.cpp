@@ -278,9 +278,17 @@ void DefaultsStorage::decodeLayouts(base::Bytes bytes) {
 }
 
 void DefaultsStorage::encodedLayouts(const std::vector<Layout>& list, const base::Bytes& bytes) {
-  if (writing_ && &writing_->layouts == &list) writing_->bytes = bytes;
+  if (writing_ && &writing_->layouts == &list) keepWrittenBytes(bytes);
   compactSize_ = bytes.size();
   staleElements_ = 0;
+}
+
+void DefaultsStorage::keepWrittenBytes(const base::Bytes& bytes) {
+  // Into the buffer of the bytes that were stored before, whose pages are
+  // in memory already: a list of megabytes is copied, not faulted in.
+  writing_->bytes = std::move(spareBytes_);
+  writing_->bytes.assign(bytes.begin(), bytes.end());
+  spareBytes_ = {};
 }
 
 std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layout>& list) {
@@ -306,7 +314,7 @@ std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layo
   auto bytes = coding::editBinaryPlistArray(decoded_->bytes, elements);
   if (!bytes) return std::nullopt;
   staleElements_ += dropped;
-  writing_->bytes = *bytes;
+  keepWrittenBytes(*bytes);
   return std::move(bytes).value();
 }
 
@@ -365,6 +373,7 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
   });
   decodedIsStored_ = stored != Stored::none;
   if (stored == Stored::written) {
+    if (decoded_) spareBytes_ = std::move(decoded_->bytes);
     decoded_ = std::move(writing_);
     writing_.reset();
   } else if (stored == Stored::fresh) {

@@ -167,6 +167,8 @@ class DefaultsStorage : public LayoutStorage {
   // none when it is to be encoded whole: no edit is known, or what the
   // stored bytes hold unreferenced after edits may outweigh the list.
   std::optional<base::Bytes> editedLayouts(const std::vector<Layout>& list);
+  // Copies the bytes of the list being written into `writing_`.
+  void keepWrittenBytes(const base::Bytes& bytes);
   // The layouts' overwrite check: stored bytes known to decode need none.
   bool keepUndecodableLayouts(platform::UserDefaults& defaults);
   // Decodes the stored `bytes` into `decoded_`: the layouts that decode;
@@ -181,6 +183,8 @@ class DefaultsStorage : public LayoutStorage {
   std::optional<DecodedLayouts> decoded_;
   std::optional<DecodedLayouts> writing_;
   std::optional<Edit> editing_;
+  // The buffer of stored bytes no longer needed, reused for the next copy.
+  base::Bytes spareBytes_;
   // Whether the last loadLayouts gave the stored bytes' records one for one.
   bool decodedIsStored_ = false;
   // The stored bytes' size when last written or read whole, and how many
