@@ -107,6 +107,8 @@ DisposeBag::~DisposeBag() {
 }
 
 void DisposeBag::insert(Disposable d) {
+  // Most bags hold a few: skip the first doublings.
+  if (items_.capacity() == 0) items_.reserve(4);
   items_.push_back(std::move(d));
 }
 

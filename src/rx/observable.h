@@ -106,6 +106,11 @@ class Observable {
   Disposable subscribe(std::function<void(const T&)> onNext = {},
                        std::function<void(const Error&)> onError = {},
                        std::function<void()> onCompleted = {}) const;
+  // Calls `onNext` with each element; an error or completion ends the
+  // subscription quietly. The callable lives in the subscription itself.
+  template <class F>
+  requires std::invocable<F&, const T&> Disposable subscribeNext(F onNext)
+  const;
 
   template <class F>
   Observable<detail::Mapped<F, T>> map(F f) const;

@@ -88,6 +88,18 @@ void Menu::addItem(std::shared_ptr<MenuItem> item) {
   insertItem(std::move(item), items_.size());
 }
 
+void Menu::addItems(std::vector<std::shared_ptr<MenuItem>> items) {
+  const std::size_t needed = items_.size() + items.size();
+  if (needed > items_.capacity()) items_.reserve(std::max(needed, 2 * items_.capacity()));
+  for (auto& item : items) {
+    if (!item) continue;
+    if (item->menu_ == this) detach(*item);
+    adopt(*item);
+    items_.push_back(std::move(item));
+  }
+  changed.emit();
+}
+
 void Menu::insertItem(std::shared_ptr<MenuItem> item, std::size_t index) {
   if (!item) return;
   if (item->menu_ == this) removeItem(*item);
@@ -97,13 +109,17 @@ void Menu::insertItem(std::shared_ptr<MenuItem> item, std::size_t index) {
   changed.emit();
 }
 
-void Menu::removeItem(const MenuItem& item) {
+bool Menu::detach(const MenuItem& item) {
   auto it = std::find_if(items_.begin(), items_.end(),
                          [&](const auto& candidate) { return candidate.get() == &item; });
-  if (it == items_.end()) return;
+  if (it == items_.end()) return false;
   (*it)->menu_ = nullptr;
   items_.erase(it);
-  changed.emit();
+  return true;
+}
+
+void Menu::removeItem(const MenuItem& item) {
+  if (detach(item)) changed.emit();
 }
 
 void Menu::removeAllItems() {

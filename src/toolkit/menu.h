@@ -117,6 +117,8 @@ class Menu : public std::enable_shared_from_this<Menu> {
   MenuItem* itemWithTitle(const std::string& title) const;
   // The item, which leaves any menu it was in.
   void addItem(std::shared_ptr<MenuItem> item);
+  // As `addItem` for each in order, telling the backends once.
+  void addItems(std::vector<std::shared_ptr<MenuItem>> items);
   void insertItem(std::shared_ptr<MenuItem> item, std::size_t index);
   void removeItem(const MenuItem& item);
   void removeAllItems();
@@ -164,6 +166,8 @@ class Menu : public std::enable_shared_from_this<Menu> {
  private:
   friend class MenuItem;
   void adopt(MenuItem& item);
+  // Takes the item out without telling anyone; false when it is not here.
+  bool detach(const MenuItem& item);
   void dumpInto(std::string& out, int depth) const;
 
   std::string title_;

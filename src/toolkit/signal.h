@@ -17,17 +17,23 @@ class Signal {
   using Slot = std::function<void(Args...)>;
   using Id = std::uint64_t;
 
+  Signal() = default;
+  Signal(const Signal&) = delete;
+  Signal& operator=(const Signal&) = delete;
+
   Id connect(Slot slot) {
     auto id = ++lastId_;
+    if (!slots_) slots_ = std::make_shared<std::vector<Entry>>();
     slots_->push_back({id, std::make_shared<Slot>(std::move(slot))});
     return id;
   }
   void disconnect(Id id) {
-    std::erase_if(*slots_, [id](const auto& entry) { return entry.id == id; });
+    if (slots_) std::erase_if(*slots_, [id](const auto& entry) { return entry.id == id; });
   }
-  bool empty() const { return slots_->empty(); }
+  bool empty() const { return !slots_ || slots_->empty(); }
 
   void emit(Args... args) const {
+    if (empty()) return;
     // A copy, so that slots changing the list do not disturb this emission;
     // a slot disconnected during it is skipped.
     auto snapshot = *slots_;
@@ -48,7 +54,8 @@ class Signal {
     return false;
   }
 
-  std::shared_ptr<std::vector<Entry>> slots_ = std::make_shared<std::vector<Entry>>();
+  // Made at the first connection: most signals never get one.
+  std::shared_ptr<std::vector<Entry>> slots_;
   Id lastId_ = 0;
 };
 

@@ -138,6 +138,39 @@ TEST(Share, SubscribersMayLeaveAndJoinDuringADelivery) {
   EXPECT_EQ(log, (std::vector<std::string>{"a1", "c1", "a2", "c2"}));
 }
 
+// Many subscribers leaving in any order: the others still get every element
+// in subscription order, and the source goes with the last one.
+TEST(Share, ManySubscribersLeaveInAnyOrder) {
+  PublishSubject<int> source;
+  auto shared = source.asObservable().share(1);
+  std::vector<int> got;
+  std::vector<Disposable> subscriptions;
+  for (int i = 0; i < 100; ++i)
+    subscriptions.push_back(shared.subscribe([&got, i](int v) { got.push_back(i * 1000 + v); }));
+  for (int i = 0; i < 100; i += 2)
+    subscriptions[i].dispose();
+  for (int i = 97; i >= 0; i -= 4)
+    subscriptions[i].dispose();
+  source.onNext(1);
+  std::vector<int> expected;
+  for (int i = 3; i < 100; i += 4)
+    expected.push_back(i * 1000 + 1);
+  EXPECT_EQ(got, expected);
+
+  got.clear();
+  subscriptions.push_back(shared.subscribe([&got](int v) { got.push_back(-v); }));
+  source.onNext(2);
+  expected = {-1};  // the replay, at subscription
+  for (int i = 3; i < 100; i += 4)
+    expected.push_back(i * 1000 + 2);
+  expected.push_back(-2);
+  EXPECT_EQ(got, expected);
+
+  for (const auto& d : subscriptions)
+    d.dispose();
+  EXPECT_FALSE(source.hasObservers());
+}
+
 TEST(Share, ASynchronousSourceEndsItsConnectionAtOnce) {
   int subscriptions = 0;
   auto shared = Observable<int>::create([&subscriptions](const AnyObserver<int>& o) {

@@ -126,6 +126,27 @@ TEST_F(MenuTest, AnItemBelongsToOneMenu) {
   EXPECT_EQ(item->menu(), nullptr);
 }
 
+TEST_F(MenuTest, AddingSeveralItemsMovesThemHereInOrderAndTellsOnce) {
+  auto moved = MenuItem::make("Moved");
+  layout->addItem(moved);
+  auto again = menu->items().front();  // already here: goes to the end
+  int changes = 0;
+  menu->changed.connect([&changes] { ++changes; });
+  menu->addItems({moved, nullptr, MenuItem::separator(), again});
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(moved->menu(), menu.get());
+  EXPECT_EQ(layout->itemWithTitle("Moved"), nullptr);
+  EXPECT_EQ(menu->dump(),
+            "---\n"
+            "Work >\n"
+            "  Restore layout\n"
+            "  Hide layout windows ⇧⌘H\n"
+            "No action (disabled)\n"
+            "Moved (disabled)\n"
+            "---\n"
+            "Save windows layout... ⌘S\n");
+}
+
 TEST_F(MenuTest, StatusItemOpensItsMenuAndMayEndTheProgram) {
   auto status = app.makeStatusItem();
   EXPECT_FALSE(driver.clickStatusItem(*status));  // no menu yet

@@ -19,14 +19,17 @@ class CommandBag {
   CommandBag() = default;
   CommandBag(const CommandBag&) = delete;
   CommandBag& operator=(const CommandBag&) = delete;
-  ~CommandBag() { commands_.dispose(); }
+  ~CommandBag() {
+    if (commands_) commands_->dispose();
+  }
 
   template <class T>
   void run(const rx::Observable<T>& command, std::function<void(const T&)> onNext,
            std::function<void(const rx::Error&)> onError) {
+    if (!commands_) commands_.emplace();
     auto key = std::make_shared<std::optional<rx::CompositeDisposable::Key>>();
     auto ended = std::make_shared<bool>(false);
-    auto end = [commands = commands_, key, ended] {
+    auto end = [commands = *commands_, key, ended] {
       *ended = true;
       if (*key) commands.remove(**key);
     };
@@ -37,14 +40,15 @@ class CommandBag {
           end();
         },
         end);
-    if (!*ended) *key = commands_.insert(subscription);
+    if (!*ended) *key = commands_->insert(subscription);
   }
 
   // The commands still running.
-  std::size_t running() const { return commands_.count(); }
+  std::size_t running() const { return commands_ ? commands_->count() : 0; }
 
  private:
-  rx::CompositeDisposable commands_;
+  // Made at the first command: most menus never run one.
+  std::optional<rx::CompositeDisposable> commands_;
 };
 
 }  // namespace wendrix

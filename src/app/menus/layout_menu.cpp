@@ -11,15 +11,23 @@
 #include "app/menus/new_feature_highlight.h"
 #include "engine/actions.h"
 #include "storage/defaults_storage.h"
+#include "storage/saved_layouts.h"
 #include "ui/customization_window_opener.h"
 
 namespace wendrix {
 
 std::shared_ptr<LayoutMenu> LayoutMenu::make(MenuContext context, Layout layout) {
+  return make(std::make_shared<const MenuContext>(std::move(context)),
+              std::make_shared<const Layout>(std::move(layout)));
+}
+
+std::shared_ptr<LayoutMenu> LayoutMenu::make(std::shared_ptr<const MenuContext> context,
+                                             std::shared_ptr<const Layout> layout) {
   return create<LayoutMenu>(std::move(context), std::move(layout));
 }
 
-LayoutMenu::LayoutMenu(MenuContext context, Layout layout)
+LayoutMenu::LayoutMenu(std::shared_ptr<const MenuContext> context,
+                       std::shared_ptr<const Layout> layout)
     : context_(std::move(context)),
       layout_(std::move(layout)),
       menu_(std::make_shared<toolkit::Menu>()),
@@ -31,7 +39,7 @@ LayoutMenu::~LayoutMenu() = default;
 
 const std::shared_ptr<toolkit::MenuItem>& LayoutMenu::menuItem() {
   if (!menuItem_) {
-    menuItem_ = toolkit::MenuItem::make(layout_.name);
+    menuItem_ = toolkit::MenuItem::make(layout_->name);
     menuItem_->setSubmenu(menu_);
   }
   return menuItem_;
@@ -54,15 +62,12 @@ void LayoutMenu::setupItems() {
 }
 
 void LayoutMenu::buildMenu() {
-  menu_->addItem(restoreItem_);
-  menu_->addItem(editLayoutItem_);
-  menu_->addItem(toolkit::MenuItem::separator());
-  menu_->addItem(hideLayoutItem_);
+  menu_->addItems({restoreItem_, editLayoutItem_, toolkit::MenuItem::separator(), hideLayoutItem_});
 }
 
 void LayoutMenu::bind() {
-  reactiveStream().subscribe().disposed(disposeBag_);
-  bindNewFeatureHighlight(context_.storage->featureHideLayoutMenuItem().valueStream(),
+  followStore().disposed(disposeBag_);
+  bindNewFeatureHighlight(context_->storage->featureHideLayoutMenuItem().valueStream(),
                           hideLayoutItem_)
       .subscribe(nullptr,
                  [](const rx::Error& error) {
@@ -71,27 +76,25 @@ void LayoutMenu::bind() {
       .disposed(disposeBag_);
 }
 
-rx::Observable<rx::Unit> LayoutMenu::reactiveStream() {
-  if (!reactive_) {
-    std::weak_ptr<LayoutMenu> weak = weak_from_this();
-    reactive_ =
-        context_.storage->savedLayoutsStream()
-            .map([name = layout_.name, weak](const std::shared_ptr<const SavedLayouts>& saved) {
-              if (const Layout* found = saved->find(name)) {
-                if (auto self = weak.lock()) {
-                  self->layout_ = *found;
-                  self->refreshMenu();
-                }
-              }
-              return rx::Unit{};
-            })
-            .doOn({.onDispose = [name = layout_.name] {
+rx::Disposable LayoutMenu::followStore() {
+  rx::Observable<std::shared_ptr<const SavedLayouts>> saved =
+      context_->storage->savedLayoutsStream();
 #ifndef NDEBUG
-              std::printf("layout menu of %s: stopped following the store\n", name.c_str());
+  saved = saved.doOn({.onDispose = [name = layout_->name] {
+    std::printf("layout menu of %s: stopped following the store\n", name.c_str());
+  }});
 #endif
-            }});
-  }
-  return *reactive_;
+  return saved.subscribeNext(
+      [weak = weak_from_this()](const std::shared_ptr<const SavedLayouts>& emission) {
+        auto self = weak.lock();
+        if (!self) return;
+        const Layout* found = emission->find(self->layout_->name);
+        if (!found) return;
+        // The emission's own copy, held as long as the menu keeps it.
+        if (found != self->layout_.get())
+          self->layout_ = std::shared_ptr<const Layout>(emission, found);
+        self->refreshMenu();
+      });
 }
 
 void reportLayoutError(const rx::Error& error, std::string_view location, const Layout& layout,
@@ -102,29 +105,40 @@ void reportLayoutError(const rx::Error& error, std::string_view location, const 
   Track::errorWithLocation(error, location, replacements);
 }
 
+const Layout* attachedLayout(const toolkit::MenuItem& item) {
+  if (const auto* shared = item.represented<std::shared_ptr<const Layout>>()) return shared->get();
+  return item.represented<Layout>();
+}
+
+// The commands hold the layout they act on: a write of the saved layouts
+// while they run may replace the menu's copy.
+
 void LayoutMenu::restoreLayoutWithItem(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::layoutRestore, ButtonClickSource::menu);
-  commands_.run<rx::Unit>(context_.actions->restoreLayout(layout_).asObservable(), nullptr,
-                          [bundles = context_.bundles, layout = layout_](const rx::Error& error) {
-                            reportLayoutError(error, error_location::kMenuRestoreLayout001, layout,
+  const std::shared_ptr<const Layout> layout = layout_;
+  commands_.run<rx::Unit>(context_->actions->restoreLayout(*layout).asObservable(), nullptr,
+                          [bundles = context_->bundles, layout](const rx::Error& error) {
+                            reportLayoutError(error, error_location::kMenuRestoreLayout001, *layout,
                                               *bundles);
                           });
 }
 
 void LayoutMenu::editLayout(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::layoutEdit, ButtonClickSource::menu);
-  context_.customizationWindow->openEditWindow(layout_);
+  const std::shared_ptr<const Layout> layout = layout_;
+  context_->customizationWindow->openEditWindow(*layout);
 }
 
 void LayoutMenu::hideLayout(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::layoutHide, ButtonClickSource::menu);
-  auto command = context_.actions->closeLayoutApps(layout_).asObservable().doOn(
-      {.onDispose = [storage = context_.storage] {
+  const std::shared_ptr<const Layout> layout = layout_;
+  auto command = context_->actions->closeLayoutApps(*layout).asObservable().doOn(
+      {.onDispose = [storage = context_->storage] {
         storage->featureHideLayoutMenuItem().setValue(true);
       }});
   commands_.run<rx::Unit>(
-      command, nullptr, [bundles = context_.bundles, layout = layout_](const rx::Error& error) {
-        reportLayoutError(error, error_location::kMenuHideLayout000, layout, *bundles);
+      command, nullptr, [bundles = context_->bundles, layout](const rx::Error& error) {
+        reportLayoutError(error, error_location::kMenuHideLayout000, *layout, *bundles);
       });
 }
 

@@ -4,7 +4,7 @@
 // "Edit...", a separator and "Hide layout windows".
 
 #include <memory>
-#include <optional>
+#include <type_traits>
 
 #include "app/menus/command_bag.h"
 #include "app/menus/menu_context.h"
@@ -24,6 +24,10 @@ namespace wendrix {
 void reportLayoutError(const rx::Error& error, std::string_view location, const Layout& layout,
                        const platform::BundleProvider& bundles);
 
+// The layout attached to `item`: a Layout, or a shared pointer to one (what
+// the layout menus attach); nullptr for anything else.
+const Layout* attachedLayout(const toolkit::MenuItem& item);
+
 // Lives from one rebuild of the status menu to the next. While it lives, its
 // layout follows the stored layout of the same name (a layout no longer
 // stored keeps the last copy). Its commands run until they end or the menu
@@ -31,16 +35,22 @@ void reportLayoutError(const rx::Error& error, std::string_view location, const 
 class LayoutMenu : public std::enable_shared_from_this<LayoutMenu> {
  public:
   static std::shared_ptr<LayoutMenu> make(MenuContext context, Layout layout);
+  // Over a context and a layout held elsewhere (the status menu's context,
+  // an emission of the saved layouts): neither is copied.
+  static std::shared_ptr<LayoutMenu> make(std::shared_ptr<const MenuContext> context,
+                                          std::shared_ptr<const Layout> layout);
   virtual ~LayoutMenu();
   LayoutMenu(const LayoutMenu&) = delete;
   LayoutMenu& operator=(const LayoutMenu&) = delete;
 
-  const Layout& layout() const { return layout_; }
+  const Layout& layout() const { return *layout_; }
   const std::shared_ptr<toolkit::Menu>& menu() const { return menu_; }
   // The item shown in the status menu: made at first use, titled with the
   // layout's name then, holding the submenu.
   const std::shared_ptr<toolkit::MenuItem>& menuItem();
 
+  // The three command items each carry the layout the menu was made with,
+  // as a std::shared_ptr<const Layout> (see `attachedLayout`).
   const std::shared_ptr<toolkit::MenuItem>& restoreItem() const { return restoreItem_; }
   const std::shared_ptr<toolkit::MenuItem>& editLayoutItem() const { return editLayoutItem_; }
   const std::shared_ptr<toolkit::MenuItem>& hideLayoutItem() const { return hideLayoutItem_; }
@@ -56,12 +66,21 @@ class LayoutMenu : public std::enable_shared_from_this<LayoutMenu> {
   std::size_t runningCommands() const { return commands_.running(); }
 
  protected:
-  LayoutMenu(MenuContext context, Layout layout);
+  LayoutMenu(std::shared_ptr<const MenuContext> context, std::shared_ptr<const Layout> layout);
 
-  // Makes the menu of type M and sets its items up.
+  // Makes the menu of type M and sets its items up; one allocation for the
+  // menu and its shared count unless M is final.
   template <class M, class... A>
   static std::shared_ptr<M> create(A&&... args) {
-    std::shared_ptr<M> menu(new M(std::forward<A>(args)...));
+    std::shared_ptr<M> menu;
+    if constexpr (std::is_final_v<M>) {
+      menu.reset(new M(std::forward<A>(args)...));
+    } else {
+      struct Made final : M {
+        explicit Made(A&&... made) : M(std::forward<A>(made)...) {}
+      };
+      menu = std::make_shared<Made>(std::forward<A>(args)...);
+    }
     menu->setupItems();
     return menu;
   }
@@ -80,18 +99,20 @@ class LayoutMenu : public std::enable_shared_from_this<LayoutMenu> {
     };
   }
 
-  // Keeps `layout` current; made once.
-  rx::Observable<rx::Unit> reactiveStream();
+  // Keeps `layout_` current while the subscription lives.
+  rx::Disposable followStore();
 
-  MenuContext context_;
-  Layout layout_;
+  std::shared_ptr<const MenuContext> context_;
+  // The menu's copy of its layout: the stored one in the latest emission of
+  // the saved layouts that has it (sharing that emission), never changed in
+  // place.
+  std::shared_ptr<const Layout> layout_;
   std::shared_ptr<toolkit::Menu> menu_;
   std::shared_ptr<toolkit::MenuItem> menuItem_;
   std::shared_ptr<toolkit::MenuItem> restoreItem_;
   std::shared_ptr<toolkit::MenuItem> editLayoutItem_;
   std::shared_ptr<toolkit::MenuItem> hideLayoutItem_;
-  std::optional<rx::Observable<rx::Unit>> reactive_;
-  // Disposed before the bindings, in the reverse order of declaration.
+  // Disposed after the bindings, in the reverse order of declaration.
   CommandBag commands_;
   rx::DisposeBag disposeBag_;
 };

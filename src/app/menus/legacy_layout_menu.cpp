@@ -50,7 +50,8 @@ LegacyLayoutMenu::LegacyLayoutMenu(MenuContext context, Layout layout,
                                    std::shared_ptr<MainMenuDelegate> mainMenuDelegate,
                                    std::shared_ptr<const AddonRegistry> addons,
                                    std::shared_ptr<const AppIconImages> icons)
-    : LayoutMenu(std::move(context), std::move(layout)),
+    : LayoutMenu(std::make_shared<const MenuContext>(std::move(context)),
+                 std::make_shared<const Layout>(std::move(layout))),
       mainMenuDelegate_(std::move(mainMenuDelegate)),
       addons_(std::move(addons)),
       icons_(std::move(icons)),
@@ -88,7 +89,7 @@ void LegacyLayoutMenu::buildMenu() {
   menu_->addItem(toolkit::MenuItem::separator());
   closeApps_->setSubmenu(closeAppsSubmenu());
   menu_->addItem(closeApps_);
-  closeOthersToggle_->setState(layout_.alwaysCloseOtherApps.value_or(false)
+  closeOthersToggle_->setState(layout_->alwaysCloseOtherApps.value_or(false)
                                    ? toolkit::ControlState::on
                                    : toolkit::ControlState::off);
   menu_->addItem(closeOthersToggle_);
@@ -97,14 +98,14 @@ void LegacyLayoutMenu::buildMenu() {
   addWindowItem_->setSubmenu(addWindowSubmenu());
   menu_->addItem(addWindowItem_);
   menu_->addItem(toolkit::MenuItem::separator());
-  for (const IApp& app : layout_.apps)
+  for (const IApp& app : layout_->apps)
     menu_->addItem(appEntry(app));
 }
 
 std::string LegacyLayoutMenu::entryTitle(const std::optional<base::Url>& bundleURL,
                                          const std::optional<std::string>& bundleId,
                                          std::size_t windows) const {
-  std::string title = appDisplayName(*context_.bundles, bundleURL, bundleId).value_or("");
+  std::string title = appDisplayName(*context_->bundles, bundleURL, bundleId).value_or("");
   if (windows >= 2) title += " (" + std::to_string(windows) + ")";
   return title;
 }
@@ -116,7 +117,7 @@ std::optional<toolkit::Image> LegacyLayoutMenu::iconOf(
 
 std::shared_ptr<toolkit::Menu> LegacyLayoutMenu::closeAppsSubmenu() {
   auto submenu = std::make_shared<toolkit::Menu>();
-  auto layoutApps = toolkit::MenuItem::make("Hide \"" + layout_.name + "\" apps");
+  auto layoutApps = toolkit::MenuItem::make("Hide \"" + layout_->name + "\" apps");
   auto otherApps = toolkit::MenuItem::make("Hide other apps");
   for (const auto& item : {layoutApps, otherApps}) {
     item->setRepresentedObject(ApplicationList{});
@@ -140,10 +141,10 @@ std::shared_ptr<toolkit::Menu> LegacyLayoutMenu::closeAppsSubmenu() {
     item.setEnabled(!apps.empty());
     item.setAction(apps.empty() ? nullptr : std::move(action));
   };
-  const std::vector<IApp> saved = layout_.apps;
+  const std::vector<IApp> saved = layout_->apps;
   const auto closeLayout = target(&LegacyLayoutMenu::closeLayoutAppsWithItem);
   const auto closeOthers = target(&LegacyLayoutMenu::closeOtherAppsWithItem);
-  rx::Disposable d = context_.windowsProvider->appsWithWindowsStream().subscribe(
+  rx::Disposable d = context_->windowsProvider->appsWithWindowsStream().subscribe(
       [fill, saved, layoutApps, otherApps, closeLayout, closeOthers](const ApplicationList& apps) {
         ApplicationList inLayout, others;
         for (const auto& app : apps) {
@@ -166,7 +167,7 @@ std::shared_ptr<toolkit::Menu> LegacyLayoutMenu::addWindowSubmenu() {
   auto submenu = std::make_shared<toolkit::Menu>();
   std::weak_ptr<LegacyLayoutMenu> weak =
       std::static_pointer_cast<LegacyLayoutMenu>(shared_from_this());
-  rx::Disposable d = context_.windowsProvider->appsIncludingWindowsStream().subscribe(
+  rx::Disposable d = context_->windowsProvider->appsIncludingWindowsStream().subscribe(
       [weak, submenu](const ApplicationList& apps) {
         auto self = weak.lock();
         if (!self) return;
@@ -177,7 +178,7 @@ std::shared_ptr<toolkit::Menu> LegacyLayoutMenu::addWindowSubmenu() {
                                                        app->knownWindows().size()),
                                       self->target(&LegacyLayoutMenu::addAppToLayoutWithItem));
           item->setImage(self->iconOf(app->bundleURL()));
-          item->setRepresentedObject(AppInLayout{app, self->layout_});
+          item->setRepresentedObject(AppInLayout{app, *self->layout_});
           submenu->addItem(item);
         }
       },
@@ -195,7 +196,7 @@ std::shared_ptr<toolkit::MenuItem> LegacyLayoutMenu::appEntry(const IApp& app) {
   auto restore = toolkit::MenuItem::make("Restore", target(&LegacyLayoutMenu::restoreAppWithItem));
   restore->setRepresentedObject(app);
   auto remove = toolkit::MenuItem::make("Delete", target(&LegacyLayoutMenu::removeAppWithItem));
-  remove->setRepresentedObject(LayoutAndApp{layout_, app});
+  remove->setRepresentedObject(LayoutAndApp{*layout_, app});
   submenu->addItem(restore);
   submenu->addItem(remove);
   entry->setSubmenu(submenu);
@@ -203,7 +204,7 @@ std::shared_ptr<toolkit::MenuItem> LegacyLayoutMenu::appEntry(const IApp& app) {
 }
 
 void LegacyLayoutMenu::putAway(const ApplicationList& apps) {
-  commands_.run<rx::Unit>(context_.actions->closer().applyCloseBehavior(apps).asObservable(),
+  commands_.run<rx::Unit>(context_->actions->closer().applyCloseBehavior(apps).asObservable(),
                           nullptr, nullptr);
 }
 
@@ -229,23 +230,26 @@ void LegacyLayoutMenu::closeOtherAppsWithItem(toolkit::MenuItem& sender) {
 
 void LegacyLayoutMenu::renameWithItem(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::layoutRename, ButtonClickSource::menu);
-  const std::optional<std::string> name = askLayoutName(*context_.application, layout_.name);
+  // Held: the write below may replace the menu's copy.
+  const std::shared_ptr<const Layout> layout = layout_;
+  const std::optional<std::string> name = askLayoutName(*context_->application, layout->name);
   if (!name || isBlank(*name)) return;
-  Layout renamed = layout_;
+  Layout renamed = *layout;
   renamed.name = *name;
-  context_.storage->replaceLayout(layout_.name, renamed);
+  context_->storage->replaceLayout(layout->name, renamed);
 }
 
 void LegacyLayoutMenu::removeWithItem(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::layoutDelete, ButtonClickSource::menu);
-  context_.storage->deleteLayout(layout_.name);
+  const std::shared_ptr<const Layout> layout = layout_;
+  context_->storage->deleteLayout(layout->name);
 }
 
 void LegacyLayoutMenu::addWindowToLayoutWithItem(toolkit::MenuItem& sender) {
   Track::buttonClick(ButtonName::layoutAdd, ButtonClickSource::menu);
   const auto* pair = sender.represented<WindowInLayout>();
   if (!pair || !pair->first) return;
-  context_.actions->addWindowToLayout(*pair->first, pair->second);
+  context_->actions->addWindowToLayout(*pair->first, pair->second);
 }
 
 void LegacyLayoutMenu::addAppToLayoutWithItem(toolkit::MenuItem& sender) {
@@ -255,21 +259,21 @@ void LegacyLayoutMenu::addAppToLayoutWithItem(toolkit::MenuItem& sender) {
   Layout changed = pair->second;
   changed.apps =
       replaceOrAppendApp(changed.apps, iapp::fromApplication(*pair->first, addons_.get()));
-  context_.storage->replaceLayout(pair->second.name, changed);
+  context_->storage->replaceLayout(pair->second.name, changed);
 }
 
 void LegacyLayoutMenu::restoreAppWithItem(toolkit::MenuItem& sender) {
   Track::buttonClick(ButtonName::appRestore, ButtonClickSource::menu);
   const IApp* app = sender.represented<IApp>();
   if (!app) return;
-  std::weak_ptr<Actions> actions = context_.actions;
-  auto restore = context_.actions->restorer().restoreApp(*app).flatMap(
+  std::weak_ptr<Actions> actions = context_->actions;
+  auto restore = context_->actions->restorer().restoreApp(*app).flatMap(
       [actions, app = *app](const MatchedWindows& matched) {
         if (auto a = actions.lock()) return a->placer().restoreWindows(matched, app);
         return rx::Single<rx::Unit>::just({});
       });
   commands_.run<rx::Unit>(restore.asObservable(), nullptr,
-                          [bundles = context_.bundles, app = *app](const rx::Error& error) {
+                          [bundles = context_->bundles, app = *app](const rx::Error& error) {
                             Track::errorWithLocation(error,
                                                      error_location::kLegacymenuRestoreApp000,
                                                      anonymizingReplacements(app, *bundles));
@@ -283,21 +287,22 @@ void LegacyLayoutMenu::removeAppWithItem(toolkit::MenuItem& sender) {
   Layout changed = pair->first;
   std::erase_if(changed.apps.edit(),
                 [&](const IApp& a) { return !isDifferentApp(a, pair->second); });
-  context_.storage->replaceLayout(pair->first.name, changed);
+  context_->storage->replaceLayout(pair->first.name, changed);
 }
 
 void LegacyLayoutMenu::toggleCloseUnusedAppsWhenRestoringWithItem(toolkit::MenuItem&) {
   Track::buttonClick(ButtonName::autoClose, ButtonClickSource::menu);
-  const bool value = !layout_.alwaysCloseOtherApps.value_or(false);
-  Layout changed = layout_;
+  const std::shared_ptr<const Layout> layout = layout_;
+  const bool value = !layout->alwaysCloseOtherApps.value_or(false);
+  Layout changed = *layout;
   changed.alwaysCloseOtherApps = value;
-  context_.storage->replaceLayout(layout_.name, changed);
+  context_->storage->replaceLayout(layout->name, changed);
   Track::toggleAutoCloseApps(value);
 }
 
 void LegacyLayoutMenu::customizeItem(toolkit::MenuItem& sender) {
-  if (const Layout* layout = sender.represented<Layout>())
-    context_.customizationWindow->openEditWindow(*layout);
+  if (const Layout* layout = attachedLayout(sender))
+    context_->customizationWindow->openEditWindow(*layout);
 }
 
 }  // namespace wendrix

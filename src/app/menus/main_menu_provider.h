@@ -16,6 +16,7 @@
 #include "rx/disposable.h"
 #include "rx/observable.h"
 #include "rx/subjects.h"
+#include "storage/saved_layouts.h"
 #include "toolkit/menu.h"
 
 namespace wendrix {
@@ -49,8 +50,9 @@ class MainMenuProvider : public std::enable_shared_from_this<MainMenuProvider> {
     return feedbackSubject_.asObservable();
   }
 
-  void rebuildMenu(const std::vector<Layout>& layouts, bool trusted);
-  void addLayoutMenus(const std::vector<Layout>& layouts, toolkit::Menu& menu);
+  // Lists the layouts of `saved` (none: no layouts) with new layout menus,
+  // each sharing its layout with `saved`; the previous layout menus go.
+  void rebuildMenu(const std::shared_ptr<const SavedLayouts>& saved, bool trusted);
 
   // The commands of the fixed items.
   void saveCurrentLayout();
@@ -63,9 +65,9 @@ class MainMenuProvider : public std::enable_shared_from_this<MainMenuProvider> {
   // Commands no item is given; each acts on the object attached to the
   // sending item.
   void quickSaveLayout();
-  // A Layout: restores it.
+  // A layout (see `attachedLayout`): restores it.
   void restoreLayoutWithItem(toolkit::MenuItem& sender);
-  // A Layout: opens the customization window on it.
+  // A layout (see `attachedLayout`): opens the customization window on it.
   void editLayout(toolkit::MenuItem& sender);
   // A std::vector<winsys::ApplicationPtr>: puts those applications away.
   void closeUnusedAppsWithItem(toolkit::MenuItem& sender);
@@ -78,12 +80,16 @@ class MainMenuProvider : public std::enable_shared_from_this<MainMenuProvider> {
  private:
   explicit MainMenuProvider(MenuContext context);
   void setupMenu();
+  // Makes the layout menus of `saved` and appends their items to `items`.
+  void addLayoutMenus(const std::shared_ptr<const SavedLayouts>& saved,
+                      std::vector<std::shared_ptr<toolkit::MenuItem>>& items);
   void save(bool withDialog);
   // An item action that runs `command` while the provider exists.
   toolkit::MenuItem::Action target(void (MainMenuProvider::*command)(toolkit::MenuItem&));
   toolkit::MenuItem::Action target(void (MainMenuProvider::*command)());
 
-  MenuContext context_;
+  // Shared with the layout menus.
+  std::shared_ptr<const MenuContext> context_;
   std::shared_ptr<MainMenuDelegate> mainMenuDelegate_;
   std::shared_ptr<toolkit::Menu> mainMenu_;
   std::shared_ptr<toolkit::MenuItem> saveMenuItem_;

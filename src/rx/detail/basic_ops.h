@@ -186,14 +186,14 @@ template <class T>
 Observable<T> Observable<T>::distinctUntilChanged(
     std::function<bool(const T&, const T&)> equal) const {
   return Observable([source = *this, equal = std::move(equal)](const AnyObserver<T>& o) {
-    auto last = std::make_shared<std::optional<T>>();
-    return source.subscribe(detail::observer<T>([o, equal, last](const Event<T>& e) {
-      if (e.isNext()) {
-        if (*last && equal(**last, e.element())) return;
-        *last = e.element();
-      }
-      o.on(e);
-    }));
+    return source.subscribe(
+        detail::observer<T>([o, equal, last = std::optional<T>()](const Event<T>& e) mutable {
+          if (e.isNext()) {
+            if (last && equal(*last, e.element())) return;
+            last = e.element();
+          }
+          o.on(e);
+        }));
   });
 }
 

@@ -3,9 +3,9 @@
 // `share`: one subscription of the source multicast to many subscribers,
 // with a replay buffer.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -18,13 +18,25 @@ namespace wendrix::rx {
 
 namespace detail {
 
+// One subscriber of a connection; a dead one has left.
+template <class T>
+struct ShareEntry {
+  std::uint64_t key;
+  AnyObserver<T> observer;
+  bool live;
+};
+
 // The subscribers, buffer and source subscription of one connection. With
 // the forever scope there is only ever one; it remembers the stop event.
 template <class T>
 struct ShareConnection {
   std::size_t replay = 0;
   SubjectLifetimeScope scope = SubjectLifetimeScope::whileConnected;
-  std::map<std::uint64_t, AnyObserver<T>> observers;
+  // The subscribers in subscription order (keys only grow). One that left is
+  // a dead entry until the list is compacted, so that leaving costs no
+  // search through a tree and no shift of the list.
+  std::vector<ShareEntry<T>> observers;
+  std::size_t live = 0;
   std::uint64_t nextKey = 0;
   // The last `replay` elements, oldest first (a short vector: a deque
   // allocates even while empty).
@@ -50,16 +62,22 @@ class ShareState {
       self->connection_->scope = self->scope_;
     }
     auto c = self->connection_;
-    // A copy: the observer may cause new elements while it gets these.
-    std::vector<T> replayed = c->buffer;
-    for (auto&& v : replayed)
-      o.onNext(std::move(v));
+    // Copies: the observer may cause new elements while it gets these. One
+    // element (the usual replay) goes out without a list of its own.
+    if (c->buffer.size() == 1) {
+      o.on(Event<T>::next(c->buffer.front()));
+    } else if (!c->buffer.empty()) {
+      std::vector<T> replayed = c->buffer;
+      for (auto&& v : replayed)
+        o.onNext(std::move(v));
+    }
     if (c->stop) {
       o.on(*c->stop);
       return Disposable();
     }
     const std::uint64_t key = c->nextKey++;
-    c->observers.emplace(key, o);
+    c->observers.push_back(ShareEntry<T>{key, o, true});
+    ++c->live;
     // While connected, the connection's closures hold the shared stream, so
     // that a stream with subscribers stays alive even when nothing else holds
     // it; they are released when the connection ends.
@@ -101,6 +119,7 @@ class ShareState {
     }
     auto observers = snapshot(c);
     c->observers.clear();
+    c->live = 0;
     Disposable source = std::move(c->source);
     c->source = Disposable();
     for (const auto& o : observers)
@@ -110,8 +129,22 @@ class ShareState {
 
   static void unsubscribe(const std::shared_ptr<ShareState>& self,
                           const std::shared_ptr<ShareConnection<T>>& c, std::uint64_t key) {
-    c->observers.erase(key);
-    if (!c->observers.empty() || !c->connected) return;
+    auto& observers = c->observers;
+    const auto it =
+        std::lower_bound(observers.begin(), observers.end(), key,
+                         [](const ShareEntry<T>& entry, std::uint64_t k) { return entry.key < k; });
+    if (it == observers.end() || it->key != key || !it->live) return;
+    {
+      // Released before the connection is looked at, as an erased entry's
+      // observer would be (its release may subscribe again).
+      AnyObserver<T> leaving = std::move(it->observer);
+      it->live = false;
+      --c->live;
+      const std::size_t dead = observers.size() - c->live;
+      if (dead >= 16 && dead * 2 > observers.size())
+        std::erase_if(observers, [](const ShareEntry<T>& entry) { return !entry.live; });
+    }
+    if (c->live > 0 || !c->connected) return;
     c->connected = false;
     ++c->generation;
     if (c->scope == SubjectLifetimeScope::whileConnected) detach(self, c);
@@ -128,9 +161,9 @@ class ShareState {
 
   static std::vector<AnyObserver<T>> snapshot(const std::shared_ptr<ShareConnection<T>>& c) {
     std::vector<AnyObserver<T>> observers;
-    observers.reserve(c->observers.size());
-    for (const auto& [key, o] : c->observers)
-      observers.push_back(o);
+    observers.reserve(c->live);
+    for (const ShareEntry<T>& entry : c->observers)
+      if (entry.live) observers.push_back(entry.observer);
     return observers;
   }
 

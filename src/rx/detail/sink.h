@@ -184,6 +184,15 @@ Disposable Observable<T>::subscribe(std::function<void(const T&)> onNext,
 }
 
 template <class T>
+template <class F>
+requires std::invocable<F&, const T&> Disposable Observable<T>::subscribeNext(F onNext)
+const {
+  return subscribe(detail::observer<T>([onNext = std::move(onNext)](const Event<T>& e) mutable {
+    if (e.isNext()) onNext(e.element());
+  }));
+}
+
+template <class T>
 Observable<T> Observable<T>::just(T value) {
   return Observable([value = std::move(value)](const AnyObserver<T>& o) {
     o.onNext(value);

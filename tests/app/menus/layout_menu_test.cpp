@@ -117,6 +117,8 @@ TEST_F(LayoutMenuTest, ItsLayoutFollowsTheStoredOneOfTheSameName) {
 
   storage->replaceLayout("Work", layout("Work", {app(kEditor)}));
   ASSERT_EQ(menu->layout().apps.size(), 1u);
+  // The items keep the layout the menu was made with.
+  EXPECT_TRUE(attachedLayout(*menu->restoreItem())->apps.empty());
 
   // Gone from the store: the last copy stays, and commands act on it.
   storage->deleteLayout("Work");
@@ -130,8 +132,8 @@ TEST_F(LayoutMenuTest, ItsItemsCarryTheLayoutAndAnItemOutlivingItDoesNothing) {
   start();
   auto menu = LayoutMenu::make(context(), work());
   for (const auto& item : {menu->restoreItem(), menu->editLayoutItem(), menu->hideLayoutItem()}) {
-    ASSERT_NE(item->represented<Layout>(), nullptr);
-    EXPECT_EQ(item->represented<Layout>()->name, "Work");
+    ASSERT_NE(attachedLayout(*item), nullptr);
+    EXPECT_EQ(attachedLayout(*item)->name, "Work");
   }
   auto item = menu->editLayoutItem();
   auto submenu = menu->menu();
