@@ -172,7 +172,7 @@ std::optional<std::size_t> binaryPlistArrayCount(std::span<const std::uint8_t> p
   return static_cast<std::size_t>(shape->refs);
 }
 
-base::Result<base::Bytes> editBinaryPlistArray(std::span<const std::uint8_t> previous,
+base::Result<EditedPlist> editBinaryPlistArray(std::span<const std::uint8_t> previous,
                                                std::span<const PlistArrayElement> elements) {
   auto doc = readDocument(previous);
   if (!doc) return doc.error();
@@ -234,19 +234,25 @@ base::Result<base::Bytes> editBinaryPlistArray(std::span<const std::uint8_t> pre
 
   const std::uint64_t tableOffset = out.size();
   const int offsetSize = widthOf(tableOffset);
-  out.reserve(out.size() + objects * static_cast<std::uint64_t>(offsetSize) + kTrailerSize);
+  const std::size_t tableSize = objects * static_cast<std::uint64_t>(offsetSize);
+  out.resize(tableOffset + tableSize + kTrailerSize);
+  std::uint8_t* at = out.data() + tableOffset;
+  auto put = [&](std::uint64_t v, int width) {
+    for (int i = width - 1; i >= 0; --i)
+      *at++ = static_cast<std::uint8_t>(v >> (8 * i));
+  };
   for (std::uint64_t i = 0; i < doc->objects; ++i)
-    appendBigEndian(out, doc->offsetOf(i), offsetSize);
+    put(doc->offsetOf(i), offsetSize);
   for (std::uint64_t offset : newOffsets)
-    appendBigEndian(out, offset, offsetSize);
-  std::uint8_t trailer[kTrailerSize] = {};
-  trailer[6] = static_cast<std::uint8_t>(offsetSize);
-  trailer[7] = static_cast<std::uint8_t>(doc->refSize);
-  out.insert(out.end(), trailer, trailer + 8);
-  appendBigEndian(out, objects, 8);
-  appendBigEndian(out, objects - 1, 8);
-  appendBigEndian(out, tableOffset, 8);
-  return out;
+    put(offset, offsetSize);
+  std::memset(at, 0, 6);
+  at += 6;
+  *at++ = static_cast<std::uint8_t>(offsetSize);
+  *at++ = static_cast<std::uint8_t>(doc->refSize);
+  put(objects, 8);
+  put(objects - 1, 8);
+  put(tableOffset, 8);
+  return EditedPlist{std::move(out), static_cast<std::size_t>(doc->tableOffset)};
 }
 
 }  // namespace coding

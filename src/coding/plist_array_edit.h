@@ -31,12 +31,19 @@ struct PlistArrayElement {
 // not one whose top object is an array.
 std::optional<std::size_t> binaryPlistArrayCount(std::span<const std::uint8_t> plist);
 
+// An edited list: its bytes, of which the first `unchangedPrefix` are those
+// of the earlier list.
+struct EditedPlist {
+  base::Bytes bytes;
+  std::size_t unchangedPrefix = 0;
+};
+
 // `previous` (a binary property list whose top object is an array) with its
 // top array made of `elements`. Fails when `previous` is not such a list, an
 // index is out of range, a new value cannot be written, or the objects would
 // outgrow the earlier references' width: the caller then writes the whole
 // list.
-base::Result<base::Bytes> editBinaryPlistArray(std::span<const std::uint8_t> previous,
+base::Result<EditedPlist> editBinaryPlistArray(std::span<const std::uint8_t> previous,
                                                std::span<const PlistArrayElement> elements);
 
 }  // namespace coding

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <mutex>
 #include <utility>
@@ -311,11 +312,27 @@ std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layo
       elements.push_back({std::nullopt, &edit.added[next++]});
     }
   }
-  auto bytes = coding::editBinaryPlistArray(decoded_->bytes, elements);
-  if (!bytes) return std::nullopt;
+  auto edited = coding::editBinaryPlistArray(decoded_->bytes, elements);
+  if (!edited) return std::nullopt;
   staleElements_ += dropped;
-  keepWrittenBytes(*bytes);
-  return std::move(bytes).value();
+  // Kept as the stored bytes' beginning and the rest, not copied whole.
+  const std::size_t prefix = edited->unchangedPrefix;
+  writing_->bytes.assign(edited->bytes.begin() + static_cast<std::ptrdiff_t>(prefix),
+                         edited->bytes.end());
+  writing_->sharedPrefix = prefix;
+  return std::move(edited->bytes);
+}
+
+bool DefaultsStorage::isBeingWritten(const base::Bytes& stored) const {
+  if (!writing_ || (writing_->bytes.empty() && writing_->sharedPrefix == 0)) return false;
+  const std::size_t prefix = writing_->sharedPrefix;
+  if (stored.size() != prefix + writing_->bytes.size()) return false;
+  if (prefix > 0 && (!decoded_ || decoded_->bytes.size() < prefix ||
+                     std::memcmp(stored.data(), decoded_->bytes.data(), prefix) != 0)) {
+    return false;
+  }
+  return std::equal(writing_->bytes.begin(), writing_->bytes.end(),
+                    stored.begin() + static_cast<std::ptrdiff_t>(prefix));
 }
 
 bool DefaultsStorage::keepUndecodableLayouts(platform::UserDefaults& defaults) {
@@ -364,7 +381,7 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
     if (!bytes) return;
     if (decoded_ && decoded_->bytes == *bytes) {
       stored = Stored::decoded;
-    } else if (writing_ && !writing_->bytes.empty() && writing_->bytes == *bytes) {
+    } else if (isBeingWritten(*bytes)) {
       stored = Stored::written;
     } else {
       stored = Stored::fresh;
@@ -373,7 +390,16 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
   });
   decodedIsStored_ = stored != Stored::none;
   if (stored == Stored::written) {
-    if (decoded_) spareBytes_ = std::move(decoded_->bytes);
+    if (writing_->sharedPrefix > 0) {
+      // The stored bytes' beginning is in `decoded_` already.
+      base::Bytes bytes = std::move(decoded_->bytes);
+      bytes.resize(writing_->sharedPrefix);
+      bytes.insert(bytes.end(), writing_->bytes.begin(), writing_->bytes.end());
+      writing_->bytes = std::move(bytes);
+      writing_->sharedPrefix = 0;
+    } else if (decoded_) {
+      spareBytes_ = std::move(decoded_->bytes);
+    }
     decoded_ = std::move(writing_);
     writing_.reset();
   } else if (stored == Stored::fresh) {

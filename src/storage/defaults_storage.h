@@ -139,6 +139,9 @@ class DefaultsStorage : public LayoutStorage {
     // Records left out because they do not decode (1 for bytes that are no
     // list at all).
     std::size_t undecodable = 0;
+    // For bytes being written by an edit: `bytes` follow this many bytes of
+    // the decoded ones.
+    std::size_t sharedPrefix = 0;
   };
 
   // How a list being written is made of the stored one, whose records are
@@ -169,6 +172,8 @@ class DefaultsStorage : public LayoutStorage {
   std::optional<base::Bytes> editedLayouts(const std::vector<Layout>& list);
   // Copies the bytes of the list being written into `writing_`.
   void keepWrittenBytes(const base::Bytes& bytes);
+  // Whether `stored` are the bytes of the list being written.
+  bool isBeingWritten(const base::Bytes& stored) const;
   // The layouts' overwrite check: stored bytes known to decode need none.
   bool keepUndecodableLayouts(platform::UserDefaults& defaults);
   // Decodes the stored `bytes` into `decoded_`: the layouts that decode;

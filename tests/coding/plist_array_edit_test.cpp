@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -35,21 +36,25 @@ TEST(PlistArrayEditTest, KeepsReordersDropsAndAppendsElements) {
       kept(3), {std::nullopt, &replacing}, kept(0), {std::nullopt, &added}};
   auto edited = editBinaryPlistArray(before, elements);
   ASSERT_TRUE(edited) << edited.error().description;
-  EXPECT_EQ(decodePropertyList(*edited).value(),
+  EXPECT_EQ(decodePropertyList(edited->bytes).value(),
             Value(Array{record(3), record(11), record(0), record(10)}));
-  EXPECT_EQ(binaryPlistArrayCount(*edited), 4u);
+  EXPECT_EQ(binaryPlistArrayCount(edited->bytes), 4u);
+  ASSERT_GT(edited->unchangedPrefix, 8u);
+  EXPECT_TRUE(
+      std::equal(before.begin(), before.begin() + edited->unchangedPrefix, edited->bytes.begin()));
 
   // An edited list edits again; and an empty list is a list.
   const std::vector<PlistArrayElement> again = {kept(3), kept(1)};
-  auto twice = editBinaryPlistArray(*edited, again);
+  auto twice = editBinaryPlistArray(edited->bytes, again);
   ASSERT_TRUE(twice);
-  EXPECT_EQ(decodePropertyList(*twice).value(), Value(Array{record(10), record(11)}));
-  auto emptied = editBinaryPlistArray(*twice, {});
+  EXPECT_EQ(decodePropertyList(twice->bytes).value(), Value(Array{record(10), record(11)}));
+  auto emptied = editBinaryPlistArray(twice->bytes, {});
   ASSERT_TRUE(emptied);
-  EXPECT_EQ(decodePropertyList(*emptied).value(), Value(Array{}));
+  EXPECT_EQ(decodePropertyList(emptied->bytes).value(), Value(Array{}));
   const std::vector<PlistArrayElement> refilled = {{std::nullopt, &added}};
-  EXPECT_EQ(decodePropertyList(editBinaryPlistArray(*emptied, refilled).value()).value(),
-            Value(Array{record(10)}));
+  EXPECT_EQ(
+      decodePropertyList(editBinaryPlistArray(emptied->bytes, refilled).value().bytes).value(),
+      Value(Array{record(10)}));
 }
 
 TEST(PlistArrayEditTest, LongListsWithWideCountsAndReferences) {
@@ -67,7 +72,7 @@ TEST(PlistArrayEditTest, LongListsWithWideCountsAndReferences) {
   expected.push_back(added);
   auto edited = editBinaryPlistArray(before, elements);
   ASSERT_TRUE(edited);
-  EXPECT_EQ(decodePropertyList(*edited).value(), Value(expected));
+  EXPECT_EQ(decodePropertyList(edited->bytes).value(), Value(expected));
 }
 
 TEST(PlistArrayEditTest, RefusesWhatItCannotEdit) {
