@@ -1,7 +1,6 @@
 #include "coding/plist_binary_writer.h"
 
 #include <bit>
-#include <chrono>
 #include <cstring>
 #include <deque>
 #include <unordered_map>
@@ -10,18 +9,10 @@
 
 #include "base/utf8.h"
 #include "coding/coding_error.h"
+#include "coding/plist_date.h"
 
 namespace coding::detail {
 namespace {
-
-// Property-list dates count seconds from 2001-01-01T00:00:00Z.
-constexpr std::int64_t kReferenceDateUnixSeconds = 978307200;
-
-double secondsSinceReferenceDate(base::Time time) {
-  using namespace std::chrono;
-  auto micros = duration_cast<microseconds>(time.time_since_epoch()).count();
-  return static_cast<double>(micros - kReferenceDateUnixSeconds * 1000000) / 1e6;
-}
 
 // Bytes needed for `v` among 1, 2, 4 and 8.
 int widthOf(std::uint64_t v) {
