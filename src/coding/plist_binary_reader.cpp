@@ -16,30 +16,28 @@
 namespace coding::detail {
 namespace {
 
+std::uint64_t bigEndianOddWidth(const std::uint8_t* p, unsigned size) {
+  std::uint64_t v = 0;
+  for (unsigned i = 0; i < size; ++i)
+    v = (v << 8) | p[i];
+  return v;
+}
+
 // A big-endian unsigned integer of `size` bytes (1 to 8).
-std::uint64_t bigEndian(const std::uint8_t* p, unsigned size) {
-  switch (size) {
-    case 1:
-      return p[0];
-    case 2:
-      return (std::uint64_t{p[0]} << 8) | p[1];
-    case 4: {
-      std::uint32_t v = 0;
-      std::memcpy(&v, p, 4);
-      return __builtin_bswap32(v);
-    }
-    case 8: {
-      std::uint64_t v = 0;
-      std::memcpy(&v, p, 8);
-      return __builtin_bswap64(v);
-    }
-    default: {
-      std::uint64_t v = 0;
-      for (unsigned i = 0; i < size; ++i)
-        v = (v << 8) | p[i];
-      return v;
-    }
+[[gnu::always_inline]] inline std::uint64_t bigEndian(const std::uint8_t* p, unsigned size) {
+  if (size == 1) return p[0];
+  if (size == 2) return (std::uint64_t{p[0]} << 8) | p[1];
+  if (size == 4) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, p, 4);
+    return __builtin_bswap32(v);
   }
+  if (size == 8) {
+    std::uint64_t v = 0;
+    std::memcpy(&v, p, 8);
+    return __builtin_bswap64(v);
+  }
+  return bigEndianOddWidth(p, size);
 }
 
 // An integer field of `size` bytes, a power of two: wider than 8 bytes,
@@ -100,6 +98,34 @@ std::string pathText(const PathLink* link) {
   return path;
 }
 
+// Where a value read goes: each is made in its place, none is moved.
+struct IntoRoot {
+  std::optional<Value>& root;
+  template <class T>
+  void operator()(T&& value) const {
+    root.emplace(std::forward<T>(value));
+  }
+};
+
+struct IntoArray {
+  Array& array;
+  template <class T>
+  void operator()(T&& value) const {
+    array.emplace_back(std::forward<T>(value));
+  }
+};
+
+// The entry of `key`, which is moved into it.
+struct IntoEntry {
+  std::vector<Dictionary::Entry>& entries;
+  std::string& key;
+  template <class T>
+  void operator()(T&& value) const {
+    entries.emplace_back(std::piecewise_construct, std::forward_as_tuple(std::move(key)),
+                         std::forward_as_tuple(std::forward<T>(value)));
+  }
+};
+
 // Objects are read from the top one down, depth first, each reference
 // read again where it is used. Any malformed object fails the whole read;
 // a value the tree cannot hold (a date out of range, a keyed-archive UID) is
@@ -111,10 +137,10 @@ class BinaryReader {
       : data_(data.data()), size_(data.size()), maxNodes_(maxPlistNodesFor(data.size())) {}
 
   base::Result<Value> run() {
-    Value root;
-    if (!parseTrailer() || !read(topObject_, 0, nullptr, root)) return malformed();
+    std::optional<Value> root;
+    if (!parseTrailer() || !read(topObject_, 0, nullptr, IntoRoot{root})) return malformed();
     if (valueError_) return std::move(*valueError_);
-    return root;
+    return std::move(*root);
   }
 
  private:
@@ -228,8 +254,10 @@ class BinaryReader {
     if (!valueError_) valueError_ = failAt(pathText(path), ErrorCode::invalidInput, what);
   }
 
-  // Object `object` into `out`; `level` counts the containers around it.
-  bool read(std::uint64_t object, int level, const PathLink* path, Value& out) {
+  // Object `object` to `emit`; `level` counts the containers around it. A
+  // value the tree cannot hold is emitted as null.
+  template <class Emit>
+  bool read(std::uint64_t object, int level, const PathLink* path, const Emit& emit) {
     std::uint64_t offset = 0;
     if (object >= objectCount_ || !objectOffset(object, offset) || !addNodes(1)) return false;
     const std::uint8_t marker = data_[offset];
@@ -239,22 +267,22 @@ class BinaryReader {
     switch (marker >> 4) {
       case 0x0:
         if (nibble != 0x8 && nibble != 0x9) return false;
-        out = Value(nibble == 0x9);
+        emit(nibble == 0x9);
         return true;
       case 0x1: {
         const std::uint64_t size = std::uint64_t{1} << nibble;
         if (size > table_ - start || nibble > 4) return false;
-        out = Value(static_cast<std::int64_t>(wideBigEndian(contents, size)));
+        emit(static_cast<std::int64_t>(wideBigEndian(contents, size)));
         return true;
       }
       case 0x2: {
         const std::uint64_t size = std::uint64_t{1} << nibble;
         if (size > table_ - start) return false;
         if (nibble == 2) {
-          out = Value(static_cast<double>(
+          emit(static_cast<double>(
               std::bit_cast<float>(static_cast<std::uint32_t>(bigEndian(contents, 4)))));
         } else if (nibble == 3) {
-          out = Value(std::bit_cast<double>(bigEndian(contents, 8)));
+          emit(std::bit_cast<double>(bigEndian(contents, 8)));
         } else {
           return false;
         }
@@ -264,9 +292,10 @@ class BinaryReader {
         if (nibble != 3 || 8 > table_ - start) return false;
         const auto time = timeFromReferenceSeconds(std::bit_cast<double>(bigEndian(contents, 8)));
         if (time) {
-          out = Value(*time);
+          emit(*time);
         } else {
           noteValueError(path, "date out of range");
+          emit(nullptr);
         }
         return true;
       }
@@ -274,27 +303,28 @@ class BinaryReader {
         std::uint64_t n = 0;
         std::uint64_t from = 0;
         if (!dataLength(offset, n, from) || n > table_ - from) return false;
-        out = Value(base::Bytes(data_ + from, data_ + from + n));
+        emit(base::Bytes(data_ + from, data_ + from + n));
         return true;
       }
       case 0x5:
       case 0x6: {
         std::string text;
         if (!string(offset, text)) return false;
-        out = Value(std::move(text));
+        emit(std::move(text));
         return true;
       }
       case 0x8: {
         const std::uint64_t size = nibble + 1;
         if (size > table_ - start || wideBigEndian(contents, size) > 0xFFFFFFFFu) return false;
         noteValueError(path, "unsupported keyed-archive reference");
+        emit(nullptr);
         return true;
       }
       case 0xA:
       case 0xC:
-        return array(offset, level, path, out);
+        return array(offset, level, path, emit);
       case 0xD:
-        return dictionary(offset, level, path, out);
+        return dictionary(offset, level, path, emit);
       default:
         return false;
     }
@@ -317,22 +347,25 @@ class BinaryReader {
     return bigEndian(data_ + start + slot * refSize_, refSize_);
   }
 
-  bool array(std::uint64_t offset, int level, const PathLink* path, Value& out) {
+  template <class Emit>
+  bool array(std::uint64_t offset, int level, const PathLink* path, const Emit& emit) {
     std::uint64_t n = 0;
     std::uint64_t start = 0;
     if (level >= kMaxDepth || !references(offset, 1, n, start)) return false;
     // Every element is at least one more value: refuse before allocating.
     if (n > maxNodes_ - nodes_) return false;
-    Array elements(n);
+    Array elements;
+    elements.reserve(n);
     for (std::uint64_t i = 0; i < n; ++i) {
       const PathLink link{path, nullptr, i};
-      if (!read(reference(start, i), level + 1, &link, elements[i])) return false;
+      if (!read(reference(start, i), level + 1, &link, IntoArray{elements})) return false;
     }
-    out = Value(std::move(elements));
+    emit(std::move(elements));
     return true;
   }
 
-  bool dictionary(std::uint64_t offset, int level, const PathLink* path, Value& out) {
+  template <class Emit>
+  bool dictionary(std::uint64_t offset, int level, const PathLink* path, const Emit& emit) {
     std::uint64_t n = 0;
     std::uint64_t start = 0;
     if (level >= kMaxDepth || !references(offset, 2, n, start)) return false;
@@ -345,12 +378,12 @@ class BinaryReader {
       if (!objectOffset(reference(start, i), keyOffset) || !addNodes(1)) return false;
       const unsigned keyKind = data_[keyOffset] >> 4;
       if (keyKind != 0x5 && keyKind != 0x6) return false;
-      Dictionary::Entry& entry = entries.emplace_back();
-      if (!string(keyOffset, entry.first)) return false;
-      const PathLink link{path, &entry.first, 0};
-      if (!read(reference(start, n + i), level + 1, &link, entry.second)) return false;
+      std::string key;
+      if (!string(keyOffset, key)) return false;
+      const PathLink link{path, &key, 0};
+      if (!read(reference(start, n + i), level + 1, &link, IntoEntry{entries, key})) return false;
     }
-    out = Value(Dictionary(std::move(entries)));
+    emit(Dictionary(std::move(entries)));
     return true;
   }
 
