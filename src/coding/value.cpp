@@ -95,6 +95,10 @@ void Dictionary::set(std::string key, Value value) {
     *existing = std::move(value);
     return;
   }
+  // Room for a record's few members at once, rather than growing by one,
+  // two and four.
+  constexpr std::size_t kFirstCapacity = 4;
+  if (entries_.capacity() == 0) entries_.reserve(kFirstCapacity);
   entries_.emplace_back(std::move(key), std::move(value));
 }
 

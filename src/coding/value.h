@@ -147,6 +147,16 @@ class Value {
       v_;
 };
 
+// An array of `values`, each moved into place (a braced list would copy
+// them, nested arrays included).
+template <class... T>
+Array arrayOf(T&&... values) {
+  Array array;
+  array.reserve(sizeof...(T));
+  (array.emplace_back(std::forward<T>(values)), ...);
+  return array;
+}
+
 // The URL's box keeps Value small.
 static_assert(sizeof(Value) <= 48);
 
