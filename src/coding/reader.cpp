@@ -184,11 +184,6 @@ base::Result<base::Url> Reader::url() const {
   return typeMismatch("URL");
 }
 
-base::Result<const Dictionary*> Reader::dictionary() const {
-  if (const auto* d = value_->getIf<Dictionary>()) return d;
-  return typeMismatch("dictionary");
-}
-
 base::Result<Reader::Elements> Reader::elements() const {
   const auto* array = value_->getIf<Array>();
   if (!array) return typeMismatch("array");
@@ -196,23 +191,23 @@ base::Result<Reader::Elements> Reader::elements() const {
 }
 
 base::Result<Reader::Members> Reader::members() const {
-  auto dict = dictionary();
-  if (!dict) return dict.error();
-  return Members(*this, **dict);
+  const auto* dict = value_->getIf<Dictionary>();
+  if (!dict) return typeMismatch("dictionary");
+  return Members(*this, *dict);
 }
 
 base::Result<Reader> Reader::at(std::string_view key) const {
-  auto dict = dictionary();
-  if (!dict) return dict.error();
-  const Dictionary::Entry* entry = (*dict)->findEntry(key);
+  const auto* dict = value_->getIf<Dictionary>();
+  if (!dict) return typeMismatch("dictionary");
+  const Dictionary::Entry* entry = dict->findEntry(key);
   if (!entry) return error(ErrorCode::keyNotFound, "missing key \"" + std::string(key) + "\"");
   return member(*entry);
 }
 
 base::Result<std::optional<Reader>> Reader::find(std::string_view key) const {
-  auto dict = dictionary();
-  if (!dict) return dict.error();
-  const Dictionary::Entry* entry = (*dict)->findEntry(key);
+  const auto* dict = value_->getIf<Dictionary>();
+  if (!dict) return typeMismatch("dictionary");
+  const Dictionary::Entry* entry = dict->findEntry(key);
   if (!entry || entry->second.isNull()) return std::optional<Reader>();
   return std::optional<Reader>(member(*entry));
 }

@@ -88,7 +88,6 @@ class Reader {
   Reader child(const Value& value, std::uintptr_t step) const;
   Reader member(const Dictionary::Entry& entry) const;
   Reader element(const Value& value, std::size_t index) const;
-  base::Result<const Dictionary*> dictionary() const;
 
   const Value* value_;
   // The path the steps continue; null when empty.
