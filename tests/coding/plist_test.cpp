@@ -150,6 +150,67 @@ TEST(PlistWriteTest, LargeBinaryListsRoundTrip) {
   }
 }
 
+// A tree with every kind of object the writer makes: shared strings (keys
+// and values), UTF-16 and repaired text, a URL, a date, data, integers of
+// several widths, and counts past the marker's nibble.
+Value representativeTree() {
+  return Value(Dictionary{
+      {"name", "Layout 1"},
+      {"count", 3},
+      {"negative", -2},
+      {"big", std::numeric_limits<std::uint64_t>::max()},
+      {"wide", 70000},
+      {"real", 1.5},
+      {"flags", Array{true, false}},
+      {"date", at("2024-05-01T10:00:00.25Z")},
+      {"data", base::Bytes{0, 1, 2}},
+      {"url", *base::Url::parse("file:///usr/share/x.desktop")},
+      {"text", "h\xC3\xA9llo"},
+      {"bad", "a\xFF"},
+      {"again", "Layout 1"},
+      {"list", Array{"name", Array{}, Dictionary{}, std::string(20, 'x')}},
+  });
+}
+
+std::uint64_t fnv1a(const base::Bytes& bytes) {
+  std::uint64_t h = 0xCBF29CE484222325ull;
+  for (std::uint8_t b : bytes)
+    h = (h ^ b) * 0x100000001B3ull;
+  return h;
+}
+
+// The binary output stays byte for byte what it has been: a representative
+// tree whole, and a list large enough for 4-byte references and offsets by
+// its checksum.
+TEST(PlistWriteTest, BinaryOutputIsUnchanged) {
+  auto small = encodePropertyList(representativeTree());
+  ASSERT_TRUE(small.ok()) << small.error();
+  std::string hex;
+  for (std::uint8_t b : *small) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 0xF];
+  }
+  EXPECT_EQ(
+      hex,
+      "62706c6973743030546e616d6555636f756e74586e65676174697665536269675477696465547265616c55666c61"
+      "6773546461746554646174615375726c54746578745362616455616761696e546c697374584c61796f7574203110"
+      "0313fffffffffffffffe13ffffffffffffffff1200011170233ff80000000000000908a214153341c5f125102000"
+      "00430001025872656c61746976655f101b66696c653a2f2f2f7573722f73686172652f782e6465736b746f70d119"
+      "1a65006800e9006c006c006f620061fffda0d05f10147878787878787878787878787878787878787878a4001e1f"
+      "20de000102030405060708090a0b0c0d0e0f101112131617181b1c1d0e210008000d0013001c00200025002a0030"
+      "0035003a003e00430047004d0052005b005d0066006f0074007d007e007f0082008b008f009800b600b900c400c9"
+      "00ca00cb00e200e70000000000000201000000000000002300000000000000220000000000000104");
+
+  Array list;
+  for (int i = 0; i < 70'000; ++i)
+    list.push_back(i % 3 == 0 ? Value(i) : Value("item " + std::to_string(i % 1000)));
+  auto large = encodePropertyList(Value(std::move(list)));
+  ASSERT_TRUE(large.ok()) << large.error();
+  EXPECT_EQ(large->size(), 459168u);
+  EXPECT_EQ(fnv1a(*large), 11614389852375151561ull);
+}
+
 TEST(PlistWriteTest, InvalidUtf8IsRepaired) {
   auto back = decodePropertyList(*encodePropertyList(Value("a\xFF")));
   ASSERT_TRUE(back.ok());
