@@ -247,6 +247,8 @@ TEST(PlistReadTest, NestingIsBoundedBeforeTheParserRecurses) {
   auto shallow = decodePropertyList(nestedBinaryPlist(3));
   ASSERT_TRUE(shallow.ok()) << shallow.error();
   EXPECT_EQ(*shallow, Value(Array{Array{Array{5}}}));
+  EXPECT_TRUE(decodePropertyList(nestedBinaryPlist(kMaxDepth)).ok());
+  EXPECT_FALSE(decodePropertyList(nestedBinaryPlist(kMaxDepth + 1)).ok());
 
   const std::uint32_t tooDeep = 200000;
   std::string xml = "<plist>";
