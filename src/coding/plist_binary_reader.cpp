@@ -40,8 +40,8 @@ std::uint64_t bigEndianOddWidth(const std::uint8_t* p, unsigned size) {
   return bigEndianOddWidth(p, size);
 }
 
-// An integer field of `size` bytes, a power of two: wider than 8 bytes,
-// only its last 8 bytes count.
+// An integer field of `size` bytes (at least 1): wider than 8 bytes, only its
+// last 8 bytes count.
 std::uint64_t wideBigEndian(const std::uint8_t* p, std::uint64_t size) {
   return size > 8 ? bigEndian(p + size - 8, 8) : bigEndian(p, static_cast<unsigned>(size));
 }
