@@ -4,7 +4,6 @@
 
 #include <array>
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,35 +12,21 @@
 
 #include "base/utf8.h"
 #include "coding/coding_error.h"
+#include "coding/plist_binary_reader.h"
 #include "coding/plist_binary_writer.h"
+#include "coding/plist_date.h"
 #include "coding/plist_depth.h"
 
 namespace coding {
 namespace {
 
+using detail::secondsSinceReferenceDate;
+using detail::timeFromReferenceSeconds;
+
 struct PlistDeleter {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
 using Node = std::unique_ptr<void, PlistDeleter>;
-
-// Property-list dates count seconds from 2001-01-01T00:00:00Z.
-constexpr std::int64_t kReferenceDateUnixSeconds = 978307200;
-
-double secondsSinceReferenceDate(base::Time time) {
-  using namespace std::chrono;
-  auto micros = duration_cast<microseconds>(time.time_since_epoch()).count();
-  return static_cast<double>(micros - kReferenceDateUnixSeconds * 1000000) / 1e6;
-}
-
-std::optional<base::Time> timeFromReferenceSeconds(double seconds) {
-  using namespace std::chrono;
-  if (!std::isfinite(seconds)) return std::nullopt;
-  double micros = std::round(seconds * 1e6) + static_cast<double>(kReferenceDateUnixSeconds) * 1e6;
-  // Time counts nanoseconds in 64 bits.
-  constexpr double kLimit = 9.2e15;
-  if (micros < -kLimit || micros > kLimit) return std::nullopt;
-  return base::Time(duration_cast<base::Time::duration>(microseconds(std::llround(micros))));
-}
 
 void putBigEndian64(std::uint8_t* out, std::uint64_t v) {
   for (int i = 7; i >= 0; --i) {
@@ -278,13 +263,12 @@ base::Result<Value> decodePropertyList(std::span<const std::uint8_t> data) {
   if (data.empty() || data.size() > std::numeric_limits<std::uint32_t>::max()) {
     return makeError(ErrorCode::invalidInput, "<root>: not a property list");
   }
-  // Refuse what libplist cannot take safely before it sees it: deep nesting
-  // (its reader and release recurse), shared objects that expand far beyond
-  // the data's size (it copies them), and NUL characters in strings.
-  const bool binary = plist_is_binary(reinterpret_cast<const char*>(data.data()),
-                                      static_cast<std::uint32_t>(data.size())) != 0;
-  if (binary ? !detail::binaryPlistWithinLimits(data, {kMaxDepth, maxPlistNodesFor(data.size())})
-             : !detail::xmlPlistWithinLimits(data, kMaxDepth + 1)) {
+  if (data.size() >= 8 && std::memcmp(data.data(), "bplist00", 8) == 0) {
+    return detail::readBinaryPropertyList(data);
+  }
+  // XML goes through libplist. Refuse what it cannot take safely before it
+  // sees it: deep nesting (its reader and release recurse) and NUL characters.
+  if (!detail::xmlPlistWithinLimits(data, kMaxDepth + 1)) {
     return makeError(ErrorCode::invalidInput,
                      "<root>: not a property list, too large, or nested too deep");
   }

@@ -1,6 +1,7 @@
 #pragma once
 
-// Property-list backend of the coding layer (over libplist), binary and XML.
+// Property-list backend of the coding layer, binary and XML. Binary lists are
+// read and written by our own code; XML goes through libplist.
 //
 // Writing: bytes become data, dates plist dates (binary: to the microsecond;
 // XML: whole seconds, the fraction dropped toward the past),

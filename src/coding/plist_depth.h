@@ -1,10 +1,11 @@
 #pragma once
 
-// Checks run before property-list data reaches libplist, which recurses once
-// per level of nesting (so deep input overflows the stack), copies an object
-// once for every container that refers to it (so shared objects expand
-// exponentially), and asserts on a dictionary key holding U+0000. Internal to
-// the property-list backend.
+// Limits of property-list data checked without reading it into a tree. XML is
+// checked before it reaches libplist, which recurses once per level of
+// nesting (so deep input overflows the stack). The binary reader applies the
+// same limits as it reads; when a binary list fails, the check tells data
+// beyond the limits from otherwise malformed data, for the error's wording.
+// Internal to the property-list backend.
 
 #include <cstdint>
 #include <span>

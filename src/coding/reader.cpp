@@ -19,8 +19,52 @@ std::string describe(double d) {
 
 }  // namespace
 
+Reader::Reader(const Value& value, Format format, std::string path)
+    : value_(&value),
+      base_(path.empty() ? nullptr : std::make_shared<const std::string>(std::move(path))),
+      format_(format) {}
+
+std::string Reader::path() const {
+  std::string text = base_ ? *base_ : std::string();
+  for (std::size_t i = 0; i < stepCount_; ++i) {
+    const std::uintptr_t step = steps_[i];
+    if (step & 1) {
+      text += '[';
+      text += std::to_string(step >> 1);
+      text += ']';
+    } else {
+      const auto& key = *reinterpret_cast<const std::string*>(step);
+      if (!text.empty()) text += '.';
+      text += key;
+    }
+  }
+  return text;
+}
+
+Reader Reader::child(const Value& value, std::uintptr_t step) const {
+  Reader out = *this;
+  out.value_ = &value;
+  if (out.stepCount_ == kInlineSteps) {
+    std::string text = path();
+    out.base_ = text.empty() ? nullptr : std::make_shared<const std::string>(std::move(text));
+    out.stepCount_ = 0;
+  }
+  out.steps_[out.stepCount_++] = step;
+  return out;
+}
+
+Reader Reader::member(const Dictionary::Entry& entry) const {
+  static_assert(alignof(std::string) > 1, "key addresses keep the low bit free");
+  return child(entry.second, reinterpret_cast<std::uintptr_t>(&entry.first));
+}
+
+Reader Reader::element(const Value& value, std::size_t index) const {
+  return child(value, (static_cast<std::uintptr_t>(index) << 1) | 1);
+}
+
 base::Error Reader::error(ErrorCode code, std::string_view what) const {
-  std::string description = path_.empty() ? std::string("<root>") : path_;
+  std::string description = path();
+  if (description.empty()) description = "<root>";
   description += ": ";
   description += what;
   return makeError(code, std::move(description));
@@ -140,55 +184,32 @@ base::Result<base::Url> Reader::url() const {
   return typeMismatch("URL");
 }
 
-std::string Reader::childPath(std::string_view key) const {
-  if (path_.empty()) return std::string(key);
-  std::string p = path_;
-  p += '.';
-  p += key;
-  return p;
-}
-
-base::Result<const Dictionary*> Reader::dictionary() const {
-  if (const auto* d = value_->getIf<Dictionary>()) return d;
-  return typeMismatch("dictionary");
-}
-
-base::Result<std::vector<Reader>> Reader::elements() const {
+base::Result<Reader::Elements> Reader::elements() const {
   const auto* array = value_->getIf<Array>();
   if (!array) return typeMismatch("array");
-  std::vector<Reader> out;
-  out.reserve(array->size());
-  for (std::size_t i = 0; i < array->size(); ++i) {
-    out.emplace_back((*array)[i], format_, path_ + "[" + std::to_string(i) + "]");
-  }
-  return out;
+  return Elements(*this, *array);
 }
 
-base::Result<std::vector<std::pair<std::string, Reader>>> Reader::members() const {
-  auto dict = dictionary();
-  if (!dict) return dict.error();
-  std::vector<std::pair<std::string, Reader>> out;
-  out.reserve((*dict)->size());
-  for (const auto& [key, value] : **dict) {
-    out.emplace_back(key, Reader(value, format_, childPath(key)));
-  }
-  return out;
+base::Result<Reader::Members> Reader::members() const {
+  const auto* dict = value_->getIf<Dictionary>();
+  if (!dict) return typeMismatch("dictionary");
+  return Members(*this, *dict);
 }
 
 base::Result<Reader> Reader::at(std::string_view key) const {
-  auto dict = dictionary();
-  if (!dict) return dict.error();
-  const Value* member = (*dict)->find(key);
-  if (!member) return error(ErrorCode::keyNotFound, "missing key \"" + std::string(key) + "\"");
-  return Reader(*member, format_, childPath(key));
+  const auto* dict = value_->getIf<Dictionary>();
+  if (!dict) return typeMismatch("dictionary");
+  const Dictionary::Entry* entry = dict->findEntry(key);
+  if (!entry) return error(ErrorCode::keyNotFound, "missing key \"" + std::string(key) + "\"");
+  return member(*entry);
 }
 
 base::Result<std::optional<Reader>> Reader::find(std::string_view key) const {
-  auto dict = dictionary();
-  if (!dict) return dict.error();
-  const Value* member = (*dict)->find(key);
-  if (!member || member->isNull()) return std::optional<Reader>();
-  return std::optional<Reader>(Reader(*member, format_, childPath(key)));
+  const auto* dict = value_->getIf<Dictionary>();
+  if (!dict) return typeMismatch("dictionary");
+  const Dictionary::Entry* entry = dict->findEntry(key);
+  if (!entry || entry->second.isNull()) return std::optional<Reader>();
+  return std::optional<Reader>(member(*entry));
 }
 
 }  // namespace coding

@@ -17,9 +17,12 @@
 // double with no fraction, range-checked for the destination; a double from any
 // number (not a boolean). Errors name the path: "apps[2].windows[0].rect".
 
+#include <cassert>
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,13 +39,16 @@ enum class Format { native, json, propertyList };
 
 class Reader {
  public:
-  explicit Reader(const Value& value, Format format = Format::native, std::string path = {})
-      : value_(&value), format_(format), path_(std::move(path)) {}
+  class Elements;
+  class Members;
+
+  explicit Reader(const Value& value, Format format = Format::native, std::string path = {});
 
   const Value& value() const { return *value_; }
   Format format() const { return format_; }
-  // "" at the top level.
-  const std::string& path() const { return path_; }
+  // "" at the top level. Built when asked for: readers only keep the steps
+  // (keys and indices) that lead to their value.
+  std::string path() const;
   bool isNull() const { return value_->isNull(); }
 
   base::Result<bool> boolean() const;
@@ -60,9 +66,9 @@ class Reader {
   const;
 
   // The elements of an array, each with its path ("windows[0]").
-  base::Result<std::vector<Reader>> elements() const;
+  base::Result<Elements> elements() const;
   // The members of a dictionary in order, each with its path.
-  base::Result<std::vector<std::pair<std::string, Reader>>> members() const;
+  base::Result<Members> members() const;
   // A required member: fails when this is not a dictionary or the key is absent.
   base::Result<Reader> at(std::string_view key) const;
   // An optional member: nullopt when the key is absent or its value is null;
@@ -74,12 +80,97 @@ class Reader {
   base::Error typeMismatch(std::string_view expected) const;
 
  private:
-  std::string childPath(std::string_view key) const;
-  base::Result<const Dictionary*> dictionary() const;
+  // Steps kept in place; a deeper reader folds them into its base text.
+  static constexpr std::size_t kInlineSteps = 8;
+
+  // A step is the address of a member's key in the tree (even) or an array
+  // index shifted left with the low bit set.
+  Reader child(const Value& value, std::uintptr_t step) const;
+  Reader member(const Dictionary::Entry& entry) const;
+  Reader element(const Value& value, std::size_t index) const;
 
   const Value* value_;
+  // The path the steps continue; null when empty.
+  std::shared_ptr<const std::string> base_;
+  std::uintptr_t steps_[kInlineSteps] = {};
+  std::uint8_t stepCount_ = 0;
   Format format_;
-  std::string path_;
+};
+
+// The elements of an array as readers, made when asked for.
+class Reader::Elements {
+ public:
+  class iterator {
+   public:
+    using value_type = Reader;
+    using difference_type = std::ptrdiff_t;
+    iterator(const Elements* elements, std::size_t index) : elements_(elements), index_(index) {}
+    Reader operator*() const { return (*elements_)[index_]; }
+    iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    friend bool operator==(const iterator& a, const iterator& b) { return a.index_ == b.index_; }
+
+   private:
+    const Elements* elements_;
+    std::size_t index_;
+  };
+
+  std::size_t size() const { return array_->size(); }
+  bool empty() const { return array_->empty(); }
+  // Element `i` (below size()).
+  Reader operator[](std::size_t i) const { return parent_.element((*array_)[i], i); }
+  Reader at(std::size_t i) const {
+    assert(i < size());
+    return (*this)[i];
+  }
+  iterator begin() const { return {this, 0}; }
+  iterator end() const { return {this, size()}; }
+
+ private:
+  friend class Reader;
+  Elements(const Reader& parent, const Array& array) : parent_(parent), array_(&array) {}
+
+  Reader parent_;
+  const Array* array_;
+};
+
+// The members of a dictionary, in order, as (key, reader) pairs made when
+// asked for.
+class Reader::Members {
+ public:
+  using value_type = std::pair<const std::string&, Reader>;
+
+  class iterator {
+   public:
+    using value_type = Members::value_type;
+    using difference_type = std::ptrdiff_t;
+    iterator(const Members* members, Dictionary::const_iterator at) : members_(members), at_(at) {}
+    value_type operator*() const { return {at_->first, members_->parent_.member(*at_)}; }
+    iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
+
+   private:
+    const Members* members_;
+    Dictionary::const_iterator at_;
+  };
+
+  std::size_t size() const { return dictionary_->size(); }
+  bool empty() const { return dictionary_->empty(); }
+  iterator begin() const { return {this, dictionary_->begin()}; }
+  iterator end() const { return {this, dictionary_->end()}; }
+
+ private:
+  friend class Reader;
+  Members(const Reader& parent, const Dictionary& dictionary)
+      : parent_(parent), dictionary_(&dictionary) {}
+
+  Reader parent_;
+  const Dictionary* dictionary_;
 };
 
 template <std::integral T>

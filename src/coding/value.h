@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -43,13 +44,19 @@ class Dictionary {
 
   Dictionary() = default;
   Dictionary(std::initializer_list<Entry> entries);
+  // The entries in order, as if set one by one: a key met again replaces
+  // the earlier value in place.
+  explicit Dictionary(std::vector<Entry> entries);
 
   void set(std::string key, Value value);
   // nullptr when absent.
   const Value* find(std::string_view key) const;
   Value* find(std::string_view key);
+  // The entry (key and value) under `key`; nullptr when absent.
+  const Entry* findEntry(std::string_view key) const;
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   bool erase(std::string_view key);
+  void reserve(std::size_t count);
 
   // Defined below Value: clang needs Entry complete where the bodies are read.
   std::size_t size() const;
@@ -63,6 +70,31 @@ class Dictionary {
  private:
   std::vector<Entry> entries_;
 };
+
+namespace detail {
+
+// A URL kept on the heap: it is several strings wide, and held in place it
+// would make every Value as large. Copies are deep; a moved-from box is empty.
+class BoxedUrl {
+ public:
+  explicit BoxedUrl(base::Url url);
+  BoxedUrl(const BoxedUrl& other);
+  BoxedUrl(BoxedUrl&&) noexcept = default;
+  BoxedUrl& operator=(const BoxedUrl& other);
+  BoxedUrl& operator=(BoxedUrl&&) noexcept = default;
+  ~BoxedUrl();
+
+  // nullptr only when moved from.
+  const base::Url* get() const { return url_.get(); }
+  base::Url* get() { return url_.get(); }
+
+  friend bool operator==(const BoxedUrl& a, const BoxedUrl& b);
+
+ private:
+  std::unique_ptr<base::Url> url_;
+};
+
+}  // namespace detail
 
 class Value {
  public:
@@ -81,7 +113,7 @@ class Value {
   Value(const char* s) : v_(std::string(s)) {}
   Value(base::Bytes bytes) : v_(std::move(bytes)) {}
   Value(base::Time date) : v_(date) {}
-  Value(base::Url url) : v_(std::move(url)) {}
+  Value(base::Url url) : v_(detail::BoxedUrl(std::move(url))) {}
   Value(Array array) : v_(std::move(array)) {}
   Value(Dictionary dict) : v_(std::move(dict)) {}
 
@@ -93,11 +125,16 @@ class Value {
   // Array, Dictionary), else nullptr. For checked conversions use Reader.
   template <class T>
   const T* getIf() const {
-    return std::get_if<T>(&v_);
+    if constexpr (std::is_same_v<T, base::Url>) {
+      const auto* box = std::get_if<detail::BoxedUrl>(&v_);
+      return box ? box->get() : nullptr;
+    } else {
+      return std::get_if<T>(&v_);
+    }
   }
   template <class T>
   T* getIf() {
-    return std::get_if<T>(&v_);
+    return const_cast<T*>(std::as_const(*this).getIf<T>());
   }
 
   // Deep equality. Integers compare by numeric value whatever their
@@ -106,9 +143,22 @@ class Value {
 
  private:
   std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, base::Bytes,
-               base::Time, base::Url, Array, Dictionary>
+               base::Time, detail::BoxedUrl, Array, Dictionary>
       v_;
 };
+
+// An array of `values`, each moved into place (a braced list would copy
+// them, nested arrays included).
+template <class... T>
+Array arrayOf(T&&... values) {
+  Array array;
+  array.reserve(sizeof...(T));
+  (array.emplace_back(std::forward<T>(values)), ...);
+  return array;
+}
+
+// The URL's box keeps Value small.
+static_assert(sizeof(Value) <= 48);
 
 inline std::size_t Dictionary::size() const {
   return entries_.size();

@@ -21,7 +21,7 @@ base::Result<std::pair<double, double>> decodePair(const coding::Reader& reader)
 }  // namespace
 
 coding::Value Rect::encode() const {
-  return coding::Array{coding::Array{x, y}, coding::Array{width, height}};
+  return coding::arrayOf(coding::arrayOf(x, y), coding::arrayOf(width, height));
 }
 
 base::Result<Rect> Rect::decode(const coding::Reader& reader) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 namespace coding {
 namespace {
 
+using support::bigEndian;
 using support::binaryPlist;
 using support::sharedChainPlist;
 
@@ -148,6 +150,67 @@ TEST(PlistWriteTest, LargeBinaryListsRoundTrip) {
   }
 }
 
+// A tree with every kind of object the writer makes: shared strings (keys
+// and values), UTF-16 and repaired text, a URL, a date, data, integers of
+// several widths, and counts past the marker's nibble.
+Value representativeTree() {
+  return Value(Dictionary{
+      {"name", "Layout 1"},
+      {"count", 3},
+      {"negative", -2},
+      {"big", std::numeric_limits<std::uint64_t>::max()},
+      {"wide", 70000},
+      {"real", 1.5},
+      {"flags", Array{true, false}},
+      {"date", at("2024-05-01T10:00:00.25Z")},
+      {"data", base::Bytes{0, 1, 2}},
+      {"url", *base::Url::parse("file:///usr/share/x.desktop")},
+      {"text", "h\xC3\xA9llo"},
+      {"bad", "a\xFF"},
+      {"again", "Layout 1"},
+      {"list", Array{"name", Array{}, Dictionary{}, std::string(20, 'x')}},
+  });
+}
+
+std::uint64_t fnv1a(const base::Bytes& bytes) {
+  std::uint64_t h = 0xCBF29CE484222325ull;
+  for (std::uint8_t b : bytes)
+    h = (h ^ b) * 0x100000001B3ull;
+  return h;
+}
+
+// The binary output stays byte for byte what it has been: a representative
+// tree whole, and a list large enough for 4-byte references and offsets by
+// its checksum.
+TEST(PlistWriteTest, BinaryOutputIsUnchanged) {
+  auto small = encodePropertyList(representativeTree());
+  ASSERT_TRUE(small.ok()) << small.error();
+  std::string hex;
+  for (std::uint8_t b : *small) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 0xF];
+  }
+  EXPECT_EQ(
+      hex,
+      "62706c6973743030546e616d6555636f756e74586e65676174697665536269675477696465547265616c55666c61"
+      "6773546461746554646174615375726c54746578745362616455616761696e546c697374584c61796f7574203110"
+      "0313fffffffffffffffe13ffffffffffffffff1200011170233ff80000000000000908a214153341c5f125102000"
+      "00430001025872656c61746976655f101b66696c653a2f2f2f7573722f73686172652f782e6465736b746f70d119"
+      "1a65006800e9006c006c006f620061fffda0d05f10147878787878787878787878787878787878787878a4001e1f"
+      "20de000102030405060708090a0b0c0d0e0f101112131617181b1c1d0e210008000d0013001c00200025002a0030"
+      "0035003a003e00430047004d0052005b005d0066006f0074007d007e007f0082008b008f009800b600b900c400c9"
+      "00ca00cb00e200e70000000000000201000000000000002300000000000000220000000000000104");
+
+  Array list;
+  for (int i = 0; i < 70'000; ++i)
+    list.push_back(i % 3 == 0 ? Value(i) : Value("item " + std::to_string(i % 1000)));
+  auto large = encodePropertyList(Value(std::move(list)));
+  ASSERT_TRUE(large.ok()) << large.error();
+  EXPECT_EQ(large->size(), 459168u);
+  EXPECT_EQ(fnv1a(*large), 11614389852375151561ull);
+}
+
 TEST(PlistWriteTest, InvalidUtf8IsRepaired) {
   auto back = decodePropertyList(*encodePropertyList(Value("a\xFF")));
   ASSERT_TRUE(back.ok());
@@ -184,6 +247,8 @@ TEST(PlistReadTest, NestingIsBoundedBeforeTheParserRecurses) {
   auto shallow = decodePropertyList(nestedBinaryPlist(3));
   ASSERT_TRUE(shallow.ok()) << shallow.error();
   EXPECT_EQ(*shallow, Value(Array{Array{Array{5}}}));
+  EXPECT_TRUE(decodePropertyList(nestedBinaryPlist(kMaxDepth)).ok());
+  EXPECT_FALSE(decodePropertyList(nestedBinaryPlist(kMaxDepth + 1)).ok());
 
   const std::uint32_t tooDeep = 200000;
   std::string xml = "<plist>";
@@ -288,6 +353,132 @@ TEST(PlistReadTest, ExpandedSizeLimitCountsEveryReferenceAndKey) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.data.data());
     EXPECT_EQ(detail::binaryPlistWithinLimits({bytes, c.data.size()}, {kMaxDepth, c.maxNodes}),
               c.within);
+  }
+}
+
+// Binary objects read as they always have been (by libplist before the
+// reader was our own): one row per object type and quirk, with the tree or
+// the error text.
+TEST(PlistReadTest, BinaryObjectsReadAsBefore) {
+  using namespace std::string_literals;
+  const std::string malformed = "<root>: not a property list";
+  const std::string refused = "<root>: not a property list, too large, or nested too deep";
+  const std::string nanDate = "\x33\x7F\xF8\x00\x00\x00\x00\x00\x00"s;
+  const std::string list = binaryPlist({"\xA1\x01", "\x09"});  // [true]
+  const std::size_t trailer = list.size() - 32;
+  const std::size_t table = trailer - 4;
+  auto patched = [](std::string data, std::size_t at, const std::string& bytes) {
+    data.replace(at, bytes.size(), bytes);
+    return data;
+  };
+  const struct {
+    const char* name;
+    std::string data;
+    std::optional<Value> value;  // nullopt: fails with `error`
+    std::string error;
+  } cases[] = {
+      {"false", binaryPlist({"\x08"}), Value(false), ""},
+      {"true", binaryPlist({"\x09"}), Value(true), ""},
+      {"null marker", binaryPlist({"\x00"s}), std::nullopt, malformed},
+      {"1-byte integer", binaryPlist({"\x10\xFF"}), Value(255), ""},
+      {"2-byte integer", binaryPlist({"\x11\x01\x00"s}), Value(256), ""},
+      {"4-byte integer has no sign", binaryPlist({"\x12\xFF\xFF\xFF\xFF"}), Value(4294967295), ""},
+      {"8-byte integer is signed", binaryPlist({"\x13" + std::string(8, '\xFF')}), Value(-1), ""},
+      {"16-byte integer keeps its low 8 bytes",
+       binaryPlist({"\x14" + std::string(8, '\x01') + bigEndian(5, 8)}), Value(5), ""},
+      {"32-byte integer", binaryPlist({"\x15" + std::string(32, '\x01')}), std::nullopt, malformed},
+      {"integer past the objects", binaryPlist({"\x13\x01"}), std::nullopt, malformed},
+      {"float", binaryPlist({"\x22\x3F\xC0\x00\x00"s}), Value(1.5), ""},
+      {"double", binaryPlist({"\x23\x3F\xF8" + std::string(6, '\0')}), Value(1.5), ""},
+      {"2-byte real", binaryPlist({"\x21\x3F\xC0"}), std::nullopt, malformed},
+      {"date", binaryPlist({"\x33\x3F\xE0" + std::string(6, '\0')}),
+       Value(at("2001-01-01T00:00:00.5Z")), ""},
+      {"4-byte date", binaryPlist({"\x32\x3F\xC0\x00\x00"s}), std::nullopt, malformed},
+      {"date out of range", binaryPlist({nanDate}), std::nullopt, "<root>: date out of range"},
+      {"data", binaryPlist({"\x42\x00\xFF"s}), Value(base::Bytes{0x00, 0xFF}), ""},
+      {"data with a 16-byte length", binaryPlist({"\x4F\x14" + bigEndian(2, 16) + "ab"}),
+       Value(base::Bytes{'a', 'b'}), ""},
+      {"ASCII string", binaryPlist({"\x52hi"}), Value("hi"), ""},
+      {"ASCII string with other bytes", binaryPlist({"\x52\xE9\x41"}),
+       Value("\xEF\xBF\xBD"
+             "A"),
+       ""},
+      {"string with a 16-byte length", binaryPlist({"\x5F\x14" + bigEndian(2, 16) + "ab"}),
+       std::nullopt, refused},
+      {"UTF-16 string", binaryPlist({"\x62\x00\xE9\x20\xAC"s}), Value("\xC3\xA9\xE2\x82\xAC"), ""},
+      {"empty UTF-16 string", binaryPlist({"\x60"}), std::nullopt, malformed},
+      {"UTF-16 lead surrogate waits across a character",
+       binaryPlist({"\x63\xD8\x3D\x00\x41\xDE\x00"s}), Value("A\xF0\x9F\x98\x80"), ""},
+      {"UTF-16 lead surrogates in a row drop each other",
+       binaryPlist({"\x63\xD8\x3D\xD8\x3D\xDE\x00"s}), Value(""), ""},
+      {"UTF-16 lone trail surrogate is dropped", binaryPlist({"\x62\xDE\x00\x00\x41"s}), Value("A"),
+       ""},
+      {"set reads as an array", binaryPlist({"\xC2\x01\x01", "\x09"}), Value(Array{true, true}),
+       ""},
+      {"key that is not a string", binaryPlist({"\xD1\x01\x02", "\x10\x01", "\x10\x02"}),
+       std::nullopt, malformed},
+      {"UID", binaryPlist({"\x80\x05"}), std::nullopt,
+       "<root>: unsupported keyed-archive reference"},
+      {"UID beyond 32 bits", binaryPlist({"\x84\x01\x00\x00\x00\x00"s}), std::nullopt, malformed},
+      {"unknown marker", binaryPlist({"\x70"}), std::nullopt, malformed},
+      {"bad date in a dictionary", binaryPlist({"\xD1\x01\x02", "\x51k", "\xA1\x03", nanDate}),
+       std::nullopt, "k[0]: date out of range"},
+      {"malformed object after a bad date", binaryPlist({"\xA2\x01\x02", nanDate, "\x00"s}),
+       std::nullopt, malformed},
+      {"reference beyond the objects", binaryPlist({"\xA1\x05", "\x09"}), std::nullopt, refused},
+      {"container past the objects", binaryPlist({"\xA5\x01", "\x09"}), std::nullopt, refused},
+      {"offset size 0", patched(list, trailer + 6, "\x00"s), std::nullopt, refused},
+      {"reference size 9", patched(list, trailer + 7, "\x09"), std::nullopt, refused},
+      {"top object beyond the count", patched(list, trailer + 16, bigEndian(2, 8)), std::nullopt,
+       refused},
+      {"offset table past the trailer", patched(list, trailer + 24, bigEndian(trailer + 1, 8)),
+       std::nullopt, refused},
+      {"object offset into the table", patched(list, table + 2, bigEndian(table, 2)), std::nullopt,
+       refused},
+      {"object offset into the header", patched(list, table + 2, bigEndian(3, 2)), std::nullopt,
+       refused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto v = decodePropertyList(c.data);
+    if (c.value) {
+      ASSERT_TRUE(v.ok()) << v.error();
+      EXPECT_EQ(*v, *c.value);
+      EXPECT_EQ(v->type(), c.value->type());
+    } else {
+      ASSERT_FALSE(v.ok());
+      EXPECT_TRUE(isError(v.error(), ErrorCode::invalidInput)) << v.error();
+      EXPECT_EQ(v.error().description, c.error);
+    }
+  }
+
+  // A key met again keeps its first place and takes the last value.
+  auto repeated = decodePropertyList(binaryPlist(
+      {"\xD3\x01\x02\x01\x03\x04\x05", "\x51k", "\x51j", "\x10\x01", "\x10\x02", "\x10\x03"}));
+  ASSERT_TRUE(repeated.ok()) << repeated.error();
+  const auto& members = *repeated->getIf<Dictionary>();
+  ASSERT_EQ(members.size(), 2u);
+  EXPECT_EQ(members.begin()->first, "k");
+  EXPECT_EQ(members.begin()->second, Value(3));
+  EXPECT_EQ(std::next(members.begin())->second, Value(2));
+}
+
+// Offsets and references of every width, an object shared by several
+// containers included.
+TEST(PlistReadTest, OffsetsAndReferencesOfEveryWidth) {
+  for (unsigned offsetSize : {1u, 2u, 3u, 4u, 8u}) {
+    for (unsigned refSize : {1u, 2u, 4u, 8u}) {
+      SCOPED_TRACE(std::to_string(offsetSize) + "-byte offsets, " + std::to_string(refSize) +
+                   "-byte references");
+      auto ref = [&](std::uint64_t object) { return bigEndian(object, refSize); };
+      const std::string data = binaryPlist({"\xA4" + ref(1) + ref(3) + ref(1) + ref(3),
+                                            "\xD1" + ref(2) + ref(3), "\x53key", "\x10\x07"},
+                                           offsetSize, refSize);
+      auto v = decodePropertyList(data);
+      ASSERT_TRUE(v.ok()) << v.error();
+      const Value member(Dictionary{{"key", 7}});
+      EXPECT_EQ(*v, Value(Array{member, 7, member, 7}));
+    }
   }
 }
 

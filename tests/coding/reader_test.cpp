@@ -156,6 +156,45 @@ TEST(FieldsTest, ErrorsNameThePathOfTheBadValue) {
             "groups[1].items[1].label: expected string, found integer");
 }
 
+// Readers keep the steps to their value and make the path text for an
+// error; deep paths read the same as shallow ones.
+TEST(ReaderTest, PathsOfAnyDepthReadInFull) {
+  Value tree("leaf");
+  std::string expected;
+  for (int level = 11; level >= 0; --level) {
+    const std::string key(1, static_cast<char>('a' + level));
+    tree = Value(Dictionary{{key, Array{Value(7), std::move(tree)}}});
+  }
+  for (int level = 0; level < 12; ++level) {
+    if (level > 0) expected += '.';
+    expected += std::string(1, static_cast<char>('a' + level)) + "[1]";
+  }
+  for (const char* base : {"", "top"}) {
+    SCOPED_TRACE(base);
+    Reader r(tree, Format::json, base);
+    for (int level = 0; level < 12; ++level) {
+      auto member = r.at(std::string(1, static_cast<char>('a' + level)));
+      ASSERT_TRUE(member.ok()) << member.error();
+      auto elements = member->elements();
+      ASSERT_TRUE(elements.ok()) << elements.error();
+      r = (*elements)[1];
+    }
+    const std::string path = std::string(base) + (*base ? "." : "") + expected;
+    EXPECT_EQ(r.path(), path);
+    EXPECT_EQ(r.int64().error().description, path + ": expected integer, found string");
+  }
+
+  Value dict(Dictionary{{"k", 1}, {"", Dictionary{{"", true}}}});
+  auto members = Reader(dict).members();
+  ASSERT_TRUE(members.ok());
+  std::vector<std::string> paths;
+  for (const auto& [key, member] : *members)
+    paths.push_back(member.path());
+  EXPECT_EQ(paths, (std::vector<std::string>{"k", ""}));
+  EXPECT_EQ(Reader(dict).at("")->at("")->string().error().description,
+            "<root>: expected string, found boolean");
+}
+
 TEST(FieldsTest, AbsentOrNullOptionalIsNoValueAndMissingRequiredFails) {
   auto absent =
       decode<Item>(Value(Dictionary{{"n", 1}, {"label", Value()}, {"extra", true}}), Format::json);

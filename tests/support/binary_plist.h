@@ -10,25 +10,37 @@
 
 namespace support {
 
-// A binary property list of the given encoded objects, object 0 on top;
-// offsets are two bytes wide and references one byte.
-inline std::string binaryPlist(const std::vector<std::string>& objects) {
+// `v` big-endian in `size` bytes.
+inline std::string bigEndian(std::uint64_t v, unsigned size) {
+  std::string out;
+  for (int i = static_cast<int>(size) - 1; i >= 0; --i)
+    out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  return out;
+}
+
+// A binary property list of the given encoded objects, object 0 on top, with
+// offsets `offsetSize` bytes wide and a trailer declaring references
+// `refSize` bytes wide (the objects hold their references already encoded).
+inline std::string binaryPlist(const std::vector<std::string>& objects, unsigned offsetSize,
+                               unsigned refSize) {
   std::string out = "bplist00";
   std::string table;
   for (const std::string& object : objects) {
-    table.push_back(static_cast<char>(out.size() >> 8));
-    table.push_back(static_cast<char>(out.size() & 0xFF));
+    table += bigEndian(out.size(), offsetSize);
     out += object;
   }
   const std::size_t tableOffset = out.size();
   out += table;
-  out += std::string(6, '\0') + "\x02\x01";
-  for (std::uint64_t v :
-       {std::uint64_t{objects.size()}, std::uint64_t{0}, std::uint64_t{tableOffset}}) {
-    for (int i = 7; i >= 0; --i)
-      out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  }
+  out += std::string(6, '\0');
+  out.push_back(static_cast<char>(offsetSize));
+  out.push_back(static_cast<char>(refSize));
+  out += bigEndian(objects.size(), 8) + bigEndian(0, 8) + bigEndian(tableOffset, 8);
   return out;
+}
+
+// As above, offsets two bytes wide and references one byte.
+inline std::string binaryPlist(const std::vector<std::string>& objects) {
+  return binaryPlist(objects, 2, 1);
 }
 
 // Objects 0 to depth-1 each an array holding the next object twice, the last
