@@ -1,7 +1,9 @@
 #include "engine/app_launcher.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -208,6 +210,191 @@ rx::Single<Windows> AppLauncher::openAppWindows(const IApp& app, std::int64_t wa
       });
 }
 
+namespace {
+
+// Posts key down then key up of the keystroke to the application's process.
+// A key the keyboard cannot make is skipped.
+void postKeys(platform::Keyboard* keyboard, const IShortcut& shortcut,
+              const ApplicationPtr& application) {
+  if (!keyboard || !application) return;
+  const std::int32_t pid = application->processIdentifier();
+  for (bool down : {true, false})
+    (void)keyboard->post(platform::Keystroke{pid, shortcut.key, shortcut.flagsValue, down});
+}
+
+// One subscription of `waitForWindows`. Each change of the application's
+// window list that changes its count starts a step that replaces the one
+// before it (its timers are cancelled): ask for one more window and hand the
+// list on `kNewWindowWait` later, or hand the list on at once. The first
+// non-empty list handed on ends the wait. It is also the state of the
+// subscription's handle.
+class WindowWait final : public rx::Disposable::Target,
+                         public std::enable_shared_from_this<WindowWait> {
+ public:
+  struct Setup {
+    std::weak_ptr<AppLauncher> launcher;
+    ApplicationPtr application;
+    bool launched = false;
+    std::int64_t wanted = 0;
+    std::shared_ptr<const IApp> app;
+    std::optional<IShortcut> shortcut;
+    platform::Keyboard* keyboard = nullptr;
+    rx::Scheduler* scheduler = nullptr;
+  };
+
+  WindowWait(Setup setup, rx::AnyObserver<Windows> observer)
+      : setup_(std::move(setup)), observer_(std::move(observer)) {
+    // The launch asked for the program's first window: it is not asked to
+    // reopen while that window is on its way.
+    if (setup_.launched) counters_.asked = 1;
+  }
+
+  // Follows creations, destructions and title changes of the application's
+  // windows, then looks at the list as it is now.
+  static void start(const std::shared_ptr<WindowWait>& self, RxEventNotifier& notifier) {
+    const ApplicationPtr application = self->setup_.application;
+    auto ofApplication = [application](const WindowPtr& window) {
+      return window && winsys::sameApplication(window->application(), application);
+    };
+    auto follow = [&]<class E>(rx::detail::SerialSlot& slot) {
+      slot.set(notifier.signals<E>([ofApplication](const E& e) { return ofApplication(e.window); })
+                   .subscribe(rx::detail::observer<Unit>([self](const rx::Event<Unit>& e) {
+                     if (e.isNext()) self->changed();
+                   })));
+    };
+    follow.template operator()<winsys::WindowCreatedEvent>(self->created_);
+    follow.template operator()<winsys::WindowDestroyedEvent>(self->destroyed_);
+    follow.template operator()<winsys::WindowTitleChangedEvent>(self->retitled_);
+    self->changed();
+  }
+
+ protected:
+  void disposeOnce() override {
+    ended_ = true;
+    observer_ = rx::AnyObserver<Windows>();
+    created_.dispose();
+    destroyed_.dispose();
+    retitled_.dispose();
+    step_.dispose();
+  }
+
+ private:
+  // The window list now; a step when its count changed.
+  void changed() {
+    if (ended_) return;
+    Windows windows = setup_.application->knownWindows();
+    const auto count = static_cast<std::int64_t>(windows.size());
+    if (count == counters_.lastCount) return;
+    counters_.lastCount = count;
+    counters_.asked = std::max(counters_.asked, count);
+    const std::uint64_t id = ++latest_;
+    step_.set(rx::Disposable());  // the previous step ends here
+    startStep(id, std::move(windows));
+  }
+
+  void startStep(std::uint64_t id, Windows windows) {
+    auto launcher = setup_.launcher.lock();
+    if (!launcher) {
+      handOn(windows);
+      return;
+    }
+    const auto count = static_cast<std::int64_t>(windows.size());
+    const std::int64_t wanted = setup_.wanted;
+    // A program this restore launched has no window to take a keystroke
+    // yet; its launch is its one asked window.
+    if (count < wanted && setup_.shortcut && counters_.asked < wanted &&
+        !(setup_.launched && count == 0)) {
+      ++counters_.opened;
+      ++counters_.asked;
+      pending_ = std::move(windows);
+      if (!setup_.launched) {
+        keystroke(id);
+        return;
+      }
+      // A launched program needs time to take keyboard input.
+      auto self = shared_from_this();
+      step_.set(setup_.scheduler->scheduleAfter(kLaunchedKeystrokeDelay, [self, id] {
+        if (self->latest_ == id) self->keystroke(id);
+      }));
+      return;
+    }
+    if (count >= 1) {
+      handOn(windows);
+      return;
+    }
+    if (counters_.asked <= 0) {
+      ++counters_.opened;
+      ++counters_.asked;
+      pending_ = std::move(windows);
+      auto self = shared_from_this();
+      step_.set(launcher->reopenApp(*setup_.app)
+                    .asObservable()
+                    .subscribe(rx::detail::observer<LaunchedApplication>(
+                        [self, id](const rx::Event<LaunchedApplication>& e) {
+                          if (self->ended_ || self->latest_ != id) return;
+                          if (e.isNext()) {
+                            self->waitThenHandOn(id);
+                          } else if (e.isError()) {
+                            self->fail(e.error());
+                          }
+                        })));
+      return;
+    }
+    handOn(windows);
+  }
+
+  // Posts the keystroke, then waits for the list to change.
+  void keystroke(std::uint64_t id) {
+    postKeys(setup_.keyboard, *setup_.shortcut, setup_.application);
+    if (ended_ || latest_ != id) return;
+    waitThenHandOn(id);
+  }
+
+  // The list of the step again after the wait, unless it changed meanwhile.
+  void waitThenHandOn(std::uint64_t id) {
+    auto self = shared_from_this();
+    step_.set(setup_.scheduler->scheduleAfter(kNewWindowWait, [self, id] {
+      if (self->ended_ || self->latest_ != id) return;
+      const Windows windows = std::move(self->pending_);
+      self->pending_.clear();
+      self->handOn(windows);
+    }));
+  }
+
+  // A list a step hands on: the report of too many windows, then the end of
+  // the wait unless it is empty.
+  void handOn(const Windows& windows) {
+    if (ended_) return;
+    reportTooManyWindows(windows, setup_.wanted, counters_.opened);
+    if (windows.empty()) return;
+    ended_ = true;
+    const rx::AnyObserver<Windows> observer = observer_;
+    observer.onNext(windows);
+    observer.onCompleted();
+  }
+
+  void fail(const base::Error& error) {
+    if (ended_) return;
+    ended_ = true;
+    const rx::AnyObserver<Windows> observer = observer_;
+    observer.onError(error);
+  }
+
+  Setup setup_;
+  rx::AnyObserver<Windows> observer_;
+  WindowCounters counters_;
+  rx::detail::SerialSlot created_;
+  rx::detail::SerialSlot destroyed_;
+  rx::detail::SerialSlot retitled_;
+  // The current step's timer or reopen request, and its list.
+  rx::detail::SerialSlot step_;
+  Windows pending_;
+  std::uint64_t latest_ = 0;
+  bool ended_ = false;
+};
+
+}  // namespace
+
 rx::Single<Windows> AppLauncher::waitForWindows(ApplicationPtr application, bool launched,
                                                 std::shared_ptr<const AppSettingsMap> settings,
                                                 std::int64_t wanted,
@@ -217,65 +404,26 @@ rx::Single<Windows> AppLauncher::waitForWindows(ApplicationPtr application, bool
                                         wanted, app = std::move(app)]() -> rx::Single<Windows> {
     auto self = weak.lock();
     if (!self || !application) return rx::Single<Windows>::just({});
-    auto counters = std::make_shared<WindowCounters>();
-    // The launch asked for the program's first window: it is not asked to
-    // reopen while that window is on its way.
-    if (launched) counters->asked = 1;
     const std::optional<std::string> bundleId = application->bundleIdentifier();
-    const std::optional<IShortcut> shortcut =
-        bundleId ? newWindowShortcut(settings ? *settings : kNoSettings, *bundleId, self->aliases())
-                 : std::nullopt;
-    rx::Scheduler* scheduler = &self->scheduler_;
-
-    // One step per window list let through: ask for one more window, or
-    // hand the list on.
-    auto openMissingWindows = [weak, application, launched, wanted, app, counters, shortcut,
-                               scheduler](const Windows& windows) -> rx::Observable<Windows> {
-      using Lists = rx::Observable<Windows>;
-      auto launcher = weak.lock();
-      if (!launcher) return Lists::just(windows);
-      const auto count = static_cast<std::int64_t>(windows.size());
-      // The list again after the wait; made only on the paths that wait, and
-      // sharing one copy of the list however often the step is copied.
-      const auto later = [&windows, scheduler] {
-        return [shared = std::make_shared<const Windows>(windows), scheduler](const auto&) {
-          return Lists::just(*shared).delay(kNewWindowWait, *scheduler);
-        };
-      };
-      // A program this restore launched has no window to take a keystroke
-      // yet; its launch is its one asked window.
-      if (count < wanted && shortcut && counters->asked < wanted && !(launched && count == 0)) {
-        ++counters->opened;
-        ++counters->asked;
-        rx::Observable<Unit> post = launcher->postShortcut(*shortcut, application);
-        if (launched) post = post.delaySubscription(kLaunchedKeystrokeDelay, *scheduler);
-        return post.take(1).concatMap(later());
-      }
-      if (count >= 1) return Lists::just(windows);
-      if (counters->asked <= 0) {
-        ++counters->opened;
-        ++counters->asked;
-        return launcher->reopenApp(*app).asObservable().concatMap(later());
-      }
-      return Lists::just(windows);
+    WindowWait::Setup setup{
+        .launcher = weak,
+        .application = application,
+        .launched = launched,
+        .wanted = wanted,
+        .app = app,
+        .shortcut = bundleId ? newWindowShortcut(settings ? *settings : kNoSettings, *bundleId,
+                                                 self->aliases())
+                             : std::nullopt,
+        .keyboard = self->keyboard_,
+        .scheduler = &self->scheduler_,
     };
-
-    return knownWindowsStream(self->windowsProvider_->notifier(), application)
-        .filter([counters](const Windows& windows) {
-          const auto count = static_cast<std::int64_t>(windows.size());
-          if (count == counters->lastCount) return false;
-          counters->lastCount = count;
-          counters->asked = std::max(counters->asked, count);
-          return true;
-        })
-        .flatMapLatest(openMissingWindows)
-        .doOn({.onNext =
-                   [wanted, counters](const Windows& windows) {
-                     reportTooManyWindows(windows, wanted, counters->opened);
-                   }})
-        .filter([](const Windows& windows) { return !windows.empty(); })
-        .take(1)
-        .asSingle();
+    RxEventNotifier* notifier = &self->windowsProvider_->notifier();
+    return rx::detail::SingleAccess::wrap(rx::Observable<Windows>(
+        [setup = std::move(setup), notifier](const rx::AnyObserver<Windows>& o) {
+          auto wait = std::make_shared<WindowWait>(setup, o);
+          WindowWait::start(wait, *notifier);
+          return rx::Disposable::of(wait);
+        }));
   });
 }
 
@@ -283,13 +431,7 @@ rx::Observable<Unit> AppLauncher::postShortcut(IShortcut shortcut,
                                                const ApplicationPtr& application) {
   platform::Keyboard* keyboard = keyboard_;
   return rx::Observable<Unit>::deferred([keyboard, shortcut, application] {
-    if (keyboard && application) {
-      const std::int32_t pid = application->processIdentifier();
-      for (bool down : {true, false}) {
-        // A key the keyboard cannot make is skipped.
-        (void)keyboard->post(platform::Keystroke{pid, shortcut.key, shortcut.flagsValue, down});
-      }
-    }
+    postKeys(keyboard, shortcut, application);
     return rx::Observable<Unit>::just({});
   });
 }
