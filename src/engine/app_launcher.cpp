@@ -65,15 +65,20 @@ AppLauncher::AppLauncher(AppLauncherContext context)
 // --- finding and launching --------------------------------------------------------
 
 rx::Single<FoundApp> AppLauncher::findOrLaunchApp(const IApp& app) {
-  if (!app.bundleId) return rx::Single<FoundApp>::error(InvalidAppError{app}.asError());
-  const rx::Observable<ApplicationPtr> running = windowsProvider_->application(*app.bundleId);
+  return findOrLaunchApp(std::make_shared<const IApp>(app));
+}
+
+rx::Single<FoundApp> AppLauncher::findOrLaunchApp(std::shared_ptr<const IApp> app) {
+  if (!app->bundleId) return rx::Single<FoundApp>::error(InvalidAppError{*app}.asError());
+  const rx::Observable<ApplicationPtr> running = windowsProvider_->application(*app->bundleId);
   std::weak_ptr<AppLauncher> weak = weak_from_this();
-  auto shared = std::make_shared<const IApp>(app);
-  const rx::Single<bool> launch =
-      running.take(1).asSingle().flatMap([weak, shared](const ApplicationPtr& found) {
+  const rx::Single<bool> launch = running.take(1).asSingle().flatMap(
+      [weak, shared = std::move(app)](const ApplicationPtr& found) {
         if (!found) {
           if (auto self = weak.lock()) {
-            return self->launchApp(*shared).map([](const LaunchedApplication&) { return true; });
+            return self->openApp(shared, std::nullopt).map([](const LaunchedApplication&) {
+              return true;
+            });
           }
         }
         return rx::Single<bool>::just(false);
@@ -86,30 +91,29 @@ rx::Single<FoundApp> AppLauncher::findOrLaunchApp(const IApp& app) {
 }
 
 rx::Single<LaunchedApplication> AppLauncher::launchApp(const IApp& app) {
-  return openApp(app, std::nullopt);
+  return openApp(std::make_shared<const IApp>(app), std::nullopt);
 }
 
 rx::Single<LaunchedApplication> AppLauncher::reopenApp(const IApp& app) {
-  return openApp(app, std::nullopt, /*reopen=*/true);
+  return openApp(std::make_shared<const IApp>(app), std::nullopt, /*reopen=*/true);
 }
 
 rx::Single<LaunchedApplication> AppLauncher::openURLsWithApp(const IApp& app,
                                                              std::vector<base::Url> urls) {
-  return openApp(app, std::move(urls));
+  return openApp(std::make_shared<const IApp>(app), std::move(urls));
 }
 
 rx::Single<LaunchedApplication> AppLauncher::openApp(
-    const IApp& app, std::optional<std::vector<base::Url>> documents, bool reopen) {
+    std::shared_ptr<const IApp> app, std::optional<std::vector<base::Url>> documents, bool reopen) {
   using Result = rx::Single<LaunchedApplication>;
   std::weak_ptr<AppLauncher> weak = weak_from_this();
   // Where the bundle identifier leads, if anywhere.
   platform::Workspace* workspace = workspace_;
-  auto resolve = [workspace, bundleId = app.bundleId]() -> std::optional<base::Url> {
+  auto resolve = [workspace, bundleId = app->bundleId]() -> std::optional<base::Url> {
     if (!workspace || !bundleId) return std::nullopt;
     return workspace->urlForApplication(*bundleId);
   };
-  auto shared = std::make_shared<const IApp>(app);
-  return Result::deferred([weak, shared, documents, resolve, reopen]() -> Result {
+  return Result::deferred([weak, shared = std::move(app), documents, resolve, reopen]() -> Result {
     auto self = weak.lock();
     if (!self) return Result::error(NilWeakSelfError{}.asError());
     const IApp& saved = *shared;
@@ -186,8 +190,12 @@ rx::Single<LaunchedApplication> AppLauncher::openAt(
 // and its keystrokes wait for its first window.
 
 rx::Single<Windows> AppLauncher::openAppWindows(const IApp& app, std::int64_t wanted) {
+  return openAppWindows(std::make_shared<const IApp>(app), wanted);
+}
+
+rx::Single<Windows> AppLauncher::openAppWindows(std::shared_ptr<const IApp> app,
+                                                std::int64_t wanted) {
   std::weak_ptr<AppLauncher> weak = weak_from_this();
-  auto shared = std::make_shared<const IApp>(app);
   // The settings as the settings stream would give them first: the current
   // ones when subscribed. Read once and shared from here on rather than
   // copied at every step.
@@ -200,8 +208,9 @@ rx::Single<Windows> AppLauncher::openAppWindows(const IApp& app, std::int64_t wa
         std::make_shared<const AppSettingsMap>(std::move(current).value()));
   });
   using Found = std::tuple<FoundApp, SharedSettings>;
-  return rx::zip(findOrLaunchApp(app), settings)
-      .flatMap([weak, shared, wanted](const Found& found) {
+  const rx::Single<FoundApp> lookup = findOrLaunchApp(app);
+  return rx::zip(lookup, settings)
+      .flatMap([weak, shared = std::move(app), wanted](const Found& found) {
         auto self = weak.lock();
         if (!self) return rx::Single<Windows>::just({});
         const auto& [running, appSettings] = found;

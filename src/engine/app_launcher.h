@@ -90,6 +90,9 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
   // The application's windows once `wanted` of them exist, after posting its
   // "New Window" keystroke while some are missing.
   rx::Single<std::vector<winsys::WindowPtr>> openAppWindows(const IApp& app, std::int64_t wanted);
+  // The same with the record shared rather than copied.
+  rx::Single<std::vector<winsys::WindowPtr>> openAppWindows(std::shared_ptr<const IApp> app,
+                                                            std::int64_t wanted);
   // The settings and the record are shared by the steps of the wait, not
   // copied into each.
   rx::Single<std::vector<winsys::WindowPtr>> waitForWindows(
@@ -107,9 +110,10 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
       const base::Url& applicationURL, const std::optional<std::vector<base::Url>>& documents,
       bool reopen = false);
   // The URL choice of launchApp, reopenApp and openURLsWithApp.
-  rx::Single<platform::LaunchedApplication> openApp(const IApp& app,
+  rx::Single<platform::LaunchedApplication> openApp(std::shared_ptr<const IApp> app,
                                                     std::optional<std::vector<base::Url>> documents,
                                                     bool reopen = false);
+  rx::Single<FoundApp> findOrLaunchApp(std::shared_ptr<const IApp> app);
 
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<DefaultsStorage> storage_;

@@ -1,5 +1,7 @@
 #include "engine/layout_restorer.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "engine/app_closer.h"
 #include "engine/app_launcher.h"
 #include "engine/display_matching.h"
+#include "engine/windows_provider.h"
 #include "rx/event.h"
 #include "rx/scheduler.h"
 #include "rx/single.h"
@@ -46,6 +49,147 @@ LayoutRestorer::LayoutRestorer(LayoutRestorerContext context)
       scheduler_(*context.scheduler),
       clock_(*context.clock) {}
 
+namespace {
+
+// One subscription of `restoreAppsWithStatistics`: every application's
+// restore at once, each bounded by kRestoreTimeout from its start, and the
+// statistics once every one has ended. Each application's first event is its
+// outcome; an error (the time-out too) is reported on the way. It is also the
+// state of the subscription's handle.
+class AppsRestore final : public rx::Disposable::Target,
+                          public std::enable_shared_from_this<AppsRestore> {
+ public:
+  // What the restore of application `index` subscribes to.
+  using Source = rx::Single<Unit> (*)(const std::shared_ptr<LayoutRestorer>& restorer,
+                                      const std::shared_ptr<const IApp>& app);
+
+  AppsRestore(rx::AnyObserver<RestoreStatistics> observer, std::weak_ptr<LayoutRestorer> restorer,
+              Source source, std::shared_ptr<const std::vector<std::shared_ptr<const IApp>>> apps,
+              std::shared_ptr<const std::vector<AnonymizingReplacements>> replacements,
+              rx::Scheduler& scheduler)
+      : observer_(std::move(observer)),
+        restorer_(std::move(restorer)),
+        source_(source),
+        apps_(std::move(apps)),
+        replacements_(std::move(replacements)),
+        scheduler_(scheduler),
+        restores_(apps_->size()),
+        remaining_(apps_->size()) {}
+
+  // Starts every application in list order: its time limit, then its
+  // restore. `hold` is subscribed first and kept until the end.
+  void start(const rx::Observable<ApplicationList>& hold) {
+    if (apps_->empty()) {
+      finish();
+      return;
+    }
+    held_.set(hold.subscribe(
+        rx::detail::observer<ApplicationList>([](const rx::Event<ApplicationList>&) {})));
+    auto self = shared_from_this();
+    for (std::size_t i = 0; i < apps_->size() && !stopped_; ++i) {
+      AppRestore& restore = restores_[i];
+      restore.timer.set(
+          scheduler_.scheduleAfter(kRestoreTimeout, [self, i] { self->timedOut(i); }));
+      rx::Disposable subscription;
+      if (auto restorer = restorer_.lock()) {
+        subscription = source_(restorer, (*apps_)[i])
+                           .asObservable()
+                           .subscribe(rx::detail::observer<Unit>(
+                               [self, i](const rx::Event<Unit>& e) { self->sourceEvent(i, e); }));
+      } else {
+        sourceEvent(i, rx::Event<Unit>::next({}));
+      }
+      if (restore.ended || restore.timedOut) {
+        subscription.dispose();
+      } else {
+        restore.source.set(std::move(subscription));
+      }
+    }
+  }
+
+ protected:
+  void disposeOnce() override {
+    stopped_ = true;
+    observer_ = rx::AnyObserver<RestoreStatistics>();
+    for (auto& restore : restores_) {
+      restore.timer.dispose();
+      restore.source.dispose();
+    }
+    held_.dispose();
+  }
+
+ private:
+  struct AppRestore {
+    rx::detail::SerialSlot timer;
+    rx::detail::SerialSlot source;
+    bool timedOut = false;
+    bool ended = false;
+  };
+
+  // The restore's events until the time limit.
+  void sourceEvent(std::size_t i, const rx::Event<Unit>& e) {
+    AppRestore& restore = restores_[i];
+    if (restore.timedOut || restore.ended) return;
+    restore.timer.dispose();
+    outcome(i, e);
+  }
+
+  // The time limit: the restore is dropped and ends with RxError timeout.
+  void timedOut(std::size_t i) {
+    AppRestore& restore = restores_[i];
+    if (restore.ended) return;
+    restore.timedOut = true;
+    restore.source.set(rx::Disposable());
+    outcome(i, rx::Event<Unit>::error(rx::RxError::timeout()));
+  }
+
+  void outcome(std::size_t i, const rx::Event<Unit>& e) {
+    if (stopped_) return;
+    AppRestore& restore = restores_[i];
+    restore.ended = true;
+    if (e.isError()) {
+      Track::errorWithLocation(e.error(), error_location::kActionsRestoreApp000,
+                               (*replacements_)[i]);
+    }
+    if (e.isNext()) {
+      ++statistics_.success;
+    } else if (e.isError() && rx::RxError::isTimeout(e.error())) {
+      ++statistics_.timeouts;
+    } else {
+      ++statistics_.errors;
+    }
+    if (--remaining_ == 0) finish();
+    // The application's restore ends with its outcome.
+    restore.timer.dispose();
+    restore.source.dispose();
+  }
+
+  void finish() {
+    stopped_ = true;
+    statistics_.total = static_cast<std::int64_t>(apps_->size());
+    const rx::AnyObserver<RestoreStatistics> observer = observer_;
+    observer.onNext(statistics_);
+    observer.onCompleted();
+    held_.dispose();
+  }
+
+  rx::AnyObserver<RestoreStatistics> observer_;
+  std::weak_ptr<LayoutRestorer> restorer_;
+  Source source_;
+  std::shared_ptr<const std::vector<std::shared_ptr<const IApp>>> apps_;
+  std::shared_ptr<const std::vector<AnonymizingReplacements>> replacements_;
+  rx::Scheduler& scheduler_;
+  std::vector<AppRestore> restores_;
+  std::size_t remaining_;
+  RestoreStatistics statistics_;
+  // Keeps the running applications followed while the restore runs, so that
+  // each application's lookup reads them rather than connecting anew.
+  rx::detail::SerialSlot held_;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
 rx::Single<Unit> LayoutRestorer::restoreLayout(const Layout& layout) {
   std::weak_ptr<LayoutRestorer> weak = weak_from_this();
   auto apps = std::make_shared<const std::vector<IApp>>(layout.apps);
@@ -62,9 +206,13 @@ rx::Single<Unit> LayoutRestorer::restoreApps(std::vector<IApp> apps) {
 }
 
 rx::Single<MatchedWindows> LayoutRestorer::restoreApp(const IApp& app) {
+  return restoreSharedApp(std::make_shared<const IApp>(app));
+}
+
+rx::Single<MatchedWindows> LayoutRestorer::restoreSharedApp(std::shared_ptr<const IApp> app) {
   std::weak_ptr<LayoutRestorer> weak = weak_from_this();
-  auto shared = std::make_shared<const IApp>(app);
-  return rx::Single<MatchedWindows>::deferred([weak, shared]() -> rx::Single<MatchedWindows> {
+  return rx::Single<MatchedWindows>::deferred([weak, shared = std::move(
+                                                         app)]() -> rx::Single<MatchedWindows> {
     auto self = weak.lock();
     if (!self) return rx::Single<MatchedWindows>::just({});
     const IApp& saved = *shared;
@@ -75,55 +223,47 @@ rx::Single<MatchedWindows> LayoutRestorer::restoreApp(const IApp& app) {
         }});
       }
     }
-    return self->launcher_->openAppWindows(saved, static_cast<std::int64_t>(saved.windows.size()))
+    return self->launcher_->openAppWindows(shared, static_cast<std::int64_t>(saved.windows.size()))
         .map([shared](const std::vector<winsys::WindowPtr>& live) {
           return DisplayMatching::match(shared->windows, live, DisplayMatching::documentKey);
         });
   });
 }
 
-rx::Single<rx::Event<Unit>> LayoutRestorer::restoreAppChain(const IApp& app) {
-  std::weak_ptr<LayoutRestorer> weak = weak_from_this();
-  const AnonymizingReplacements replacements = anonymizingReplacements(app, bundles_);
-  auto shared = std::make_shared<const IApp>(app);
-  return restoreApp(app)
-      .flatMap([weak, shared](const MatchedWindows& matched) {
-        auto self = weak.lock();
-        if (!self) return rx::Single<Unit>::just({});
-        return self->placer_->restoreWindows(matched, *shared);
-      })
-      .timeout(kRestoreTimeout, scheduler_)
-      .doOn({.onError =
-                 [replacements](const base::Error& error) {
-                   Track::errorWithLocation(error, error_location::kActionsRestoreApp000,
-                                            replacements);
-                 }})
-      .asObservable()
-      .materialize()
-      .take(1)
-      .asSingle();
+rx::Single<Unit> LayoutRestorer::restoreAndPlace(const std::shared_ptr<LayoutRestorer>& restorer,
+                                                 const std::shared_ptr<const IApp>& app) {
+  std::weak_ptr<LayoutRestorer> weak = restorer;
+  return restorer->restoreSharedApp(app).flatMap([weak, app](const MatchedWindows& matched) {
+    auto self = weak.lock();
+    if (!self) return rx::Single<Unit>::just({});
+    return self->placer_->restoreWindows(matched, *app);
+  });
 }
 
 rx::Single<RestoreStatistics> LayoutRestorer::restoreAppsWithStatistics(
     const std::vector<IApp>& apps) {
-  std::vector<rx::Single<rx::Event<Unit>>> chains;
-  chains.reserve(apps.size());
-  for (const auto& app : apps)
-    chains.push_back(restoreAppChain(app));
-  return rx::zip(std::move(chains)).map([](const std::vector<rx::Event<Unit>>& outcomes) {
-    RestoreStatistics statistics;
-    statistics.total = static_cast<std::int64_t>(outcomes.size());
-    for (const auto& outcome : outcomes) {
-      if (outcome.isNext()) {
-        ++statistics.success;
-      } else if (outcome.isError() && rx::RxError::isTimeout(outcome.error())) {
-        ++statistics.timeouts;
-      } else {
-        ++statistics.errors;
-      }
-    }
-    return statistics;
-  });
+  auto shared = std::make_shared<std::vector<std::shared_ptr<const IApp>>>();
+  auto replacements = std::make_shared<std::vector<AnonymizingReplacements>>();
+  shared->reserve(apps.size());
+  replacements->reserve(apps.size());
+  for (const auto& app : apps) {
+    replacements->push_back(anonymizingReplacements(app, bundles_));
+    shared->push_back(std::make_shared<const IApp>(app));
+  }
+  std::weak_ptr<LayoutRestorer> weak = weak_from_this();
+  rx::Scheduler* scheduler = &scheduler_;
+  const rx::Observable<ApplicationList> running =
+      launcher_->windowsProvider()->runningApplicationsStream();
+  return rx::detail::SingleAccess::wrap(rx::Observable<RestoreStatistics>(
+      [weak, scheduler, running,
+       apps = std::shared_ptr<const std::vector<std::shared_ptr<const IApp>>>(std::move(shared)),
+       replacements = std::shared_ptr<const std::vector<AnonymizingReplacements>>(
+           std::move(replacements))](const rx::AnyObserver<RestoreStatistics>& o) {
+        auto restore = std::make_shared<AppsRestore>(o, weak, &LayoutRestorer::restoreAndPlace,
+                                                     apps, replacements, *scheduler);
+        restore->start(running);
+        return rx::Disposable::of(restore);
+      }));
 }
 
 }  // namespace wendrix
