@@ -52,6 +52,33 @@ const AppSettingsMap kNoSettings;
 
 }  // namespace
 
+struct AppLauncher::SettingsFollower {
+  using Shared = std::shared_ptr<const AppSettingsMap>;
+
+  ~SettingsFollower() { subscription.dispose(); }
+
+  // The current settings, or the store's error.
+  base::Result<Shared> current(DefaultsStorage& storage) {
+    if (!following) {
+      following = true;
+      // The subject hands its current value at once, then every change.
+      subscription = storage.appSettingsSubject().asObservable().subscribe(
+          rx::detail::observer<AppSettingsMap>([this](const rx::Event<AppSettingsMap>& e) {
+            if (e.isNext()) {
+              settings = std::make_shared<const AppSettingsMap>(e.element());
+            } else if (e.isError()) {
+              settings = e.error();
+            }
+          }));
+    }
+    return settings;
+  }
+
+  base::Result<Shared> settings = Shared();
+  rx::Disposable subscription;
+  bool following = false;
+};
+
 AppLauncher::AppLauncher(AppLauncherContext context)
     : windowsProvider_(std::move(context.windowsProvider)),
       storage_(std::move(context.storage)),
@@ -60,7 +87,8 @@ AppLauncher::AppLauncher(AppLauncherContext context)
       keyboard_(context.keyboard),
       aliases_(context.aliases ? std::move(context.aliases)
                                : std::make_shared<const BundleIdAliases>()),
-      mainThread_(std::this_thread::get_id()) {}
+      mainThread_(std::this_thread::get_id()),
+      settings_(std::make_shared<SettingsFollower>()) {}
 
 // --- finding and launching --------------------------------------------------------
 
@@ -68,26 +96,124 @@ rx::Single<FoundApp> AppLauncher::findOrLaunchApp(const IApp& app) {
   return findOrLaunchApp(std::make_shared<const IApp>(app));
 }
 
+namespace {
+
+// One subscription of `findOrLaunchApp`: follows the application's stream,
+// whose first value decides whether to launch it, until it gives a running
+// application and the launch (if any) succeeded. It is also the state of the
+// subscription's handle.
+class AppLookup final : public rx::Disposable::Target,
+                        public std::enable_shared_from_this<AppLookup> {
+ public:
+  using Launch = rx::Single<LaunchedApplication> (*)(const std::shared_ptr<AppLauncher>& launcher,
+                                                     const std::shared_ptr<const IApp>& app);
+
+  AppLookup(rx::AnyObserver<FoundApp> observer, std::weak_ptr<AppLauncher> launcher,
+            std::shared_ptr<const IApp> app, Launch launch)
+      : observer_(std::move(observer)),
+        launcher_(std::move(launcher)),
+        app_(std::move(app)),
+        launch_(launch) {}
+
+  void start(const rx::Observable<ApplicationPtr>& running) {
+    auto self = shared_from_this();
+    running_.set(running.subscribe(rx::detail::observer<ApplicationPtr>(
+        [self](const rx::Event<ApplicationPtr>& e) { self->runningEvent(e); })));
+  }
+
+ protected:
+  void disposeOnce() override {
+    ended_ = true;
+    observer_ = rx::AnyObserver<FoundApp>();
+    running_.dispose();
+    launching_.dispose();
+  }
+
+ private:
+  void runningEvent(const rx::Event<ApplicationPtr>& e) {
+    if (ended_) return;
+    if (!e.isNext()) {
+      fail(e.isError() ? e.error() : rx::RxError::noElements());
+      return;
+    }
+    const ApplicationPtr& found = e.element();
+    if (!ready_ && found) ready_ = found;
+    if (!decided_) {
+      decided_ = true;
+      auto launcher = found ? nullptr : launcher_.lock();
+      if (launcher) {
+        auto self = shared_from_this();
+        launching_.set(
+            launch_(launcher, app_)
+                .asObservable()
+                .subscribe(rx::detail::observer<LaunchedApplication>(
+                    [self](const rx::Event<LaunchedApplication>& l) { self->launchEvent(l); })));
+        return;
+      }
+      launchDone_ = true;
+    }
+    finishIfDone();
+  }
+
+  void launchEvent(const rx::Event<LaunchedApplication>& e) {
+    if (ended_ || launchDone_) return;
+    if (e.isError()) {
+      fail(e.error());
+      return;
+    }
+    if (e.isCompleted()) return;
+    launchDone_ = true;
+    launched_ = true;
+    finishIfDone();
+  }
+
+  void finishIfDone() {
+    if (ended_ || !ready_ || !launchDone_) return;
+    ended_ = true;
+    const rx::AnyObserver<FoundApp> observer = observer_;
+    observer.onNext(FoundApp{ready_, launched_});
+    observer.onCompleted();
+  }
+
+  void fail(const base::Error& error) {
+    if (ended_) return;
+    ended_ = true;
+    const rx::AnyObserver<FoundApp> observer = observer_;
+    observer.onError(error);
+  }
+
+  rx::AnyObserver<FoundApp> observer_;
+  std::weak_ptr<AppLauncher> launcher_;
+  std::shared_ptr<const IApp> app_;
+  Launch launch_;
+  rx::detail::SerialSlot running_;
+  rx::detail::SerialSlot launching_;
+  ApplicationPtr ready_;
+  bool decided_ = false;
+  bool launchDone_ = false;
+  bool launched_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace
+
 rx::Single<FoundApp> AppLauncher::findOrLaunchApp(std::shared_ptr<const IApp> app) {
   if (!app->bundleId) return rx::Single<FoundApp>::error(InvalidAppError{*app}.asError());
+  // The first value tells whether the application runs; a launched one is
+  // awaited until it shows in the stream.
   const rx::Observable<ApplicationPtr> running = windowsProvider_->application(*app->bundleId);
   std::weak_ptr<AppLauncher> weak = weak_from_this();
-  const rx::Single<bool> launch = running.take(1).asSingle().flatMap(
-      [weak, shared = std::move(app)](const ApplicationPtr& found) {
-        if (!found) {
-          if (auto self = weak.lock()) {
-            return self->openApp(shared, std::nullopt).map([](const LaunchedApplication&) {
-              return true;
-            });
-          }
-        }
-        return rx::Single<bool>::just(false);
-      });
-  const rx::Single<ApplicationPtr> ready =
-      running.skipWhile([](const ApplicationPtr& a) { return a == nullptr; }).take(1).asSingle();
-  return rx::zip(ready, launch, [](const ApplicationPtr& application, bool launched) {
-    return FoundApp{application, launched};
-  });
+  return rx::detail::SingleAccess::wrap(rx::Observable<FoundApp>(
+      [running, weak, app = std::move(app)](const rx::AnyObserver<FoundApp>& o) {
+        auto lookup = std::make_shared<AppLookup>(o, weak, app, &AppLauncher::launchShared);
+        lookup->start(running);
+        return rx::Disposable::of(lookup);
+      }));
+}
+
+rx::Single<LaunchedApplication> AppLauncher::launchShared(
+    const std::shared_ptr<AppLauncher>& launcher, const std::shared_ptr<const IApp>& app) {
+  return launcher->openApp(app, std::nullopt);
 }
 
 rx::Single<LaunchedApplication> AppLauncher::launchApp(const IApp& app) {
@@ -197,11 +323,15 @@ rx::Single<Windows> AppLauncher::openAppWindows(std::shared_ptr<const IApp> app,
                                                 std::int64_t wanted) {
   std::weak_ptr<AppLauncher> weak = weak_from_this();
   // The settings as the settings stream would give them first: the current
-  // ones when subscribed. Read once and shared from here on rather than
-  // copied at every step.
+  // ones when subscribed, shared rather than copied at every step.
   using SharedSettings = std::shared_ptr<const AppSettingsMap>;
   std::shared_ptr<DefaultsStorage> storage = storage_;
-  auto settings = rx::Single<SharedSettings>::deferred([storage] {
+  auto settings = rx::Single<SharedSettings>::deferred([weak, storage] {
+    if (auto self = weak.lock()) {
+      base::Result<SharedSettings> current = self->settings_->current(*storage);
+      if (!current.ok()) return rx::Single<SharedSettings>::error(current.error());
+      return rx::Single<SharedSettings>::just(std::move(current).value());
+    }
     base::Result<AppSettingsMap> current = storage->appSettingsSubject().value();
     if (!current.ok()) return rx::Single<SharedSettings>::error(current.error());
     return rx::Single<SharedSettings>::just(

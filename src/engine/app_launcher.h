@@ -15,6 +15,7 @@
 #include "model/app.h"
 #include "model/bundle_aliases.h"
 #include "model/shortcut.h"
+#include "rx/disposable.h"
 #include "rx/event.h"
 #include "rx/observable.h"
 #include "rx/single.h"
@@ -114,6 +115,8 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
                                                     std::optional<std::vector<base::Url>> documents,
                                                     bool reopen = false);
   rx::Single<FoundApp> findOrLaunchApp(std::shared_ptr<const IApp> app);
+  static rx::Single<platform::LaunchedApplication> launchShared(
+      const std::shared_ptr<AppLauncher>& launcher, const std::shared_ptr<const IApp>& app);
 
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<DefaultsStorage> storage_;
@@ -123,6 +126,10 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
   std::shared_ptr<const BundleIdAliases> aliases_;
   // The thread the launcher was made on: the main thread.
   std::thread::id mainThread_;
+  // The user's settings as the store holds them now: followed from their
+  // first use, so that every restore shares one copy of them.
+  struct SettingsFollower;
+  std::shared_ptr<SettingsFollower> settings_;
 };
 
 }  // namespace wendrix

@@ -83,9 +83,11 @@ std::vector<MatchedWindow<W>> DisplayMatching::match(
     savedKeys.push_back(sortKey(window.doc));
   std::vector<IWindow> savedLeft;
   std::vector<SortKey> savedKeysLeft;
+  savedLeft.reserve(saved.size());
+  savedKeysLeft.reserve(saved.size());
   for (std::size_t i : sortedOrder(savedKeys)) {
     savedLeft.push_back(saved[i]);
-    savedKeysLeft.push_back(savedKeys[i]);
+    savedKeysLeft.push_back(std::move(savedKeys[i]));
   }
 
   // Live windows and their keys, sorted.
@@ -96,13 +98,14 @@ std::vector<MatchedWindow<W>> DisplayMatching::match(
   const std::vector<std::size_t> liveOrder = sortedOrder(liveKeys);
 
   std::vector<MatchedWindow<W>> result;
+  result.reserve(std::min(saved.size(), live.size()));
   std::vector<bool> paired(liveOrder.size(), false);
   for (std::size_t position = 0; position < liveOrder.size(); ++position) {
     const SortKey& liveKey = liveKeys[liveOrder[position]];
     if (!liveKey.nfc) break;  // every later key is missing too
     const auto hit = search(savedKeysLeft, liveKey);
     if (!hit) continue;
-    result.push_back({live[liveOrder[position]], savedLeft[*hit]});
+    result.push_back({live[liveOrder[position]], std::move(savedLeft[*hit])});
     paired[position] = true;
     savedLeft.erase(savedLeft.begin() + static_cast<std::ptrdiff_t>(*hit));
     savedKeysLeft.erase(savedKeysLeft.begin() + static_cast<std::ptrdiff_t>(*hit));
@@ -112,7 +115,7 @@ std::vector<MatchedWindow<W>> DisplayMatching::match(
   for (std::size_t position = 0; position < liveOrder.size() && next < savedLeft.size();
        ++position) {
     if (paired[position]) continue;
-    result.push_back({live[liveOrder[position]], savedLeft[next++]});
+    result.push_back({live[liveOrder[position]], std::move(savedLeft[next++])});
   }
   return result;
 }
