@@ -415,6 +415,7 @@ class WindowWait final : public rx::Disposable::Target,
     destroyed_.dispose();
     retitled_.dispose();
     step_.dispose();
+    reopen_.dispose();
   }
 
  private:
@@ -427,7 +428,9 @@ class WindowWait final : public rx::Disposable::Target,
     counters_.lastCount = count;
     counters_.asked = std::max(counters_.asked, count);
     const std::uint64_t id = ++latest_;
-    step_.set(rx::Disposable());  // the previous step ends here
+    // The previous step ends here.
+    step_.set(rx::Disposable());
+    reopen_.set(rx::Disposable());
     startStep(id, std::move(windows));
   }
 
@@ -466,17 +469,23 @@ class WindowWait final : public rx::Disposable::Target,
       ++counters_.asked;
       pending_ = std::move(windows);
       auto self = shared_from_this();
-      step_.set(launcher->reopenApp(*setup_.app)
-                    .asObservable()
-                    .subscribe(rx::detail::observer<LaunchedApplication>(
-                        [self, id](const rx::Event<LaunchedApplication>& e) {
-                          if (self->ended_ || self->latest_ != id) return;
-                          if (e.isNext()) {
-                            self->waitThenHandOn(id);
-                          } else if (e.isError()) {
-                            self->fail(e.error());
-                          }
-                        })));
+      rx::Disposable reopen = launcher->reopenApp(*setup_.app)
+                                  .asObservable()
+                                  .subscribe(rx::detail::observer<LaunchedApplication>(
+                                      [self, id](const rx::Event<LaunchedApplication>& e) {
+                                        if (self->ended_ || self->latest_ != id) return;
+                                        if (e.isNext()) {
+                                          self->waitThenHandOn(id);
+                                        } else if (e.isError()) {
+                                          self->fail(e.error());
+                                        }
+                                      }));
+      // A later step may have started meanwhile.
+      if (latest_ == id) {
+        reopen_.set(std::move(reopen));
+      } else {
+        reopen.dispose();
+      }
       return;
     }
     handOn(windows);
@@ -527,6 +536,7 @@ class WindowWait final : public rx::Disposable::Target,
   rx::detail::SerialSlot retitled_;
   // The current step's timer or reopen request, and its list.
   rx::detail::SerialSlot step_;
+  rx::detail::SerialSlot reopen_;
   Windows pending_;
   std::uint64_t latest_ = 0;
   bool ended_ = false;

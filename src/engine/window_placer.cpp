@@ -101,9 +101,14 @@ class Placement final : public rx::Disposable::Target {
     });
   }
 
+  // A window's placement ended. Its outcome counts one queue turn later, as
+  // a promise settled here would deliver it; only a cancellation and the
+  // last outcome have anything to do then, so only they take that turn.
   static void settle(const std::shared_ptr<Placement>& self, std::size_t index,
                      dispatch::Queue& queue, std::optional<base::Error> cancelled) {
-    queue.async([self, index, cancelled = std::move(cancelled)] {
+    const bool last = --self->remaining_ == 0;
+    if (!cancelled && !last) return;
+    queue.async([self, index, cancelled = std::move(cancelled), last] {
       if (self->disposed_) return;
       if (cancelled) {
         // The replacements are made only when there is an error to report.
@@ -112,7 +117,7 @@ class Placement final : public rx::Disposable::Target {
                                  {{planned.title, std::string(placeholders::kWindowTitle)},
                                   {planned.doc, std::string(placeholders::kWindowDoc)}});
       }
-      if (--self->remaining_ == 0) self->placedAll();
+      if (last) self->placedAll();
     });
   }
 
