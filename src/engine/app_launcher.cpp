@@ -387,6 +387,8 @@ class WindowWait final : public rx::Disposable::Target,
     // reopen while that window is on its way.
     if (setup_.launched) counters_.asked = 1;
   }
+  // The timers' actions refer to the wait: they go first.
+  ~WindowWait() override { step_.dispose(); }
 
   // Follows creations, destructions and title changes of the application's
   // windows, then looks at the list as it is now.
@@ -454,9 +456,8 @@ class WindowWait final : public rx::Disposable::Target,
         return;
       }
       // A launched program needs time to take keyboard input.
-      auto self = shared_from_this();
-      step_.set(setup_.scheduler->scheduleAfter(kLaunchedKeystrokeDelay, [self, id] {
-        if (self->latest_ == id) self->keystroke(id);
+      step_.set(setup_.scheduler->scheduleAfter(kLaunchedKeystrokeDelay, [this, id] {
+        if (latest_ == id) keystroke(id);
       }));
       return;
     }
@@ -500,12 +501,11 @@ class WindowWait final : public rx::Disposable::Target,
 
   // The list of the step again after the wait, unless it changed meanwhile.
   void waitThenHandOn(std::uint64_t id) {
-    auto self = shared_from_this();
-    step_.set(setup_.scheduler->scheduleAfter(kNewWindowWait, [self, id] {
-      if (self->ended_ || self->latest_ != id) return;
-      const Windows windows = std::move(self->pending_);
-      self->pending_.clear();
-      self->handOn(windows);
+    step_.set(setup_.scheduler->scheduleAfter(kNewWindowWait, [this, id] {
+      if (ended_ || latest_ != id) return;
+      const Windows windows = std::move(pending_);
+      pending_.clear();
+      handOn(windows);
     }));
   }
 
