@@ -319,34 +319,133 @@ rx::Single<Windows> AppLauncher::openAppWindows(const IApp& app, std::int64_t wa
   return openAppWindows(std::make_shared<const IApp>(app), wanted);
 }
 
+namespace {
+
+// One subscription of `openAppWindows`: the lookup, then the settings as
+// they are now (both as a zip of them would start), then the wait for the
+// windows. It is also the state of the subscription's handle.
+class WindowOpening final : public rx::Disposable::Target,
+                            public std::enable_shared_from_this<WindowOpening> {
+ public:
+  using SharedSettings = std::shared_ptr<const AppSettingsMap>;
+  using Wait = rx::Single<Windows> (*)(const std::shared_ptr<AppLauncher>& launcher,
+                                       const FoundApp& found, SharedSettings settings,
+                                       std::int64_t wanted, std::shared_ptr<const IApp> app);
+  using Settings = base::Result<SharedSettings> (*)(const std::weak_ptr<AppLauncher>& launcher,
+                                                    DefaultsStorage& storage);
+
+  WindowOpening(rx::AnyObserver<Windows> observer, std::weak_ptr<AppLauncher> launcher,
+                std::shared_ptr<const IApp> app, std::int64_t wanted, Wait wait)
+      : observer_(std::move(observer)),
+        launcher_(std::move(launcher)),
+        app_(std::move(app)),
+        wanted_(wanted),
+        wait_(wait) {}
+
+  void start(const rx::Single<FoundApp>& lookup, DefaultsStorage& storage, Settings settings) {
+    auto self = shared_from_this();
+    rx::Disposable found = lookup.asObservable().subscribe(
+        rx::detail::observer<FoundApp>([self](const rx::Event<FoundApp>& e) {
+          if (self->stopped_ || e.isCompleted()) return;
+          if (e.isError()) {
+            self->fail(e.error());
+            return;
+          }
+          self->found_ = e.element();
+          self->next();
+        }));
+    if (stopped_) {
+      found.dispose();
+    } else {
+      lookup_.set(std::move(found));
+    }
+    if (stopped_) return;
+    base::Result<SharedSettings> current = settings(launcher_, storage);
+    if (!current.ok()) {
+      fail(current.error());
+      return;
+    }
+    settings_ = std::move(current).value();
+    settingsRead_ = true;
+    next();
+  }
+
+ protected:
+  void disposeOnce() override {
+    stopped_ = true;
+    observer_ = rx::AnyObserver<Windows>();
+    lookup_.dispose();
+    waiting_.dispose();
+  }
+
+ private:
+  // Both are there: the wait for the windows.
+  void next() {
+    if (stopped_ || !found_ || !settingsRead_) return;
+    stopped_ = true;
+    auto launcher = launcher_.lock();
+    if (!launcher) {
+      const rx::AnyObserver<Windows> observer = observer_;
+      observer.onNext({});
+      observer.onCompleted();
+      return;
+    }
+    waiting_.set(
+        wait_(launcher, *found_, settings_, wanted_, app_).asObservable().subscribe(observer_));
+  }
+
+  void fail(const base::Error& error) {
+    if (stopped_) return;
+    stopped_ = true;
+    const rx::AnyObserver<Windows> observer = observer_;
+    observer.onError(error);
+  }
+
+  rx::AnyObserver<Windows> observer_;
+  std::weak_ptr<AppLauncher> launcher_;
+  std::shared_ptr<const IApp> app_;
+  std::int64_t wanted_;
+  Wait wait_;
+  rx::detail::SerialSlot lookup_;
+  rx::detail::SerialSlot waiting_;
+  std::optional<FoundApp> found_;
+  SharedSettings settings_;
+  bool settingsRead_ = false;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+base::Result<std::shared_ptr<const AppSettingsMap>> AppLauncher::currentSettings(
+    const std::weak_ptr<AppLauncher>& launcher, DefaultsStorage& storage) {
+  // The settings as the settings stream would give them first: the current
+  // ones, shared rather than copied at every step.
+  if (auto self = launcher.lock()) return self->settings_->current(storage);
+  base::Result<AppSettingsMap> current = storage.appSettingsSubject().value();
+  if (!current.ok()) return current.error();
+  return std::make_shared<const AppSettingsMap>(std::move(current).value());
+}
+
+rx::Single<Windows> AppLauncher::waitForFound(const std::shared_ptr<AppLauncher>& launcher,
+                                              const FoundApp& found,
+                                              std::shared_ptr<const AppSettingsMap> settings,
+                                              std::int64_t wanted,
+                                              std::shared_ptr<const IApp> app) {
+  return launcher->waitForWindows(found.application, found.launched, std::move(settings), wanted,
+                                  std::move(app));
+}
+
 rx::Single<Windows> AppLauncher::openAppWindows(std::shared_ptr<const IApp> app,
                                                 std::int64_t wanted) {
-  std::weak_ptr<AppLauncher> weak = weak_from_this();
-  // The settings as the settings stream would give them first: the current
-  // ones when subscribed, shared rather than copied at every step.
-  using SharedSettings = std::shared_ptr<const AppSettingsMap>;
-  std::shared_ptr<DefaultsStorage> storage = storage_;
-  auto settings = rx::Single<SharedSettings>::deferred([weak, storage] {
-    if (auto self = weak.lock()) {
-      base::Result<SharedSettings> current = self->settings_->current(*storage);
-      if (!current.ok()) return rx::Single<SharedSettings>::error(current.error());
-      return rx::Single<SharedSettings>::just(std::move(current).value());
-    }
-    base::Result<AppSettingsMap> current = storage->appSettingsSubject().value();
-    if (!current.ok()) return rx::Single<SharedSettings>::error(current.error());
-    return rx::Single<SharedSettings>::just(
-        std::make_shared<const AppSettingsMap>(std::move(current).value()));
-  });
-  using Found = std::tuple<FoundApp, SharedSettings>;
   const rx::Single<FoundApp> lookup = findOrLaunchApp(app);
-  return rx::zip(lookup, settings)
-      .flatMap([weak, shared = std::move(app), wanted](const Found& found) {
-        auto self = weak.lock();
-        if (!self) return rx::Single<Windows>::just({});
-        const auto& [running, appSettings] = found;
-        return self->waitForWindows(running.application, running.launched, appSettings, wanted,
-                                    shared);
-      });
+  return rx::detail::SingleAccess::wrap(
+      rx::Observable<Windows>([lookup, weak = weak_from_this(), storage = storage_,
+                               app = std::move(app), wanted](const rx::AnyObserver<Windows>& o) {
+        auto opening =
+            std::make_shared<WindowOpening>(o, weak, app, wanted, &AppLauncher::waitForFound);
+        opening->start(lookup, *storage, &AppLauncher::currentSettings);
+        return rx::Disposable::of(opening);
+      }));
 }
 
 namespace {

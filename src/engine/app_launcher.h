@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/result.h"
 #include "base/url.h"
 #include "model/app.h"
 #include "model/bundle_aliases.h"
@@ -115,6 +116,12 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
                                                     std::optional<std::vector<base::Url>> documents,
                                                     bool reopen = false);
   rx::Single<FoundApp> findOrLaunchApp(std::shared_ptr<const IApp> app);
+  static base::Result<std::shared_ptr<const AppSettingsMap>> currentSettings(
+      const std::weak_ptr<AppLauncher>& launcher, DefaultsStorage& storage);
+  static rx::Single<std::vector<winsys::WindowPtr>> waitForFound(
+      const std::shared_ptr<AppLauncher>& launcher, const FoundApp& found,
+      std::shared_ptr<const AppSettingsMap> settings, std::int64_t wanted,
+      std::shared_ptr<const IApp> app);
   static rx::Single<platform::LaunchedApplication> launchShared(
       const std::shared_ptr<AppLauncher>& launcher, const std::shared_ptr<const IApp>& app);
 

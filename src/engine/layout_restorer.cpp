@@ -230,14 +230,114 @@ rx::Single<MatchedWindows> LayoutRestorer::restoreSharedApp(std::shared_ptr<cons
   });
 }
 
+// One subscription of `restoreAndPlace`: the windows paired as `restoreApp`
+// pairs them, then their placing, each step holding the restorer weakly. It
+// is also the state of the subscription's handle.
+class LayoutRestorer::AppPlacing final : public rx::Disposable::Target,
+                                         public std::enable_shared_from_this<AppPlacing> {
+ public:
+  AppPlacing(rx::AnyObserver<Unit> observer, std::weak_ptr<LayoutRestorer> restorer,
+             std::shared_ptr<const IApp> app)
+      : observer_(std::move(observer)), restorer_(std::move(restorer)), app_(std::move(app)) {}
+
+  void start() {
+    auto self = restorer_.lock();
+    if (!self) {
+      paired({});
+      return;
+    }
+    const IApp& saved = *app_;
+    if (saved.bundleId) {
+      if (self->addonRestores_->addonRestore(*saved.bundleId)) {
+        follow(self->restoreSharedApp(app_));
+        return;
+      }
+    }
+    auto placing = shared_from_this();
+    pairing_.set(
+        self->launcher_->openAppWindows(app_, static_cast<std::int64_t>(saved.windows.size()))
+            .asObservable()
+            .subscribe(rx::detail::observer<std::vector<winsys::WindowPtr>>(
+                [placing](const rx::Event<std::vector<winsys::WindowPtr>>& e) {
+                  if (e.isNext()) {
+                    placing->paired(DisplayMatching::match(placing->app_->windows, e.element(),
+                                                           DisplayMatching::documentKey));
+                  } else {
+                    placing->stopped(e);
+                  }
+                })));
+  }
+
+ protected:
+  void disposeOnce() override {
+    ended_ = true;
+    observer_ = rx::AnyObserver<Unit>();
+    pairing_.dispose();
+    placing_.dispose();
+  }
+
+ private:
+  void follow(const rx::Single<MatchedWindows>& pairs) {
+    auto placing = shared_from_this();
+    pairing_.set(pairs.asObservable().subscribe(
+        rx::detail::observer<MatchedWindows>([placing](const rx::Event<MatchedWindows>& e) {
+          if (e.isNext()) {
+            placing->paired(e.element());
+          } else {
+            placing->stopped(e);
+          }
+        })));
+  }
+
+  // The pairs are there: their placing.
+  void paired(const MatchedWindows& matched) {
+    if (ended_ || pairedOnce_) return;
+    pairedOnce_ = true;
+    auto self = restorer_.lock();
+    if (!self) {
+      ended_ = true;
+      const rx::AnyObserver<Unit> observer = observer_;
+      observer.onNext({});
+      observer.onCompleted();
+      return;
+    }
+    placing_.set(self->placer_->restoreWindows(matched, *app_).asObservable().subscribe(observer_));
+  }
+
+  // The pairing ended: an error goes on; a completion ends the restore
+  // once no placing runs.
+  template <class E>
+  void stopped(const rx::Event<E>& e) {
+    if (ended_) return;
+    if (e.isError()) {
+      ended_ = true;
+      const rx::AnyObserver<Unit> observer = observer_;
+      observer.onError(e.error());
+    } else if (!pairedOnce_) {
+      ended_ = true;
+      const rx::AnyObserver<Unit> observer = observer_;
+      observer.onCompleted();
+    }
+  }
+
+  rx::AnyObserver<Unit> observer_;
+  std::weak_ptr<LayoutRestorer> restorer_;
+  std::shared_ptr<const IApp> app_;
+  rx::detail::SerialSlot pairing_;
+  rx::detail::SerialSlot placing_;
+  bool pairedOnce_ = false;
+  bool ended_ = false;
+};
+
 rx::Single<Unit> LayoutRestorer::restoreAndPlace(const std::shared_ptr<LayoutRestorer>& restorer,
                                                  const std::shared_ptr<const IApp>& app) {
   std::weak_ptr<LayoutRestorer> weak = restorer;
-  return restorer->restoreSharedApp(app).flatMap([weak, app](const MatchedWindows& matched) {
-    auto self = weak.lock();
-    if (!self) return rx::Single<Unit>::just({});
-    return self->placer_->restoreWindows(matched, *app);
-  });
+  return rx::detail::SingleAccess::wrap(
+      rx::Observable<Unit>([weak, app](const rx::AnyObserver<Unit>& o) {
+        auto placing = std::make_shared<AppPlacing>(o, weak, app);
+        placing->start();
+        return rx::Disposable::of(placing);
+      }));
 }
 
 rx::Single<RestoreStatistics> LayoutRestorer::restoreAppsWithStatistics(

@@ -65,6 +65,8 @@ class LayoutRestorer final : public std::enable_shared_from_this<LayoutRestorer>
   rx::Single<MatchedWindows> restoreApp(const IApp& app);
 
  private:
+  class AppPlacing;
+
   rx::Single<MatchedWindows> restoreSharedApp(std::shared_ptr<const IApp> app);
   // `restoreApp`, then the placing of the windows it paired.
   static rx::Single<rx::Unit> restoreAndPlace(const std::shared_ptr<LayoutRestorer>& restorer,
