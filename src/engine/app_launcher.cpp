@@ -490,22 +490,28 @@ class WindowWait final : public rx::Disposable::Target,
   ~WindowWait() override { step_.dispose(); }
 
   // Follows creations, destructions and title changes of the application's
-  // windows, then looks at the list as it is now.
+  // windows, then looks at the list as it is now. A list that ends the wait
+  // at once needs nothing followed: nothing that follows could change the
+  // outcome.
   static void start(const std::shared_ptr<WindowWait>& self, RxEventNotifier& notifier) {
+    Windows windows = self->setup_.application->knownWindows();
+    if (self->endsAtOnce(windows)) {
+      self->changed(std::move(windows));
+      return;
+    }
     const ApplicationPtr application = self->setup_.application;
-    auto ofApplication = [application](const WindowPtr& window) {
-      return window && winsys::sameApplication(window->application(), application);
-    };
     auto follow = [&]<class E>(rx::detail::SerialSlot& slot) {
-      slot.set(notifier.signals<E>([ofApplication](const E& e) { return ofApplication(e.window); })
-                   .subscribe(rx::detail::observer<Unit>([self](const rx::Event<Unit>& e) {
-                     if (e.isNext()) self->changed();
-                   })));
+      slot.set(notifier.onEach<E>([self, application](const E& e) {
+        if (!self->ended_ && e.window &&
+            winsys::sameApplication(e.window->application(), application)) {
+          self->changed(self->setup_.application->knownWindows());
+        }
+      }));
     };
     follow.template operator()<winsys::WindowCreatedEvent>(self->created_);
     follow.template operator()<winsys::WindowDestroyedEvent>(self->destroyed_);
     follow.template operator()<winsys::WindowTitleChangedEvent>(self->retitled_);
-    self->changed();
+    self->changed(std::move(windows));
   }
 
  protected:
@@ -520,10 +526,19 @@ class WindowWait final : public rx::Disposable::Target,
   }
 
  private:
+  // Whether the first list is handed on at once and ends the wait: it has
+  // windows and its step asks for none.
+  bool endsAtOnce(const Windows& windows) const {
+    if (windows.empty()) return false;
+    if (setup_.launcher.expired()) return true;
+    const auto count = static_cast<std::int64_t>(windows.size());
+    const std::int64_t asked = std::max(counters_.asked, count);
+    return !(count < setup_.wanted && setup_.shortcut && asked < setup_.wanted);
+  }
+
   // The window list now; a step when its count changed.
-  void changed() {
+  void changed(Windows windows) {
     if (ended_) return;
-    Windows windows = setup_.application->knownWindows();
     const auto count = static_cast<std::int64_t>(windows.size());
     if (count == counters_.lastCount) return;
     counters_.lastCount = count;

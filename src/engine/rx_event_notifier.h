@@ -49,6 +49,18 @@ class RxEventNotifier final : public winsys::EventNotifier {
         });
   }
 
+  // Calls `handler` with each event of type E, in place, until the returned
+  // disposable is disposed: the events `observable<E>()` gives, without an
+  // operator step of its own per subscription.
+  template <class E, class F>
+  rx::Disposable onEach(F handler) {
+    return subject(E::typeName)
+        .subscribe(rx::detail::observer<winsys::AnyEvent>(
+            [handler = std::move(handler)](const rx::Event<winsys::AnyEvent>& e) mutable {
+              if (e.isNext()) handler(static_cast<const E&>(*e.element()));
+            }));
+  }
+
   // One empty value per event of any of the named types. Over no types: a
   // stream that never emits.
   rx::Observable<rx::Unit> mergedEvents(const std::vector<std::string_view>& typeNames);
