@@ -431,8 +431,8 @@ rx::Single<Windows> AppLauncher::waitForFound(const std::shared_ptr<AppLauncher>
                                               std::shared_ptr<const AppSettingsMap> settings,
                                               std::int64_t wanted,
                                               std::shared_ptr<const IApp> app) {
-  return launcher->waitForWindows(found.application, found.launched, std::move(settings), wanted,
-                                  std::move(app));
+  // The wait starts now: what `waitForWindows` would do once subscribed.
+  return launcher->waitingFor(found.application, found.launched, settings, wanted, app);
 }
 
 rx::Single<Windows> AppLauncher::openAppWindows(std::shared_ptr<const IApp> app,
@@ -666,28 +666,36 @@ rx::Single<Windows> AppLauncher::waitForWindows(ApplicationPtr application, bool
   return rx::Single<Windows>::deferred([weak, application, launched, settings = std::move(settings),
                                         wanted, app = std::move(app)]() -> rx::Single<Windows> {
     auto self = weak.lock();
-    if (!self || !application) return rx::Single<Windows>::just({});
-    const std::optional<std::string> bundleId = application->bundleIdentifier();
-    WindowWait::Setup setup{
-        .launcher = weak,
-        .application = application,
-        .launched = launched,
-        .wanted = wanted,
-        .app = app,
-        .shortcut = bundleId ? newWindowShortcut(settings ? *settings : kNoSettings, *bundleId,
-                                                 self->aliases())
-                             : std::nullopt,
-        .keyboard = self->keyboard_,
-        .scheduler = &self->scheduler_,
-    };
-    RxEventNotifier* notifier = &self->windowsProvider_->notifier();
-    return rx::detail::SingleAccess::wrap(rx::Observable<Windows>(
-        [setup = std::move(setup), notifier](const rx::AnyObserver<Windows>& o) {
-          auto wait = std::make_shared<WindowWait>(setup, o);
-          WindowWait::start(wait, *notifier);
-          return rx::Disposable::of(wait);
-        }));
+    if (!self) return rx::Single<Windows>::just({});
+    return self->waitingFor(application, launched, settings, wanted, app);
   });
+}
+
+rx::Single<Windows> AppLauncher::waitingFor(const ApplicationPtr& application, bool launched,
+                                            const std::shared_ptr<const AppSettingsMap>& settings,
+                                            std::int64_t wanted,
+                                            const std::shared_ptr<const IApp>& app) {
+  if (!application) return rx::Single<Windows>::just({});
+  const std::optional<std::string> bundleId = application->bundleIdentifier();
+  WindowWait::Setup setup{
+      .launcher = weak_from_this(),
+      .application = application,
+      .launched = launched,
+      .wanted = wanted,
+      .app = app,
+      .shortcut = bundleId
+                      ? newWindowShortcut(settings ? *settings : kNoSettings, *bundleId, aliases())
+                      : std::nullopt,
+      .keyboard = keyboard_,
+      .scheduler = &scheduler_,
+  };
+  RxEventNotifier* notifier = &windowsProvider_->notifier();
+  return rx::detail::SingleAccess::wrap(rx::Observable<Windows>(
+      [setup = std::move(setup), notifier](const rx::AnyObserver<Windows>& o) {
+        auto wait = std::make_shared<WindowWait>(setup, o);
+        WindowWait::start(wait, *notifier);
+        return rx::Disposable::of(wait);
+      }));
 }
 
 rx::Observable<Unit> AppLauncher::postShortcut(IShortcut shortcut,

@@ -116,6 +116,11 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
                                                     std::optional<std::vector<base::Url>> documents,
                                                     bool reopen = false);
   rx::Single<FoundApp> findOrLaunchApp(std::shared_ptr<const IApp> app);
+  // The wait of `waitForWindows` as its subscription starts it.
+  rx::Single<std::vector<winsys::WindowPtr>> waitingFor(
+      const winsys::ApplicationPtr& application, bool launched,
+      const std::shared_ptr<const AppSettingsMap>& settings, std::int64_t wanted,
+      const std::shared_ptr<const IApp>& app);
   static base::Result<std::shared_ptr<const AppSettingsMap>> currentSettings(
       const std::weak_ptr<AppLauncher>& launcher, DefaultsStorage& storage);
   static rx::Single<std::vector<winsys::WindowPtr>> waitForFound(

@@ -190,19 +190,36 @@ class AppsRestore final : public rx::Disposable::Target,
 
 }  // namespace
 
+namespace {
+
+using SharedApps = std::shared_ptr<const std::vector<std::shared_ptr<const IApp>>>;
+
+SharedApps shareRecords(const std::vector<IApp>& apps) {
+  auto shared = std::make_shared<std::vector<std::shared_ptr<const IApp>>>();
+  shared->reserve(apps.size());
+  for (const auto& app : apps)
+    shared->push_back(std::make_shared<const IApp>(app));
+  return shared;
+}
+
+}  // namespace
+
 rx::Single<Unit> LayoutRestorer::restoreLayout(const Layout& layout) {
   std::weak_ptr<LayoutRestorer> weak = weak_from_this();
-  auto apps = std::make_shared<const std::vector<IApp>>(layout.apps);
-  return closer_->autoCloseOtherApps(layout).flatMap([weak, apps](Unit) {
-    auto self = weak.lock();
-    if (!self) return rx::Single<Unit>::just({});
-    return restoreAndSend(self->restoreAppsWithStatistics(*apps), events::kLayoutRestored,
-                          self->clock_);
-  });
+  return closer_->autoCloseOtherApps(layout).flatMap(
+      [weak, apps = shareRecords(layout.apps)](Unit) {
+        auto self = weak.lock();
+        if (!self) return rx::Single<Unit>::just({});
+        return restoreAndSend(self->restoreSharedApps(apps), events::kLayoutRestored, self->clock_);
+      });
 }
 
 rx::Single<Unit> LayoutRestorer::restoreApps(std::vector<IApp> apps) {
-  return restoreAndSend(restoreAppsWithStatistics(apps), events::kAppRestored, clock_);
+  auto shared = std::make_shared<std::vector<std::shared_ptr<const IApp>>>();
+  shared->reserve(apps.size());
+  for (auto& app : apps)
+    shared->push_back(std::make_shared<const IApp>(std::move(app)));
+  return restoreAndSend(restoreSharedApps(std::move(shared)), events::kAppRestored, clock_);
 }
 
 rx::Single<MatchedWindows> LayoutRestorer::restoreApp(const IApp& app) {
@@ -342,21 +359,21 @@ rx::Single<Unit> LayoutRestorer::restoreAndPlace(const std::shared_ptr<LayoutRes
 
 rx::Single<RestoreStatistics> LayoutRestorer::restoreAppsWithStatistics(
     const std::vector<IApp>& apps) {
-  auto shared = std::make_shared<std::vector<std::shared_ptr<const IApp>>>();
+  return restoreSharedApps(shareRecords(apps));
+}
+
+rx::Single<RestoreStatistics> LayoutRestorer::restoreSharedApps(
+    std::shared_ptr<const std::vector<std::shared_ptr<const IApp>>> apps) {
   auto replacements = std::make_shared<std::vector<AnonymizingReplacements>>();
-  shared->reserve(apps.size());
-  replacements->reserve(apps.size());
-  for (const auto& app : apps) {
-    replacements->push_back(anonymizingReplacements(app, bundles_));
-    shared->push_back(std::make_shared<const IApp>(app));
-  }
+  replacements->reserve(apps->size());
+  for (const auto& app : *apps)
+    replacements->push_back(anonymizingReplacements(*app, bundles_));
   std::weak_ptr<LayoutRestorer> weak = weak_from_this();
   rx::Scheduler* scheduler = &scheduler_;
   const rx::Observable<ApplicationList> running =
       launcher_->windowsProvider()->runningApplicationsStream();
   return rx::detail::SingleAccess::wrap(rx::Observable<RestoreStatistics>(
-      [weak, scheduler, running,
-       apps = std::shared_ptr<const std::vector<std::shared_ptr<const IApp>>>(std::move(shared)),
+      [weak, scheduler, running, apps = std::move(apps),
        replacements = std::shared_ptr<const std::vector<AnonymizingReplacements>>(
            std::move(replacements))](const rx::AnyObserver<RestoreStatistics>& o) {
         auto restore = std::make_shared<AppsRestore>(o, weak, &LayoutRestorer::restoreAndPlace,

@@ -67,6 +67,10 @@ class LayoutRestorer final : public std::enable_shared_from_this<LayoutRestorer>
  private:
   class AppPlacing;
 
+  // `restoreAppsWithStatistics` over records shared from the start.
+  rx::Single<RestoreStatistics> restoreSharedApps(
+      std::shared_ptr<const std::vector<std::shared_ptr<const IApp>>> apps);
+
   rx::Single<MatchedWindows> restoreSharedApp(std::shared_ptr<const IApp> app);
   // `restoreApp`, then the placing of the windows it paired.
   static rx::Single<rx::Unit> restoreAndPlace(const std::shared_ptr<LayoutRestorer>& restorer,

@@ -261,7 +261,7 @@ std::shared_ptr<FakeApplication> FakeDesktop::applicationWithPid(std::int32_t pi
 
 std::shared_ptr<FakeApplication> FakeDesktop::applicationWithURL(const base::Url& url) const {
   for (const auto& app : apps_) {
-    if (app->bundleURL() == url) return app;
+    if (app->setup_.bundleURL == url) return app;
   }
   return nullptr;
 }
