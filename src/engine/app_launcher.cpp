@@ -448,6 +448,77 @@ rx::Single<Windows> AppLauncher::openAppWindows(std::shared_ptr<const IApp> app,
       }));
 }
 
+// The waits for windows under way, each told of the creations, destructions
+// and title changes of its application's windows, in the order the waits
+// started. One subscription per event type serves them all while any is
+// registered, so that an event costs one look-up of its window's
+// application rather than one per wait.
+class AppLauncher::WindowWatch {
+ public:
+  class Watcher {
+   public:
+    virtual ~Watcher() = default;
+    virtual void windowsChanged() = 0;
+  };
+
+  explicit WindowWatch(RxEventNotifier& notifier) : notifier_(notifier) {}
+  ~WindowWatch() { unsubscribe(); }
+  WindowWatch(const WindowWatch&) = delete;
+  WindowWatch& operator=(const WindowWatch&) = delete;
+
+  std::uint64_t add(const winsys::Application& application, std::shared_ptr<Watcher> watcher) {
+    const std::uint64_t key = nextKey_++;
+    entries_.push_back({key, application.identity(), std::move(watcher)});
+    if (entries_.size() == 1) {
+      created_ = follow<winsys::WindowCreatedEvent>();
+      destroyed_ = follow<winsys::WindowDestroyedEvent>();
+      retitled_ = follow<winsys::WindowTitleChangedEvent>();
+    }
+    return key;
+  }
+  void remove(std::uint64_t key) {
+    std::erase_if(entries_, [key](const Entry& entry) { return entry.key == key; });
+    if (entries_.empty()) unsubscribe();
+  }
+
+ private:
+  struct Entry {
+    std::uint64_t key;
+    std::uint64_t application;
+    std::shared_ptr<Watcher> watcher;
+  };
+
+  template <class E>
+  rx::Disposable follow() {
+    return notifier_.onEach<E>([this](const E& e) { changed(e.window); });
+  }
+  void changed(const WindowPtr& window) {
+    if (!window) return;
+    const ApplicationPtr owner = window->application();
+    if (!owner) return;
+    const std::uint64_t identity = owner->identity();
+    // A wait that ends meanwhile ignores what it is told.
+    std::vector<std::shared_ptr<Watcher>> told;
+    for (const auto& entry : entries_) {
+      if (entry.application == identity) told.push_back(entry.watcher);
+    }
+    for (const auto& watcher : told)
+      watcher->windowsChanged();
+  }
+  void unsubscribe() {
+    created_.dispose();
+    destroyed_.dispose();
+    retitled_.dispose();
+  }
+
+  RxEventNotifier& notifier_;
+  std::vector<Entry> entries_;
+  std::uint64_t nextKey_ = 0;
+  rx::Disposable created_;
+  rx::Disposable destroyed_;
+  rx::Disposable retitled_;
+};
+
 namespace {
 
 // Posts key down then key up of the keystroke to the application's process.
@@ -467,6 +538,7 @@ void postKeys(platform::Keyboard* keyboard, const IShortcut& shortcut,
 // non-empty list handed on ends the wait. It is also the state of the
 // subscription's handle.
 class WindowWait final : public rx::Disposable::Target,
+                         public AppLauncher::WindowWatch::Watcher,
                          public std::enable_shared_from_this<WindowWait> {
  public:
   struct Setup {
@@ -493,34 +565,30 @@ class WindowWait final : public rx::Disposable::Target,
   // windows, then looks at the list as it is now. A list that ends the wait
   // at once needs nothing followed: nothing that follows could change the
   // outcome.
-  static void start(const std::shared_ptr<WindowWait>& self, RxEventNotifier& notifier) {
+  static void start(const std::shared_ptr<WindowWait>& self,
+                    const std::shared_ptr<AppLauncher::WindowWatch>& watch) {
     Windows windows = self->setup_.application->knownWindows();
     if (self->endsAtOnce(windows)) {
       self->changed(std::move(windows));
       return;
     }
-    const ApplicationPtr application = self->setup_.application;
-    auto follow = [&]<class E>(rx::detail::SerialSlot& slot) {
-      slot.set(notifier.onEach<E>([self, application](const E& e) {
-        if (!self->ended_ && e.window &&
-            winsys::sameApplication(e.window->application(), application)) {
-          self->changed(self->setup_.application->knownWindows());
-        }
-      }));
-    };
-    follow.template operator()<winsys::WindowCreatedEvent>(self->created_);
-    follow.template operator()<winsys::WindowDestroyedEvent>(self->destroyed_);
-    follow.template operator()<winsys::WindowTitleChangedEvent>(self->retitled_);
+    self->watch_ = watch;
+    self->watchKey_ = watch->add(*self->setup_.application, self);
     self->changed(std::move(windows));
+  }
+
+  void windowsChanged() override {
+    if (!ended_) changed(setup_.application->knownWindows());
   }
 
  protected:
   void disposeOnce() override {
     ended_ = true;
     observer_ = rx::AnyObserver<Windows>();
-    created_.dispose();
-    destroyed_.dispose();
-    retitled_.dispose();
+    if (watchKey_) {
+      if (auto watch = watch_.lock()) watch->remove(*watchKey_);
+      watchKey_.reset();
+    }
     step_.dispose();
     reopen_.dispose();
   }
@@ -645,9 +713,8 @@ class WindowWait final : public rx::Disposable::Target,
   Setup setup_;
   rx::AnyObserver<Windows> observer_;
   WindowCounters counters_;
-  rx::detail::SerialSlot created_;
-  rx::detail::SerialSlot destroyed_;
-  rx::detail::SerialSlot retitled_;
+  std::weak_ptr<AppLauncher::WindowWatch> watch_;
+  std::optional<std::uint64_t> watchKey_;
   // The current step's timer or reopen request, and its list.
   rx::detail::SerialSlot step_;
   rx::detail::SerialSlot reopen_;
@@ -689,11 +756,12 @@ rx::Single<Windows> AppLauncher::waitingFor(const ApplicationPtr& application, b
       .keyboard = keyboard_,
       .scheduler = &scheduler_,
   };
-  RxEventNotifier* notifier = &windowsProvider_->notifier();
+  RxEventNotifier& notifier = windowsProvider_->notifier();
+  if (!windowWatch_) windowWatch_ = std::make_shared<WindowWatch>(notifier);
   return rx::detail::SingleAccess::wrap(rx::Observable<Windows>(
-      [setup = std::move(setup), notifier](const rx::AnyObserver<Windows>& o) {
+      [setup = std::move(setup), watch = windowWatch_](const rx::AnyObserver<Windows>& o) {
         auto wait = std::make_shared<WindowWait>(setup, o);
-        WindowWait::start(wait, *notifier);
+        WindowWait::start(wait, watch);
         return rx::Disposable::of(wait);
       }));
 }

@@ -142,6 +142,13 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
   // first use, so that every restore shares one copy of them.
   struct SettingsFollower;
   std::shared_ptr<SettingsFollower> settings_;
+
+ public:
+  // The window events the waits for windows follow (app_launcher.cpp).
+  class WindowWatch;
+
+ private:
+  std::shared_ptr<WindowWatch> windowWatch_;
 };
 
 }  // namespace wendrix
