@@ -497,12 +497,20 @@ class AppLauncher::WindowWatch {
     const ApplicationPtr owner = window->application();
     if (!owner) return;
     const std::uint64_t identity = owner->identity();
-    // A wait that ends meanwhile ignores what it is told.
-    std::vector<std::shared_ptr<Watcher>> told;
+    // The waits to tell, taken first: a wait that ends meanwhile ignores
+    // what it is told. Mostly there is one.
+    std::shared_ptr<Watcher> first;
+    std::vector<std::shared_ptr<Watcher>> more;
     for (const auto& entry : entries_) {
-      if (entry.application == identity) told.push_back(entry.watcher);
+      if (entry.application != identity) continue;
+      if (!first) {
+        first = entry.watcher;
+      } else {
+        more.push_back(entry.watcher);
+      }
     }
-    for (const auto& watcher : told)
+    if (first) first->windowsChanged();
+    for (const auto& watcher : more)
       watcher->windowsChanged();
   }
   void unsubscribe() {
