@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/running_apps/running_applications.h"
+#include "rx/hand_written.h"
 #include "rx/scheduler.h"
 
 namespace wendrix {
@@ -52,8 +53,8 @@ class ActivationQueue::Waits {
     waits_.emplace_back(key, std::move(wait));
     if (!following_) {
       following_ = true;
-      subscription_ = activeApps_.subscribe(rx::detail::observer<std::string>(
-          [this](const rx::Event<std::string>& e) { frontmost(e); }));
+      subscription_ = activeApps_.subscribe(
+          rx::observer<std::string>([this](const rx::Event<std::string>& e) { frontmost(e); }));
     }
     return key;
   }
@@ -169,7 +170,7 @@ class ActivationWait final : public rx::Disposable::Target,
   std::shared_ptr<const std::string> bundleIdentifier_;
   std::int32_t processIdentifier_;
   std::optional<std::uint64_t> key_;
-  rx::detail::SerialSlot timer_;
+  rx::SerialSlot timer_;
   std::vector<rx::Disposable> graces_;
   bool ended_ = false;
 };
@@ -179,7 +180,7 @@ class ActivationWait final : public rx::Disposable::Target,
 rx::Single<rx::Unit> ActivationQueue::activateApp(std::string bundleIdentifier,
                                                   std::int32_t processIdentifier) {
   auto wanted = std::make_shared<const std::string>(bundleIdentifier);
-  const rx::Single<rx::Unit> done = rx::detail::SingleAccess::wrap(
+  const rx::Single<rx::Unit> done = rx::singleOf(
       rx::Observable<rx::Unit>([waits = std::weak_ptr<Waits>(waits_), scheduler = &scheduler_,
                                 wanted, processIdentifier](const rx::AnyObserver<rx::Unit>& o) {
         auto wait =

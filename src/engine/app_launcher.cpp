@@ -15,6 +15,7 @@
 #include "platform/keyboard/keyboard.h"
 #include "platform/workspace/workspace.h"
 #include "rx/disposable.h"
+#include "rx/hand_written.h"
 #include "rx/observable.h"
 #include "rx/scheduler.h"
 #include "rx/single.h"
@@ -63,7 +64,7 @@ struct AppLauncher::SettingsFollower {
       following = true;
       // The subject hands its current value at once, then every change.
       subscription = storage.appSettingsSubject().asObservable().subscribe(
-          rx::detail::observer<AppSettingsMap>([this](const rx::Event<AppSettingsMap>& e) {
+          rx::observer<AppSettingsMap>([this](const rx::Event<AppSettingsMap>& e) {
             if (e.isNext()) {
               settings = std::make_shared<const AppSettingsMap>(e.element());
             } else if (e.isError()) {
@@ -117,7 +118,7 @@ class AppLookup final : public rx::Disposable::Target,
 
   void start(const rx::Observable<ApplicationPtr>& running) {
     auto self = shared_from_this();
-    running_.set(running.subscribe(rx::detail::observer<ApplicationPtr>(
+    running_.set(running.subscribe(rx::observer<ApplicationPtr>(
         [self](const rx::Event<ApplicationPtr>& e) { self->runningEvent(e); })));
   }
 
@@ -146,7 +147,7 @@ class AppLookup final : public rx::Disposable::Target,
         launching_.set(
             launch_(launcher, app_)
                 .asObservable()
-                .subscribe(rx::detail::observer<LaunchedApplication>(
+                .subscribe(rx::observer<LaunchedApplication>(
                     [self](const rx::Event<LaunchedApplication>& l) { self->launchEvent(l); })));
         return;
       }
@@ -186,8 +187,8 @@ class AppLookup final : public rx::Disposable::Target,
   std::weak_ptr<AppLauncher> launcher_;
   std::shared_ptr<const IApp> app_;
   Launch launch_;
-  rx::detail::SerialSlot running_;
-  rx::detail::SerialSlot launching_;
+  rx::SerialSlot running_;
+  rx::SerialSlot launching_;
   ApplicationPtr ready_;
   bool decided_ = false;
   bool launchDone_ = false;
@@ -203,7 +204,7 @@ rx::Single<FoundApp> AppLauncher::findOrLaunchApp(std::shared_ptr<const IApp> ap
   // awaited until it shows in the stream.
   const rx::Observable<ApplicationPtr> running = windowsProvider_->application(*app->bundleId);
   std::weak_ptr<AppLauncher> weak = weak_from_this();
-  return rx::detail::SingleAccess::wrap(rx::Observable<FoundApp>(
+  return rx::singleOf(rx::Observable<FoundApp>(
       [running, weak, app = std::move(app)](const rx::AnyObserver<FoundApp>& o) {
         auto lookup = std::make_shared<AppLookup>(o, weak, app, &AppLauncher::launchShared);
         lookup->start(running);
@@ -345,7 +346,7 @@ class WindowOpening final : public rx::Disposable::Target,
   void start(const rx::Single<FoundApp>& lookup, DefaultsStorage& storage, Settings settings) {
     auto self = shared_from_this();
     rx::Disposable found = lookup.asObservable().subscribe(
-        rx::detail::observer<FoundApp>([self](const rx::Event<FoundApp>& e) {
+        rx::observer<FoundApp>([self](const rx::Event<FoundApp>& e) {
           if (self->stopped_ || e.isCompleted()) return;
           if (e.isError()) {
             self->fail(e.error());
@@ -406,8 +407,8 @@ class WindowOpening final : public rx::Disposable::Target,
   std::shared_ptr<const IApp> app_;
   std::int64_t wanted_;
   Wait wait_;
-  rx::detail::SerialSlot lookup_;
-  rx::detail::SerialSlot waiting_;
+  rx::SerialSlot lookup_;
+  rx::SerialSlot waiting_;
   std::optional<FoundApp> found_;
   SharedSettings settings_;
   bool settingsRead_ = false;
@@ -438,7 +439,7 @@ rx::Single<Windows> AppLauncher::waitForFound(const std::shared_ptr<AppLauncher>
 rx::Single<Windows> AppLauncher::openAppWindows(std::shared_ptr<const IApp> app,
                                                 std::int64_t wanted) {
   const rx::Single<FoundApp> lookup = findOrLaunchApp(app);
-  return rx::detail::SingleAccess::wrap(
+  return rx::singleOf(
       rx::Observable<Windows>([lookup, weak = weak_from_this(), storage = storage_,
                                app = std::move(app), wanted](const rx::AnyObserver<Windows>& o) {
         auto opening =
@@ -662,7 +663,7 @@ class WindowWait final : public rx::Disposable::Target,
       auto self = shared_from_this();
       rx::Disposable reopen = launcher->reopenApp(*setup_.app)
                                   .asObservable()
-                                  .subscribe(rx::detail::observer<LaunchedApplication>(
+                                  .subscribe(rx::observer<LaunchedApplication>(
                                       [self, id](const rx::Event<LaunchedApplication>& e) {
                                         if (self->ended_ || self->latest_ != id) return;
                                         if (e.isNext()) {
@@ -724,8 +725,8 @@ class WindowWait final : public rx::Disposable::Target,
   std::weak_ptr<AppLauncher::WindowWatch> watch_;
   std::optional<std::uint64_t> watchKey_;
   // The current step's timer or reopen request, and its list.
-  rx::detail::SerialSlot step_;
-  rx::detail::SerialSlot reopen_;
+  rx::SerialSlot step_;
+  rx::SerialSlot reopen_;
   Windows pending_;
   std::uint64_t latest_ = 0;
   bool ended_ = false;
@@ -766,7 +767,7 @@ rx::Single<Windows> AppLauncher::waitingFor(const ApplicationPtr& application, b
   };
   RxEventNotifier& notifier = windowsProvider_->notifier();
   if (!windowWatch_) windowWatch_ = std::make_shared<WindowWatch>(notifier);
-  return rx::detail::SingleAccess::wrap(rx::Observable<Windows>(
+  return rx::singleOf(rx::Observable<Windows>(
       [setup = std::move(setup), watch = windowWatch_](const rx::AnyObserver<Windows>& o) {
         auto wait = std::make_shared<WindowWait>(setup, o);
         WindowWait::start(wait, watch);

@@ -16,6 +16,7 @@
 #include "engine/display_matching.h"
 #include "engine/windows_provider.h"
 #include "rx/event.h"
+#include "rx/hand_written.h"
 #include "rx/scheduler.h"
 #include "rx/single.h"
 
@@ -83,8 +84,8 @@ class AppsRestore final : public rx::Disposable::Target,
       finish();
       return;
     }
-    held_.set(hold.subscribe(
-        rx::detail::observer<ApplicationList>([](const rx::Event<ApplicationList>&) {})));
+    held_.set(
+        hold.subscribe(rx::observer<ApplicationList>([](const rx::Event<ApplicationList>&) {})));
     auto self = shared_from_this();
     for (std::size_t i = 0; i < apps_->size() && !stopped_; ++i) {
       AppRestore& restore = restores_[i];
@@ -94,7 +95,7 @@ class AppsRestore final : public rx::Disposable::Target,
       if (auto restorer = restorer_.lock()) {
         subscription = source_(restorer, (*apps_)[i])
                            .asObservable()
-                           .subscribe(rx::detail::observer<Unit>(
+                           .subscribe(rx::observer<Unit>(
                                [self, i](const rx::Event<Unit>& e) { self->sourceEvent(i, e); }));
       } else {
         sourceEvent(i, rx::Event<Unit>::next({}));
@@ -120,8 +121,8 @@ class AppsRestore final : public rx::Disposable::Target,
 
  private:
   struct AppRestore {
-    rx::detail::SerialSlot timer;
-    rx::detail::SerialSlot source;
+    rx::SerialSlot timer;
+    rx::SerialSlot source;
     bool timedOut = false;
     bool ended = false;
   };
@@ -184,7 +185,7 @@ class AppsRestore final : public rx::Disposable::Target,
   RestoreStatistics statistics_;
   // Keeps the running applications followed while the restore runs, so that
   // each application's lookup reads them rather than connecting anew.
-  rx::detail::SerialSlot held_;
+  rx::SerialSlot held_;
   bool stopped_ = false;
 };
 
@@ -274,7 +275,7 @@ class LayoutRestorer::AppPlacing final : public rx::Disposable::Target,
     pairing_.set(
         self->launcher_->openAppWindows(app_, static_cast<std::int64_t>(saved.windows.size()))
             .asObservable()
-            .subscribe(rx::detail::observer<std::vector<winsys::WindowPtr>>(
+            .subscribe(rx::observer<std::vector<winsys::WindowPtr>>(
                 [placing](const rx::Event<std::vector<winsys::WindowPtr>>& e) {
                   if (e.isNext()) {
                     placing->paired(DisplayMatching::match(placing->app_->windows, e.element(),
@@ -297,7 +298,7 @@ class LayoutRestorer::AppPlacing final : public rx::Disposable::Target,
   void follow(const rx::Single<MatchedWindows>& pairs) {
     auto placing = shared_from_this();
     pairing_.set(pairs.asObservable().subscribe(
-        rx::detail::observer<MatchedWindows>([placing](const rx::Event<MatchedWindows>& e) {
+        rx::observer<MatchedWindows>([placing](const rx::Event<MatchedWindows>& e) {
           if (e.isNext()) {
             placing->paired(e.element());
           } else {
@@ -340,8 +341,8 @@ class LayoutRestorer::AppPlacing final : public rx::Disposable::Target,
   rx::AnyObserver<Unit> observer_;
   std::weak_ptr<LayoutRestorer> restorer_;
   std::shared_ptr<const IApp> app_;
-  rx::detail::SerialSlot pairing_;
-  rx::detail::SerialSlot placing_;
+  rx::SerialSlot pairing_;
+  rx::SerialSlot placing_;
   bool pairedOnce_ = false;
   bool ended_ = false;
 };
@@ -349,12 +350,11 @@ class LayoutRestorer::AppPlacing final : public rx::Disposable::Target,
 rx::Single<Unit> LayoutRestorer::restoreAndPlace(const std::shared_ptr<LayoutRestorer>& restorer,
                                                  const std::shared_ptr<const IApp>& app) {
   std::weak_ptr<LayoutRestorer> weak = restorer;
-  return rx::detail::SingleAccess::wrap(
-      rx::Observable<Unit>([weak, app](const rx::AnyObserver<Unit>& o) {
-        auto placing = std::make_shared<AppPlacing>(o, weak, app);
-        placing->start();
-        return rx::Disposable::of(placing);
-      }));
+  return rx::singleOf(rx::Observable<Unit>([weak, app](const rx::AnyObserver<Unit>& o) {
+    auto placing = std::make_shared<AppPlacing>(o, weak, app);
+    placing->start();
+    return rx::Disposable::of(placing);
+  }));
 }
 
 rx::Single<RestoreStatistics> LayoutRestorer::restoreAppsWithStatistics(
@@ -372,7 +372,7 @@ rx::Single<RestoreStatistics> LayoutRestorer::restoreSharedApps(
   rx::Scheduler* scheduler = &scheduler_;
   const rx::Observable<ApplicationList> running =
       launcher_->windowsProvider()->runningApplicationsStream();
-  return rx::detail::SingleAccess::wrap(rx::Observable<RestoreStatistics>(
+  return rx::singleOf(rx::Observable<RestoreStatistics>(
       [weak, scheduler, running, apps = std::move(apps),
        replacements = std::shared_ptr<const std::vector<AnonymizingReplacements>>(
            std::move(replacements))](const rx::AnyObserver<RestoreStatistics>& o) {

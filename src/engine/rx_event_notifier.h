@@ -9,6 +9,7 @@
 
 #include "rx/disposable.h"
 #include "rx/event.h"
+#include "rx/hand_written.h"
 #include "rx/observable.h"
 #include "rx/subjects.h"
 #include "winsys/event_notifier.h"
@@ -55,7 +56,7 @@ class RxEventNotifier final : public winsys::EventNotifier {
   template <class E, class F>
   rx::Disposable onEach(F handler) {
     return subject(E::typeName)
-        .subscribe(rx::detail::observer<winsys::AnyEvent>(
+        .subscribe(rx::observer<winsys::AnyEvent>(
             [handler = std::move(handler)](const rx::Event<winsys::AnyEvent>& e) mutable {
               if (e.isNext()) handler(static_cast<const E&>(*e.element()));
             }));

@@ -10,6 +10,7 @@
 #include "engine/activation_queue.h"
 #include "engine/capture.h"
 #include "engine/display_matching.h"
+#include "rx/hand_written.h"
 #include "rx/single.h"
 #include "winsys/errors.h"
 #include "winsys/promise_single.h"
@@ -141,7 +142,7 @@ class Placement final : public rx::Disposable::Target {
   std::optional<std::string> bundleId_;
   std::int32_t pid_;
   std::size_t remaining_;
-  rx::detail::SerialSlot activation_;
+  rx::SerialSlot activation_;
   bool disposed_ = false;
 };
 
@@ -170,7 +171,7 @@ rx::Single<Unit> WindowPlacer::restoreWindows(const MatchedWindows& matched, con
 
   // One state per subscription rather than an operator chain per window.
   std::weak_ptr<const WindowPlacer> weak = weak_from_this();
-  return rx::detail::SingleAccess::wrap(rx::Observable<Unit>(
+  return rx::singleOf(rx::Observable<Unit>(
       [plan = std::shared_ptr<const std::vector<PlannedWindow>>(std::move(plan)), weak,
        queue = activationQueue_.get(), bundleId = app.bundleId,
        pid](const rx::AnyObserver<Unit>& o) {

@@ -9,6 +9,7 @@
 
 #include "base/shared_slot.h"
 #include "engine/capture.h"
+#include "rx/hand_written.h"
 #include "winsys/events.h"
 #include "winsys/promise_single.h"
 
@@ -82,20 +83,19 @@ class AppFollower final : public rx::Disposable::Target {
                     const rx::Observable<ApplicationList>& running,
                     const rx::Observable<ApplicationPtr>& later,
                     const std::shared_ptr<const std::string>& id) {
-    self->keep_.set(
-        keep.subscribe(rx::detail::observer<rx::Unit>([self](const rx::Event<rx::Unit>& e) {
-          if (e.isNext()) {
-            self->kept_ = true;
-            if (self->app_) self->emit();
-          } else {
-            self->stopped(e.isError() ? &e.error() : nullptr);
-          }
-        })));
+    self->keep_.set(keep.subscribe(rx::observer<rx::Unit>([self](const rx::Event<rx::Unit>& e) {
+      if (e.isNext()) {
+        self->kept_ = true;
+        if (self->app_) self->emit();
+      } else {
+        self->stopped(e.isError() ? &e.error() : nullptr);
+      }
+    })));
     if (self->ended_) return;
     auto subscribeLater = [self, later] {
       self->running_.dispose();
-      self->later_.set(later.subscribe(
-          rx::detail::observer<ApplicationPtr>([self](const rx::Event<ApplicationPtr>& e) {
+      self->later_.set(
+          later.subscribe(rx::observer<ApplicationPtr>([self](const rx::Event<ApplicationPtr>& e) {
             if (e.isNext()) {
               self->value(e.element());
             } else {
@@ -103,7 +103,7 @@ class AppFollower final : public rx::Disposable::Target {
             }
           })));
     };
-    rx::Disposable first = running.subscribe(rx::detail::observer<ApplicationList>(
+    rx::Disposable first = running.subscribe(rx::observer<ApplicationList>(
         [self, id, subscribeLater](const rx::Event<ApplicationList>& e) {
           if (self->listed_) return;
           self->listed_ = true;
@@ -164,9 +164,9 @@ class AppFollower final : public rx::Disposable::Target {
   }
 
   rx::AnyObserver<ApplicationPtr> observer_;
-  rx::detail::SerialSlot keep_;
-  rx::detail::SerialSlot running_;
-  rx::detail::SerialSlot later_;
+  rx::SerialSlot keep_;
+  rx::SerialSlot running_;
+  rx::SerialSlot later_;
   std::optional<ApplicationPtr> app_;
   bool listed_ = false;
   bool kept_ = false;
