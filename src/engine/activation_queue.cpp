@@ -113,8 +113,8 @@ class ActivationWait final : public rx::Disposable::Target,
   // starts the time limit.
   void start() {
     if (auto waits = waits_.lock()) key_ = waits->add(shared_from_this());
-    // The action holds the wait weakly: ending the wait cancels the timer,
-    // and the timer never keeps the wait alive.
+    // The action refers to the wait without holding it: the wait cancels
+    // the timer when it ends or goes.
     timer_.set(scheduler_.scheduleAfter(kActivationTimeout, [this] { end(); }));
   }
 

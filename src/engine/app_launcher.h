@@ -16,7 +16,6 @@
 #include "model/app.h"
 #include "model/bundle_aliases.h"
 #include "model/shortcut.h"
-#include "rx/disposable.h"
 #include "rx/event.h"
 #include "rx/observable.h"
 #include "rx/single.h"
@@ -70,6 +69,9 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
  public:
   explicit AppLauncher(AppLauncherContext context);
 
+  // The window events the waits for windows follow (app_launcher.cpp).
+  class WindowWatch;
+
   const std::shared_ptr<WindowsProvider>& windowsProvider() const { return windowsProvider_; }
   rx::Scheduler& scheduler() const { return scheduler_; }
   const BundleIdAliases& aliases() const { return *aliases_; }
@@ -121,6 +123,8 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
       const winsys::ApplicationPtr& application, bool launched,
       const std::shared_ptr<const AppSettingsMap>& settings, std::int64_t wanted,
       const std::shared_ptr<const IApp>& app);
+  // Steps of the one-state subscriptions in app_launcher.cpp: the settings
+  // as they are now, the wait for a found application's windows, a launch.
   static base::Result<std::shared_ptr<const AppSettingsMap>> currentSettings(
       const std::weak_ptr<AppLauncher>& launcher, DefaultsStorage& storage);
   static rx::Single<std::vector<winsys::WindowPtr>> waitForFound(
@@ -142,12 +146,7 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
   // first use, so that every restore shares one copy of them.
   struct SettingsFollower;
   std::shared_ptr<SettingsFollower> settings_;
-
- public:
-  // The window events the waits for windows follow (app_launcher.cpp).
-  class WindowWatch;
-
- private:
+  // Made with the first wait for windows.
   std::shared_ptr<WindowWatch> windowWatch_;
 };
 
