@@ -56,6 +56,11 @@ class ActivationQueue final : public std::enable_shared_from_this<ActivationQueu
   // `bundleIdentifier`) to the front and gives the item's `done`.
   rx::Single<rx::Unit> activateApp(std::string bundleIdentifier, std::int32_t processIdentifier);
 
+  ~ActivationQueue();
+
+  // The waiting subscriptions of the items (activation_queue.cpp).
+  class Waits;
+
  private:
   ActivationQueue(rx::Observable<std::string> activeApps, platform::RunningApplications& running,
                   rx::Scheduler& scheduler);
@@ -63,8 +68,7 @@ class ActivationQueue final : public std::enable_shared_from_this<ActivationQueu
 
   rx::DisposeBag disposeBag_;
   rx::PublishSubject<ActivationQueueItem> activateAppSubject_;
-  rx::PublishSubject<std::int32_t> cancelAppActivationSubject_;
-  rx::Observable<std::string> activeApp_;
+  std::shared_ptr<Waits> waits_;
   platform::RunningApplications& running_;
   rx::Scheduler& scheduler_;
 };

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/result.h"
 #include "base/url.h"
 #include "model/app.h"
 #include "model/bundle_aliases.h"
@@ -68,6 +69,9 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
  public:
   explicit AppLauncher(AppLauncherContext context);
 
+  // The window events the waits for windows follow (app_launcher.cpp).
+  class WindowWatch;
+
   const std::shared_ptr<WindowsProvider>& windowsProvider() const { return windowsProvider_; }
   rx::Scheduler& scheduler() const { return scheduler_; }
   const BundleIdAliases& aliases() const { return *aliases_; }
@@ -90,6 +94,9 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
   // The application's windows once `wanted` of them exist, after posting its
   // "New Window" keystroke while some are missing.
   rx::Single<std::vector<winsys::WindowPtr>> openAppWindows(const IApp& app, std::int64_t wanted);
+  // The same with the record shared rather than copied.
+  rx::Single<std::vector<winsys::WindowPtr>> openAppWindows(std::shared_ptr<const IApp> app,
+                                                            std::int64_t wanted);
   // The settings and the record are shared by the steps of the wait, not
   // copied into each.
   rx::Single<std::vector<winsys::WindowPtr>> waitForWindows(
@@ -107,9 +114,25 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
       const base::Url& applicationURL, const std::optional<std::vector<base::Url>>& documents,
       bool reopen = false);
   // The URL choice of launchApp, reopenApp and openURLsWithApp.
-  rx::Single<platform::LaunchedApplication> openApp(const IApp& app,
+  rx::Single<platform::LaunchedApplication> openApp(std::shared_ptr<const IApp> app,
                                                     std::optional<std::vector<base::Url>> documents,
                                                     bool reopen = false);
+  rx::Single<FoundApp> findOrLaunchApp(std::shared_ptr<const IApp> app);
+  // The wait of `waitForWindows` as its subscription starts it.
+  rx::Single<std::vector<winsys::WindowPtr>> waitingFor(
+      const winsys::ApplicationPtr& application, bool launched,
+      const std::shared_ptr<const AppSettingsMap>& settings, std::int64_t wanted,
+      const std::shared_ptr<const IApp>& app);
+  // Steps of the one-state subscriptions in app_launcher.cpp: the settings
+  // as they are now, the wait for a found application's windows, a launch.
+  static base::Result<std::shared_ptr<const AppSettingsMap>> currentSettings(
+      const std::weak_ptr<AppLauncher>& launcher, DefaultsStorage& storage);
+  static rx::Single<std::vector<winsys::WindowPtr>> waitForFound(
+      const std::shared_ptr<AppLauncher>& launcher, const FoundApp& found,
+      std::shared_ptr<const AppSettingsMap> settings, std::int64_t wanted,
+      std::shared_ptr<const IApp> app);
+  static rx::Single<platform::LaunchedApplication> launchShared(
+      const std::shared_ptr<AppLauncher>& launcher, const std::shared_ptr<const IApp>& app);
 
   std::shared_ptr<WindowsProvider> windowsProvider_;
   std::shared_ptr<DefaultsStorage> storage_;
@@ -119,6 +142,12 @@ class AppLauncher final : public std::enable_shared_from_this<AppLauncher> {
   std::shared_ptr<const BundleIdAliases> aliases_;
   // The thread the launcher was made on: the main thread.
   std::thread::id mainThread_;
+  // The user's settings as the store holds them now: followed from their
+  // first use, so that every restore shares one copy of them.
+  struct SettingsFollower;
+  std::shared_ptr<SettingsFollower> settings_;
+  // Made with the first wait for windows.
+  std::shared_ptr<WindowWatch> windowWatch_;
 };
 
 }  // namespace wendrix

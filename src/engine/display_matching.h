@@ -76,6 +76,26 @@ template <class W>
 std::vector<MatchedWindow<W>> DisplayMatching::match(
     const std::vector<IWindow>& saved, const std::vector<W>& live,
     const std::type_identity_t<std::function<Key(const W&)>>& key) {
+  // Live windows and their keys.
+  std::vector<SortKey> liveKeys;
+  liveKeys.reserve(live.size());
+  for (const auto& window : live)
+    liveKeys.push_back(sortKey(key(window)));
+
+  // Without any document every key is missing: both sides keep reverse
+  // input order, and the windows pair by position in it.
+  const auto hasKey = [](const SortKey& k) { return k.nfc.has_value(); };
+  const auto hasDoc = [](const IWindow& w) { return w.doc.has_value(); };
+  if (std::none_of(liveKeys.begin(), liveKeys.end(), hasKey) &&
+      std::none_of(saved.begin(), saved.end(), hasDoc)) {
+    std::vector<MatchedWindow<W>> result;
+    const std::size_t pairs = std::min(saved.size(), live.size());
+    result.reserve(pairs);
+    for (std::size_t p = 0; p < pairs; ++p)
+      result.push_back({live[live.size() - 1 - p], saved[saved.size() - 1 - p]});
+    return result;
+  }
+
   // Saved windows and their keys, sorted.
   std::vector<SortKey> savedKeys;
   savedKeys.reserve(saved.size());
@@ -83,26 +103,25 @@ std::vector<MatchedWindow<W>> DisplayMatching::match(
     savedKeys.push_back(sortKey(window.doc));
   std::vector<IWindow> savedLeft;
   std::vector<SortKey> savedKeysLeft;
+  savedLeft.reserve(saved.size());
+  savedKeysLeft.reserve(saved.size());
   for (std::size_t i : sortedOrder(savedKeys)) {
     savedLeft.push_back(saved[i]);
-    savedKeysLeft.push_back(savedKeys[i]);
+    savedKeysLeft.push_back(std::move(savedKeys[i]));
   }
 
-  // Live windows and their keys, sorted.
-  std::vector<SortKey> liveKeys;
-  liveKeys.reserve(live.size());
-  for (const auto& window : live)
-    liveKeys.push_back(sortKey(key(window)));
+  // The live windows in key order.
   const std::vector<std::size_t> liveOrder = sortedOrder(liveKeys);
 
   std::vector<MatchedWindow<W>> result;
+  result.reserve(std::min(saved.size(), live.size()));
   std::vector<bool> paired(liveOrder.size(), false);
   for (std::size_t position = 0; position < liveOrder.size(); ++position) {
     const SortKey& liveKey = liveKeys[liveOrder[position]];
     if (!liveKey.nfc) break;  // every later key is missing too
     const auto hit = search(savedKeysLeft, liveKey);
     if (!hit) continue;
-    result.push_back({live[liveOrder[position]], savedLeft[*hit]});
+    result.push_back({live[liveOrder[position]], std::move(savedLeft[*hit])});
     paired[position] = true;
     savedLeft.erase(savedLeft.begin() + static_cast<std::ptrdiff_t>(*hit));
     savedKeysLeft.erase(savedKeysLeft.begin() + static_cast<std::ptrdiff_t>(*hit));
@@ -112,7 +131,7 @@ std::vector<MatchedWindow<W>> DisplayMatching::match(
   for (std::size_t position = 0; position < liveOrder.size() && next < savedLeft.size();
        ++position) {
     if (paired[position]) continue;
-    result.push_back({live[liveOrder[position]], savedLeft[next++]});
+    result.push_back({live[liveOrder[position]], std::move(savedLeft[next++])});
   }
   return result;
 }

@@ -65,8 +65,16 @@ class LayoutRestorer final : public std::enable_shared_from_this<LayoutRestorer>
   rx::Single<MatchedWindows> restoreApp(const IApp& app);
 
  private:
-  // The restore chain of one application, ending in its materialized outcome.
-  rx::Single<rx::Event<rx::Unit>> restoreAppChain(const IApp& app);
+  class AppPlacing;
+
+  // `restoreAppsWithStatistics` over records shared from the start.
+  rx::Single<RestoreStatistics> restoreSharedApps(
+      std::shared_ptr<const std::vector<std::shared_ptr<const IApp>>> apps);
+
+  rx::Single<MatchedWindows> restoreSharedApp(std::shared_ptr<const IApp> app);
+  // `restoreApp`, then the placing of the windows it paired.
+  static rx::Single<rx::Unit> restoreAndPlace(const std::shared_ptr<LayoutRestorer>& restorer,
+                                              const std::shared_ptr<const IApp>& app);
 
   std::shared_ptr<AppLauncher> launcher_;
   std::shared_ptr<WindowPlacer> placer_;

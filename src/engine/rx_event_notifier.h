@@ -9,6 +9,7 @@
 
 #include "rx/disposable.h"
 #include "rx/event.h"
+#include "rx/hand_written.h"
 #include "rx/observable.h"
 #include "rx/subjects.h"
 #include "winsys/event_notifier.h"
@@ -47,6 +48,18 @@ class RxEventNotifier final : public winsys::EventNotifier {
           if (!predicate(static_cast<const E&>(*e))) return std::nullopt;
           return rx::Unit{};
         });
+  }
+
+  // Calls `handler` with each event of type E, in place, until the returned
+  // disposable is disposed: the events `observable<E>()` gives, without an
+  // operator step of its own per subscription.
+  template <class E, class F>
+  rx::Disposable onEach(F handler) {
+    return subject(E::typeName)
+        .subscribe(rx::observer<winsys::AnyEvent>(
+            [handler = std::move(handler)](const rx::Event<winsys::AnyEvent>& e) mutable {
+              if (e.isNext()) handler(static_cast<const E&>(*e.element()));
+            }));
   }
 
   // One empty value per event of any of the named types. Over no types: a

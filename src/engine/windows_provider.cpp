@@ -9,6 +9,7 @@
 
 #include "base/shared_slot.h"
 #include "engine/capture.h"
+#include "rx/hand_written.h"
 #include "winsys/events.h"
 #include "winsys/promise_single.h"
 
@@ -68,6 +69,110 @@ rx::Observable<T> holding(std::shared_ptr<const rx::Observable<T>> stream) {
     return stream->subscribe(rx::AnyObserver<T>([stream, o](const rx::Event<T>& e) { o.on(e); }));
   });
 }
+
+// One connection of an application's stream: the latest of the tracking
+// stream `keep` and of the application, once both have a value (as
+// combineLatest gives them); the application comes from the first list of
+// the running applications, then from `later`. It is also the state of the
+// connection's handle.
+class AppFollower final : public rx::Disposable::Target {
+ public:
+  explicit AppFollower(rx::AnyObserver<ApplicationPtr> observer) : observer_(std::move(observer)) {}
+
+  static void start(const std::shared_ptr<AppFollower>& self, const rx::Observable<rx::Unit>& keep,
+                    const rx::Observable<ApplicationList>& running,
+                    const rx::Observable<ApplicationPtr>& later,
+                    const std::shared_ptr<const std::string>& id) {
+    self->keep_.set(keep.subscribe(rx::observer<rx::Unit>([self](const rx::Event<rx::Unit>& e) {
+      if (e.isNext()) {
+        self->kept_ = true;
+        if (self->app_) self->emit();
+      } else {
+        self->stopped(e.isError() ? &e.error() : nullptr);
+      }
+    })));
+    if (self->ended_) return;
+    auto subscribeLater = [self, later] {
+      self->running_.dispose();
+      self->later_.set(
+          later.subscribe(rx::observer<ApplicationPtr>([self](const rx::Event<ApplicationPtr>& e) {
+            if (e.isNext()) {
+              self->value(e.element());
+            } else {
+              self->stopped(e.isError() ? &e.error() : nullptr);
+            }
+          })));
+    };
+    rx::Disposable first = running.subscribe(rx::observer<ApplicationList>(
+        [self, id, subscribeLater](const rx::Event<ApplicationList>& e) {
+          if (self->listed_) return;
+          self->listed_ = true;
+          if (e.isError()) {
+            self->stopped(&e.error());
+            return;
+          }
+          if (e.isNext()) {
+            ApplicationPtr found;
+            for (const auto& app : e.element()) {
+              if (app && app->bundleIdentifier() == *id) {
+                found = app;
+                break;
+              }
+            }
+            self->value(found);
+          }
+          if (!self->ended_) subscribeLater();
+        }));
+    // The first list may have come already.
+    if (self->listed_) {
+      first.dispose();
+    } else {
+      self->running_.set(std::move(first));
+    }
+  }
+
+ protected:
+  void disposeOnce() override {
+    ended_ = true;
+    observer_ = rx::AnyObserver<ApplicationPtr>();
+    keep_.dispose();
+    running_.dispose();
+    later_.dispose();
+  }
+
+ private:
+  void value(const ApplicationPtr& app) {
+    if (ended_) return;
+    app_ = app;
+    if (kept_) emit();
+  }
+  void emit() {
+    const rx::AnyObserver<ApplicationPtr> observer = observer_;
+    observer.onNext(*app_);
+  }
+  // An error ends the stream; a completion is kept until both sources ended.
+  void stopped(const base::Error* error) {
+    if (ended_) return;
+    if (!error && ++completed_ < 2) return;
+    ended_ = true;
+    const rx::AnyObserver<ApplicationPtr> observer = observer_;
+    if (error) {
+      observer.onError(*error);
+    } else {
+      observer.onCompleted();
+    }
+  }
+
+  rx::AnyObserver<ApplicationPtr> observer_;
+  rx::SerialSlot keep_;
+  rx::SerialSlot running_;
+  rx::SerialSlot later_;
+  std::optional<ApplicationPtr> app_;
+  bool listed_ = false;
+  bool kept_ = false;
+  int completed_ = 0;
+  bool ended_ = false;
+};
 
 }  // namespace
 
@@ -291,20 +396,17 @@ rx::Observable<ApplicationPtr> WindowsProvider::application(const std::string& b
   auto subject = std::make_shared<AppCaches::Subject>();
   caches_->subjects.insert_or_assign(bundleIdentifier, subject);
 
-  auto source = runningApplicationsStream()
-                    .take(1)
-                    .map([bundleIdentifier](const ApplicationList& apps) -> ApplicationPtr {
-                      for (const auto& app : apps) {
-                        if (app && app->bundleIdentifier() == bundleIdentifier) return app;
-                      }
-                      return nullptr;
-                    })
-                    .concat(rx::Observable<ApplicationPtr>::deferred(
-                        [subject] { return subject->asObservable(); }));
+  // While the launches and terminations are followed: the application from
+  // the running applications once, then what the subject is told.
   auto stream = std::make_shared<const AppCaches::Stream>(
-      rx::combineLatest(keepAppsUpdatedStream(), source,
-                        [](const rx::Unit&, const ApplicationPtr& app) { return app; })
-          .share(1, rx::SubjectLifetimeScope::whileConnected));
+      rx::Observable<ApplicationPtr>([keep = keepAppsUpdatedStream(),
+                                      running = runningApplicationsStream(), subject,
+                                      id = std::make_shared<const std::string>(bundleIdentifier)](
+                                         const rx::AnyObserver<ApplicationPtr>& o) {
+        auto follower = std::make_shared<AppFollower>(o);
+        AppFollower::start(follower, keep, running, subject->asObservable(), id);
+        return rx::Disposable::of(follower);
+      }).share(1, rx::SubjectLifetimeScope::whileConnected));
   caches_->listeners.insert_or_assign(bundleIdentifier, stream);
   return holding<ApplicationPtr>(std::move(stream));
 }

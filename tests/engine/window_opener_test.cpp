@@ -124,6 +124,22 @@ TEST_F(WindowOpenerTest, WithoutKeystrokeTheWindowsThereAreTheResult) {
   EXPECT_TRUE(desktop.keyboard().posted().empty());
 }
 
+TEST_F(WindowOpenerTest, AKeystrokeSetAfterAnEarlierRestoreIsUsedByTheNextOne) {
+  launchEditor(1);
+  setShortcut(kEditor, std::nullopt);
+  auto first = watch(actions->launcher().openAppWindows(editorRecord(2), 2), queue);
+  queue.runUntilIdle();
+  ASSERT_TRUE(first->succeeded());
+  EXPECT_TRUE(desktop.keyboard().posted().empty());
+
+  setShortcut(kEditor, kCommandN);
+  auto second = watch(actions->launcher().openAppWindows(editorRecord(2), 2), queue);
+  queue.runUntilIdle();
+
+  EXPECT_EQ(keyDowns(), 1u);
+  EXPECT_FALSE(second->settled());
+}
+
 TEST_F(WindowOpenerTest, ApplicationWithoutWindowsOrKeystrokeIsAskedToReopen) {
   const base::Url editorURL = url("file:///apps/editor.desktop");
   desktop.launch(AppSetup::withId(kEditor).withURL(editorURL));

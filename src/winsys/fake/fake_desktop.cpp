@@ -261,7 +261,7 @@ std::shared_ptr<FakeApplication> FakeDesktop::applicationWithPid(std::int32_t pi
 
 std::shared_ptr<FakeApplication> FakeDesktop::applicationWithURL(const base::Url& url) const {
   for (const auto& app : apps_) {
-    if (app->bundleURL() == url) return app;
+    if (app->setup_.bundleURL == url) return app;
   }
   return nullptr;
 }
@@ -335,43 +335,44 @@ void FakeDesktop::onOpenRequest(const platform::FakeWorkspace::Request& request,
     });
     return;
   }
-  const LaunchScript script = it->second;
-  queue_.after(script.delay, [this, script, request, completion = std::move(completion)] {
-    switch (script.outcome) {
-      case LaunchScript::Outcome::fail:
-        completion(std::nullopt, script.error);
-        return;
-      case LaunchScript::Outcome::neither:
-        completion(std::nullopt, std::nullopt);
-        return;
-      case LaunchScript::Outcome::launch:
-        break;
-    }
-    auto app = applicationWithURL(request.applicationURL);
-    if (app) {
-      for (const auto& setup : script.reopenWindows)
-        addWindow(app, setup);
-    } else {
-      AppSetup setup = script.app;
-      if (!setup.bundleURL) setup.bundleURL = request.applicationURL;
-      app = launch(std::move(setup), script.windows);
-    }
-    if (request.documents && script.windowPerDocument) {
-      for (const auto& url : *request.documents) {
-        if (script.documentWindow) {
-          if (auto spec = script.documentWindow(url)) addWindow(app, std::move(*spec));
-          continue;
-        }
-        const std::string path = url.filePath().value_or(url.absoluteString());
-        const auto slash = path.find_last_of('/');
-        WindowSetup setup;
-        setup.title = slash == std::string::npos ? path : path.substr(slash + 1);
-        setup.document = path;
-        addWindow(app, std::move(setup));
-      }
-    }
-    completion(describe(*app), std::nullopt);
-  });
+  // The script as it is now: a later one applies to later requests.
+  queue_.after(it->second.delay,
+               [this, script = it->second, request, completion = std::move(completion)] {
+                 switch (script.outcome) {
+                   case LaunchScript::Outcome::fail:
+                     completion(std::nullopt, script.error);
+                     return;
+                   case LaunchScript::Outcome::neither:
+                     completion(std::nullopt, std::nullopt);
+                     return;
+                   case LaunchScript::Outcome::launch:
+                     break;
+                 }
+                 auto app = applicationWithURL(request.applicationURL);
+                 if (app) {
+                   for (const auto& setup : script.reopenWindows)
+                     addWindow(app, setup);
+                 } else {
+                   AppSetup setup = script.app;
+                   if (!setup.bundleURL) setup.bundleURL = request.applicationURL;
+                   app = launch(std::move(setup), script.windows);
+                 }
+                 if (request.documents && script.windowPerDocument) {
+                   for (const auto& url : *request.documents) {
+                     if (script.documentWindow) {
+                       if (auto spec = script.documentWindow(url)) addWindow(app, std::move(*spec));
+                       continue;
+                     }
+                     const std::string path = url.filePath().value_or(url.absoluteString());
+                     const auto slash = path.find_last_of('/');
+                     WindowSetup setup;
+                     setup.title = slash == std::string::npos ? path : path.substr(slash + 1);
+                     setup.document = path;
+                     addWindow(app, std::move(setup));
+                   }
+                 }
+                 completion(describe(*app), std::nullopt);
+               });
 }
 
 void FakeDesktop::onActivation(const platform::FakeRunningApplications::Activation& activation) {
