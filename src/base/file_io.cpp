@@ -131,6 +131,13 @@ std::size_t removeStaleTemporaries(const std::filesystem::path& path) {
 
 Status writeFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                            std::optional<mode_t> mode) {
+  const std::span<const std::uint8_t> pieces[] = {bytes};
+  return writeFileAtomically(path, std::span<const std::span<const std::uint8_t>>(pieces), mode);
+}
+
+Status writeFileAtomically(const std::filesystem::path& path,
+                           std::span<const std::span<const std::uint8_t>> pieces,
+                           std::optional<mode_t> mode) {
   std::filesystem::path tmpPath;
   UniqueFd tmp(createTemporaryBeside(path, mode ? 0600 : 0666, tmpPath));
   if (tmp.get() < 0) return fileError("cannot create a temporary file beside", path, errno);
@@ -149,13 +156,15 @@ Status writeFileAtomically(const std::filesystem::path& path, std::span<const st
   if (bits && ::fchmod(tmp.get(), *bits) != 0)
     return fail("cannot set the permissions of", tmpPath, errno);
 
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(tmp.get(), bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return fail("cannot write", tmpPath, errno);
+  for (std::span<const std::uint8_t> bytes : pieces) {
+    while (!bytes.empty()) {
+      const ssize_t n = ::write(tmp.get(), bytes.data(), bytes.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return fail("cannot write", tmpPath, errno);
+      }
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
     }
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
   }
   if (::fsync(tmp.get()) != 0) return fail("cannot sync", tmpPath, errno);
   if (tmp.close() != 0) return fail("cannot write", tmpPath, errno);

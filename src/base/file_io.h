@@ -59,6 +59,11 @@ class UniqueFd {
 // the step and the file it acted on: "cannot write \"<temporary>\": <reason>".
 Status writeFileAtomically(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                            std::optional<mode_t> mode = std::nullopt);
+// The same with the file's content given as pieces, written one after
+// another.
+Status writeFileAtomically(const std::filesystem::path& path,
+                           std::span<const std::span<const std::uint8_t>> pieces,
+                           std::optional<mode_t> mode = std::nullopt);
 
 inline Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                   std::optional<mode_t> mode = std::nullopt) {

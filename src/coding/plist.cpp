@@ -238,6 +238,24 @@ base::Result<Value> fromNode(plist_t node, const std::string& path, int depth) {
 
 }  // namespace
 
+std::vector<std::span<const std::uint8_t>> PlistPieces::spans() const {
+  std::vector<std::span<const std::uint8_t>> out;
+  out.reserve(2 * data.size() + 1);
+  std::size_t from = 0;
+  for (const auto& [at, piece] : data) {
+    out.emplace_back(bytes.data() + from, at - from);
+    out.push_back(piece);
+    from = at;
+  }
+  out.emplace_back(bytes.data() + from, bytes.size() - from);
+  return out;
+}
+
+base::Result<PlistPieces> encodeBinaryPropertyListPieces(const Value& value,
+                                                         std::size_t inlineLimit) {
+  return detail::writeBinaryPropertyListPieces(value, inlineLimit);
+}
+
 base::Result<base::Bytes> encodePropertyList(const Value& value, PlistFormat format) {
   if (format == PlistFormat::binary) return detail::writeBinaryPropertyList(value);
   auto root = toNode(value, "", 0, WriteOptions{format == PlistFormat::xml});

@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/bytes.h"
 #include "base/result.h"
@@ -47,6 +49,23 @@ constexpr std::uint64_t maxPlistNodesFor(std::uint64_t size) {
 
 base::Result<base::Bytes> encodePropertyList(const Value& value,
                                              PlistFormat format = PlistFormat::binary);
+
+// A binary property list in pieces, to be written one after another: the
+// list is `bytes` with the bytes of each of `data` inserted at its position,
+// in order. The data are those of the encoded value, not copies: written
+// while it lives, a value holding megabytes of data costs no copy of them.
+struct PlistPieces {
+  base::Bytes bytes;
+  std::vector<std::pair<std::size_t, std::span<const std::uint8_t>>> data;
+
+  // The pieces in writing order.
+  std::vector<std::span<const std::uint8_t>> spans() const;
+};
+
+// `value` as a binary property list whose data objects of at least
+// `inlineLimit` bytes are left in `value`.
+base::Result<PlistPieces> encodeBinaryPropertyListPieces(const Value& value,
+                                                         std::size_t inlineLimit);
 
 // Binary ("bplist00") or XML, told apart by the first bytes. Fails on data
 // nested deeper than kMaxDepth, expanding beyond maxPlistNodesFor(its size),

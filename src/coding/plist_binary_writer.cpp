@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -146,13 +147,32 @@ class Writer {
     offsets_.reserve(extent.objects);
   }
 
+  // Data of at least `limit` bytes is left out of the output and referred
+  // to by `pieces` instead (see writeBinaryPropertyListPieces).
+  void keepDataOutFrom(std::size_t limit) { inlineLimit_ = limit; }
+
   base::Result<base::Bytes> run(const Value& root) {
+    auto end = writeAll(root);
+    if (!end) return end.error();
+    return base::Bytes(out_.get(), *end);
+  }
+
+  base::Result<PlistPieces> runPieces(const Value& root) {
+    auto end = writeAll(root);
+    if (!end) return end.error();
+    pieces_.bytes.assign(out_.get(), *end);
+    return std::move(pieces_);
+  }
+
+ private:
+  // Writes the list; where the output ends.
+  base::Result<std::uint8_t*> writeAll(const Value& root) {
     room(8);
     std::memcpy(out_.get(), "bplist00", 8);
     size_ = 8;
     const std::uint64_t top = write(root, 0, nullptr);
     if (top == kFailed) return std::move(*error_);
-    const std::uint64_t tablePosition = size_;
+    const std::uint64_t tablePosition = size_ + leftOut_;
     const int offsetSize = widthOf(tablePosition);
     std::uint8_t* at = room(offsets_.size() * offsetSize + 32);
     for (std::uint64_t offset : offsets_)
@@ -164,10 +184,9 @@ class Writer {
     at = putSized(at, top, 8);
     at = putSized(at, tablePosition, 8);
     size_ = static_cast<std::size_t>(at - out_.get());
-    return base::Bytes(out_.get(), at);
+    return at;
   }
 
- private:
   static constexpr std::uint64_t kFailed = ~std::uint64_t{0};
 
   // The path of the value being written, one link per level on the stack;
@@ -200,6 +219,13 @@ class Writer {
       case Type::bytes: {
         const auto& bytes = *value.getIf<base::Bytes>();
         const std::uint64_t index = begin();
+        if (bytes.size() >= inlineLimit_) {
+          std::uint8_t* at = marker(room(10), 0x40, bytes.size());
+          size_ = static_cast<std::size_t>(at - out_.get());
+          pieces_.data.emplace_back(size_, std::span<const std::uint8_t>(bytes));
+          leftOut_ += bytes.size();
+          return index;
+        }
         std::uint8_t* at = marker(room(10 + bytes.size()), 0x40, bytes.size());
         if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
         size_ = static_cast<std::size_t>(at + bytes.size() - out_.get());
@@ -340,7 +366,7 @@ class Writer {
 
   // Starts the next object: its offset goes to the table.
   std::uint64_t begin() {
-    offsets_.push_back(size_);
+    offsets_.push_back(size_ + leftOut_);
     return offsets_.size() - 1;
   }
 
@@ -417,6 +443,10 @@ class Writer {
   // Repaired copies of text that was not UTF-8 (stable addresses).
   std::deque<std::string> repaired_;
   std::optional<base::Error> error_;
+  std::size_t inlineLimit_ = std::numeric_limits<std::size_t>::max();
+  // Bytes of the data left out so far, and where it goes.
+  std::uint64_t leftOut_ = 0;
+  PlistPieces pieces_;
 };
 
 }  // namespace
@@ -425,6 +455,15 @@ base::Result<base::Bytes> writeBinaryPropertyList(const Value& value) {
   Extent extent;
   measure(value, 0, extent);
   return Writer(extent).run(value);
+}
+
+base::Result<PlistPieces> writeBinaryPropertyListPieces(const Value& value,
+                                                        std::size_t inlineLimit) {
+  Extent extent;
+  measure(value, 0, extent);
+  Writer writer(extent);
+  writer.keepDataOutFrom(inlineLimit);
+  return writer.runPieces(value);
 }
 
 }  // namespace coding::detail

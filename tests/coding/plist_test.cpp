@@ -504,3 +504,34 @@ TEST(PlistReadTest, MalformedDataFailsWithoutCrashing) {
 
 }  // namespace
 }  // namespace coding
+
+namespace coding {
+namespace {
+
+// Written in pieces, a list is the same bytes as written whole, whichever
+// data objects are left where they are.
+TEST(PlistPiecesTest, PiecesInOrderAreTheWholeList) {
+  const base::Bytes big(70000, 0xab);
+  const base::Bytes other(5000, 0x01);
+  const Value values[] = {
+      Value(Dictionary{{"k", 1}}),
+      Value(big),
+      Value(Dictionary{{"a", big}, {"b", "text"}, {"c", other}, {"d", Array{other, big, 2.5}}}),
+  };
+  for (const std::size_t limit : {std::size_t{1}, std::size_t{4096}, std::size_t{65536}}) {
+    for (const Value& value : values) {
+      auto pieces = encodeBinaryPropertyListPieces(value, limit);
+      ASSERT_TRUE(pieces);
+      base::Bytes joined;
+      for (const auto& span : pieces->spans())
+        joined.insert(joined.end(), span.begin(), span.end());
+      EXPECT_EQ(joined, encodePropertyList(value).value()) << "limit " << limit;
+      for (const auto& [at, data] : pieces->data)
+        EXPECT_GE(data.size(), limit);
+    }
+  }
+  EXPECT_FALSE(encodeBinaryPropertyListPieces(Value(Array{Value()}), 1));
+}
+
+}  // namespace
+}  // namespace coding

@@ -229,14 +229,22 @@ base::Status FileUserDefaults::change(std::string_view key, std::optional<coding
   return {};
 }
 
-base::Status FileUserDefaults::writeLocked(const coding::Dictionary& values) {
-  auto bytes = coding::encodePropertyList(coding::Value(values), coding::PlistFormat::binary);
-  if (!bytes) return bytes.error();
-
-  // The store is private to the user.
-  if (auto status = base::writeFileAtomically(path_, *bytes, 0600); !status)
-    return base::Error(kDomain, status.error().code, status.error().description);
-  return {};
+base::Status FileUserDefaults::writeLocked(coding::Dictionary& values) {
+  // Large data (the saved layouts can be megabytes) goes to the file from
+  // where the store keeps it, without a copy into the encoded list: the
+  // values are moved into the tree to encode and back, not copied.
+  constexpr std::size_t kLargeData = 64 * 1024;
+  coding::Value tree(std::move(values));
+  auto pieces = coding::encodeBinaryPropertyListPieces(tree, kLargeData);
+  base::Status status;
+  if (!pieces) {
+    status = pieces.error();
+  } else if (auto written = base::writeFileAtomically(path_, pieces->spans(), 0600); !written) {
+    // The store is private to the user.
+    status = base::Error(kDomain, written.error().code, written.error().description);
+  }
+  values = std::move(*tree.getIf<coding::Dictionary>());
+  return status;
 }
 
 }  // namespace platform

@@ -61,7 +61,8 @@ class FileUserDefaults final : public UserDefaults {
   base::Status refreshLocked(bool haveFileLock) const;
   base::Status loadLocked(bool haveFileLock) const;
   base::Status change(std::string_view key, std::optional<coding::Value> value);
-  base::Status writeLocked(const coding::Dictionary& values);
+  // Writes `values` as the file (they are given back as they were).
+  base::Status writeLocked(coding::Dictionary& values);
   FileStamp stampOf() const;
 
   std::filesystem::path path_;

@@ -232,6 +232,24 @@ TEST(FileUserDefaultsTest, StoringTheValueAlreadyThereLeavesTheFileAlone) {
   EXPECT_EQ(openStore(path)->get("k"), coding::Value(coding::Array{1, "x"}));
 }
 
+TEST(FileUserDefaultsTest, LargeDataIsWrittenWholeBesideOtherKeys) {
+  TempDir dir;
+  const fs::path path = dir.path() / "defaults.plist";
+  base::Bytes big(300000);
+  for (std::size_t i = 0; i < big.size(); ++i)
+    big[i] = static_cast<std::uint8_t>(i * 7);
+  auto store = openStore(path);
+  ASSERT_TRUE(store->set("before", "a"));
+  ASSERT_TRUE(store->set("big", big));
+  ASSERT_TRUE(store->set("after", coding::Array{1, base::Bytes(100000, 3)}));
+  ASSERT_TRUE(store->set("before", "b"));  // rewritten with the data in place
+  auto reopened = openStore(path);
+  EXPECT_EQ(reopened->getBytes("big"), big);
+  EXPECT_EQ(reopened->get("after"), coding::Value(coding::Array{1, base::Bytes(100000, 3)}));
+  EXPECT_EQ(reopened->getString("before"), "b");
+  EXPECT_EQ(store->getBytes("big"), big);
+}
+
 TEST(FileUserDefaultsTest, ReadVisitsTheValueInPlace) {
   TempDir dir;
   auto store = openStore(dir.path() / "defaults.plist");
