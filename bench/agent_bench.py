@@ -28,6 +28,8 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# A command handed to the running agent that does no work.
+NO_OP_URL = "wendrix:restore?name=No%20such%20layout"
 
 
 def start_xvfb(log):
@@ -100,6 +102,43 @@ def timed_runs(argv, env, runs):
     return statistics.median(times)
 
 
+def start_session(home, log, started):
+    """Starts a private X session (Xvfb, openbox, trayer) for programs whose
+    home is `home`; appends its processes to `started` and answers the
+    environment to run them with."""
+    for tool in ("Xvfb", "openbox", "trayer"):
+        if not shutil.which(tool):
+            sys.exit(f"{tool} is not installed (scripts/setup installs it)")
+    server, display = start_xvfb(log)
+    started.append(server)
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home, "DISPLAY": display,
+           "QT_QPA_PLATFORM": "xcb", "XDG_CONFIG_DIRS": "/nonexistent",
+           "XDG_CURRENT_DESKTOP": ""}
+    for variable, folder in (("XDG_CONFIG_HOME", "config"), ("XDG_RUNTIME_DIR", "runtime"),
+                             ("XDG_DATA_HOME", "data"), ("XDG_CACHE_HOME", "cache")):
+        os.makedirs(os.path.join(home, folder), mode=0o700)
+        env[variable] = os.path.join(home, folder)
+    started.append(subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=log, stderr=log))
+    time.sleep(0.5)
+    started.append(subprocess.Popen(["trayer", "--edge", "top", "--align", "right",
+                                     "--widthtype", "request", "--height", "24"],
+                                    env=env, stdout=log, stderr=log))
+    time.sleep(0.5)
+    return env
+
+
+def stop(started):
+    """Ends the processes `started`, the last started first."""
+    for process in reversed(started):
+        if process.poll() is None:
+            process.send_signal(signal.SIGTERM)
+            try:
+                process.wait(5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
 def line(name, figures, ratios):
     text = " ".join(f"{k}={v:.4g}" for k, v in figures.items())
     ratio = " ".join(f"{k} {v:.2f}" for k, v in ratios.items())
@@ -116,30 +155,14 @@ def main():
     agent_program = os.path.join(args.build_dir, "src", "app", "wendrix-agent")
     bare = os.path.join(args.build_dir, "bench", "bench_bare_tray")
     icon = os.path.join(ROOT, "resources", "menu-icon.png")
-    for tool in ("Xvfb", "openbox", "trayer", "readelf"):
-        if not shutil.which(tool):
-            sys.exit(f"agent_bench: {tool} is not installed (scripts/setup installs it)")
+    if not shutil.which("readelf"):
+        sys.exit("agent_bench: readelf is not installed (scripts/setup installs it)")
 
     home = tempfile.mkdtemp(prefix="wendrix-agent-bench-")
     started = []
     log = open(os.path.join(home, "session.log"), "w")
     try:
-        server, display = start_xvfb(log)
-        started.append(server)
-        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": home, "DISPLAY": display,
-               "QT_QPA_PLATFORM": "xcb", "XDG_CONFIG_DIRS": "/nonexistent",
-               "XDG_CURRENT_DESKTOP": ""}
-        for variable, folder in (("XDG_CONFIG_HOME", "config"), ("XDG_RUNTIME_DIR", "runtime"),
-                                 ("XDG_DATA_HOME", "data"), ("XDG_CACHE_HOME", "cache")):
-            os.makedirs(os.path.join(home, folder), mode=0o700)
-            env[variable] = os.path.join(home, folder)
-        started.append(subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=log,
-                                        stderr=log))
-        time.sleep(0.5)
-        started.append(subprocess.Popen(["trayer", "--edge", "top", "--align", "right",
-                                         "--widthtype", "request", "--height", "24"],
-                                        env=env, stdout=log, stderr=log))
-        time.sleep(0.5)
+        env = start_session(home, log, started)
 
         agent = subprocess.Popen([program], env=env, stdout=log, stderr=log)
         started.append(agent)
@@ -153,7 +176,7 @@ def main():
 
         # The handoff: a restore of a layout that does not exist, and /bin/true,
         # each after a few starts that warm the caches.
-        handoff = [program, "wendrix:restore?name=No%20such%20layout"]
+        handoff = [program, NO_OP_URL]
         timed_runs(handoff, env, 3)
         timed_runs(["/bin/true"], env, 3)
         handoff_s = timed_runs(handoff, env, args.runs)
@@ -178,14 +201,7 @@ def main():
              {"ratio": memory["agent"] / memory["bare_tray"],
               "agent_vs_same_libraries": memory["agent"] / memory["same_libraries"]})
     finally:
-        for process in reversed(started):
-            if process.poll() is None:
-                process.send_signal(signal.SIGTERM)
-                try:
-                    process.wait(5)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+        stop(started)
         log.close()
         shutil.rmtree(home, ignore_errors=True)
 

@@ -1,6 +1,8 @@
 # Build helpers shared by every folder.
 
-add_compile_options(-fno-omit-frame-pointer)
+# Each function in a section of its own, so that the agent's link can place
+# the functions it runs at start together (cmake/StartFunctions.cmake).
+add_compile_options(-fno-omit-frame-pointer -ffunction-sections)
 
 # ccache when installed. Paths are rewritten relative to the source folder and the
 # working folder is left out of the hash, so a clean clone in another folder hits

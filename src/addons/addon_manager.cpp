@@ -26,10 +26,11 @@ AddonManager::AddonManager(std::shared_ptr<const BundleIdAliases> aliases)
     : aliases_(std::move(aliases)) {
   addonMap_.emplace(kXcodeBundleId, std::make_shared<XcodeAddon>());
   addonMap_.emplace(kSourcetreeBundleId, std::make_shared<SourcetreeAddon>());
+  // Compiled when first used: few runs restore an editor's workspace.
   addonMap_.emplace(kVSCodeBundleId, std::make_shared<VSCodeAddon>(
-                                         addons::Regex::compile(
+                                         addons::Regex::compileWhenUsed(
                                              kSshPattern, addons::Regex::Options::caseInsensitive),
-                                         addons::Regex::compile(kWorkspacePattern)));
+                                         addons::Regex::compileWhenUsed(kWorkspacePattern)));
 }
 
 std::shared_ptr<AddonManager> AddonManager::shared() {

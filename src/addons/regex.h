@@ -17,6 +17,10 @@ class Regex {
 
   // None when `pattern` does not compile.
   static std::optional<Regex> compile(std::string_view pattern, Options options = Options::none);
+  // A fixed pattern of the program's own, compiled when it is first used
+  // (compiling loads the character tables that most runs never need). A
+  // pattern that does not compile matches nothing.
+  static Regex compileWhenUsed(std::string_view pattern, Options options = Options::none);
 
   // The text before the first match in `text`; none without a match.
   // (Invalid UTF-8 in `text` is read as U+FFFD.)
@@ -24,9 +28,9 @@ class Regex {
 
  private:
   struct Compiled;
-  explicit Regex(std::shared_ptr<const Compiled> compiled) : compiled_(std::move(compiled)) {}
+  explicit Regex(std::shared_ptr<Compiled> compiled) : compiled_(std::move(compiled)) {}
 
-  std::shared_ptr<const Compiled> compiled_;
+  std::shared_ptr<Compiled> compiled_;
 };
 
 }  // namespace wendrix::addons

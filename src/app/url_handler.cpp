@@ -33,7 +33,8 @@ bool continuesCharacter(std::string_view text) {
   UChar32 c = 0;
   int32_t i = 0;
   U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), i, static_cast<int32_t>(text.size()), c);
-  if (c < 0) return false;
+  // No ASCII character joins the one before it.
+  if (c < 0x80) return false;
   const auto breakClass = u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK);
   return breakClass == U_GCB_EXTEND || breakClass == U_GCB_ZWJ || breakClass == U_GCB_SPACING_MARK;
 }

@@ -17,9 +17,31 @@ bool isLineBreakOrTab(UChar32 c) {
   return c == 0x09 || (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
+// The ASCII characters isSeparator takes: the space, the symbols, tab and the
+// line breaks. Answered without ICU, whose character tables most names then
+// never load.
+bool isAsciiSeparator(UChar32 c) {
+  switch (c) {
+    case ' ':
+    case '$':
+    case '+':
+    case '<':
+    case '=':
+    case '>':
+    case '^':
+    case '`':
+    case '|':
+    case '~':
+      return true;
+    default:
+      return isLineBreakOrTab(c);
+  }
+}
+
 // Symbols, unassigned code points, combining marks, and whitespace with line
 // breaks (space separators, tab and the line-break characters).
 bool isSeparator(UChar32 c) {
+  if (c < 0x80) return isAsciiSeparator(c);
   switch (u_charType(c)) {
     case U_MATH_SYMBOL:
     case U_CURRENCY_SYMBOL:
@@ -37,6 +59,12 @@ bool isSeparator(UChar32 c) {
 }
 
 std::string toLowerRoot(const std::string& text) {
+  if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
+    std::string lower = text;
+    for (char& c : lower)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+  }
   icu::UnicodeString unicode = icu::UnicodeString::fromUTF8(text);
   unicode.toLower(icu::Locale::getRoot());
   std::string out;

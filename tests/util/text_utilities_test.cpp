@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
 
 #include <map>
 #include <string>
@@ -65,6 +66,27 @@ TEST(NameSlug, SplitsAtSymbolsMarksAndSpacesKeepingPunctuation) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(nameSlug(c.name), c.slug) << c.name;
+  }
+}
+
+// ASCII is classed and lowercased without ICU: the same as ICU would.
+TEST(NameSlug, TreatsEveryAsciiCharacterAsICUClassesIt) {
+  for (UChar32 c = 1; c < 0x80; ++c) {
+    bool separator = c == 0x09 || (c >= 0x0A && c <= 0x0D);
+    switch (u_charType(c)) {
+      case U_MATH_SYMBOL:
+      case U_CURRENCY_SYMBOL:
+      case U_MODIFIER_SYMBOL:
+      case U_OTHER_SYMBOL:
+      case U_SPACE_SEPARATOR:
+        separator = true;
+        break;
+      default:
+        break;
+    }
+    const std::string name = std::string("x") + static_cast<char>(c) + "Y";
+    const std::string kept(1, static_cast<char>(u_tolower(c)));
+    EXPECT_EQ(nameSlug(name), separator ? "x_y" : "x" + kept + "y") << "character " << c;
   }
 }
 

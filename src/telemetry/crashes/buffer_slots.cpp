@@ -82,7 +82,7 @@ void TLMCrashesBufferSlots::remove(const TLMLogPtr& log, const std::string& inte
   std::lock_guard lock(service_.monitor());
   for (const std::size_t index : TLMCrashesBuffer::remove(internalId)) {
     if (!TLMCrashesBuffer::wasWrittenAtCrash()) continue;
-    const std::string path = TLMCrashesBuffer::slot(index).filePath;
+    const std::string path = TLMCrashesBuffer::filePath(index);
     ::unlink(path.c_str());
     TLM_LOG_VERBOSE(kTLMCrashesLogTag, "Deleted a log from Crashes Buffer (sid: ",
                     log && log->sid ? *log->sid : "(null)",

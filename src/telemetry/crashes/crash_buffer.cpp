@@ -16,11 +16,43 @@ namespace {
 // Zero-filled at load; never resized, so the crash path allocates nothing.
 std::array<TLMCrashesBufferSlot, kTLMCrashesBufferSlotCount> gSlots{};
 std::atomic<bool> gWrittenAtCrash{false};
+// Set once at set-up: what every slot's buffer file path and token file path
+// begin with, "<directory>/" and the same as a token path; empty before.
+// The slots' paths are made from them when needed, so that sixty pairs of
+// PATH_MAX buffers are not kept for the crash path.
+char gBufferPathFront[PATH_MAX];
+char gTokenPathFront[PATH_MAX];
 
 void copyPath(char (&to)[PATH_MAX], const std::string& from) {
   const std::size_t n = std::min(from.size(), static_cast<std::size_t>(PATH_MAX - 1));
   std::memcpy(to, from.data(), n);
   to[n] = '\0';
+}
+
+// "<front><index>.<extension>" into `path`, cut to PATH_MAX - 1 bytes; empty
+// when `front` is. Async-signal-safe.
+void slotPath(char (&path)[PATH_MAX], const char* front, std::size_t index,
+              std::string_view extension) {
+  std::size_t length = 0;
+  auto append = [&](char c) {
+    if (length < PATH_MAX - 1) path[length++] = c;
+  };
+  if (front[0] != '\0') {
+    for (const char* c = front; *c != '\0'; ++c)
+      append(*c);
+    char digits[20];
+    std::size_t count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + index % 10);
+      index /= 10;
+    } while (index != 0);
+    while (count > 0)
+      append(digits[--count]);
+    append('.');
+    for (const char c : extension)
+      append(c);
+  }
+  path[length] = '\0';
 }
 
 void clear(TLMCrashesBufferSlot& slot) {
@@ -52,13 +84,12 @@ void writeFile(const char* path, const void* data, std::size_t length) {
 }  // namespace
 
 void TLMCrashesBuffer::setPaths(const std::string& directory) {
-  for (std::size_t i = 0; i < gSlots.size(); ++i) {
-    const std::string path =
-        directory + "/" + std::to_string(i) + "." + std::string(kTLMBufferFileExtension);
-    copyPath(gSlots[i].filePath, path);
-    copyPath(gSlots[i].tokenFilePath, tokenPathForBufferPath(path));
-    clear(gSlots[i]);
-  }
+  // The extension never spans the "/", so replacing it in the front alone
+  // gives the token paths of the whole buffer paths.
+  copyPath(gBufferPathFront, directory + "/");
+  copyPath(gTokenPathFront, tokenPathForBufferPath(directory + "/"));
+  for (auto& slot : gSlots)
+    clear(slot);
 }
 
 std::string TLMCrashesBuffer::tokenPathForBufferPath(std::string bufferPath) {
@@ -114,13 +145,18 @@ bool TLMCrashesBuffer::wasWrittenAtCrash() {
 
 void TLMCrashesBuffer::writeAtCrash(siginfo_t*, ucontext_t*, void*) {
   gWrittenAtCrash.store(true);
-  for (const auto& slot : gSlots) {
-    writeFile(slot.filePath, slot.logData.data(), slot.logData.size());
+  char filePath[PATH_MAX];
+  char tokenFilePath[PATH_MAX];
+  for (std::size_t i = 0; i < gSlots.size(); ++i) {
+    const auto& slot = gSlots[i];
+    slotPath(filePath, gBufferPathFront, i, kTLMBufferFileExtension);
+    slotPath(tokenFilePath, gTokenPathFront, i, kTLMTargetTokenFileExtension);
+    writeFile(filePath, slot.logData.data(), slot.logData.size());
     if (!slot.encryptedToken.empty())
-      writeFile(slot.tokenFilePath, slot.encryptedToken.data(), slot.encryptedToken.size());
-    else if (slot.tokenFilePath[0] != '\0')
+      writeFile(tokenFilePath, slot.encryptedToken.data(), slot.encryptedToken.size());
+    else if (tokenFilePath[0] != '\0')
       // A token left by an earlier crash must not join this slot's log.
-      ::unlink(slot.tokenFilePath);
+      ::unlink(tokenFilePath);
   }
 }
 
@@ -128,12 +164,23 @@ const TLMCrashesBufferSlot& TLMCrashesBuffer::slot(std::size_t index) {
   return gSlots.at(index);
 }
 
+std::string TLMCrashesBuffer::filePath(std::size_t index) {
+  char path[PATH_MAX];
+  slotPath(path, gBufferPathFront, index, kTLMBufferFileExtension);
+  return path;
+}
+
+std::string TLMCrashesBuffer::tokenFilePath(std::size_t index) {
+  char path[PATH_MAX];
+  slotPath(path, gTokenPathFront, index, kTLMTargetTokenFileExtension);
+  return path;
+}
+
 void TLMCrashesBuffer::resetForTesting() {
-  for (auto& slot : gSlots) {
+  for (auto& slot : gSlots)
     clear(slot);
-    slot.filePath[0] = '\0';
-    slot.tokenFilePath[0] = '\0';
-  }
+  gBufferPathFront[0] = '\0';
+  gTokenPathFront[0] = '\0';
   gWrittenAtCrash.store(false);
 }
 

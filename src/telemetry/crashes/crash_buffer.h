@@ -30,11 +30,8 @@ inline constexpr std::string_view kTLMEarlierBufferFileExtension = "mscrasheslog
 inline constexpr std::string_view kTLMTargetTokenFileExtension = "targettoken";
 
 struct TLMCrashesBufferSlot {
-  // Set once at set-up; NUL-terminated.
-  char filePath[PATH_MAX];
   // The log's archive; empty: the slot is free.
   std::vector<std::uint8_t> logData;
-  char tokenFilePath[PATH_MAX];
   // One target token of the log, encrypted (Base64 text); empty for none.
   std::string encryptedToken;
   // The channel's id of the log.
@@ -65,6 +62,10 @@ class TLMCrashesBuffer {
   static void writeAtCrash(siginfo_t* info, ucontext_t* userContext, void* context);
 
   static const TLMCrashesBufferSlot& slot(std::size_t index);
+  // The files of slot `index` (at most PATH_MAX - 1 bytes); empty before
+  // set-up.
+  static std::string filePath(std::size_t index);
+  static std::string tokenFilePath(std::size_t index);
   // Every slot empty, no paths, not written at crash.
   static void resetForTesting();
 };

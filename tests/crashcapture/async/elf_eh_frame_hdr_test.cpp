@@ -78,7 +78,6 @@ tlcrash_error_t lookUp(const Table& table, tlcrash_vm_address_t pc, tlcrash_vm_o
   image.load_end = kBase + kPage;
   image.eh_frame_hdr = kHdr;
   image.eh_frame_hdr_size = table.segmentSize;
-  image.eh_frame = kEhFrame;
   return tlcrash_async_elf_find_fde_offset(&image, pc, offset);
 }
 
@@ -139,7 +138,7 @@ TEST(ElfEhFrameHdrTest, AnImageWithoutTheHeaderHasNoTable) {
   image.task = &task;
   tlcrash_vm_off_t offset = 0;
   EXPECT_EQ(tlcrash_async_elf_find_fde_offset(&image, kBase, &offset), tlcrash_error_t::notFound);
-  EXPECT_EQ(tlcrash_async_elf_eh_frame_extent(&image), 0u);
+  EXPECT_EQ(tlcrash_async_elf_eh_frame(&image), 0u);
 }
 
 }  // namespace

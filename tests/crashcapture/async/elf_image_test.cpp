@@ -163,7 +163,7 @@ TEST_F(ElfImageTest, ReadsTheRangesBuildIdAndUnwindTables) {
   EXPECT_EQ(std::memcmp(image_.build_id, kBuildId, sizeof kBuildId), 0);
   EXPECT_EQ(image_.eh_frame_hdr, kBase + kEhFrameHdr);
   EXPECT_EQ(image_.eh_frame_hdr_size, 12u);
-  EXPECT_EQ(image_.eh_frame, kBase + kEhFrame);
+  EXPECT_EQ(tlcrash_async_elf_eh_frame(&image_), kBase + kEhFrame);
   EXPECT_EQ(image_.dynamic, kBase + kDynamic);
   EXPECT_TRUE(tlcrash_async_elf_image_contains_address(&image_, kBase + kSize - 1));
   EXPECT_FALSE(tlcrash_async_elf_image_contains_address(&image_, kBase + kSize));

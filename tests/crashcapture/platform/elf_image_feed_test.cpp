@@ -104,12 +104,13 @@ TEST(ElfImageFeedTest, FindsTheUnwindTablesOfTheProgramAndOfLibc) {
     SCOPED_TRACE(image->path);
     const auto& elf = image->image;
     ASSERT_NE(elf.eh_frame_hdr, 0u);
-    ASSERT_NE(elf.eh_frame, 0u);
+    const tlcrash_vm_address_t ehFrame = tlcrash_async_elf_eh_frame(&elf);
+    ASSERT_NE(ehFrame, 0u);
     EXPECT_EQ(*reinterpret_cast<const std::uint8_t*>(elf.eh_frame_hdr), 1) << "version";
-    EXPECT_GE(elf.eh_frame, elf.load_start);
-    EXPECT_LT(elf.eh_frame, elf.load_end);
+    EXPECT_GE(ehFrame, elf.load_start);
+    EXPECT_LT(ehFrame, elf.load_end);
     // .eh_frame starts with a CIE: a length, then the CIE id 0.
-    const auto* words = reinterpret_cast<const std::uint32_t*>(elf.eh_frame);
+    const auto* words = reinterpret_cast<const std::uint32_t*>(ehFrame);
     EXPECT_GT(words[0], 0u);
     EXPECT_EQ(words[1], 0u);
   }

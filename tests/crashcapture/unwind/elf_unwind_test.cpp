@@ -11,11 +11,13 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "crashcapture/error_printer.h"
 #include "crashcapture/platform/linux/self_task.h"
+#include "crashcapture/readers/core/elf_image.h"
 #include "crashcapture/readers/core/frame_error.h"
 #include "crashcapture/readers/core/thread_capture.h"
 #include "crashcapture/readers/core/thread_state.h"
@@ -164,20 +166,33 @@ class ElfUnwindTest : public ::testing::Test {
     return frames;
   }
 
-  // Takes libc's .eh_frame_hdr away, so the reader searches its .eh_frame
+  // Gives libc an .eh_frame_hdr whose search table is in an encoding the
+  // reader does not read (pc-relative), so that it searches libc's .eh_frame
   // from the start.
-  void dropLibcSearchTable() {
+  void hideLibcSearchTable() {
     tlcrash_async_image_list_set_reading(&list_, true);
     for (tlcrash_async_image* image = tlcrash_async_image_list_next(&list_, nullptr);
          image != nullptr; image = tlcrash_async_image_list_next(&list_, image))
       if (image->format == tlcrash_async_image_format::elf &&
-          std::string(tlcrash_async_image_name(image)).find("/libc.so") != std::string::npos)
-        image->elf.eh_frame_hdr = 0;
+          std::string(tlcrash_async_image_name(image)).find("/libc.so") != std::string::npos) {
+        const tlcrash_vm_address_t ehFrame = tlcrash_async_elf_eh_frame(&image->elf);
+        ASSERT_NE(ehFrame, 0u);
+        // Version 1, .eh_frame as an absolute 8-byte pointer, a 4-byte
+        // count of none, a pc-relative table.
+        const std::uint8_t header[4] = {1, 0x04, 0x03, 0x1b};
+        const std::uint32_t count = 0;
+        std::memcpy(unreadTable_, header, sizeof header);
+        std::memcpy(unreadTable_ + 4, &ehFrame, sizeof ehFrame);
+        std::memcpy(unreadTable_ + 12, &count, sizeof count);
+        image->elf.eh_frame_hdr = reinterpret_cast<tlcrash_vm_address_t>(unreadTable_);
+        image->elf.eh_frame_hdr_size = sizeof unreadTable_;
+      }
     tlcrash_async_image_list_set_reading(&list_, false);
   }
 
   SelfTask task_;
   tlcrash_async_image_list list_{};
+  alignas(8) std::uint8_t unreadTable_[16] = {};
 };
 
 std::string describe(const std::vector<Frame>& frames) {
@@ -271,7 +286,7 @@ TEST_F(ElfUnwindTest, WithoutTheSearchTableLibcsEhFrameIsSearchedFromItsStart) {
   const std::vector<std::uint64_t> indexed =
       checkWalkThroughQsort(walk(Start::capture, true, &end), Start::capture);
   ASSERT_FALSE(indexed.empty());
-  dropLibcSearchTable();
+  hideLibcSearchTable();
   const std::vector<std::uint64_t> scanned =
       checkWalkThroughQsort(walk(Start::capture, true, &end), Start::capture);
   // The same frames up to qsort's caller.

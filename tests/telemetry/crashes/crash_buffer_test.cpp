@@ -35,10 +35,16 @@ TEST_F(CrashBufferTest, SetUpMakesSixtyEmptyFilesAndKeepsExistingOnes) {
   const auto names = namesIn(bufferDir());
   EXPECT_EQ(names.size(), 60u);
   EXPECT_EQ(readFile(bufferDir() / "7.tlmcrasheslogbuffer"), "from the last crash");
-  EXPECT_EQ(std::string(TLMCrashesBuffer::slot(59).filePath),
-            (bufferDir() / "59.tlmcrasheslogbuffer").string());
-  EXPECT_EQ(std::string(TLMCrashesBuffer::slot(59).tokenFilePath),
-            (bufferDir() / "59.targettoken").string());
+  EXPECT_EQ(TLMCrashesBuffer::filePath(59), (bufferDir() / "59.tlmcrasheslogbuffer").string());
+  EXPECT_EQ(TLMCrashesBuffer::tokenFilePath(59), (bufferDir() / "59.targettoken").string());
+}
+
+TEST_F(CrashBufferTest, TokenPathsHaveTheExtensionReplacedInTheirFolderToo) {
+  TLMCrashesBuffer::setPaths("/data/old.tlmcrasheslogbuffer");
+  EXPECT_EQ(TLMCrashesBuffer::filePath(12), "/data/old.tlmcrasheslogbuffer/12.tlmcrasheslogbuffer");
+  EXPECT_EQ(TLMCrashesBuffer::tokenFilePath(12), "/data/old.targettoken/12.targettoken");
+  TLMCrashesBuffer::resetForTesting();
+  EXPECT_EQ(TLMCrashesBuffer::filePath(0), "");
 }
 
 TEST_F(CrashBufferTest, SetUpRemovesBufferFilesOfTheEarlierExtension) {

@@ -137,18 +137,6 @@ bool readEncodedPointer(const tlcrash_async_elf_image* image, std::uint8_t encod
   }
 }
 
-void readEhFrameHeader(tlcrash_async_elf_image* image) {
-  std::uint8_t header[4];
-  if (image->eh_frame_hdr_size < 4 + 4 ||
-      read(*image->task, image->eh_frame_hdr, 0, header, sizeof header) !=
-          tlcrash_error_t::success ||
-      header[0] != 1)
-    return;
-  tlcrash_vm_address_t frame = 0;
-  if (readEncodedPointer(image, header[1], image->eh_frame_hdr + 4, &frame))
-    image->eh_frame = frame;
-}
-
 // A pointer taken from the dynamic section: the loader has usually relocated
 // it already, but not in every object (the vDSO), so an unrelocated value is
 // slid. False when it lands outside the image.
@@ -427,7 +415,6 @@ tlcrash_error_t tlcrash_async_elf_image_init(tlcrash_async_elf_image* image, con
     readBuildId(image, notes[i], 4);
     if (image->build_id_size == 0 && notes[i].p_align == 8) readBuildId(image, notes[i], 8);
   }
-  if (image->eh_frame_hdr != 0) readEhFrameHeader(image);
   return tlcrash_error_t::success;
 }
 
@@ -436,11 +423,22 @@ bool tlcrash_async_elf_image_contains_address(const tlcrash_async_elf_image* ima
   return address >= image->text_start && address - image->text_start < image->text_size;
 }
 
-tlcrash_vm_size_t tlcrash_async_elf_eh_frame_extent(const tlcrash_async_elf_image* image) noexcept {
-  if (image->eh_frame == 0 || image->eh_frame < image->load_start ||
-      image->eh_frame >= image->load_end)
+tlcrash_vm_address_t tlcrash_async_elf_eh_frame(const tlcrash_async_elf_image* image) noexcept {
+  std::uint8_t header[4];
+  if (image->eh_frame_hdr == 0 || image->eh_frame_hdr_size < 4 + 4 ||
+      read(*image->task, image->eh_frame_hdr, 0, header, sizeof header) !=
+          tlcrash_error_t::success ||
+      header[0] != 1)
     return 0;
-  return image->load_end - image->eh_frame;
+  tlcrash_vm_address_t frame = 0;
+  if (!readEncodedPointer(image, header[1], image->eh_frame_hdr + 4, &frame)) return 0;
+  return frame;
+}
+
+tlcrash_vm_size_t tlcrash_async_elf_eh_frame_extent(const tlcrash_async_elf_image* image,
+                                                    tlcrash_vm_address_t eh_frame) noexcept {
+  if (eh_frame == 0 || eh_frame < image->load_start || eh_frame >= image->load_end) return 0;
+  return image->load_end - eh_frame;
 }
 
 tlcrash_error_t tlcrash_async_elf_find_fde_offset(const tlcrash_async_elf_image* image,
@@ -502,10 +500,13 @@ tlcrash_error_t tlcrash_async_elf_find_fde_offset(const tlcrash_async_elf_image*
     if (result != tlcrash_error_t::success) return result;
     if (previous.start > below.start) return tlcrash_error_t::invalidData;
   }
-  const tlcrash_vm_size_t extent = tlcrash_async_elf_eh_frame_extent(image);
-  if (extent == 0 || below.fde < image->eh_frame || below.fde - image->eh_frame >= extent)
+  tlcrash_vm_address_t ehFrame = 0;
+  if (!readEncodedPointer(image, header[1], image->eh_frame_hdr + 4, &ehFrame))
     return tlcrash_error_t::invalidData;
-  *fde_offset = static_cast<tlcrash_vm_off_t>(below.fde - image->eh_frame);
+  const tlcrash_vm_size_t extent = tlcrash_async_elf_eh_frame_extent(image, ehFrame);
+  if (extent == 0 || below.fde < ehFrame || below.fde - ehFrame >= extent)
+    return tlcrash_error_t::invalidData;
+  *fde_offset = static_cast<tlcrash_vm_off_t>(below.fde - ehFrame);
   return tlcrash_error_t::success;
 }
 

@@ -3,7 +3,9 @@
 // A loaded ELF image read through task memory: where it lies, its GNU build
 // id (the image's UUID in reports), where its .eh_frame_hdr and .eh_frame
 // are, and the nearest dynamic symbol at or below an address. Only 64-bit
-// little-endian images are read. Every value taken from the image is bounds
+// little-endian images are read. Reading an image touches only its headers,
+// notes and dynamic section, which the loader has read already; its unwind
+// tables are read when a stack is walked. Every value taken from the image is bounds
 // checked: a damaged image answers an error, never a read outside what its
 // headers describe.
 // Crash path: every function here is async-signal-safe.
@@ -42,9 +44,6 @@ struct tlcrash_async_elf_image {
   // PT_GNU_EH_FRAME (.eh_frame_hdr); 0 when absent.
   tlcrash_vm_address_t eh_frame_hdr;
   tlcrash_vm_size_t eh_frame_hdr_size;
-  // The start of .eh_frame as .eh_frame_hdr gives it; 0 when absent or in an
-  // encoding not read here.
-  tlcrash_vm_address_t eh_frame;
   // PT_DYNAMIC; 0 when absent.
   tlcrash_vm_address_t dynamic;
   tlcrash_vm_size_t dynamic_size;
@@ -61,11 +60,16 @@ tlcrash_error_t tlcrash_async_elf_image_init(tlcrash_async_elf_image* image, con
 bool tlcrash_async_elf_image_contains_address(const tlcrash_async_elf_image* image,
                                               tlcrash_vm_address_t address) noexcept;
 
-// The number of bytes from .eh_frame's start to the end of the image's load
-// span: the window its entries are read in (the section itself ends with a
-// zero-length entry). 0 when the image has no .eh_frame or it lies outside
-// the span.
-tlcrash_vm_size_t tlcrash_async_elf_eh_frame_extent(const tlcrash_async_elf_image* image) noexcept;
+// The start of .eh_frame as .eh_frame_hdr gives it; 0 when the image has no
+// header, or one of another version or in an encoding not read here.
+tlcrash_vm_address_t tlcrash_async_elf_eh_frame(const tlcrash_async_elf_image* image) noexcept;
+
+// The number of bytes from `eh_frame` (the section's start) to the end of
+// the image's load span: the window its entries are read in (the section
+// itself ends with a zero-length entry). 0 when `eh_frame` is 0 or lies
+// outside the span.
+tlcrash_vm_size_t tlcrash_async_elf_eh_frame_extent(const tlcrash_async_elf_image* image,
+                                                    tlcrash_vm_address_t eh_frame) noexcept;
 
 // Looks `pc` up in .eh_frame_hdr's sorted search table (binary search) and
 // gives the offset, from .eh_frame's start, of the FDE of the entry with the

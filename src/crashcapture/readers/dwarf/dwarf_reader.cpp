@@ -43,17 +43,17 @@ tlcrash_async_frame_error_t unwindInElf(const Task& task, const tlcrash_async_el
                                         std::uint64_t pc, const tlcrash_async_thread_state* current,
                                         tlcrash_async_thread_state* next,
                                         tlcrash_async_dwarf_unwind_memo* memo) noexcept {
-  const tlcrash_vm_size_t extent = tlcrash_async_elf_eh_frame_extent(image);
-  if (extent == 0) return tlcrash_async_frame_error_t::noFrames;
   tlcrash_async_elf_image readThroughTask = *image;
   readThroughTask.task = &task;
+  const tlcrash_vm_address_t ehFrame = tlcrash_async_elf_eh_frame(&readThroughTask);
+  const tlcrash_vm_size_t extent = tlcrash_async_elf_eh_frame_extent(image, ehFrame);
+  if (extent == 0) return tlcrash_async_frame_error_t::noFrames;
   tlcrash_vm_off_t fdeOffset = 0;
   bool exact = false;
   // Rules the memo holds for this PC need no search (the section is then
   // entered as without a table, and not read).
   const bool remembered = memo != nullptr && memo->valid && memo->pc == pc &&
-                          memo->section_address == image->eh_frame &&
-                          memo->section_length == extent;
+                          memo->section_address == ehFrame && memo->section_length == extent;
   switch (remembered ? tlcrash_error_t::unknown
                      : tlcrash_async_elf_find_fde_offset(&readThroughTask, pc, &fdeOffset)) {
     case tlcrash_error_t::success:
@@ -67,8 +67,8 @@ tlcrash_async_frame_error_t unwindInElf(const Task& task, const tlcrash_async_el
       // A table not read here, or a damaged one.
       break;
   }
-  tlcrash_async_dwarf_section section = {
-      image->eh_frame, extent, tlcrash_async_byteorder_little_endian(), true, false, fdeOffset};
+  tlcrash_async_dwarf_section section = {ehFrame, extent, tlcrash_async_byteorder_little_endian(),
+                                         true,    false,  fdeOffset};
   section.fde_exact = exact;
   return tlcrash_async_dwarf_unwind_frame(task, section, current, next, memo);
 }
