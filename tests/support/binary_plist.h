@@ -10,11 +10,11 @@
 
 namespace support {
 
-// `v` big-endian in `size` bytes.
+// `v` big-endian in `size` bytes (zeros above its 8).
 inline std::string bigEndian(std::uint64_t v, unsigned size) {
   std::string out;
   for (int i = static_cast<int>(size) - 1; i >= 0; --i)
-    out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    out.push_back(i >= 8 ? '\0' : static_cast<char>((v >> (8 * i)) & 0xFF));
   return out;
 }
 
