@@ -7,6 +7,7 @@
 
 #include "coding/coding_error.h"
 #include "coding/plist.h"
+#include "coding/plist_depth.h"
 
 namespace coding {
 namespace {
@@ -19,10 +20,7 @@ base::Error malformed(const std::string& what) {
 }
 
 std::uint64_t readBigEndian(const std::uint8_t* at, int width) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < width; ++i)
-    v = (v << 8) | at[i];
-  return v;
+  return detail::readBigEndian(at, static_cast<unsigned>(width));
 }
 
 void appendBigEndian(base::Bytes& out, std::uint64_t v, int width) {

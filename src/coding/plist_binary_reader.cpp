@@ -16,13 +16,6 @@
 namespace coding::detail {
 namespace {
 
-std::uint64_t bigEndianOddWidth(const std::uint8_t* p, unsigned size) {
-  std::uint64_t v = 0;
-  for (unsigned i = 0; i < size; ++i)
-    v = (v << 8) | p[i];
-  return v;
-}
-
 // A big-endian unsigned integer of `size` bytes (1 to 8).
 [[gnu::always_inline]] inline std::uint64_t bigEndian(const std::uint8_t* p, unsigned size) {
   if (size == 1) return p[0];
@@ -37,7 +30,7 @@ std::uint64_t bigEndianOddWidth(const std::uint8_t* p, unsigned size) {
     std::memcpy(&v, p, 8);
     return __builtin_bswap64(v);
   }
-  return bigEndianOddWidth(p, size);
+  return readBigEndian(p, size);
 }
 
 // An integer field of `size` bytes (at least 1): wider than 8 bytes, only its

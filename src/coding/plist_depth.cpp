@@ -8,14 +8,6 @@
 namespace coding::detail {
 namespace {
 
-// Reads a big-endian unsigned integer of `size` bytes (1 to 8).
-std::uint64_t readBE(const std::uint8_t* p, unsigned size) {
-  std::uint64_t v = 0;
-  for (unsigned i = 0; i < size; ++i)
-    v = (v << 8) | p[i];
-  return v;
-}
-
 struct BinaryPlist {
   std::span<const std::uint8_t> data;
   unsigned offsetSize = 0;
@@ -29,9 +21,9 @@ struct BinaryPlist {
     const std::uint8_t* t = data.data() + data.size() - 32;
     offsetSize = t[6];
     refSize = t[7];
-    objectCount = readBE(t + 8, 8);
-    topObject = readBE(t + 16, 8);
-    offsetTable = readBE(t + 24, 8);
+    objectCount = readBigEndian(t + 8, 8);
+    topObject = readBigEndian(t + 16, 8);
+    offsetTable = readBigEndian(t + 24, 8);
     if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return false;
     if (objectCount == 0 || topObject >= objectCount) return false;
     const std::uint64_t limit = data.size() - 32;
@@ -41,7 +33,7 @@ struct BinaryPlist {
   }
 
   bool objectOffset(std::uint64_t index, std::uint64_t* offset) const {
-    *offset = readBE(data.data() + offsetTable + index * offsetSize, offsetSize);
+    *offset = readBigEndian(data.data() + offsetTable + index * offsetSize, offsetSize);
     return *offset >= 8 && *offset < offsetTable;
   }
 
@@ -57,7 +49,7 @@ struct BinaryPlist {
     if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return false;
     const unsigned size = 1u << (intMarker & 0x0F);
     if (size > offsetTable - *pos - 1) return false;
-    *count = readBE(data.data() + *pos + 1, size);
+    *count = readBigEndian(data.data() + *pos + 1, size);
     *pos += 1 + size;
     return true;
   }
@@ -96,7 +88,7 @@ struct BinaryPlist {
     if (count > room / slots) return false;
     refs->reserve(count * slots);
     for (std::uint64_t i = 0; i < count * slots; ++i) {
-      std::uint64_t ref = readBE(data.data() + pos + i * refSize, refSize);
+      std::uint64_t ref = readBigEndian(data.data() + pos + i * refSize, refSize);
       if (ref >= objectCount) return false;
       refs->push_back(ref);
     }

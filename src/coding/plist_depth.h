@@ -12,6 +12,15 @@
 
 namespace coding::detail {
 
+// The big-endian unsigned integer of `size` bytes (1 to 8) at `p`, as binary
+// property lists store counts, offsets and references.
+inline std::uint64_t readBigEndian(const std::uint8_t* p, unsigned size) {
+  std::uint64_t v = 0;
+  for (unsigned i = 0; i < size; ++i)
+    v = (v << 8) | p[i];
+  return v;
+}
+
 struct PlistLimits {
   // Containers nested inside one another, the outermost counted as 1.
   int maxDepth = 0;
