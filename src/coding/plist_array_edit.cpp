@@ -12,7 +12,6 @@
 namespace coding {
 namespace {
 
-constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kTrailerSize = 32;
 
 base::Error malformed(const std::string& what) {
@@ -35,10 +34,6 @@ int widthOf(std::uint64_t v) {
   return 8;
 }
 
-bool validWidth(int width) {
-  return width == 1 || width == 2 || width == 4 || width == 8;
-}
-
 // The parts of a binary property list this edit needs.
 struct Document {
   std::span<const std::uint8_t> bytes;
@@ -54,25 +49,14 @@ struct Document {
 };
 
 base::Result<Document> readDocument(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < kHeaderSize + kTrailerSize ||
-      std::memcmp(bytes.data(), "bplist00", kHeaderSize) != 0) {
-    return malformed("no header");
-  }
-  const std::uint8_t* trailer = bytes.data() + bytes.size() - kTrailerSize;
-  Document d;
-  d.bytes = bytes;
-  d.offsetSize = trailer[6];
-  d.refSize = trailer[7];
-  d.objects = readBigEndian(trailer + 8, 8);
-  d.top = readBigEndian(trailer + 16, 8);
-  d.tableOffset = readBigEndian(trailer + 24, 8);
-  const std::uint64_t end = bytes.size() - kTrailerSize;
-  if (!validWidth(d.offsetSize) || !validWidth(d.refSize) || d.objects == 0 || d.top >= d.objects ||
-      d.tableOffset < kHeaderSize || d.tableOffset > end ||
-      d.objects > (end - d.tableOffset) / static_cast<std::uint64_t>(d.offsetSize)) {
-    return malformed("bad trailer");
-  }
-  return d;
+  const auto trailer = detail::readBinaryPlistTrailer(bytes);
+  if (!trailer) return malformed("bad header or trailer");
+  return Document{bytes,
+                  static_cast<int>(trailer->offsetSize),
+                  static_cast<int>(trailer->refSize),
+                  trailer->objects,
+                  trailer->top,
+                  trailer->offsetTable};
 }
 
 // Where an object's references are, and its length.

@@ -138,18 +138,14 @@ class BinaryReader {
 
  private:
   bool parseTrailer() {
-    if (size_ < 8 + 32 || std::memcmp(data_, "bplist00", 8) != 0) return false;
-    const std::uint8_t* t = data_ + size_ - 32;
-    offsetSize_ = t[6];
-    refSize_ = t[7];
-    objectCount_ = bigEndian(t + 8, 8);
-    topObject_ = bigEndian(t + 16, 8);
-    table_ = bigEndian(t + 24, 8);
-    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return false;
-    if (objectCount_ == 0 || topObject_ >= objectCount_) return false;
-    const std::uint64_t limit = size_ - 32;
-    if (table_ < 8 || table_ > limit) return false;
-    return objectCount_ <= (limit - table_) / offsetSize_;
+    const auto trailer = readBinaryPlistTrailer({data_, size_});
+    if (!trailer) return false;
+    offsetSize_ = trailer->offsetSize;
+    refSize_ = trailer->refSize;
+    objectCount_ = trailer->objects;
+    topObject_ = trailer->top;
+    table_ = trailer->offsetTable;
+    return true;
   }
 
   // The error for data that cannot be read: the wording tells data over the

@@ -17,18 +17,13 @@ struct BinaryPlist {
   std::uint64_t offsetTable = 0;
 
   bool parseTrailer() {
-    if (data.size() < 8 + 32 || std::memcmp(data.data(), "bplist00", 8) != 0) return false;
-    const std::uint8_t* t = data.data() + data.size() - 32;
-    offsetSize = t[6];
-    refSize = t[7];
-    objectCount = readBigEndian(t + 8, 8);
-    topObject = readBigEndian(t + 16, 8);
-    offsetTable = readBigEndian(t + 24, 8);
-    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return false;
-    if (objectCount == 0 || topObject >= objectCount) return false;
-    const std::uint64_t limit = data.size() - 32;
-    if (offsetTable < 8 || offsetTable > limit) return false;
-    if (objectCount > (limit - offsetTable) / offsetSize) return false;
+    const auto trailer = readBinaryPlistTrailer(data);
+    if (!trailer) return false;
+    offsetSize = trailer->offsetSize;
+    refSize = trailer->refSize;
+    objectCount = trailer->objects;
+    topObject = trailer->top;
+    offsetTable = trailer->offsetTable;
     return true;
   }
 
@@ -97,6 +92,26 @@ struct BinaryPlist {
 };
 
 }  // namespace
+
+std::optional<BinaryPlistTrailer> readBinaryPlistTrailer(std::span<const std::uint8_t> data) {
+  if (data.size() < 8 + 32 || std::memcmp(data.data(), "bplist00", 8) != 0) return std::nullopt;
+  const std::uint8_t* t = data.data() + data.size() - 32;
+  BinaryPlistTrailer trailer;
+  trailer.offsetSize = t[6];
+  trailer.refSize = t[7];
+  trailer.objects = readBigEndian(t + 8, 8);
+  trailer.top = readBigEndian(t + 16, 8);
+  trailer.offsetTable = readBigEndian(t + 24, 8);
+  if (trailer.offsetSize < 1 || trailer.offsetSize > 8 || trailer.refSize < 1 ||
+      trailer.refSize > 8) {
+    return std::nullopt;
+  }
+  if (trailer.objects == 0 || trailer.top >= trailer.objects) return std::nullopt;
+  const std::uint64_t limit = data.size() - 32;
+  if (trailer.offsetTable < 8 || trailer.offsetTable > limit) return std::nullopt;
+  if (trailer.objects > (limit - trailer.offsetTable) / trailer.offsetSize) return std::nullopt;
+  return trailer;
+}
 
 bool binaryPlistWithinLimits(std::span<const std::uint8_t> data, PlistLimits limits) {
   BinaryPlist plist{data};

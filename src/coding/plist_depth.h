@@ -8,6 +8,7 @@
 // Internal to the property-list backend.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace coding::detail {
@@ -20,6 +21,18 @@ inline std::uint64_t readBigEndian(const std::uint8_t* p, unsigned size) {
     v = (v << 8) | p[i];
   return v;
 }
+
+// The trailer of a binary property list ("bplist00"), checked: offsets and
+// references 1 to 8 bytes wide, at least one object, the top one among them,
+// and the offset table between the header and the trailer.
+struct BinaryPlistTrailer {
+  unsigned offsetSize = 0;
+  unsigned refSize = 0;
+  std::uint64_t objects = 0;
+  std::uint64_t top = 0;
+  std::uint64_t offsetTable = 0;
+};
+std::optional<BinaryPlistTrailer> readBinaryPlistTrailer(std::span<const std::uint8_t> data);
 
 struct PlistLimits {
   // Containers nested inside one another, the outermost counted as 1.

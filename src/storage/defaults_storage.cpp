@@ -388,7 +388,6 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
       fresh = *bytes;
     }
   });
-  decodedIsStored_ = stored != Stored::none;
   if (stored == Stored::written) {
     if (writing_->sharedPrefix > 0) {
       // The stored bytes' beginning is in `decoded_` already.
@@ -406,10 +405,8 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
     // Undecodable bytes stay where they are; no migration over them.
     decodeLayouts(std::move(fresh));
   }
-  if (stored != Stored::none) {
-    decodedIsStored_ = decoded_->undecodable == 0;
-    return decoded_->layouts;
-  }
+  decodedIsStored_ = stored != Stored::none && decoded_->undecodable == 0;
+  if (stored != Stored::none) return decoded_->layouts;
 
   const std::optional<coding::Value> legacy = defaults_->get(defaults_keys::kLegacySaved);
   const base::Bytes* legacyBytes = storedBytes(legacy);
