@@ -164,9 +164,10 @@ base::Result<EditedPlist> editBinaryPlistArray(std::span<const std::uint8_t> pre
   if ((previous[topAt] >> 4) != 0xa) return malformed("the top object is no array");
   const std::uint8_t* topRefs = previous.data() + topAt + topShape->refsAt;
 
-  // The earlier objects as they are, then each new element's objects.
-  base::Bytes out(previous.begin(),
-                  previous.begin() + static_cast<std::ptrdiff_t>(doc->tableOffset));
+  // The earlier objects stay as they are; after them come each new
+  // element's objects, written to `out` from offset `start` on.
+  const std::uint64_t start = doc->tableOffset;
+  base::Bytes out;
   std::vector<std::uint64_t> newOffsets;
   std::vector<std::uint64_t> refs;
   refs.reserve(elements.size());
@@ -189,7 +190,7 @@ base::Result<EditedPlist> editBinaryPlistArray(std::span<const std::uint8_t> pre
       const std::uint64_t at = part->offsetOf(i);
       auto shape = shapeAt(*alone, at, part->tableOffset, part->refSize);
       if (!shape) return shape.error();
-      newOffsets.push_back(out.size());
+      newOffsets.push_back(start + out.size());
       const std::uint8_t* object = alone->data() + at;
       if (shape->refs == 0) {
         out.insert(out.end(), object, object + shape->length);
@@ -209,22 +210,30 @@ base::Result<EditedPlist> editBinaryPlistArray(std::span<const std::uint8_t> pre
   // The new top array, last.
   const std::uint64_t objects = doc->objects + newOffsets.size() + 1;
   if (objects - 1 > refLimit) return malformed("too many objects for the references");
-  newOffsets.push_back(out.size());
+  newOffsets.push_back(start + out.size());
   appendMarker(out, 0xa0, refs.size());
   for (std::uint64_t ref : refs)
     appendBigEndian(out, ref, doc->refSize);
 
-  const std::uint64_t tableOffset = out.size();
+  const std::uint64_t tableOffset = start + out.size();
   const int offsetSize = widthOf(tableOffset);
   const std::size_t tableSize = objects * static_cast<std::uint64_t>(offsetSize);
-  out.resize(tableOffset + tableSize + kTrailerSize);
-  std::uint8_t* at = out.data() + tableOffset;
+  const std::size_t tableAt = out.size();
+  out.resize(tableAt + tableSize + kTrailerSize);
+  std::uint8_t* at = out.data() + tableAt;
   auto put = [&](std::uint64_t v, int width) {
     for (int i = width - 1; i >= 0; --i)
       *at++ = static_cast<std::uint8_t>(v >> (8 * i));
   };
-  for (std::uint64_t i = 0; i < doc->objects; ++i)
-    put(doc->offsetOf(i), offsetSize);
+  if (offsetSize == doc->offsetSize) {
+    // The earlier offsets, of the same width, as they are.
+    const std::size_t earlier = doc->objects * static_cast<std::uint64_t>(offsetSize);
+    std::memcpy(at, previous.data() + doc->tableOffset, earlier);
+    at += earlier;
+  } else {
+    for (std::uint64_t i = 0; i < doc->objects; ++i)
+      put(doc->offsetOf(i), offsetSize);
+  }
   for (std::uint64_t offset : newOffsets)
     put(offset, offsetSize);
   std::memset(at, 0, 6);

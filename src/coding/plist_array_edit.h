@@ -6,8 +6,8 @@
 // appended, and the offset table is written anew. What the earlier array
 // held and no longer does stays in the file, unreferenced, until the caller
 // writes the whole list again; readers never reach it. So changing one
-// element of a long list costs a copy of the bytes, not an encoding of every
-// element.
+// element of a long list costs writing its objects and an offset table, not
+// an encoding of every element.
 
 #include <cstddef>
 #include <optional>
@@ -31,10 +31,10 @@ struct PlistArrayElement {
 // not one whose top object is an array.
 std::optional<std::size_t> binaryPlistArrayCount(std::span<const std::uint8_t> plist);
 
-// An edited list: its bytes, of which the first `unchangedPrefix` are those
-// of the earlier list.
+// An edited list: the earlier list's first `unchangedPrefix` bytes, then
+// `tail`.
 struct EditedPlist {
-  base::Bytes bytes;
+  base::Bytes tail;
   std::size_t unchangedPrefix = 0;
 };
 

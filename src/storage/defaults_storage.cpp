@@ -167,6 +167,9 @@ class DefaultsStorage::LayoutsStorage final : public EncoderValueStorage<std::ve
   bool prepareOverwrite(platform::UserDefaults& defaults) override {
     return owner_.keepUndecodableLayouts(defaults);
   }
+  base::Status write(platform::UserDefaults& defaults, coding::Value value) override {
+    return owner_.writeLayouts(defaults, std::move(value));
+  }
 
  private:
   DefaultsStorage& owner_;
@@ -240,7 +243,7 @@ bool DefaultsStorage::writeOrReport(std::string_view key, coding::Value value) {
   return written.ok();
 }
 
-void DefaultsStorage::decodeLayouts(base::Bytes bytes) {
+void DefaultsStorage::decodeLayouts(base::Bytes bytes, platform::UserDefaults::Revision revision) {
   std::vector<Layout> layouts;
   std::size_t undecodable = 0;
   auto tree = coding::decodePropertyList(bytes);
@@ -273,7 +276,7 @@ void DefaultsStorage::decodeLayouts(base::Bytes bytes) {
                    key.c_str(), key.c_str());
     }
   }
-  decoded_ = DecodedLayouts{std::move(bytes), std::move(layouts), undecodable};
+  decoded_ = DecodedLayouts{std::move(bytes), std::move(layouts), undecodable, 0, revision};
   compactSize_ = decoded_->bytes.size();
   staleElements_ = 0;
 }
@@ -293,7 +296,10 @@ void DefaultsStorage::keepWrittenBytes(const base::Bytes& bytes) {
 }
 
 std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layout>& list) {
-  if (!writing_ || &writing_->layouts != &list || !editing_ || !decoded_) return std::nullopt;
+  if (!writing_ || &writing_->layouts != &list || !editing_ || !decoded_ ||
+      decoded_->revision == 0) {
+    return std::nullopt;
+  }
   Edit& edit = *editing_;
   const std::size_t dropped = decoded_->layouts.size() - edit.kept;
   // Written whole again once what the file holds unreferenced may outweigh
@@ -315,12 +321,40 @@ std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layo
   auto edited = coding::editBinaryPlistArray(decoded_->bytes, elements);
   if (!edited) return std::nullopt;
   staleElements_ += dropped;
-  // Kept as the stored bytes' beginning and the rest, not copied whole.
-  const std::size_t prefix = edited->unchangedPrefix;
-  writing_->bytes.assign(edited->bytes.begin() + static_cast<std::ptrdiff_t>(prefix),
-                         edited->bytes.end());
-  writing_->sharedPrefix = prefix;
-  return std::move(edited->bytes);
+  writing_->sharedPrefix = edited->unchangedPrefix;
+  return std::move(edited->tail);
+}
+
+base::Status DefaultsStorage::writeLayouts(platform::UserDefaults& defaults, coding::Value value) {
+  base::Bytes* tail = value.getIf<base::Bytes>();
+  if (!writing_ || writing_->sharedPrefix == 0 || !tail)
+    return defaults.set(defaults_keys::kSaved, std::move(value));
+  // The stored bytes keep their beginning, in place; only the tail is new.
+  auto revision = defaults.replaceDataTail(defaults_keys::kSaved, decoded_->revision,
+                                           writing_->sharedPrefix, *tail);
+  if (revision) {
+    writing_->bytes = std::move(*tail);
+    writing_->revision = *revision;
+    return {};
+  }
+  // Another process changed the stored bytes since they were read, or the
+  // write failed: the whole list is written, over bytes that decode.
+  writing_->sharedPrefix = 0;
+  auto whole = coding::toPropertyList(writing_->layouts, coding::PlistFormat::binary);
+  if (!whole) return whole.error();
+  encodedLayouts(writing_->layouts, *whole);
+  if (!keepUndecodableLayouts(defaults)) {
+    return base::Error("Wendrix.SettingStorage", 3,
+                       "the layouts stored meanwhile could not be kept; the save is not written");
+  }
+  return defaults.set(defaults_keys::kSaved, coding::Value(std::move(whole).value()));
+}
+
+bool DefaultsStorage::isDecoded(const base::Bytes& stored,
+                                platform::UserDefaults::Revision revision) const {
+  if (!decoded_) return false;
+  if (revision != 0 && revision == decoded_->revision) return true;
+  return decoded_->bytes == stored;
 }
 
 bool DefaultsStorage::isBeingWritten(const base::Bytes& stored) const {
@@ -337,9 +371,10 @@ bool DefaultsStorage::isBeingWritten(const base::Bytes& stored) const {
 
 bool DefaultsStorage::keepUndecodableLayouts(platform::UserDefaults& defaults) {
   bool known = false;
-  defaults.read(defaults_keys::kSaved, [&](const coding::Value& stored) {
+  defaults.readWithRevision(defaults_keys::kSaved, [&](const coding::Value& stored,
+                                                       platform::UserDefaults::Revision revision) {
     const base::Bytes* bytes = stored.getIf<base::Bytes>();
-    known = bytes && decoded_ && decoded_->undecodable == 0 && decoded_->bytes == *bytes;
+    known = bytes && decoded_ && decoded_->undecodable == 0 && isDecoded(*bytes, revision);
   });
   if (known) return true;
   return keepUndecodableBeforeWrite<std::vector<Layout>>(defaults, defaults_keys::kSaved);
@@ -376,18 +411,21 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
   // store nor decoded again.
   enum class Stored { none, decoded, written, fresh } stored = Stored::none;
   base::Bytes fresh;
-  defaults_->read(defaults_keys::kSaved, [&](const coding::Value& value) {
-    const base::Bytes* bytes = value.getIf<base::Bytes>();
-    if (!bytes) return;
-    if (decoded_ && decoded_->bytes == *bytes) {
-      stored = Stored::decoded;
-    } else if (isBeingWritten(*bytes)) {
-      stored = Stored::written;
-    } else {
-      stored = Stored::fresh;
-      fresh = *bytes;
-    }
-  });
+  platform::UserDefaults::Revision revision = 0;
+  defaults_->readWithRevision(
+      defaults_keys::kSaved, [&](const coding::Value& value, platform::UserDefaults::Revision at) {
+        const base::Bytes* bytes = value.getIf<base::Bytes>();
+        if (!bytes) return;
+        revision = at;
+        if (isDecoded(*bytes, at)) {
+          stored = Stored::decoded;
+        } else if ((at != 0 && writing_ && writing_->revision == at) || isBeingWritten(*bytes)) {
+          stored = Stored::written;
+        } else {
+          stored = Stored::fresh;
+          fresh = *bytes;
+        }
+      });
   if (stored == Stored::written) {
     if (writing_->sharedPrefix > 0) {
       // The stored bytes' beginning is in `decoded_` already.
@@ -403,8 +441,9 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
     writing_.reset();
   } else if (stored == Stored::fresh) {
     // Undecodable bytes stay where they are; no migration over them.
-    decodeLayouts(std::move(fresh));
+    decodeLayouts(std::move(fresh), revision);
   }
+  if (stored != Stored::none) decoded_->revision = revision;
   decodedIsStored_ = stored != Stored::none && decoded_->undecodable == 0;
   if (stored != Stored::none) return decoded_->layouts;
 

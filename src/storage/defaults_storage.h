@@ -142,6 +142,8 @@ class DefaultsStorage : public LayoutStorage {
     // For bytes being written by an edit: `bytes` follow this many bytes of
     // the decoded ones.
     std::size_t sharedPrefix = 0;
+    // The store's revision of the bytes, when known.
+    platform::UserDefaults::Revision revision = 0;
   };
 
   // How a list being written is made of the stored one, whose records are
@@ -166,10 +168,15 @@ class DefaultsStorage : public LayoutStorage {
   base::Status storeReadBackList(std::vector<Layout> list, std::optional<Edit> edit = std::nullopt);
   // Called with every list the layouts' storage encoded and its bytes.
   void encodedLayouts(const std::vector<Layout>& list, const base::Bytes& bytes);
-  // The bytes of `list`, being written, made by editing the stored bytes;
-  // none when it is to be encoded whole: no edit is known, or what the
-  // stored bytes hold unreferenced after edits may outweigh the list.
+  // What follows the stored bytes' unchanged beginning in the bytes of
+  // `list`, being written, made by editing the stored bytes; none when it is
+  // to be encoded whole: no edit is known, the store keeps no revisions, or
+  // what the stored bytes hold unreferenced after edits may outweigh the
+  // list.
   std::optional<base::Bytes> editedLayouts(const std::vector<Layout>& list);
+  // Writes what the layouts' storage encoded: an edit's tail in place of the
+  // stored bytes' end, or else the whole list.
+  base::Status writeLayouts(platform::UserDefaults& defaults, coding::Value value);
   // Copies the bytes of the list being written into `writing_`.
   void keepWrittenBytes(const base::Bytes& bytes);
   // Whether `stored` are the bytes of the list being written.
@@ -178,7 +185,9 @@ class DefaultsStorage : public LayoutStorage {
   bool keepUndecodableLayouts(platform::UserDefaults& defaults);
   // Decodes the stored `bytes` into `decoded_`: the layouts that decode;
   // says once on standard error that others did not.
-  void decodeLayouts(base::Bytes bytes);
+  void decodeLayouts(base::Bytes bytes, platform::UserDefaults::Revision revision);
+  // Whether the stored value, at `revision`, is the decoded bytes.
+  bool isDecoded(const base::Bytes& stored, platform::UserDefaults::Revision revision) const;
   void writeFailed(const base::Error& error);
 
   std::function<void(const base::Error&)> writeFailureHandler_;

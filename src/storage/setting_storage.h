@@ -150,7 +150,7 @@ class RawSettingStorage {
     base::Status written = base::Error("Wendrix.SettingStorage", 3,
                                        "the value stored under \"" + key_ + "\" could not be kept");
     if (prepareOverwrite(*defaults_)) {
-      written = *encoded ? defaults_->set(key_, std::move(**encoded)) : defaults_->remove(key_);
+      written = *encoded ? write(*defaults_, std::move(**encoded)) : defaults_->remove(key_);
       if (!written) {
         Track::error(written.error());
         if (writeFailed_) writeFailed_(written.error());
@@ -180,6 +180,10 @@ class RawSettingStorage {
   // Runs before a write replaces the key; false (after reporting why) stops
   // the write. Here: nothing to keep.
   virtual bool prepareOverwrite(platform::UserDefaults&) { return true; }
+  // Stores `value`, as `encode` gave it, under the key. Here: sets it.
+  virtual base::Status write(platform::UserDefaults& defaults, coding::Value value) {
+    return defaults.set(key_, std::move(value));
+  }
 
  private:
   T load() const { return loader_(key_, *defaults_); }

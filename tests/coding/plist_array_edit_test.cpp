@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -28,33 +28,43 @@ PlistArrayElement kept(std::size_t i) {
   return {i, nullptr};
 }
 
+// `previous` edited, whole: its unchanged bytes, then the edit's tail.
+base::Bytes edit(const base::Bytes& previous, std::span<const PlistArrayElement> elements) {
+  auto edited = editBinaryPlistArray(previous, elements);
+  if (!edited) {
+    ADD_FAILURE() << edited.error().description;
+    return {};
+  }
+  EXPECT_LE(edited->unchangedPrefix, previous.size());
+  base::Bytes out(previous.begin(),
+                  previous.begin() + static_cast<std::ptrdiff_t>(edited->unchangedPrefix));
+  out.insert(out.end(), edited->tail.begin(), edited->tail.end());
+  return out;
+}
+
 TEST(PlistArrayEditTest, KeepsReordersDropsAndAppendsElements) {
   const base::Bytes before = listOf(4);
   const Value added = record(10);
   const Value replacing = record(11);
   const std::vector<PlistArrayElement> elements = {
       kept(3), {std::nullopt, &replacing}, kept(0), {std::nullopt, &added}};
-  auto edited = editBinaryPlistArray(before, elements);
-  ASSERT_TRUE(edited) << edited.error().description;
-  EXPECT_EQ(decodePropertyList(edited->bytes).value(),
+  // The earlier objects stay where they are: only what follows them is new.
+  auto tail = editBinaryPlistArray(before, elements);
+  ASSERT_TRUE(tail) << tail.error().description;
+  EXPECT_GT(tail->unchangedPrefix, 8u);
+  const base::Bytes edited = edit(before, elements);
+  EXPECT_EQ(decodePropertyList(edited).value(),
             Value(Array{record(3), record(11), record(0), record(10)}));
-  EXPECT_EQ(binaryPlistArrayCount(edited->bytes), 4u);
-  ASSERT_GT(edited->unchangedPrefix, 8u);
-  EXPECT_TRUE(
-      std::equal(before.begin(), before.begin() + edited->unchangedPrefix, edited->bytes.begin()));
+  EXPECT_EQ(binaryPlistArrayCount(edited), 4u);
 
   // An edited list edits again; and an empty list is a list.
   const std::vector<PlistArrayElement> again = {kept(3), kept(1)};
-  auto twice = editBinaryPlistArray(edited->bytes, again);
-  ASSERT_TRUE(twice);
-  EXPECT_EQ(decodePropertyList(twice->bytes).value(), Value(Array{record(10), record(11)}));
-  auto emptied = editBinaryPlistArray(twice->bytes, {});
-  ASSERT_TRUE(emptied);
-  EXPECT_EQ(decodePropertyList(emptied->bytes).value(), Value(Array{}));
+  const base::Bytes twice = edit(edited, again);
+  EXPECT_EQ(decodePropertyList(twice).value(), Value(Array{record(10), record(11)}));
+  const base::Bytes emptied = edit(twice, {});
+  EXPECT_EQ(decodePropertyList(emptied).value(), Value(Array{}));
   const std::vector<PlistArrayElement> refilled = {{std::nullopt, &added}};
-  EXPECT_EQ(
-      decodePropertyList(editBinaryPlistArray(emptied->bytes, refilled).value().bytes).value(),
-      Value(Array{record(10)}));
+  EXPECT_EQ(decodePropertyList(edit(emptied, refilled)).value(), Value(Array{record(10)}));
 }
 
 TEST(PlistArrayEditTest, LongListsWithWideCountsAndReferences) {
@@ -70,9 +80,7 @@ TEST(PlistArrayEditTest, LongListsWithWideCountsAndReferences) {
   const Value added = record(500);
   elements.push_back({std::nullopt, &added});
   expected.push_back(added);
-  auto edited = editBinaryPlistArray(before, elements);
-  ASSERT_TRUE(edited);
-  EXPECT_EQ(decodePropertyList(edited->bytes).value(), Value(expected));
+  EXPECT_EQ(decodePropertyList(edit(before, elements)).value(), Value(expected));
 }
 
 TEST(PlistArrayEditTest, RefusesWhatItCannotEdit) {

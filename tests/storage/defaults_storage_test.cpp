@@ -394,19 +394,59 @@ TEST_F(DefaultsStorageTest, LayoutsDecodeRecordByRecordAndTheLossIsSaidOnce) {
   EXPECT_TRUE(storage_.loadLayouts().empty());
 }
 
-// Writes fail while `failing` is set.
+// Writes fail while `failing` is set; edits in place also while
+// `refusingEdits` is (as when another process changed the value).
 class FailingUserDefaults final : public platform::UserDefaults {
  public:
   std::optional<coding::Value> get(std::string_view key) const override { return inner.get(key); }
+  bool readWithRevision(
+      std::string_view key,
+      const std::function<void(const coding::Value&, Revision)>& visit) const override {
+    return inner.readWithRevision(key, visit);
+  }
   base::Status set(std::string_view key, coding::Value value) override {
-    if (failing) return base::Error("test", 28, "No space left on device");
+    if (failing) return kNoSpace;
     return inner.set(key, std::move(value));
+  }
+  base::Result<Revision> replaceDataTail(std::string_view key, Revision expected, std::size_t keep,
+                                         std::span<const std::uint8_t> tail) override {
+    ++edits;
+    if (failing) return kNoSpace;
+    if (refusingEdits) return base::Error("test", 3, "changed meanwhile");
+    return inner.replaceDataTail(key, expected, keep, tail);
   }
   base::Status remove(std::string_view key) override { return inner.remove(key); }
   std::vector<std::string> keys() const override { return inner.keys(); }
   bool failing = false;
+  bool refusingEdits = false;
+  int edits = 0;
   platform::MemoryUserDefaults inner;
+
+ private:
+  const base::Error kNoSpace{"test", 28, "No space left on device"};
 };
+
+TEST_F(DefaultsStorageTest, AnEditTheStoreRefusesWritesTheWholeList) {
+  auto defaults = std::make_shared<FailingUserDefaults>();
+  DefaultsStorage storage(defaults, "1");
+  ASSERT_TRUE(storage.storeLayout(layout("Work")).ok());
+  ASSERT_TRUE(storage.storeLayout(layout("Play")).ok());
+  EXPECT_EQ(defaults->edits, 1);
+
+  defaults->refusingEdits = true;
+  ASSERT_TRUE(storage.storeLayout(layout("Rest")).ok());
+  EXPECT_EQ(defaults->edits, 2);
+  const Names expected{"Work", "Play", "Rest"};
+  EXPECT_EQ(names(storage.loadLayouts()), expected);
+  EXPECT_EQ(names(DefaultsStorage(defaults, "1").loadLayouts()), expected);
+  EXPECT_TRUE(sentErrors(analytics_).empty());
+
+  // What was written whole is edited again.
+  defaults->refusingEdits = false;
+  storage.deleteLayout("Play");
+  EXPECT_EQ(defaults->edits, 3);
+  EXPECT_EQ(names(DefaultsStorage(defaults, "1").loadLayouts()), (Names{"Work", "Rest"}));
+}
 
 TEST_F(DefaultsStorageTest, AWriteTheStoreRefusesFailsAndIsPassedOn) {
   auto defaults = std::make_shared<FailingUserDefaults>();

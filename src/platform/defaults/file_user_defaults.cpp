@@ -48,6 +48,17 @@ class FileLock {
   base::UniqueFd fd_;
 };
 
+// The store's advisory lock, its folder made first.
+base::Result<std::unique_ptr<FileLock>> lockForChange(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (!path.parent_path().empty()) std::filesystem::create_directories(path.parent_path(), ec);
+  if (ec) {
+    return base::Error(kDomain, ec.value(),
+                       "cannot create \"" + path.parent_path().string() + "\": " + ec.message());
+  }
+  return FileLock::acquire(path);
+}
+
 std::string utcStamp() {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -90,6 +101,7 @@ base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
     if (errno == ENOENT || errno == ENOTDIR) {
       values_ = {};
       stamp_ = {};
+      revisions_.reloaded();
       return {};
     }
     return systemError("cannot open the user defaults file", path_, errno);
@@ -113,8 +125,9 @@ base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
 
   auto tree = coding::decodePropertyList(std::span<const std::uint8_t>(bytes));
   if (tree && tree->getIf<coding::Dictionary>()) {
-    values_ = *tree->getIf<coding::Dictionary>();
+    values_ = std::move(*tree->getIf<coding::Dictionary>());
     stamp_ = readStamp;
+    revisions_.reloaded();
     return {};
   }
   const std::string reason = tree ? "the top level is not a dictionary" : tree.error().description;
@@ -140,6 +153,7 @@ base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
                  path_.c_str(), reason.c_str(), aside->c_str());
     values_ = {};
     stamp_ = {};
+    revisions_.reloaded();
     return {};
   }
   // Replaced meanwhile: read the new one.
@@ -161,6 +175,16 @@ bool FileUserDefaults::read(std::string_view key,
   const coding::Value* value = values_.find(key);
   if (!value) return false;
   visit(*value);
+  return true;
+}
+
+bool FileUserDefaults::readWithRevision(
+    std::string_view key, const std::function<void(const coding::Value&, Revision)>& visit) const {
+  std::lock_guard lock(mutex_);
+  (void)refreshLocked(false);
+  const coding::Value* value = values_.find(key);
+  if (!value) return false;
+  visit(*value, revisions_.of(key));
   return true;
 }
 
@@ -188,12 +212,7 @@ base::Status FileUserDefaults::remove(std::string_view key) {
 
 base::Status FileUserDefaults::change(std::string_view key, std::optional<coding::Value> value) {
   std::lock_guard lock(mutex_);
-  std::error_code ec;
-  if (!path_.parent_path().empty()) std::filesystem::create_directories(path_.parent_path(), ec);
-  if (ec)
-    return base::Error(kDomain, ec.value(),
-                       "cannot create \"" + path_.parent_path().string() + "\": " + ec.message());
-  auto fileLock = FileLock::acquire(path_);
+  auto fileLock = lockForChange(path_);
   if (!fileLock) return fileLock.error();
   // Apply the change to the file as it is now, so other writers' keys stay.
   if (auto status = refreshLocked(true); !status) return status;
@@ -226,7 +245,27 @@ base::Status FileUserDefaults::change(std::string_view key, std::optional<coding
     values_ = std::move(next);
   }
   stamp_ = stampOf();
+  revisions_.changed(key);
   return {};
+}
+
+base::Result<UserDefaults::Revision> FileUserDefaults::replaceDataTail(
+    std::string_view key, Revision expected, std::size_t keep, std::span<const std::uint8_t> tail) {
+  std::lock_guard lock(mutex_);
+  auto fileLock = lockForChange(path_);
+  if (!fileLock) return fileLock.error();
+  if (auto status = refreshLocked(true); !status) return status.error();
+  auto data = detail::dataToReplace(values_, revisions_, key, expected, keep);
+  if (!data) return data.error();
+  base::Bytes previous = detail::replaceTail(**data, keep, tail);
+  if (auto status = writeLocked(values_); !status) {
+    auto restored = detail::dataToReplace(values_, revisions_, key, expected, keep);
+    (void)detail::replaceTail(**restored, keep, previous);
+    return status.error();
+  }
+  stamp_ = stampOf();
+  revisions_.changed(key);
+  return revisions_.of(key);
 }
 
 base::Status FileUserDefaults::writeLocked(coding::Dictionary& values) {

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include "platform/defaults/revisions.h"
 #include "platform/defaults/user_defaults.h"
 
 namespace platform {
@@ -36,8 +37,14 @@ class FileUserDefaults final : public UserDefaults {
   std::optional<coding::Value> get(std::string_view key) const override;
   bool read(std::string_view key,
             const std::function<void(const coding::Value&)>& visit) const override;
+  bool readWithRevision(
+      std::string_view key,
+      const std::function<void(const coding::Value&, Revision)>& visit) const override;
   base::Status set(std::string_view key, coding::Value value) override;
   base::Status remove(std::string_view key) override;
+  // Edits the data in place; the whole file is written as for any change.
+  base::Result<Revision> replaceDataTail(std::string_view key, Revision expected, std::size_t keep,
+                                         std::span<const std::uint8_t> tail) override;
   std::vector<std::string> keys() const override;
   coding::Dictionary snapshot() const override;
 
@@ -69,6 +76,7 @@ class FileUserDefaults final : public UserDefaults {
   mutable std::mutex mutex_;
   mutable coding::Dictionary values_;
   mutable FileStamp stamp_;
+  mutable detail::Revisions revisions_;
 };
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include "base/shared_slot.h"
 #include "platform/defaults/file_user_defaults.h"
 #include "platform/defaults/memory_user_defaults.h"
+#include "platform/defaults/revisions.h"
 
 namespace platform {
 namespace {
@@ -24,6 +25,41 @@ bool UserDefaults::read(std::string_view key,
   visit(*value);
   return true;
 }
+
+bool UserDefaults::readWithRevision(
+    std::string_view key, const std::function<void(const coding::Value&, Revision)>& visit) const {
+  return read(key, [&](const coding::Value& value) { visit(value, 0); });
+}
+
+base::Result<UserDefaults::Revision> UserDefaults::replaceDataTail(std::string_view key, Revision,
+                                                                   std::size_t,
+                                                                   std::span<const std::uint8_t>) {
+  return base::Error("platform.defaults", 2,
+                     "the store keeps no revisions; \"" + std::string(key) + "\" is unchanged");
+}
+
+namespace detail {
+
+base::Result<base::Bytes*> dataToReplace(coding::Dictionary& values, const Revisions& revisions,
+                                         std::string_view key, UserDefaults::Revision expected,
+                                         std::size_t keep) {
+  coding::Value* value = values.find(key);
+  base::Bytes* data = value ? value->getIf<base::Bytes>() : nullptr;
+  if (!data || revisions.of(key) != expected || data->size() < keep) {
+    return base::Error("platform.defaults", 3,
+                       "\"" + std::string(key) + "\" no longer holds the data to edit");
+  }
+  return data;
+}
+
+base::Bytes replaceTail(base::Bytes& data, std::size_t keep, std::span<const std::uint8_t> tail) {
+  base::Bytes previous(data.begin() + static_cast<std::ptrdiff_t>(keep), data.end());
+  data.resize(keep);
+  data.insert(data.end(), tail.begin(), tail.end());
+  return previous;
+}
+
+}  // namespace detail
 
 coding::Dictionary UserDefaults::snapshot() const {
   coding::Dictionary out;
@@ -113,6 +149,15 @@ std::optional<coding::Value> MemoryUserDefaults::get(std::string_view key) const
   return value ? std::optional<coding::Value>(*value) : std::nullopt;
 }
 
+bool MemoryUserDefaults::readWithRevision(
+    std::string_view key, const std::function<void(const coding::Value&, Revision)>& visit) const {
+  std::lock_guard lock(mutex_);
+  const coding::Value* value = values_.find(key);
+  if (!value) return false;
+  visit(*value, revisions_.of(key));
+  return true;
+}
+
 base::Status MemoryUserDefaults::set(std::string_view key, coding::Value value) {
   std::lock_guard lock(mutex_);
   if (value.isNull()) {
@@ -120,13 +165,25 @@ base::Status MemoryUserDefaults::set(std::string_view key, coding::Value value) 
   } else {
     values_.set(std::string(key), std::move(value));
   }
+  revisions_.changed(key);
   return {};
 }
 
 base::Status MemoryUserDefaults::remove(std::string_view key) {
   std::lock_guard lock(mutex_);
   values_.erase(key);
+  revisions_.changed(key);
   return {};
+}
+
+base::Result<UserDefaults::Revision> MemoryUserDefaults::replaceDataTail(
+    std::string_view key, Revision expected, std::size_t keep, std::span<const std::uint8_t> tail) {
+  std::lock_guard lock(mutex_);
+  auto data = detail::dataToReplace(values_, revisions_, key, expected, keep);
+  if (!data) return data.error();
+  (void)detail::replaceTail(**data, keep, tail);
+  revisions_.changed(key);
+  return revisions_.of(key);
 }
 
 std::vector<std::string> MemoryUserDefaults::keys() const {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,23 @@ class UserDefaults {
   // store.
   virtual bool read(std::string_view key,
                     const std::function<void(const coding::Value&)>& visit) const;
+
+  // Stamps the value under a key: a new one whenever the value changes or
+  // is read again from the backing store, never given twice by one store.
+  // Equal revisions of a key mean the same value, with no need to compare
+  // it. 0: the store keeps none.
+  using Revision = std::uint64_t;
+  // `read`, also giving the value's revision.
+  virtual bool readWithRevision(
+      std::string_view key, const std::function<void(const coding::Value&, Revision)>& visit) const;
+  // Replaces the data under `key`, whose revision must be `expected`, with
+  // its first `keep` bytes followed by `tail`, without copying the kept
+  // bytes; gives the new revision. Fails, with the store unchanged, when the
+  // key holds no data of `keep` bytes or more of that revision (a store that
+  // keeps no revisions always fails so), or the write fails.
+  virtual base::Result<Revision> replaceDataTail(std::string_view key, Revision expected,
+                                                 std::size_t keep,
+                                                 std::span<const std::uint8_t> tail);
   // Stores the value; a null value removes the key. Fails when the value
   // cannot be stored (for example a null inside an array) or, for a store
   // kept in a file, when it cannot be written; the store is then unchanged.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -260,6 +262,98 @@ TEST(FileUserDefaultsTest, ReadVisitsTheValueInPlace) {
   EXPECT_EQ(seen, 3u);
   EXPECT_FALSE(store->read("missing", [&](const coding::Value&) { seen = 0; }));
   EXPECT_EQ(seen, 3u);
+}
+
+UserDefaults::Revision revisionOf(const UserDefaults& store, std::string_view key) {
+  UserDefaults::Revision out = 0;
+  store.readWithRevision(key, [&](const coding::Value&, UserDefaults::Revision r) { out = r; });
+  return out;
+}
+
+void expectRevisionsAndTailEdits(UserDefaults& store) {
+  ASSERT_TRUE(store.set("data", base::Bytes{1, 2, 3, 4}));
+  ASSERT_TRUE(store.set("other", "x"));
+  const UserDefaults::Revision first = revisionOf(store, "data");
+  EXPECT_NE(first, 0u);
+  EXPECT_EQ(revisionOf(store, "data"), first);
+
+  const base::Bytes tail{9, 8};
+  auto edited = store.replaceDataTail("data", first, 2, tail);
+  ASSERT_TRUE(edited) << edited.error().description;
+  EXPECT_NE(*edited, first);
+  EXPECT_EQ(revisionOf(store, "data"), *edited);
+  EXPECT_EQ(store.getBytes("data"), (base::Bytes{1, 2, 9, 8}));
+
+  // Refused, with the value unchanged: an earlier revision, fewer bytes than
+  // kept, a value that is no data, an absent key.
+  EXPECT_FALSE(store.replaceDataTail("data", first, 2, tail));
+  EXPECT_FALSE(store.replaceDataTail("data", *edited, 5, tail));
+  EXPECT_FALSE(store.replaceDataTail("other", revisionOf(store, "other"), 0, tail));
+  EXPECT_FALSE(store.replaceDataTail("missing", *edited, 0, tail));
+  EXPECT_EQ(store.getBytes("data"), (base::Bytes{1, 2, 9, 8}));
+  EXPECT_EQ(revisionOf(store, "data"), *edited);
+
+  ASSERT_TRUE(store.set("data", base::Bytes{5}));
+  EXPECT_NE(revisionOf(store, "data"), *edited);
+  EXPECT_NE(revisionOf(store, "data"), first);
+}
+
+TEST(UserDefaultsTest, RevisionsTellChangesAndGuardTailEdits) {
+  MemoryUserDefaults memory;
+  expectRevisionsAndTailEdits(memory);
+  TempDir dir;
+  expectRevisionsAndTailEdits(*openStore(dir.path() / "defaults.plist"));
+}
+
+TEST(FileUserDefaultsTest, TailEditsReachTheFileAndYieldToOtherWriters) {
+  TempDir dir;
+  const fs::path path = dir.path() / "defaults.plist";
+  auto store = openStore(path);
+  ASSERT_TRUE(store->set("data", base::Bytes(200000, 1)));
+  ASSERT_TRUE(store->set("other", "x"));
+  auto edited =
+      store->replaceDataTail("data", revisionOf(*store, "data"), 100000, base::Bytes(50, 2));
+  ASSERT_TRUE(edited);
+  base::Bytes expected(100000, 1);
+  expected.resize(100050, 2);
+  EXPECT_EQ(openStore(path)->getBytes("data"), expected);
+  EXPECT_EQ(openStore(path)->getString("other"), "x");
+
+  // Another instance rewrote the file: what this one holds is read again, so
+  // an edit of what it held before is refused.
+  ASSERT_TRUE(openStore(path)->set("other", "y"));
+  EXPECT_FALSE(store->replaceDataTail("data", *edited, 0, base::Bytes{}));
+  EXPECT_EQ(openStore(path)->getBytes("data"), expected);
+}
+
+TEST(FileUserDefaultsTest, ATailEditThatCannotBeWrittenLeavesTheStoreUnchanged) {
+  TempDir dir;
+  const fs::path path = dir.path() / "defaults.plist";
+  auto store = openStore(path);
+  ASSERT_TRUE(store->set("data", base::Bytes(100000, 1)));
+  const std::string before = readFile(path);
+  const UserDefaults::Revision revision = revisionOf(*store, "data");
+
+  // Files may not grow past 64 KiB while the edit is written (even as root).
+  struct ::rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct ::rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  auto edited = store->replaceDataTail("data", revision, 99990, base::Bytes{7});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+
+  EXPECT_FALSE(edited);
+  EXPECT_EQ(store->getBytes("data"), base::Bytes(100000, 1));
+  EXPECT_EQ(revisionOf(*store, "data"), revision);
+  EXPECT_EQ(readFile(path), before);
+  // The same edit goes through once it can be written.
+  EXPECT_TRUE(store->replaceDataTail("data", revision, 99990, base::Bytes{7}));
+  base::Bytes expected(99990, 1);
+  expected.push_back(7);
+  EXPECT_EQ(openStore(path)->getBytes("data"), expected);
 }
 
 TEST(FileUserDefaultsTest, DefaultPathIsTheIdentitysFolderUnderXdgConfigHome) {
