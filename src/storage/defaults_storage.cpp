@@ -243,7 +243,8 @@ bool DefaultsStorage::writeOrReport(std::string_view key, coding::Value value) {
   return written.ok();
 }
 
-void DefaultsStorage::decodeLayouts(base::Bytes bytes, platform::UserDefaults::Revision revision) {
+void DefaultsStorage::decodeLayouts(std::span<const std::uint8_t> bytes,
+                                    platform::UserDefaults::Revision revision) {
   std::vector<Layout> layouts;
   std::size_t undecodable = 0;
   auto tree = coding::decodePropertyList(bytes);
@@ -276,23 +277,20 @@ void DefaultsStorage::decodeLayouts(base::Bytes bytes, platform::UserDefaults::R
                    key.c_str(), key.c_str());
     }
   }
-  decoded_ = DecodedLayouts{std::move(bytes), std::move(layouts), undecodable, 0, revision};
-  compactSize_ = decoded_->bytes.size();
-  staleElements_ = 0;
-}
-
-void DefaultsStorage::encodedLayouts(const std::vector<Layout>& list, const base::Bytes& bytes) {
-  if (writing_ && &writing_->layouts == &list) keepWrittenBytes(bytes);
+  decoded_ = DecodedLayouts{std::move(layouts), undecodable, bytes.size(), revision, {}};
   compactSize_ = bytes.size();
   staleElements_ = 0;
 }
 
-void DefaultsStorage::keepWrittenBytes(const base::Bytes& bytes) {
-  // Into the buffer of the bytes that were stored before, whose pages are
-  // in memory already: a list of megabytes is copied, not faulted in.
-  writing_->bytes = std::move(spareBytes_);
-  writing_->bytes.assign(bytes.begin(), bytes.end());
-  spareBytes_ = {};
+void DefaultsStorage::encodedLayouts(const std::vector<Layout>& list, const base::Bytes& bytes) {
+  if (writing_ && &writing_->layouts == &list) {
+    // Kept to know them when read back: a value set whole comes back with
+    // no revision known beforehand.
+    writing_->wholeBytes = bytes;
+    writing_->size = bytes.size();
+  }
+  compactSize_ = bytes.size();
+  staleElements_ = 0;
 }
 
 std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layout>& list) {
@@ -305,7 +303,7 @@ std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layo
   // Written whole again once what the file holds unreferenced may outweigh
   // the list.
   if (staleElements_ + dropped > list.size() ||
-      decoded_->bytes.size() > 2 * compactSize_ + kEditSlackBytes) {
+      decoded_->size > 2 * compactSize_ + kEditSlackBytes) {
     return std::nullopt;
   }
   std::vector<coding::PlistArrayElement> elements;
@@ -318,7 +316,17 @@ std::optional<base::Bytes> DefaultsStorage::editedLayouts(const std::vector<Layo
       elements.push_back({std::nullopt, &edit.added[next++]});
     }
   }
-  auto edited = coding::editBinaryPlistArray(decoded_->bytes, elements);
+  // The stored bytes are edited where the store keeps them, while they are
+  // still the ones decoded.
+  std::optional<coding::EditedPlist> edited;
+  defaults_->readWithRevision(
+      defaults_keys::kSaved,
+      [&](const coding::Value& stored, platform::UserDefaults::Revision revision) {
+        const base::Bytes* bytes = stored.getIf<base::Bytes>();
+        if (!bytes || revision != decoded_->revision) return;
+        if (auto made = coding::editBinaryPlistArray(*bytes, elements))
+          edited = std::move(made).value();
+      });
   if (!edited) return std::nullopt;
   staleElements_ += dropped;
   writing_->sharedPrefix = edited->unchangedPrefix;
@@ -333,7 +341,7 @@ base::Status DefaultsStorage::writeLayouts(platform::UserDefaults& defaults, cod
   auto revision = defaults.replaceDataTail(defaults_keys::kSaved, decoded_->revision,
                                            writing_->sharedPrefix, *tail);
   if (revision) {
-    writing_->bytes = std::move(*tail);
+    writing_->size = writing_->sharedPrefix + tail->size();
     writing_->revision = *revision;
     return {};
   }
@@ -350,23 +358,15 @@ base::Status DefaultsStorage::writeLayouts(platform::UserDefaults& defaults, cod
   return defaults.set(defaults_keys::kSaved, coding::Value(std::move(whole).value()));
 }
 
-bool DefaultsStorage::isDecoded(const base::Bytes& stored,
-                                platform::UserDefaults::Revision revision) const {
-  if (!decoded_) return false;
-  if (revision != 0 && revision == decoded_->revision) return true;
-  return decoded_->bytes == stored;
+bool DefaultsStorage::isDecoded(platform::UserDefaults::Revision revision) const {
+  return decoded_ && revision != 0 && revision == decoded_->revision;
 }
 
-bool DefaultsStorage::isBeingWritten(const base::Bytes& stored) const {
-  if (!writing_ || (writing_->bytes.empty() && writing_->sharedPrefix == 0)) return false;
-  const std::size_t prefix = writing_->sharedPrefix;
-  if (stored.size() != prefix + writing_->bytes.size()) return false;
-  if (prefix > 0 && (!decoded_ || decoded_->bytes.size() < prefix ||
-                     std::memcmp(stored.data(), decoded_->bytes.data(), prefix) != 0)) {
-    return false;
-  }
-  return std::equal(writing_->bytes.begin(), writing_->bytes.end(),
-                    stored.begin() + static_cast<std::ptrdiff_t>(prefix));
+bool DefaultsStorage::isBeingWritten(const base::Bytes& stored,
+                                     platform::UserDefaults::Revision revision) const {
+  if (!writing_) return false;
+  if (revision != 0 && revision == writing_->revision) return true;
+  return !writing_->wholeBytes.empty() && writing_->wholeBytes == stored;
 }
 
 bool DefaultsStorage::keepUndecodableLayouts(platform::UserDefaults& defaults) {
@@ -374,7 +374,7 @@ bool DefaultsStorage::keepUndecodableLayouts(platform::UserDefaults& defaults) {
   defaults.readWithRevision(defaults_keys::kSaved, [&](const coding::Value& stored,
                                                        platform::UserDefaults::Revision revision) {
     const base::Bytes* bytes = stored.getIf<base::Bytes>();
-    known = bytes && decoded_ && decoded_->undecodable == 0 && isDecoded(*bytes, revision);
+    known = bytes && decoded_ && decoded_->undecodable == 0 && isDecoded(revision);
   });
   if (known) return true;
   return keepUndecodableBeforeWrite<std::vector<Layout>>(defaults, defaults_keys::kSaved);
@@ -385,7 +385,7 @@ base::Status DefaultsStorage::storeReadBackList(std::vector<Layout> list,
   // The list is written from where it is kept: the read back after the
   // write moves it on, once its bytes are found in the store (the write
   // does not look at it after that).
-  writing_ = DecodedLayouts{{}, std::move(list), 0};
+  writing_ = DecodedLayouts{std::move(list), 0, 0, 0, {}};
   editing_ = std::move(edit);
   base::Status status = layouts().store(writing_->layouts);
   writing_.reset();
@@ -407,41 +407,29 @@ std::optional<Layout> readBackForm(const Layout& layout) {
 }  // namespace
 
 std::vector<Layout> DefaultsStorage::loadLayouts() {
-  // Bytes already decoded, or just written, are neither copied out of the
-  // store nor decoded again.
+  // Bytes already decoded, or just written, are not decoded again; others
+  // are decoded where the store keeps them.
   enum class Stored { none, decoded, written, fresh } stored = Stored::none;
-  base::Bytes fresh;
   platform::UserDefaults::Revision revision = 0;
-  defaults_->readWithRevision(
-      defaults_keys::kSaved, [&](const coding::Value& value, platform::UserDefaults::Revision at) {
-        const base::Bytes* bytes = value.getIf<base::Bytes>();
-        if (!bytes) return;
-        revision = at;
-        if (isDecoded(*bytes, at)) {
-          stored = Stored::decoded;
-        } else if ((at != 0 && writing_ && writing_->revision == at) || isBeingWritten(*bytes)) {
-          stored = Stored::written;
-        } else {
-          stored = Stored::fresh;
-          fresh = *bytes;
-        }
-      });
+  defaults_->readWithRevision(defaults_keys::kSaved,
+                              [&](const coding::Value& value, platform::UserDefaults::Revision at) {
+                                const base::Bytes* bytes = value.getIf<base::Bytes>();
+                                if (!bytes) return;
+                                revision = at;
+                                if (isDecoded(at)) {
+                                  stored = Stored::decoded;
+                                } else if (isBeingWritten(*bytes, at)) {
+                                  stored = Stored::written;
+                                } else {
+                                  // Undecodable bytes stay where they are; no migration over them.
+                                  stored = Stored::fresh;
+                                  decodeLayouts(*bytes, at);
+                                }
+                              });
   if (stored == Stored::written) {
-    if (writing_->sharedPrefix > 0) {
-      // The stored bytes' beginning is in `decoded_` already.
-      base::Bytes bytes = std::move(decoded_->bytes);
-      bytes.resize(writing_->sharedPrefix);
-      bytes.insert(bytes.end(), writing_->bytes.begin(), writing_->bytes.end());
-      writing_->bytes = std::move(bytes);
-      writing_->sharedPrefix = 0;
-    } else if (decoded_) {
-      spareBytes_ = std::move(decoded_->bytes);
-    }
     decoded_ = std::move(writing_);
+    decoded_->wholeBytes = {};
     writing_.reset();
-  } else if (stored == Stored::fresh) {
-    // Undecodable bytes stay where they are; no migration over them.
-    decodeLayouts(std::move(fresh), revision);
   }
   if (stored != Stored::none) decoded_->revision = revision;
   decodedIsStored_ = stored != Stored::none && decoded_->undecodable == 0;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -132,18 +133,20 @@ class DefaultsStorage : public LayoutStorage {
 
  private:
   class LayoutsStorage;
-  // Stored bytes of the layouts and what they read as.
+  // What the stored bytes of the layouts read as.
   struct DecodedLayouts {
-    base::Bytes bytes;
     std::vector<Layout> layouts;
     // Records left out because they do not decode (1 for bytes that are no
     // list at all).
     std::size_t undecodable = 0;
-    // For bytes being written by an edit: `bytes` follow this many bytes of
-    // the decoded ones.
-    std::size_t sharedPrefix = 0;
-    // The store's revision of the bytes, when known.
+    // The bytes' size, and the store's revision of them (0: unknown).
+    std::size_t size = 0;
     platform::UserDefaults::Revision revision = 0;
+    // For a list being written whole: its bytes, until they are read back.
+    base::Bytes wholeBytes;
+    // For a list being written by an edit: how many bytes of the stored
+    // ones it keeps.
+    std::size_t sharedPrefix = 0;
   };
 
   // How a list being written is made of the stored one, whose records are
@@ -177,28 +180,26 @@ class DefaultsStorage : public LayoutStorage {
   // Writes what the layouts' storage encoded: an edit's tail in place of the
   // stored bytes' end, or else the whole list.
   base::Status writeLayouts(platform::UserDefaults& defaults, coding::Value value);
-  // Copies the bytes of the list being written into `writing_`.
-  void keepWrittenBytes(const base::Bytes& bytes);
-  // Whether `stored` are the bytes of the list being written.
-  bool isBeingWritten(const base::Bytes& stored) const;
+  // Whether `stored`, at `revision`, are the bytes of the list being
+  // written.
+  bool isBeingWritten(const base::Bytes& stored, platform::UserDefaults::Revision revision) const;
   // The layouts' overwrite check: stored bytes known to decode need none.
   bool keepUndecodableLayouts(platform::UserDefaults& defaults);
   // Decodes the stored `bytes` into `decoded_`: the layouts that decode;
   // says once on standard error that others did not.
-  void decodeLayouts(base::Bytes bytes, platform::UserDefaults::Revision revision);
-  // Whether the stored value, at `revision`, is the decoded bytes.
-  bool isDecoded(const base::Bytes& stored, platform::UserDefaults::Revision revision) const;
+  void decodeLayouts(std::span<const std::uint8_t> bytes,
+                     platform::UserDefaults::Revision revision);
+  // Whether the stored value at `revision` is the one decoded.
+  bool isDecoded(platform::UserDefaults::Revision revision) const;
   void writeFailed(const base::Error& error);
 
   std::function<void(const base::Error&)> writeFailureHandler_;
   bool undecodableLayoutsReported_ = false;
-  // The stored bytes last decoded, and the bytes of the list being written
-  // when its read-back form is known: the same bytes read back the same.
+  // The stored bytes last decoded, and the list being written when its
+  // read-back form is known: the same bytes read back the same.
   std::optional<DecodedLayouts> decoded_;
   std::optional<DecodedLayouts> writing_;
   std::optional<Edit> editing_;
-  // The buffer of stored bytes no longer needed, reused for the next copy.
-  base::Bytes spareBytes_;
   // Whether the last loadLayouts gave the stored bytes' records one for one.
   bool decodedIsStored_ = false;
   // The stored bytes' size when last written or read whole, and how many
