@@ -31,6 +31,7 @@
 #include "platform/defaults/file_user_defaults.h"
 #include "rx/scheduler.h"
 #include "storage/defaults_storage.h"
+#include "storage/saved_layouts.h"
 #include "toolkit/application.h"
 #include "winsys/fake/fake_desktop.h"
 
@@ -205,6 +206,30 @@ void BM_SaveWithThousandLayouts(benchmark::State& state) {
   state.counters["wall_thousand_vs_one"] = oneWall > 0 ? manyWall / oneWall : 0;
 }
 BENCHMARK(BM_SaveWithThousandLayouts)->Unit(benchmark::kMillisecond);
+
+// The status menu's rebuild alone with 1,000 saved layouts, as each save
+// makes it: new layout menus subscribed to the stored streams, the previous
+// ones and their items released.
+void BM_MenuRebuildWithThousandLayouts(benchmark::State& state) {
+  const DefaultsFile many(kMany);
+  Agent large(many.path);
+  std::shared_ptr<const SavedLayouts> saved;
+  large.storage->savedLayoutsStream().take(1).subscribeNext(
+      [&](const std::shared_ptr<const SavedLayouts>& s) { saved = s; });
+  if (!saved || saved->layouts().size() != kMany) {
+    state.SkipWithError("no saved layouts");
+    return;
+  }
+  double cpu = 0;
+  for (auto _ : state) {
+    const double start = cpuSeconds();
+    large.menus->rebuildMenu(saved, true);
+    cpu += cpuSeconds() - start;
+  }
+  if (large.layoutItems() != kMany) state.SkipWithError("the status menu lost layouts");
+  state.counters["rebuild_cpu_ms"] = cpu / static_cast<double>(state.iterations()) * 1e3;
+}
+BENCHMARK(BM_MenuRebuildWithThousandLayouts)->Unit(benchmark::kMillisecond);
 
 // In a child process, so that the heap starts fresh: the resident memory of
 // the agent with 1,000 layouts once started, then after one save.

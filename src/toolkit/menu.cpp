@@ -17,11 +17,15 @@ std::shared_ptr<MenuItem> MenuItem::make(std::string title, Action action,
   return std::make_shared<MenuItem>(std::move(title), std::move(action), std::move(keyEquivalent));
 }
 
-std::shared_ptr<MenuItem> MenuItem::separator() {
-  auto item = std::make_shared<MenuItem>();
-  item->separator_ = true;
-  item->enabled_ = false;
+MenuItem MenuItem::separatorItem() {
+  MenuItem item;
+  item.separator_ = true;
+  item.enabled_ = false;
   return item;
+}
+
+std::shared_ptr<MenuItem> MenuItem::separator() {
+  return std::make_shared<MenuItem>(separatorItem());
 }
 
 void MenuItem::touched() {

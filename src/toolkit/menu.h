@@ -34,6 +34,8 @@ class MenuItem {
   static std::shared_ptr<MenuItem> make(std::string title, Action action = nullptr,
                                         std::string keyEquivalent = {});
   static std::shared_ptr<MenuItem> separator();
+  // A separator held by value, for an item kept inside another object.
+  static MenuItem separatorItem();
 
   bool isSeparator() const { return separator_; }
   const std::string& title() const { return title_; }

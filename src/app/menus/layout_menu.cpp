@@ -10,6 +10,7 @@
 #include "analytics/vocabulary.h"
 #include "app/menus/new_feature_highlight.h"
 #include "engine/actions.h"
+#include "rx/hand_written.h"
 #include "storage/defaults_storage.h"
 #include "storage/saved_layouts.h"
 #include "ui/customization_window_opener.h"
@@ -26,16 +27,43 @@ std::shared_ptr<LayoutMenu> LayoutMenu::make(std::shared_ptr<const MenuContext> 
   return create<LayoutMenu>(std::move(context), std::move(layout));
 }
 
+// The submenu's own items in one allocation, with the menu their commands
+// run on. Their actions refer to `owner` here: an action runs only through
+// its item, which keeps this alive.
+struct LayoutMenu::Items {
+  toolkit::MenuItem restore{"Restore layout", nullptr};
+  toolkit::MenuItem edit{"Edit...", nullptr};
+  toolkit::MenuItem separator = toolkit::MenuItem::separatorItem();
+  toolkit::MenuItem hide{"Hide layout windows", nullptr};
+  std::weak_ptr<LayoutMenu> owner;
+};
+
+template <void (LayoutMenu::*command)(toolkit::MenuItem&)>
+toolkit::MenuItem::Action LayoutMenu::itemAction(const Items& items) {
+  // A pointer alone: the action fits inside the std::function.
+  return [owner = &items.owner](toolkit::MenuItem& sender) {
+    if (auto self = owner->lock()) ((*self).*command)(sender);
+  };
+}
+
 LayoutMenu::LayoutMenu(std::shared_ptr<const MenuContext> context,
                        std::shared_ptr<const Layout> layout)
     : context_(std::move(context)),
       layout_(std::move(layout)),
-      menu_(std::make_shared<toolkit::Menu>()),
-      restoreItem_(toolkit::MenuItem::make("Restore layout")),
-      editLayoutItem_(toolkit::MenuItem::make("Edit...")),
-      hideLayoutItem_(toolkit::MenuItem::make("Hide layout windows")) {}
+      menu_(std::make_shared<toolkit::Menu>()) {
+  auto items = std::make_shared<Items>();
+  items_ = items.get();
+  restoreItem_ = std::shared_ptr<toolkit::MenuItem>(items, &items->restore);
+  editLayoutItem_ = std::shared_ptr<toolkit::MenuItem>(items, &items->edit);
+  hideLayoutItem_ = std::shared_ptr<toolkit::MenuItem>(std::move(items), &items_->hide);
+}
 
-LayoutMenu::~LayoutMenu() = default;
+LayoutMenu::~LayoutMenu() {
+  // Neither binding calls this menu from here on.
+  if (followingStore_) stoppedFollowing();
+  store_.dispose();
+  hideFlag_.dispose();
+}
 
 const std::shared_ptr<toolkit::MenuItem>& LayoutMenu::menuItem() {
   if (!menuItem_) {
@@ -47,10 +75,11 @@ const std::shared_ptr<toolkit::MenuItem>& LayoutMenu::menuItem() {
 
 void LayoutMenu::setupItems() {
   menu_->setAutoenablesItems(true);
+  items_->owner = weak_from_this();
   const std::pair<toolkit::MenuItem*, toolkit::MenuItem::Action> items[] = {
-      {restoreItem_.get(), target(&LayoutMenu::restoreLayoutWithItem)},
-      {editLayoutItem_.get(), target(&LayoutMenu::editLayout)},
-      {hideLayoutItem_.get(), target(&LayoutMenu::hideLayout)},
+      {restoreItem_.get(), itemAction<&LayoutMenu::restoreLayoutWithItem>(*items_)},
+      {editLayoutItem_.get(), itemAction<&LayoutMenu::editLayout>(*items_)},
+      {hideLayoutItem_.get(), itemAction<&LayoutMenu::hideLayout>(*items_)},
   };
   for (const auto& [item, action] : items) {
     item->setRepresentedObject(layout_);
@@ -62,39 +91,61 @@ void LayoutMenu::setupItems() {
 }
 
 void LayoutMenu::buildMenu() {
-  menu_->addItems({restoreItem_, editLayoutItem_, toolkit::MenuItem::separator(), hideLayoutItem_});
+  menu_->addItems({restoreItem_, editLayoutItem_,
+                   std::shared_ptr<toolkit::MenuItem>(restoreItem_, &items_->separator),
+                   hideLayoutItem_});
 }
 
+// Both bindings call this menu directly: the destructor disposes them before
+// anything else goes, and a disposed subscription calls nothing.
 void LayoutMenu::bind() {
-  followStore().disposed(disposeBag_);
-  bindNewFeatureHighlight(context_->storage->featureHideLayoutMenuItem().valueStream(),
-                          hideLayoutItem_)
-      .subscribe(nullptr,
-                 [](const rx::Error& error) {
-                   Track::errorWithLocation(error, error_location::kMenuHighlightHideMenuItem000);
-                 })
-      .disposed(disposeBag_);
+  store_ = followStore();
+  hideFlag_ = context_->storage->featureHideLayoutMenuItem().valueStream().subscribe(
+      rx::observer<bool>([this](const rx::Event<bool>& event) { hideFlagEvent(event); }));
 }
 
 rx::Disposable LayoutMenu::followStore() {
-  rx::Observable<std::shared_ptr<const SavedLayouts>> saved =
-      context_->storage->savedLayoutsStream();
+  followingStore_ = true;
+  return context_->storage->savedLayoutsStream().subscribe(
+      rx::observer<std::shared_ptr<const SavedLayouts>>(
+          [this](const rx::Event<std::shared_ptr<const SavedLayouts>>& event) {
+            storeEvent(event);
+          }));
+}
+
+void LayoutMenu::storeEvent(const rx::Event<std::shared_ptr<const SavedLayouts>>& event) {
+  if (!event.isNext()) {
+    // An end of the store ends the subscription quietly.
+    stoppedFollowing();
+    return;
+  }
+  // Held while it refreshes; nothing to do once it is going.
+  const auto self = weak_from_this().lock();
+  if (!self) return;
+  const std::shared_ptr<const SavedLayouts>& emission = event.element();
+  const Layout* found = emission->find(layout_->name);
+  if (!found) return;
+  // The emission's own copy, held as long as the menu keeps it.
+  if (found != layout_.get()) layout_ = std::shared_ptr<const Layout>(emission, found);
+  refreshMenu();
+}
+
+void LayoutMenu::hideFlagEvent(const rx::Event<bool>& event) {
+  if (event.isNext()) {
+    const bool used = event.element();
+    if (hideFlagShown_ == used) return;
+    hideFlagShown_ = used;
+    showNewFeatureHighlight(*hideLayoutItem_, used);
+  } else if (event.isError()) {
+    Track::errorWithLocation(event.error(), error_location::kMenuHighlightHideMenuItem000);
+  }
+}
+
+void LayoutMenu::stoppedFollowing() {
+  followingStore_ = false;
 #ifndef NDEBUG
-  saved = saved.doOn({.onDispose = [name = layout_->name] {
-    std::printf("layout menu of %s: stopped following the store\n", name.c_str());
-  }});
+  std::printf("layout menu of %s: stopped following the store\n", layout_->name.c_str());
 #endif
-  return saved.subscribeNext(
-      [weak = weak_from_this()](const std::shared_ptr<const SavedLayouts>& emission) {
-        auto self = weak.lock();
-        if (!self) return;
-        const Layout* found = emission->find(self->layout_->name);
-        if (!found) return;
-        // The emission's own copy, held as long as the menu keeps it.
-        if (found != self->layout_.get())
-          self->layout_ = std::shared_ptr<const Layout>(emission, found);
-        self->refreshMenu();
-      });
 }
 
 void reportLayoutError(const rx::Error& error, std::string_view location, const Layout& layout,

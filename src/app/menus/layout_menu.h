@@ -4,6 +4,7 @@
 // "Edit...", a separator and "Hide layout windows".
 
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 #include "app/menus/command_bag.h"
@@ -18,6 +19,8 @@ class BundleProvider;
 }  // namespace platform
 
 namespace wendrix {
+
+class SavedLayouts;
 
 // Reports `error` at `location` with the layout's name and its applications
 // anonymized.
@@ -112,9 +115,30 @@ class LayoutMenu : public std::enable_shared_from_this<LayoutMenu> {
   std::shared_ptr<toolkit::MenuItem> restoreItem_;
   std::shared_ptr<toolkit::MenuItem> editLayoutItem_;
   std::shared_ptr<toolkit::MenuItem> hideLayoutItem_;
-  // Disposed after the bindings, in the reverse order of declaration.
+  // Disposed after the bindings.
   CommandBag commands_;
-  rx::DisposeBag disposeBag_;
+
+ private:
+  struct Items;
+  template <void (LayoutMenu::*command)(toolkit::MenuItem&)>
+  static toolkit::MenuItem::Action itemAction(const Items& items);
+
+  // The store's elements.
+  void storeEvent(const rx::Event<std::shared_ptr<const SavedLayouts>>& event);
+  // The hide item's "used" flag.
+  void hideFlagEvent(const rx::Event<bool>& event);
+  // Once the menu no longer follows the store (debug builds say so).
+  void stoppedFollowing();
+
+  // The submenu's own items, kept alive by each of the pointers to them.
+  Items* items_;
+  // The bindings: one subscription to the saved layouts, one to the hide
+  // item's flag, each calling this menu, disposed when it goes.
+  rx::Disposable store_;
+  rx::Disposable hideFlag_;
+  // The flag last shown on the hide item.
+  std::optional<bool> hideFlagShown_;
+  bool followingStore_ = false;
 };
 
 }  // namespace wendrix

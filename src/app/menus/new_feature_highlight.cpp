@@ -24,17 +24,21 @@ std::string withoutPrefix(std::string_view title) {
 
 }  // namespace
 
+void showNewFeatureHighlight(toolkit::MenuItem& item, bool used) {
+  const std::string& title = item.title();
+  const bool prefixed = title.starts_with(kNewFeaturePrefix);
+  if (used) {
+    if (prefixed) item.setTitle(withoutPrefix(title));
+  } else if (!prefixed) {
+    Track::newFeatureHighlight();
+    item.setTitle(std::string(kNewFeaturePrefix) + title);
+  }
+}
+
 rx::Observable<rx::Unit> bindNewFeatureHighlight(rx::Observable<bool> flag,
                                                  std::shared_ptr<toolkit::MenuItem> item) {
   return flag.distinctUntilChanged().map([item = std::move(item)](const bool& used) {
-    const std::string& title = item->title();
-    const bool prefixed = title.starts_with(kNewFeaturePrefix);
-    if (used) {
-      if (prefixed) item->setTitle(withoutPrefix(title));
-    } else if (!prefixed) {
-      Track::newFeatureHighlight();
-      item->setTitle(std::string(kNewFeaturePrefix) + title);
-    }
+    showNewFeatureHighlight(*item, used);
     return rx::Unit{};
   });
 }

@@ -91,6 +91,36 @@ TEST_F(LayoutMenuTest, AHideEndedByARebuildStillMarksTheFeatureUsed) {
   EXPECT_TRUE(errorLocations().empty());
 }
 
+// Each distinct value of the flag shows at once; every new hide item is
+// highlighted, and counted, while the feature is unused.
+TEST_F(LayoutMenuTest, TheHideItemFollowsItsFlagAndEachRebuildHighlightsAgain) {
+  const std::string kNew = "🌟 NEW: Hide layout windows";
+  storage->saveLayout(work());
+  start();
+  const auto hideTitle = [&](std::size_t menu) {
+    return provider->layoutMenus().at(menu)->hideLayoutItem()->title();
+  };
+  EXPECT_EQ(hideTitle(0), kNew);
+  // With the one of "Edit Layouts...".
+  EXPECT_EQ(eventsNamed("NewFeatureHighlight").size(), 2u);
+
+  auto& flag = storage->featureHideLayoutMenuItem();
+  flag.setValue(false);
+  EXPECT_EQ(eventsNamed("NewFeatureHighlight").size(), 2u);
+  flag.setValue(true);
+  EXPECT_EQ(hideTitle(0), "Hide layout windows");
+  flag.setValue(false);
+  EXPECT_EQ(hideTitle(0), kNew);
+  EXPECT_EQ(eventsNamed("NewFeatureHighlight").size(), 3u);
+
+  storage->saveLayout(layout("Home"));
+  ASSERT_EQ(provider->layoutMenus().size(), 2u);
+  EXPECT_EQ(hideTitle(0), kNew);
+  EXPECT_EQ(hideTitle(1), kNew);
+  EXPECT_EQ(eventsNamed("NewFeatureHighlight").size(), 5u);
+  EXPECT_TRUE(errorLocations().empty());
+}
+
 TEST_F(LayoutMenuTest, FailedCommandsAreReportedAndAFailedHideStillCounts) {
   desktop.scriptInitialization(
       WriteScript::rejected(base::Error("Test", 1, "Work: org.example.Editor is gone")));
