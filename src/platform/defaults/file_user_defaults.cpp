@@ -108,17 +108,22 @@ base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
   }
   struct stat st {};
   if (::fstat(file.get(), &st) != 0) return systemError("cannot read", path_, errno);
-  base::Bytes bytes;
-  char buffer[65536];
+  // Read straight into a buffer of the file's size (one byte more tells a
+  // file that grew meanwhile), not grown piece by piece: the file can be
+  // megabytes.
+  base::Bytes bytes(static_cast<std::size_t>(st.st_size) + 1);
+  std::size_t filled = 0;
   for (;;) {
-    ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (filled == bytes.size()) bytes.resize(2 * bytes.size());
+    const ssize_t n = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
     if (n < 0) {
       if (errno == EINTR) continue;
       return systemError("cannot read", path_, errno);
     }
     if (n == 0) break;
-    bytes.insert(bytes.end(), buffer, buffer + n);
+    filled += static_cast<std::size_t>(n);
   }
+  bytes.resize(filled);
   const FileStamp readStamp{
       true, st.st_dev, st.st_ino, st.st_size,
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
