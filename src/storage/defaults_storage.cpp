@@ -241,6 +241,14 @@ bool DefaultsStorage::writeOrReport(std::string_view key, coding::Value value) {
 }
 
 void DefaultsStorage::decodeLayouts(base::Bytes bytes) {
+  // Read in place when every record reads; the tree otherwise, which tells
+  // the records that cannot be read from the others.
+  if (auto stored = decodeStoredLayouts(bytes)) {
+    decoded_ = DecodedLayouts{std::move(bytes), std::move(*stored), 0};
+    compactSize_ = decoded_->bytes.size();
+    staleElements_ = 0;
+    return;
+  }
   std::vector<Layout> layouts;
   std::size_t undecodable = 0;
   auto tree = coding::decodePropertyList(bytes);
