@@ -1,5 +1,9 @@
 #include "coding/plist_binary_reader.h"
 
+#include <cmath>
+#include <limits>
+#include <type_traits>
+
 #include <bit>
 #include <cstring>
 #include <optional>
@@ -12,6 +16,7 @@
 #include "coding/plist.h"
 #include "coding/plist_date.h"
 #include "coding/plist_depth.h"
+#include "coding/plist_view.h"
 
 namespace coding::detail {
 namespace {
@@ -72,6 +77,27 @@ void appendUtf16BE(const std::uint8_t* p, std::uint64_t count, std::string& out)
   }
 }
 
+// The text of the `n` characters at `p`, bytes taken as UTF-8 or UTF-16
+// code units, made valid UTF-8.
+void binaryPlistText(const std::uint8_t* p, std::uint64_t n, bool utf16, std::string& out) {
+  if (!utf16) {
+    std::uint8_t high = 0;
+    for (std::uint64_t i = 0; i < n; ++i)
+      high |= p[i];
+    const std::string_view bytes(reinterpret_cast<const char*>(p), n);
+    if (high < 0x80) {
+      out.assign(bytes);
+    } else {
+      out = base::repairUtf8(bytes);
+    }
+    return;
+  }
+  std::string utf8;
+  utf8.reserve(n * 3);
+  appendUtf16BE(p, n, utf8);
+  out = base::repairUtf8(utf8);
+}
+
 // The path of the object being read, one link per level on the stack; it
 // becomes text only for an error.
 struct PathLink {
@@ -119,6 +145,15 @@ struct IntoEntry {
   }
 };
 
+// Where nothing goes: the objects are only checked.
+struct Discard {
+  template <class T>
+  void operator()(T&&) const {}
+};
+
+template <class Emit>
+constexpr bool kChecking = std::is_same_v<Emit, Discard>;
+
 // Objects are read from the top one down, depth first, each reference
 // read again where it is used. Any malformed object fails the whole read;
 // a value the tree cannot hold (a date out of range, a keyed-archive UID) is
@@ -134,6 +169,20 @@ class BinaryReader {
     if (!parseTrailer() || !read(topObject_, 0, nullptr, IntoRoot{root})) return malformed();
     if (valueError_) return std::move(*valueError_);
     return std::move(*root);
+  }
+
+  // Whether run() would succeed, found without building the tree.
+  bool check() {
+    return parseTrailer() && read(topObject_, 0, nullptr, Discard{}) && !valueErrorSeen_;
+  }
+
+  // Where the object area ends, the widths of offsets and references, and
+  // the top object's offset: known once check() or run() has succeeded.
+  std::uint64_t table() const { return table_; }
+  unsigned offsetSize() const { return offsetSize_; }
+  unsigned refSize() const { return refSize_; }
+  std::uint64_t topOffset() const {
+    return bigEndian(data_ + table_ + topObject_ * offsetSize_, offsetSize_);
   }
 
  private:
@@ -198,26 +247,17 @@ class BinaryReader {
     return true;
   }
 
-  // Text of the string object at `offset` (ASCII or UTF-16), made valid
-  // UTF-8. Fails when it runs past the object area or holds a NUL
-  // character, or when it is empty UTF-16.
-  bool string(std::uint64_t offset, std::string& out) const {
-    std::uint64_t n = 0;
-    std::uint64_t start = 0;
+  // The text of the string object at `offset` (ASCII or UTF-16), checked:
+  // fails when it runs past the object area or holds a NUL character, or
+  // when it is empty UTF-16. `start` and `n` are left at its bytes and its
+  // length in characters.
+  bool checkString(std::uint64_t offset, std::uint64_t& n, std::uint64_t& start) const {
     if (!count(offset, n, start)) return false;
     const std::uint8_t* text = data_ + start;
     if ((data_[offset] >> 4) == 0x5) {
       if (n > table_ - start) return false;
-      std::uint8_t high = 0;
       for (std::uint64_t i = 0; i < n; ++i) {
         if (text[i] == 0) return false;
-        high |= text[i];
-      }
-      const std::string_view bytes(reinterpret_cast<const char*>(text), n);
-      if (high < 0x80) {
-        out.assign(bytes);
-      } else {
-        out = base::repairUtf8(bytes);
       }
       return true;
     }
@@ -225,10 +265,16 @@ class BinaryReader {
     for (std::uint64_t i = 0; i < n; ++i) {
       if (text[2 * i] == 0 && text[2 * i + 1] == 0) return false;
     }
-    std::string utf8;
-    utf8.reserve(n * 3);
-    appendUtf16BE(text, n, utf8);
-    out = base::repairUtf8(utf8);
+    return true;
+  }
+
+  // Text of the string object at `offset`, made valid UTF-8; fails as
+  // checkString does.
+  bool string(std::uint64_t offset, std::string& out) const {
+    std::uint64_t n = 0;
+    std::uint64_t start = 0;
+    if (!checkString(offset, n, start)) return false;
+    binaryPlistText(data_ + start, n, (data_[offset] >> 4) == 0x6, out);
     return true;
   }
 
@@ -239,7 +285,10 @@ class BinaryReader {
     return true;
   }
 
+  template <class Emit>
   void noteValueError(const PathLink* path, std::string_view what) {
+    valueErrorSeen_ = true;
+    if (kChecking<Emit>) return;
     if (!valueError_) valueError_ = failAt(pathText(path), ErrorCode::invalidInput, what);
   }
 
@@ -283,7 +332,7 @@ class BinaryReader {
         if (time) {
           emit(*time);
         } else {
-          noteValueError(path, "date out of range");
+          noteValueError<Emit>(path, "date out of range");
           emit(nullptr);
         }
         return true;
@@ -292,11 +341,16 @@ class BinaryReader {
         std::uint64_t n = 0;
         std::uint64_t from = 0;
         if (!dataLength(offset, n, from) || n > table_ - from) return false;
-        emit(base::Bytes(data_ + from, data_ + from + n));
+        if constexpr (!kChecking<Emit>) emit(base::Bytes(data_ + from, data_ + from + n));
         return true;
       }
       case 0x5:
       case 0x6: {
+        if constexpr (kChecking<Emit>) {
+          std::uint64_t n = 0;
+          std::uint64_t from = 0;
+          return checkString(offset, n, from);
+        }
         std::string text;
         if (!string(offset, text)) return false;
         emit(std::move(text));
@@ -305,7 +359,7 @@ class BinaryReader {
       case 0x8: {
         const std::uint64_t size = nibble + 1;
         if (size > table_ - start || wideBigEndian(contents, size) > 0xFFFFFFFFu) return false;
-        noteValueError(path, "unsupported keyed-archive reference");
+        noteValueError<Emit>(path, "unsupported keyed-archive reference");
         emit(nullptr);
         return true;
       }
@@ -343,6 +397,12 @@ class BinaryReader {
     if (level >= kMaxDepth || !references(offset, 1, n, start)) return false;
     // Every element is at least one more value: refuse before allocating.
     if (n > maxNodes_ - nodes_) return false;
+    if constexpr (kChecking<Emit>) {
+      for (std::uint64_t i = 0; i < n; ++i) {
+        if (!read(reference(start, i), level + 1, nullptr, Discard{})) return false;
+      }
+      return true;
+    }
     Array elements;
     elements.reserve(n);
     for (std::uint64_t i = 0; i < n; ++i) {
@@ -367,12 +427,21 @@ class BinaryReader {
       if (!objectOffset(reference(start, i), keyOffset) || !addNodes(1)) return false;
       const unsigned keyKind = data_[keyOffset] >> 4;
       if (keyKind != 0x5 && keyKind != 0x6) return false;
+      if constexpr (kChecking<Emit>) {
+        std::uint64_t length = 0;
+        std::uint64_t from = 0;
+        if (!checkString(keyOffset, length, from) ||
+            !read(reference(start, n + i), level + 1, nullptr, Discard{})) {
+          return false;
+        }
+        continue;
+      }
       std::string key;
       if (!string(keyOffset, key)) return false;
       const PathLink link{path, &key, 0};
       if (!read(reference(start, n + i), level + 1, &link, IntoEntry{entries, key})) return false;
     }
-    emit(Dictionary(std::move(entries)));
+    if constexpr (!kChecking<Emit>) emit(Dictionary(std::move(entries)));
     return true;
   }
 
@@ -387,6 +456,7 @@ class BinaryReader {
   // Where the offset table starts, which is where the object area ends.
   std::uint64_t table_ = 0;
   std::optional<base::Error> valueError_;
+  bool valueErrorSeen_ = false;
 };
 
 }  // namespace
@@ -396,3 +466,139 @@ base::Result<Value> readBinaryPropertyList(std::span<const std::uint8_t> data) {
 }
 
 }  // namespace coding::detail
+
+namespace coding {
+
+using detail::bigEndian;
+using detail::wideBigEndian;
+
+std::optional<PlistView> PlistView::open(std::span<const std::uint8_t> data) {
+  // As decodePropertyList tells binary data.
+  if (data.size() < 8 || data.size() > std::numeric_limits<std::uint32_t>::max() ||
+      std::memcmp(data.data(), "bplist00", 8) != 0) {
+    return std::nullopt;
+  }
+  detail::BinaryReader reader(data);
+  if (!reader.check()) return std::nullopt;
+  PlistView view;
+  view.data_ = data.data();
+  view.table_ = reader.table();
+  view.offsetSize_ = reader.offsetSize();
+  view.refSize_ = reader.refSize();
+  view.topOffset_ = reader.topOffset();
+  return view;
+}
+
+// The view was checked whole: every object reached from the top one is well
+// formed, so these reads trust counts, widths and references.
+
+std::optional<bool> PlistObject::boolean() const {
+  const std::uint8_t marker = view_->data_[offset_];
+  if (marker == 0x08 || marker == 0x09) return marker == 0x09;
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> PlistObject::int64() const {
+  const std::uint8_t* contents = view_->data_ + offset_ + 1;
+  const unsigned nibble = view_->data_[offset_] & 0x0F;
+  if (kind() == 0x1) return static_cast<std::int64_t>(wideBigEndian(contents, 1u << nibble));
+  if (kind() != 0x2) return std::nullopt;
+  constexpr double kTwoTo63 = 9223372036854775808.0;
+  const double d = *number();
+  if (std::isfinite(d) && std::trunc(d) == d && d >= -kTwoTo63 && d < kTwoTo63) {
+    return static_cast<std::int64_t>(d);
+  }
+  return std::nullopt;
+}
+
+std::optional<double> PlistObject::number() const {
+  const std::uint8_t* contents = view_->data_ + offset_ + 1;
+  const unsigned nibble = view_->data_[offset_] & 0x0F;
+  switch (kind()) {
+    case 0x1:
+      return static_cast<double>(static_cast<std::int64_t>(wideBigEndian(contents, 1u << nibble)));
+    case 0x2:
+      if (nibble == 2) {
+        return static_cast<double>(
+            std::bit_cast<float>(static_cast<std::uint32_t>(bigEndian(contents, 4))));
+      }
+      return std::bit_cast<double>(bigEndian(contents, 8));
+    default:
+      return std::nullopt;
+  }
+}
+
+bool PlistObject::string(std::string& out) const {
+  const unsigned k = kind();
+  if (k != 0x5 && k != 0x6) return false;
+  std::uint64_t start = 0;
+  const std::uint64_t n = count(start);
+  detail::binaryPlistText(view_->data_ + start, n, k == 0x6, out);
+  return true;
+}
+
+std::optional<base::Bytes> PlistObject::bytes() const {
+  if (kind() != 0x4) return std::nullopt;
+  const std::uint8_t* data = view_->data_;
+  std::uint64_t n = data[offset_] & 0x0F;
+  std::uint64_t start = offset_ + 1;
+  if (n == 0x0F) {
+    const std::uint64_t size = std::uint64_t{1} << (data[start] & 0x0F);
+    ++start;
+    n = wideBigEndian(data + start, size);
+    start += size;
+  }
+  return base::Bytes(data + start, data + start + n);
+}
+
+std::optional<base::Url> PlistObject::url() const {
+  static constexpr std::string_view kKeys[] = {"relative", "base"};
+  std::optional<PlistObject> found[2];
+  if (!members(kKeys, found)) return std::nullopt;
+  const auto& [relative, baseMember] = found;
+  std::string text;
+  if (!relative || !relative->string(text)) return std::nullopt;
+  if (baseMember) {
+    const auto baseUrl = baseMember->url();
+    if (!baseUrl) return std::nullopt;
+    return baseUrl->resolve(text);
+  }
+  return base::Url::parse(text);
+}
+
+std::optional<PlistObject> PlistObject::find(std::string_view key) const {
+  std::optional<PlistObject> found;
+  if (!members({&key, 1}, {&found, 1})) return std::nullopt;
+  return found;
+}
+
+bool PlistObject::members(std::span<const std::string_view> keys,
+                          std::span<std::optional<PlistObject>> found) const {
+  if (!isDictionary()) return false;
+  std::uint64_t start = 0;
+  const std::uint64_t n = count(start);
+  const std::uint8_t* refs = view_->data_ + start;
+  const unsigned refSize = view_->refSize_;
+  std::string text;
+  for (std::uint64_t i = 0; i < n; ++i) {
+    const PlistObject name = object(bigEndian(refs + i * refSize, refSize));
+    std::uint64_t from = 0;
+    const std::uint64_t length = name.count(from);
+    const std::uint8_t* bytes = view_->data_ + from;
+    bool ascii = name.kind() == 0x5;
+    for (std::uint64_t b = 0; ascii && b < length; ++b)
+      ascii = bytes[b] < 0x80;
+    std::string_view key(reinterpret_cast<const char*>(bytes), length);
+    if (!ascii) {
+      // The key as the tree keeps it: repaired UTF-8.
+      name.string(text);
+      key = text;
+    }
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+      if (key == keys[k]) found[k] = object(bigEndian(refs + (n + i) * refSize, refSize));
+    }
+  }
+  return true;
+}
+
+}  // namespace coding

@@ -47,4 +47,33 @@ base::Result<IApp> IApp::decode(const coding::Reader& reader) {
   return f.finish(std::move(app));
 }
 
+std::optional<IApp> IApp::decodeStored(const coding::PlistObject& object) {
+  static constexpr std::string_view kKeys[] = {"bundleId", "bundleURL", "windows", "mainWindow"};
+  std::optional<coding::PlistObject> found[4];
+  if (!object.members(kKeys, found)) return std::nullopt;
+  const auto& [bundleId, bundleURL, windows, mainWindow] = found;
+  IApp app;
+  if (bundleId) {
+    app.bundleId.emplace();
+    if (!bundleId->string(*app.bundleId)) return std::nullopt;
+  }
+  if (bundleURL) {
+    app.bundleURL = bundleURL->url();
+    if (!app.bundleURL) return std::nullopt;
+  }
+  if (!windows || !windows->isArray()) return std::nullopt;
+  const std::size_t count = windows->size();
+  app.windows.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    auto window = IWindow::decodeStored((*windows)[i]);
+    if (!window) return std::nullopt;
+    app.windows.push_back(std::move(*window));
+  }
+  if (mainWindow) {
+    app.mainWindow = IWindow::decodeStored(*mainWindow);
+    if (!app.mainWindow) return std::nullopt;
+  }
+  return app;
+}
+
 }  // namespace wendrix

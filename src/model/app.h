@@ -8,6 +8,7 @@
 
 #include "base/result.h"
 #include "base/url.h"
+#include "coding/plist_view.h"
 #include "coding/reader.h"
 #include "coding/value.h"
 #include "model/saved_window.h"
@@ -35,6 +36,9 @@ struct IApp {
 
   coding::Value encode() const;
   static base::Result<IApp> decode(const coding::Reader& reader);
+  // As decode over the Value of `object`, read in place; nullopt where
+  // decode would fail, and where it might (the caller then decodes the tree).
+  static std::optional<IApp> decodeStored(const coding::PlistObject& object);
 };
 
 }  // namespace wendrix

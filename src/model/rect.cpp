@@ -18,6 +18,14 @@ base::Result<std::pair<double, double>> decodePair(const coding::Reader& reader)
   return std::pair(*first, *second);
 }
 
+std::optional<std::pair<double, double>> storedPair(const coding::PlistObject& object) {
+  if (object.size() < 2) return std::nullopt;
+  const auto first = object[0].number();
+  const auto second = object[1].number();
+  if (!first || !second) return std::nullopt;
+  return std::pair(*first, *second);
+}
+
 }  // namespace
 
 coding::Value Rect::encode() const {
@@ -34,6 +42,14 @@ base::Result<Rect> Rect::decode(const coding::Reader& reader) {
   if (!origin) return origin.error();
   auto size = decodePair((*elements)[1]);
   if (!size) return size.error();
+  return Rect{origin->first, origin->second, size->first, size->second};
+}
+
+std::optional<Rect> Rect::decodeStored(const coding::PlistObject& object) {
+  if (object.size() < 2) return std::nullopt;
+  const auto origin = storedPair(object[0]);
+  const auto size = storedPair(object[1]);
+  if (!origin || !size) return std::nullopt;
   return Rect{origin->first, origin->second, size->first, size->second};
 }
 

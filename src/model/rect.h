@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
+
 #include "base/result.h"
+#include "coding/plist_view.h"
 #include "coding/reader.h"
 #include "coding/value.h"
 
@@ -20,6 +23,9 @@ struct Rect {
   // each array.
   coding::Value encode() const;
   static base::Result<Rect> decode(const coding::Reader& reader);
+  // As decode over the Value of `object`, read in place; nullopt where
+  // decode would fail, and where it might (the caller then decodes the tree).
+  static std::optional<Rect> decodeStored(const coding::PlistObject& object);
 };
 
 }  // namespace wendrix

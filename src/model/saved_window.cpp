@@ -29,4 +29,28 @@ base::Result<IWindow> IWindow::decode(const coding::Reader& reader) {
   return f.finish(std::move(w));
 }
 
+std::optional<IWindow> IWindow::decodeStored(const coding::PlistObject& object) {
+  static constexpr std::string_view kKeys[] = {"title", "rect", "index", "doc", "addonState"};
+  std::optional<coding::PlistObject> found[5];
+  if (!object.members(kKeys, found)) return std::nullopt;
+  const auto& [title, rect, index, doc, addonState] = found;
+  IWindow w;
+  if (!title || !title->string(w.title)) return std::nullopt;
+  const auto rectValue = rect ? Rect::decodeStored(*rect) : std::nullopt;
+  if (!rectValue) return std::nullopt;
+  w.rect = *rectValue;
+  const auto indexValue = index ? index->int64() : std::nullopt;
+  if (!indexValue) return std::nullopt;
+  w.index = *indexValue;
+  if (doc) {
+    w.doc.emplace();
+    if (!doc->string(*w.doc)) return std::nullopt;
+  }
+  if (addonState) {
+    w.addonState = addonState->bytes();
+    if (!w.addonState) return std::nullopt;
+  }
+  return w;
+}
+
 }  // namespace wendrix

@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "base/result.h"
+#include "coding/plist_view.h"
 #include "coding/reader.h"
 #include "coding/value.h"
 #include "model/rect.h"
@@ -28,6 +29,9 @@ struct IWindow {
 
   coding::Value encode() const;
   static base::Result<IWindow> decode(const coding::Reader& reader);
+  // As decode over the Value of `object`, read in place; nullopt where
+  // decode would fail, and where it might (the caller then decodes the tree).
+  static std::optional<IWindow> decodeStored(const coding::PlistObject& object);
 };
 
 }  // namespace wendrix

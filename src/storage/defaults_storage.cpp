@@ -247,24 +247,32 @@ void DefaultsStorage::decodeLayouts(std::span<const std::uint8_t> bytes,
                                     platform::UserDefaults::Revision revision) {
   std::vector<Layout> layouts;
   std::size_t undecodable = 0;
-  auto tree = coding::decodePropertyList(bytes);
-  const coding::Array* records = tree ? tree->getIf<coding::Array>() : nullptr;
-  if (!records) {
-    undecodable = 1;
+  bool list = true;
+  // Read in place when every record reads; the tree otherwise, which tells
+  // the records that cannot be read from the others.
+  if (auto stored = decodeStoredLayouts(bytes)) {
+    layouts = std::move(*stored);
   } else {
-    for (const coding::Value& record : *records) {
-      auto layout = coding::decode<Layout>(record, coding::Format::propertyList);
-      if (layout) {
-        layouts.push_back(std::move(layout).value());
-      } else {
-        ++undecodable;
+    auto tree = coding::decodePropertyList(bytes);
+    const coding::Array* records = tree ? tree->getIf<coding::Array>() : nullptr;
+    list = records != nullptr;
+    if (!records) {
+      undecodable = 1;
+    } else {
+      for (const coding::Value& record : *records) {
+        auto layout = coding::decode<Layout>(record, coding::Format::propertyList);
+        if (layout) {
+          layouts.push_back(std::move(layout).value());
+        } else {
+          ++undecodable;
+        }
       }
     }
   }
   if (undecodable > 0 && !undecodableLayoutsReported_) {
     undecodableLayoutsReported_ = true;
     const std::string key(defaults_keys::kSaved);
-    if (records) {
+    if (list) {
       std::fprintf(stderr,
                    "wendrix: %zu saved layout(s) under \"%s\" cannot be read; the other %zu "
                    "are kept, and the stored bytes go to \"%s.undecodable-backup\" before the "

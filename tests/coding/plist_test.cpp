@@ -10,6 +10,8 @@
 
 #include "base/time.h"
 #include "coding/plist_depth.h"
+#include "coding/plist_view.h"
+#include "coding/reader.h"
 #include "support/binary_plist.h"
 
 namespace coding {
@@ -21,6 +23,58 @@ using support::sharedChainPlist;
 
 base::Time at(const char* iso) {
   return *base::parseIso8601(iso);
+}
+
+// `object` reads as a Reader of format propertyList reads `value`, the tree
+// read of the same object, members and elements included.
+void expectReadsAsTree(const PlistObject& object, const Value& value) {
+  const Reader reader(value, Format::propertyList);
+  auto expectSame = [](const auto& inPlace, const auto& fromTree) {
+    EXPECT_EQ(inPlace.has_value(), fromTree.ok());
+    if (inPlace && fromTree) {
+      EXPECT_EQ(*inPlace, *fromTree);
+    }
+  };
+  expectSame(object.boolean(), reader.boolean());
+  expectSame(object.int64(), reader.int64());
+  expectSame(object.number(), reader.number());
+  expectSame(object.bytes(), reader.bytes());
+  expectSame(object.url(), reader.url());
+  std::string text = "reused";
+  EXPECT_EQ(object.string(text), reader.string().ok());
+  if (auto s = reader.string()) {
+    EXPECT_EQ(text, *s);
+  }
+  EXPECT_EQ(object.isArray(), value.getIf<Array>() != nullptr);
+  EXPECT_EQ(object.isDictionary(), value.getIf<Dictionary>() != nullptr);
+  if (const auto* array = value.getIf<Array>()) {
+    ASSERT_EQ(object.size(), array->size());
+    for (std::size_t i = 0; i < array->size(); ++i)
+      expectReadsAsTree(object[i], (*array)[i]);
+  } else {
+    EXPECT_EQ(object.size(), 0u);
+  }
+  EXPECT_FALSE(object.find("absent"));
+  if (const auto* dictionary = value.getIf<Dictionary>()) {
+    for (const auto& [key, member] : *dictionary) {
+      SCOPED_TRACE(key);
+      const auto found = object.find(key);
+      ASSERT_TRUE(found);
+      expectReadsAsTree(*found, member);
+    }
+  }
+}
+
+// A view opens exactly the binary data the tree reader reads, and its
+// objects read as the tree's.
+void expectViewAgrees(const std::string& data) {
+  const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(data.data()),
+                                            data.size());
+  const auto tree = decodePropertyList(bytes);
+  const auto view = PlistView::open(bytes);
+  const bool binary = data.starts_with("bplist00");
+  ASSERT_EQ(view.has_value(), binary && tree.ok()) << (tree ? "" : tree.error().description);
+  if (view) expectReadsAsTree(view->top(), *tree);
 }
 
 class PlistTest : public ::testing::TestWithParam<PlistFormat> {};
@@ -268,6 +322,7 @@ TEST(PlistReadTest, ReferenceCyclesFail) {
   // Object 0 is an array holding object 0.
   std::string cyclic = nestedBinaryPlist(1);
   cyclic[9 + 3] = 0;
+  expectViewAgrees(cyclic);
   EXPECT_FALSE(decodePropertyList(cyclic).ok());
 }
 
@@ -298,6 +353,7 @@ TEST(PlistReadTest, StringsWithANulCharacterAreRefused) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    expectViewAgrees(c.data);
     auto v = decodePropertyList(c.data);
     ASSERT_FALSE(v.ok());
     EXPECT_TRUE(isError(v.error(), ErrorCode::invalidInput)) << v.error();
@@ -305,6 +361,7 @@ TEST(PlistReadTest, StringsWithANulCharacterAreRefused) {
 
   // UTF-16 text without U+0000 (a surrogate pair included) still reads.
   const std::string utf16Key = "\x63\x00\xE9\xD8\x3D\xDE\x00"s;  // "é😀"
+  expectViewAgrees(binaryPlist({dictOfOne, utf16Key, "\x51\x30"}));
   auto ok = decodePropertyList(binaryPlist({dictOfOne, utf16Key, "\x51\x30"}));
   ASSERT_TRUE(ok.ok()) << ok.error();
   EXPECT_EQ(*ok, Value(Dictionary{{"\xC3\xA9\xF0\x9F\x98\x80", "0"}}));
@@ -329,6 +386,9 @@ TEST(PlistReadTest, SharedObjectsAreRefusedWhenTheirExpansionIsTooLarge) {
   auto equal = encodePropertyList(Value(Array(5'000, Value(Array{Value("same"), Value(1)}))));
   ASSERT_TRUE(equal.ok());
   EXPECT_TRUE(decodePropertyList(*equal).ok());
+
+  for (int length : {2, 19, 64})
+    expectViewAgrees(sharedChainPlist(length));
 
   // Sharing itself is fine while the tree stays small.
   auto small = decodePropertyList(sharedChainPlist(2));
@@ -413,6 +473,30 @@ TEST(PlistReadTest, BinaryObjectsReadAsBefore) {
        binaryPlist({"\x63\xD8\x3D\xD8\x3D\xDE\x00"s}), Value(""), ""},
       {"UTF-16 lone trail surrogate is dropped", binaryPlist({"\x62\xDE\x00\x00\x41"s}), Value("A"),
        ""},
+      {"whole double", binaryPlist({"\x23\x40" + std::string(7, '\0')}), Value(2.0), ""},
+      {"UTF-16 key", binaryPlist({"\xD1\x01\x02", "\x61\x00k"s, "\x10\x01"}),
+       Value(Dictionary{{"k", 1}}), ""},
+      {"key with other bytes", binaryPlist({"\xD1\x01\x02", "\x52\xE9\x41", "\x10\x01"}),
+       Value(Dictionary{{"\xEF\xBF\xBD"
+                         "A",
+                         1}}),
+       ""},
+      {"URL",
+       binaryPlist({"\xD1\x01\x02", "\x58relative",
+                    "\x59"
+                    "file:///a"}),
+       Value(Dictionary{{"relative", "file:///a"}}), ""},
+      {"URL with a base",
+       binaryPlist({"\xD2\x01\x02\x03\x04", "\x58relative",
+                    "\x54"
+                    "base",
+                    "\x51"
+                    "b",
+                    "\xD1\x01\x05",
+                    "\x5E"
+                    "file:///dir/x/"}),
+       Value(Dictionary{{"relative", "b"}, {"base", Dictionary{{"relative", "file:///dir/x/"}}}}),
+       ""},
       {"set reads as an array", binaryPlist({"\xC2\x01\x01", "\x09"}), Value(Array{true, true}),
        ""},
       {"key that is not a string", binaryPlist({"\xD1\x01\x02", "\x10\x01", "\x10\x02"}),
@@ -440,6 +524,7 @@ TEST(PlistReadTest, BinaryObjectsReadAsBefore) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    expectViewAgrees(c.data);
     auto v = decodePropertyList(c.data);
     if (c.value) {
       ASSERT_TRUE(v.ok()) << v.error();
@@ -453,8 +538,10 @@ TEST(PlistReadTest, BinaryObjectsReadAsBefore) {
   }
 
   // A key met again keeps its first place and takes the last value.
-  auto repeated = decodePropertyList(binaryPlist(
-      {"\xD3\x01\x02\x01\x03\x04\x05", "\x51k", "\x51j", "\x10\x01", "\x10\x02", "\x10\x03"}));
+  const std::string repeatedKey = binaryPlist(
+      {"\xD3\x01\x02\x01\x03\x04\x05", "\x51k", "\x51j", "\x10\x01", "\x10\x02", "\x10\x03"});
+  expectViewAgrees(repeatedKey);
+  auto repeated = decodePropertyList(repeatedKey);
   ASSERT_TRUE(repeated.ok()) << repeated.error();
   const auto& members = *repeated->getIf<Dictionary>();
   ASSERT_EQ(members.size(), 2u);
@@ -474,6 +561,7 @@ TEST(PlistReadTest, OffsetsAndReferencesOfEveryWidth) {
       const std::string data = binaryPlist({"\xA4" + ref(1) + ref(3) + ref(1) + ref(3),
                                             "\xD1" + ref(2) + ref(3), "\x53key", "\x10\x07"},
                                            offsetSize, refSize);
+      expectViewAgrees(data);
       auto v = decodePropertyList(data);
       ASSERT_TRUE(v.ok()) << v.error();
       const Value member(Dictionary{{"key", 7}});
@@ -496,6 +584,7 @@ TEST(PlistReadTest, MalformedDataFailsWithoutCrashing) {
   };
   for (const std::string& data : cases) {
     SCOPED_TRACE(data.substr(0, 24));
+    expectViewAgrees(data);
     auto v = decodePropertyList(data);
     ASSERT_FALSE(v.ok());
     EXPECT_TRUE(isError(v.error(), ErrorCode::invalidInput)) << v.error();

@@ -231,6 +231,84 @@ TEST(RecordCodingTest, MalformedLayoutsFailWithThePathOfTheFault) {
   EXPECT_TRUE(coding::isError(behavior.error(), coding::ErrorCode::dataCorrupted));
 }
 
+// The stored list read in place gives what decoding each record of the tree
+// gives, or nothing when a record of the tree does not decode.
+TEST(RecordCodingTest, StoredLayoutsReadInPlaceAsFromTheTree) {
+  using coding::Array;
+  using coding::Dictionary;
+  using coding::Value;
+  const Value full = fullLayout().encode();
+  auto withWindow = [](Value window) {
+    return Value(Dictionary{
+        {"name", "W"},
+        {"apps", Array{Dictionary{{"windows", Array{std::move(window)}}, {"mainWindow", "x"}}}}});
+  };
+  auto window = [](Value rect, Value index) {
+    return Dictionary{{"title", "T"}, {"rect", std::move(rect)}, {"index", std::move(index)}};
+  };
+  const Value rect = Array{Array{1, 2}, Array{3, 4}};
+  auto withApp = [](Value app) {
+    return Value(Dictionary{{"name", "A"}, {"apps", Array{std::move(app)}}});
+  };
+  auto appWithUrl = [](Value bundleURL) {
+    return Dictionary{{"bundleURL", std::move(bundleURL)}, {"windows", Array{}}};
+  };
+  const struct {
+    const char* name;
+    Value list;
+    bool inPlace;
+  } cases[] = {
+      {"every field", Array{full, Layout{"Caf\xC3\xA9 \xE2\x9C\x93", {}, std::nullopt}.encode()},
+       true},
+      {"no layouts", Array{}, true},
+      {"other keys and whole reals",
+       Array{Dictionary{
+           {"name", "N"},
+           {"extra", Array{1, "two"}},
+           {"apps", Array{Dictionary{{"windows", Array{Dictionary{{"title", "T"},
+                                                                  {"rect", Array{Array{1.5, 2, 9},
+                                                                                 Array{3, 4}, 5}},
+                                                                  {"index", 2.0},
+                                                                  {"more", true}}}}}}}}},
+       true},
+      {"URL with a base",
+       Array{withApp(appWithUrl(Dictionary{{"relative", "E.desktop"},
+                                           {"base", Dictionary{{"relative", "file:///a/"}}}}))},
+       true},
+      {"index with a fraction", Array{full, withWindow(window(rect, 2.5))}, false},
+      {"rect of one pair", Array{withWindow(window(Array{Array{1, 2}}, 0))}, false},
+      {"rect pair of one number", Array{withWindow(window(Array{Array{1}, Array{3, 4}}, 0))},
+       false},
+      {"window without a title", Array{withWindow(Dictionary{{"rect", rect}, {"index", 0}})},
+       false},
+      {"main window that is not one", Array{withWindow(window(rect, 0))}, false},
+      {"URL that is not one", Array{withApp(appWithUrl(Dictionary{{"relative", "no scheme"}}))},
+       false},
+      {"flag that is not one",
+       Array{Dictionary{{"name", "N"}, {"apps", Array{}}, {"alwaysCloseOtherApps", 1}}}, false},
+      {"not a list", full, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto bytes = coding::encodePropertyList(c.list);
+    ASSERT_TRUE(bytes.ok()) << bytes.error();
+    const auto inPlace = decodeStoredLayouts(*bytes);
+    ASSERT_EQ(inPlace.has_value(), c.inPlace);
+    auto fromTree = coding::fromPropertyList<std::vector<Layout>>(*bytes);
+    ASSERT_EQ(fromTree.ok(), c.inPlace);
+    if (!inPlace) continue;
+    ASSERT_EQ(inPlace->size(), fromTree->size());
+    for (std::size_t i = 0; i < inPlace->size(); ++i) {
+      expectSameLayout((*inPlace)[i], (*fromTree)[i]);
+      EXPECT_EQ((*inPlace)[i].encode(), (*fromTree)[i].encode());
+    }
+  }
+  // XML is read from the tree only.
+  auto xml = coding::encodePropertyList(Value(Array{full}), coding::PlistFormat::xml);
+  ASSERT_TRUE(xml.ok());
+  EXPECT_FALSE(decodeStoredLayouts(*xml));
+}
+
 TEST(RecordCodingTest, AbsentFlagAndNullOptionalsDecodeAsAbsent) {
   auto layout = sharedJSONDecoder().decode<Layout>(
       R"({"name":"L","apps":[{"bundleId":null,"windows":[],"extra":1}]})");
