@@ -8,6 +8,7 @@
 // Internal to the property-list backend.
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 
@@ -16,10 +17,28 @@ namespace coding::detail {
 // The big-endian unsigned integer of `size` bytes (1 to 8) at `p`, as binary
 // property lists store counts, offsets and references.
 inline std::uint64_t readBigEndian(const std::uint8_t* p, unsigned size) {
-  std::uint64_t v = 0;
-  for (unsigned i = 0; i < size; ++i)
-    v = (v << 8) | p[i];
-  return v;
+  switch (size) {
+    case 1:
+      return p[0];
+    case 2:
+      return (std::uint64_t{p[0]} << 8) | p[1];
+    case 4: {
+      std::uint32_t v = 0;
+      std::memcpy(&v, p, 4);
+      return __builtin_bswap32(v);
+    }
+    case 8: {
+      std::uint64_t v = 0;
+      std::memcpy(&v, p, 8);
+      return __builtin_bswap64(v);
+    }
+    default: {
+      std::uint64_t v = 0;
+      for (unsigned i = 0; i < size; ++i)
+        v = (v << 8) | p[i];
+      return v;
+    }
+  }
 }
 
 // The trailer of a binary property list ("bplist00"), checked: offsets and

@@ -20,40 +20,11 @@
 
 #include "base/bytes.h"
 #include "base/url.h"
+#include "coding/plist_depth.h"
 
 namespace coding {
 
 class PlistView;
-
-namespace detail {
-
-// A big-endian unsigned integer of `size` bytes (1 to 8).
-inline std::uint64_t plistUnsigned(const std::uint8_t* p, unsigned size) {
-  switch (size) {
-    case 1:
-      return p[0];
-    case 2:
-      return (std::uint64_t{p[0]} << 8) | p[1];
-    case 4: {
-      std::uint32_t v = 0;
-      std::memcpy(&v, p, 4);
-      return __builtin_bswap32(v);
-    }
-    case 8: {
-      std::uint64_t v = 0;
-      std::memcpy(&v, p, 8);
-      return __builtin_bswap64(v);
-    }
-    default: {
-      std::uint64_t v = 0;
-      for (unsigned i = 0; i < size; ++i)
-        v = (v << 8) | p[i];
-      return v;
-    }
-  }
-}
-
-}  // namespace detail
 
 // One object of a PlistView, which must outlive it.
 class PlistObject {
@@ -141,13 +112,13 @@ inline std::uint64_t PlistObject::count(std::uint64_t& start) const {
   if (n != 0x0F) return n;
   const unsigned size = 1u << (data[start] & 0x0F);
   start += 1 + size;
-  return detail::plistUnsigned(data + start - size, size);
+  return detail::readBigEndian(data + start - size, size);
 }
 
 inline PlistObject PlistObject::object(std::uint64_t reference) const {
   const PlistView& v = *view_;
   return {view_,
-          detail::plistUnsigned(v.data_ + v.table_ + reference * v.offsetSize_, v.offsetSize_)};
+          detail::readBigEndian(v.data_ + v.table_ + reference * v.offsetSize_, v.offsetSize_)};
 }
 
 inline std::size_t PlistObject::size() const {
@@ -160,7 +131,7 @@ inline PlistObject PlistObject::operator[](std::size_t i) const {
   std::uint64_t start = 0;
   count(start);
   const unsigned refSize = view_->refSize_;
-  return object(detail::plistUnsigned(view_->data_ + start + i * refSize, refSize));
+  return object(detail::readBigEndian(view_->data_ + start + i * refSize, refSize));
 }
 
 }  // namespace coding
