@@ -419,21 +419,21 @@ std::vector<Layout> DefaultsStorage::loadLayouts() {
   // are decoded where the store keeps them.
   enum class Stored { none, decoded, written, fresh } stored = Stored::none;
   platform::UserDefaults::Revision revision = 0;
-  defaults_->readWithRevision(defaults_keys::kSaved,
-                              [&](const coding::Value& value, platform::UserDefaults::Revision at) {
-                                const base::Bytes* bytes = value.getIf<base::Bytes>();
-                                if (!bytes) return;
-                                revision = at;
-                                if (isDecoded(at)) {
-                                  stored = Stored::decoded;
-                                } else if (isBeingWritten(*bytes, at)) {
-                                  stored = Stored::written;
-                                } else {
-                                  // Undecodable bytes stay where they are; no migration over them.
-                                  stored = Stored::fresh;
-                                  decodeLayouts(*bytes, at);
-                                }
-                              });
+  const auto look = [&](const coding::Value& value, platform::UserDefaults::Revision at) {
+    const base::Bytes* bytes = value.getIf<base::Bytes>();
+    if (!bytes) return;
+    revision = at;
+    if (isDecoded(at)) {
+      stored = Stored::decoded;
+    } else if (isBeingWritten(*bytes, at)) {
+      stored = Stored::written;
+    } else {
+      // Undecodable bytes stay where they are; no migration over them.
+      stored = Stored::fresh;
+      decodeLayouts(*bytes, at);
+    }
+  };
+  defaults_->readWithRevision(defaults_keys::kSaved, look);
   if (stored == Stored::written) {
     decoded_ = std::move(writing_);
     decoded_->wholeBytes = {};
