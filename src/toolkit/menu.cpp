@@ -7,10 +7,38 @@
 
 namespace toolkit {
 
+const MenuItem::Extras MenuItem::kNoExtras;
+
 MenuItem::MenuItem(std::string title, Action action, std::string keyEquivalent)
-    : title_(std::move(title)),
-      action_(std::move(action)),
-      keyEquivalent_(std::move(keyEquivalent)) {}
+    : title_(std::move(title)), action_(std::move(action)) {
+  if (!keyEquivalent.empty()) editExtras().keyEquivalent = std::move(keyEquivalent);
+}
+
+MenuItem::MenuItem(const MenuItem& other)
+    : separator_(other.separator_),
+      enabled_(other.enabled_),
+      hidden_(other.hidden_),
+      title_(other.title_),
+      action_(other.action_),
+      represented_(other.represented_),
+      submenu_(other.submenu_),
+      extras_(other.extras_ ? std::make_unique<Extras>(*other.extras_) : nullptr) {}
+
+MenuItem& MenuItem::operator=(const MenuItem& other) {
+  if (this != &other) {
+    MenuItem copy(other);
+    copy.menu_ = menu_;
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+MenuItem::~MenuItem() = default;
+
+MenuItem::Extras& MenuItem::editExtras() {
+  if (!extras_) extras_ = std::make_unique<Extras>();
+  return *extras_;
+}
 
 std::shared_ptr<MenuItem> MenuItem::make(std::string title, Action action,
                                          std::string keyEquivalent) {
@@ -41,11 +69,11 @@ void MenuItem::setAction(Action action) {
   touched();
 }
 void MenuItem::setKeyEquivalent(std::string key) {
-  keyEquivalent_ = std::move(key);
+  editExtras().keyEquivalent = std::move(key);
   touched();
 }
 void MenuItem::setKeyEquivalentModifierMask(std::uint64_t mask) {
-  keyMask_ = mask;
+  editExtras().keyMask = mask;
   touched();
 }
 void MenuItem::setEnabled(bool enabled) {
@@ -57,15 +85,15 @@ void MenuItem::setHidden(bool hidden) {
   touched();
 }
 void MenuItem::setState(ControlState state) {
-  state_ = state;
+  editExtras().state = state;
   touched();
 }
 void MenuItem::setImage(std::optional<Image> image) {
-  image_ = std::move(image);
+  editExtras().image = std::move(image);
   touched();
 }
 void MenuItem::setToolTip(std::string toolTip) {
-  toolTip_ = std::move(toolTip);
+  editExtras().toolTip = std::move(toolTip);
   touched();
 }
 void MenuItem::setSubmenu(std::shared_ptr<Menu> submenu) {

@@ -31,6 +31,12 @@ class MenuItem {
 
   MenuItem() = default;
   MenuItem(std::string title, Action action, std::string keyEquivalent = {});
+  // A copy is in no menu.
+  MenuItem(const MenuItem& other);
+  MenuItem& operator=(const MenuItem& other);
+  MenuItem(MenuItem&&) noexcept = default;
+  MenuItem& operator=(MenuItem&&) noexcept = default;
+  ~MenuItem();
   static std::shared_ptr<MenuItem> make(std::string title, Action action = nullptr,
                                         std::string keyEquivalent = {});
   static std::shared_ptr<MenuItem> separator();
@@ -44,22 +50,22 @@ class MenuItem {
   void setAction(Action action);
   // The key that chooses the item, lower case; Command is implied unless
   // `setKeyEquivalentModifierMask` says otherwise.
-  const std::string& keyEquivalent() const { return keyEquivalent_; }
+  const std::string& keyEquivalent() const { return extras().keyEquivalent; }
   void setKeyEquivalent(std::string key);
-  std::uint64_t keyEquivalentModifierMask() const { return keyMask_; }
+  std::uint64_t keyEquivalentModifierMask() const { return extras().keyMask; }
   void setKeyEquivalentModifierMask(std::uint64_t mask);
   // The stored flag; see `Menu::isItemEnabled` for what a menu shows.
   bool isEnabled() const { return enabled_; }
   void setEnabled(bool enabled);
   bool isHidden() const { return hidden_; }
   void setHidden(bool hidden);
-  ControlState state() const { return state_; }
+  ControlState state() const { return extras().state; }
   void setState(ControlState state);
-  const std::optional<Image>& image() const { return image_; }
+  const std::optional<Image>& image() const { return extras().image; }
   void setImage(std::optional<Image> image);
-  int tag() const { return tag_; }
-  void setTag(int tag) { tag_ = tag; }
-  const std::string& toolTip() const { return toolTip_; }
+  int tag() const { return extras().tag; }
+  void setTag(int tag) { editExtras().tag = tag; }
+  const std::string& toolTip() const { return extras().toolTip; }
   void setToolTip(std::string toolTip);
   // Any value the program attaches (a layout, an application, a string...).
   const std::any& representedObject() const { return represented_; }
@@ -78,20 +84,29 @@ class MenuItem {
   friend class Menu;
   void touched();
 
+  // What few items set, kept apart so that an item stays small: a menu of
+  // many layouts holds thousands of items, and a rebuild makes them anew.
+  struct Extras {
+    std::string keyEquivalent;
+    std::uint64_t keyMask = kCommandKeyMask;
+    ControlState state = ControlState::off;
+    std::optional<Image> image;
+    int tag = 0;
+    std::string toolTip;
+  };
+  static const Extras kNoExtras;
+  const Extras& extras() const { return extras_ ? *extras_ : kNoExtras; }
+  Extras& editExtras();
+
   bool separator_ = false;
-  std::string title_;
-  Action action_;
-  std::string keyEquivalent_;
-  std::uint64_t keyMask_ = kCommandKeyMask;
   bool enabled_ = true;
   bool hidden_ = false;
-  ControlState state_ = ControlState::off;
-  std::optional<Image> image_;
-  int tag_ = 0;
-  std::string toolTip_;
+  std::string title_;
+  Action action_;
   std::any represented_;
   std::shared_ptr<Menu> submenu_;
   Menu* menu_ = nullptr;
+  std::unique_ptr<Extras> extras_;
 };
 
 // Told when a menu opens and closes.

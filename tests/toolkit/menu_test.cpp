@@ -126,6 +126,22 @@ TEST_F(MenuTest, AnItemBelongsToOneMenu) {
   EXPECT_EQ(item->menu(), nullptr);
 }
 
+TEST_F(MenuTest, ACopiedItemIsInNoMenuAndKeepsItsOwnSettings) {
+  MenuItem& hide = *layout->itemWithTitle("Hide layout windows");
+  hide.setToolTip("Puts the windows away");
+  MenuItem copy = hide;
+  copy.setToolTip("Changed");
+  copy.setKeyEquivalent("j");
+  EXPECT_EQ(copy.menu(), nullptr);
+  EXPECT_EQ(copy.keyEquivalentModifierMask(), kCommandKeyMask | kShiftKeyMask);
+  EXPECT_EQ(hide.toolTip(), "Puts the windows away");
+  EXPECT_EQ(hide.keyEquivalent(), "h");
+  // Assigned over, an item stays in its menu.
+  hide = copy;
+  EXPECT_EQ(hide.menu(), layout.get());
+  EXPECT_EQ(hide.toolTip(), "Changed");
+}
+
 TEST_F(MenuTest, AddingSeveralItemsMovesThemHereInOrderAndTellsOnce) {
   auto moved = MenuItem::make("Moved");
   layout->addItem(moved);

@@ -36,7 +36,20 @@ struct LayoutMenu::Items {
   toolkit::MenuItem separator = toolkit::MenuItem::separatorItem();
   toolkit::MenuItem hide{"Hide layout windows", nullptr};
   std::weak_ptr<LayoutMenu> owner;
+  // The layout the command items carry (see HeldLayout).
+  std::shared_ptr<const Layout> attached;
 };
+
+namespace {
+
+// What a command item carries: its layout, held by the items' allocation
+// that the item lives in. A pointer fits inside the item's value, where a
+// shared pointer would need an allocation of its own per item.
+struct HeldLayout {
+  const Layout* layout;
+};
+
+}  // namespace
 
 template <void (LayoutMenu::*command)(toolkit::MenuItem&)>
 toolkit::MenuItem::Action LayoutMenu::itemAction(const Items& items) {
@@ -76,13 +89,14 @@ const std::shared_ptr<toolkit::MenuItem>& LayoutMenu::menuItem() {
 void LayoutMenu::setupItems() {
   menu_->setAutoenablesItems(true);
   items_->owner = weak_from_this();
+  items_->attached = layout_;
   const std::pair<toolkit::MenuItem*, toolkit::MenuItem::Action> items[] = {
       {restoreItem_.get(), itemAction<&LayoutMenu::restoreLayoutWithItem>(*items_)},
       {editLayoutItem_.get(), itemAction<&LayoutMenu::editLayout>(*items_)},
       {hideLayoutItem_.get(), itemAction<&LayoutMenu::hideLayout>(*items_)},
   };
   for (const auto& [item, action] : items) {
-    item->setRepresentedObject(layout_);
+    item->setRepresentedObject(HeldLayout{items_->attached.get()});
     item->setAction(action);
     item->setEnabled(true);
   }
@@ -157,6 +171,7 @@ void reportLayoutError(const rx::Error& error, std::string_view location, const 
 }
 
 const Layout* attachedLayout(const toolkit::MenuItem& item) {
+  if (const auto* held = item.represented<HeldLayout>()) return held->layout;
   if (const auto* shared = item.represented<std::shared_ptr<const Layout>>()) return shared->get();
   return item.represented<Layout>();
 }

@@ -27,8 +27,8 @@ class SavedLayouts;
 void reportLayoutError(const rx::Error& error, std::string_view location, const Layout& layout,
                        const platform::BundleProvider& bundles);
 
-// The layout attached to `item`: a Layout, or a shared pointer to one (what
-// the layout menus attach); nullptr for anything else.
+// The layout attached to `item`: what the layout menus attach, a Layout, or
+// a shared pointer to one; nullptr for anything else.
 const Layout* attachedLayout(const toolkit::MenuItem& item);
 
 // Lives from one rebuild of the status menu to the next. While it lives, its
@@ -52,8 +52,8 @@ class LayoutMenu : public std::enable_shared_from_this<LayoutMenu> {
   // layout's name then, holding the submenu.
   const std::shared_ptr<toolkit::MenuItem>& menuItem();
 
-  // The three command items each carry the layout the menu was made with,
-  // as a std::shared_ptr<const Layout> (see `attachedLayout`).
+  // The three command items each carry the layout the menu was made with
+  // (see `attachedLayout`).
   const std::shared_ptr<toolkit::MenuItem>& restoreItem() const { return restoreItem_; }
   const std::shared_ptr<toolkit::MenuItem>& editLayoutItem() const { return editLayoutItem_; }
   const std::shared_ptr<toolkit::MenuItem>& hideLayoutItem() const { return hideLayoutItem_; }
