@@ -175,4 +175,71 @@ Status writeFileAtomically(const std::filesystem::path& path,
   return {};
 }
 
+namespace {
+
+// The spare beside `path`, opened for writing: the one left by the last
+// replace, or a new one where there is none or it is not a plain file of its
+// own (an interrupted replace can leave the file itself under that name).
+int openSpare(const std::filesystem::path& spare, const std::filesystem::path& path, mode_t mode) {
+  const int fd = ::open(spare.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd >= 0) {
+    struct stat own {};
+    struct stat current {};
+    const bool isFile = ::fstat(fd, &own) == 0 && S_ISREG(own.st_mode) && own.st_nlink == 1;
+    const bool isPath = ::stat(path.c_str(), &current) == 0 && current.st_dev == own.st_dev &&
+                        current.st_ino == own.st_ino;
+    if (isFile && !isPath) return fd;
+    ::close(fd);
+  }
+  ::unlink(spare.c_str());
+  return ::open(spare.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+}  // namespace
+
+Status replaceFileThroughSpare(const std::filesystem::path& path,
+                               std::span<const std::span<const std::uint8_t>> pieces, mode_t mode) {
+  const std::filesystem::path folder = folderOf(path);
+  const std::string hidden = "." + path.filename().string() + ".spare";
+  const std::filesystem::path spare = folder / hidden;
+  const std::filesystem::path next = folder / (hidden + "-next");
+
+  UniqueFd file(openSpare(spare, path, mode));
+  // Something that is not ours in the way (a folder): a fresh file then.
+  if (file.get() < 0) return writeFileAtomically(path, pieces, mode);
+  if (::fchmod(file.get(), mode) != 0)
+    return fileError("cannot set the permissions of", spare, errno);
+  off_t offset = 0;
+  for (std::span<const std::uint8_t> bytes : pieces) {
+    while (!bytes.empty()) {
+      const ssize_t n = ::pwrite(file.get(), bytes.data(), bytes.size(), offset);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return fileError("cannot write", spare, errno);
+      }
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
+      offset += n;
+    }
+  }
+  if (::ftruncate(file.get(), offset) != 0) return fileError("cannot write", spare, errno);
+  if (::fsync(file.get()) != 0) return fileError("cannot sync", spare, errno);
+  if (file.close() != 0) return fileError("cannot write", spare, errno);
+
+  // The file replaced gets a second name first, so that it outlives the
+  // rename and becomes the next spare. Without one (no file yet, or a link
+  // refused) the next replace makes a new spare.
+  ::unlink(next.c_str());  // left by an interrupted replace
+  const bool keeping = ::link(path.c_str(), next.c_str()) == 0;
+  if (::rename(spare.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    if (keeping) ::unlink(next.c_str());
+    return fileError("cannot replace", path, err);
+  }
+  if (keeping && ::rename(next.c_str(), spare.c_str()) != 0) ::unlink(next.c_str());
+  // Make the renames themselves durable.
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+  return {};
+}
+
 }  // namespace base

@@ -65,6 +65,22 @@ Status writeFileAtomically(const std::filesystem::path& path,
                            std::span<const std::span<const std::uint8_t>> pieces,
                            std::optional<mode_t> mode = std::nullopt);
 
+// As writeFileAtomically with `mode`, for a writer that replaces one large
+// file often: the bytes go to a spare file beside `path`
+// (".<name>.spare"), rewritten in place, which is synced and renamed over
+// `path`; the file it replaces becomes the next spare. Rewriting so reuses
+// the pages the system holds for the spare instead of filling new ones
+// while the old file's are freed. The spare takes as much room on disk as
+// the file. Where no spare can be made, the bytes go to a fresh temporary
+// file as writeFileAtomically writes them.
+//
+// A file replaced so is rewritten in place by the next replace but one, so
+// the caller must hold a lock that keeps out, while it replaces, every other
+// writer and every reader of `path` (a reader that opened the file under the
+// lock has read it whole by the time it lets go).
+Status replaceFileThroughSpare(const std::filesystem::path& path,
+                               std::span<const std::span<const std::uint8_t>> pieces, mode_t mode);
+
 inline Status writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                                   std::optional<mode_t> mode = std::nullopt) {
   return writeFileAtomically(

@@ -9,7 +9,9 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/dead_pid.h"
@@ -90,6 +92,81 @@ TEST_F(FileIoTest, FailuresNameTheStepAndLeaveNothingBehind) {
   EXPECT_EQ(status.error().code, ENOENT);
   EXPECT_TRUE(status.error().description.starts_with("cannot create a temporary file beside \"" +
                                                      orphan.string() + "\": "));
+}
+
+std::vector<std::span<const std::uint8_t>> piecesOf(const std::vector<std::string_view>& texts) {
+  std::vector<std::span<const std::uint8_t>> pieces;
+  for (std::string_view text : texts)
+    pieces.emplace_back(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  return pieces;
+}
+
+ino_t inodeOf(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st.st_ino;
+}
+
+TEST_F(FileIoTest, ReplacingThroughASpareRewritesTheFileReplacedBeforeLast) {
+  const fs::path path = dir_ / "f";
+  const fs::path spare = dir_ / ".f.spare";
+  ASSERT_TRUE(replaceFileThroughSpare(path, piecesOf({"first, ", "longer"}), 0600));
+  ASSERT_TRUE(replaceFileThroughSpare(path, piecesOf({"second"}), 0600));
+  EXPECT_EQ(read(path), "second");
+  EXPECT_EQ(read(spare), "first, longer");
+  const ino_t first = inodeOf(spare);
+
+  ASSERT_TRUE(replaceFileThroughSpare(path, piecesOf({"third"}), 0640));
+  EXPECT_EQ(read(path), "third");
+  EXPECT_EQ(inodeOf(path), first) << "the spare was not reused";
+  EXPECT_EQ(modeOf(path), 0640u);
+  EXPECT_EQ(read(spare), "second");
+  std::vector<std::string> names = entries();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".f.spare", "f"}));
+}
+
+TEST_F(FileIoTest, ASpareThatIsNotAFileOfItsOwnIsNotWrittenInto) {
+  // What a spare can be after an interrupted replace, or a user's link:
+  // another name of the file, a symbolic link to it, a folder.
+  const fs::path path = dir_ / "f";
+  const fs::path spare = dir_ / ".f.spare";
+  const fs::path reader = dir_ / "reader";  // another name of the file's contents
+  const std::vector<std::pair<const char*, void (*)(const fs::path&, const fs::path&)>> cases = {
+      {"hard link", [](const fs::path& to, const fs::path& at) { fs::create_hard_link(to, at); }},
+      {"symbolic link", [](const fs::path& to, const fs::path& at) { fs::create_symlink(to, at); }},
+      {"folder", [](const fs::path&, const fs::path& at) { fs::create_directory(at); }},
+  };
+  for (const auto& [name, make] : cases) {
+    SCOPED_TRACE(name);
+    fs::remove_all(spare);
+    fs::remove(reader);
+    std::ofstream(path) << "old";
+    fs::create_hard_link(path, reader);
+    make(path, spare);
+    ASSERT_TRUE(replaceFileThroughSpare(path, piecesOf({"new"}), 0600));
+    EXPECT_EQ(read(path), "new");
+    EXPECT_EQ(read(reader), "old");
+  }
+  EXPECT_TRUE(fs::is_directory(spare));  // not ours to remove
+  // A name left between the steps of a replace goes with the next one.
+  fs::remove_all(spare);
+  std::ofstream(dir_ / ".f.spare-next") << "left";
+  ASSERT_TRUE(replaceFileThroughSpare(path, piecesOf({"newer"}), 0600));
+  EXPECT_EQ(read(path), "newer");
+  EXPECT_FALSE(fs::exists(dir_ / ".f.spare-next"));
+}
+
+TEST_F(FileIoTest, AReplaceThroughASpareThatFailsLeavesTheFile) {
+  const fs::path taken = dir_ / "taken";
+  fs::create_directory(taken);
+  auto status = replaceFileThroughSpare(taken, piecesOf({"x"}), 0600);
+  ASSERT_FALSE(status);
+  EXPECT_EQ(status.error().domain, kFileErrorDomain);
+  EXPECT_EQ(status.error().code, EISDIR);
+  EXPECT_TRUE(status.error().description.starts_with("cannot replace \"" + taken.string() + "\": "))
+      << status.error().description;
+  EXPECT_TRUE(fs::is_directory(taken));
 }
 
 TEST_F(FileIoTest, MoveAsideTakesAFreeNameAndKeepsEarlierCopies) {

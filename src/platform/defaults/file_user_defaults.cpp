@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <utility>
+#include <vector>
 
 #include "base/file_io.h"
 #include "coding/plist.h"
@@ -27,24 +28,46 @@ base::Error systemError(const std::string& what, const std::filesystem::path& pa
   return base::Error(kDomain, err, what + " \"" + path.string() + "\": " + std::strerror(err));
 }
 
-// Holds the advisory lock that orders changes of one store file.
+std::filesystem::path lockPathOf(const std::filesystem::path& storePath) {
+  std::filesystem::path lockPath = storePath;
+  lockPath += ".lock";
+  return lockPath;
+}
+
+// Holds the advisory lock of one store file: exclusive while a writer
+// changes it, shared while a reader reads it (a writer rewrites the file
+// that the last write but one replaced, see base::replaceFileThroughSpare).
 class FileLock {
  public:
   static base::Result<std::unique_ptr<FileLock>> acquire(const std::filesystem::path& storePath) {
-    std::filesystem::path lockPath = storePath;
-    lockPath += ".lock";
+    const std::filesystem::path lockPath = lockPathOf(storePath);
     int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return systemError("cannot open the lock file", lockPath, errno);
     auto lock = std::unique_ptr<FileLock>(new FileLock(fd));
-    while (::flock(fd, LOCK_EX) != 0) {
-      if (errno != EINTR) return systemError("cannot lock", lockPath, errno);
-    }
+    if (!lock->take(LOCK_EX)) return systemError("cannot lock", lockPath, errno);
     return lock;
+  }
+  // A shared lock for reading; none where the lock file can neither be
+  // made nor opened (no folder, or one nobody can write in: no writer can
+  // replace the file there either) or not locked.
+  static std::unique_ptr<FileLock> forReading(const std::filesystem::path& storePath) {
+    const std::filesystem::path lockPath = lockPathOf(storePath);
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    auto lock = std::unique_ptr<FileLock>(new FileLock(fd));
+    return lock->take(LOCK_SH) ? std::move(lock) : nullptr;
   }
   ~FileLock() { ::flock(fd_.get(), LOCK_UN); }
 
  private:
   explicit FileLock(int fd) : fd_(fd) {}
+  bool take(int operation) {
+    while (::flock(fd_.get(), operation) != 0) {
+      if (errno != EINTR) return false;
+    }
+    return true;
+  }
   base::UniqueFd fd_;
 };
 
@@ -57,6 +80,27 @@ base::Result<std::unique_ptr<FileLock>> lockForChange(const std::filesystem::pat
                        "cannot create \"" + path.parent_path().string() + "\": " + ec.message());
   }
   return FileLock::acquire(path);
+}
+
+// Data from this size on is written from where the store keeps it.
+constexpr std::size_t kLargeData = 64 * 1024;
+
+// Large data (the saved layouts) is kept with room to grow at its end, so
+// that the first edit of its tail after a read does not move megabytes to a
+// new buffer. The room stays address space until an edit writes into it.
+void leaveRoomToGrow(coding::Dictionary& values) {
+  std::vector<std::string> large;
+  for (const auto& [key, value] : values) {
+    const base::Bytes* bytes = value.getIf<base::Bytes>();
+    if (bytes && bytes->size() >= kLargeData) large.push_back(key);
+  }
+  for (const std::string& key : large) {
+    base::Bytes& bytes = *values.find(key)->getIf<base::Bytes>();
+    base::Bytes roomy;
+    roomy.reserve(bytes.size() + bytes.size() / 4);
+    roomy.assign(bytes.begin(), bytes.end());
+    bytes = std::move(roomy);
+  }
 }
 
 std::string utcStamp() {
@@ -96,6 +140,9 @@ base::Status FileUserDefaults::refreshLocked(bool haveFileLock) const {
 }
 
 base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
+  // Held until the file is read whole: no writer rewrites it meanwhile.
+  std::unique_ptr<FileLock> reading;
+  if (!haveFileLock) reading = FileLock::forReading(path_);
   base::UniqueFd file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
@@ -124,6 +171,8 @@ base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
     filled += static_cast<std::size_t>(n);
   }
   bytes.resize(filled);
+  file.close();
+  reading.reset();
   const FileStamp readStamp{
       true, st.st_dev, st.st_ino, st.st_size,
       static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
@@ -131,6 +180,7 @@ base::Status FileUserDefaults::loadLocked(bool haveFileLock) const {
   auto tree = coding::decodePropertyList(std::span<const std::uint8_t>(bytes));
   if (tree && tree->getIf<coding::Dictionary>()) {
     values_ = std::move(*tree->getIf<coding::Dictionary>());
+    leaveRoomToGrow(values_);
     stamp_ = readStamp;
     revisions_.reloaded();
     return {};
@@ -277,13 +327,12 @@ base::Status FileUserDefaults::writeLocked(coding::Dictionary& values) {
   // Large data (the saved layouts can be megabytes) goes to the file from
   // where the store keeps it, without a copy into the encoded list: the
   // values are moved into the tree to encode and back, not copied.
-  constexpr std::size_t kLargeData = 64 * 1024;
   coding::Value tree(std::move(values));
   auto pieces = coding::encodeBinaryPropertyListPieces(tree, kLargeData);
   base::Status status;
   if (!pieces) {
     status = pieces.error();
-  } else if (auto written = base::writeFileAtomically(path_, pieces->spans(), 0600); !written) {
+  } else if (auto written = base::replaceFileThroughSpare(path_, pieces->spans(), 0600); !written) {
     // The store is private to the user.
     status = base::Error(kDomain, written.error().code, written.error().description);
   }

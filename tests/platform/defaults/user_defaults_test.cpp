@@ -99,9 +99,11 @@ TEST(FileUserDefaultsTest, SecondInstanceReadsWhatFirstWrote) {
   auto second = openStore(path);
   expectEveryKind(*second);
   EXPECT_FALSE(second->contains("gone"));
-  // Only the store file and its lock remain: no temporary files.
-  EXPECT_EQ(filesIn(path.parent_path()),
-            (std::vector<fs::path>{"defaults.plist", "defaults.plist.lock"}));
+  // Only the store file, its lock and the spare the next write fills
+  // remain: no temporary files.
+  EXPECT_EQ(
+      filesIn(path.parent_path()),
+      (std::vector<fs::path>{".defaults.plist.spare", "defaults.plist", "defaults.plist.lock"}));
 }
 
 TEST(FileUserDefaultsTest, LiveInstancesOnOneFileKeepEachOthersKeys) {
@@ -186,8 +188,9 @@ TEST(FileUserDefaultsTest, OpeningRemovesTemporariesOfDeadWriters) {
     std::ofstream(dir.path() / name) << "partial";
 
   ASSERT_TRUE(openStore(path));
-  EXPECT_EQ(filesIn(dir.path()), (std::vector<fs::path>{".defaults.plist.tmp-" + live + "-0",
-                                                        ".other.tmp-" + dead + "-0"}));
+  EXPECT_EQ(filesIn(dir.path()),
+            (std::vector<fs::path>{".defaults.plist.tmp-" + live + "-0",
+                                   ".other.tmp-" + dead + "-0", "defaults.plist.lock"}));
 }
 
 TEST(FileUserDefaultsTest, FailedWriteLeavesStoreUnchanged) {
