@@ -227,7 +227,7 @@ BENCHMARK(BM_AgentWithThousandLayouts)
     ->Arg(0)
     ->Arg(1)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(3);
+    ->Iterations(5);
 
 }  // namespace
 
