@@ -51,7 +51,11 @@ TLMChannelUnitDefault::TLMChannelUnitDefault(std::shared_ptr<TLMIngestionProtoco
 void TLMChannelUnitDefault::onQueue(std::function<void(TLMChannelUnitDefault&)> work) {
   std::weak_ptr<TLMChannelUnitDefault> weak = weak_from_this();
   queue_->async([weak, work = std::move(work)] {
-    if (auto self = weak.lock()) work(*self);
+    if (auto self = weak.lock()) {
+      // Logs enqueued before this work are stored before it runs.
+      self->savePending();
+      work(*self);
+    }
   });
 }
 
@@ -94,14 +98,27 @@ void TLMChannelUnitDefault::enqueueItem(const TLMLogPtr& log, std::uint64_t flag
   delegates_.forEach([&](TLMChannelDelegate& delegate) { delegate.prepareLog(*this, log); });
   delegates_.forEach(
       [&](TLMChannelDelegate& delegate) { delegate.didPrepareLog(*this, log, internalId, flags); });
-  onQueue([log, internalId, flags](TLMChannelUnitDefault& self) {
-    self.enqueueOnQueue(log, internalId, flags);
+  enqueuesWaiting_.fetch_add(1, std::memory_order_relaxed);
+  std::weak_ptr<TLMChannelUnitDefault> weak = weak_from_this();
+  queue_->async([weak, log, internalId, flags] {
+    if (auto self = weak.lock()) self->enqueueOnQueue(log, internalId, flags);
   });
 }
 
 void TLMChannelUnitDefault::enqueueOnQueue(const TLMLogPtr& log, const std::string& internalId,
                                            std::uint64_t flags) {
+  // Logs enqueued in a burst (a rebuilt menu sends one per item) are stored
+  // together, with one sync, by the last of them on the queue.
+  const bool last = enqueuesWaiting_.fetch_sub(1, std::memory_order_relaxed) == 1;
+  acceptOnQueue(log, internalId, flags);
+  if (last) savePending();
+}
+
+void TLMChannelUnitDefault::acceptOnQueue(const TLMLogPtr& log, const std::string& internalId,
+                                          std::uint64_t flags) {
+  // Earlier logs waiting to be stored complete first.
   const auto completed = [&] {
+    savePending();
     delegates_.forEach([&](TLMChannelDelegate& delegate) {
       delegate.didCompleteEnqueueingLog(*this, log, internalId);
     });
@@ -134,11 +151,29 @@ void TLMChannelUnitDefault::enqueueOnQueue(const TLMLogPtr& log, const std::stri
     return;
   }
   TLM_LOG_DEBUG(kTLMLogTag, "Saving log, type: ", textOr(log->type), ", flags: ", flags, ".");
-  const bool saved = storage_ && storage_->saveLog(log, configuration_.groupId(), flags);
-  completed();
-  if (saved) {
-    ++itemsCount_;
-    checkPendingLogs();
+  if (!storage_) {
+    completed();
+    return;
+  }
+  pendingSaves_.push_back({log, internalId, flags});
+}
+
+void TLMChannelUnitDefault::savePending() {
+  if (pendingSaves_.empty()) return;
+  const std::vector<PendingSave> pending = std::exchange(pendingSaves_, {});
+  std::vector<TLMStorage::LogToSave> logs;
+  logs.reserve(pending.size());
+  for (const PendingSave& save : pending)
+    logs.push_back({save.log, save.flags});
+  const std::vector<bool> saved = storage_->saveLogs(logs, configuration_.groupId());
+  for (std::size_t i = 0; i < pending.size(); ++i) {
+    delegates_.forEach([&](TLMChannelDelegate& delegate) {
+      delegate.didCompleteEnqueueingLog(*this, pending[i].log, pending[i].internalId);
+    });
+    if (i < saved.size() && saved[i]) {
+      ++itemsCount_;
+      checkPendingLogs();
+    }
   }
 }
 
@@ -192,6 +227,7 @@ void TLMChannelUnitDefault::startTimer(std::uint64_t seconds) {
   timer_ = queue_->after(delay, [weak] {
     auto self = weak.lock();
     if (!self) return;
+    self->savePending();
     if (self->itemsCount_ > 0) self->flushQueue();
     self->resetTimer();
     if (self->environment_.settings)

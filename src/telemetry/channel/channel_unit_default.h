@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -78,6 +79,11 @@ class TLMChannelUnitDefault final : public TLMChannelUnitProtocol,
   void onQueue(std::function<void(TLMChannelUnitDefault&)> work);
 
   void enqueueOnQueue(const TLMLogPtr& log, const std::string& internalId, std::uint64_t flags);
+  // Filters the log, or adds it to the logs to store.
+  void acceptOnQueue(const TLMLogPtr& log, const std::string& internalId, std::uint64_t flags);
+  // Stores the logs accepted since the last call, together, then completes
+  // their enqueueing in order.
+  void savePending();
   std::uint64_t resolveFlushInterval();
   void startTimer(std::uint64_t seconds);
   void resetTimer();
@@ -102,6 +108,16 @@ class TLMChannelUnitDefault final : public TLMChannelUnitProtocol,
 
   // Queue-confined state.
   dispatch::TimerHandle timer_;
+  // Logs accepted on the queue and not yet stored: those enqueued one after
+  // another are stored in one go, before any other work of the unit runs.
+  struct PendingSave {
+    TLMLogPtr log;
+    std::string internalId;
+    std::uint64_t flags;
+  };
+  std::vector<PendingSave> pendingSaves_;
+  // Enqueued logs whose turn on the queue has not come yet (any thread).
+  std::atomic<std::size_t> enqueuesWaiting_{0};
   std::uint64_t itemsCount_ = 0;
   std::vector<std::string> pendingBatchIds_;
   bool availableBatchFromStorage_ = false;

@@ -1,6 +1,7 @@
 #include "telemetry/storage/log_db_storage.h"
 
 #include <limits>
+#include <span>
 
 #include "base/base64.h"
 #include "base/uuid.h"
@@ -94,15 +95,16 @@ void TLMLogDBStorage::createPriorityIndex(sqlite3* database) {
                                  database, TLMStorageBindableArray());
 }
 
-bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
-                              const std::string& groupId, std::uint64_t flags) {
-  if (!log) return false;
+std::optional<TLMLogDBStorage::PreparedLog> TLMLogDBStorage::prepareLog(
+    const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId,
+    std::uint64_t flags) const {
+  if (!log) return std::nullopt;
   const std::int64_t priority = static_cast<std::int64_t>(flags & 0xFF);
   const auto archive = archiveKeyedData(log.get());
   if (!archive) {
     TLM_LOG_ERROR(kTLMLogTag, "Failed to archive log of type '", log->type.value_or(""),
                   "'; the log is not stored.");
-    return false;
+    return std::nullopt;
   }
   const std::string text = base::base64Encode(*archive);
 
@@ -114,8 +116,11 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
   static const std::string kInsert =
       logText("INSERT INTO \"", kTableName, "\" (\"", kGroupIdColumn, "\", \"", kLogColumn,
               "\", \"", kPriorityColumn, "\") SELECT ?, ?, ?");
-  TLMStorageBindableArray values;
-  std::string_view insert = kInsert;
+  PreparedLog prepared;
+  prepared.insert = kInsert;
+  prepared.size = text.size();
+  prepared.priority = priority;
+  TLMStorageBindableArray& values = prepared.values;
   const auto tokens = log->transmissionTargetTokens();
   if (isCommonSchemaLog(*log) && !tokens.empty()) {
     const std::string& token = *tokens.begin();
@@ -125,9 +130,9 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
       // Stored without its token the log could only be refused by the
       // collector, so it is not stored at all.
       TLM_LOG_ERROR(kTLMLogTag, "Failed to encrypt the target token; the log is not stored.");
-      return false;
+      return std::nullopt;
     }
-    insert = kInsertWithToken;
+    prepared.insert = kInsertWithToken;
     values.addString(groupId);
     values.addString(text);
     values.addString(*encryptedToken);
@@ -138,71 +143,127 @@ bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
     values.addString(text);
     values.addNumber(priority);
   }
+  return prepared;
+}
 
-  // Eviction and insert are one unit of work: a failure (or a crash) between
-  // them leaves the evicted logs in place. The insert is written as
-  // INSERT ... SELECT so that SQLite answers a full file by undoing only that
-  // statement, not the unit's transaction with the evictions made so far.
+int TLMLogDBStorage::insertPrepared(sqlite3* database, std::int64_t maxPageCount,
+                                    const PreparedLog& prepared) {
+  const std::int64_t capacity = maxPageCount * pageSize();
+  if (static_cast<std::int64_t>(prepared.size) >= capacity) {
+    TLM_LOG_ERROR(kTLMLogTag, "Log is too large (", prepared.size,
+                  " bytes) to store in database. Current maximum database size is ", capacity,
+                  " bytes.");
+    return SQLITE_ERROR;
+  }
+  const auto tryInsert = [&] {
+    return executeKeptStatement(prepared.insert, database, prepared.values);
+  };
+  // Whether SQLite answered a full file by ending the whole transaction;
+  // evicting more would then only lose logs.
+  const auto transactionEnded = [&] { return sqlite3_get_autocommit(database) != 0; };
+  int code = tryInsert();
+  if (code == SQLITE_FULL && !transactionEnded()) {
+    // Room is made from the lowest priority up, oldest first, over every
+    // group and also over logs in flight.
+    TLMStorageBindableArray priorityValue;
+    priorityValue.addNumber(prepared.priority);
+    int selectResult = SQLITE_OK;
+    const TLMStorageRows candidates = executeSelectionQuery(
+        logText("SELECT \"", kIdColumn, "\" FROM \"", kTableName, "\" WHERE \"", kPriorityColumn,
+                "\" <= ? ORDER BY \"", kPriorityColumn, "\" ASC, \"", kIdColumn, "\" ASC"),
+        database, &selectResult, priorityValue);
+    std::int64_t deleted = 0;
+    for (const auto& candidate : candidates) {
+      const auto* id = std::get_if<std::int64_t>(&candidate.front());
+      if (!id) continue;
+      TLMStorageBindableArray idValue;
+      idValue.addNumber(*id);
+      const int deleteResult =
+          deleteLogsFromDBWithColumnValues(database, kIdColumn, idValue, logText(*id));
+      if (deleteResult != SQLITE_OK) {
+        code = deleteResult;
+        break;
+      }
+      TLM_LOG_DEBUG(kTLMLogTag, "Deleted a log with id ", *id, " to store a new log.");
+      ++deleted;
+      code = tryInsert();
+      if (code != SQLITE_FULL || transactionEnded()) break;
+    }
+    if (deleted > 0 && code == SQLITE_OK) {
+      TLM_LOG_DEBUG(kTLMLogTag, "Log storage was over capacity, ", deleted,
+                    " oldest log(s) with equal or lower priority deleted.");
+    }
+  }
+  if (code == SQLITE_FULL && transactionEnded()) {
+    TLM_LOG_ERROR(kTLMLogTag, "The full database ended the transaction; discarding the log.");
+  } else if (code == SQLITE_FULL) {
+    // The unit is rolled back, and with it any eviction made for this log.
+    TLM_LOG_ERROR(kTLMLogTag,
+                  "Storage is full and no logs with equal or lower priority exist; "
+                  "discarding the log.");
+  }
+  if (code == SQLITE_OK) {
+    TLM_LOG_VERBOSE(kTLMLogTag, "Log is stored with id: '",
+                    static_cast<std::int64_t>(sqlite3_last_insert_rowid(database)), "'");
+  }
+  return code;
+}
+
+bool TLMLogDBStorage::saveLog(const std::shared_ptr<TLMAbstractLog>& log,
+                              const std::string& groupId, std::uint64_t flags) {
+  const auto prepared = prepareLog(log, groupId, flags);
+  return prepared && savePrepared(*prepared);
+}
+
+// Eviction and insert are one unit of work: a failure (or a crash) between
+// them leaves the evicted logs in place. The insert is written as
+// INSERT ... SELECT so that SQLite answers a full file by undoing only that
+// statement, not the unit's transaction with the evictions made so far.
+bool TLMLogDBStorage::savePrepared(const PreparedLog& prepared) {
+  return executeQueryUsingBlock([&](sqlite3* database, std::int64_t maxPageCount) {
+           return insertPrepared(database, maxPageCount, prepared);
+         }) == SQLITE_OK;
+}
+
+std::vector<bool> TLMLogDBStorage::saveLogs(std::span<const LogToSave> logs,
+                                            const std::string& groupId) {
+  std::vector<std::optional<PreparedLog>> prepared;
+  prepared.reserve(logs.size());
+  for (const LogToSave& log : logs)
+    prepared.push_back(prepareLog(log.log, groupId, log.flags));
+  std::vector<bool> saved(logs.size(), false);
+  const auto eachAlone = [&] {
+    for (std::size_t i = 0; i < logs.size(); ++i)
+      saved[i] = prepared[i] && savePrepared(*prepared[i]);
+    return saved;
+  };
+  if (logs.size() < 2) return eachAlone();
+
+  // One unit for all, synced once. Each insert, with the evictions made for
+  // it, is a savepoint of its own, undone alone when it fails, as its own
+  // unit would be.
+  const TLMStorageBindableArray none;
   const int result = executeQueryUsingBlock([&](sqlite3* database, std::int64_t maxPageCount) {
-    const std::int64_t capacity = maxPageCount * pageSize();
-    if (static_cast<std::int64_t>(text.size()) >= capacity) {
-      TLM_LOG_ERROR(kTLMLogTag, "Log is too large (", text.size(),
-                    " bytes) to store in database. Current maximum database size is ", capacity,
-                    " bytes.");
-      return SQLITE_ERROR;
-    }
-    const auto tryInsert = [&] { return executeKeptStatement(insert, database, values); };
-    // Whether SQLite answered a full file by ending the whole transaction;
-    // evicting more would then only lose logs.
-    const auto transactionEnded = [&] { return sqlite3_get_autocommit(database) != 0; };
-    int code = tryInsert();
-    if (code == SQLITE_FULL && !transactionEnded()) {
-      // Room is made from the lowest priority up, oldest first, over every
-      // group and also over logs in flight.
-      TLMStorageBindableArray priorityValue;
-      priorityValue.addNumber(priority);
-      int selectResult = SQLITE_OK;
-      const TLMStorageRows candidates = executeSelectionQuery(
-          logText("SELECT \"", kIdColumn, "\" FROM \"", kTableName, "\" WHERE \"", kPriorityColumn,
-                  "\" <= ? ORDER BY \"", kPriorityColumn, "\" ASC, \"", kIdColumn, "\" ASC"),
-          database, &selectResult, priorityValue);
-      std::int64_t deleted = 0;
-      for (const auto& candidate : candidates) {
-        const auto* id = std::get_if<std::int64_t>(&candidate.front());
-        if (!id) continue;
-        TLMStorageBindableArray idValue;
-        idValue.addNumber(*id);
-        const int deleteResult =
-            deleteLogsFromDBWithColumnValues(database, kIdColumn, idValue, logText(*id));
-        if (deleteResult != SQLITE_OK) {
-          code = deleteResult;
-          break;
-        }
-        TLM_LOG_DEBUG(kTLMLogTag, "Deleted a log with id ", *id, " to store a new log.");
-        ++deleted;
-        code = tryInsert();
-        if (code != SQLITE_FULL || transactionEnded()) break;
+    for (std::size_t i = 0; i < logs.size(); ++i) {
+      if (!prepared[i]) continue;
+      int code = executeKeptStatement("SAVEPOINT log", database, none);
+      if (code != SQLITE_OK) return code;
+      const int inserted = insertPrepared(database, maxPageCount, *prepared[i]);
+      // SQLite ended the whole unit: what it held is gone.
+      if (sqlite3_get_autocommit(database)) return inserted == SQLITE_OK ? SQLITE_ABORT : inserted;
+      if (inserted != SQLITE_OK) {
+        code = executeKeptStatement("ROLLBACK TO log", database, none);
+        if (code != SQLITE_OK) return code;
       }
-      if (deleted > 0 && code == SQLITE_OK) {
-        TLM_LOG_DEBUG(kTLMLogTag, "Log storage was over capacity, ", deleted,
-                      " oldest log(s) with equal or lower priority deleted.");
-      }
+      code = executeKeptStatement("RELEASE log", database, none);
+      if (code != SQLITE_OK) return code;
+      saved[i] = inserted == SQLITE_OK;
     }
-    if (code == SQLITE_FULL && transactionEnded()) {
-      TLM_LOG_ERROR(kTLMLogTag, "The full database ended the transaction; discarding the log.");
-    } else if (code == SQLITE_FULL) {
-      // The unit is rolled back, and with it any eviction made for this log.
-      TLM_LOG_ERROR(kTLMLogTag,
-                    "Storage is full and no logs with equal or lower priority exist; "
-                    "discarding the log.");
-    }
-    if (code == SQLITE_OK) {
-      TLM_LOG_VERBOSE(kTLMLogTag, "Log is stored with id: '",
-                      static_cast<std::int64_t>(sqlite3_last_insert_rowid(database)), "'");
-    }
-    return code;
+    return SQLITE_OK;
   });
-  return result == SQLITE_OK;
+  if (result == SQLITE_OK) return saved;
+  // Nothing of the unit was kept: each log goes alone.
+  return eachAlone();
 }
 
 std::uint64_t TLMLogDBStorage::countLogs() {

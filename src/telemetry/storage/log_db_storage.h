@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -52,6 +53,8 @@ class TLMLogDBStorage final : public TLMDBStorage, public TLMStorage {
 
   bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId,
                std::uint64_t flags) override;
+  // In one transaction: one sync for all the logs.
+  std::vector<bool> saveLogs(std::span<const LogToSave> logs, const std::string& groupId) override;
   std::uint64_t countLogs() override;
   std::vector<std::shared_ptr<TLMAbstractLog>> deleteLogsWithGroupId(
       const std::string& groupId) override;
@@ -76,6 +79,22 @@ class TLMLogDBStorage final : public TLMDBStorage, public TLMStorage {
   void migrateDatabase(sqlite3* database, std::uint64_t fromVersion) override;
 
  private:
+  // A log ready to insert: its statement and values, the size of its stored
+  // text and its priority.
+  struct PreparedLog {
+    std::string_view insert;
+    TLMStorageBindableArray values;
+    std::size_t size = 0;
+    std::int64_t priority = 0;
+  };
+  // None when the log cannot be stored (reported).
+  std::optional<PreparedLog> prepareLog(const std::shared_ptr<TLMAbstractLog>& log,
+                                        const std::string& groupId, std::uint64_t flags) const;
+  // Inserts the log within the open unit, making room when the file is full.
+  int insertPrepared(sqlite3* database, std::int64_t maxPageCount, const PreparedLog& prepared);
+  // The log in a unit of its own.
+  bool savePrepared(const PreparedLog& prepared);
+
   static void createPriorityIndex(sqlite3* database);
   // Deletes the rows whose `column` holds one of `values` (all numbers or
   // all texts); `description` names the values in the log line.

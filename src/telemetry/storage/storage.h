@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,21 @@ class TLMStorage {
   // priority. True when it was stored.
   virtual bool saveLog(const std::shared_ptr<TLMAbstractLog>& log, const std::string& groupId,
                        std::uint64_t flags) = 0;
+  // A log to store with its flags, as saveLog takes them.
+  struct LogToSave {
+    std::shared_ptr<TLMAbstractLog> log;
+    std::uint64_t flags = 0;
+  };
+  // Stores the group's logs in order, each as saveLog stores it; a store may
+  // make them durable together, before it returns. Answers, for each log,
+  // whether it was stored.
+  virtual std::vector<bool> saveLogs(std::span<const LogToSave> logs, const std::string& groupId) {
+    std::vector<bool> saved;
+    saved.reserve(logs.size());
+    for (const LogToSave& log : logs)
+      saved.push_back(saveLog(log.log, groupId, log.flags));
+    return saved;
+  }
   // All stored logs of every group.
   virtual std::uint64_t countLogs() = 0;
   // Deletes the group's logs and forgets its batches; answers the logs.

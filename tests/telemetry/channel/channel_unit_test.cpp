@@ -1,6 +1,8 @@
 #include "telemetry/channel/channel_unit_default.h"
 
 #include <chrono>
+#include <functional>
+#include <span>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -81,6 +83,58 @@ TEST_F(ChannelUnitTest, EachSavedLogRestartsTheThreeSecondWait) {
   queue->advance(1s);
   ASSERT_EQ(ingestion->sentCount(), 1u);
   EXPECT_EQ(ingestion->sent()[0].logs.size(), 2u);
+}
+
+// Counts how the unit hands logs to the store.
+struct CountingStorage : TLMStorage {
+  explicit CountingStorage(std::shared_ptr<TLMLogDBStorage> store) : inner(std::move(store)) {}
+  bool saveLog(const TLMLogPtr& log, const std::string& groupId, std::uint64_t flags) override {
+    return inner->saveLog(log, groupId, flags);
+  }
+  std::vector<bool> saveLogs(std::span<const LogToSave> logs, const std::string& groupId) override {
+    batches.push_back(logs.size());
+    return inner->saveLogs(logs, groupId);
+  }
+  std::uint64_t countLogs() override { return inner->countLogs(); }
+  std::vector<TLMLogPtr> deleteLogsWithGroupId(const std::string& groupId) override {
+    return inner->deleteLogsWithGroupId(groupId);
+  }
+  void deleteLogsWithBatchId(const std::string& batchId, const std::string& groupId) override {
+    inner->deleteLogsWithBatchId(batchId, groupId);
+  }
+  bool loadLogsWithGroupId(const std::string& groupId, std::uint64_t limit,
+                           const std::vector<std::string>& excludedTargetKeys,
+                           const TLMLoadLogsCompletionHandler& handler) override {
+    return inner->loadLogsWithGroupId(groupId, limit, excludedTargetKeys, handler);
+  }
+  void setMaxStorageSize(std::int64_t size, const std::function<void(bool)>& handler) override {
+    inner->setMaxStorageSize(size, handler);
+  }
+  std::shared_ptr<TLMLogDBStorage> inner;
+  std::vector<std::size_t> batches;
+};
+
+TEST_F(ChannelUnitTest, ABurstOfLogsIsStoredInOneGoAndCompletesInOrder) {
+  auto counting = std::make_shared<CountingStorage>(storage);
+  auto unit = std::make_shared<TLMChannelUnitDefault>(
+      ingestion, counting, TLMChannelUnitConfiguration("G", 1, 3, 50, 3), queue, environment());
+  unit->addDelegate(delegate);
+  enqueue(*unit, 3);
+  EXPECT_THAT(counting->batches, ElementsAre(3u));
+  EXPECT_EQ(stored("G"), 3u);
+  EXPECT_EQ(unit->itemsCount(), 3u);
+
+  // A log dropped amid a burst completes after those before it are stored.
+  counting->batches.clear();
+  journal.clear();
+  delegate->filter = [](const TLMLogPtr& log) { return sidOf(log) == "s1"; };
+  enqueue(*unit, 3);
+  EXPECT_THAT(counting->batches, ElementsAre(1u, 1u));
+  std::vector<std::string> completed;
+  for (const auto& entry : journal)
+    if (entry.starts_with("d: complete")) completed.push_back(entry);
+  EXPECT_THAT(completed, ElementsAre("d: complete G s0", "d: complete G s1", "d: complete G s2"));
+  EXPECT_EQ(stored("G"), 5u);
 }
 
 TEST_F(ChannelUnitTest, InvalidLogsNeverReachDelegatesOrStore) {

@@ -300,6 +300,36 @@ TEST_F(LogDBStorageTest, FullStoreEvictsLowerPriorityOldestFirst) {
                             "discarding the log."));
 }
 
+TEST_F(LogDBStorageTest, LogsSavedTogetherEachHaveTheOutcomeTheyWouldHaveAlone) {
+  store->setMaxStorageSize(12 * 4096, nullptr);
+  const std::vector<TLMStorage::LogToSave> first = {
+      {makeLog("a"), 1}, {makeLog("huge", 60000), 1}, {nullptr, 1}, {makeLog("b"), 1}};
+  EXPECT_EQ(store->saveLogs(first, "Analytics"), (std::vector<bool>{true, false, false, true}));
+  auto stored = store->logsFromDBWithGroupId("Analytics");
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0]->sid, "a");
+  EXPECT_EQ(stored[1]->sid, "b");
+
+  // Full of critical logs: a normal log amid the batch evicts nothing and is
+  // refused, while a critical one after it makes its room.
+  int critical = 0;
+  while (rowsWithPriority(1) > 0 && critical < 100) {
+    ASSERT_TRUE(
+        store->saveLog(makeLog("critical-" + std::to_string(critical), 1500), "Crashes", 2));
+    ++critical;
+  }
+  ASSERT_LT(critical, 100);
+  const auto before = store->countLogs();
+  const auto oldest = store->logsFromDBWithGroupId("Crashes").front()->sid;
+  const std::vector<TLMStorage::LogToSave> second = {{makeLog("normal", 1500), 1},
+                                                     {makeLog("last critical", 1500), 2}};
+  EXPECT_EQ(store->saveLogs(second, "Crashes"), (std::vector<bool>{false, true}));
+  EXPECT_EQ(store->countLogs(), before);
+  const auto crashes = store->logsFromDBWithGroupId("Crashes");
+  EXPECT_NE(crashes.front()->sid, oldest);
+  EXPECT_EQ(crashes.back()->sid, "last critical");
+}
+
 TEST_F(LogDBStorageTest, FailureAfterAnEvictionKeepsTheEvictedLog) {
   store->setMaxStorageSize(12 * 4096, nullptr);
   int saved = 0;
@@ -319,6 +349,13 @@ TEST_F(LogDBStorageTest, FailureAfterAnEvictionKeepsTheEvictedLog) {
   EXPECT_FALSE(store->saveLog(makeLog("refused", 1500), "Analytics", 1));
 
   EXPECT_TRUE(logs.contains(TLMLogLevel::Debug, "to store a new log."));  // it did evict
+  EXPECT_EQ(rowsWithPriority(1), before);
+  EXPECT_EQ(store->logsFromDBWithGroupId("Analytics").front()->sid, "normal-1");
+
+  // The same amid logs saved together: each refused log's eviction is undone.
+  const std::vector<TLMStorage::LogToSave> together = {{makeLog("refused-1", 1500), 1},
+                                                       {makeLog("refused-2", 1500), 1}};
+  EXPECT_EQ(store->saveLogs(together, "Analytics"), (std::vector<bool>{false, false}));
   EXPECT_EQ(rowsWithPriority(1), before);
   EXPECT_EQ(store->logsFromDBWithGroupId("Analytics").front()->sid, "normal-1");
 }
