@@ -71,6 +71,15 @@ class PlistObject {
   std::uint64_t offset_;
 };
 
+// A dictionary member that may be absent, read as a string into `out`: left
+// empty when absent; false when present but not a string.
+inline bool optionalString(const std::optional<PlistObject>& member,
+                           std::optional<std::string>& out) {
+  if (!member) return true;
+  out.emplace();
+  return member->string(*out);
+}
+
 // A binary property list checked whole; the data must outlive it.
 class PlistView {
  public:

@@ -53,10 +53,7 @@ std::optional<IApp> IApp::decodeStored(const coding::PlistObject& object) {
   if (!object.members(kKeys, found)) return std::nullopt;
   const auto& [bundleId, bundleURL, windows, mainWindow] = found;
   IApp app;
-  if (bundleId) {
-    app.bundleId.emplace();
-    if (!bundleId->string(*app.bundleId)) return std::nullopt;
-  }
+  if (!coding::optionalString(bundleId, app.bundleId)) return std::nullopt;
   if (bundleURL) {
     app.bundleURL = bundleURL->url();
     if (!app.bundleURL) return std::nullopt;

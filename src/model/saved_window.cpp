@@ -42,10 +42,7 @@ std::optional<IWindow> IWindow::decodeStored(const coding::PlistObject& object) 
   const auto indexValue = index ? index->int64() : std::nullopt;
   if (!indexValue) return std::nullopt;
   w.index = *indexValue;
-  if (doc) {
-    w.doc.emplace();
-    if (!doc->string(*w.doc)) return std::nullopt;
-  }
+  if (!coding::optionalString(doc, w.doc)) return std::nullopt;
   if (addonState) {
     w.addonState = addonState->bytes();
     if (!w.addonState) return std::nullopt;

@@ -73,17 +73,21 @@ TEST_F(FileIoTest, ReplacesTheFileWithTheChosenPermissions) {
   EXPECT_EQ(entries().size(), std::size(cases)) << "a temporary file was left behind";
 }
 
-TEST_F(FileIoTest, FailuresNameTheStepAndLeaveNothingBehind) {
-  // A folder in the way: the rename fails after the bytes were written.
-  const fs::path taken = dir_ / "taken";
-  fs::create_directory(taken);
-  auto status = writeFileAtomically(taken, std::string_view("x"));
+// A folder in the way: the rename fails after the bytes were written.
+void expectRefusedByAFolder(const Status& status, const fs::path& taken) {
   ASSERT_FALSE(status);
   EXPECT_EQ(status.error().domain, kFileErrorDomain);
   EXPECT_EQ(status.error().code, EISDIR);
   EXPECT_TRUE(status.error().description.starts_with("cannot replace \"" + taken.string() + "\": "))
       << status.error().description;
   EXPECT_TRUE(fs::is_directory(taken));
+}
+
+TEST_F(FileIoTest, FailuresNameTheStepAndLeaveNothingBehind) {
+  const fs::path taken = dir_ / "taken";
+  fs::create_directory(taken);
+  auto status = writeFileAtomically(taken, std::string_view("x"));
+  expectRefusedByAFolder(status, taken);
   EXPECT_EQ(entries(), std::vector<std::string>{"taken"});
 
   const fs::path orphan = dir_ / "missing" / "f";
@@ -160,13 +164,7 @@ TEST_F(FileIoTest, ASpareThatIsNotAFileOfItsOwnIsNotWrittenInto) {
 TEST_F(FileIoTest, AReplaceThroughASpareThatFailsLeavesTheFile) {
   const fs::path taken = dir_ / "taken";
   fs::create_directory(taken);
-  auto status = replaceFileThroughSpare(taken, piecesOf({"x"}), 0600);
-  ASSERT_FALSE(status);
-  EXPECT_EQ(status.error().domain, kFileErrorDomain);
-  EXPECT_EQ(status.error().code, EISDIR);
-  EXPECT_TRUE(status.error().description.starts_with("cannot replace \"" + taken.string() + "\": "))
-      << status.error().description;
-  EXPECT_TRUE(fs::is_directory(taken));
+  expectRefusedByAFolder(replaceFileThroughSpare(taken, piecesOf({"x"}), 0600), taken);
 }
 
 TEST_F(FileIoTest, MoveAsideTakesAFreeNameAndKeepsEarlierCopies) {
